@@ -1,0 +1,10 @@
+# Applies the chosen sanitizer to everything built in this tree.
+if(PELLWICK_SANITIZE STREQUAL "address")
+    add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+    add_link_options(-fsanitize=address,undefined)
+elseif(PELLWICK_SANITIZE STREQUAL "thread")
+    add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=thread)
+elseif(NOT PELLWICK_SANITIZE STREQUAL "")
+    message(FATAL_ERROR "PELLWICK_SANITIZE must be empty, 'address' or 'thread'")
+endif()

@@ -1,0 +1,7 @@
+# Warnings for the project's own targets: pellwick_warnings(target)
+function(pellwick_warnings target)
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wshadow)
+    if(PELLWICK_WERROR)
+        target_compile_options(${target} PRIVATE -Werror)
+    endif()
+endfunction()

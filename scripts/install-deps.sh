@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages Pellwick needs to build, test and run. Idempotent: asks apt
+# only for what is missing, so a second run does nothing.
+set -euo pipefail
+
+packages=(
+    g++ cmake ninja-build pkg-config    # compiler and build
+    qt6-base-dev                        # windowing toolkit: Core, Gui, Widgets, Test
+    libjpeg62-turbo-dev                 # about box picture (decoded with libjpeg's API)
+    libgtest-dev libgmock-dev           # logic tests
+    libbenchmark-dev                    # micro-benchmarks
+    xvfb xauth xdotool                  # real-window smoke runs and screenshots
+    fonts-dejavu-core                   # a fixed-pitch font for the terminal in headless runs
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$p")
+    fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    echo "install-deps: all ${#packages[@]} packages present"
+    exit 0
+fi
+
+echo "install-deps: installing ${missing[*]}"
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -qq
+"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
