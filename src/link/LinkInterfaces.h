@@ -1,0 +1,44 @@
+// The two narrow interfaces between the serial link and the window that runs uploads.
+// ILinkOperations is what the upload engine asks of the link; ILinkHost is what the link asks
+// of the main window (the link sits below the upload engine, so it declares the host side and
+// the main window supplies it).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace pellwick {
+
+// The main window as the link sees it. All calls come on the GUI thread.
+class ILinkHost {
+public:
+    virtual ~ILinkHost() = default;
+    // The device's error string arrived in upload mode outside a block transfer.
+    virtual void SetScriptError() = 0;
+    // The device's error string arrived during a block transfer; called once the output drained.
+    virtual void SetULError() = 0;
+    // A block transfer ended normally in upload mode: the script goes on at the next tick.
+    virtual void EnableScriptTimer() = 0;
+    // Upload gauge, 0..100.
+    virtual void SetUploadGauge(int percent) = 0;
+    // Port-dependent controls of the main window (upload button, terminal actions).
+    virtual void SetComBtnState(bool on) = 0;
+};
+
+// The link as the upload engine sees it. Operations may throw the serial engine's exceptions
+// (for example when the port is closed); SendInitCmd reports its own errors and answers "ERROR".
+class ILinkOperations {
+public:
+    virtual ~ILinkOperations() = default;
+    virtual void SendDataString(const std::string& text) = 0;
+    virtual void SendInitCmd(const std::string& text, std::string& answer) = 0;
+    // Starts a paced block transfer. The bytes must stay valid until the transfer has ended
+    // (the host's EnableScriptTimer or SetULError). A transfer start clears a stale stop request.
+    virtual void SendBuffer(const std::uint8_t* bytes, std::uint32_t count) = 0;
+    virtual void SetUploadMode(bool on) = 0;
+    // Stop the running transfer after at most one more block (the operator cancelled).
+    virtual void SetStopRequest(bool on) = 0;
+    virtual bool SCommOpen() = 0;
+};
+
+} // namespace pellwick
