@@ -1,0 +1,58 @@
+// The operations the dispatcher needs of one serial device. LinuxSerialDevice provides them
+// for tty devices; tests put doubles behind the same interface (for example to play modem
+// lines that pseudo-terminals do not have).
+#pragma once
+
+#include "serial/DispatcherTypes.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace pellwick {
+
+struct LineErrorCounts {
+    std::uint32_t overrun = 0;
+    std::uint32_t parity = 0;
+    std::uint32_t frame = 0;
+    std::uint32_t brk = 0;
+    std::uint32_t bufOverrun = 0;
+};
+
+class ISerialDevice {
+public:
+    virtual ~ISerialDevice() = default;
+
+    // Opens the device at path for exclusive, non-blocking use as a raw 8-bit line.
+    // 0, dr::DeviceNotFound, dr::DeviceAccessDenied (held by another program) or -(OS error).
+    virtual int Open(const std::string& path) = 0;
+    virtual void Close() = 0;
+    virtual bool IsOpen() const = 0;
+    // A descriptor that poll() reports readable on input, writable on output room, and with
+    // POLLHUP/POLLERR when the device is gone.
+    virtual int Fd() const = 0;
+
+    virtual int GetLine(LineBlock& block) = 0;
+    // 0 or -(OS error).
+    virtual int SetLine(const LineBlock& block) = 0;
+    // Reads what is there without waiting: count, 0 when nothing waits, negative on failure.
+    virtual long Read(std::uint8_t* buffer, std::size_t count) = 0;
+    // Writes without waiting: count written, 0 when the device takes nothing now, negative
+    // on failure.
+    virtual long Write(const std::uint8_t* data, std::size_t count) = 0;
+    // Bytes waiting in the driver's input queue.
+    virtual std::uint32_t InputQueued() = 0;
+    // The four modem signal states as msCtsOn | msDsrOn | msRingOn | msDcdOn. False when the
+    // device has no modem lines (pseudo-terminals); the signals then read as off.
+    virtual bool ModemStatus(std::uint8_t& bits) = 0;
+    virtual void SetDtr(bool on) = 0;
+    virtual void SetRts(bool on) = 0;
+    // Running totals of line errors; false when the device does not count them.
+    virtual bool ErrorCounts(LineErrorCounts& counts) = 0;
+    // Discards driver input and/or output. 0 or -(OS error).
+    virtual int Purge(bool input, bool output) = 0;
+    // RS485 direction control by the driver. 0, or negative when the driver does not offer it.
+    virtual int SetRs485(bool on) = 0;
+};
+
+} // namespace pellwick

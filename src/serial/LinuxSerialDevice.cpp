@@ -1,0 +1,349 @@
+#include "serial/LinuxSerialDevice.h"
+
+#include <asm/ioctls.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace pellwick {
+
+namespace {
+
+struct BaudCode {
+    std::uint32_t baud;
+    speed_t code;
+};
+
+constexpr BaudCode kBauds[] = {
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},
+    {150, B150},         {200, B200},         {300, B300},         {600, B600},
+    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
+    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
+    {3500000, B3500000}, {4000000, B4000000},
+};
+
+bool SpeedCode(std::uint32_t baud, speed_t& code) {
+    for (const auto& b : kBauds) {
+        if (b.baud == baud) {
+            code = b.code;
+            return true;
+        }
+    }
+    return false;
+}
+
+std::uint32_t BaudOf(speed_t code) {
+    for (const auto& b : kBauds) {
+        if (b.code == code) {
+            return b.baud;
+        }
+    }
+    return 0;
+}
+
+} // namespace
+
+LinuxSerialDevice::~LinuxSerialDevice() {
+    Close();
+}
+
+int LinuxSerialDevice::ResultFromErrno(int err) {
+    switch (err) {
+    case ENOENT:
+    case ENOTDIR:
+    case ENODEV:
+    case ENXIO:
+        return dr::DeviceNotFound;
+    case EBUSY:
+    case EWOULDBLOCK:
+        // Locked or opened exclusively by another program.
+        return dr::DeviceAccessDenied;
+    case ENOMEM:
+        return dr::OutOfMemory;
+    case EIO:
+        // The OS number would read as "access denied" in the engine's numbering; an I/O error
+        // of a serial device is a general device failure.
+        return -162;
+    default:
+        return -err;
+    }
+}
+
+int LinuxSerialDevice::Open(const std::string& path) {
+    Close();
+    int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return ResultFromErrno(errno);
+    }
+    // flock keeps out other programs (TIOCEXCL alone does not stop root); TIOCEXCL keeps out
+    // programs that do not lock.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        int err = errno;
+        close(fd);
+        return ResultFromErrno(err == EWOULDBLOCK ? EBUSY : err);
+    }
+    if (!isatty(fd)) {
+        close(fd);
+        return -ENOTTY;
+    }
+    ioctl(fd, TIOCEXCL);
+
+    termios t{};
+    if (tcgetattr(fd, &t) != 0) {
+        int err = errno;
+        close(fd);
+        return ResultFromErrno(err);
+    }
+    // Raw 8-bit line: every byte value passes unchanged both ways; reads return at once.
+    cfmakeraw(&t);
+    t.c_cflag |= CLOCAL | CREAD;
+    t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK | ISTRIP | PARMRK);
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+    if (tcsetattr(fd, TCSANOW, &t) != 0) {
+        int err = errno;
+        close(fd);
+        return ResultFromErrno(err);
+    }
+    fd_ = fd;
+    std::lock_guard lock(shadowLock_);
+    haveShadow_ = false;
+    return 0;
+}
+
+void LinuxSerialDevice::Close() {
+    if (fd_ >= 0) {
+        ioctl(fd_, TIOCNXCL);
+        flock(fd_, LOCK_UN);
+        close(fd_);
+        fd_ = -1;
+    }
+}
+
+int LinuxSerialDevice::GetLine(LineBlock& block) {
+    termios t{};
+    if (fd_ < 0 || tcgetattr(fd_, &t) != 0) {
+        return -1;
+    }
+    std::lock_guard lock(shadowLock_);
+    LineBlock b = haveShadow_ ? shadow_ : LineBlock{};
+    std::uint32_t baud = BaudOf(cfgetospeed(&t));
+    if (baud != 0) {
+        b.baud = baud;
+    }
+    switch (t.c_cflag & CSIZE) {
+    case CS5:
+        b.byteSize = 5;
+        break;
+    case CS6:
+        b.byteSize = 6;
+        break;
+    case CS7:
+        b.byteSize = 7;
+        break;
+    default:
+        b.byteSize = 8;
+        break;
+    }
+    if (!(t.c_cflag & PARENB)) {
+        b.parity = 0;
+    } else if (t.c_cflag & CMSPAR) {
+        b.parity = (t.c_cflag & PARODD) ? 3 : 4;
+    } else {
+        b.parity = (t.c_cflag & PARODD) ? 1 : 2;
+    }
+    if (t.c_cflag & CSTOPB) {
+        // The kernel has one code for both: 1.5 stop bits with 5 data bits, else 2.
+        b.stopBits = b.byteSize == 5 ? One5StopBits : TwoStopBits;
+    } else {
+        b.stopBits = OneStopBit;
+    }
+    b.outX = (t.c_iflag & IXON) != 0;
+    b.inX = (t.c_iflag & IXOFF) != 0;
+    b.xonChar = t.c_cc[VSTART];
+    b.xoffChar = t.c_cc[VSTOP];
+    bool crtscts = (t.c_cflag & CRTSCTS) != 0;
+    if (!haveShadow_) {
+        b.outxCtsFlow = crtscts;
+        b.rtsControl = crtscts ? LineControl::Handshake : LineControl::Enable;
+    }
+    block = b;
+    return 0;
+}
+
+int LinuxSerialDevice::SetLine(const LineBlock& block) {
+    termios t{};
+    if (fd_ < 0 || tcgetattr(fd_, &t) != 0) {
+        return fd_ < 0 ? ResultFromErrno(EBADF) : ResultFromErrno(errno);
+    }
+    speed_t code;
+    if (!SpeedCode(block.baud, code)) {
+        return -EINVAL;
+    }
+    cfsetispeed(&t, code);
+    cfsetospeed(&t, code);
+    t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+    switch (block.byteSize) {
+    case 5:
+        t.c_cflag |= CS5;
+        break;
+    case 6:
+        t.c_cflag |= CS6;
+        break;
+    case 7:
+        t.c_cflag |= CS7;
+        break;
+    default:
+        t.c_cflag |= CS8;
+        break;
+    }
+    switch (block.parity) {
+    case 1:
+        t.c_cflag |= PARENB | PARODD;
+        break;
+    case 2:
+        t.c_cflag |= PARENB;
+        break;
+    case 3:
+        t.c_cflag |= PARENB | CMSPAR | PARODD;
+        break;
+    case 4:
+        t.c_cflag |= PARENB | CMSPAR;
+        break;
+    default:
+        break;
+    }
+    if (block.stopBits != OneStopBit) {
+        t.c_cflag |= CSTOPB;
+    }
+    // The kernel's RTS/CTS flow covers both directions at once.
+    if (block.outxCtsFlow || block.rtsControl == LineControl::Handshake) {
+        t.c_cflag |= CRTSCTS;
+    }
+    t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+    if (block.outX) {
+        t.c_iflag |= IXON;
+    }
+    if (block.inX) {
+        t.c_iflag |= IXOFF;
+    }
+    t.c_cc[VSTART] = block.xonChar;
+    t.c_cc[VSTOP] = block.xoffChar;
+    if (tcsetattr(fd_, TCSANOW, &t) != 0) {
+        return ResultFromErrno(errno);
+    }
+    std::lock_guard lock(shadowLock_);
+    shadow_ = block;
+    haveShadow_ = true;
+    return 0;
+}
+
+long LinuxSerialDevice::Read(std::uint8_t* buffer, std::size_t count) {
+    for (;;) {
+        ssize_t n = read(fd_, buffer, count);
+        if (n >= 0) {
+            return n;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        return errno == EAGAIN ? 0 : ResultFromErrno(errno);
+    }
+}
+
+long LinuxSerialDevice::Write(const std::uint8_t* data, std::size_t count) {
+    for (;;) {
+        ssize_t n = write(fd_, data, count);
+        if (n >= 0) {
+            return n;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        return errno == EAGAIN ? 0 : ResultFromErrno(errno);
+    }
+}
+
+std::uint32_t LinuxSerialDevice::InputQueued() {
+    int n = 0;
+    if (fd_ < 0 || ioctl(fd_, FIONREAD, &n) != 0 || n < 0) {
+        return 0;
+    }
+    return static_cast<std::uint32_t>(n);
+}
+
+bool LinuxSerialDevice::ModemStatus(std::uint8_t& bits) {
+    int m = 0;
+    bits = 0;
+    if (fd_ < 0 || ioctl(fd_, TIOCMGET, &m) != 0) {
+        return false;
+    }
+    if (m & TIOCM_CTS) {
+        bits |= msCtsOn;
+    }
+    if (m & TIOCM_DSR) {
+        bits |= msDsrOn;
+    }
+    if (m & TIOCM_RI) {
+        bits |= msRingOn;
+    }
+    if (m & TIOCM_CD) {
+        bits |= msDcdOn;
+    }
+    return true;
+}
+
+void LinuxSerialDevice::SetModemLine(int bit, bool on) {
+    if (fd_ >= 0) {
+        ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bit);
+    }
+}
+
+void LinuxSerialDevice::SetDtr(bool on) {
+    SetModemLine(TIOCM_DTR, on);
+}
+
+void LinuxSerialDevice::SetRts(bool on) {
+    SetModemLine(TIOCM_RTS, on);
+}
+
+bool LinuxSerialDevice::ErrorCounts(LineErrorCounts& counts) {
+    serial_icounter_struct ic{};
+    if (fd_ < 0 || ioctl(fd_, TIOCGICOUNT, &ic) != 0) {
+        return false;
+    }
+    counts.overrun = static_cast<std::uint32_t>(ic.overrun);
+    counts.parity = static_cast<std::uint32_t>(ic.parity);
+    counts.frame = static_cast<std::uint32_t>(ic.frame);
+    counts.brk = static_cast<std::uint32_t>(ic.brk);
+    counts.bufOverrun = static_cast<std::uint32_t>(ic.buf_overrun);
+    return true;
+}
+
+int LinuxSerialDevice::Purge(bool input, bool output) {
+    if (fd_ < 0) {
+        return 0;
+    }
+    int which = input && output ? TCIOFLUSH : input ? TCIFLUSH : TCOFLUSH;
+    return tcflush(fd_, which) == 0 ? 0 : ResultFromErrno(errno);
+}
+
+int LinuxSerialDevice::SetRs485(bool on) {
+    serial_rs485 conf{};
+    if (fd_ < 0) {
+        return ResultFromErrno(EBADF);
+    }
+    if (on) {
+        conf.flags = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+    }
+    return ioctl(fd_, TIOCSRS485, &conf) == 0 ? 0 : ResultFromErrno(errno);
+}
+
+} // namespace pellwick

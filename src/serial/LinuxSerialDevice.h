@@ -1,0 +1,46 @@
+// Serial devices on Linux: the only place that knows termios, modem ioctls and the kernel's
+// serial structures.
+#pragma once
+
+#include "serial/ISerialDevice.h"
+
+#include <mutex>
+
+namespace pellwick {
+
+class LinuxSerialDevice : public ISerialDevice {
+public:
+    LinuxSerialDevice() = default;
+    ~LinuxSerialDevice() override;
+
+    int Open(const std::string& path) override;
+    void Close() override;
+    bool IsOpen() const override { return fd_ >= 0; }
+    int Fd() const override { return fd_; }
+    int GetLine(LineBlock& block) override;
+    int SetLine(const LineBlock& block) override;
+    long Read(std::uint8_t* buffer, std::size_t count) override;
+    long Write(const std::uint8_t* data, std::size_t count) override;
+    std::uint32_t InputQueued() override;
+    bool ModemStatus(std::uint8_t& bits) override;
+    void SetDtr(bool on) override;
+    void SetRts(bool on) override;
+    bool ErrorCounts(LineErrorCounts& counts) override;
+    int Purge(bool input, bool output) override;
+    int SetRs485(bool on) override;
+
+    // Turns an errno value into the device layer's result code.
+    static int ResultFromErrno(int err);
+
+private:
+    void SetModemLine(int bit, bool on);
+
+    int fd_ = -1;
+    // Parts of the line block that the kernel keeps nowhere (flow thresholds, DSR flow, the
+    // DTR and RTS control modes) are kept here, so that a block read back equals the block set.
+    std::mutex shadowLock_;
+    LineBlock shadow_;
+    bool haveShadow_ = false;
+};
+
+} // namespace pellwick

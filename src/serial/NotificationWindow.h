@@ -1,0 +1,45 @@
+// Where the dispatcher's notifications go. A notification window belongs to the GUI thread;
+// the dispatch worker hands it a notification and waits until the GUI thread has handled it,
+// or until the time limit runs out, after which the notification is abandoned: it is skipped
+// and never runs later on stale state.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+namespace pellwick {
+
+// One notification in flight between the dispatch worker and the GUI thread.
+class DeliveryToken {
+public:
+    // GUI side: claims the notification before handling it. False when the sender has given
+    // up on it (the handler must then not run).
+    bool Begin();
+    // GUI side: the handler has finished.
+    void Finish();
+    // Sender side: waits for Finish up to timeoutMs. On time-out the notification is abandoned,
+    // unless the GUI thread has already begun it, in which case the wait goes on until it ends.
+    // True when the handler ran to its end.
+    bool WaitDone(int timeoutMs);
+    // Sender side, from any thread: abandon a notification that has not begun.
+    void Abandon();
+
+private:
+    enum class State { Pending, Running, Done, Abandoned };
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    State state_ = State::Pending;
+};
+
+class INotificationWindow {
+public:
+    virtual ~INotificationWindow() = default;
+    // Queues the notification for the GUI thread; the window calls token->Begin() before and
+    // token->Finish() after handling it. Called from the dispatch worker.
+    virtual void PostNotification(std::uint32_t msg, std::uint32_t wParam, std::uint32_t lParam,
+                                  std::shared_ptr<DeliveryToken> token) = 0;
+};
+
+} // namespace pellwick

@@ -1,0 +1,1372 @@
+#include "serial/TVaxoBaseDispatcher.h"
+
+#include "serial/DispatcherRegistry.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+namespace pellwick {
+
+namespace {
+
+using Lock = std::lock_guard<std::recursive_mutex>;
+
+std::uint32_t Wrap(std::uint32_t index) {
+    return index % InputRingSize;
+}
+
+// Legacy rate codes of the line block and the rates they stand for.
+std::uint32_t TranslateBaud(std::uint32_t baud) {
+    if (baud == 0xFEFF) {
+        return 115200;
+    }
+    static const std::uint32_t low[] = {110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200};
+    if (baud >= 0xFF10 && baud <= 0xFF18) {
+        return low[baud - 0xFF10];
+    }
+    switch (baud) {
+    case 0xFF1B:
+        return 38400;
+    case 0xFF1F:
+        return 56000;
+    case 0xFF23:
+        return 128000;
+    case 0xFF27:
+        return 256000;
+    default:
+        return baud;
+    }
+}
+
+void SleepMs(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+} // namespace
+
+TVaxoBaseDispatcher::TVaxoBaseDispatcher(void* owner) : owner_(owner) {
+    portHandle_ = RegisterDispatcher(this);
+}
+
+TVaxoBaseDispatcher::~TVaxoBaseDispatcher() {
+    UnregisterDispatcher(portHandle_);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Opening and closing
+
+int TVaxoBaseDispatcher::OpenDevice(const std::string& name, std::uint32_t baud, int parity,
+                                    int dataBits, int stopBits, std::uint32_t inSize,
+                                    std::uint32_t outSize, bool dtr, bool rts) {
+    {
+        Lock lock(statusLock_);
+        ringSeen_ = false;
+        delivering_ = false;
+        handlerRemovalPending_ = false;
+    }
+    closePending_ = false;
+    int result = DeviceOpen(name, inSize, outSize);
+    if (result < 0) {
+        return result;
+    }
+    {
+        Lock in(inputLock_);
+        inRing_.assign(InputRingSize, 0);
+        inHead_ = inTail_ = 0;
+        inFull_ = false;
+        moreInputPending_ = false;
+        readAhead_ = largestReadAhead_ = 0;
+        inAvailDelivery_ = false;
+        scanPos_ = 0;
+        unscanned_ = 0;
+        lastNotify_ = 0;
+    }
+    {
+        Lock out(outputLock_);
+        outRing_.assign(outSize, 0);
+        outHead_ = outTail_ = 0;
+        outFull_ = false;
+    }
+    outputSent_ = false;
+    {
+        Lock lock(statusLock_);
+        inSize_ = inSize;
+        outSize_ = outSize;
+        errorBits_ = 0;
+        rs485Mode_ = false;
+        rs485ByDriver_ = false;
+        dtrFlow_ = rtsFlow_ = false;
+        DeviceGetLine(lineBlock_);
+    }
+    DriveDtr(dtr ? 1 : 0);
+    DriveRts(rts ? 1 : 0);
+    ClearAllTriggers();
+    {
+        Lock lock(statusLock_);
+        for (auto& t : statusTriggers_) {
+            t.hit = false;
+        }
+        modemBits_ = 0;
+    }
+    SampleModemStatus(0xF0);
+    {
+        Lock lock(statusLock_);
+        currentBaud_ = 115200;
+    }
+    result = ConfigureLine(baud, parity, dataBits, stopBits);
+    if (result < 0) {
+        DeviceClose();
+        ReleaseBuffers();
+        return result;
+    }
+    RefreshDeviceStatus();
+    StartWorkers();
+    return 0;
+}
+
+bool TVaxoBaseDispatcher::DeviceIsOpen() const {
+    return DeviceOpenNow();
+}
+
+int TVaxoBaseDispatcher::CloseDevice() {
+    if (DeviceOpenNow()) {
+        ClearOutput();
+        ClearInput();
+    }
+    if (delivering_ && workersStarted_) {
+        // Called from inside a delivery (or while the port's wait-for-text holds the flag):
+        // the dispatch worker cannot be joined from here. It ends by itself as soon as the
+        // delivery returns, and closes the device and frees the rings on its way out.
+        {
+            Lock lock(statusLock_);
+            closePending_ = true;
+        }
+        StopDeviceWorkers();
+        return 0;
+    }
+    StopWorkers();
+    DeviceClose();
+    ReleaseBuffers();
+    return 0;
+}
+
+void TVaxoBaseDispatcher::FinishPendingClose() {
+    DeviceClose();
+    ReleaseBuffers();
+}
+
+void TVaxoBaseDispatcher::ReleaseBuffers() {
+    {
+        Lock in(inputLock_);
+        inRing_.clear();
+        inRing_.shrink_to_fit();
+        inHead_ = inTail_ = 0;
+        inFull_ = false;
+        readAhead_ = largestReadAhead_ = 0;
+    }
+    Lock out(outputLock_);
+    outRing_.clear();
+    outRing_.shrink_to_fit();
+    outHead_ = outTail_ = 0;
+    outFull_ = false;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Line settings
+
+int TVaxoBaseDispatcher::SetLineBlockLocked(LineBlock& block) {
+    int result = DeviceSetLine(block);
+    if (result < 0) {
+        return result;
+    }
+    currentBaud_ = block.baud;
+    DeviceEscape(dtrState_ ? LineFunction::SetDtr : LineFunction::ClrDtr);
+    if (!rs485Mode_) {
+        DeviceEscape(rtsState_ ? LineFunction::SetRts : LineFunction::ClrRts);
+    }
+    return 0;
+}
+
+int TVaxoBaseDispatcher::ConfigureLine(std::uint32_t baud, int parity, int dataBits, int stopBits) {
+    std::uint8_t stopCode;
+    {
+        Lock lock(statusLock_);
+        DeviceGetLine(lineBlock_);
+        if (stopBits < 1 || stopBits > 3) {
+            stopBits = stopBits != 0 ? 2 : 1;
+        }
+        if (baud == 0) {
+            baud = lineBlock_.baud;
+        }
+        if (parity == 5) {
+            parity = lineBlock_.parity;
+        }
+        if (dataBits == 9) {
+            dataBits = lineBlock_.byteSize;
+        }
+        if (stopBits == 3) {
+            stopCode = lineBlock_.stopBits;
+            if (dataBits == 5) {
+                stopCode = One5StopBits;
+            }
+        } else if (dataBits == 5) {
+            stopCode = One5StopBits;
+        } else {
+            stopCode = stopBits == 1 ? OneStopBit : TwoStopBits;
+        }
+        if (baud == lineBlock_.baud && parity == lineBlock_.parity &&
+            dataBits == lineBlock_.byteSize && stopCode == lineBlock_.stopBits) {
+            return 0;
+        }
+    }
+    // Not under StatusLock: draining reads the output ring.
+    DrainBeforeReconfigure();
+    Lock lock(statusLock_);
+    DeviceGetLine(lineBlock_);
+    lineBlock_.baud = baud;
+    lineBlock_.parity = static_cast<std::uint8_t>(parity);
+    lineBlock_.byteSize = static_cast<std::uint8_t>(dataBits);
+    lineBlock_.stopBits = stopCode;
+    return SetLineBlockLocked(lineBlock_);
+}
+
+void TVaxoBaseDispatcher::DrainBeforeReconfigure() {
+    for (int i = 0; i < 5000 && OutputUsed() > 0; ++i) {
+        SleepMs(2);
+    }
+    std::uint32_t baud;
+    std::uint32_t bits;
+    {
+        Lock lock(statusLock_);
+        baud = TranslateBaud(currentBaud_);
+        bits = lineBlock_.byteSize + 2u + (lineBlock_.parity != 0 ? 1u : 0u) +
+               (lineBlock_.stopBits != OneStopBit ? 1u : 0u);
+    }
+    if (baud == 0) {
+        return;
+    }
+    // Time of 18 characters in units of 0.1 microseconds.
+    std::uint64_t t = static_cast<std::uint64_t>(10000000u / baud) * bits * 18u;
+    if (t < 10000) {
+        t *= 2;
+    }
+    SleepMs(static_cast<int>((t + 9999) / 10000));
+}
+
+void TVaxoBaseDispatcher::QueryLine(std::uint32_t& baud, int& parity, int& dataBits,
+                                    int& stopBits) {
+    Lock lock(statusLock_);
+    DeviceGetLine(lineBlock_);
+    baud = TranslateBaud(lineBlock_.baud);
+    parity = lineBlock_.parity;
+    dataBits = lineBlock_.byteSize;
+    stopBits = lineBlock_.stopBits == TwoStopBits ? 2 : 1;
+}
+
+int TVaxoBaseDispatcher::SizeDeviceQueues(std::uint32_t, std::uint32_t) {
+    // The kernel sizes tty queues itself; the rings keep their size.
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Output ring
+
+std::uint32_t TVaxoBaseDispatcher::OutputUsedLocked() const {
+    auto size = static_cast<std::uint32_t>(outRing_.size());
+    if (outFull_) {
+        return size;
+    }
+    if (outTail_ < outHead_) {
+        return outHead_ - outTail_;
+    }
+    if (outHead_ < outTail_) {
+        return outHead_ + size - outTail_;
+    }
+    return 0;
+}
+
+std::uint32_t TVaxoBaseDispatcher::OutputUsed() {
+    Lock lock(outputLock_);
+    return OutputUsedLocked();
+}
+
+std::uint32_t TVaxoBaseDispatcher::OutputFree() {
+    Lock lock(outputLock_);
+    return static_cast<std::uint32_t>(outRing_.size()) - OutputUsedLocked();
+}
+
+int TVaxoBaseDispatcher::QueueByte(std::uint8_t byte) {
+    return QueueBlock(&byte, 1);
+}
+
+int TVaxoBaseDispatcher::QueueBlock(const void* data, std::uint32_t count) {
+    if (count == 0) {
+        return 0;
+    }
+    {
+        Lock lock(statusLock_);
+        if (rs485Mode_ && !rs485ByDriver_) {
+            // Without direction control by the driver there is no way to toggle RTS.
+            return dr::BaseAddressNotSet;
+        }
+    }
+    {
+        Lock lock(outputLock_);
+        auto size = static_cast<std::uint32_t>(outRing_.size());
+        if (size == 0) {
+            return dr::PutBlockFail;
+        }
+        std::uint32_t free = size - OutputUsedLocked();
+        if (count > free) {
+            return dr::OutputBufferTooSmall;
+        }
+        if (count == free) {
+            outFull_ = true;
+        }
+        const auto* bytes = static_cast<const std::uint8_t*>(data);
+        std::uint32_t room = size - outHead_;
+        if (count < room) {
+            std::memcpy(&outRing_[outHead_], bytes, count);
+            outHead_ += count;
+        } else {
+            std::memcpy(&outRing_[outHead_], bytes, room);
+            std::memcpy(outRing_.data(), bytes + room, count - room);
+            outHead_ = count - room;
+        }
+    }
+    SignalOutputPending();
+    outputSent_ = true;
+    // The device's error bits are collected after OutputLock is released (the two locks are
+    // never held together); they are added to the accumulated bits, not put in their place,
+    // so that an error noted before is not lost before anyone has read it.
+    RefreshDeviceStatus();
+    return 0;
+}
+
+bool TVaxoBaseDispatcher::NextOutputRun(const std::uint8_t*& data, std::uint32_t& count) {
+    Lock lock(outputLock_);
+    auto size = static_cast<std::uint32_t>(outRing_.size());
+    if (size == 0 || (!outFull_ && outHead_ == outTail_)) {
+        return false;
+    }
+    if (outTail_ < outHead_) {
+        count = outHead_ - outTail_;
+    } else if (outHead_ > 0) {
+        // The waiting bytes wrap: rotate them in place so that one write takes them all.
+        std::rotate(outRing_.begin(), outRing_.begin() + outTail_, outRing_.end());
+        outHead_ = outHead_ + size - outTail_;
+        outTail_ = 0;
+        count = outFull_ ? size : outHead_;
+        if (outHead_ == size) {
+            outHead_ = 0;
+        }
+    } else {
+        count = size - outTail_;
+    }
+    data = &outRing_[outTail_];
+    return true;
+}
+
+std::uint64_t TVaxoBaseDispatcher::OutputGeneration() {
+    Lock lock(outputLock_);
+    return outGeneration_;
+}
+
+void TVaxoBaseDispatcher::AdvanceOutputTail(std::uint32_t n, std::uint64_t generation) {
+    Lock lock(outputLock_);
+    auto size = static_cast<std::uint32_t>(outRing_.size());
+    if (generation != outGeneration_ || size == 0) {
+        return; // the ring was purged while the bytes were being written
+    }
+    outTail_ += n;
+    if (outTail_ >= size) {
+        outTail_ -= size;
+    }
+    if (outTail_ == outHead_) {
+        outTail_ = outHead_ = 0;
+    }
+    outFull_ = false;
+}
+
+int TVaxoBaseDispatcher::ClearOutput() {
+    {
+        Lock lock(outputLock_);
+        outHead_ = outTail_ = 0;
+        outFull_ = false;
+        ++outGeneration_;
+    }
+    // Wait until the output worker has let go of the bytes it was writing, so that new output
+    // never overwrites a buffer that is still being written.
+    HaltOutputWorker();
+    return DevicePurgeOutput();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Input ring
+
+std::uint32_t TVaxoBaseDispatcher::InputUsedLocked() const {
+    if (inFull_) {
+        return InputRingSize;
+    }
+    return inHead_ >= inTail_ ? inHead_ - inTail_ : inHead_ + InputRingSize - inTail_;
+}
+
+std::uint32_t TVaxoBaseDispatcher::AvailableLocked() const {
+    std::uint32_t used = InputUsedLocked();
+    std::uint32_t ahead = inAvailDelivery_ ? readAhead_ : 0;
+    return used > ahead ? used - ahead : 0;
+}
+
+bool TVaxoBaseDispatcher::HasInput() {
+    Lock lock(inputLock_);
+    return AvailableLocked() > 0;
+}
+
+std::uint32_t TVaxoBaseDispatcher::InputUsed() {
+    Lock lock(inputLock_);
+    return AvailableLocked();
+}
+
+int TVaxoBaseDispatcher::TakeByte(std::uint8_t& byte) {
+    return TakeBlock(&byte, 1) < 0 ? dr::BufferIsEmpty : 0;
+}
+
+int TVaxoBaseDispatcher::TakeBlock(void* buffer, std::uint32_t count) {
+    Lock lock(inputLock_);
+    if (inRing_.empty() || AvailableLocked() < count) {
+        return dr::BufferIsEmpty;
+    }
+    auto* out = static_cast<std::uint8_t*>(buffer);
+    std::uint32_t start = inAvailDelivery_ ? Wrap(inTail_ + readAhead_) : inTail_;
+    std::uint32_t first = std::min(count, InputRingSize - start);
+    std::memcpy(out, &inRing_[start], first);
+    std::memcpy(out + first, inRing_.data(), count - first);
+    if (inAvailDelivery_) {
+        // Inside a delivery every handler reads the same bytes; they leave the ring once, after
+        // the last handler, by the largest amount any handler read.
+        readAhead_ += count;
+    } else {
+        inTail_ = Wrap(inTail_ + count);
+        inFull_ = false;
+    }
+    return static_cast<int>(count);
+}
+
+int TVaxoBaseDispatcher::PeekByteAt(std::uint32_t n, std::uint8_t& byte) {
+    Lock lock(inputLock_);
+    if (n == 0 || inRing_.empty() || AvailableLocked() < n) {
+        return dr::BufferIsEmpty;
+    }
+    std::uint32_t start = inAvailDelivery_ ? inTail_ + readAhead_ : inTail_;
+    byte = inRing_[Wrap(start + n - 1)];
+    return 0;
+}
+
+int TVaxoBaseDispatcher::ClearInput() {
+    int result = DevicePurgeInput();
+    {
+        Lock lock(inputLock_);
+        if (inAvailDelivery_) {
+            largestReadAhead_ = InputUsedLocked();
+        } else {
+            inTail_ = inHead_;
+            readAhead_ = 0;
+        }
+        inFull_ = false;
+    }
+    Lock lock(statusLock_);
+    for (auto& t : dataTriggers_) {
+        t.ResetMatch();
+    }
+    return result;
+}
+
+bool TVaxoBaseDispatcher::MoreInputPending() {
+    Lock lock(inputLock_);
+    return moreInputPending_;
+}
+
+bool TVaxoBaseDispatcher::InputRingFull() {
+    Lock lock(inputLock_);
+    return inFull_;
+}
+
+void TVaxoBaseDispatcher::PullDeviceInput() {
+    Lock lock(inputLock_);
+    if (inRing_.empty()) {
+        return;
+    }
+    std::uint32_t queued = 0;
+    if (inFull_) {
+        if (!moreInputPending_) {
+            std::uint32_t bits = DeviceStatus(queued);
+            Lock status(statusLock_);
+            errorBits_ |= bits & 0x1F;
+            moreInputPending_ = queued > 0;
+        }
+        return;
+    }
+    {
+        std::uint32_t bits = DeviceStatus(queued);
+        Lock status(statusLock_);
+        errorBits_ |= bits & 0x1F;
+    }
+    if (queued == 0) {
+        moreInputPending_ = false;
+        return;
+    }
+    std::uint32_t e, d;
+    if (inHead_ == inTail_) {
+        e = InputRingSize;
+        d = InputRingSize - inHead_;
+    } else if (inTail_ > inHead_) {
+        e = d = inTail_ - inHead_;
+    } else {
+        e = inTail_ + InputRingSize - inHead_;
+        d = InputRingSize - inHead_;
+    }
+    if (e < queued) {
+        moreInputPending_ = true;
+    } else {
+        moreInputPending_ = false;
+        e = queued;
+    }
+    auto readInto = [&](std::uint32_t count) -> std::uint32_t {
+        long n = DeviceRead(&inRing_[inHead_], count);
+        if (n <= 0) {
+            return 0;
+        }
+        auto got = static_cast<std::uint32_t>(n);
+        inHead_ = Wrap(inHead_ + got);
+        inFull_ = inHead_ == inTail_;
+        // Bytes not yet run through the data triggers; when more arrived than the ring holds
+        // (possible only while scanning is suppressed and the input is taken meanwhile), the
+        // oldest of them are gone and scanning resumes at the oldest byte still there.
+        unscanned_ += got;
+        if (unscanned_ > InputRingSize) {
+            unscanned_ = InputRingSize;
+            scanPos_ = inHead_;
+        }
+        return got;
+    };
+    // A contiguous read may ask for more than the driver reported; it returns what is there.
+    std::uint32_t got = readInto(d);
+    if (got == d && e > d && !inFull_) {
+        readInto(e - d);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Modem lines and line status
+
+void TVaxoBaseDispatcher::RefreshDeviceStatus() {
+    std::uint32_t queued = 0;
+    std::uint32_t bits = DeviceStatus(queued);
+    Lock lock(statusLock_);
+    errorBits_ |= bits & 0x1F;
+}
+
+int TVaxoBaseDispatcher::DriveDtr(int on) {
+    Lock lock(statusLock_);
+    if (dtrFlow_) {
+        return 1;
+    }
+    dtrState_ = on == 1;
+    DeviceEscape(dtrState_ ? LineFunction::SetDtr : LineFunction::ClrDtr);
+    return 0;
+}
+
+int TVaxoBaseDispatcher::DriveRts(int on) {
+    Lock lock(statusLock_);
+    if (rtsFlow_) {
+        return 1;
+    }
+    rtsState_ = on == 1;
+    DeviceEscape(rtsState_ ? LineFunction::SetRts : LineFunction::ClrRts);
+    return 0;
+}
+
+std::uint8_t TVaxoBaseDispatcher::SampleModemStatus(std::uint8_t mask) {
+    Lock lock(statusLock_);
+    std::uint8_t signals = 0;
+    DeviceModemStatus(signals);
+    modemBits_ = (modemBits_ & 0x0F) | (signals & 0xF0);
+    if (ringSeen_) {
+        ringSeen_ = false;
+        modemBits_ |= 0x04;
+    }
+    auto before = static_cast<std::uint8_t>(modemBits_);
+    modemBits_ &= mask;
+    return before;
+}
+
+void TVaxoBaseDispatcher::RecordModemChange() {
+    Lock lock(statusLock_);
+    std::uint32_t old = modemBits_;
+    SampleModemStatus(0xFF);
+    modemBits_ |= ((old ^ modemBits_) >> 4) & 0x0F;
+}
+
+void TVaxoBaseDispatcher::NoteRing() {
+    Lock lock(statusLock_);
+    ringSeen_ = true;
+}
+
+namespace {
+bool TakeSignal(std::uint32_t& bits, std::uint32_t state, std::uint32_t change) {
+    bits &= ~change;
+    return (bits & state) != 0;
+}
+} // namespace
+
+bool TVaxoBaseDispatcher::CtsAsserted() {
+    Lock lock(statusLock_);
+    return TakeSignal(modemBits_, 0x10, 0x01);
+}
+
+bool TVaxoBaseDispatcher::DsrAsserted() {
+    Lock lock(statusLock_);
+    return TakeSignal(modemBits_, 0x20, 0x02);
+}
+
+bool TVaxoBaseDispatcher::DcdAsserted() {
+    Lock lock(statusLock_);
+    return TakeSignal(modemBits_, 0x80, 0x08);
+}
+
+bool TVaxoBaseDispatcher::RingAsserted() {
+    Lock lock(statusLock_);
+    bool changed = (modemBits_ & 0x04) != 0;
+    modemBits_ &= ~0x04u;
+    return changed;
+}
+
+std::uint32_t TVaxoBaseDispatcher::ModemBits() {
+    Lock lock(statusLock_);
+    return modemBits_;
+}
+
+std::uint32_t TVaxoBaseDispatcher::ErrorBits() {
+    Lock lock(statusLock_);
+    return errorBits_;
+}
+
+int TVaxoBaseDispatcher::TakeLineError() {
+    Lock lock(statusLock_);
+    int result = 0;
+    if (errorBits_ & ceRxOver) {
+        result = 1;
+    } else if (errorBits_ & ceOverrun) {
+        result = 2;
+    } else if (errorBits_ & ceRxParity) {
+        result = 3;
+    } else if (errorBits_ & ceFrame) {
+        result = 4;
+    } else if (errorBits_ & ceBreak) {
+        result = 9;
+    }
+    if (result != 0) {
+        errorBits_ &= ceBreak;
+    }
+    return result;
+}
+
+bool TVaxoBaseDispatcher::TakeBreakFlag() {
+    Lock lock(statusLock_);
+    bool brk = (errorBits_ & ceBreak) != 0;
+    errorBits_ &= ~ceBreak;
+    return brk;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Flow control
+
+int TVaxoBaseDispatcher::ConfigureHardwareFlow(std::uint32_t bufferFull, std::uint32_t bufferResume,
+                                               std::uint32_t options) {
+    Lock lock(statusLock_);
+    if (bufferFull < bufferResume || bufferFull > inSize_) {
+        return dr::BadArgument;
+    }
+    DeviceGetLine(lineBlock_);
+    LineBlock& b = lineBlock_;
+    b.outxCtsFlow = b.outxDsrFlow = false;
+    dtrFlow_ = rtsFlow_ = false;
+    if (options & 1) {
+        b.dtrControl = LineControl::Handshake;
+        dtrFlow_ = true;
+    } else {
+        b.dtrControl = dtrState_ ? LineControl::Enable : LineControl::Disable;
+    }
+    if (options & 2) {
+        b.rtsControl = LineControl::Handshake;
+        rtsFlow_ = true;
+    } else {
+        b.rtsControl = rtsState_ ? LineControl::Enable : LineControl::Disable;
+    }
+    if (rs485Mode_ && rs485ByDriver_) {
+        b.rtsControl = LineControl::Toggle;
+        rtsFlow_ = true;
+    }
+    b.xoffLim = static_cast<std::uint16_t>(inSize_ - bufferFull);
+    b.xonLim = static_cast<std::uint16_t>(bufferResume);
+    b.outxDsrFlow = (options & 4) != 0;
+    b.outxCtsFlow = (options & 8) != 0;
+    return SetLineBlockLocked(b);
+}
+
+int TVaxoBaseDispatcher::ConfigureSoftwareFlow(std::uint32_t bufferFull, std::uint32_t bufferResume,
+                                               std::uint32_t options) {
+    Lock lock(statusLock_);
+    if (bufferFull < bufferResume || bufferFull > inSize_) {
+        return dr::BadArgument;
+    }
+    DeviceGetLine(lineBlock_);
+    LineBlock& b = lineBlock_;
+    b.inX = (options & 2) != 0;
+    b.outX = (options & 1) != 0;
+    b.xoffLim = static_cast<std::uint16_t>(inSize_ - bufferFull);
+    b.xonLim = static_cast<std::uint16_t>(bufferResume);
+    if (options & 3) {
+        b.xonChar = 17;
+        b.xoffChar = 19;
+    }
+    return SetLineBlockLocked(b);
+}
+
+int TVaxoBaseDispatcher::StopSoftwareFlow() {
+    Lock lock(statusLock_);
+    DeviceGetLine(lineBlock_);
+    lineBlock_.inX = lineBlock_.outX = false;
+    return SetLineBlockLocked(lineBlock_);
+}
+
+int TVaxoBaseDispatcher::ConfigureFlowChars(std::uint8_t xonChar, std::uint8_t xoffChar) {
+    Lock lock(statusLock_);
+    DeviceGetLine(lineBlock_);
+    lineBlock_.xonChar = xonChar;
+    lineBlock_.xoffChar = xoffChar;
+    return SetLineBlockLocked(lineBlock_);
+}
+
+void TVaxoBaseDispatcher::QueryFlow(std::uint32_t& hwOptions, std::uint32_t& swOptions,
+                                    std::uint8_t& xonChar, std::uint8_t& xoffChar) {
+    Lock lock(statusLock_);
+    DeviceGetLine(lineBlock_);
+    const LineBlock& b = lineBlock_;
+    hwOptions = (b.dtrControl == LineControl::Handshake ? 1u : 0u) |
+                (b.rtsControl == LineControl::Handshake ? 2u : 0u) | (b.outxDsrFlow ? 4u : 0u) |
+                (b.outxCtsFlow ? 8u : 0u);
+    swOptions = (b.outX ? 1u : 0u) | (b.inX ? 2u : 0u);
+    xonChar = b.xonChar;
+    xoffChar = b.xoffChar;
+}
+
+int TVaxoBaseDispatcher::ApplyRs485Mode(bool on) {
+    Lock lock(statusLock_);
+    rs485Mode_ = on;
+    // Linux drivers that offer RS485 toggle RTS themselves; without that support output is
+    // refused in RS485 mode (there is no UART base address to drive RTS by hand).
+    rs485ByDriver_ = DeviceSetRs485(on) == 0 && on;
+    return 0;
+}
+
+bool TVaxoBaseDispatcher::Rs485Mode() {
+    Lock lock(statusLock_);
+    return rs485Mode_;
+}
+
+void TVaxoBaseDispatcher::SetOptionFlag(std::uint32_t flag, bool on) {
+    Lock lock(statusLock_);
+    optionFlags_ = on ? (optionFlags_ | flag) : (optionFlags_ & ~flag);
+}
+
+std::uint32_t TVaxoBaseDispatcher::OptionFlags() {
+    Lock lock(statusLock_);
+    return optionFlags_;
+}
+
+void TVaxoBaseDispatcher::SetWorkerPriority(int) {}
+
+// ---------------------------------------------------------------------------------------------
+// Triggers
+
+bool TVaxoBaseDispatcher::HandleInUse(std::uint32_t handle) {
+    for (const auto& t : timers_) {
+        if (t.handle == handle) {
+            return true;
+        }
+    }
+    for (const auto& t : statusTriggers_) {
+        if ((t.handle & ~7u) == handle) {
+            return true;
+        }
+    }
+    for (const auto& t : dataTriggers_) {
+        if (t.handle == handle) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::uint32_t TVaxoBaseDispatcher::NewTriggerHandle() {
+    if (nextHandle_ < 4096) {
+        return 8 * nextHandle_++;
+    }
+    std::uint32_t handle = 8;
+    while (HandleInUse(handle)) {
+        handle += 8;
+    }
+    return handle;
+}
+
+int TVaxoBaseDispatcher::AddDataMatchTrigger(const void* bytes, std::uint32_t length,
+                                             bool ignoreCase) {
+    if (length > MaxMatchLength) {
+        return dr::TriggerTooLong;
+    }
+    Lock lock(statusLock_);
+    DataTrigger t;
+    t.handle = NewTriggerHandle();
+    t.length = length;
+    t.ignoreCase = ignoreCase;
+    const auto* p = static_cast<const std::uint8_t*>(bytes);
+    for (std::uint32_t i = 0; i < length; ++i) {
+        t.pattern[i] = ignoreCase ? UpperByte(p[i]) : p[i];
+    }
+    dataTriggers_.push_back(t);
+    return static_cast<int>(t.handle);
+}
+
+int TVaxoBaseDispatcher::AddTickTrigger() {
+    Lock lock(statusLock_);
+    TimerTrigger t;
+    t.handle = NewTriggerHandle();
+    timers_.push_back(t);
+    return static_cast<int>(t.handle);
+}
+
+int TVaxoBaseDispatcher::AddStatusWatch(std::uint32_t kind) {
+    if (kind > skOutputSent) {
+        return dr::BadArgument;
+    }
+    Lock lock(statusLock_);
+    StatusTrigger t;
+    t.handle = NewTriggerHandle() | kind;
+    t.kind = kind;
+    statusTriggers_.push_back(t);
+    return static_cast<int>(t.handle);
+}
+
+int TVaxoBaseDispatcher::ArmTickTrigger(std::uint32_t handle, std::int32_t ticks, bool activate) {
+    Lock lock(statusLock_);
+    for (auto& t : timers_) {
+        if (t.handle == handle && handle > 1) {
+            if (activate) {
+                if (ticks != 0) {
+                    t.tickCount = ticks;
+                }
+                t.timer.Start(t.tickCount);
+            }
+            t.active = activate;
+            return 0;
+        }
+    }
+    return dr::BadTriggerHandle;
+}
+
+int TVaxoBaseDispatcher::ArmStatusWatch(std::uint32_t handle, std::uint32_t value, bool activate) {
+    std::uint32_t modem = 0;
+    {
+        Lock lock(statusLock_);
+        modem = modemBits_;
+    }
+    Lock lock(statusLock_);
+    for (auto& t : statusTriggers_) {
+        if (t.handle != handle || handle <= 1) {
+            continue;
+        }
+        if (activate) {
+            switch (t.kind) {
+            case skModem: {
+                std::uint32_t mask = value & 0xFF;
+                t.value = static_cast<std::uint16_t>((mask << 8) | (modem & mask));
+                break;
+            }
+            case skLineError:
+                // Error classes 1 overrun, 2 parity, 4 framing, 8 break as error bits 2..16.
+                t.value = static_cast<std::uint16_t>((value & 0x0F) << 1);
+                break;
+            default:
+                t.value = static_cast<std::uint16_t>(value);
+                break;
+            }
+        }
+        t.active = activate;
+        return 0;
+    }
+    return dr::BadTriggerHandle;
+}
+
+int TVaxoBaseDispatcher::DeleteTrigger(std::uint32_t handle) {
+    Lock lock(statusLock_);
+    if (handle == AvailTriggerHandle) {
+        availThreshold_ = 0;
+        return 0;
+    }
+    if (handle == 0) {
+        return dr::BadTriggerHandle;
+    }
+    auto erase = [handle](auto& list) {
+        auto it = std::find_if(list.begin(), list.end(),
+                               [handle](const auto& t) { return t.handle == handle; });
+        if (it == list.end()) {
+            return false;
+        }
+        list.erase(it);
+        return true;
+    };
+    if (erase(timers_) || erase(statusTriggers_) || erase(dataTriggers_)) {
+        return 0;
+    }
+    return dr::BadTriggerHandle;
+}
+
+void TVaxoBaseDispatcher::SetAvailThreshold(std::uint32_t count) {
+    Lock lock(statusLock_);
+    availThreshold_ = count;
+}
+
+void TVaxoBaseDispatcher::ClearAllTriggers() {
+    Lock lock(statusLock_);
+    timers_.clear();
+    dataTriggers_.clear();
+    statusTriggers_.clear();
+    availThreshold_ = 0;
+    nextHandle_ = 1;
+}
+
+void TVaxoBaseDispatcher::SnapshotTriggers(TriggerSaveRecord& save) {
+    Lock lock(statusLock_);
+    save.availThreshold = availThreshold_;
+    save.timers = timers_;
+    save.data = dataTriggers_;
+    save.status = statusTriggers_;
+}
+
+void TVaxoBaseDispatcher::ReinstateTriggers(const TriggerSaveRecord& save) {
+    Lock lock(statusLock_);
+    availThreshold_ = save.availThreshold;
+    timers_ = save.timers;
+    dataTriggers_ = save.data;
+    statusTriggers_ = save.status;
+    // New triggers must not get the handle of a reinstated one (two triggers under one handle
+    // would make DeleteTrigger and the handlers act on the wrong one).
+    std::uint32_t highest = 0;
+    for (const auto& t : timers_) {
+        highest = std::max(highest, t.handle);
+    }
+    for (const auto& t : statusTriggers_) {
+        highest = std::max(highest, t.handle & ~7u);
+    }
+    for (const auto& t : dataTriggers_) {
+        highest = std::max(highest, t.handle);
+    }
+    nextHandle_ = std::max(nextHandle_, std::min<std::uint32_t>(highest / 8 + 1, 4096));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Notification windows and delivery
+
+void TVaxoBaseDispatcher::AttachWindowHandler(INotificationWindow* window) {
+    Lock lock(statusLock_);
+    windows_.push_back({window, false});
+    deliveryNeeded_ = true;
+}
+
+void TVaxoBaseDispatcher::DetachWindowHandler(INotificationWindow* window) {
+    {
+        Lock lock(statusLock_);
+        for (auto it = windows_.begin(); it != windows_.end();) {
+            if (it->window == window) {
+                if (delivering_) {
+                    it->removed = true;
+                    handlerRemovalPending_ = true;
+                    ++it;
+                } else {
+                    it = windows_.erase(it);
+                }
+            } else {
+                ++it;
+            }
+        }
+    }
+    RecountHandlers(0);
+}
+
+void TVaxoBaseDispatcher::RecountHandlers(int change) {
+    Lock lock(statusLock_);
+    std::size_t live = 0;
+    for (const auto& w : windows_) {
+        live += w.removed ? 0 : 1;
+    }
+    bool others = live > 1;
+    switch (change) {
+    case 1:
+        portHandlerInstalled_ = true;
+        deliveryNeeded_ = true;
+        break;
+    case 2:
+        portHandlerInstalled_ = false;
+        deliveryNeeded_ = others;
+        break;
+    default:
+        deliveryNeeded_ = others || portHandlerInstalled_;
+        break;
+    }
+}
+
+void TVaxoBaseDispatcher::AbandonCurrentDelivery() {
+    std::shared_ptr<DeliveryToken> pending;
+    {
+        std::lock_guard lock(deliveryLock_);
+        pending = currentDelivery_;
+    }
+    if (pending) {
+        pending->Abandon();
+    }
+}
+
+bool TVaxoBaseDispatcher::SetDelivering(bool on) {
+    Lock lock(statusLock_);
+    return delivering_.exchange(on);
+}
+
+bool TVaxoBaseDispatcher::DeliverTriggerEvent(std::uint32_t msg, std::uint32_t param,
+                                              std::uint32_t extra) {
+    if (!deliveryNeeded_) {
+        return true;
+    }
+    const bool readsInput = msg == MsgTriggerAvail || msg == MsgTriggerData;
+    std::vector<INotificationWindow*> targets;
+    {
+        Lock lock(statusLock_);
+        delivering_ = true;
+        std::size_t live = 0;
+        for (const auto& w : windows_) {
+            live += w.removed ? 0 : 1;
+        }
+        if (live > 1 || portHandlerInstalled_) {
+            for (const auto& w : windows_) {
+                if (!w.removed) {
+                    targets.push_back(w.window);
+                }
+            }
+        }
+    }
+    {
+        Lock lock(inputLock_);
+        largestReadAhead_ = 0;
+        inAvailDelivery_ = readsInput;
+    }
+    const std::uint32_t lParam = (static_cast<std::uint32_t>(portHandle_) << 16) | (extra & 0xFFFF);
+    bool result = true;
+    for (INotificationWindow* window : targets) {
+        {
+            Lock lock(statusLock_);
+            auto it = std::find_if(windows_.begin(), windows_.end(),
+                                   [window](const WindowHandler& w) { return w.window == window; });
+            if (it == windows_.end() || it->removed) {
+                continue; // detached by an earlier handler of this delivery
+            }
+        }
+        {
+            Lock lock(inputLock_);
+            readAhead_ = 0;
+        }
+        auto token = std::make_shared<DeliveryToken>();
+        {
+            std::lock_guard lock(deliveryLock_);
+            currentDelivery_ = token;
+        }
+        if (!stopWorkers_) {
+            window->PostNotification(msg, param, lParam, token);
+            token->WaitDone(DeliveryTimeoutMs);
+        }
+        {
+            std::lock_guard lock(deliveryLock_);
+            currentDelivery_.reset();
+        }
+        {
+            Lock lock(inputLock_);
+            largestReadAhead_ = std::max(largestReadAhead_, readAhead_);
+        }
+        if (closePending_ || stopWorkers_) {
+            result = false;
+            break;
+        }
+    }
+    {
+        Lock lock(inputLock_);
+        if (inAvailDelivery_) {
+            inAvailDelivery_ = false;
+            if (largestReadAhead_ > 0 && !inRing_.empty()) {
+                inTail_ = Wrap(inTail_ + largestReadAhead_);
+                inFull_ = false;
+            }
+            if (msg == MsgTriggerAvail && largestReadAhead_ != param) {
+                result = false;
+            }
+        }
+        readAhead_ = 0;
+    }
+    bool recount = false;
+    {
+        Lock lock(statusLock_);
+        delivering_ = false;
+        if (handlerRemovalPending_) {
+            windows_.erase(std::remove_if(windows_.begin(), windows_.end(),
+                                          [](const WindowHandler& w) { return w.removed; }),
+                           windows_.end());
+            handlerRemovalPending_ = false;
+            recount = true;
+        }
+    }
+    if (recount) {
+        RecountHandlers(0);
+    }
+    return result;
+}
+
+bool TVaxoBaseDispatcher::ScanNewInput() {
+    std::uint32_t threshold;
+    {
+        Lock lock(statusLock_);
+        threshold = availThreshold_;
+    }
+    std::uint32_t p = scanPos_;
+    for (;;) {
+        std::uint8_t c;
+        {
+            Lock lock(inputLock_);
+            if (inRing_.empty() || unscanned_ == 0) {
+                break;
+            }
+            c = inRing_[p];
+            --unscanned_;
+        }
+        bool any = false;
+        std::uint32_t longest = 0;
+        {
+            Lock lock(statusLock_);
+            for (auto& t : dataTriggers_) {
+                t.Feed(c);
+                if (t.matched) {
+                    any = true;
+                    longest = std::max(longest, t.length);
+                }
+            }
+        }
+        if (!any) {
+            p = Wrap(p + 1);
+            continue;
+        }
+        if (threshold > 0 && p != lastNotify_) {
+            // Bytes from the tail through p; none when p has already been taken out.
+            std::uint32_t n = 0;
+            {
+                Lock lock(inputLock_);
+                std::uint32_t fromTail = Wrap(p + InputRingSize - inTail_);
+                if (fromTail < InputUsedLocked()) {
+                    n = fromTail + 1;
+                }
+            }
+            if (n >= longest + threshold) {
+                scanPos_ = p;
+                lastNotify_ = p;
+                DeliverTriggerEvent(MsgTriggerAvail, n - longest, 0);
+            }
+        }
+        bool result = true;
+        for (std::size_t idx = 0; !closePending_; ++idx) {
+            std::uint32_t handle = 0;
+            std::uint32_t length = 0;
+            {
+                Lock lock(statusLock_);
+                if (idx >= dataTriggers_.size()) {
+                    break;
+                }
+                // From the last trigger to the first.
+                auto& t = dataTriggers_[dataTriggers_.size() - 1 - idx];
+                if (!t.matched) {
+                    continue;
+                }
+                t.matched = false;
+                handle = t.handle;
+                length = t.length;
+            }
+            result = DeliverTriggerEvent(MsgTriggerData, handle, length);
+        }
+        scanPos_ = Wrap(p + 1);
+        return result;
+    }
+    scanPos_ = p;
+    std::uint32_t used;
+    {
+        Lock lock(inputLock_);
+        used = InputUsedLocked();
+    }
+    if (threshold > 0 && p != lastNotify_ && used >= threshold) {
+        lastNotify_ = p;
+        return DeliverTriggerEvent(MsgTriggerAvail, used, 0);
+    }
+    return false;
+}
+
+bool TVaxoBaseDispatcher::TestStatusTriggers() {
+    // Output levels are read before StatusLock is taken: the two locks are never held together.
+    const std::uint32_t used = OutputUsed();
+    std::uint32_t size;
+    {
+        Lock lock(outputLock_);
+        size = static_cast<std::uint32_t>(outRing_.size());
+    }
+    const std::uint32_t free = size - std::min(size, used);
+    std::uint32_t handle = 0;
+    std::uint32_t extra = 0;
+    {
+        Lock lock(statusLock_);
+        for (auto& t : statusTriggers_) {
+            if (!t.active || t.hit) {
+                continue;
+            }
+            bool fires = false;
+            switch (t.kind) {
+            case skModem:
+                fires = (((t.value & 0xFF) ^ modemBits_) & (t.value >> 8)) != 0;
+                break;
+            case skLineError:
+                fires = (errorBits_ & t.value) != 0;
+                break;
+            case skOutputFree:
+                fires = free >= t.value;
+                extra = free;
+                break;
+            case skOutputUsed:
+                fires = used <= t.value;
+                extra = used;
+                break;
+            case skOutputSent:
+                fires = outputSent_.exchange(false);
+                break;
+            default:
+                break;
+            }
+            if (fires) {
+                if (t.kind != skOutputFree && t.kind != skOutputUsed) {
+                    extra = 0;
+                }
+                t.active = false;
+                t.hit = true;
+                statusHit_ = true;
+                handle = t.handle;
+                break;
+            }
+        }
+    }
+    if (handle == 0) {
+        return false;
+    }
+    return DeliverTriggerEvent(MsgTriggerStatus, handle, extra);
+}
+
+bool TVaxoBaseDispatcher::TestTimerTriggers() {
+    std::uint32_t handle = 0;
+    {
+        Lock lock(statusLock_);
+        for (auto& t : timers_) {
+            if (t.active && t.timer.Expired()) {
+                t.active = false;
+                handle = t.handle;
+                break;
+            }
+        }
+    }
+    if (handle == 0) {
+        return false;
+    }
+    return DeliverTriggerEvent(MsgTriggerTimer, handle, 0);
+}
+
+void TVaxoBaseDispatcher::ClearStatusHits() {
+    Lock lock(statusLock_);
+    for (auto& t : statusTriggers_) {
+        t.hit = false;
+    }
+    statusHit_ = false;
+}
+
+bool TVaxoBaseDispatcher::StatusPass() {
+    bool any = false;
+    {
+        Lock lock(statusLock_);
+        statusHit_ = false;
+    }
+    while (!closePending_ && !stopWorkers_ && TestStatusTriggers()) {
+    }
+    {
+        Lock lock(statusLock_);
+        any = statusHit_;
+    }
+    return any;
+}
+
+void TVaxoBaseDispatcher::ServiceIdleTriggers() {
+    if (closePending_ || delivering_) {
+        return;
+    }
+    {
+        Lock lock(statusLock_);
+        statusHit_ = false;
+    }
+    while (!closePending_ && !stopWorkers_ && (TestStatusTriggers() || TestTimerTriggers())) {
+    }
+    bool hit;
+    {
+        Lock lock(statusLock_);
+        hit = statusHit_;
+    }
+    if (hit) {
+        ClearStatusHits();
+    }
+}
+
+void TVaxoBaseDispatcher::ServiceDeviceEvents(std::uint32_t mask) {
+    if (mask & evModemMask) {
+        RecordModemChange();
+        if (!delivering_ && StatusPass()) {
+            ClearStatusHits();
+        }
+    }
+    if (mask & (evBreak | evErr)) {
+        RefreshDeviceStatus();
+        if (!delivering_ && StatusPass()) {
+            ClearStatusHits();
+        }
+    }
+    if (mask & evRxChar) {
+        PullDeviceInput();
+        if (!delivering_) {
+            bool hit = StatusPass();
+            while (!closePending_ && !stopWorkers_ && ScanNewInput()) {
+            }
+            if (hit) {
+                ClearStatusHits();
+            }
+        }
+    }
+}
+
+} // namespace pellwick

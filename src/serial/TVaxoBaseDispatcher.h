@@ -1,0 +1,258 @@
+// The serial engine's dispatcher: one per open port. It owns the input ring (8192 bytes), the
+// output ring (OutSize bytes), the trigger lists and the handler list, and tests the triggers
+// against arriving data, device status and time. TVaxoWin32Dispatcher adds the device layer
+// and the three worker threads.
+//
+// Threads and locks
+// - The application's main thread calls every public operation.
+// - TComThread waits for device events; TDispThread reads input, tests triggers and delivers
+//   notifications; TOutThread writes the output ring to the device.
+// - StatusLock guards the line settings and LineBlock, modem and error bits, the trigger lists,
+//   the handler list, the availability threshold, the delivering flag and worker start/stop.
+//   OutputLock guards the output ring (buffer, head, tail, full). InputLock guards the input
+//   ring (head, tail, full), the read-ahead counts and the more-input-pending flag.
+// - InputLock may be held while OutputLock or StatusLock is taken; OutputLock and StatusLock
+//   are never held together; no lock is held while a notification is being delivered.
+// - Flags that a worker polls in its loop (stop, close pending, delivering) are atomics whose
+//   writers hold the lock named above.
+#pragma once
+
+#include "serial/DispatcherTypes.h"
+#include "serial/NotificationWindow.h"
+#include "serial/Triggers.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace pellwick {
+
+class TVaxoBaseDispatcher {
+public:
+    // owner: the port component that made the dispatcher (none for a probe).
+    explicit TVaxoBaseDispatcher(void* owner);
+    virtual ~TVaxoBaseDispatcher();
+    TVaxoBaseDispatcher(const TVaxoBaseDispatcher&) = delete;
+    TVaxoBaseDispatcher& operator=(const TVaxoBaseDispatcher&) = delete;
+
+    void* Owner() const { return owner_; }
+    void ClearOwner() { owner_ = nullptr; }
+    // Index of this dispatcher in the dispatcher registry.
+    int PortHandle() const { return portHandle_; }
+
+    // --- Device and line -------------------------------------------------------------------
+    int OpenDevice(const std::string& name, std::uint32_t baud, int parity, int dataBits,
+                   int stopBits, std::uint32_t inSize, std::uint32_t outSize, bool dtr, bool rts);
+    int CloseDevice();
+    bool DeviceIsOpen() const;
+    // baud 0, parity 5, dataBits 9, stopBits 3 keep the current value.
+    int ConfigureLine(std::uint32_t baud, int parity, int dataBits, int stopBits);
+    void QueryLine(std::uint32_t& baud, int& parity, int& dataBits, int& stopBits);
+    int SizeDeviceQueues(std::uint32_t inSize, std::uint32_t outSize);
+
+    // --- Output ----------------------------------------------------------------------------
+    int QueueByte(std::uint8_t byte);
+    int QueueBlock(const void* data, std::uint32_t count);
+    std::uint32_t OutputUsed();
+    std::uint32_t OutputFree();
+    int ClearOutput();
+
+    // --- Input -----------------------------------------------------------------------------
+    int TakeByte(std::uint8_t& byte);
+    int TakeBlock(void* buffer, std::uint32_t count);
+    // n = 1 is the oldest waiting byte.
+    int PeekByteAt(std::uint32_t n, std::uint8_t& byte);
+    bool HasInput();
+    std::uint32_t InputUsed();
+    int ClearInput();
+
+    // --- Modem lines and line status -------------------------------------------------------
+    int DriveDtr(int on);
+    int DriveRts(int on);
+    std::uint8_t SampleModemStatus(std::uint8_t mask);
+    bool CtsAsserted();
+    bool DsrAsserted();
+    bool DcdAsserted();
+    bool RingAsserted();
+    int TakeLineError();
+    bool TakeBreakFlag();
+    std::uint32_t ModemBits();
+    std::uint32_t ErrorBits();
+
+    // --- Flow control ----------------------------------------------------------------------
+    // options: 1 DTR flow, 2 RTS flow, 4 require DSR, 8 require CTS.
+    int ConfigureHardwareFlow(std::uint32_t bufferFull, std::uint32_t bufferResume,
+                              std::uint32_t options);
+    // options: 1 obey received XOFF, 2 send XOFF/XON.
+    int ConfigureSoftwareFlow(std::uint32_t bufferFull, std::uint32_t bufferResume,
+                              std::uint32_t options);
+    int StopSoftwareFlow();
+    int ConfigureFlowChars(std::uint8_t xonChar, std::uint8_t xoffChar);
+    void QueryFlow(std::uint32_t& hwOptions, std::uint32_t& swOptions, std::uint8_t& xonChar,
+                   std::uint8_t& xoffChar);
+    int ApplyRs485Mode(bool on);
+    bool Rs485Mode();
+    void SetOptionFlag(std::uint32_t flag, bool on);
+    std::uint32_t OptionFlags();
+    virtual void SetWorkerPriority(int priority);
+
+    // --- Triggers --------------------------------------------------------------------------
+    int AddDataMatchTrigger(const void* bytes, std::uint32_t length, bool ignoreCase);
+    int AddTickTrigger();
+    int AddStatusWatch(std::uint32_t kind);
+    int ArmTickTrigger(std::uint32_t handle, std::int32_t ticks, bool activate);
+    int ArmStatusWatch(std::uint32_t handle, std::uint32_t value, bool activate);
+    int DeleteTrigger(std::uint32_t handle);
+    void SetAvailThreshold(std::uint32_t count);
+    void ClearAllTriggers();
+    void SnapshotTriggers(TriggerSaveRecord& save);
+    void ReinstateTriggers(const TriggerSaveRecord& save);
+
+    // --- Notification windows ---------------------------------------------------------------
+    void AttachWindowHandler(INotificationWindow* window);
+    void DetachWindowHandler(INotificationWindow* window);
+    // 0 recompute, 1 port handler installed, 2 port handler removed.
+    void RecountHandlers(int change);
+
+    // The delivering flag: set while notifications are delivered, and by the port's
+    // wait-for-text, which reads the input itself. Returns the previous value.
+    bool SetDelivering(bool on);
+    bool Delivering() const { return delivering_.load(); }
+    bool ClosePending() const { return closePending_.load(); }
+    // True from StartWorkers until the last worker has ended.
+    bool WorkersStarted() const { return workersStarted_.load(); }
+
+    // How long a notification window may take to handle one notification.
+    static constexpr int DeliveryTimeoutMs = 3000;
+
+protected:
+    // --- Device layer ------------------------------------------------------------------------
+    virtual int DeviceOpen(const std::string& name, std::uint32_t inSize,
+                           std::uint32_t outSize) = 0;
+    virtual void DeviceClose() = 0;
+    virtual bool DeviceOpenNow() const = 0;
+    virtual int DeviceGetLine(LineBlock& block) = 0;
+    virtual int DeviceSetLine(const LineBlock& block) = 0;
+    virtual long DeviceRead(std::uint8_t* buffer, std::uint32_t count) = 0;
+    // Error bits (ce*) since the last call, and the driver's input-queue count.
+    virtual std::uint32_t DeviceStatus(std::uint32_t& inputQueued) = 0;
+    virtual void DeviceEscape(LineFunction function) = 0;
+    virtual int DevicePurgeInput() = 0;
+    virtual int DevicePurgeOutput() = 0;
+    virtual bool DeviceModemStatus(std::uint8_t& bits) = 0;
+    virtual int DeviceSetRs485(bool on) = 0;
+    // Wakes the output worker after bytes were queued.
+    virtual void SignalOutputPending() = 0;
+    // Stops the output worker from writing and waits until it has let go of the output ring.
+    virtual void HaltOutputWorker() = 0;
+    virtual void StartWorkers() = 0;
+    // Stops and joins all workers.
+    virtual void StopWorkers() = 0;
+    // Stops the workers that never wait for the GUI thread (used when the dispatch worker is
+    // in the middle of a delivery).
+    virtual void StopDeviceWorkers() = 0;
+
+    // --- Used by the workers -----------------------------------------------------------------
+    void PullDeviceInput();
+    void ServiceDeviceEvents(std::uint32_t mask);
+    void ServiceIdleTriggers();
+    // One pass of the output worker's writing: returns the contiguous run to write.
+    bool NextOutputRun(const std::uint8_t*& data, std::uint32_t& count);
+    void AdvanceOutputTail(std::uint32_t n, std::uint64_t generation);
+    std::uint64_t OutputGeneration();
+    bool MoreInputPending();
+    bool InputRingFull();
+    void RecordModemChange();
+    // A ring-indicator event arrived since the last modem-status read.
+    void NoteRing();
+    void RefreshDeviceStatus();
+    // The dispatch worker's last act before it ends with a close pending.
+    void FinishPendingClose();
+    void ReleaseBuffers();
+    // Gives up a notification the GUI thread has not begun (used when the workers stop).
+    void AbandonCurrentDelivery();
+
+    std::atomic<bool> stopWorkers_{false};
+    std::atomic<bool> workersStarted_{false};
+    std::atomic<bool> closePending_{false};
+
+private:
+    struct InputView; // the ring as seen through the read-ahead
+
+    bool ScanNewInput();
+    bool TestStatusTriggers();
+    bool TestTimerTriggers();
+    void ClearStatusHits();
+    bool StatusPass(); // runs TestStatusTriggers until none fires; true if any fired
+    bool DeliverTriggerEvent(std::uint32_t msg, std::uint32_t param, std::uint32_t extra);
+    std::uint32_t NewTriggerHandle();
+    bool HandleInUse(std::uint32_t handle);
+    int SetLineBlockLocked(LineBlock& block);
+    void DrainBeforeReconfigure();
+    std::uint32_t InputUsedLocked() const;
+    std::uint32_t OutputUsedLocked() const;
+    std::uint32_t AvailableLocked() const; // bytes beyond the read-ahead
+
+    void* owner_;
+    int portHandle_ = -1;
+
+    // Device and line state (StatusLock).
+    std::uint32_t errorBits_ = 0;
+    std::uint32_t inSize_ = 0;
+    std::uint32_t outSize_ = 0;
+    std::uint32_t modemBits_ = 0;
+    LineBlock lineBlock_;
+    std::uint32_t currentBaud_ = 115200;
+    std::uint32_t optionFlags_ = 0;
+    bool dtrState_ = true, dtrFlow_ = false, rtsState_ = true, rtsFlow_ = false;
+    bool rs485Mode_ = false;
+    bool rs485ByDriver_ = false;
+    bool ringSeen_ = false;
+
+    // Handlers and triggers (StatusLock).
+    struct WindowHandler {
+        INotificationWindow* window;
+        bool removed;
+    };
+    std::vector<WindowHandler> windows_;
+    bool portHandlerInstalled_ = false;
+    std::atomic<bool> deliveryNeeded_{false};
+    bool handlerRemovalPending_ = false;
+    std::vector<TimerTrigger> timers_;
+    std::vector<DataTrigger> dataTriggers_;
+    std::vector<StatusTrigger> statusTriggers_;
+    std::uint32_t availThreshold_ = 0;
+    bool statusHit_ = false;
+    std::uint32_t nextHandle_ = 1;
+    std::atomic<bool> delivering_{false};
+    std::shared_ptr<DeliveryToken> currentDelivery_; // guarded by deliveryLock_
+    std::mutex deliveryLock_;
+
+    // Input ring (InputLock). scanPos_ and lastNotify_ belong to the dispatch worker.
+    std::vector<std::uint8_t> inRing_;
+    std::uint32_t inHead_ = 0, inTail_ = 0;
+    bool inFull_ = false;
+    bool inAvailDelivery_ = false; // inside an availability or data delivery
+    std::uint32_t readAhead_ = 0, largestReadAhead_ = 0;
+    bool moreInputPending_ = false;
+    std::uint32_t unscanned_ = 0; // bytes read but not yet run through the data triggers
+    std::uint32_t scanPos_ = 0;
+    std::uint32_t lastNotify_ = 0;
+
+    // Output ring (OutputLock).
+    std::vector<std::uint8_t> outRing_;
+    std::uint32_t outHead_ = 0, outTail_ = 0;
+    bool outFull_ = false;
+    std::uint64_t outGeneration_ = 0;
+    std::atomic<bool> outputSent_{false};
+
+protected:
+    std::recursive_mutex statusLock_;
+    std::recursive_mutex outputLock_;
+    std::recursive_mutex inputLock_;
+};
+
+} // namespace pellwick

@@ -1,0 +1,477 @@
+#include "serial/TVaxoWin32Dispatcher.h"
+
+#include "serial/LinuxSerialDevice.h"
+
+#include <cerrno>
+#include <poll.h>
+#include <stdexcept>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace pellwick {
+
+namespace {
+
+std::mutex& HookLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+TVaxoWin32Dispatcher::DeviceFactory& Factory() {
+    static TVaxoWin32Dispatcher::DeviceFactory factory;
+    return factory;
+}
+
+TVaxoWin32Dispatcher::NameResolver& Resolver() {
+    static TVaxoWin32Dispatcher::NameResolver resolver;
+    return resolver;
+}
+
+// How often the modem lines and error counters are sampled while the device has them.
+constexpr int kSampleIntervalMs = 10;
+// How often TComThread looks again while the input ring is full and input is held back.
+constexpr int kHeldInputIntervalMs = 20;
+// The dispatch worker's longest sleep: timer triggers, output levels and held-back input.
+constexpr int kDispatchWakeMs = 50;
+
+int CurrentTid() {
+    return static_cast<int>(syscall(SYS_gettid));
+}
+
+} // namespace
+
+TVaxoWin32Dispatcher::TVaxoWin32Dispatcher(void* owner) : TVaxoBaseDispatcher(owner) {
+    std::lock_guard lock(HookLock());
+    device_ = Factory() ? Factory()() : std::make_unique<LinuxSerialDevice>();
+}
+
+TVaxoWin32Dispatcher::~TVaxoWin32Dispatcher() {
+    StopWorkers();
+    DeviceClose();
+    ReleaseBuffers();
+}
+
+void TVaxoWin32Dispatcher::SetDeviceFactory(DeviceFactory factory) {
+    std::lock_guard lock(HookLock());
+    Factory() = std::move(factory);
+}
+
+void TVaxoWin32Dispatcher::SetNameResolver(NameResolver resolver) {
+    std::lock_guard lock(HookLock());
+    Resolver() = std::move(resolver);
+}
+
+std::optional<std::string> TVaxoWin32Dispatcher::ResolveName(const std::string& name) {
+    if (!name.empty() && name[0] == '/') {
+        return name;
+    }
+    std::lock_guard lock(HookLock());
+    if (Resolver()) {
+        return Resolver()(name);
+    }
+    return std::nullopt;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Device layer
+
+int TVaxoWin32Dispatcher::DeviceOpen(const std::string& name, std::uint32_t, std::uint32_t) {
+    auto path = ResolveName(name);
+    if (!path) {
+        return dr::DeviceNotFound;
+    }
+    hungUp_ = false;
+    int result = device_->Open(*path);
+    if (result != 0) {
+        return result;
+    }
+    std::lock_guard lock(countsLock_);
+    countsValid_ = device_->ErrorCounts(lastCounts_);
+    return 0;
+}
+
+void TVaxoWin32Dispatcher::DeviceClose() {
+    device_->Close();
+}
+
+bool TVaxoWin32Dispatcher::DeviceOpenNow() const {
+    return device_->IsOpen();
+}
+
+int TVaxoWin32Dispatcher::DeviceGetLine(LineBlock& block) {
+    return device_->GetLine(block);
+}
+
+int TVaxoWin32Dispatcher::DeviceSetLine(const LineBlock& block) {
+    return device_->SetLine(block);
+}
+
+long TVaxoWin32Dispatcher::DeviceRead(std::uint8_t* buffer, std::uint32_t count) {
+    if (!device_->IsOpen()) {
+        return -1;
+    }
+    return device_->Read(buffer, count);
+}
+
+std::uint32_t TVaxoWin32Dispatcher::DeviceStatus(std::uint32_t& inputQueued) {
+    inputQueued = device_->IsOpen() ? device_->InputQueued() : 0;
+    std::lock_guard lock(countsLock_);
+    LineErrorCounts now;
+    if (!countsValid_ || !device_->ErrorCounts(now)) {
+        return 0;
+    }
+    std::uint32_t bits = 0;
+    if (now.bufOverrun != lastCounts_.bufOverrun) {
+        bits |= ceRxOver;
+    }
+    if (now.overrun != lastCounts_.overrun) {
+        bits |= ceOverrun;
+    }
+    if (now.parity != lastCounts_.parity) {
+        bits |= ceRxParity;
+    }
+    if (now.frame != lastCounts_.frame) {
+        bits |= ceFrame;
+    }
+    if (now.brk != lastCounts_.brk) {
+        bits |= ceBreak;
+    }
+    lastCounts_ = now;
+    return bits;
+}
+
+void TVaxoWin32Dispatcher::DeviceEscape(LineFunction function) {
+    if (!device_->IsOpen()) {
+        return;
+    }
+    switch (function) {
+    case LineFunction::SetDtr:
+        device_->SetDtr(true);
+        break;
+    case LineFunction::ClrDtr:
+        device_->SetDtr(false);
+        break;
+    case LineFunction::SetRts:
+        device_->SetRts(true);
+        break;
+    case LineFunction::ClrRts:
+        device_->SetRts(false);
+        break;
+    }
+}
+
+int TVaxoWin32Dispatcher::DevicePurgeInput() {
+    return device_->Purge(true, false);
+}
+
+int TVaxoWin32Dispatcher::DevicePurgeOutput() {
+    return device_->Purge(false, true);
+}
+
+bool TVaxoWin32Dispatcher::DeviceModemStatus(std::uint8_t& bits) {
+    return device_->IsOpen() && device_->ModemStatus(bits);
+}
+
+int TVaxoWin32Dispatcher::DeviceSetRs485(bool on) {
+    return device_->SetRs485(on);
+}
+
+void TVaxoWin32Dispatcher::SignalOutputPending() {
+    outputPending_.Set();
+}
+
+void TVaxoWin32Dispatcher::HaltOutputWorker() {
+    if (!outRunning_) {
+        return;
+    }
+    purgeRequested_ = true;
+    outputKick_.Set();
+    // The worker answers at once unless the thread is gone; the limit only guards against
+    // waiting on a worker that ended meanwhile.
+    purgeAck_.Wait(2000);
+    purgeRequested_ = false;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Workers
+
+void TVaxoWin32Dispatcher::StartWorkers() {
+    std::lock_guard lock(statusLock_);
+    if (workersStarted_) {
+        throw std::logic_error("Dispatcher already started");
+    }
+    workersStarted_ = true;
+    stopWorkers_ = false;
+    workerSignal_.Reset();
+    deviceEventReady_.Reset();
+    deviceEventDone_.Reset();
+    outputKick_.Reset();
+    purgeAck_.Reset();
+    comWake_.Reset();
+    activeWorkers_ = 3;
+    comRunning_ = dispRunning_ = outRunning_ = true;
+    comThread_ = std::thread([this] { ComThreadRun(); });
+    workerSignal_.Wait(3000);
+    dispThread_ = std::thread([this] { DispThreadRun(); });
+    workerSignal_.Wait(3000);
+    outThread_ = std::thread([this] { OutThreadRun(); });
+    workerSignal_.Wait(3000);
+}
+
+void TVaxoWin32Dispatcher::StopDeviceWorkers() {
+    stopWorkers_ = true;
+    if (outThread_.joinable()) {
+        outputKick_.Set();
+        outThread_.join();
+    }
+    if (comThread_.joinable()) {
+        comWake_.Set();
+        deviceEventDone_.Set();
+        comThread_.join();
+    }
+}
+
+void TVaxoWin32Dispatcher::StopWorkers() {
+    StopDeviceWorkers();
+    if (dispThread_.joinable()) {
+        if (dispThread_.get_id() == std::this_thread::get_id()) {
+            dispThread_.detach(); // cannot happen from the program's threads; never self-join
+        } else {
+            // A notification the GUI thread has not begun is given up; the worker then sees
+            // the stop flag at once instead of waiting out the delivery limit.
+            AbandonCurrentDelivery();
+            deviceEventReady_.Set();
+            dispThread_.join();
+        }
+    }
+    workersStarted_ = false;
+}
+
+void TVaxoWin32Dispatcher::WorkerStarted(int& tidSlot) {
+    std::lock_guard lock(priorityLock_);
+    tidSlot = CurrentTid();
+    ApplyPriority(tidSlot, priority_ + 3);
+}
+
+void TVaxoWin32Dispatcher::WorkerEnded(int& tidSlot) {
+    {
+        std::lock_guard lock(priorityLock_);
+        tidSlot = 0;
+    }
+    if (--activeWorkers_ == 0) {
+        workersStarted_ = false;
+    }
+}
+
+void TVaxoWin32Dispatcher::ComThreadRun() {
+    WorkerStarted(comTid_);
+    std::uint8_t lastModem = 0;
+    const bool sampleModem = device_->ModemStatus(lastModem);
+    LineErrorCounts lastCounts;
+    const bool sampleCounts = device_->ErrorCounts(lastCounts);
+    workerSignal_.Set();
+
+    while (!stopWorkers_) {
+        // A full input ring with input held back in the driver would make the device readable
+        // for ever: leave it out of the wait until the ring has room again.
+        const bool inputHeld = MoreInputPending() && InputRingFull();
+        pollfd fds[2] = {{comWake_.Fd(), POLLIN, 0},
+                         {device_->Fd(), inputHeld ? short(0) : short(POLLIN), 0}};
+        int timeout = sampleModem || sampleCounts ? kSampleIntervalMs : -1;
+        if (inputHeld && (timeout < 0 || timeout > kHeldInputIntervalMs)) {
+            timeout = kHeldInputIntervalMs;
+        }
+        int n = poll(fds, 2, timeout);
+        if (n < 0 && errno != EINTR) {
+            break;
+        }
+        if (stopWorkers_) {
+            break;
+        }
+        if (fds[0].revents & POLLIN) {
+            comWake_.Consume();
+        }
+        std::uint32_t mask = 0;
+        bool lost = false;
+        if (fds[1].revents & POLLIN) {
+            mask |= evRxChar;
+        }
+        if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+            // The device is gone (peer closed, adapter pulled): hand over what input is left,
+            // then end; no more events arrive until the port is reopened.
+            mask |= evRxChar;
+            lost = true;
+        }
+        if (sampleModem) {
+            std::uint8_t now = 0;
+            if (device_->ModemStatus(now)) {
+                std::uint8_t changed = now ^ lastModem;
+                if (changed & msCtsOn) {
+                    mask |= evCts;
+                }
+                if (changed & msDsrOn) {
+                    mask |= evDsr;
+                }
+                if (changed & msDcdOn) {
+                    mask |= evRlsd;
+                }
+                if (changed & now & msRingOn) {
+                    mask |= evRing;
+                    NoteRing();
+                }
+                lastModem = now;
+            }
+        }
+        if (sampleCounts) {
+            LineErrorCounts now;
+            if (device_->ErrorCounts(now)) {
+                if (now.brk != lastCounts.brk) {
+                    mask |= evBreak;
+                }
+                if (now.overrun != lastCounts.overrun || now.parity != lastCounts.parity ||
+                    now.frame != lastCounts.frame || now.bufOverrun != lastCounts.bufOverrun) {
+                    mask |= evErr;
+                }
+                lastCounts = now;
+            }
+        }
+        if (mask != 0) {
+            deviceEventMask_ = mask;
+            deviceEventReady_.Set();
+            deviceEventDone_.Wait(-1);
+        }
+        if (lost) {
+            hungUp_ = true;
+            break;
+        }
+    }
+    comRunning_ = false;
+    WorkerEnded(comTid_);
+}
+
+void TVaxoWin32Dispatcher::DispThreadRun() {
+    WorkerStarted(dispTid_);
+    workerSignal_.Set();
+    while (!stopWorkers_ && !closePending_) {
+        int which = TVaxoEvent::WaitAny(deviceEventReady_, outputProgress_, kDispatchWakeMs);
+        if (stopWorkers_ || closePending_) {
+            break;
+        }
+        if (which == 0) {
+            ServiceDeviceEvents(deviceEventMask_.load());
+            if (closePending_) {
+                break;
+            }
+            deviceEventDone_.Set();
+            ServiceIdleTriggers();
+            continue;
+        }
+        if (MoreInputPending() && !InputRingFull()) {
+            // Input held back while the ring was full: read it now and run it through the
+            // triggers at once, since no new device event may come to announce it.
+            ServiceDeviceEvents(evRxChar);
+        }
+        ServiceIdleTriggers();
+    }
+    if (closePending_) {
+        FinishPendingClose();
+    }
+    dispRunning_ = false;
+    WorkerEnded(dispTid_);
+}
+
+void TVaxoWin32Dispatcher::OutThreadRun() {
+    WorkerStarted(outTid_);
+    workerSignal_.Set();
+    for (;;) {
+        int which = TVaxoEvent::WaitAny(outputPending_, outputKick_, -1);
+        if (stopWorkers_ || closePending_) {
+            break;
+        }
+        if (purgeRequested_.exchange(false)) {
+            purgeAck_.Set();
+            if (which == 1) {
+                continue;
+            }
+        }
+        if (which == 0) {
+            WritePasses();
+        }
+    }
+    outRunning_ = false;
+    if (purgeRequested_.exchange(false)) {
+        purgeAck_.Set();
+    }
+    WorkerEnded(outTid_);
+}
+
+void TVaxoWin32Dispatcher::WritePasses() {
+    while (!stopWorkers_ && !closePending_) {
+        if (purgeRequested_.exchange(false)) {
+            purgeAck_.Set();
+            return;
+        }
+        const std::uint64_t generation = OutputGeneration();
+        const std::uint8_t* data = nullptr;
+        std::uint32_t count = 0;
+        if (!NextOutputRun(data, count)) {
+            return;
+        }
+        long n = device_->Write(data, count);
+        if (n > 0) {
+            AdvanceOutputTail(static_cast<std::uint32_t>(n), generation);
+            outputProgress_.Set();
+            continue;
+        }
+        if (n < 0) {
+            // A failed write drops the run; the ring keeps going.
+            AdvanceOutputTail(count, generation);
+            outputProgress_.Set();
+            continue;
+        }
+        // The device takes nothing now: wait for room, or for a purge or stop.
+        pollfd fds[2] = {{outputKick_.Fd(), POLLIN, 0}, {device_->Fd(), POLLOUT, 0}};
+        if (poll(fds, 2, -1) < 0 && errno != EINTR) {
+            return;
+        }
+        if (fds[0].revents & POLLIN) {
+            outputKick_.Consume();
+            if (purgeRequested_.exchange(false)) {
+                purgeAck_.Set();
+            }
+            return;
+        }
+        if ((fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) && !(fds[1].revents & POLLOUT)) {
+            AdvanceOutputTail(count, generation);
+            outputProgress_.Set();
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Priorities
+
+void TVaxoWin32Dispatcher::ApplyPriority(int tid, int level) {
+    // Levels 0 (idle) .. 3 (normal) .. 6 (time-critical) as nice values. Raising a priority
+    // needs a privilege most users lack; the workers then keep the normal one.
+    static const int kNice[] = {19, 10, 5, 0, -5, -10, -15};
+    if (tid == 0) {
+        return;
+    }
+    level = level < 0 ? 0 : level > 6 ? 6 : level;
+    setpriority(PRIO_PROCESS, static_cast<id_t>(tid), kNice[level]);
+}
+
+void TVaxoWin32Dispatcher::SetWorkerPriority(int priority) {
+    std::lock_guard lock(priorityLock_);
+    if (priority == priority_) {
+        return;
+    }
+    priority_ = priority;
+    ApplyPriority(comTid_, priority + 3);
+    ApplyPriority(dispTid_, priority + 3);
+    ApplyPriority(outTid_, priority + (Rs485Mode() ? 4 : 3));
+}
+
+} // namespace pellwick

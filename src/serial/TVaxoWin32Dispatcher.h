@@ -1,0 +1,96 @@
+// The dispatcher's device layer for a serial device opened by name, with its three workers:
+// TComThread waits for device events (input, modem-line changes, line errors, hang-up),
+// TDispThread reads input into the ring, tests triggers and delivers notifications, and
+// TOutThread writes the output ring to the device.
+#pragma once
+
+#include "serial/ISerialDevice.h"
+#include "serial/TVaxoBaseDispatcher.h"
+#include "serial/TVaxoEvent.h"
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <thread>
+
+namespace pellwick {
+
+class TVaxoWin32Dispatcher : public TVaxoBaseDispatcher {
+public:
+    explicit TVaxoWin32Dispatcher(void* owner);
+    ~TVaxoWin32Dispatcher() override;
+
+    // Makes the device object of each new dispatcher; tests install doubles here.
+    using DeviceFactory = std::function<std::unique_ptr<ISerialDevice>()>;
+    static void SetDeviceFactory(DeviceFactory factory);
+    // Turns a device name ("\\.\COM3") into a device path. A name that already is a path
+    // ("/dev/ttyUSB0") is used as it is.
+    using NameResolver = std::function<std::optional<std::string>(const std::string& name)>;
+    static void SetNameResolver(NameResolver resolver);
+    static std::optional<std::string> ResolveName(const std::string& name);
+
+    // The port probe opens and closes the device alone, without rings or workers.
+    int DeviceOpen(const std::string& name, std::uint32_t inSize, std::uint32_t outSize) override;
+    void DeviceClose() override;
+
+    void SetWorkerPriority(int priority) override;
+    // Whether the device reported a hang-up (peer gone, adapter pulled) since it was opened.
+    bool DeviceHungUp() const { return hungUp_.load(); }
+
+protected:
+    bool DeviceOpenNow() const override;
+    int DeviceGetLine(LineBlock& block) override;
+    int DeviceSetLine(const LineBlock& block) override;
+    long DeviceRead(std::uint8_t* buffer, std::uint32_t count) override;
+    std::uint32_t DeviceStatus(std::uint32_t& inputQueued) override;
+    void DeviceEscape(LineFunction function) override;
+    int DevicePurgeInput() override;
+    int DevicePurgeOutput() override;
+    bool DeviceModemStatus(std::uint8_t& bits) override;
+    int DeviceSetRs485(bool on) override;
+    void SignalOutputPending() override;
+    void HaltOutputWorker() override;
+    void StartWorkers() override;
+    void StopWorkers() override;
+    void StopDeviceWorkers() override;
+
+private:
+    void ComThreadRun();
+    void DispThreadRun();
+    void OutThreadRun();
+    void WritePasses();
+    void WorkerStarted(int& tidSlot);
+    void WorkerEnded(int& tidSlot);
+    void ApplyPriority(int tid, int level);
+
+    std::unique_ptr<ISerialDevice> device_;
+
+    // Hand-over events.
+    TVaxoEvent deviceEventReady_{false}; // TComThread -> TDispThread: a device event waits
+    TVaxoEvent deviceEventDone_{false};  // TDispThread -> TComThread: the event was serviced
+    TVaxoEvent workerSignal_{false};     // worker -> owner: started
+    TVaxoEvent outputPending_{false};    // writers -> TOutThread: bytes were queued
+    TVaxoEvent outputKick_{false};       // owner -> TOutThread: stop writing (purge or stop)
+    TVaxoEvent purgeAck_{false};         // TOutThread -> owner: no write in progress
+    TVaxoEvent outputProgress_{false};   // TOutThread -> TDispThread: bytes left the ring
+    TVaxoEvent comWake_{false};          // owner -> TComThread: look at the stop flag
+
+    std::thread comThread_, dispThread_, outThread_;
+    std::atomic<bool> comRunning_{false}, dispRunning_{false}, outRunning_{false};
+    std::atomic<int> activeWorkers_{0};
+    std::atomic<std::uint32_t> deviceEventMask_{0};
+    std::atomic<bool> purgeRequested_{false};
+    std::atomic<bool> hungUp_{false};
+
+    // Error counts as last seen by DeviceStatus (the base calls it under InputLock or
+    // StatusLock, from more than one thread).
+    std::mutex countsLock_;
+    LineErrorCounts lastCounts_;
+    bool countsValid_ = false;
+
+    std::mutex priorityLock_;
+    int priority_ = 0;
+    int comTid_ = 0, dispTid_ = 0, outTid_ = 0;
+};
+
+} // namespace pellwick

@@ -1,0 +1,51 @@
+#include "serial/Triggers.h"
+
+namespace pellwick {
+
+void DataTrigger::ResetMatch() {
+    slots.fill(0);
+    matched = false;
+}
+
+void DataTrigger::Feed(std::uint8_t c) {
+    if (length == 0 || matched) {
+        return;
+    }
+    if (ignoreCase) {
+        c = UpperByte(c);
+    }
+    const auto L = static_cast<std::int32_t>(length);
+    bool started = false;
+    bool result = false;
+    bool examine = true; // slot 0 is always examined
+    for (std::int32_t i = 0; i < L; ++i) {
+        if (examine) {
+            std::int32_t pos = slots[i];
+            if (pattern[pos] == c) {
+                if (pos == L - 1) {
+                    result = true;
+                    slots.fill(0);
+                } else {
+                    slots[i] = pos + 1;
+                }
+            } else if (pattern[0] == c) {
+                slots[i] = 1;
+                started = true;
+            } else {
+                slots[i] = 0;
+            }
+            if (slots[i] == 1) {
+                started = true;
+            }
+        }
+        // Every live candidate advances; a byte equal to the first pattern byte opens at most
+        // one new candidate, in the first free slot.
+        std::int32_t next = slots[i + 1];
+        examine = started ? next != 0 : (next != 0 || c == pattern[0]);
+    }
+    if (result) {
+        matched = true;
+    }
+}
+
+} // namespace pellwick

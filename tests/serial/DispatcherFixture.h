@@ -1,0 +1,63 @@
+// Dispatchers opened on a device double or on a pseudo-terminal, for the engine's tests.
+#pragma once
+
+#include "SerialTestSupport.h"
+#include "serial/TVaxoWin32Dispatcher.h"
+
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace pellwick::test {
+
+// Every dispatcher made while the fixture lives gets a FakeSerialDevice on `state`.
+class FakeDeviceFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        state = std::make_shared<FakeSerialDevice::State>();
+        auto s = state;
+        TVaxoWin32Dispatcher::SetDeviceFactory(
+            [s] { return std::make_unique<FakeSerialDevice>(s); });
+    }
+    void TearDown() override {
+        dispatcher.reset();
+        TVaxoWin32Dispatcher::SetDeviceFactory(nullptr);
+    }
+    // Opens a dispatcher on the double at 19200 8N1.
+    void Open(std::uint32_t inSize = 4096, std::uint32_t outSize = 100) {
+        dispatcher = std::make_unique<TVaxoWin32Dispatcher>(nullptr);
+        ASSERT_EQ(0, dispatcher->OpenDevice("/fake", 19200, 0, 8, 1, inSize, outSize, true, true));
+    }
+    void Feed(const std::string& bytes) { FakeSerialDevice::Feed(*state, bytes); }
+    std::vector<std::uint8_t> Written() {
+        std::lock_guard lock(state->lock);
+        return state->written;
+    }
+
+    std::shared_ptr<FakeSerialDevice::State> state;
+    std::unique_ptr<TVaxoWin32Dispatcher> dispatcher;
+};
+
+// A dispatcher on the slave side of a pseudo-terminal; the test plays the device on the master.
+class PtyFixture : public ::testing::Test {
+protected:
+    void OpenPty(std::uint32_t outSize = 16384) {
+        dispatcher = std::make_unique<TVaxoWin32Dispatcher>(nullptr);
+        ASSERT_EQ(
+            0, dispatcher->OpenDevice(pty.SlavePath(), 19200, 0, 8, 1, 4096, outSize, true, true));
+    }
+    void TearDown() override {
+        if (dispatcher) {
+            dispatcher->CloseDevice();
+            dispatcher.reset();
+        }
+    }
+
+    PtyPair pty;
+    std::unique_ptr<TVaxoWin32Dispatcher> dispatcher;
+};
+
+inline std::string Str(const std::vector<std::uint8_t>& v) {
+    return std::string(v.begin(), v.end());
+}
+
+} // namespace pellwick::test

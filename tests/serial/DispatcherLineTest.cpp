@@ -1,0 +1,148 @@
+// Line settings, flow control, modem lines and line errors, on a device double.
+#include "DispatcherFixture.h"
+
+#include <chrono>
+
+using namespace pellwick;
+using namespace pellwick::test;
+
+using DispatcherLineTest = FakeDeviceFixture;
+
+namespace {
+int SetLineCalls(FakeSerialDevice::State& s) {
+    std::lock_guard lock(s.lock);
+    return s.setLineCalls;
+}
+} // namespace
+
+TEST_F(DispatcherLineTest, UnchangedSettingsNeitherTouchTheDeviceNorWait) {
+    Open();
+    int before = SetLineCalls(*state);
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(0, dispatcher->ConfigureLine(19200, 0, 8, 1));
+    EXPECT_EQ(0, dispatcher->ConfigureLine(0, 5, 9, 3)); // all "keep"
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - t0);
+    EXPECT_EQ(before, SetLineCalls(*state));
+    EXPECT_LT(ms.count(), 15);
+}
+
+TEST_F(DispatcherLineTest, ChangeAt9600WaitsEighteenCharacterTimesFirst) {
+    Open();
+    ASSERT_EQ(0, dispatcher->ConfigureLine(9600, 0, 8, 1));
+    int before = SetLineCalls(*state);
+    auto t0 = std::chrono::steady_clock::now();
+    ASSERT_EQ(0, dispatcher->ConfigureLine(19200, 0, 8, 1));
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - t0);
+    EXPECT_GE(ms.count(), 19); // (10,000,000 div 9600) x 10 bits x 18 = 18.7 ms, rounded up
+    EXPECT_EQ(before + 1, SetLineCalls(*state));
+    std::uint32_t baud;
+    int parity, data, stop;
+    dispatcher->QueryLine(baud, parity, data, stop);
+    EXPECT_EQ(19200u, baud);
+    EXPECT_EQ(0, parity);
+    EXPECT_EQ(8, data);
+    EXPECT_EQ(1, stop);
+}
+
+TEST_F(DispatcherLineTest, FiveDataBitsUseOneAndAHalfStopBits) {
+    Open();
+    ASSERT_EQ(0, dispatcher->ConfigureLine(9600, 2, 5, 2));
+    std::lock_guard lock(state->lock);
+    EXPECT_EQ(One5StopBits, state->line.stopBits);
+    EXPECT_EQ(2, state->line.parity);
+}
+
+TEST_F(DispatcherLineTest, HardwareFlowThresholdsBecomeDriverLimits) {
+    Open(4096, 100);
+    ASSERT_EQ(0, dispatcher->ConfigureHardwareFlow(3686, 409, 2 | 8));
+    {
+        std::lock_guard lock(state->lock);
+        EXPECT_EQ(410, state->line.xoffLim);
+        EXPECT_EQ(409, state->line.xonLim);
+        EXPECT_TRUE(state->line.outxCtsFlow);
+        EXPECT_EQ(LineControl::Handshake, state->line.rtsControl);
+    }
+    EXPECT_EQ(dr::BadArgument, dispatcher->ConfigureHardwareFlow(400, 409, 2));
+    EXPECT_EQ(dr::BadArgument, dispatcher->ConfigureHardwareFlow(4097, 409, 2));
+    std::uint32_t hw, sw;
+    std::uint8_t xon, xoff;
+    dispatcher->QueryFlow(hw, sw, xon, xoff);
+    EXPECT_EQ(2u | 8u, hw);
+    EXPECT_EQ(0u, sw);
+}
+
+TEST_F(DispatcherLineTest, RtsUnderHardwareFlowIsLeftAlone) {
+    Open();
+    ASSERT_EQ(0, dispatcher->ConfigureHardwareFlow(3686, 409, 2));
+    {
+        std::lock_guard lock(state->lock);
+        state->rts = true;
+    }
+    EXPECT_EQ(1, dispatcher->DriveRts(0));
+    {
+        std::lock_guard lock(state->lock);
+        EXPECT_TRUE(state->rts);
+    }
+    EXPECT_EQ(0, dispatcher->DriveDtr(0));
+    std::lock_guard lock(state->lock);
+    EXPECT_FALSE(state->dtr);
+}
+
+TEST_F(DispatcherLineTest, SoftwareFlowSetsXonXoffCharacters) {
+    Open();
+    ASSERT_EQ(0, dispatcher->ConfigureSoftwareFlow(3072, 1024, 3));
+    std::uint32_t hw, sw;
+    std::uint8_t xon, xoff;
+    dispatcher->QueryFlow(hw, sw, xon, xoff);
+    EXPECT_EQ(3u, sw);
+    EXPECT_EQ(17, xon);
+    EXPECT_EQ(19, xoff);
+    ASSERT_EQ(0, dispatcher->StopSoftwareFlow());
+    dispatcher->QueryFlow(hw, sw, xon, xoff);
+    EXPECT_EQ(0u, sw);
+}
+
+TEST_F(DispatcherLineTest, ModemChangesAreRecordedAndEachQueryClearsItsChangeBit) {
+    Open();
+    EXPECT_FALSE(dispatcher->CtsAsserted());
+    {
+        std::lock_guard lock(state->lock);
+        state->modem = msCtsOn | msDcdOn;
+    }
+    ASSERT_TRUE(WaitUntil([&] { return (dispatcher->ModemBits() & 0x09) == 0x09; }));
+    EXPECT_EQ(0x90u, dispatcher->ModemBits() & 0xF0);
+    EXPECT_TRUE(dispatcher->CtsAsserted());
+    EXPECT_EQ(0u, dispatcher->ModemBits() & 0x01);
+    EXPECT_TRUE(dispatcher->DcdAsserted());
+    EXPECT_FALSE(dispatcher->DsrAsserted());
+    EXPECT_EQ(0u, dispatcher->ModemBits() & 0x0F);
+}
+
+TEST_F(DispatcherLineTest, LineErrorsAreReportedInOrderAndBreakSeparately) {
+    Open();
+    {
+        std::lock_guard lock(state->lock);
+        state->counts.parity = 1;
+        state->counts.frame = 1;
+        state->counts.brk = 1;
+    }
+    ASSERT_TRUE(WaitUntil([&] {
+        return (dispatcher->ErrorBits() & (ceRxParity | ceBreak)) != 0 &&
+               (dispatcher->ErrorBits() & ceFrame) != 0;
+    }));
+    EXPECT_EQ(3, dispatcher->TakeLineError()); // parity comes before framing
+    EXPECT_EQ(9, dispatcher->TakeLineError()); // errors cleared, break kept
+    EXPECT_TRUE(dispatcher->TakeBreakFlag());
+    EXPECT_FALSE(dispatcher->TakeBreakFlag());
+    EXPECT_EQ(0, dispatcher->TakeLineError());
+}
+
+TEST_F(DispatcherLineTest, Rs485WithoutDriverSupportRefusesOutput) {
+    Open();
+    dispatcher->ApplyRs485Mode(true);
+    EXPECT_EQ(dr::BaseAddressNotSet, dispatcher->QueueBlock("x", 1));
+    dispatcher->ApplyRs485Mode(false);
+    EXPECT_EQ(0, dispatcher->QueueBlock("x", 1));
+}

@@ -1,0 +1,125 @@
+// Rings, queueing, taking and peeking, on a device double whose output can be held back.
+#include "DispatcherFixture.h"
+
+#include <chrono>
+
+using namespace pellwick;
+using namespace pellwick::test;
+
+using DispatcherOutputRingTest = FakeDeviceFixture;
+using DispatcherInputRingTest = FakeDeviceFixture;
+
+TEST_F(DispatcherOutputRingTest, QueueBlockOfExactlyFreeRoomMarksRingFull) {
+    state->writeGate = false;
+    Open(4096, 100);
+    std::string block(100, 'x');
+    EXPECT_EQ(0, dispatcher->QueueBlock(block.data(), 100));
+    EXPECT_EQ(100u, dispatcher->OutputUsed());
+    EXPECT_EQ(0u, dispatcher->OutputFree());
+}
+
+TEST_F(DispatcherOutputRingTest, QueueBlockOneByteOverFreeRoomQueuesNothing) {
+    state->writeGate = false;
+    Open(4096, 100);
+    std::string block(60, 'x');
+    ASSERT_EQ(0, dispatcher->QueueBlock(block.data(), 60));
+    EXPECT_EQ(dr::OutputBufferTooSmall, dispatcher->QueueBlock(block.data(), 41));
+    EXPECT_EQ(60u, dispatcher->OutputUsed());
+    EXPECT_EQ(0, dispatcher->QueueBlock(block.data(), 0));
+}
+
+TEST_F(DispatcherOutputRingTest, WrappedRingIsRotatedAndWrittenInOneRunInOrder) {
+    state->allowance = 50; // the device takes 50 bytes, then nothing more for now
+    Open(4096, 100);
+    std::string first, second;
+    for (int i = 0; i < 80; ++i) {
+        first += static_cast<char>('A' + i % 26);
+    }
+    for (int i = 0; i < 40; ++i) {
+        second += static_cast<char>('a' + i % 26);
+    }
+    ASSERT_EQ(0, dispatcher->QueueBlock(first.data(), 80));
+    ASSERT_TRUE(WaitUntil([&] { return dispatcher->OutputUsed() == 30; }));
+    // 30 bytes wait at 50..79; these 40 wrap around the end of the 100-byte ring.
+    ASSERT_EQ(0, dispatcher->QueueBlock(second.data(), 40));
+    EXPECT_EQ(70u, dispatcher->OutputUsed());
+    {
+        std::lock_guard lock(state->lock);
+        state->allowance = -1;
+    }
+    ASSERT_TRUE(WaitUntil([&] { return dispatcher->OutputUsed() == 0; }));
+    EXPECT_EQ(first + second, Str(Written()));
+    std::lock_guard lock(state->lock);
+    // The 70 waiting bytes went out in one write, not split at the ring's end.
+    ASSERT_GE(state->writeSizes.size(), 2u);
+    EXPECT_EQ(50u, state->writeSizes[0]);
+    EXPECT_EQ(70u, state->writeSizes[1]);
+}
+
+TEST_F(DispatcherOutputRingTest, ClearOutputDiscardsWaitingBytes) {
+    state->writeGate = false;
+    Open(4096, 100);
+    ASSERT_EQ(0, dispatcher->QueueBlock("stale", 5));
+    dispatcher->ClearOutput();
+    EXPECT_EQ(0u, dispatcher->OutputUsed());
+    {
+        std::lock_guard lock(state->lock);
+        state->writeGate = true;
+    }
+    ASSERT_EQ(0, dispatcher->QueueBlock("new", 3));
+    ASSERT_TRUE(WaitUntil([&] { return Written().size() == 3; }));
+    EXPECT_EQ("new", Str(Written()));
+}
+
+TEST_F(DispatcherInputRingTest, TakePeekAndEmptyRing) {
+    Open();
+    Feed("ABC");
+    ASSERT_TRUE(WaitUntil([&] { return dispatcher->InputUsed() == 3; }));
+    std::uint8_t b = 0;
+    ASSERT_EQ(0, dispatcher->PeekByteAt(1, b));
+    EXPECT_EQ('A', b);
+    ASSERT_EQ(0, dispatcher->PeekByteAt(3, b));
+    EXPECT_EQ('C', b);
+    EXPECT_EQ(dr::BufferIsEmpty, dispatcher->PeekByteAt(4, b));
+    char buf[4] = {};
+    EXPECT_EQ(dr::BufferIsEmpty, dispatcher->TakeBlock(buf, 4));
+    EXPECT_EQ(3u, dispatcher->InputUsed()); // a failed take removes nothing
+    ASSERT_EQ(0, dispatcher->TakeByte(b));
+    EXPECT_EQ('A', b);
+    ASSERT_EQ(2, dispatcher->TakeBlock(buf, 2));
+    EXPECT_EQ("BC", std::string(buf, 2));
+    EXPECT_FALSE(dispatcher->HasInput());
+    EXPECT_EQ(0u, dispatcher->InputUsed());
+    EXPECT_EQ(dr::BufferIsEmpty, dispatcher->TakeByte(b));
+}
+
+TEST_F(DispatcherInputRingTest, InputBeyondAFullRingWaitsInDriverAndFollowsWhenRoomIsMade) {
+    Open();
+    std::string data;
+    for (int i = 0; i < 8192 + 100; ++i) {
+        data += static_cast<char>(i * 7);
+    }
+    Feed(data);
+    ASSERT_TRUE(WaitUntil([&] { return dispatcher->InputUsed() == InputRingSize; }));
+    {
+        std::lock_guard lock(state->lock);
+        EXPECT_EQ(100u, state->input.size()); // held back in the driver
+    }
+    std::vector<std::uint8_t> got(1000);
+    ASSERT_EQ(1000, dispatcher->TakeBlock(got.data(), 1000));
+    ASSERT_TRUE(WaitUntil([&] { return dispatcher->InputUsed() == InputRingSize - 900; }, 2000));
+    std::vector<std::uint8_t> rest(InputRingSize - 900);
+    ASSERT_EQ(static_cast<int>(rest.size()), dispatcher->TakeBlock(rest.data(), rest.size()));
+    got.insert(got.end(), rest.begin(), rest.end());
+    EXPECT_EQ(data, Str(got)); // wrapped twice, nothing lost, nothing reordered
+}
+
+TEST_F(DispatcherInputRingTest, ClearInputDiscardsRingAndDriverInput) {
+    Open();
+    Feed("discard me");
+    ASSERT_TRUE(WaitUntil([&] { return dispatcher->InputUsed() == 10; }));
+    dispatcher->ClearInput();
+    EXPECT_FALSE(dispatcher->HasInput());
+    Feed("x");
+    ASSERT_TRUE(WaitUntil([&] { return dispatcher->InputUsed() == 1; }));
+}

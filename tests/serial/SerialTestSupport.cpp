@@ -1,0 +1,338 @@
+#include "SerialTestSupport.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <stdexcept>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace pellwick::test {
+
+bool WaitUntil(const std::function<bool()>& cond, int timeoutMs) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!cond()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return cond();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+PtyPair::PtyPair() {
+    char name[256] = {};
+    termios raw{};
+    cfmakeraw(&raw);
+    if (openpty(&master_, &slaveKeep_, name, &raw, nullptr) != 0) {
+        throw std::runtime_error("openpty failed");
+    }
+    slavePath_ = name;
+    fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+    // The master side is raw too, so that the test sees exactly the bytes the engine sent.
+    tcsetattr(master_, TCSANOW, &raw);
+}
+
+PtyPair::~PtyPair() {
+    CloseMaster();
+    if (slaveKeep_ >= 0) {
+        close(slaveKeep_);
+    }
+}
+
+void PtyPair::CloseMaster() {
+    if (master_ >= 0) {
+        close(master_);
+        master_ = -1;
+    }
+}
+
+void PtyPair::Write(const std::string& bytes) {
+    Write(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+}
+
+void PtyPair::Write(const std::vector<std::uint8_t>& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = write(master_, bytes.data() + done, bytes.size() - done);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            throw std::runtime_error("pty write failed");
+        }
+        pollfd p{master_, POLLOUT, 0};
+        poll(&p, 1, 100);
+    }
+}
+
+std::vector<std::uint8_t> PtyPair::Read(std::size_t count, int timeoutMs) {
+    std::vector<std::uint8_t> out;
+    out.reserve(count);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::uint8_t buf[65536];
+    while (out.size() < count && std::chrono::steady_clock::now() < deadline) {
+        pollfd p{master_, POLLIN, 0};
+        if (poll(&p, 1, 20) <= 0) {
+            continue;
+        }
+        ssize_t n = read(master_, buf, std::min(sizeof buf, count - out.size()));
+        if (n > 0) {
+            out.insert(out.end(), buf, buf + n);
+        }
+    }
+    return out;
+}
+
+std::vector<std::uint8_t> PtyPair::ReadAvailable(int timeoutMs) {
+    std::vector<std::uint8_t> out;
+    pollfd p{master_, POLLIN, 0};
+    if (poll(&p, 1, timeoutMs) <= 0) {
+        return out;
+    }
+    std::uint8_t buf[65536];
+    for (;;) {
+        ssize_t n = read(master_, buf, sizeof buf);
+        if (n <= 0) {
+            break;
+        }
+        out.insert(out.end(), buf, buf + n);
+    }
+    return out;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+FakeGuiWindow::FakeGuiWindow() : thread_([this] { Loop(); }) {}
+
+FakeGuiWindow::~FakeGuiWindow() {
+    {
+        std::lock_guard lock(lock_);
+        stop_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+}
+
+void FakeGuiWindow::Loop() {
+    for (;;) {
+        std::function<void()> job;
+        {
+            std::unique_lock lock(lock_);
+            wake_.wait(lock, [this] { return stop_ || !queue_.empty(); });
+            if (queue_.empty()) {
+                return;
+            }
+            job = std::move(queue_.front());
+            queue_.pop_front();
+        }
+        job();
+    }
+}
+
+void FakeGuiWindow::PostNotification(std::uint32_t msg, std::uint32_t wParam, std::uint32_t lParam,
+                                     std::shared_ptr<DeliveryToken> token) {
+    std::lock_guard lock(lock_);
+    queue_.push_back([this, msg, wParam, lParam, token] {
+        if (!token->Begin()) {
+            return; // the sender gave up on it: it must never run late
+        }
+        Notification n{msg, wParam, lParam};
+        std::function<void(const Notification&)> handler;
+        {
+            std::lock_guard inner(lock_);
+            received_.push_back(n);
+            handler = handler_;
+        }
+        if (handler) {
+            handler(n);
+        }
+        token->Finish();
+    });
+    wake_.notify_all();
+}
+
+void FakeGuiWindow::SetHandler(std::function<void(const Notification&)> handler) {
+    std::lock_guard lock(lock_);
+    handler_ = std::move(handler);
+}
+
+void FakeGuiWindow::RunOnGui(const std::function<void()>& fn) {
+    std::mutex doneLock;
+    std::condition_variable doneCv;
+    bool done = false;
+    {
+        std::lock_guard lock(lock_);
+        queue_.push_back([&] {
+            fn();
+            std::lock_guard l(doneLock);
+            done = true;
+            doneCv.notify_all();
+        });
+    }
+    wake_.notify_all();
+    std::unique_lock l(doneLock);
+    doneCv.wait(l, [&] { return done; });
+}
+
+std::vector<Notification> FakeGuiWindow::Received() {
+    std::lock_guard lock(lock_);
+    return received_;
+}
+
+std::size_t FakeGuiWindow::Count(std::uint32_t msg) {
+    std::lock_guard lock(lock_);
+    std::size_t n = 0;
+    for (const auto& r : received_) {
+        n += r.msg == msg ? 1 : 0;
+    }
+    return n;
+}
+
+void FakeGuiWindow::ClearReceived() {
+    std::lock_guard lock(lock_);
+    received_.clear();
+}
+
+// ---------------------------------------------------------------------------------------------
+
+FakeSerialDevice::FakeSerialDevice(std::shared_ptr<State> state) : state_(std::move(state)) {}
+
+FakeSerialDevice::~FakeSerialDevice() {
+    Close();
+}
+
+int FakeSerialDevice::Open(const std::string&) {
+    std::lock_guard lock(state_->lock);
+    if (state_->openResult != 0) {
+        return state_->openResult;
+    }
+    int sv[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, sv) != 0) {
+        return -errno;
+    }
+    fd_ = state_->fd = sv[0];
+    state_->peer = sv[1];
+    open_ = true;
+    return 0;
+}
+
+void FakeSerialDevice::Close() {
+    if (open_.exchange(false)) {
+        std::lock_guard lock(state_->lock);
+        close(state_->fd);
+        close(state_->peer);
+        state_->fd = state_->peer = -1;
+        fd_ = -1;
+    }
+}
+
+// Keeps the descriptor readable exactly while input waits, so poll() behaves as on a device.
+// Called with the state's lock held.
+void FakeSerialDevice::Sync(State& state) {
+    if (state.fd < 0) {
+        return;
+    }
+    char scratch[64];
+    while (recv(state.fd, scratch, sizeof scratch, MSG_DONTWAIT) > 0) {
+    }
+    if (!state.input.empty()) {
+        char one = 1;
+        send(state.peer, &one, 1, MSG_DONTWAIT);
+    }
+}
+
+int FakeSerialDevice::GetLine(LineBlock& block) {
+    std::lock_guard lock(state_->lock);
+    block = state_->line;
+    return 0;
+}
+
+int FakeSerialDevice::SetLine(const LineBlock& block) {
+    std::lock_guard lock(state_->lock);
+    state_->line = block;
+    ++state_->setLineCalls;
+    return 0;
+}
+
+long FakeSerialDevice::Read(std::uint8_t* buffer, std::size_t count) {
+    long n = 0;
+    {
+        std::lock_guard lock(state_->lock);
+        while (static_cast<std::size_t>(n) < count && !state_->input.empty()) {
+            buffer[n++] = state_->input.front();
+            state_->input.pop_front();
+        }
+        Sync(*state_);
+    }
+    return n;
+}
+
+long FakeSerialDevice::Write(const std::uint8_t* data, std::size_t count) {
+    std::lock_guard lock(state_->lock);
+    if (!state_->writeGate || state_->allowance == 0) {
+        return 0;
+    }
+    if (state_->allowance > 0 && static_cast<long>(count) > state_->allowance) {
+        count = static_cast<std::size_t>(state_->allowance);
+    }
+    if (state_->allowance > 0) {
+        state_->allowance -= static_cast<long>(count);
+    }
+    state_->written.insert(state_->written.end(), data, data + count);
+    state_->writeSizes.push_back(count);
+    return static_cast<long>(count);
+}
+
+std::uint32_t FakeSerialDevice::InputQueued() {
+    std::lock_guard lock(state_->lock);
+    return static_cast<std::uint32_t>(state_->input.size());
+}
+
+bool FakeSerialDevice::ModemStatus(std::uint8_t& bits) {
+    std::lock_guard lock(state_->lock);
+    bits = state_->modem;
+    return true;
+}
+
+void FakeSerialDevice::SetDtr(bool on) {
+    std::lock_guard lock(state_->lock);
+    state_->dtr = on;
+}
+
+void FakeSerialDevice::SetRts(bool on) {
+    std::lock_guard lock(state_->lock);
+    state_->rts = on;
+}
+
+bool FakeSerialDevice::ErrorCounts(LineErrorCounts& counts) {
+    std::lock_guard lock(state_->lock);
+    counts = state_->counts;
+    return true;
+}
+
+int FakeSerialDevice::Purge(bool input, bool) {
+    std::lock_guard lock(state_->lock);
+    if (input) {
+        state_->input.clear();
+    }
+    Sync(*state_);
+    return 0;
+}
+
+int FakeSerialDevice::SetRs485(bool) {
+    return -22;
+}
+
+void FakeSerialDevice::Feed(State& state, const std::string& bytes) {
+    std::lock_guard lock(state.lock);
+    state.input.insert(state.input.end(), bytes.begin(), bytes.end());
+    Sync(state);
+}
+
+} // namespace pellwick::test
