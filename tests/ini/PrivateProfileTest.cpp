@@ -1,0 +1,305 @@
+#include "ini/PrivateProfile.h"
+#include "ini/EIniWriteError.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace pellwick {
+namespace {
+
+namespace fs = std::filesystem;
+
+class PrivateProfileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "pellwick-ini-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern;
+        path_ = (fs::path(dir_) / "loader.ini").string();
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    void Put(const std::string& content) const {
+        std::ofstream out(path_, std::ios::binary | std::ios::trunc);
+        out << content;
+    }
+    std::string Get() const {
+        std::ifstream in(path_, std::ios::binary);
+        std::ostringstream ss;
+        ss << in.rdbuf();
+        return ss.str();
+    }
+
+    std::string dir_;
+    std::string path_;
+};
+
+TEST_F(PrivateProfileTest, NamesCompareWithoutCaseAndFirstSectionAndKeyWin) {
+    Put("[RS232Settings]\n"
+        "Comm Port=COM3\n"
+        "comm port=COM9\n"
+        "[rs232settings]\n"
+        "Baud Rate=9600\n"
+        "[ Trigger ]\n"
+        "  Prompt  = #\n");
+    PrivateProfile ini(path_);
+    EXPECT_EQ(ini.ReadString("rs232SETTINGS", "COMM PORT", "x"), "COM3");
+    // Only the first section of a name is searched.
+    EXPECT_EQ(ini.ReadString("RS232Settings", "Baud Rate", "none"), "none");
+    EXPECT_EQ(ini.ReadString("trigger", "prompt", "x"), "#");
+}
+
+TEST_F(PrivateProfileTest, ValuesAreTrimmedAndLoseOnePairOfMatchingQuotes) {
+    Put("[S]\r\n"
+        "Blank=   padded value \t \r\n"
+        "Double=\" keep inner blanks \"\r\n"
+        "Single='x'\r\n"
+        "Twice=\"\"two\"\"\r\n"
+        "Mismatched=\"abc'\r\n"
+        "Lone=\"\r\n"
+        "Inner=a\"b\"c\r\n"
+        "Empty=\r\n"
+        "Equals=a=b\r\n");
+    PrivateProfile ini(path_);
+    EXPECT_EQ(ini.ReadString("S", "Blank", "d"), "padded value");
+    EXPECT_EQ(ini.ReadString("S", "Double", "d"), " keep inner blanks ");
+    EXPECT_EQ(ini.ReadString("S", "Single", "d"), "x");
+    EXPECT_EQ(ini.ReadString("S", "Twice", "d"), "\"two\"");
+    EXPECT_EQ(ini.ReadString("S", "Mismatched", "d"), "\"abc'");
+    EXPECT_EQ(ini.ReadString("S", "Lone", "d"), "\"");
+    EXPECT_EQ(ini.ReadString("S", "Inner", "d"), "a\"b\"c");
+    // A present but empty value is a value, not a missing key.
+    EXPECT_EQ(ini.ReadString("S", "Empty", "d"), "");
+    EXPECT_EQ(ini.ReadString("S", "Equals", "d"), "a=b");
+    EXPECT_EQ(ini.ReadString("S", "Missing", "d"), "d");
+}
+
+TEST_F(PrivateProfileTest, CommentsAndLinesWithoutEqualsAreNotKeys) {
+    Put("\xEF\xBB\xBF[S]\n"
+        "; Key=commented\n"
+        "   ;Other=commented\n"
+        "just text\n"
+        "=no key\n"
+        "Key=real\n");
+    PrivateProfile ini(path_);
+    EXPECT_EQ(ini.ReadString("S", "Key", "d"), "real");
+    EXPECT_EQ(ini.ReadString("S", "Other", "d"), "d");
+    EXPECT_EQ(ini.ReadString("S", "; Key", "d"), "d");
+    const auto keys = ini.ReadSection("S");
+    ASSERT_EQ(keys.size(), 1u);
+    EXPECT_EQ(keys[0].first, "Key");
+}
+
+TEST_F(PrivateProfileTest, LongValuesAreCutTo2047Characters) {
+    const std::string longValue(3000, 'v');
+    Put("[S]\nLong=" + longValue + "\nExact=" + std::string(2047, 'e') + "\n");
+    PrivateProfile ini(path_);
+    EXPECT_EQ(ini.ReadString("S", "Long", ""), std::string(2047, 'v'));
+    EXPECT_EQ(ini.ReadString("S", "Exact", ""), std::string(2047, 'e'));
+}
+
+TEST_F(PrivateProfileTest, MissingOrUnreadableFileGivesDefaults) {
+    PrivateProfile missing(path_);
+    EXPECT_EQ(missing.ReadString("S", "K", "def"), "def");
+    EXPECT_EQ(missing.ReadInteger("S", "K", 42), 42);
+    EXPECT_TRUE(missing.ReadBool("S", "K", true));
+    EXPECT_TRUE(missing.ReadSection("S").empty());
+
+    // A folder where the file should be cannot be read as a file.
+    PrivateProfile folder(dir_);
+    EXPECT_EQ(folder.ReadString("S", "K", "def"), "def");
+}
+
+TEST_F(PrivateProfileTest, IntegersAreDecimalOrHexadecimalElseTheDefault) {
+    Put("[N]\n"
+        "Dec=1234\nNeg=-17\nPlus=+5\nHex=0x1F\nHexUpper=0X1f\nDollar=$1F\nQuoted=\"12\"\n"
+        "AllBits=$FFFFFFFF\nMax=2147483647\nMin=-2147483648\n"
+        "Trailing=12abc\nFraction=1.5\nBareHex=0x\nBareDollar=$\nBadHex=0x1G\n"
+        "SignedHex=-0x10\nTooBig=2147483648\nTooBigHex=0x100000000\nInnerBlank=1 2\n"
+        "Sign=-\nEmpty=\n");
+    PrivateProfile ini(path_);
+    EXPECT_EQ(ini.ReadInteger("N", "Dec", 0), 1234);
+    EXPECT_EQ(ini.ReadInteger("N", "Neg", 0), -17);
+    EXPECT_EQ(ini.ReadInteger("N", "Plus", 0), 5);
+    EXPECT_EQ(ini.ReadInteger("N", "Hex", 0), 31);
+    EXPECT_EQ(ini.ReadInteger("N", "HexUpper", 0), 31);
+    EXPECT_EQ(ini.ReadInteger("N", "Dollar", 0), 31);
+    EXPECT_EQ(ini.ReadInteger("N", "Quoted", 0), 12);
+    EXPECT_EQ(ini.ReadInteger("N", "AllBits", 0), -1);
+    EXPECT_EQ(ini.ReadInteger("N", "Max", 0), 2147483647);
+    EXPECT_EQ(ini.ReadInteger("N", "Min", 0), -2147483647 - 1);
+    for (const char* key : {"Trailing", "Fraction", "BareHex", "BareDollar", "BadHex", "SignedHex",
+                            "TooBig", "TooBigHex", "InnerBlank", "Sign", "Empty", "Missing"})
+        EXPECT_EQ(ini.ReadInteger("N", key, -99), -99) << key;
+}
+
+TEST_F(PrivateProfileTest, FlagsAreIntegersWithNonZeroMeaningTrue) {
+    Put("[F]\nOne=1\nZero=0\nSeven=7\nHex=$10\nWord=yes\n");
+    PrivateProfile ini(path_);
+    EXPECT_TRUE(ini.ReadBool("F", "One", false));
+    EXPECT_FALSE(ini.ReadBool("F", "Zero", true));
+    EXPECT_TRUE(ini.ReadBool("F", "Seven", false));
+    EXPECT_TRUE(ini.ReadBool("F", "Hex", false));
+    EXPECT_FALSE(ini.ReadBool("F", "Word", false));
+    EXPECT_TRUE(ini.ReadBool("F", "Word", true));
+
+    ini.WriteBool("F", "One", false);
+    ini.WriteBool("F", "New", true);
+    EXPECT_EQ(ini.ReadString("F", "One", ""), "0");
+    EXPECT_EQ(ini.ReadString("F", "New", ""), "1");
+    ini.WriteInteger("F", "Count", -300);
+    EXPECT_EQ(ini.ReadInteger("F", "Count", 0), -300);
+}
+
+TEST_F(PrivateProfileTest, RewritingAKeyChangesOnlyThatLine) {
+    const std::string before = "; settings of the loader\r\n"
+                               "\r\n"
+                               "[Global]\r\n"
+                               "Driver Version=1.00\r\n"
+                               "\r\n"
+                               "[RS232Settings]\r\n"
+                               "   comm port =  COM7   \r\n"
+                               "; trailing comment\r\n"
+                               "Baud Rate=9600\r\n";
+    Put(before);
+    PrivateProfile ini(path_);
+    ini.WriteString("RS232SETTINGS", "Comm Port", "COM1");
+    std::string expected = before;
+    expected.replace(expected.find("   comm port =  COM7   "), 23, "comm port=COM1");
+    EXPECT_EQ(Get(), expected);
+}
+
+TEST_F(PrivateProfileTest, NewKeyGoesAfterTheLastKeyOfItsSectionWithTheFilesLineEnd) {
+    Put("[A]\r\nOne=1\r\n\r\n; about B\r\n[B]\r\nTwo=2\r\n");
+    PrivateProfile ini(path_);
+    ini.WriteString("a", "Three", "3");
+    EXPECT_EQ(Get(), "[A]\r\nOne=1\r\nThree=3\r\n\r\n; about B\r\n[B]\r\nTwo=2\r\n");
+
+    Put("[Empty]\n[B]\nTwo=2");
+    ini.WriteString("Empty", "K", "v");
+    ini.WriteString("B", "Last", "x");
+    EXPECT_EQ(Get(), "[Empty]\nK=v\n[B]\nTwo=2\nLast=x\n");
+}
+
+TEST_F(PrivateProfileTest, NewSectionIsAppendedAtTheEnd) {
+    Put("[A]\r\nOne=1");
+    PrivateProfile ini(path_);
+    ini.WriteString("RS232Settings", "Comm Port", "COM1");
+    EXPECT_EQ(Get(), "[A]\r\nOne=1\r\n\r\n[RS232Settings]\r\nComm Port=COM1\r\n");
+    EXPECT_EQ(ini.ReadString("A", "One", ""), "1");
+}
+
+TEST_F(PrivateProfileTest, NewFileUsesLineFeeds) {
+    PrivateProfile ini(path_);
+    ini.WriteString("Global", "Driver Version", "2.00");
+    ini.WriteString("Global", "Other", "x");
+    EXPECT_EQ(Get(), "[Global]\nDriver Version=2.00\nOther=x\n");
+}
+
+TEST_F(PrivateProfileTest, WrittenValuesReadBackUnchanged) {
+    PrivateProfile ini(path_);
+    for (const std::string value : {" lead", "trail\t", "\"quoted\"", "'single'", "", "a=b", "\"",
+                                    "; not a comment", "[not a section]"}) {
+        ini.WriteString("S", "K", value);
+        EXPECT_EQ(ini.ReadString("S", "K", "default"), value) << value;
+    }
+}
+
+TEST_F(PrivateProfileTest, NamesAndValuesThatWouldBreakTheFileAreRefused) {
+    Put("[S]\nK=v\n");
+    PrivateProfile ini(path_);
+    EXPECT_THROW(ini.WriteString("S", "K", "two\nlines"), std::invalid_argument);
+    EXPECT_THROW(ini.WriteString("S", "K", "cr\r"), std::invalid_argument);
+    EXPECT_THROW(ini.WriteString("S", "A=B", "v"), std::invalid_argument);
+    EXPECT_THROW(ini.WriteString("S", " ", "v"), std::invalid_argument);
+    EXPECT_THROW(ini.WriteString("S]x", "K", "v"), std::invalid_argument);
+    EXPECT_EQ(Get(), "[S]\nK=v\n");
+}
+
+TEST_F(PrivateProfileTest, FailedWriteThrowsUnableToWriteWithThePath) {
+    // Tests run as root, where folder permissions do not stop writes: a missing folder, a
+    // folder of the proc file system and a path that is a folder fail for every user.
+    const std::string missingFolder = dir_ + "/no-such-folder/loader.ini";
+    const std::string procFile = "/proc/pellwick-loader.ini";
+    fs::create_directory(dir_ + "/is-a-folder");
+    const std::string folderPath = dir_ + "/is-a-folder";
+    for (const std::string& path : {missingFolder, procFile, folderPath}) {
+        PrivateProfile ini(path);
+        try {
+            ini.WriteString("Global", "Driver Version", "2.00");
+            ADD_FAILURE() << "no exception for " << path;
+        } catch (const EIniWriteError& e) {
+            EXPECT_STREQ(e.what(), ("Unable to write to " + path).c_str());
+            EXPECT_EQ(e.Path(), path);
+        }
+    }
+    EXPECT_FALSE(fs::exists(dir_ + "/no-such-folder"));
+    // No temporary file is left behind next to the folder that could not be replaced.
+    std::size_t entries = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir_))
+        ++entries;
+    EXPECT_EQ(entries, 1u);
+}
+
+TEST_F(PrivateProfileTest, ReadOnlyFolderFailsForOrdinaryUsers) {
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root writes into read-only folders; covered by the failure test above";
+    Put("[S]\nK=v\n");
+    fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec);
+    PrivateProfile ini(path_);
+    EXPECT_THROW(ini.WriteString("S", "K", "w"), EIniWriteError);
+    fs::permissions(dir_, fs::perms::owner_all);
+    EXPECT_EQ(Get(), "[S]\nK=v\n");
+}
+
+TEST_F(PrivateProfileTest, RewriteKeepsPermissionsAndSymbolicLinks) {
+    Put("[S]\nK=v\n");
+    ::chmod(path_.c_str(), 0640);
+    const std::string link = dir_ + "/link.ini";
+    fs::create_symlink(path_, link);
+    PrivateProfile ini(link);
+    ini.WriteString("S", "K", "w");
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(Get(), "[S]\nK=w\n");
+    struct stat st {};
+    ASSERT_EQ(::stat(path_.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+TEST_F(PrivateProfileTest, ReadSectionListsKeysInFileOrderOnce) {
+    Put("[Ports]\nCOM3=/dev/ttyUSB0\nScan=0\ncom3=/dev/other\nCOM12=\" /dev/x \"\n[Next]\nA=1\n");
+    PrivateProfile ini(path_);
+    const auto keys = ini.ReadSection("PORTS");
+    ASSERT_EQ(keys.size(), 3u);
+    EXPECT_EQ(keys[0], (std::pair<std::string, std::string>{"COM3", "/dev/ttyUSB0"}));
+    EXPECT_EQ(keys[1], (std::pair<std::string, std::string>{"Scan", "0"}));
+    EXPECT_EQ(keys[2], (std::pair<std::string, std::string>{"COM12", " /dev/x "}));
+    EXPECT_TRUE(ini.ReadSection("Absent").empty());
+}
+
+TEST_F(PrivateProfileTest, ConcurrentWritesOfDifferentKeysAreAllKept) {
+    PrivateProfile ini(path_);
+    constexpr int perThread = 25;
+    auto writer = [&](const std::string& prefix) {
+        for (int i = 0; i < perThread; ++i)
+            ini.WriteInteger("S", prefix + std::to_string(i), i);
+    };
+    std::thread a(writer, "A");
+    std::thread b(writer, "B");
+    a.join();
+    b.join();
+    EXPECT_EQ(ini.ReadSection("S").size(), 2u * perThread);
+    EXPECT_EQ(ini.ReadInteger("S", "A24", -1), 24);
+    EXPECT_EQ(ini.ReadInteger("S", "B24", -1), 24);
+}
+
+} // namespace
+} // namespace pellwick
