@@ -48,6 +48,8 @@ public:
     std::vector<std::string> TakeNotes();
 
     bool UploadMode() const { return uploadMode_; }
+    // Throwing input away after an error, until the line is quiet.
+    bool Discarding() const { return phase_ == Phase::Discard; }
     const std::vector<UploadRecord>& Uploads() const { return uploads_; }
 
     // The name a file is stored under: the address with every byte other than a letter, digit,

@@ -98,6 +98,7 @@ DeviceServer::Result DeviceServer::Run() {
             transcript.Event(note, now);
         }
         uploadMode_.store(protocol.UploadMode());
+        discarding_.store(protocol.Discarding());
         std::lock_guard lock(uploadsLock_);
         if (uploads_.size() != protocol.Uploads().size()) {
             uploads_ = protocol.Uploads();

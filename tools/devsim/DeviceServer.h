@@ -40,6 +40,7 @@ public:
     std::vector<UploadRecord> Uploads() const;
     std::uint64_t BytesReceived() const { return received_.load(); }
     bool UploadMode() const { return uploadMode_.load(); }
+    bool Discarding() const { return discarding_.load(); }
 
 private:
     struct Pending {
@@ -56,6 +57,7 @@ private:
     std::string error_;
     std::atomic<std::uint64_t> received_{0};
     std::atomic<bool> uploadMode_{false};
+    std::atomic<bool> discarding_{false};
     mutable std::mutex uploadsLock_;
     std::vector<UploadRecord> uploads_; // guarded by uploadsLock_
 };
