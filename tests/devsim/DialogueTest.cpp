@@ -55,6 +55,15 @@ TEST_F(DialogueTest, ConfiguredStringsAndCommandsAreSpoken) {
     EXPECT_EQ(Ask("RUN", "OK>"), "OK>");
 }
 
+TEST_F(DialogueTest, ErrorComesAloneWhenNoPromptShouldFollowIt) {
+    DeviceConfig config;
+    config.promptAfterError = false;
+    Start(config);
+    EXPECT_EQ(Ask("X", "?"), "?");
+    // Nothing followed the error: the next thing on the line is the next answer.
+    EXPECT_EQ(Ask("", "#"), "#");
+}
+
 TEST_F(DialogueTest, EchoRepeatsCommandLinesWhenSwitchedOn) {
     DeviceConfig config;
     config.echo = true;

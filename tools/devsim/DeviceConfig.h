@@ -27,6 +27,7 @@ struct DeviceConfig {
     std::string uploadCommand = "UL"; // enters upload mode
     std::string normalCommand = "GO"; // leaves upload mode
     bool echo = false;                // echo the characters of command lines
+    bool promptAfterError = true;     // an error answer ends with CR LF and the prompt
     std::size_t maxLine = 256;        // longer command lines are refused
 
     // Uploads.

@@ -141,7 +141,7 @@ void DeviceProtocol::Answer(std::string text) {
 }
 
 void DeviceProtocol::AnswerError() {
-    Answer(ActiveError() + "\r\n" + ActivePrompt());
+    Answer(config_.promptAfterError ? ActiveError() + "\r\n" + ActivePrompt() : ActiveError());
 }
 
 void DeviceProtocol::Note(std::string text) {
@@ -331,7 +331,7 @@ void DeviceProtocol::HeaderLine(const std::string& line) {
     phase_ = Phase::Data;
     if (config_.errAfter == 0) {
         FailUpload("error injected before the first byte");
-        Answer(config_.uploadError + "\r\n" + config_.uploadPrompt);
+        AnswerError();
         return;
     }
     if (file_->record.size == 0) {
@@ -356,7 +356,7 @@ void DeviceProtocol::DataBytes(std::string_view bytes, std::size_t& pos) {
         }
         if (config_.errAfter > 0 && file.offset == static_cast<std::uint64_t>(config_.errAfter)) {
             FailUpload("error injected after " + std::to_string(config_.errAfter) + " bytes");
-            Answer(config_.uploadError + "\r\n" + config_.uploadPrompt);
+            AnswerError();
             return;
         }
     }

@@ -127,6 +127,12 @@ const std::vector<Option>& Options() {
          Text(&DeviceConfig::normalCommand, false)},
         {"echo", nullptr, "echo the characters of command lines (default: no echo)",
          Flag(&DeviceConfig::echo)},
+        {"no-prompt-after-error", nullptr,
+         "answer an error with the error string alone (default: error, CR LF, prompt)",
+         [](DevsimOptions& o, const std::string&) -> std::string {
+             o.device.promptAfterError = false;
+             return {};
+         }},
         {"max-line", "N", "longest command line in bytes; longer ones are refused (default 256)",
          Number(&DeviceConfig::maxLine, 1, 1 << 20)},
         // Uploads.
