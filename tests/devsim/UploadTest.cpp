@@ -89,7 +89,7 @@ TEST_F(UploadTest, SizeMismatchIsAnError) {
     EXPECT_FALSE(fs::exists(store_ + "/1.bin"));
 
     // Fewer bytes than announced: the file is abandoned once the line stays idle.
-    ASSERT_TRUE(peer_.Write(Header("2", "abcdef").substr(0) + "abc"));
+    ASSERT_TRUE(peer_.Write(Header("2", "abcdef") + "abc"));
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (harness_.Server()->Uploads().size() < 2 && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));

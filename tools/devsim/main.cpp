@@ -3,6 +3,7 @@
 #include "devsim/DevsimOptions.h"
 #include "devsim/PseudoTerminal.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -17,11 +18,13 @@ using namespace pellwick;
 
 namespace {
 
-DeviceServer* g_server = nullptr;
+// Read by the signal handler: a lock-free atomic is safe to use there.
+std::atomic<DeviceServer*> g_server{nullptr};
+static_assert(std::atomic<DeviceServer*>::is_always_lock_free);
 
 extern "C" void OnStopSignal(int) {
-    if (g_server != nullptr) {
-        g_server->RequestStop();
+    if (DeviceServer* server = g_server.load()) {
+        server->RequestStop();
     }
 }
 
