@@ -206,10 +206,10 @@ std::string DevsimHarness::WriteLoaderIni(int comNumber, const std::vector<IniEn
     const std::string path = folder_.File("loader.ini");
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     for (const std::string& section : sections) {
-        out << "[" << section << "]\r\n";
+        out << "[" << section << "]\n";
         for (const IniEntry& entry : entries) {
             if (entry.section == section) {
-                out << entry.key << "=" << entry.value << "\r\n";
+                out << entry.key << "=" << entry.value << "\n";
             }
         }
     }
