@@ -140,9 +140,8 @@ DeviceServer::Result DeviceServer::Run() {
 
         pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {fd_, 0, 0}};
         fds[1].events = static_cast<short>((canRead ? POLLIN : 0) | (canWrite ? POLLOUT : 0));
-        timespec timeout{};
-        const int ready =
-            ppoll(fds, 2, wake ? (timeout = Until(now, *wake), &timeout) : nullptr, nullptr);
+        const timespec timeout = wake ? Until(now, *wake) : timespec{};
+        const int ready = ppoll(fds, 2, wake ? &timeout : nullptr, nullptr);
         if (ready < 0) {
             if (errno == EINTR) {
                 continue;
