@@ -83,7 +83,7 @@ TEST_F(FaultTest, GarbageAndFloodPrecedeAnswersWithoutFakingThem) {
     const std::string first = Ask("VER", "VER=2.10\r\n#");
     ASSERT_EQ(first.size(), 20000u + 16u + 11u);
     const std::string junk = first.substr(0, 20016);
-    EXPECT_EQ(junk.find_first_of("#?>ER="), std::string::npos);
+    EXPECT_EQ(junk.find_first_of("#?>ERer="), std::string::npos);
     // The flood comes once, the garbage every time.
     const std::string second = Ask("VER", "VER=2.10\r\n#");
     EXPECT_EQ(second.size(), 16u + 11u);

@@ -78,11 +78,13 @@ std::string Hex4(std::uint16_t value) {
 
 DeviceProtocol::DeviceProtocol(DeviceConfig config)
     : config_(std::move(config)), junkState_(config_.junkSeed) {
-    // Junk never contains a byte of the device's own strings, so it cannot fake an answer.
-    const std::string reserved = config_.prompt + config_.error + config_.uploadPrompt +
-                                 config_.uploadError + config_.resultMarker;
+    // Junk never contains a byte of the device's own strings, in either letter case (the
+    // uploader matches the error string without case), so it cannot fake an answer.
+    const std::string reserved = Upper(config_.prompt + config_.error + config_.uploadPrompt +
+                                       config_.uploadError + config_.resultMarker);
     for (int c = 0; c < 256; ++c) {
-        if (reserved.find(static_cast<char>(c)) == std::string::npos) {
+        const auto upper = static_cast<char>(std::toupper(c));
+        if (reserved.find(upper) == std::string::npos) {
             junkAlphabet_.push_back(static_cast<char>(c));
         }
     }
