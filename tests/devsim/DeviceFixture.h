@@ -1,0 +1,40 @@
+// A simulated device served in this process on a real pseudo-terminal, and the program's end
+// of the line opened in raw mode.
+#pragma once
+
+#include "support/DevsimHarness.h"
+#include "support/LinePeer.h"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <string_view>
+
+namespace pellwick {
+
+class DeviceFixture : public ::testing::Test {
+protected:
+    void Start(const DeviceConfig& config = {}) {
+        ASSERT_TRUE(harness_.StartInProcess(config)) << harness_.Error();
+        ASSERT_TRUE(peer_.Open(harness_.SlavePath())) << harness_.SlavePath();
+    }
+
+    // Sends a line (CR appended) and returns the answer up to and including `until`.
+    std::string Ask(std::string_view line, std::string_view until) {
+        EXPECT_TRUE(peer_.Write(std::string(line) + "\r"));
+        return peer_.ReadUntil(until);
+    }
+
+    static std::string Header(std::string_view address, std::string_view data,
+                              std::string_view version = "1.02") {
+        char sum[8];
+        std::snprintf(sum, sizeof sum, "%04X",
+                      static_cast<unsigned>(DeviceProtocol::Checksum(data)));
+        return "LF " + std::string(address) + " " + std::to_string(data.size()) + " " + sum + " " +
+               std::string(version) + "\r";
+    }
+
+    DevsimHarness harness_;
+    LinePeer peer_;
+};
+
+} // namespace pellwick

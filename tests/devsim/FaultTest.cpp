@@ -1,0 +1,115 @@
+// The faults the simulated device injects on request.
+#include "DeviceFixture.h"
+
+#include <functional>
+#include <thread>
+
+namespace pellwick {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using FaultTest = DeviceFixture;
+
+bool WaitFor(const std::function<bool()>& condition) {
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    while (!condition()) {
+        if (Clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+TEST_F(FaultTest, SilentDeviceTakesInputButAnswersNothing) {
+    DeviceConfig config;
+    config.silent = true;
+    Start(config);
+    ASSERT_TRUE(peer_.Write("UL\r\r"));
+    ASSERT_TRUE(WaitFor([&] { return harness_.Server()->UploadMode(); }));
+    EXPECT_EQ(peer_.ReadFor(std::chrono::milliseconds(200)), "");
+}
+
+TEST_F(FaultTest, ErrorAfterNBytesStopsTheFileAndDiscardsItsRest) {
+    DeviceConfig config;
+    config.errAfter = 100;
+    config.resyncMs = 100;
+    Start(config);
+    ASSERT_EQ(Ask("UL", ">"), ">");
+    const std::string data(300, '\r'); // would be 300 empty lines if not discarded
+    ASSERT_TRUE(peer_.Write(Header("1", data) + data));
+    EXPECT_EQ(peer_.ReadUntil(">"), "ERR\r\n>");
+    ASSERT_TRUE(WaitFor([&] { return harness_.Server()->Uploads().size() == 1; }));
+    EXPECT_FALSE(harness_.Server()->Uploads()[0].accepted);
+    // Once the line has been quiet the device reads commands again, still not ready.
+    ASSERT_TRUE(WaitFor([&] { return !harness_.Server()->Discarding(); }));
+    EXPECT_EQ(Ask("", ">"), "ERR\r\n>");
+    // The error comes for every file; smaller files pass.
+    ASSERT_TRUE(peer_.Write(Header("2", "small") + "small"));
+    EXPECT_EQ(Ask("", ">"), ">");
+}
+
+TEST_F(FaultTest, CorruptedByteFailsTheChecksum) {
+    DeviceConfig config;
+    config.corruptAt = 2;
+    Start(config);
+    ASSERT_EQ(Ask("UL", ">"), ">");
+    ASSERT_TRUE(peer_.Write(Header("1", "abcd") + "abcd"));
+    EXPECT_EQ(Ask("", ">"), "ERR\r\n>");
+    const auto upload = harness_.Server()->Uploads().at(0);
+    EXPECT_EQ(upload.receivedChecksum,
+              DeviceProtocol::Checksum(std::string("ab") + static_cast<char>(~'c') + "d"));
+}
+
+TEST_F(FaultTest, DroppedByteMakesTheVerifyingCrPartOfTheFile) {
+    DeviceConfig config;
+    config.dropAt = 0;
+    Start(config);
+    ASSERT_EQ(Ask("UL", ">"), ">");
+    ASSERT_TRUE(peer_.Write(Header("1", "abcd") + "abcd"));
+    // The first CR completes the file and gets no answer; the second verifies it, and it is
+    // wrong.
+    ASSERT_TRUE(peer_.Write("\r"));
+    EXPECT_EQ(Ask("", ">"), "ERR\r\n>");
+    const auto upload = harness_.Server()->Uploads().at(0);
+    EXPECT_EQ(upload.receivedChecksum, DeviceProtocol::Checksum("bcd\r"));
+}
+
+TEST_F(FaultTest, GarbageAndFloodPrecedeAnswersWithoutFakingThem) {
+    DeviceConfig config;
+    config.garbage = 16;
+    config.flood = 20000;
+    Start(config);
+    const std::string first = Ask("VER", "VER=2.10\r\n#");
+    ASSERT_EQ(first.size(), 20000u + 16u + 11u);
+    const std::string junk = first.substr(0, 20016);
+    EXPECT_EQ(junk.find_first_of("#?>ERer="), std::string::npos);
+    // The flood comes once, the garbage every time.
+    const std::string second = Ask("VER", "VER=2.10\r\n#");
+    EXPECT_EQ(second.size(), 16u + 11u);
+}
+
+TEST_F(FaultTest, HangupClosesTheLineAfterNBytes) {
+    DeviceConfig config;
+    config.hangupAfter = 6;
+    Start(config);
+    ASSERT_EQ(Ask("VER", "#"), "VER=2.10\r\n#");
+    ASSERT_TRUE(peer_.Write("VER\r"));
+    EXPECT_TRUE(peer_.WaitHangup());
+    EXPECT_EQ(harness_.Server()->BytesReceived(), 6u);
+}
+
+TEST_F(FaultTest, DelayedAnswersComeLateAndInOrder) {
+    DeviceConfig config;
+    config.answerDelayMs = 300;
+    Start(config);
+    const auto start = Clock::now();
+    ASSERT_TRUE(peer_.Write("VER\rX\r\r"));
+    EXPECT_EQ(peer_.ReadUntil("#"), "VER=2.10\r\n#");
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(300));
+    EXPECT_EQ(peer_.ReadUntil("#"), "?\r\n#");
+    EXPECT_EQ(peer_.ReadUntil("#"), "#");
+}
+
+} // namespace
+} // namespace pellwick

@@ -1,0 +1,167 @@
+// The pellwick-devsim program itself: its command line, its path announcement, its signals, its
+// transcript and its emulated line rate.
+#include "support/DevsimHarness.h"
+#include "support/LinePeer.h"
+
+#include <array>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <regex>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace pellwick {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+struct Output {
+    int status = -1;
+    std::string text;
+};
+
+Output RunProgram(const std::string& args) {
+    Output out;
+    const std::string command = DevsimHarness::ExecutablePath() + " " + args + " 2>&1";
+    std::FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        return out;
+    }
+    std::array<char, 4096> buffer{};
+    while (const std::size_t n = std::fread(buffer.data(), 1, buffer.size(), pipe)) {
+        out.text.append(buffer.data(), n);
+    }
+    const int status = pclose(pipe);
+    out.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return out;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+TEST(ProgramTest, HelpDocumentsEveryOptionAndWrongOptionsAreRefused) {
+    const Output help = RunProgram("--help");
+    EXPECT_EQ(help.status, 0);
+    for (const char* option : {"--prompt",  "--error",      "--upload-prompt",  "--upload-error",
+                               "--result",  "--command",    "--upload-command", "--normal-command",
+                               "--echo",    "--store",      "--data-timeout",   "--baud",
+                               "--burst",   "--silent",     "--err-after",      "--corrupt-at",
+                               "--drop-at", "--garbage",    "--flood",          "--hangup-after",
+                               "--delay",   "--transcript", "--device",         "--path-file",
+                               "--link"}) {
+        EXPECT_NE(help.text.find(option), std::string::npos) << option;
+    }
+    EXPECT_EQ(RunProgram("--bogus").status, 2);
+    EXPECT_EQ(RunProgram("--baud fast").status, 2);
+    EXPECT_EQ(RunProgram("--prompt").status, 2);
+    EXPECT_EQ(RunProgram("--prompt '\\x4'").status, 2);
+    EXPECT_EQ(RunProgram("--upload-command GO").status, 2);
+}
+
+TEST(ProgramTest, AnnouncesItsLineAndEndsCleanlyOnSigterm) {
+    DevsimHarness harness;
+    const std::string pathFile = harness.File("line.path");
+    const std::string link = harness.File("ttyDEV");
+    ASSERT_TRUE(
+        harness.StartProcess({"--path-file", pathFile, "--link", link, "--prompt", "\\r\\nOK#"}))
+        << harness.Error();
+    EXPECT_EQ(harness.SlavePath().rfind("/dev/pts/", 0), 0u) << harness.SlavePath();
+    EXPECT_EQ(ReadFile(pathFile), harness.SlavePath() + "\n");
+    EXPECT_EQ(fs::read_symlink(link), harness.SlavePath());
+
+    LinePeer peer;
+    ASSERT_TRUE(peer.Open(link));
+    ASSERT_TRUE(peer.Write("\r"));
+    EXPECT_EQ(peer.ReadUntil("OK#"), "\r\nOK#");
+
+    EXPECT_EQ(harness.Stop(), 0);
+    EXPECT_FALSE(fs::exists(pathFile));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+}
+
+TEST(ProgramTest, SigintEndsItCleanlyToo) {
+    DevsimHarness harness;
+    ASSERT_TRUE(harness.StartProcess()) << harness.Error();
+    ASSERT_EQ(kill(harness.Pid(), SIGINT), 0);
+    EXPECT_EQ(harness.WaitExit(), 0);
+}
+
+TEST(ProgramTest, HangupFaultClosesTheLineAndEndsTheProgram) {
+    DevsimHarness harness;
+    ASSERT_TRUE(harness.StartProcess({"--hangup-after", "3"})) << harness.Error();
+    LinePeer peer;
+    ASSERT_TRUE(peer.Open(harness.SlavePath()));
+    ASSERT_TRUE(peer.Write("VER\r"));
+    EXPECT_TRUE(peer.WaitHangup());
+    EXPECT_EQ(harness.WaitExit(), 0);
+}
+
+TEST(ProgramTest, TranscriptRecordsBothDirectionsAndEventsWithTimes) {
+    DevsimHarness harness;
+    const std::string transcript = harness.File("transcript.txt");
+    ASSERT_TRUE(harness.StartProcess({"--transcript", transcript})) << harness.Error();
+    LinePeer peer;
+    ASSERT_TRUE(peer.Open(harness.SlavePath()));
+    ASSERT_TRUE(peer.Write("VER\rUL\r"));
+    ASSERT_EQ(peer.ReadUntil(">"), "VER=2.10\r\n#>");
+    ASSERT_EQ(harness.Stop(), 0);
+
+    const std::string text = ReadFile(transcript);
+    const std::regex line(R"(^ *\d+\.\d{6} [<>*] .*$)");
+    std::istringstream lines(text);
+    int count = 0;
+    for (std::string entry; std::getline(lines, entry); ++count) {
+        EXPECT_TRUE(std::regex_match(entry, line)) << entry;
+    }
+    EXPECT_GE(count, 5);
+    EXPECT_NE(text.find(" > VER=2.10\\r\\n#\n"), std::string::npos) << text;
+    EXPECT_NE(text.find(" * upload mode\n"), std::string::npos) << text;
+    EXPECT_NE(text.find(" * stopped\n"), std::string::npos) << text;
+}
+
+TEST(ProgramTest, EmulatedBaudRateLimitsAWriterToTheLineRate) {
+    // 460800 baud is 46080 bytes a second at 10 bits a byte.
+    constexpr double rate = 46080.0;
+    // More than a pseudo-terminal buffers (some tens of kilobytes), so the writer must wait.
+    constexpr double lineBuffer = 65536.0;
+    DevsimHarness harness;
+    ASSERT_TRUE(harness.StartProcess({"--baud", "460800"})) << harness.Error();
+    LinePeer peer;
+    ASSERT_TRUE(peer.Open(harness.SlavePath()));
+    ASSERT_TRUE(peer.Write("UL\r"));
+    ASSERT_EQ(peer.ReadUntil(">"), ">");
+
+    const std::string data(3 * 46080, 'x');
+    const std::string header = "LF 1 " + std::to_string(data.size()) + " " + [&] {
+        char sum[8];
+        std::snprintf(sum, sizeof sum, "%04X", static_cast<unsigned>(data.size() * 'x') & 0xFFFF);
+        return std::string(sum);
+    }() + " 1\r";
+    const std::string all = header + data + "\r";
+    const auto start = Clock::now();
+    ASSERT_TRUE(peer.Write(all, std::chrono::seconds(30)));
+    const double written = std::chrono::duration<double>(Clock::now() - start).count();
+    ASSERT_EQ(peer.ReadUntil(">", std::chrono::seconds(30)), ">");
+    const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+
+    // At most one burst beyond the rate; the upper bound only guards against a stalled line.
+    const double ideal = (static_cast<double>(all.size()) - 64) / rate;
+    EXPECT_GE(elapsed, ideal * 0.98) << "elapsed " << elapsed << " s";
+    EXPECT_LE(elapsed, ideal * 3 + 3) << "elapsed " << elapsed << " s";
+    // The writer itself was held back once the line's buffer was full.
+    EXPECT_GE(written, (static_cast<double>(all.size()) - lineBuffer) / rate * 0.9)
+        << "writes took " << written << " s";
+    EXPECT_EQ(harness.Stop(), 0);
+}
+
+} // namespace
+} // namespace pellwick

@@ -1,0 +1,65 @@
+// Serves the simulated device on one file descriptor (a pseudo-terminal master or a serial
+// device): reads at the emulated line rate, feeds the protocol, sends its answers when they are
+// due and writes the transcript.
+//
+// Threads: Run() loops on the calling thread until RequestStop(), a hang-up or a lost line.
+// RequestStop() may be called from any thread and from a signal handler. Uploads() and
+// BytesReceived() may be called from any thread; a mutex guards the copies they return.
+#pragma once
+
+#include "devsim/DeviceConfig.h"
+#include "devsim/DeviceProtocol.h"
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace pellwick {
+
+class DeviceServer {
+public:
+    enum class Result {
+        Stopped,  // RequestStop
+        HungUp,   // the hang-up fault closed the line
+        LineLost, // the peer side went away (real devices only) or a read failed
+        Failed,   // could not start (transcript file, descriptor)
+    };
+
+    // Takes ownership of fd and of keepOpen (a descriptor held only to be closed with fd).
+    DeviceServer(DeviceConfig config, int fd, int keepOpen = -1);
+    ~DeviceServer();
+    DeviceServer(const DeviceServer&) = delete;
+    DeviceServer& operator=(const DeviceServer&) = delete;
+
+    Result Run();
+    void RequestStop();
+    const std::string& Error() const { return error_; }
+
+    std::vector<UploadRecord> Uploads() const;
+    std::uint64_t BytesReceived() const { return received_.load(); }
+    bool UploadMode() const { return uploadMode_.load(); }
+    bool Discarding() const { return discarding_.load(); }
+
+private:
+    struct Pending {
+        std::string bytes;
+        std::chrono::steady_clock::time_point due;
+    };
+
+    void CloseLine();
+
+    DeviceConfig config_;
+    int fd_;
+    int keepOpen_;
+    int wakeFd_;
+    std::string error_;
+    std::atomic<std::uint64_t> received_{0};
+    std::atomic<bool> uploadMode_{false};
+    std::atomic<bool> discarding_{false};
+    mutable std::mutex uploadsLock_;
+    std::vector<UploadRecord> uploads_; // guarded by uploadsLock_
+};
+
+} // namespace pellwick

@@ -1,0 +1,332 @@
+#include "devsim/DevsimOptions.h"
+
+#include <cctype>
+#include <functional>
+#include <limits>
+
+namespace pellwick {
+
+namespace {
+
+struct Option {
+    const char* name;
+    const char* value; // nullptr: a switch without a value
+    const char* help;
+    std::function<std::string(DevsimOptions&, const std::string&)> apply;
+};
+
+bool ParseInt(const std::string& text, std::int64_t min, std::int64_t max, std::int64_t& out) {
+    if (text.empty() || text.size() > 18) {
+        return false;
+    }
+    std::int64_t value = 0;
+    std::size_t i = 0;
+    const bool negative = text[0] == '-';
+    if (negative) {
+        i = 1;
+    }
+    if (i == text.size()) {
+        return false;
+    }
+    for (; i < text.size(); ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(text[i]))) {
+            return false;
+        }
+        value = value * 10 + (text[i] - '0');
+    }
+    out = negative ? -value : value;
+    return out >= min && out <= max;
+}
+
+// Option handlers that store a number in the given field.
+template <typename Field>
+auto Number(Field DeviceConfig::*field, std::int64_t min, std::int64_t max) {
+    return [=](DevsimOptions& o, const std::string& v) -> std::string {
+        std::int64_t n = 0;
+        if (!ParseInt(v, min, max, n)) {
+            return "expects a whole number from " + std::to_string(min) + " to " +
+                   std::to_string(max) + ", not \"" + v + "\"";
+        }
+        o.device.*field = static_cast<Field>(n);
+        return {};
+    };
+}
+
+auto Text(std::string DeviceConfig::*field, bool allowEmpty) {
+    return [=](DevsimOptions& o, const std::string& v) -> std::string {
+        std::string decoded;
+        if (!DevsimOptions::Unescape(v, decoded)) {
+            return "has a malformed escape in \"" + v + "\"";
+        }
+        if (decoded.empty() && !allowEmpty) {
+            return "must not be empty";
+        }
+        o.device.*field = decoded;
+        return {};
+    };
+}
+
+auto Flag(bool DeviceConfig::*field) {
+    return [=](DevsimOptions& o, const std::string&) -> std::string {
+        o.device.*field = true;
+        return {};
+    };
+}
+
+constexpr std::int64_t Big = std::numeric_limits<std::int64_t>::max() / 16;
+
+const std::vector<Option>& Options() {
+    static const std::vector<Option> options = {
+        {"help", nullptr, "show this text and exit",
+         [](DevsimOptions& o, const std::string&) -> std::string {
+             o.help = true;
+             return {};
+         }},
+        // Strings and commands.
+        {"prompt", "TEXT", "prompt in normal mode (default \"#\")",
+         Text(&DeviceConfig::prompt, false)},
+        {"error", "TEXT", "error string in normal mode (default \"?\")",
+         Text(&DeviceConfig::error, false)},
+        {"upload-prompt", "TEXT", "prompt in upload mode (default \">\")",
+         Text(&DeviceConfig::uploadPrompt, false)},
+        {"upload-error", "TEXT", "error string in upload mode (default \"ERR\")",
+         Text(&DeviceConfig::uploadError, false)},
+        {"result", "TEXT", "marker between a command and its value (default \"=\")",
+         Text(&DeviceConfig::resultMarker, false)},
+        {"command", "NAME[=VALUE]",
+         "add or replace a command; with a value it answers NAME<result>VALUE CR LF prompt, "
+         "without one the prompt alone; repeatable (default: VER=2.10)",
+         [](DevsimOptions& o, const std::string& v) -> std::string {
+             std::string decoded;
+             if (!DevsimOptions::Unescape(v, decoded)) {
+                 return "has a malformed escape in \"" + v + "\"";
+             }
+             DeviceCommand command;
+             const auto eq = decoded.find('=');
+             command.name = decoded.substr(0, eq);
+             if (eq != std::string::npos) {
+                 command.value = decoded.substr(eq + 1);
+                 command.hasValue = true;
+             }
+             if (command.name.empty()) {
+                 return "needs a command name";
+             }
+             auto& list = o.device.commands;
+             std::erase_if(list, [&](const DeviceCommand& c) { return c.name == command.name; });
+             list.push_back(command);
+             return {};
+         }},
+        {"no-commands", nullptr, "forget the default commands (VER)",
+         [](DevsimOptions& o, const std::string&) -> std::string {
+             o.device.commands.clear();
+             return {};
+         }},
+        {"upload-command", "NAME", "command that enters upload mode (default UL)",
+         Text(&DeviceConfig::uploadCommand, false)},
+        {"normal-command", "NAME", "command that leaves upload mode (default GO)",
+         Text(&DeviceConfig::normalCommand, false)},
+        {"echo", nullptr, "echo the characters of command lines (default: no echo)",
+         Flag(&DeviceConfig::echo)},
+        {"no-prompt-after-error", nullptr,
+         "answer an error with the error string alone (default: error, CR LF, prompt)",
+         [](DevsimOptions& o, const std::string&) -> std::string {
+             o.device.promptAfterError = false;
+             return {};
+         }},
+        {"max-line", "N", "longest command line in bytes; longer ones are refused (default 256)",
+         Number(&DeviceConfig::maxLine, 1, 1 << 20)},
+        // Uploads.
+        {"store", "DIR",
+         "keep accepted files in DIR, named by address (default: check, do not keep)",
+         Text(&DeviceConfig::storeDir, false)},
+        {"max-size", "BYTES", "largest file a header may announce (default 67108864)",
+         Number(&DeviceConfig::maxFileSize, 0, Big)},
+        {"data-timeout", "MS",
+         "abandon a file when no byte of it arrives for MS milliseconds; 0 waits for ever "
+         "(default 0)",
+         Number(&DeviceConfig::dataTimeoutMs, 0, Big)},
+        {"resync", "MS",
+         "after an error inside a file, discard input until the line has been quiet for MS "
+         "milliseconds (default 200)",
+         Number(&DeviceConfig::resyncMs, 0, Big)},
+        // Line.
+        {"baud", "RATE",
+         "emulate a line of RATE baud (10 bits a byte): read and send no faster; 0 is "
+         "unpaced (default 0)",
+         Number(&DeviceConfig::baud, 0, 100000000)},
+        {"burst", "BYTES", "most bytes moved at once on a paced line (default 64)",
+         Number(&DeviceConfig::burst, 1, 65536)},
+        // Faults.
+        {"silent", nullptr, "fault: answer nothing at all", Flag(&DeviceConfig::silent)},
+        {"err-after", "N",
+         "fault: send the upload error after N bytes of every file (0: right after the header)",
+         Number(&DeviceConfig::errAfter, 0, Big)},
+        {"corrupt-at", "OFFSET", "fault: invert the byte at OFFSET of every file",
+         Number(&DeviceConfig::corruptAt, 0, Big)},
+        {"drop-at", "OFFSET", "fault: lose the byte at OFFSET of every file",
+         Number(&DeviceConfig::dropAt, 0, Big)},
+        {"garbage", "N", "fault: put N junk bytes in front of every answer",
+         Number(&DeviceConfig::garbage, 0, 1 << 20)},
+        {"flood", "N", "fault: send N junk bytes once, before the first answer",
+         Number(&DeviceConfig::flood, 0, 1 << 30)},
+        {"hangup-after", "N",
+         "fault: close the line after N received bytes and exit (0: at the first byte)",
+         Number(&DeviceConfig::hangupAfter, 0, Big)},
+        {"delay", "MS", "fault: send every answer MS milliseconds late",
+         Number(&DeviceConfig::answerDelayMs, 0, 3600000)},
+        {"seed", "N", "seed of the junk bytes (default 12345)",
+         Number(&DeviceConfig::junkSeed, 0, 0xFFFFFFFFll)},
+        // Where and how.
+        {"transcript", "FILE", "write what was received and sent, with times, to FILE",
+         Text(&DeviceConfig::transcriptPath, false)},
+        {"device", "PATH", "serve the serial device PATH instead of a new pseudo-terminal",
+         [](DevsimOptions& o, const std::string& v) -> std::string {
+             o.devicePath = v;
+             return v.empty() ? "must not be empty" : "";
+         }},
+        {"path-file", "FILE", "also write the line's path into FILE (removed at exit)",
+         [](DevsimOptions& o, const std::string& v) -> std::string {
+             o.pathFile = v;
+             return v.empty() ? "must not be empty" : "";
+         }},
+        {"link", "PATH", "also make PATH a symbolic link to the line (removed at exit)",
+         [](DevsimOptions& o, const std::string& v) -> std::string {
+             o.linkPath = v;
+             return v.empty() ? "must not be empty" : "";
+         }},
+    };
+    return options;
+}
+
+} // namespace
+
+bool DevsimOptions::Unescape(const std::string& text, std::string& out) {
+    out.clear();
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\') {
+            out.push_back(text[i]);
+            continue;
+        }
+        if (++i == text.size()) {
+            return false;
+        }
+        switch (text[i]) {
+        case 'r':
+            out.push_back('\r');
+            break;
+        case 'n':
+            out.push_back('\n');
+            break;
+        case 't':
+            out.push_back('\t');
+            break;
+        case '\\':
+            out.push_back('\\');
+            break;
+        case 'x': {
+            if (i + 2 >= text.size()) {
+                return false;
+            }
+            const std::string hex = text.substr(i + 1, 2);
+            if (!std::isxdigit(static_cast<unsigned char>(hex[0])) ||
+                !std::isxdigit(static_cast<unsigned char>(hex[1]))) {
+                return false;
+            }
+            out.push_back(static_cast<char>(std::stoi(hex, nullptr, 16)));
+            i += 2;
+            break;
+        }
+        default:
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string DevsimOptions::Parse(const std::vector<std::string>& args) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg.rfind("--", 0) != 0) {
+            return "unexpected argument \"" + arg + "\"";
+        }
+        const auto eq = arg.find('=');
+        const std::string name = arg.substr(2, eq == std::string::npos ? eq : eq - 2);
+        const Option* option = nullptr;
+        for (const Option& candidate : Options()) {
+            if (name == candidate.name) {
+                option = &candidate;
+            }
+        }
+        if (option == nullptr) {
+            return "unknown option --" + name;
+        }
+        std::string value;
+        if (option->value == nullptr) {
+            if (eq != std::string::npos) {
+                return "--" + name + " takes no value";
+            }
+        } else if (eq != std::string::npos) {
+            value = arg.substr(eq + 1);
+        } else if (i + 1 < args.size()) {
+            value = args[++i];
+        } else {
+            return "--" + name + " needs a value";
+        }
+        if (std::string error = option->apply(*this, value); !error.empty()) {
+            return "--" + name + " " + error;
+        }
+    }
+    if (device.uploadCommand == device.normalCommand) {
+        return "--upload-command and --normal-command must differ";
+    }
+    return {};
+}
+
+std::string DevsimOptions::HelpText() {
+    std::string text =
+        "Usage: pellwick-devsim [OPTION]...\n"
+        "Plays the remote device on a new pseudo-terminal (or on --device) and prints\n"
+        "the path of the line on the first line of standard output. Runs until SIGTERM\n"
+        "or SIGINT.\n"
+        "Text options accept the escapes \\r \\n \\t \\\\ and \\xHH.\n\n";
+    for (const Option& option : Options()) {
+        std::string head = std::string("  --") + option.name;
+        if (option.value != nullptr) {
+            head += std::string(" ") + option.value;
+        }
+        text += head;
+        // The description is wrapped into a column that starts at 26 and ends before 80.
+        std::size_t column = head.size();
+        if (column >= 26) {
+            text += "\n";
+            column = 0;
+        }
+        text += std::string(26 - column, ' ');
+        column = 26;
+        const std::string help = option.help;
+        std::size_t pos = 0;
+        while (pos < help.size()) {
+            auto end = help.find(' ', pos);
+            if (end == std::string::npos) {
+                end = help.size();
+            }
+            const std::size_t length = end - pos;
+            if (column > 26 && column + 1 + length > 79) {
+                text += "\n" + std::string(26, ' ');
+                column = 26;
+            } else if (column > 26) {
+                text += ' ';
+                ++column;
+            }
+            text.append(help, pos, length);
+            column += length;
+            pos = end + 1;
+        }
+        text += "\n";
+    }
+    text += "\nExit status: 0 when stopped by a signal or after the hang-up fault, 1 when the\n"
+            "line could not be opened or was lost, 2 for a wrong command line.\n";
+    return text;
+}
+
+} // namespace pellwick

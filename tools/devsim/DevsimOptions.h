@@ -1,0 +1,27 @@
+// The simulator's command line: long options only, "--name value" or "--name=value".
+#pragma once
+
+#include "devsim/DeviceConfig.h"
+
+#include <string>
+#include <vector>
+
+namespace pellwick {
+
+struct DevsimOptions {
+    DeviceConfig device;
+    std::string devicePath; // serve this device instead of a new pseudo-terminal
+    std::string pathFile;   // write the line's path into this file
+    std::string linkPath;   // make this symbolic link point at the line's path
+    bool help = false;
+
+    // Parses the arguments after the program name. Returns an empty string on success,
+    // otherwise the message for the user.
+    std::string Parse(const std::vector<std::string>& args);
+
+    static std::string HelpText();
+    // Decodes \r \n \t \\ and \xHH in a string option; false on a malformed escape.
+    static bool Unescape(const std::string& text, std::string& out);
+};
+
+} // namespace pellwick
