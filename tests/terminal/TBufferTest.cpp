@@ -130,6 +130,7 @@ TEST_F(TBufferLineFeedTest, BufferKeepsTwoHundredRowsThenDropsTheOldest) {
     buf.SetDefaultColors(3, 5);
     Write("\n");
     EXPECT_EQ(buf.CursorRow(), 199);
+    EXPECT_EQ(buf.HighestRowUsed(), 199);
     EXPECT_EQ(buf.CharAt(0, 0), 'B');
     EXPECT_EQ(buf.PendingScrollY(), -CellH);
     EXPECT_EQ(Row(199), std::string(80, ' '));
