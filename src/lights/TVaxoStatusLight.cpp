@@ -1,0 +1,7 @@
+#include "lights/TVaxoStatusLight.h"
+
+namespace pellwick {
+
+TVaxoStatusLight::TVaxoStatusLight(QWidget* parent) : TVaxoCustomStatusLight(parent) {}
+
+} // namespace pellwick

@@ -1,0 +1,216 @@
+#include "lights/TVaxoStatusLight.h"
+
+#include <QEvent>
+#include <QImage>
+#include <QPalette>
+#include <QTest>
+#include <QWidget>
+#include <gtest/gtest.h>
+
+namespace pellwick {
+namespace {
+
+constexpr QRgb kRed = 0xFFFF0000;
+constexpr QRgb kDarkGreen = 0xFF008000;
+constexpr QRgb kWhite = 0xFFFFFFFF;
+constexpr QRgb kGrey = 0xFF808080;
+
+QImage Picture(QWidget& w) {
+    return w.grab().toImage().convertToFormat(QImage::Format_ARGB32);
+}
+
+// Counts the paint events a widget receives.
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint) {
+            ++paints;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+// Two 13 x 13 images side by side: the lit one blue with a magenta corner, the unlit one yellow
+// with a magenta corner; magenta (the top-left pixel) is the transparent colour.
+QImage TwoStateGlyph() {
+    QImage glyph(26, 13, QImage::Format_RGB32);
+    glyph.fill(QColor(0, 0, 255));
+    for (int y = 0; y < 13; ++y) {
+        for (int x = 13; x < 26; ++x) {
+            glyph.setPixel(x, y, qRgb(255, 255, 0));
+        }
+    }
+    for (int i = 0; i < 3; ++i) {
+        glyph.setPixel(i, 0, qRgb(255, 0, 255));
+        glyph.setPixel(13 + i, 12, qRgb(255, 0, 255));
+    }
+    return glyph;
+}
+
+TEST(StatusLight, NewLampIsThirteenSquareUnlitDarkGreenWithRaisedEdge) {
+    TVaxoStatusLight lamp;
+    EXPECT_EQ(lamp.size(), QSize(13, 13));
+    EXPECT_FALSE(lamp.Lit());
+    EXPECT_FALSE(lamp.HasGlyph());
+    EXPECT_EQ(lamp.LitColor().rgb(), kRed);
+    EXPECT_EQ(lamp.NotLitColor().rgb(), kDarkGreen);
+
+    const QImage img = Picture(lamp);
+    EXPECT_EQ(img.pixel(6, 6), kDarkGreen);
+    EXPECT_EQ(img.pixel(11, 11), kDarkGreen);
+    EXPECT_EQ(img.pixel(0, 0), kWhite);
+    EXPECT_EQ(img.pixel(12, 12), kGrey);
+}
+
+TEST(StatusLight, LitLampIsRedWithWhiteTopLeftAndGreyBottomRightEdges) {
+    TVaxoStatusLight lamp;
+    lamp.setLit(true);
+    ASSERT_TRUE(lamp.Lit());
+    const QImage img = Picture(lamp);
+    ASSERT_EQ(img.size(), QSize(13, 13));
+    for (int i = 0; i < 13; ++i) {
+        EXPECT_EQ(img.pixel(i, 0), kWhite) << "top edge x=" << i;
+        EXPECT_EQ(img.pixel(0, i), kWhite) << "left edge y=" << i;
+    }
+    for (int i = 1; i < 13; ++i) {
+        EXPECT_EQ(img.pixel(12, i), kGrey) << "right edge y=" << i;
+        EXPECT_EQ(img.pixel(i, 12), kGrey) << "bottom edge x=" << i;
+    }
+    for (int y = 1; y < 12; ++y) {
+        for (int x = 1; x < 12; ++x) {
+            ASSERT_EQ(img.pixel(x, y), kRed) << "inside at " << x << "," << y;
+        }
+    }
+}
+
+TEST(StatusLight, EdgeFollowsAnyLampSize) {
+    TVaxoStatusLight lamp;
+    lamp.resize(10, 8);
+    lamp.setLitColor(QColor(0, 0, 200));
+    lamp.setLit(true);
+    const QImage img = Picture(lamp);
+    ASSERT_EQ(img.size(), QSize(10, 8));
+    EXPECT_EQ(img.pixel(9, 0), kWhite);
+    EXPECT_EQ(img.pixel(0, 7), kWhite);
+    EXPECT_EQ(img.pixel(9, 7), kGrey);
+    EXPECT_EQ(img.pixel(9, 1), kGrey);
+    EXPECT_EQ(img.pixel(1, 7), kGrey);
+    EXPECT_EQ(img.pixel(5, 4), qRgb(0, 0, 200));
+}
+
+TEST(StatusLight, GlyphSizesLampToHalfItsWidthAndShowsLitAndUnlitHalves) {
+    QWidget parent;
+    QPalette pal = parent.palette();
+    pal.setColor(parent.backgroundRole(), QColor(10, 20, 30));
+    parent.setPalette(pal);
+    TVaxoStatusLight lamp(&parent);
+    lamp.setGlyph(TwoStateGlyph());
+    ASSERT_TRUE(lamp.HasGlyph());
+    EXPECT_EQ(lamp.size(), QSize(13, 13));
+
+    const QRgb background = qRgb(10, 20, 30);
+    lamp.setLit(true);
+    QImage lit = Picture(lamp);
+    EXPECT_EQ(lit.pixel(6, 6), qRgb(0, 0, 255));
+    EXPECT_EQ(lit.pixel(0, 0), background);
+    EXPECT_EQ(lit.pixel(2, 0), background);
+    EXPECT_EQ(lit.pixel(12, 12), qRgb(0, 0, 255));
+
+    lamp.setLit(false);
+    QImage unlit = Picture(lamp);
+    EXPECT_EQ(unlit.pixel(6, 6), qRgb(255, 255, 0));
+    EXPECT_EQ(unlit.pixel(0, 0), qRgb(255, 255, 0));
+    EXPECT_EQ(unlit.pixel(2, 12), background);
+}
+
+TEST(StatusLight, GlyphOverridesResizeUntilItIsRemoved) {
+    TVaxoStatusLight lamp;
+    lamp.resize(40, 30);
+    QImage odd(21, 9, QImage::Format_RGB32);
+    odd.fill(Qt::white);
+    lamp.setGlyph(odd);
+    EXPECT_EQ(lamp.size(), QSize(10, 9)) << "half the width, rounded down, by the full height";
+    lamp.resize(50, 50);
+    EXPECT_EQ(lamp.size(), QSize(10, 9));
+
+    lamp.setGlyph(QImage());
+    EXPECT_FALSE(lamp.HasGlyph());
+    EXPECT_EQ(lamp.size(), QSize(13, 13));
+    lamp.resize(10, 8);
+    EXPECT_EQ(lamp.size(), QSize(10, 8));
+    lamp.setLit(true);
+    EXPECT_EQ(Picture(lamp).pixel(5, 4), kRed) << "colours are used again without the glyph";
+}
+
+TEST(StatusLight, PropertiesAreReachableByName) {
+    TVaxoStatusLight lamp;
+    lamp.setObjectName("SLCts");
+    EXPECT_TRUE(lamp.setProperty("Lit", true));
+    EXPECT_TRUE(lamp.Lit());
+    EXPECT_TRUE(lamp.setProperty("NotLitColor", QColor(1, 2, 3)));
+    EXPECT_EQ(lamp.NotLitColor(), QColor(1, 2, 3));
+    EXPECT_EQ(lamp.property("LitColor").value<QColor>().rgb(), kRed);
+}
+
+class StatusLightRepaint : public ::testing::Test {
+protected:
+    void SetUp() override {
+        lamp.installEventFilter(&counter);
+        lamp.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&lamp, 10000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return counter.paints > 0; }, 10000));
+        Settle();
+    }
+
+    // Lets pending paints arrive and forgets them.
+    void Settle() {
+        QTest::qWait(50);
+        counter.paints = 0;
+    }
+
+    // A paint, once requested, is delivered by the event loop; wait for it or for a generous
+    // quiet time when none is expected.
+    bool PaintArrives() {
+        return QTest::qWaitFor([&] { return counter.paints > 0; }, 5000);
+    }
+    bool NoPaintWithin(int ms) {
+        QTest::qWait(ms);
+        return counter.paints == 0;
+    }
+
+    TVaxoStatusLight lamp;
+    PaintCounter counter;
+};
+
+TEST_F(StatusLightRepaint, OnlyAChangeOfLitRepaints) {
+    lamp.setLit(false);
+    EXPECT_TRUE(NoPaintWithin(200));
+    lamp.setLit(true);
+    EXPECT_TRUE(PaintArrives());
+    Settle();
+    lamp.setLit(true);
+    EXPECT_TRUE(NoPaintWithin(200));
+}
+
+TEST_F(StatusLightRepaint, ColourChangeRepaintsOnlyWhenThatColourIsShown) {
+    lamp.setLitColor(QColor(0, 0, 255));
+    EXPECT_TRUE(NoPaintWithin(200)) << "unlit lamp does not show the lit colour";
+    lamp.setNotLitColor(QColor(0, 0, 255));
+    EXPECT_TRUE(PaintArrives());
+    Settle();
+    lamp.setNotLitColor(QColor(0, 0, 255));
+    EXPECT_TRUE(NoPaintWithin(200)) << "same colour again";
+
+    lamp.setGlyph(TwoStateGlyph());
+    ASSERT_TRUE(PaintArrives());
+    Settle();
+    lamp.setNotLitColor(QColor(9, 9, 9));
+    EXPECT_TRUE(NoPaintWithin(200)) << "a glyph lamp does not use the colours";
+    EXPECT_EQ(lamp.NotLitColor(), QColor(9, 9, 9));
+}
+
+} // namespace
+} // namespace pellwick
