@@ -132,6 +132,12 @@ void ScriptEngine::ScriptTimerTimer() {
 }
 
 void ScriptEngine::Step() {
+    // Between runs only the device's error string (SetScriptError) has something to show. Any
+    // other tick then is a leftover of a run that has ended, and must neither resume its script
+    // with the idle controls showing nor report its end a second time.
+    if (!running_ && run_.State != ScriptState::ssScriptError) {
+        return;
+    }
     switch (run_.State) {
     case ScriptState::ssNextLine:
         ProcessScriptLine();

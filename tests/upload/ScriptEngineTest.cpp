@@ -144,6 +144,35 @@ TEST_F(ScriptEngineTest, TestCommandGoesOnAfterAValueOrOkAndStopsAtError) {
     ExpectIdle();
 }
 
+TEST_F(ScriptEngineTest, IgnoreAfterAFailedTestCommandGoesOnWithTheNextLine) {
+    WriteScript({"_TC \"A\"", "_SC \"after\""});
+    link.Answers = {"ERROR"};
+    boxes.Answers = {MbIgnore};
+    engine.StartRun(false);
+    Drive();
+    EXPECT_EQ(link.InitCmds, Strings{"A"});
+    EXPECT_EQ(link.Sent, Strings{"after"});
+    EXPECT_EQ(window.Lamp, LampRed);
+    ExpectIdle();
+}
+
+// Mended: after a run ended half-way, Ignore on an error string arriving between runs would
+// have resumed the old script behind the idle controls.
+TEST_F(ScriptEngineTest, ErrorStringBetweenRunsShowsTheDialogButResumesNothing) {
+    WriteScript({"_TC \"A\"", "_SC \"rest\""});
+    link.Answers = {"ERROR"};
+    boxes.Answers = {MbAbort, MbIgnore};
+    engine.StartRun(false);
+    Drive();
+    ExpectIdle();
+    engine.SetScriptError();
+    Drive();
+    ASSERT_EQ(boxes.Shown.size(), 2u);
+    EXPECT_EQ(boxes.Shown[1].Text, boxes.Shown[0].Text);
+    EXPECT_TRUE(link.Sent.empty());
+    ExpectIdle();
+}
+
 TEST_F(ScriptEngineTest, ScriptGaugeFollowsTheLinesTaken) {
     WriteScript({"a", "b", "c"});
     engine.StartRun(false);

@@ -220,6 +220,11 @@ TEST_F(UploadEngineTest, DeviceErrorOrHangUpDuringATransferEndsTheRunWithTheUplo
     EXPECT_TRUE(link.InitCmds.empty());
     EXPECT_EQ(window.Lamp, LampRed);
     ExpectIdle();
+    // A late end-of-transfer report after the run has ended reports nothing twice.
+    engine.EnableScriptTimer();
+    Drive();
+    EXPECT_EQ(boxes.Shown.size(), 1u);
+    ExpectIdle();
 }
 
 // Mended: a read failure ("Insufficient Memory Resources") used to leave the window in the
