@@ -25,7 +25,7 @@ std::string LineNumberText(std::int32_t number) {
 } // namespace
 
 ScriptEngine::ScriptEngine(ILinkOperations& link, IUploadWindow& window, IMessageBoxes& boxes)
-    : link_(link), window_(window), boxes_(boxes) {}
+    : link_(link), window_(window), boxes_(boxes), formats_(DateFormats::FromLocale()) {}
 
 ScriptEngine::~ScriptEngine() {
     CloseLog();
@@ -287,7 +287,9 @@ bool ScriptEngine::ReadUploadFile(const std::string& fileName, std::vector<std::
     // no size, which counts as a read failure.
     std::error_code error;
     const std::uintmax_t size = std::filesystem::file_size(fileName, error);
-    if (error) {
+    // The link counts a transfer in 32 bits signed; a larger file would go out cut short
+    // under a header that announces its full size.
+    if (error || size > static_cast<std::uintmax_t>(std::numeric_limits<std::int32_t>::max())) {
         return false;
     }
     try {

@@ -29,7 +29,8 @@ public:
     // The loader.ini values the engine uses: the script for automatic starts and the pause
     // between the upload header and the data.
     void ApplySettings(const GeneralSettings& settings);
-    // Formats of the upload date text and the log's date line (default: the C locale's).
+    // Formats of the upload date text and the log's date line; by default those of the C
+    // library's locale at construction (the program calls setlocale(LC_ALL, "") first).
     void SetDateFormats(const DateFormats& formats) { formats_ = formats; }
 
     // The start button: creates the log, switches the link to upload mode, then runs the

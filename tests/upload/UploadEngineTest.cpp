@@ -231,6 +231,18 @@ TEST_F(UploadEngineTest, DeviceErrorOrHangUpDuringATransferEndsTheRunWithTheUplo
 // running state for good.
 TEST_F(UploadEngineTest, UnreadableUploadFileEndsTheRunAndReturnsToIdle) {
     std::filesystem::create_directory("dir.bin");
+    // 2 GiB, sparse: more than a transfer can count.
+    std::ofstream("huge.bin").close();
+    std::filesystem::resize_file("huge.bin", std::uintmax_t{1} << 31);
+    WriteScript({"_LF huge.bin", "_LD"});
+    boxes.Answers = {MbOk};
+    engine.StartRun(false);
+    Drive();
+    ASSERT_EQ(boxes.Shown.size(), 1u);
+    EXPECT_TRUE(engine.Run().UploadBuffer.empty());
+    ExpectIdle();
+
+    boxes.Shown.clear();
     WriteScript({"_LF dir.bin", "_LD", "_SC \"A\""});
     boxes.Answers = {MbOk};
     engine.StartRun(false);
