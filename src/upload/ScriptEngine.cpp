@@ -263,6 +263,9 @@ void ScriptEngine::ScriptError() {
 }
 
 void ScriptEngine::ScriptEnd() {
+    // After an Abort the state would still read ssScriptError, and a late end-of-transfer tick
+    // would bring the dialog back between runs.
+    run_.State = ScriptState::ssScriptDone;
     window_.ShowProgress(false);
     window_.SetUploadBtnState(true);
     running_ = false;
