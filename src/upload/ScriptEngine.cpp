@@ -352,6 +352,12 @@ void ScriptEngine::UploadFile(const std::string& fileName, const std::string& ad
     if (run_.PreUploadDelay > 0) {
         window_.Sleep(run_.PreUploadDelay);
     }
+    if (run_.State == ScriptState::ssCancelled) {
+        // Cancelled while the header went out (sending processes messages). A transfer start
+        // clears the stop request, so starting one now would send the whole file regardless.
+        SetTimer(true);
+        return;
+    }
     link_.SendBuffer(run_.UploadBuffer.data(), static_cast<std::uint32_t>(size));
 }
 

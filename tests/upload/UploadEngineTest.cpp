@@ -208,6 +208,20 @@ TEST_F(UploadEngineTest, CancelDuringATransferEndsTheRunWhenTheLinkHasDrained) {
     ExpectIdle();
 }
 
+TEST_F(UploadEngineTest, CancelWhileTheHeaderGoesOutStartsNoTransfer) {
+    WriteFile("a.bin", "abc");
+    WriteScript({"_LF a.bin", "_LD"});
+    window.TerminalCreated = true;
+    boxes.Answers = {MbYes, MbOk};
+    link.OnSend = [&](const std::string&) { engine.BtnULCancelClick(); };
+    engine.StartRun(false);
+    Drive();
+    EXPECT_TRUE(link.Transfers.empty());
+    EXPECT_EQ(boxes.Shown.back().Text, std::string(UploadErrorText) + "a.bin");
+    EXPECT_EQ(window.TerminalActive, (std::vector<bool>{false, true}));
+    ExpectIdle();
+}
+
 TEST_F(UploadEngineTest, DeviceErrorOrHangUpDuringATransferEndsTheRunWithTheUploadErrorReport) {
     WriteFile("a.bin", "abc");
     WriteScript({"_LF a.bin", "_LD", "_SC \"A\""});

@@ -53,6 +53,9 @@ public:
             throw std::runtime_error(ThrowMessage);
         }
         Sent.push_back(text);
+        if (OnSend) {
+            OnSend(text);
+        }
     }
     void SendInitCmd(const std::string& text, std::string& answer) override {
         Calls.push_back("SendInitCmd");
@@ -94,6 +97,7 @@ public:
     bool TransferPending = false;
     bool UploadMode = false;
     bool StopRequest = false; // kept as set: this link does not clear it at transfer start
+    std::function<void(const std::string&)> OnSend; // as if messages ran while sending
     std::string ThrowOnSend;
     bool ThrowOnInitCmd = false;
     bool ThrowOnSendBuffer = false;
