@@ -1,0 +1,450 @@
+#include "upload/ScriptEngine.h"
+
+#include <algorithm>
+#include <ctime>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <optional>
+#include <system_error>
+
+#include "upload/ScriptText.h"
+#include "upload/UploadHeader.h"
+
+namespace pellwick {
+
+namespace {
+
+constexpr const char* UploadLabelIdle = "Upload Progress";
+
+std::string LineNumberText(std::int32_t number) {
+    return "\rLine Number: " + std::to_string(number);
+}
+
+} // namespace
+
+ScriptEngine::ScriptEngine(ILinkOperations& link, IUploadWindow& window, IMessageBoxes& boxes)
+    : link_(link), window_(window), boxes_(boxes), formats_(DateFormats::FromLocale()) {}
+
+ScriptEngine::~ScriptEngine() {
+    CloseLog();
+}
+
+void ScriptEngine::ApplySettings(const GeneralSettings& settings) {
+    run_.ScriptFileName = settings.DefaultScript;
+    run_.PreUploadDelay = settings.Delay;
+}
+
+void ScriptEngine::StartRun(bool manual) {
+    StartLog();
+    try {
+        link_.SetUploadMode(true);
+    } catch (const std::exception& e) {
+        boxes_.Show(MsgKind::Error, e.what(), MbOk);
+        return;
+    }
+    if (!manual) {
+        ProcessScript(run_.ScriptFileName);
+        return;
+    }
+    std::string chosen;
+    if (!window_.ChooseScriptFile(chosen)) {
+        return;
+    }
+    run_.ScriptFileName = chosen;
+    ProcessScript(chosen);
+}
+
+void ScriptEngine::StartLog() {
+    if (run_.LogOpen) {
+        log_.Close();
+    }
+    run_.LogOpen = false;
+    std::error_code error;
+    const auto directory = std::filesystem::current_path(error);
+    if (error) {
+        return;
+    }
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    if (::localtime_r(&now, &local) == nullptr) {
+        return;
+    }
+    run_.LogOpen = log_.Start((directory / UploadLog::FileName).string(), local, formats_);
+}
+
+void ScriptEngine::CloseLog() {
+    log_.Close();
+    run_.LogOpen = false;
+}
+
+void ScriptEngine::ProcessScript(const std::string& fileName) {
+    const auto content = ScriptText::ReadFile(fileName);
+    if (!content) {
+        run_.Lines.clear();
+        run_.LineCount = 0;
+        boxes_.Show(MsgKind::Error, "Script file \"" + fileName + "\" not found !", MbOk);
+        return;
+    }
+    run_.Lines = ScriptText::SplitLines(*content);
+    window_.SetComLamp(LampGreen);
+    window_.SetUploadBtnState(false);
+    run_.LineIndex = 0;
+    run_.LineCount = static_cast<std::int32_t>(
+        std::min<std::size_t>(run_.Lines.size(), std::numeric_limits<std::int32_t>::max()));
+    window_.SetScriptGauge(0);
+    window_.ShowProgress(true);
+    run_.State = ScriptState::ssNextLine;
+    running_ = true;
+    SetTimer(true);
+}
+
+void ScriptEngine::ScriptTimerTimer() {
+    SetTimer(false);
+    if (inStep_) {
+        // The previous step is still inside a message box or a link call; this tick runs once
+        // that step is over, on the state it leaves behind.
+        tickDeferred_ = true;
+        return;
+    }
+    inStep_ = true;
+    std::optional<std::string> fault;
+    try {
+        Step();
+    } catch (const std::exception& e) {
+        fault = e.what();
+    } catch (...) {
+        fault = "Unknown error";
+    }
+    if (fault) {
+        // A link failure inside a step (port closed, device gone, output refused) ends the run
+        // instead of leaving it half-way with the running controls shown.
+        boxes_.Show(MsgKind::Error, *fault, MbOk);
+        AbandonRun();
+        tickDeferred_ = false;
+    }
+    inStep_ = false;
+    if (tickDeferred_) {
+        tickDeferred_ = false;
+        SetTimer(true);
+    }
+}
+
+void ScriptEngine::Step() {
+    // Between runs only the device's error string (SetScriptError) has something to show. Any
+    // other tick then is a leftover of a run that has ended, and must neither resume its script
+    // with the idle controls showing nor report its end a second time.
+    if (!running_ && run_.State != ScriptState::ssScriptError) {
+        return;
+    }
+    switch (run_.State) {
+    case ScriptState::ssNextLine:
+        ProcessScriptLine();
+        SetTimer(true);
+        break;
+    case ScriptState::ssDelay:
+        if (run_.DelayTicks <= 1) {
+            run_.DelayTicks = 0;
+            run_.State = ScriptState::ssNextLine;
+        } else {
+            --run_.DelayTicks;
+        }
+        SetTimer(true);
+        break;
+    case ScriptState::ssStartUpload:
+        run_.State = ScriptState::ssUploading;
+        UploadFile(run_.UploadName, run_.LoadAddress, run_.LoadVersion);
+        break;
+    case ScriptState::ssUploading:
+        run_.State = ScriptState::ssNextLine;
+        UploadFinish();
+        break;
+    case ScriptState::ssUploadError:
+    case ScriptState::ssCancelled:
+        UploadError();
+        break;
+    case ScriptState::ssScriptError:
+        ScriptError();
+        break;
+    case ScriptState::ssScriptDone:
+        ScriptEnd();
+        break;
+    }
+}
+
+void ScriptEngine::ProcessScriptLine() {
+    if (run_.LineIndex >= run_.LineCount) {
+        run_.State = ScriptState::ssScriptDone;
+        return;
+    }
+    const std::string line = run_.Lines[static_cast<std::size_t>(run_.LineIndex)];
+    if (ScriptText::IsCommandLine(line) && !ExecuteCommand(line)) {
+        return;
+    }
+    ++run_.LineIndex;
+    window_.SetScriptGauge(ScriptText::GaugePercent(run_.LineIndex, run_.LineCount));
+}
+
+bool ScriptEngine::ExecuteCommand(const std::string& line) {
+    const std::string command = ScriptText::CommandOf(line);
+    const std::string argument = ScriptText::ArgumentOf(line);
+    if (command == "DY") {
+        const auto ticks = ScriptText::ParseInteger(argument);
+        if (!ticks) {
+            return !NumberErrorAborts("Script file error - Delay value corrupt!");
+        }
+        run_.DelayTicks = *ticks;
+        run_.State = ScriptState::ssDelay;
+    } else if (command == "LP") {
+        const auto seconds = ScriptText::ParseInteger(argument);
+        // Seconds whose milliseconds do not fit the 32-bit delay count as invalid too.
+        const std::int64_t ms = seconds ? std::int64_t{*seconds} * 1000 : 0;
+        if (!seconds || ms > std::numeric_limits<std::int32_t>::max() ||
+            ms < std::numeric_limits<std::int32_t>::min()) {
+            if (NumberErrorAborts("Script file error - Post Delay value invalid!")) {
+                return false;
+            }
+            run_.PostDelay = 0;
+        } else {
+            run_.PostDelay = static_cast<std::int32_t>(ms);
+        }
+    } else if (command == "LF") {
+        run_.UploadName = argument;
+    } else if (command == "LA") {
+        run_.LoadAddress = argument;
+    } else if (command == "LV") {
+        run_.LoadVersion = argument;
+    } else if (command == "DM") {
+        boxes_.Show(MsgKind::Information, ProcessCmdString(argument), MbOk);
+    } else if (command == "TC") {
+        std::string answer;
+        link_.SendInitCmd(ProcessCmdString(argument), answer);
+        if (answer == "ERROR") {
+            run_.State = ScriptState::ssScriptError;
+        }
+    } else if (command == "SC") {
+        link_.SendDataString(ProcessCmdString(argument));
+    } else if (command == "LD") {
+        run_.State = ScriptState::ssStartUpload;
+    }
+    return true;
+}
+
+bool ScriptEngine::NumberErrorAborts(const std::string& what) {
+    const MsgButton pressed = boxes_.Show(MsgKind::Error,
+                                          what + "\rFile Name: " + run_.ScriptFileName +
+                                              LineNumberText(run_.LineIndex + 1),
+                                          MbAbort | MbIgnore);
+    if (pressed == MbIgnore) {
+        return false;
+    }
+    run_.State = ScriptState::ssScriptError;
+    return true;
+}
+
+std::string ScriptEngine::ProcessCmdString(const std::string& text) {
+    return ScriptText::ProcessCmdString(text);
+}
+
+void ScriptEngine::ScriptError() {
+    window_.SetComLamp(LampRed);
+    const MsgButton pressed = boxes_.Show(
+        MsgKind::Error,
+        "Script error encountered! - System not responding or command error.\rFile Name: " +
+            run_.ScriptFileName + LineNumberText(run_.LineIndex),
+        MbAbort | MbIgnore);
+    if (pressed == MbIgnore) {
+        run_.State = ScriptState::ssNextLine;
+        SetTimer(true);
+    } else {
+        ScriptEnd();
+    }
+}
+
+void ScriptEngine::ScriptEnd() {
+    // After an Abort the state would still read ssScriptError, and a late end-of-transfer tick
+    // would bring the dialog back between runs.
+    run_.State = ScriptState::ssScriptDone;
+    window_.ShowProgress(false);
+    window_.SetUploadBtnState(true);
+    running_ = false;
+}
+
+void ScriptEngine::SetScriptError() {
+    run_.State = ScriptState::ssScriptError;
+    SetTimer(true);
+}
+
+void ScriptEngine::SetULError() {
+    run_.State = ScriptState::ssUploadError;
+    SetTimer(true);
+}
+
+void ScriptEngine::EnableScriptTimer() {
+    SetTimer(true);
+}
+
+bool ScriptEngine::ReadUploadFile(const std::string& fileName, std::vector<std::uint8_t>& buffer) {
+    // The size comes from the file system: a directory or a device opens as a stream but has
+    // no size, which counts as a read failure.
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(fileName, error);
+    // The link counts a transfer in 32 bits signed; a larger file would go out cut short
+    // under a header that announces its full size.
+    if (error || size > static_cast<std::uintmax_t>(std::numeric_limits<std::int32_t>::max())) {
+        return false;
+    }
+    try {
+        buffer.assign(static_cast<std::size_t>(size), 0);
+    } catch (const std::exception&) {
+        return false;
+    }
+    std::ifstream in(fileName, std::ios::binary);
+    if (!in) {
+        return false;
+    }
+    if (size > 0) {
+        in.read(reinterpret_cast<char*>(buffer.data()), static_cast<std::streamsize>(size));
+        if (static_cast<std::uintmax_t>(in.gcount()) != size) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void ScriptEngine::UploadFile(const std::string& fileName, const std::string& address,
+                              const std::string& version) {
+    if (!std::ifstream(fileName, std::ios::binary)) {
+        const MsgButton pressed =
+            boxes_.Show(MsgKind::Error,
+                        "Script file error - File not found!\rFile Name: " + fileName +
+                            LineNumberText(run_.LineIndex),
+                        MbAbort | MbIgnore);
+        if (pressed != MbIgnore) {
+            run_.State = ScriptState::ssScriptError;
+        }
+        SetTimer(true);
+        return;
+    }
+    if (!ReadUploadFile(fileName, run_.UploadBuffer)) {
+        ReleaseUploadBuffer();
+        boxes_.Show(MsgKind::Error, "Insufficient Memory Resources - Script Terminated !", MbOk);
+        // The run cannot go on; return to idle rather than leave the running controls up.
+        AbandonRun();
+        return;
+    }
+    const std::uint64_t size = run_.UploadBuffer.size();
+    const std::string dateText = DateText::ForFile(fileName, formats_, version);
+    const std::uint16_t checksum = UploadHeader::Checksum(run_.UploadBuffer);
+    window_.SetUploadLabel(fileName);
+
+    const std::string headerVersion = UploadHeader::IsDateVersion(version) ? dateText : version;
+    link_.SendDataString(UploadHeader::Build(address, size, checksum, headerVersion));
+
+    if (run_.LogOpen) {
+        run_.LogOpen = log_.WriteUpload(
+            {fileName, size, UploadHeader::ChecksumHex(checksum), version, dateText, address});
+    }
+    if (window_.TerminalExists()) {
+        window_.SetTerminalActive(false);
+    }
+    if (run_.PreUploadDelay > 0) {
+        window_.Sleep(run_.PreUploadDelay);
+    }
+    if (run_.State == ScriptState::ssCancelled) {
+        // Cancelled while the header went out (sending processes messages). A transfer start
+        // clears the stop request, so starting one now would send the whole file regardless.
+        SetTimer(true);
+        return;
+    }
+    link_.SendBuffer(run_.UploadBuffer.data(), static_cast<std::uint32_t>(size));
+}
+
+void ScriptEngine::UploadFinish() {
+    window_.SetUploadLabel("Verifying Upload");
+    window_.SetUploadGauge(50);
+    if (run_.PostDelay > 0) {
+        window_.Sleep(run_.PostDelay);
+    }
+    std::string answer;
+    link_.SendInitCmd("\r", answer);
+    if (answer != "OK") {
+        window_.SetUploadGauge(70);
+        window_.Sleep(2000);
+        link_.SendInitCmd("\r", answer);
+    }
+    if (answer != "OK") {
+        window_.SetUploadGauge(90);
+        boxes_.Show(MsgKind::Error,
+                    "Communication test failed. Upload of " + run_.UploadName +
+                        " may have failed!\rScript Line: " + std::to_string(run_.LineIndex),
+                    MbOk);
+        run_.State = ScriptState::ssUploadError;
+        SetTimer(true);
+        return;
+    }
+    if (window_.TerminalExists()) {
+        window_.SetTerminalActive(true);
+    }
+    ReleaseUploadBuffer();
+    window_.SetUploadLabel(UploadLabelIdle);
+    window_.SetUploadGauge(0);
+    run_.State = ScriptState::ssNextLine;
+    SetTimer(true);
+}
+
+void ScriptEngine::UploadError() {
+    window_.SetComLamp(LampRed);
+    window_.SetUploadLabel(UploadLabelIdle);
+    window_.SetUploadGauge(0);
+    ReleaseUploadBuffer();
+    // No transfer runs at this point (the link has drained it before re-enabling the timer), so
+    // a stop request left by this run's cancel is dropped here instead of lingering.
+    link_.SetStopRequest(false);
+    boxes_.Show(MsgKind::Error,
+                "Upload error encountered, script aborted! Reset remote system.\rFile: " +
+                    run_.UploadName,
+                MbOk);
+    if (window_.TerminalExists()) {
+        window_.SetTerminalActive(true);
+    }
+    window_.ShowProgress(false);
+    window_.SetUploadBtnState(true);
+    running_ = false;
+}
+
+void ScriptEngine::BtnULCancelClick() {
+    if (boxes_.Show(MsgKind::Warning, "Cancel current upload?", MbYes | MbNo) != MbYes) {
+        return;
+    }
+    run_.State = ScriptState::ssCancelled;
+    link_.SetStopRequest(true);
+}
+
+void ScriptEngine::AbandonRun() {
+    // ssScriptDone makes a stray later tick harmless: it only shows the idle controls again.
+    run_.State = ScriptState::ssScriptDone;
+    SetTimer(false);
+    window_.SetComLamp(LampRed);
+    window_.SetUploadLabel(UploadLabelIdle);
+    window_.SetUploadGauge(0);
+    ReleaseUploadBuffer();
+    if (window_.TerminalExists()) {
+        window_.SetTerminalActive(true);
+    }
+    window_.ShowProgress(false);
+    window_.SetUploadBtnState(true);
+    running_ = false;
+}
+
+void ScriptEngine::ReleaseUploadBuffer() {
+    run_.UploadBuffer.clear();
+    run_.UploadBuffer.shrink_to_fit();
+}
+
+void ScriptEngine::SetTimer(bool on) {
+    window_.SetScriptTimerEnabled(on);
+}
+
+} // namespace pellwick

@@ -1,0 +1,91 @@
+// The upload script engine: runs a script one step per tick of the main window's 10 ms
+// ScriptTimer, uploads and verifies files through the link, and keeps the upload log. It holds
+// no window: the main window implements IUploadWindow, forwards its timer ticks, buttons and the
+// link's host calls (SetScriptError, SetULError, EnableScriptTimer) here.
+// Everything runs on the GUI thread. A tick disables the timer first, so ticks never overlap;
+// a tick that arrives while a step is still inside a message box or a link call waits until the
+// step is over.
+#pragma once
+
+#include <string>
+
+#include "link/LinkInterfaces.h"
+#include "serial/MessageBoxes.h"
+#include "upload/DateText.h"
+#include "upload/GeneralSettings.h"
+#include "upload/IUploadWindow.h"
+#include "upload/ScriptRun.h"
+#include "upload/UploadLog.h"
+
+namespace pellwick {
+
+class ScriptEngine {
+public:
+    ScriptEngine(ILinkOperations& link, IUploadWindow& window, IMessageBoxes& boxes);
+    ScriptEngine(const ScriptEngine&) = delete;
+    ScriptEngine& operator=(const ScriptEngine&) = delete;
+    ~ScriptEngine();
+
+    // The loader.ini values the engine uses: the script for automatic starts and the pause
+    // between the upload header and the data.
+    void ApplySettings(const GeneralSettings& settings);
+    // Formats of the upload date text and the log's date line; by default those of the C
+    // library's locale at construction (the program calls setlocale(LC_ALL, "") first).
+    void SetDateFormats(const DateFormats& formats) { formats_ = formats; }
+
+    // The start button: creates the log, switches the link to upload mode, then runs the
+    // default script (automatic) or the one the operator picks (manual; cancelled -> no run).
+    void StartRun(bool manual);
+
+    void ProcessScript(const std::string& fileName);
+    void ScriptTimerTimer();
+    void ProcessScriptLine();
+    static std::string ProcessCmdString(const std::string& text);
+    void ScriptError();
+    void ScriptEnd();
+
+    void UploadFile(const std::string& fileName, const std::string& address,
+                    const std::string& version);
+    void UploadFinish();
+    void UploadError();
+    void BtnULCancelClick();
+
+    // Host calls of the link, forwarded by the main window.
+    void SetScriptError();
+    void SetULError();
+    void EnableScriptTimer();
+
+    // Program end: closes the log.
+    void CloseLog();
+
+    const ScriptRun& Run() const { return run_; }
+    ScriptRun& Run() { return run_; }
+    // A run has started and not yet ended (the window shows the running controls).
+    bool Running() const { return running_; }
+
+private:
+    void StartLog();
+    void Step();
+    // Executes a command line; false when the operator aborted on a bad number (the line is
+    // then not counted).
+    bool ExecuteCommand(const std::string& line);
+    // Asks Abort/Ignore on a bad _DY/_LP number; true for Abort.
+    bool NumberErrorAborts(const std::string& what);
+    static bool ReadUploadFile(const std::string& fileName, std::vector<std::uint8_t>& buffer);
+    void ReleaseUploadBuffer();
+    void SetTimer(bool on);
+    // Ends a run that cannot go on (link fault, read failure): lamp red, idle controls.
+    void AbandonRun();
+
+    ILinkOperations& link_;
+    IUploadWindow& window_;
+    IMessageBoxes& boxes_;
+    ScriptRun run_;
+    UploadLog log_;
+    DateFormats formats_;
+    bool running_ = false;
+    bool inStep_ = false;
+    bool tickDeferred_ = false;
+};
+
+} // namespace pellwick

@@ -1,0 +1,148 @@
+// Test doubles for the upload engine: a link that records what it is asked and answers from a
+// script, a window that records its controls, and message boxes answered from a queue.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "link/LinkInterfaces.h"
+#include "serial/MessageBoxes.h"
+#include "upload/IUploadWindow.h"
+
+namespace pellwick::test {
+
+struct BoxCall {
+    MsgKind Kind;
+    std::string Text;
+    unsigned Buttons;
+};
+
+class ScriptedBoxes : public IMessageBoxes {
+public:
+    MsgButton Show(MsgKind kind, const std::string& text, unsigned buttons) override {
+        Shown.push_back({kind, text, buttons});
+        if (OnShow) {
+            OnShow(Shown.back());
+        }
+        if (Answers.empty()) {
+            ADD_FAILURE() << "unexpected message box: " << text;
+            return MbNone;
+        }
+        const MsgButton answer = Answers.front();
+        Answers.pop_front();
+        return answer;
+    }
+
+    std::deque<MsgButton> Answers;
+    std::vector<BoxCall> Shown;
+    std::function<void(const BoxCall&)> OnShow; // runs while the box is "open"
+};
+
+class FakeLink : public ILinkOperations {
+public:
+    void SendDataString(const std::string& text) override {
+        Calls.push_back("SendDataString");
+        if (!ThrowOnSend.empty() && text == ThrowOnSend) {
+            throw std::runtime_error(ThrowMessage);
+        }
+        Sent.push_back(text);
+        if (OnSend) {
+            OnSend(text);
+        }
+    }
+    void SendInitCmd(const std::string& text, std::string& answer) override {
+        Calls.push_back("SendInitCmd");
+        InitCmds.push_back(text);
+        if (ThrowOnInitCmd) {
+            throw std::runtime_error(ThrowMessage);
+        }
+        answer = "OK";
+        if (!Answers.empty()) {
+            answer = Answers.front();
+            Answers.pop_front();
+        }
+    }
+    void SendBuffer(const std::uint8_t* bytes, std::uint32_t count) override {
+        Calls.push_back("SendBuffer");
+        if (ThrowOnSendBuffer) {
+            throw std::runtime_error(ThrowMessage);
+        }
+        Transfers.emplace_back(bytes, bytes + count);
+        StopRequestAtTransferStart.push_back(StopRequest);
+        TransferPending = true;
+    }
+    void SetUploadMode(bool on) override {
+        Calls.push_back("SetUploadMode");
+        UploadMode = on;
+    }
+    void SetStopRequest(bool on) override {
+        Calls.push_back(on ? "SetStopRequest(true)" : "SetStopRequest(false)");
+        StopRequest = on;
+    }
+    bool SCommOpen() override { return true; }
+
+    std::vector<std::string> Calls; // every operation in order
+    std::vector<std::string> Sent;
+    std::vector<std::string> InitCmds;
+    std::deque<std::string> Answers; // SendInitCmd answers; "OK" when empty
+    std::vector<std::vector<std::uint8_t>> Transfers;
+    std::vector<bool> StopRequestAtTransferStart;
+    bool TransferPending = false;
+    bool UploadMode = false;
+    bool StopRequest = false; // kept as set: this link does not clear it at transfer start
+    std::function<void(const std::string&)> OnSend; // as if messages ran while sending
+    std::string ThrowOnSend;
+    bool ThrowOnInitCmd = false;
+    bool ThrowOnSendBuffer = false;
+    std::string ThrowMessage = "Port not open";
+};
+
+class FakeWindow : public IUploadWindow {
+public:
+    void SetScriptGauge(int percent) override { ScriptGauge.push_back(percent); }
+    void SetUploadGauge(int percent) override { UploadGauge.push_back(percent); }
+    void SetUploadLabel(const std::string& text) override { Labels.push_back(text); }
+    void SetComLamp(LampColour colour) override { Lamp = colour; }
+    void ShowProgress(bool visible) override { ProgressVisible = visible; }
+    void SetUploadBtnState(bool on) override { IdleControls = on; }
+    void SetScriptTimerEnabled(bool on) override { Timer = on; }
+    bool TerminalExists() const override { return TerminalCreated; }
+    void SetTerminalActive(bool active) override { TerminalActive.push_back(active); }
+    void Sleep(std::int32_t milliseconds) override {
+        Sleeps.push_back(milliseconds);
+        if (Journal != nullptr) {
+            Journal->push_back("Sleep " + std::to_string(milliseconds));
+        }
+    }
+    bool ChooseScriptFile(std::string& path) override {
+        ++ChooserCalls;
+        if (!ChosenScript) {
+            return false;
+        }
+        path = *ChosenScript;
+        return true;
+    }
+
+    std::vector<int> ScriptGauge;
+    std::vector<int> UploadGauge;
+    std::vector<std::string> Labels;
+    LampColour Lamp = LampRed;
+    bool ProgressVisible = false;
+    bool IdleControls = true;
+    bool Timer = false;
+    bool TerminalCreated = false;
+    std::vector<bool> TerminalActive;
+    std::vector<std::int32_t> Sleeps;
+    std::vector<std::string>* Journal = nullptr; // sleeps go into the link's call list
+    std::optional<std::string> ChosenScript;
+    int ChooserCalls = 0;
+};
+
+} // namespace pellwick::test
