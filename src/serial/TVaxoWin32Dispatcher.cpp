@@ -1,6 +1,7 @@
 #include "serial/TVaxoWin32Dispatcher.h"
 
 #include "serial/LinuxSerialDevice.h"
+#include "serial/portmap/PortMap.h"
 
 #include <cerrno>
 #include <poll.h>
@@ -70,7 +71,8 @@ std::optional<std::string> TVaxoWin32Dispatcher::ResolveName(const std::string& 
     if (Resolver()) {
         return Resolver()(name);
     }
-    return std::nullopt;
+    // "\\.\COMn" through the port map made at start-up.
+    return PortMap::ResolveDeviceName(name);
 }
 
 // ---------------------------------------------------------------------------------------------
