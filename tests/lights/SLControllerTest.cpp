@@ -223,6 +223,53 @@ TEST_F(ControllerFixture, ModemLampsFollowTheLines) {
     EXPECT_FALSE(cts->Lit() || dsr->Lit() || dcd->Lit()) << "lamps go out when watching stops";
 }
 
+TEST_F(ControllerFixture, BreakRingAndTxdLampsLightAndGoOutAfterTheirTimeouts) {
+    MakeFakePort();
+    port->SetOpen(true);
+    auto& c = MakeController();
+    auto* brk = Lamp(c, TLightSet::BREAK);
+    auto* ring = Lamp(c, TLightSet::RING);
+    auto* txd = Lamp(c, TLightSet::TXD);
+    c.SetBreakOffTimeout(2);
+    c.SetRingOffTimeout(2);
+    c.SetWatching(true);
+    EXPECT_EQ(0x04, c.ModemMask());
+
+    {
+        std::lock_guard lock(device->lock);
+        ++device->counts.brk;
+    }
+    ASSERT_TRUE(WaitFor([&] { return brk->Lit(); }));
+    EXPECT_FALSE(port->PendingBreak()) << "the controller takes the break it shows";
+    ASSERT_TRUE(WaitFor([&] { return !brk->Lit(); }));
+
+    SetModem(msRingOn);
+    ASSERT_TRUE(WaitFor([&] { return ring->Lit(); }));
+    ASSERT_TRUE(WaitFor([&] { return !ring->Lit(); }));
+
+    port->WriteText("hello");
+    ASSERT_TRUE(WaitFor([&] { return txd->Lit(); }));
+    ASSERT_TRUE(WaitFor([&] { return !txd->Lit(); }));
+    // The TXD trigger is armed again when the lamp goes out.
+    port->WriteText("again");
+    EXPECT_TRUE(WaitFor([&] { return txd->Lit(); }));
+}
+
+TEST_F(ControllerFixture, WhileLoadingWatchingIsLeftAloneAndTheEndLinksToThePort) {
+    MakeFakePort();
+    TVaxoSLController c;
+    Lamp(c, TLightSet::CTS);
+    c.BeginLoading();
+    c.SetComPort(port.get());
+    c.SetWatching(true);
+    EXPECT_FALSE(c.ResumeOnOpen());
+    c.EndLoading();
+    c.SetWatching(true);
+    EXPECT_TRUE(c.ResumeOnOpen());
+    port->SetOpen(true);
+    EXPECT_TRUE(c.Watching()) << "the open announcement reached the controller";
+}
+
 TEST_F(ControllerFixture, WatchingAskedForOnAClosedPortStartsWhenItOpens) {
     MakeFakePort();
     SetModem(msCtsOn);
