@@ -39,6 +39,11 @@ std::vector<TVaxoCustomSLController*>& LiveControllers() {
     return controllers;
 }
 
+// Whether a notification's handle is the trigger kept in `ours` (0: no such trigger).
+bool Ours(std::uint16_t handle, std::uint16_t ours) {
+    return ours != 0 && handle == ours;
+}
+
 // The controller whose hook `handler` is, or null when it is no controller's hook.
 template <class HookType, class Event> TVaxoCustomSLController* HookOwner(const Event& handler) {
     const HookType* hook = handler.template target<HookType>();
@@ -58,10 +63,12 @@ TVaxoCustomSLController::TVaxoCustomSLController(QObject* owner) : QObject(owner
 }
 
 TVaxoCustomSLController::~TVaxoCustomSLController() {
+    // The port must not keep handlers that call into a destroyed controller, loading or not.
+    loading_ = false;
     // Nothing may escape a destructor; a failed drop leaves at worst an unused trigger.
     try {
         SetWatching(false);
-    } catch (const std::exception&) {
+    } catch (...) {
     }
     resumeOnOpen_ = false;
     Unregister();
@@ -82,10 +89,12 @@ void TVaxoCustomSLController::SetComPort(TVaxoCustomComPort* port) {
     if (port_ != nullptr) {
         portDestroyed_ = connect(port_, &QObject::destroyed, this, [this] { PortDestroyed(); });
     }
-    SetWatching(was);
+    // Linked to the announcements first, so that a failure to start watching leaves the
+    // controller registered with its new port.
     if (!loading_) {
         Register();
     }
+    SetWatching(was);
 }
 
 void TVaxoCustomSLController::EndLoading() {
@@ -363,9 +372,7 @@ void TVaxoCustomSLController::HandleStatus(TVaxoCustomComPort& CP, std::uint16_t
     if (port_ == nullptr) {
         return;
     }
-    if (TriggerHandle == 0) {
-        // No trigger of the controller has handle 0.
-    } else if (TriggerHandle == handles_.modem) {
+    if (Ours(TriggerHandle, handles_.modem)) {
         if (auto* lamp = Lamp(TLightSet::DCD)) {
             lamp->setLit(port_->DcdSignal());
         }
@@ -381,15 +388,15 @@ void TVaxoCustomSLController::HandleStatus(TVaxoCustomComPort& CP, std::uint16_t
             port_->ArmTimerTrigger(handles_.ringOff, ringOffTimeout_, true);
         }
         port_->ArmStatusTrigger(handles_.modem, modemMask_, true);
-    } else if (TriggerHandle == handles_.error) {
+    } else if (Ours(TriggerHandle, handles_.error)) {
         SetLamp(Lamp(TLightSet::ERROR), true);
         port_->ArmTimerTrigger(handles_.errorOff, errorOffTimeout_, true);
         port_->PendingLineError();
-    } else if (TriggerHandle == handles_.brk) {
+    } else if (Ours(TriggerHandle, handles_.brk)) {
         SetLamp(Lamp(TLightSet::BREAK), true);
         port_->ArmTimerTrigger(handles_.breakOff, breakOffTimeout_, true);
         port_->PendingBreak();
-    } else if (TriggerHandle == handles_.txd) {
+    } else if (Ours(TriggerHandle, handles_.txd)) {
         SetLamp(Lamp(TLightSet::TXD), true);
         port_->ArmTimerTrigger(handles_.txdOff, txdOffTimeout_, true);
     }
@@ -403,29 +410,27 @@ void TVaxoCustomSLController::HandleTimer(TVaxoCustomComPort& CP, std::uint16_t 
     if (port_ == nullptr) {
         return;
     }
-    if (TriggerHandle == 0) {
-        // No trigger of the controller has handle 0.
-    } else if (TriggerHandle == handles_.errorOff) {
+    if (Ours(TriggerHandle, handles_.errorOff)) {
         SetLamp(Lamp(TLightSet::ERROR), false);
         port_->ArmStatusTrigger(handles_.error, kLineErrorClasses, true);
-    } else if (TriggerHandle == handles_.breakOff) {
+    } else if (Ours(TriggerHandle, handles_.breakOff)) {
         SetLamp(Lamp(TLightSet::BREAK), false);
         port_->ArmStatusTrigger(handles_.brk, kBreakClass, true);
-    } else if (TriggerHandle == handles_.rxdOff) {
+    } else if (Ours(TriggerHandle, handles_.rxdOff)) {
         // The lamp stays lit as long as received data waits unread.
         if (port_->InputCount() != 0) {
             port_->ArmTimerTrigger(handles_.rxdOff, rxdOffTimeout_, true);
         } else {
             SetLamp(Lamp(TLightSet::RXD), false);
         }
-    } else if (TriggerHandle == handles_.txdOff) {
+    } else if (Ours(TriggerHandle, handles_.txdOff)) {
         if (port_->OutputCount() != 0) {
             port_->ArmTimerTrigger(handles_.txdOff, txdOffTimeout_, true);
         } else {
             SetLamp(Lamp(TLightSet::TXD), false);
             port_->ArmStatusTrigger(handles_.txd, 0, true);
         }
-    } else if (TriggerHandle == handles_.ringOff) {
+    } else if (Ours(TriggerHandle, handles_.ringOff)) {
         SetLamp(Lamp(TLightSet::RING), false);
     }
     const auto saved = savedTimer_;

@@ -268,6 +268,20 @@ TEST_F(ControllerFixture, WhileLoadingWatchingIsLeftAloneAndTheEndLinksToThePort
     EXPECT_TRUE(c.ResumeOnOpen());
     port->SetOpen(true);
     EXPECT_TRUE(c.Watching()) << "the open announcement reached the controller";
+
+    // A controller destroyed while its owner loads still gives the port its events back.
+    c.SetWatching(false);
+    int calls = 0;
+    port->SetOnTriggerStatus([&calls](TVaxoCustomComPort&, std::uint16_t) { ++calls; });
+    {
+        TVaxoSLController gone;
+        Lamp(gone, TLightSet::CTS);
+        gone.SetComPort(port.get());
+        gone.SetWatching(true);
+        gone.BeginLoading();
+    }
+    port->OnTriggerStatus()(*port, 1);
+    EXPECT_EQ(1, calls);
 }
 
 TEST_F(ControllerFixture, WatchingAskedForOnAClosedPortStartsWhenItOpens) {
