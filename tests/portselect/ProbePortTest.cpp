@@ -5,13 +5,9 @@
 #include "serial/DispatcherRegistry.h"
 #include "serial/DispatcherTypes.h"
 #include "serial/TVaxoWin32Dispatcher.h"
-#include "serial/portmap/PortMap.h"
 
 #include <cerrno>
-#include <cstdlib>
-#include <filesystem>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 namespace pellwick {
 namespace {
@@ -30,11 +26,6 @@ int RegisteredDispatchers() {
     return count;
 }
 
-TEST(ProbePort, DeviceNameIsTheEngineFormOfTheComNumber) {
-    EXPECT_EQ(ComDeviceName(12), "\\\\.\\COM12");
-    EXPECT_EQ(PortMap::ParseComName(ComDeviceName(50)), 50);
-}
-
 TEST(ProbePort, PortIsPresentOnlyWhenItsDeviceOpens) {
     FakePorts ports({1, 3}, {{2, "/nonexistent/pellwick-no-such-device"}});
     DeviceRecorder recorder;
@@ -46,18 +37,6 @@ TEST(ProbePort, PortIsPresentOnlyWhenItsDeviceOpens) {
     EXPECT_FALSE(ProbePort(2)) << "the listed device does not exist";
     EXPECT_TRUE(ProbePort(3));
     EXPECT_FALSE(ProbePort(4)) << "no entry in the port map";
-}
-
-TEST(ProbePort, FileThatIsNoTerminalIsNoPort) {
-    std::string file = (std::filesystem::temp_directory_path() / "pellwick-plain-XXXXXX").string();
-    const int fd = ::mkstemp(file.data());
-    ASSERT_GE(fd, 0);
-    ::close(fd);
-    {
-        FakePorts ports({}, {{5, file}});
-        EXPECT_FALSE(ProbePort(5));
-    }
-    std::filesystem::remove(file);
 }
 
 TEST(ProbePort, OpensEachDeviceOnceAndLeavesNothingOpenOrRegistered) {

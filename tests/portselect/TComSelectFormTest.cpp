@@ -2,6 +2,10 @@
 
 #include "PortSelectTestSupport.h"
 
+#include "serial/TVaxoCustomComPort.h"
+#include "serial/errors/EVaxoException.h"
+#include "serial/errors/ErrorNumbers.h"
+
 #include <QApplication>
 #include <QComboBox>
 #include <QFrame>
@@ -100,20 +104,15 @@ TEST(ComSelectForm, HasItsCaptionTextsAndLayout) {
 }
 
 TEST(ComSelectForm, ListsPresentPortsInOrderWithTheFirstSelected) {
-    FakePorts ports({3, 1}, {{2, "/nonexistent/pellwick-no-such-device"}});
+    FakePorts ports({12, 3, 1}, {{2, "/nonexistent/pellwick-no-such-device"}});
     TComSelectForm form;
-    EXPECT_EQ(Items(form), (QStringList{"COM1", "COM3"}));
+    EXPECT_EQ(Items(form), (QStringList{"COM1", "COM3", "COM12"}));
     auto* combo = form.findChild<QComboBox*>("PortsComboBox");
     EXPECT_EQ(combo->currentIndex(), 0);
     EXPECT_EQ(form.ChosenPortNumber(), 1);
     combo->setCurrentIndex(1);
     EXPECT_EQ(form.ChosenPortNumber(), 3);
-}
-
-TEST(ComSelectForm, TwoDigitPortNumbersAreReadWhole) {
-    FakePorts ports({12, 47});
-    TComSelectForm form;
-    EXPECT_EQ(Items(form), (QStringList{"COM12", "COM47"}));
+    combo->setCurrentIndex(2);
     EXPECT_EQ(form.ChosenPortNumber(), 12);
 }
 
@@ -173,6 +172,39 @@ TEST(ComSelectForm, OkWithNoPortListedChoosesNothing) {
     EXPECT_FALSE(SelectPortWithDialog(comNumber));
     EXPECT_TRUE(driver.Acted());
     EXPECT_EQ(comNumber, 0);
+}
+
+TEST(ComSelectForm, PortComponentOpensThePortChosenInTheDialogAndCancelIsNoPortSelected) {
+    FakePorts ports({1, 3});
+    TVaxoCustomComPort::SetPortSelector(SelectPortWithDialog);
+    TVaxoComPort port;
+    port.SetAutoOpen(false);
+    port.SetComNumber(0);
+    port.SetPromptForPort(true);
+    {
+        WhenShown driver([](TComSelectForm& form) {
+            form.findChild<QComboBox*>("PortsComboBox")->setCurrentIndex(1);
+            Click(form, "OkBtn");
+        });
+        port.SetOpen(true);
+        EXPECT_TRUE(port.Open());
+        EXPECT_EQ(port.ComNumber(), 3);
+        port.SetOpen(false);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return port.PortState() == 0; }, 10000));
+    }
+    port.SetComNumber(0);
+    {
+        WhenShown driver([](TComSelectForm& form) { Click(form, "AbortBtn"); });
+        int error = 0;
+        try {
+            port.SetOpen(true);
+        } catch (const EVaxoException& e) {
+            error = e.ErrorNumber();
+        }
+        EXPECT_EQ(error, ecNoPortSelected);
+        EXPECT_FALSE(port.Open());
+    }
+    TVaxoCustomComPort::SetPortSelector(nullptr);
 }
 
 } // namespace
