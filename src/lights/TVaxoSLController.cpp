@@ -3,7 +3,6 @@
 #include "serial/errors/ErrorNumbers.h"
 #include "serial/errors/ErrorToException.h"
 
-#include <algorithm>
 #include <exception>
 #include <vector>
 
