@@ -36,7 +36,7 @@ struct LampPlace {
 
 // In the panel's order, left to right.
 constexpr LampPlace LampPlaces[] = {
-    {"SLRx", "Rx", 32, 8},     {"SLTx", "Tx", 80, 56},    {"SLCts", "CTS", 136, 104},
+    {"SLRx", "Rx", 32, 8},      {"SLTx", "Tx", 80, 56},     {"SLCts", "CTS", 136, 104},
     {"SLDsr", "DSR", 192, 160}, {"SLDcd", "DCD", 248, 216}, {"SLBrk", "BRK", 304, 272},
     {"SLErr", "ERR", 360, 328},
 };
@@ -90,8 +90,8 @@ TFrmTerminal::TFrmTerminal(TVaxoCustomComPort* port, ITerminalHost* host, QWidge
     terminal_->SetBlinkTime(550);
     terminal_->SetPersistentMark(true);
     terminal_->SetHalfDuplex(false);
-    terminal_->SetOnTerminalStatus([this](TVaxoCustomTerminal&, std::uint8_t row,
-                                          std::uint8_t col, std::uint16_t, std::uint16_t) {
+    terminal_->SetOnTerminalStatus([this](TVaxoCustomTerminal&, std::uint8_t row, std::uint8_t col,
+                                          std::uint16_t, std::uint16_t) {
         SetStatusText(1, QString::asprintf("%2d %2d", row, col));
         statusLine_->resizeSection(0, 155);
         statusLine_->resizeSection(1, 45);

@@ -10,6 +10,7 @@
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetrics>
+#include <QGlyphRun>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QPaintEvent>
@@ -71,7 +72,7 @@ private:
 const std::array<QChar, 256>& GlyphTable() {
     static const std::array<QChar, 256> table = [] {
         static const char16_t low[32] = {
-            u' ',    u'\u263A', u'\u263B', u'\u2665', u'\u2666', u'\u2663', u'\u2660', u'\u2022',
+            u' ',      u'\u263A', u'\u263B', u'\u2665', u'\u2666', u'\u2663', u'\u2660', u'\u2022',
             u'\u25D8', u'\u25CB', u'\u25D9', u'\u2642', u'\u2640', u'\u266A', u'\u266B', u'\u263C',
             u'\u25BA', u'\u25C4', u'\u2195', u'\u203C', u'\u00B6', u'\u00A7', u'\u25AC', u'\u21A8',
             u'\u2191', u'\u2193', u'\u2192', u'\u2190', u'\u221F', u'\u2194', u'\u25B2', u'\u25BC'};
@@ -138,6 +139,9 @@ TTerminal::TTerminal(QWidget* parent) : QAbstractScrollArea(parent) {
     blinkTimer_.start();
     markTimer_.setInterval(TBuffer::MarkTimerMs);
     connect(&markTimer_, &QTimer::timeout, this, &TTerminal::Tick);
+    paintTimer_.setSingleShot(true);
+    paintTimer_.setInterval(PaintIntervalMs);
+    connect(&paintTimer_, &QTimer::timeout, this, &TTerminal::FlushPaint);
 
     connect(horizontalScrollBar(), &QScrollBar::actionTriggered, this,
             [this](int action) { OnScrollAction(ScrollBar::Horizontal, action); });
@@ -196,15 +200,20 @@ void TTerminal::HandleAvail(int count) {
     if (!dispatcher_) {
         return;
     }
-    for (int i = 0; i < count; ++i) {
-        if (!dispatcher_->HasInput()) {
+    // Taking the waiting bytes a block at a time is the same as taking them one by one while
+    // input remains, at one lock per block instead of two per byte.
+    std::uint8_t chunk[CatchUpCount];
+    int remaining = count;
+    while (remaining > 0) {
+        const int take = std::min({remaining, static_cast<int>(dispatcher_->InputUsed()),
+                                   static_cast<int>(sizeof chunk)});
+        if (take <= 0 || dispatcher_->TakeBlock(chunk, static_cast<std::uint32_t>(take)) < 0) {
             break;
         }
-        std::uint8_t b = 0;
-        if (dispatcher_->TakeByte(b) < 0) {
-            break;
+        for (int i = 0; i < take; ++i) {
+            buffer_->ProcessByte(chunk[i]);
         }
-        buffer_->ProcessByte(b);
+        remaining -= take;
     }
     buffer_->Refresh();
 }
@@ -282,11 +291,23 @@ bool TTerminal::SetTerminalFont(const QFont& font) {
     const QFontMetrics metrics(font_);
     buffer_->SetCellSize(std::max(metrics.horizontalAdvance(QLatin1Char('M')), 1),
                          std::max(metrics.height(), 1));
+    PrepareGlyphs();
     ApplyClientSize();
     ResetScrollRanges();
     InvalidateAll();
     updateGeometry();
     return true;
+}
+
+void TTerminal::PrepareGlyphs() {
+    rawFont_ = QRawFont::fromFont(font_);
+    glyphIndexes_.clear();
+    if (!rawFont_.isValid()) {
+        return;
+    }
+    const auto& glyphs = GlyphTable();
+    const QString all(glyphs.data(), static_cast<qsizetype>(glyphs.size()));
+    glyphIndexes_ = rawFont_.glyphIndexesForString(all);
 }
 
 void TTerminal::SetScrollBarModes(bool permanentH, bool permanentV, bool autoH, bool autoV) {
@@ -594,11 +615,27 @@ void TTerminal::scrollContentsBy(int, int) {
 
 void TTerminal::InvalidateRect(const PixelRect& rect, bool) {
     // The paint always fills the background first, so erasing needs no separate step.
-    viewport()->update(ToQRect(rect));
+    SchedulePaint(ToQRect(rect));
 }
 
 void TTerminal::InvalidateAll() {
-    viewport()->update();
+    SchedulePaint(viewport()->rect());
+}
+
+void TTerminal::SchedulePaint(const QRect& rect) {
+    // Repaints are collected and handed to the toolkit at most once per frame: a stream of
+    // received data then costs one paint per frame, not one per batch.
+    pendingPaint_ += rect;
+    if (!paintTimer_.isActive()) {
+        paintTimer_.start();
+    }
+}
+
+void TTerminal::FlushPaint() {
+    if (!pendingPaint_.isEmpty()) {
+        viewport()->update(pendingPaint_);
+        pendingPaint_ = QRegion();
+    }
 }
 
 void TTerminal::UpdateWindow() {
@@ -609,7 +646,7 @@ void TTerminal::UpdateWindow() {
 void TTerminal::ScrollContent(int, int, const PixelRect& clip) {
     // The paint draws every cell from the buffer, so repainting the moved area shows exactly
     // what a pixel scroll plus a repaint of the uncovered strip would.
-    viewport()->update(ToQRect(clip));
+    SchedulePaint(ToQRect(clip));
 }
 
 void TTerminal::SetScrollRange(ScrollBar bar, int minimum, int maximum) {
@@ -624,9 +661,9 @@ void TTerminal::MoveCaret(int x, int y) {
     if (caretPos_ == QPoint(x, y)) {
         return;
     }
-    viewport()->update(CaretRect());
+    SchedulePaint(CaretRect());
     caretPos_ = QPoint(x, y);
-    viewport()->update(CaretRect());
+    SchedulePaint(CaretRect());
 }
 
 QRect TTerminal::CaretRect() const {
@@ -707,27 +744,52 @@ void TTerminal::paintEvent(QPaintEvent* e) {
     const int firstCol = std::max(area.left() / cw, 0);
     const int lastCol = std::min(area.right() / cw, b.Columns() - 1 - b.ViewLeft());
     const int markColor = b.MarkBackground() << 4 | b.MarkForeground();
-    QString run;
+    const bool useGlyphs = glyphIndexes_.size() == 256;
+    QList<quint32> indexes;
+    QList<QPointF> positions;
+    QString fallback;
     for (int r = firstRow; r <= lastRow; ++r) {
         const int row = b.ViewTop() + r;
+        auto colorOf = [&](int col) {
+            const int column = b.ViewLeft() + col;
+            return b.IsMarked(column, row) ? markColor : colors[b.CellIndex(column, row)];
+        };
         int c = firstCol;
         while (c <= lastCol) {
-            // One text call for each run of cells drawn in the same colours.
+            // One text call for each run of cells drawn in the same colours. The glyphs are
+            // placed on the cell grid, so every cell keeps its column whatever the font does.
             const int start = c;
-            auto colorOf = [&](int col) {
-                const int column = b.ViewLeft() + col;
-                return b.IsMarked(column, row) ? markColor : colors[b.CellIndex(column, row)];
-            };
             const int color = colorOf(c);
-            run.clear();
+            indexes.clear();
+            positions.clear();
+            fallback.clear();
+            bool missing = !useGlyphs;
             while (c <= lastCol && colorOf(c) == color) {
-                run.append(glyphs[chars[b.CellIndex(b.ViewLeft() + c, row)]]);
+                const std::uint8_t ch8 = chars[b.CellIndex(b.ViewLeft() + c, row)];
+                if (useGlyphs) {
+                    const quint32 glyph = glyphIndexes_[ch8];
+                    missing = missing || (glyph == 0 && ch8 != ' ');
+                    indexes.append(glyph);
+                    positions.append(QPointF((c - start) * cw, 0));
+                }
+                fallback.append(glyphs[ch8]);
                 ++c;
             }
             const QRect cells(start * cw, r * ch, (c - start) * cw, ch);
             p.fillRect(cells, PaletteColor(palette, color >> 4));
             p.setPen(PaletteColor(palette, color & 15));
-            p.drawText(cells.left(), cells.top() + ascent, run);
+            if (missing) {
+                // A glyph the cell font lacks: let the toolkit find it in another font.
+                for (int i = 0; i < fallback.size(); ++i) {
+                    p.drawText(cells.left() + i * cw, cells.top() + ascent, QString(fallback[i]));
+                }
+            } else {
+                QGlyphRun run;
+                run.setRawFont(rawFont_);
+                run.setGlyphIndexes(indexes);
+                run.setPositions(positions);
+                p.drawGlyphRun(QPointF(cells.left(), cells.top() + ascent), run);
+            }
         }
     }
     if (caretShown_ && hasFocus()) {

@@ -14,6 +14,9 @@
 
 #include <QAbstractScrollArea>
 #include <QFont>
+#include <QList>
+#include <QRawFont>
+#include <QRegion>
 #include <QTimer>
 #include <cstdint>
 #include <functional>
@@ -31,6 +34,8 @@ public:
     static constexpr int DefaultBlinkMs = 550;
     // Bytes read at once when scrollback ends: the whole input ring.
     static constexpr int CatchUpCount = 8192;
+    // Shortest time between two repaints of received data (about one display frame).
+    static constexpr int PaintIntervalMs = 15;
 
     explicit TTerminal(QWidget* parent = nullptr);
     ~TTerminal() override;
@@ -131,6 +136,9 @@ private:
     void OnScrollAction(ScrollBar bar, int action);
     QScrollBar* Bar(ScrollBar bar) const;
     QRect CaretRect() const;
+    void SchedulePaint(const QRect& rect);
+    void FlushPaint();
+    void PrepareGlyphs();
 
     std::unique_ptr<TBuffer> buffer_;
     QFont font_;
@@ -155,6 +163,11 @@ private:
     int savedVMax_ = 0;
     int savedVPos_ = 0;
 
+    QRegion pendingPaint_;
+    QTimer paintTimer_;
+    // Glyph of each byte value in the cell font; 0 where the font has none.
+    QRawFont rawFont_;
+    QList<quint32> glyphIndexes_;
     QTimer blinkTimer_;
     QTimer markTimer_;
     StatusHandler onStatus_;

@@ -29,9 +29,9 @@ enum TAutoScroll { asNone, asHorizontal, asVertical, asBoth };
 enum TIntegralSize { isNone, isWidth, isHeight, isBoth };
 
 class TVaxoCustomTerminal;
-using TTerminalStatusEvent = std::function<void(TVaxoCustomTerminal& CP, std::uint8_t Row,
-                                                std::uint8_t Col, std::uint16_t BufRow,
-                                                std::uint16_t BufCol)>;
+using TTerminalStatusEvent =
+    std::function<void(TVaxoCustomTerminal& CP, std::uint8_t Row, std::uint8_t Col,
+                       std::uint16_t BufRow, std::uint16_t BufCol)>;
 using TTerminalErrorEvent = std::function<void(TVaxoCustomTerminal& CP, std::uint16_t ErrorCode)>;
 
 class TVaxoCustomTerminal : public QWidget {
