@@ -9,6 +9,7 @@
 #include <QClipboard>
 #include <QFontDatabase>
 #include <QFontInfo>
+#include <QScrollBar>
 #include <gtest/gtest.h>
 
 using namespace pellwick;
@@ -126,6 +127,51 @@ TEST_F(TerminalControlTest, DataReceivedDuringScrollbackIsShownAllOfItAfterwards
     for (int i = 0; i < 60; ++i) {
         EXPECT_EQ("line " + std::to_string(i), RowText(Buf(), i));
     }
+}
+
+TEST_F(TerminalControlTest, InScrollbackKeysAndScrollBarBrowseHistoryAndStatusReadsZero) {
+    term->SetScrollBars(ssBoth);
+    Connect();
+    int statusRow = -1;
+    int statusCol = -1;
+    term->SetOnTerminalStatus([&](TVaxoCustomTerminal&, std::uint8_t row, std::uint8_t col,
+                                  std::uint16_t, std::uint16_t) {
+        statusRow = row;
+        statusCol = col;
+    });
+    std::string sent;
+    for (int i = 0; i < 120; ++i) {
+        sent += "row " + std::to_string(i) + "\r\n";
+    }
+    pty.Write(sent);
+    ASSERT_TRUE(PumpUntil([&] { return Buf().CursorRow() == 120; }));
+    const int liveTop = Buf().ViewTop();
+    const int visible = Buf().VisibleRows();
+    ASSERT_GT(liveTop, visible);
+
+    term->SetScrollback(true);
+    EXPECT_TRUE(PumpUntil([&] { return statusRow == 0 && statusCol == 0; }));
+    QScrollBar* bar = term->Window().verticalScrollBar();
+    EXPECT_EQ(120 - visible + 1, bar->maximum());
+
+    QTest::keyClick(&term->Window(), Qt::Key_PageUp);
+    EXPECT_EQ(liveTop - visible, Buf().ViewTop());
+    QTest::keyClick(&term->Window(), Qt::Key_Down);
+    EXPECT_EQ(liveTop - visible + 1, Buf().ViewTop());
+    EXPECT_EQ(Buf().ViewTop(), bar->value());
+
+    bar->triggerAction(QAbstractSlider::SliderToMinimum);
+    EXPECT_EQ(0, Buf().ViewTop());
+    EXPECT_EQ(0, bar->value());
+    bar->setSliderPosition(10); // dragging the thumb
+    EXPECT_EQ(10, Buf().ViewTop());
+    EXPECT_EQ(10, bar->value());
+    bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    EXPECT_EQ(11, Buf().ViewTop());
+
+    term->SetScrollback(false);
+    EXPECT_EQ(liveTop, Buf().ViewTop());
+    EXPECT_TRUE(PumpUntil([&] { return statusRow > 0; }));
 }
 
 TEST_F(TerminalControlTest, ActivationNeedsAPortAndWaitsForItToOpen) {
