@@ -1,6 +1,6 @@
 #include "terminal/TFrmTerminal.h"
 
-#include "lights/TLightSet.h"
+#include "lights/TVaxoSLController.h"
 #include "lights/TVaxoStatusLight.h"
 #include "serial/TVaxoCustomComPort.h"
 #include "terminal/ITerminalHost.h"
@@ -98,6 +98,8 @@ TFrmTerminal::TFrmTerminal(TVaxoCustomComPort* port, ITerminalHost* host, QWidge
     });
     terminal_->Window().installEventFilter(this);
 
+    lights_ = new TVaxoSLController(this);
+    lights_->setObjectName("VaxoSLController");
     column->addWidget(BuildLights());
 
     statusModel_ = new QStandardItemModel(0, 2, this);
@@ -122,6 +124,7 @@ TFrmTerminal::TFrmTerminal(TVaxoCustomComPort* port, ITerminalHost* host, QWidge
     installEventFilter(this);
 
     terminal_->SetComPort(port_);
+    lights_->SetComPort(port_);
 
     // Reopening the port renews the dispatcher the terminal attaches to when shown. A port that
     // cannot be reopened leaves terminal and lights as they are: showing the form then leaves the
@@ -136,7 +139,7 @@ TFrmTerminal::TFrmTerminal(TVaxoCustomComPort* port, ITerminalHost* host, QWidge
         return;
     }
     terminal_->SetActive(false);
-    SetLightsWatching(false);
+    lights_->SetWatching(false);
 }
 
 TFrmTerminal::~TFrmTerminal() = default;
@@ -145,7 +148,7 @@ QWidget* TFrmTerminal::BuildLights() {
     auto* panel = new QWidget(centralWidget() ? centralWidget() : this);
     panel->setObjectName("PnlLights");
     panel->setFixedHeight(PanelHeight);
-    TLightSet& set = lamps_;
+    TLightSet& set = lights_->Lights();
     for (const LampPlace& place : LampPlaces) {
         auto* label = new QLabel(place.caption, panel);
         label->setGeometry(place.labelLeft, LampTop - 2, place.lampLeft - place.labelLeft - 2, 17);
@@ -170,12 +173,6 @@ QWidget* TFrmTerminal::BuildLights() {
         }
     }
     return panel;
-}
-
-void TFrmTerminal::SetLightsWatching(bool on) {
-    // Integration point for the status light controller (TVaxoSLController on port_, lights from
-    // lamps_): until it is linked in, the lamps stay unlit and only the wish is kept.
-    lightsWatching_ = on;
 }
 
 void TFrmTerminal::BuildMenus() {
@@ -262,7 +259,7 @@ void TFrmTerminal::showEvent(QShowEvent* e) {
         host_->DataTriggerEnabled(false);
     }
     terminal_->SetActive(true);
-    SetLightsWatching(true);
+    lights_->SetWatching(true);
 }
 
 void TFrmTerminal::closeEvent(QCloseEvent* e) {
@@ -270,7 +267,7 @@ void TFrmTerminal::closeEvent(QCloseEvent* e) {
         host_->DataTriggerEnabled(true);
     }
     terminal_->SetActive(false);
-    SetLightsWatching(false);
+    lights_->SetWatching(false);
     e->accept();
 }
 

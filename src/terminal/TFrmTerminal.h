@@ -7,8 +7,6 @@
 // The form is created once and then only hidden and shown.
 #pragma once
 
-#include "lights/TLightSet.h"
-
 #include <QMainWindow>
 #include <QString>
 #include <array>
@@ -25,6 +23,7 @@ class ITerminalHost;
 class TVaxoCustomComPort;
 class TVaxoStatusLight;
 class TVaxoTerminal;
+class TVaxoSLController;
 
 class TFrmTerminal : public QMainWindow {
     Q_OBJECT
@@ -37,8 +36,7 @@ public:
     ~TFrmTerminal() override;
 
     TVaxoTerminal& Terminal() { return *terminal_; }
-    const TLightSet& Lamps() const { return lamps_; }
-    bool LightsWatching() const { return lightsWatching_; }
+    TVaxoSLController& LightController() { return *lights_; }
     // " COM1 8N1 19200" for the port's settings; empty without a port.
     static QString PortSettingsText(const TVaxoCustomComPort* port);
     // The text of status line section 0 or 1.
@@ -64,13 +62,11 @@ private:
     void BuildMenus();
     QWidget* BuildLights();
     void SetStatusText(int section, const QString& text);
-    void SetLightsWatching(bool on);
 
     TVaxoCustomComPort* port_;
     ITerminalHost* host_;
     TVaxoTerminal* terminal_ = nullptr;
-    TLightSet lamps_;
-    bool lightsWatching_ = false;
+    TVaxoSLController* lights_ = nullptr;
     QHeaderView* statusLine_ = nullptr;
     QStandardItemModel* statusModel_ = nullptr;
     QFontDialog* fontDialog_ = nullptr;

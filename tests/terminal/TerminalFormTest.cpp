@@ -1,6 +1,7 @@
 // The terminal form on the real port component (COM1 on a pseudo-terminal): showing and closing
 // hand the received bytes between the host and the terminal, the status line, menus and keys.
 #include "TerminalPtyFixture.h"
+#include "lights/TVaxoSLController.h"
 #include "lights/TVaxoStatusLight.h"
 #include "terminal/ITerminalHost.h"
 #include "terminal/TFrmTerminal.h"
@@ -50,7 +51,7 @@ protected:
 TEST_F(TerminalFormTest, CreationReopensThePortAndLeavesTheTerminalInactive) {
     EXPECT_EQ(2, port->PortState());
     EXPECT_FALSE(form->Terminal().Active());
-    EXPECT_FALSE(form->LightsWatching());
+    EXPECT_FALSE(form->LightController().Watching());
     EXPECT_TRUE(host.calls.empty());
     pty.Write("early");
     PumpFor(200);
@@ -61,14 +62,16 @@ TEST_F(TerminalFormTest, ShowingAgainAfterClosingReactivatesTheTerminalAndSwitch
     Show();
     EXPECT_EQ(std::vector<bool>{false}, host.calls);
     EXPECT_TRUE(form->Terminal().Active());
-    EXPECT_TRUE(form->LightsWatching());
+    EXPECT_TRUE(form->LightController().Watching());
     pty.Write("one");
     ASSERT_TRUE(PumpUntil([&] { return RowText(Buf(), 0) == "one"; }));
+    auto* rx = form->findChild<TVaxoStatusLight*>("SLRx");
+    EXPECT_TRUE(PumpUntil([&] { return rx->Lit(); })); // the lights watch the same port
 
     form->close();
     EXPECT_EQ((std::vector<bool>{false, true}), host.calls);
     EXPECT_FALSE(form->Terminal().Active());
-    EXPECT_FALSE(form->LightsWatching());
+    EXPECT_FALSE(form->LightController().Watching());
     pty.Write("two");
     PumpFor(200);
     EXPECT_EQ("one", RowText(Buf(), 0));
@@ -167,9 +170,9 @@ TEST_F(TerminalFormTest, FormCarriesItsCaptionControlsAndLamps) {
         EXPECT_EQ(QRect(l.left, 8, 13, 13), lamp->geometry()) << l.name;
         EXPECT_FALSE(lamp->Lit());
     }
-    EXPECT_TRUE(form->Lamps().Assigned(TLightSet::RXD));
-    EXPECT_TRUE(form->Lamps().Assigned(TLightSet::ERROR));
-    EXPECT_FALSE(form->Lamps().Assigned(TLightSet::RING));
+    EXPECT_TRUE(form->LightController().Lights().Assigned(TLightSet::RXD));
+    EXPECT_TRUE(form->LightController().Lights().Assigned(TLightSet::ERROR));
+    EXPECT_FALSE(form->LightController().Lights().Assigned(TLightSet::RING));
     const QStringList menus = [&] {
         QStringList titles;
         for (QAction* a : form->menuBar()->actions()) {
