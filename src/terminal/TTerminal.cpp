@@ -34,6 +34,15 @@ public:
     }
     NotifyEvent(std::uint32_t message, std::uint32_t count, std::shared_ptr<DeliveryToken> delivery)
         : QEvent(Type()), msg(message), param(count), token(std::move(delivery)) {}
+    // An event dropped unhandled (its window destroyed first) releases the waiting dispatch
+    // worker at once instead of after the delivery time-out; a handled one is left as it is.
+    ~NotifyEvent() override {
+        if (token) {
+            token->Abandon();
+        }
+    }
+    NotifyEvent(const NotifyEvent&) = delete;
+    NotifyEvent& operator=(const NotifyEvent&) = delete;
     std::uint32_t msg;
     std::uint32_t param;
     std::shared_ptr<DeliveryToken> token;

@@ -1,6 +1,8 @@
 // The terminal control and its window on a pseudo-terminal through the real port component:
 // received bytes, typed keys, scrollback, activation, buffer-size rules, fonts, marking.
 #include "TerminalPtyFixture.h"
+#include "serial/DispatcherTypes.h"
+#include "serial/NotificationWindow.h"
 #include "serial/errors/EVaxoException.h"
 #include "terminal/TTerminal.h"
 #include "terminal/TVaxoTerminal.h"
@@ -77,9 +79,10 @@ TEST_F(TerminalControlTest, TypedKeysGoOutOneByteEachAndAreNotShownWithoutHalfDu
     QTest::keyClick(&term->Window(), Qt::Key_Backspace);
     QTest::keyClick(&term->Window(), Qt::Key_Escape);
     QTest::keyClick(&term->Window(), Qt::Key_C, Qt::ControlModifier);
+    QTest::keyClick(&term->Window(), Qt::Key_Tab);  // a character, not focus navigation
     QTest::keyClick(&term->Window(), Qt::Key_Left); // cursor keys send nothing
     QTest::keyClick(&term->Window(), Qt::Key_F1);
-    EXPECT_EQ("ab\r\b\x1b\x03", Str(pty.Read(6)));
+    EXPECT_EQ("ab\r\b\x1b\x03\t", Str(pty.Read(7)));
     EXPECT_TRUE(pty.ReadAvailable(200).empty());
     PumpFor(100);
     EXPECT_EQ("", RowText(Buf(), 0));
@@ -198,6 +201,24 @@ TEST_F(TerminalControlTest, ActivationNeedsAPortAndWaitsForItToOpen) {
     pty.Write("?");
     PumpFor(300);
     EXPECT_EQ("ok!", RowText(Buf(), 0));
+}
+
+TEST(TerminalWindowTest, NotificationDroppedWithItsWindowReleasesTheWaitingSender) {
+    auto handled = std::make_shared<DeliveryToken>();
+    auto dropped = std::make_shared<DeliveryToken>();
+    {
+        TTerminal window;
+        window.PostNotification(MsgTriggerAvail, 1, 0, handled);
+        QCoreApplication::processEvents();
+        window.PostNotification(MsgTriggerAvail, 1, 0, dropped);
+    } // destroyed before the second notification was handled
+    EXPECT_TRUE(handled->WaitDone(0));
+    // Abandoned: the sender stops waiting at once instead of after the delivery time-out.
+    const bool stillPending = dropped->Begin();
+    if (stillPending) {
+        dropped->Finish();
+    }
+    EXPECT_FALSE(stillPending);
 }
 
 TEST_F(TerminalControlTest, BufferSizeRulesKeepRowsTimesColumnsWithinLimits) {
