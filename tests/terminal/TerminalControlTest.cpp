@@ -221,6 +221,16 @@ TEST(TerminalWindowTest, NotificationDroppedWithItsWindowReleasesTheWaitingSende
     EXPECT_FALSE(stillPending);
 }
 
+TEST_F(TerminalControlTest, PortDestroyedFirstLeavesTheTerminalWithoutDispatcher) {
+    Connect();
+    port.reset();
+    EXPECT_EQ(nullptr, term->ComPort());
+    EXPECT_EQ(nullptr, term->Window().Dispatcher());
+    EXPECT_FALSE(term->Active());
+    QTest::keyClicks(&term->Window(), "abc");
+    EXPECT_TRUE(pty.ReadAvailable(200).empty());
+}
+
 TEST_F(TerminalControlTest, BufferSizeRulesKeepRowsTimesColumnsWithinLimits) {
     EXPECT_EQ(200, term->Rows());
     EXPECT_EQ(80, term->Columns());
