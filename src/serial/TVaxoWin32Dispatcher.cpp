@@ -203,6 +203,13 @@ void TVaxoWin32Dispatcher::StartWorkers() {
     if (workersStarted_) {
         throw std::logic_error("Dispatcher already started");
     }
+    // After a close from inside a handler the dispatch worker ended by itself and nobody
+    // joined it; its thread object must be let go before it can hold a new worker.
+    for (std::thread* worker : {&comThread_, &dispThread_, &outThread_}) {
+        if (worker->joinable()) {
+            worker->join();
+        }
+    }
     workersStarted_ = true;
     stopWorkers_ = false;
     workerSignal_.Reset();
