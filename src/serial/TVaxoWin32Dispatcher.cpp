@@ -393,7 +393,9 @@ void TVaxoWin32Dispatcher::DispThreadRun() {
 void TVaxoWin32Dispatcher::OutThreadRun() {
     WorkerStarted(outTid_);
     workerSignal_.Set();
-    for (;;) {
+    // The stop flags are looked at before every wait: a write pass that was waiting for room
+    // on the device may have taken the kick that announced the stop.
+    while (!stopWorkers_ && !closePending_) {
         int which = TVaxoEvent::WaitAny(outputPending_, outputKick_, -1);
         if (stopWorkers_ || closePending_) {
             break;
