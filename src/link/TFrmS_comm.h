@@ -17,7 +17,6 @@
 #include <QDialog>
 #include <QLabel>
 #include <QPushButton>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,15 +28,9 @@ public:
     static constexpr int HelpContextNumber = 210;
 
     // iniPath: the loader.ini that the main window found at start-up. FormCreate is left to the
-    // creator, so that it can set the host (and, in tests, the port list) first.
+    // creator, so that it can set the host first.
     TFrmS_comm(std::string iniPath, IMessageBoxes& boxes, QWidget* parent = nullptr);
     ~TFrmS_comm() override;
-
-    // The port list: entries "Direct to COM" + n for the ports that exist.
-    using PortListSource = std::function<std::vector<std::string>()>;
-    void SetPortListSource(PortListSource source) { portList_ = std::move(source); }
-    // The ports 1..50 that the port map knows.
-    static std::vector<std::string> PortMapEntries();
 
     void SetLinkHost(ILinkHost* host) { link_.SetHost(host); }
     int HelpContext() const { return HelpContextNumber; }
@@ -88,7 +81,6 @@ private:
     ComPortLink portLink_;
     LinkOperations link_;
     Rs232Settings settings_;
-    PortListSource portList_ = &TFrmS_comm::PortMapEntries;
 };
 
 } // namespace pellwick
