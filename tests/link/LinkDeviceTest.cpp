@@ -6,7 +6,8 @@
 #include "serial/portmap/PortMap.h"
 #include "support/DevsimHarness.h"
 
-#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -26,10 +27,13 @@ using test::RecordingBoxes;
 // Keeps the event loop running: the port's notifications are handled on this thread.
 bool WaitFor(const std::function<bool()>& cond, int timeoutMs = 30000) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    QEventLoop loop;
+    QTimer tick; // bounds each sleep, so that the deadline is seen
+    tick.start(20);
     while (!cond()) {
         if (Clock::now() > deadline)
             return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        loop.processEvents(QEventLoop::WaitForMoreEvents);
     }
     return true;
 }
