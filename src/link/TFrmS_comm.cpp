@@ -136,7 +136,7 @@ void TFrmS_comm::LoadRs232Ini() {
     CmbBxComPort->setCurrentIndex(CmbBxComPort->findText(
         QString::fromStdString(Rs232SettingsFile::EntryText(settings_.PortNumber))));
     ShowDevicePath();
-    FormShow();
+    ShowLineSettings();
     UseDTR_CB->setChecked(settings_.UseDtr);
     UseRTS_CB->setChecked(settings_.UseRts);
     ReqDSR_CB->setChecked(settings_.RequireDsr);
@@ -148,7 +148,12 @@ void TFrmS_comm::LoadRs232Ini() {
 }
 
 void TFrmS_comm::FormShow() {
+    // Only the flag: the triggers and the active strings stay as they are.
     link_.State().UploadMode = false;
+    ShowLineSettings();
+}
+
+void TFrmS_comm::ShowLineSettings() {
     const auto& rates = Rs232SettingsFile::BaudRates;
     const auto rate = std::find(rates.begin(), rates.end(), settings_.BaudRate);
     if (rate != rates.end())

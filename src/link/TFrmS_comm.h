@@ -40,7 +40,8 @@ public:
     void FormCreate();
     // Reads the settings into the fields, the controls and the port.
     void LoadRs232Ini();
-    // Prepares the dialog each time it is shown.
+    // Prepares the dialog each time it is shown: upload mode off, the radio groups from the
+    // settings. The port list, check boxes and DTR/RTS groups keep what they showed.
     void FormShow();
     // "Save": takes the settings from the controls, writes them and reopens the port. Throws
     // EIniWriteError when the file cannot be written (the port is then left as it was).
@@ -74,6 +75,9 @@ protected:
 
 private:
     void BtnOKClick();
+    // Selects the radio items of baud rate, data bits, parity and stop bits; a value outside
+    // the items leaves its group as it was.
+    void ShowLineSettings();
     void ShowDevicePath();
 
     std::string iniPath_;
