@@ -4,6 +4,7 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFrame>
@@ -413,6 +414,8 @@ void TFrmLoadr::Sleep(std::int32_t milliseconds) {
 }
 
 bool TFrmLoadr::ChooseScriptFile(std::string& path) {
+    // The dialog opens in the current folder (the default path, or the last script's folder).
+    opnDlgULFile_->setDirectory(QDir::currentPath());
     if (opnDlgULFile_->exec() != QDialog::Accepted) {
         return false;
     }
