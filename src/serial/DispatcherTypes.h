@@ -1,23 +1,25 @@
 // Types and constants shared by the dispatcher, its device layer and the port component.
 #pragma once
 
+#include "serial/errors/ErrorNumbers.h"
+
 #include <cstdint>
 
 namespace pellwick {
 
-// Results the dispatcher returns (0 or a positive count means success).
+// Results the dispatcher returns (0 or a positive count means success): the engine's error
+// numbers, and the device layer's own codes for the two open failures a user meets most.
 namespace dr {
-constexpr int BadHandle = -1001;
-constexpr int BadArgument = -1002;
+constexpr int BadHandle = ecBadHandle;
+constexpr int BadArgument = ecBadArgument;
 constexpr int OutOfMemory = -8;
-constexpr int PutBlockFail = -3004;
-constexpr int OutputBufferTooSmall = -3006;
-constexpr int BufferIsEmpty = -3007;
-constexpr int BaseAddressNotSet = -3010;
-constexpr int TriggerTooLong = -5002;
-constexpr int BadTriggerHandle = -5003;
-// The device layer's own results for the two open failures a user meets most: the device
-// does not exist, and the device is held by another program.
+constexpr int PutBlockFail = ecPutBlockFail;
+constexpr int OutputBufferTooSmall = ecOutputBufferTooSmall;
+constexpr int BufferIsEmpty = ecBufferIsEmpty;
+constexpr int BaseAddressNotSet = ecBaseAddressNotSet;
+constexpr int TriggerTooLong = ecTriggerTooLong;
+constexpr int BadTriggerHandle = ecBadTriggerHandle;
+// The device does not exist; the device is held by another program.
 constexpr int DeviceNotFound = -2;
 constexpr int DeviceAccessDenied = -5;
 } // namespace dr

@@ -64,6 +64,7 @@ int TVaxoBaseDispatcher::OpenDevice(const std::string& name, std::uint32_t baud,
         Lock lock(statusLock_);
         ringSeen_ = false;
         delivering_ = false;
+        waitingForText_ = false;
         handlerRemovalPending_ = false;
     }
     closePending_ = false;
@@ -135,7 +136,7 @@ int TVaxoBaseDispatcher::CloseDevice() {
         ClearOutput();
         ClearInput();
     }
-    if (delivering_ && workersStarted_) {
+    if (Delivering() && workersStarted_) {
         // Called from inside a delivery (or while the port's wait-for-text holds the flag):
         // the dispatch worker cannot be joined from here. It ends by itself as soon as the
         // delivery returns, and closes the device and frees the rings on its way out.
@@ -1041,7 +1042,7 @@ void TVaxoBaseDispatcher::AbandonCurrentDelivery() {
 
 bool TVaxoBaseDispatcher::SetDelivering(bool on) {
     Lock lock(statusLock_);
-    return delivering_.exchange(on);
+    return waitingForText_.exchange(on);
 }
 
 bool TVaxoBaseDispatcher::DeliverTriggerEvent(std::uint32_t msg, std::uint32_t param,
@@ -1324,7 +1325,7 @@ bool TVaxoBaseDispatcher::StatusPass() {
 }
 
 void TVaxoBaseDispatcher::ServiceIdleTriggers() {
-    if (closePending_ || delivering_) {
+    if (closePending_ || Delivering()) {
         return;
     }
     {
@@ -1346,19 +1347,19 @@ void TVaxoBaseDispatcher::ServiceIdleTriggers() {
 void TVaxoBaseDispatcher::ServiceDeviceEvents(std::uint32_t mask) {
     if (mask & evModemMask) {
         RecordModemChange();
-        if (!delivering_ && StatusPass()) {
+        if (!Delivering() && StatusPass()) {
             ClearStatusHits();
         }
     }
     if (mask & (evBreak | evErr)) {
         RefreshDeviceStatus();
-        if (!delivering_ && StatusPass()) {
+        if (!Delivering() && StatusPass()) {
             ClearStatusHits();
         }
     }
     if (mask & evRxChar) {
         PullDeviceInput();
-        if (!delivering_) {
+        if (!Delivering()) {
             bool hit = StatusPass();
             while (!closePending_ && !stopWorkers_ && ScanNewInput()) {
             }

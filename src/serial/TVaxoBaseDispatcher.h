@@ -117,10 +117,11 @@ public:
     // 0 recompute, 1 port handler installed, 2 port handler removed.
     void RecountHandlers(int change);
 
-    // The delivering flag: set while notifications are delivered, and by the port's
-    // wait-for-text, which reads the input itself. Returns the previous value.
+    // The port's wait-for-text reads the input itself: while it runs, the dispatch worker
+    // reads input but neither tests triggers nor delivers. Returns the previous value.
     bool SetDelivering(bool on);
-    bool Delivering() const { return delivering_.load(); }
+    // Notifications are being delivered, or a wait-for-text is running.
+    bool Delivering() const { return delivering_.load() || waitingForText_.load(); }
     bool ClosePending() const { return closePending_.load(); }
     // True from StartWorkers until the last worker has ended.
     bool WorkersStarted() const { return workersStarted_.load(); }
@@ -227,7 +228,8 @@ private:
     std::uint32_t availThreshold_ = 0;
     bool statusHit_ = false;
     std::uint32_t nextHandle_ = 1;
-    std::atomic<bool> delivering_{false};
+    std::atomic<bool> delivering_{false};            // set by the dispatch worker around a delivery
+    std::atomic<bool> waitingForText_{false};        // set by the GUI thread's wait-for-text
     std::shared_ptr<DeliveryToken> currentDelivery_; // guarded by deliveryLock_
     std::mutex deliveryLock_;
 

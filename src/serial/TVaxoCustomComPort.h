@@ -11,6 +11,7 @@
 #include "serial/DispatcherTypes.h"
 #include "serial/Triggers.h"
 
+#include <QEvent>
 #include <QObject>
 #include <cstdint>
 #include <exception>
@@ -310,6 +311,7 @@ private:
     bool reopenPending_ = false;
     bool openOnLoad_ = false;
     bool loading_ = false;
+    bool awaiting_ = false; // inside AwaitText: the dispatcher must not go away
     struct Registration {
         QObject* window = nullptr;
         TPortNotifyProc proc = nullptr;

@@ -3,7 +3,7 @@
 namespace pellwick {
 
 void DataTrigger::ResetMatch() {
-    slots.fill(0);
+    matchSlots.fill(0);
     matched = false;
 }
 
@@ -20,27 +20,27 @@ void DataTrigger::Feed(std::uint8_t c) {
     bool examine = true; // slot 0 is always examined
     for (std::int32_t i = 0; i < L; ++i) {
         if (examine) {
-            std::int32_t pos = slots[i];
+            std::int32_t pos = matchSlots[i];
             if (pattern[pos] == c) {
                 if (pos == L - 1) {
                     result = true;
-                    slots.fill(0);
+                    matchSlots.fill(0);
                 } else {
-                    slots[i] = pos + 1;
+                    matchSlots[i] = pos + 1;
                 }
             } else if (pattern[0] == c) {
-                slots[i] = 1;
+                matchSlots[i] = 1;
                 started = true;
             } else {
-                slots[i] = 0;
+                matchSlots[i] = 0;
             }
-            if (slots[i] == 1) {
+            if (matchSlots[i] == 1) {
                 started = true;
             }
         }
         // Every live candidate advances; a byte equal to the first pattern byte opens at most
         // one new candidate, in the first free slot.
-        std::int32_t next = slots[i + 1];
+        std::int32_t next = matchSlots[i + 1];
         examine = started ? next != 0 : (next != 0 || c == pattern[0]);
     }
     if (result) {

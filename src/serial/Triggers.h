@@ -22,7 +22,7 @@ struct DataTrigger {
     std::uint32_t handle = 0;
     std::uint32_t length = 0;
     // Partial-match positions: each live slot is one candidate alignment of the pattern.
-    std::array<std::int32_t, MaxMatchLength + 1> slots{};
+    std::array<std::int32_t, MaxMatchLength + 1> matchSlots{};
     bool matched = false;
     bool ignoreCase = false;
     std::array<std::uint8_t, MaxMatchLength> pattern{};
