@@ -28,8 +28,10 @@
 #include "app/THelpWindow.h"
 #include "app/THintDelayStyle.h"
 #include "ini/PrivateProfile.h"
+#include "lights/TVaxoSLController.h"
 #include "lights/TVaxoStatusLight.h"
 #include "resources/Resources.h"
+#include "serial/TVaxoCustomComPort.h"
 #include "upload/GeneralSettings.h"
 #include "upload/ScriptEngine.h"
 
@@ -294,6 +296,15 @@ void TFrmLoadr::BuildControls() {
     opnDlgULFile_->setFileMode(QFileDialog::ExistingFile);
     opnDlgULFile_->setAcceptMode(QFileDialog::AcceptOpen);
 
+    vaxoSLController2_ = new TVaxoSLController(this);
+    vaxoSLController2_->setObjectName(QStringLiteral("VaxoSLController2"));
+    vaxoSLController2_->SetRXDOffTimeout(5);
+    vaxoSLController2_->SetTXDOffTimeout(5);
+    vaxoSLController2_->Lights().SetCTSLight(lightCts_);
+    vaxoSLController2_->Lights().SetDSRLight(lightDsr_);
+    vaxoSLController2_->Lights().SetDCDLight(lightDcd_);
+    vaxoSLController2_->Lights().SetERRORLight(lightErr_);
+
     scriptTimer_ = new QTimer(this);
     scriptTimer_->setObjectName(QStringLiteral("ScriptTimer"));
     scriptTimer_->setInterval(10);
@@ -347,6 +358,7 @@ void TFrmLoadr::FormCreate(const Options& options) {
 void TFrmLoadr::SetPeers(Peers peers) {
     peers_ = std::move(peers);
     link_->Target = peers_.Link;
+    vaxoSLController2_->SetComPort(peers_.Port);
     SetComBtnState(btnUpload_->isEnabled());
 }
 
@@ -510,8 +522,10 @@ void TFrmLoadr::MnuItmStatusLightsClick() {
     // The action has toggled its own check mark already.
     const bool marked = mnuItmStatusLights_->isChecked();
     pnlLights_->setVisible(marked);
-    if (peers_.SetWatching) {
-        peers_.SetWatching(marked);
+    try {
+        vaxoSLController2_->SetWatching(marked);
+    } catch (const std::exception& e) {
+        ReportException(e);
     }
 }
 
@@ -578,8 +592,12 @@ void TFrmLoadr::FormClose() {
     closed_ = true;
     // A run still going would tick on against a closed port.
     scriptTimer_->stop();
-    if (mnuItmStatusLights_->isChecked() && peers_.SetWatching) {
-        peers_.SetWatching(false);
+    try {
+        if (mnuItmStatusLights_->isChecked()) {
+            vaxoSLController2_->SetWatching(false);
+        }
+    } catch (const std::exception& e) {
+        ReportException(e);
     }
     try {
         if (peers_.Link != nullptr) {
@@ -589,8 +607,8 @@ void TFrmLoadr::FormClose() {
         ReportException(e);
     }
     try {
-        if (link_->SCommOpen() && peers_.ClosePort) {
-            peers_.ClosePort();
+        if (peers_.Port != nullptr && peers_.Port->Open()) {
+            peers_.Port->SetOpen(false);
         }
     } catch (const std::exception& e) {
         ReportException(e);

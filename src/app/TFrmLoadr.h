@@ -3,9 +3,10 @@
 // shuts the link down when it closes. The script engine runs here (it drives the window
 // through IUploadWindow); the link reaches the window through ILinkHost.
 //
-// The windows created after this one (settings window with the link, terminal window, status
-// light controller, about box) are handed in with SetPeers once they exist; until then the
-// actions that need them are disabled or report that the port is not available.
+// The windows created after this one (settings window with its port and link, terminal window,
+// about box) are handed in with SetPeers once they exist; until then the actions that need them
+// are disabled or report that the port is not available. The status light controller
+// VaxoSLController2 belongs to this window and watches the settings window's port.
 #pragma once
 
 #include <QMainWindow>
@@ -35,6 +36,8 @@ namespace pellwick {
 
 class ScriptEngine;
 class THelpWindow;
+class TVaxoCustomComPort;
+class TVaxoSLController;
 class TVaxoStatusLight;
 
 class TFrmLoadr : public QMainWindow, public IUploadWindow, public ILinkHost {
@@ -57,14 +60,11 @@ public:
 
     // What the main window uses of the windows made after it.
     struct Peers {
-        // The settings window's link operations.
+        // The settings window's link operations and port.
         ILinkOperations* Link = nullptr;
+        TVaxoCustomComPort* Port = nullptr;
         // Shows the settings window modally.
         std::function<void()> ShowSettings;
-        // Closes the settings window's port if it is open.
-        std::function<void()> ClosePort;
-        // The status light controller's Watching switch.
-        std::function<void(bool)> SetWatching;
         // Creates the terminal window (called once); without it the terminal actions stay
         // disabled.
         std::function<QWidget*()> CreateTerminal;
@@ -124,7 +124,8 @@ public:
     ScriptEngine& Engine() { return *engine_; }
     // The help window once opened, else null.
     THelpWindow* HelpWindow() const { return help_.get(); }
-    // The status lamps of PnlLights (CTS, DSR, DCD, ERR), for the status light controller.
+    TVaxoSLController& VaxoSLController2() { return *vaxoSLController2_; }
+    // The status lamps of PnlLights (CTS, DSR, DCD, ERR).
     TVaxoStatusLight* CTSLight() const { return lightCts_; }
     TVaxoStatusLight* DSRLight() const { return lightDsr_; }
     TVaxoStatusLight* DCDLight() const { return lightDcd_; }
@@ -186,6 +187,7 @@ private:
     TVaxoStatusLight* lightErr_;
     QFileDialog* opnDlgULFile_;
     QTimer* scriptTimer_;
+    TVaxoSLController* vaxoSLController2_;
 };
 
 } // namespace pellwick

@@ -10,7 +10,9 @@
 #include "app/TAboutBox.h"
 #include "app/TFrmLoadr.h"
 #include "app/TSplashScreen.h"
+#include "portselect/TComSelectForm.h"
 #include "resources/Resources.h"
+#include "serial/TVaxoCustomComPort.h"
 #include "serial/portmap/PortMap.h"
 
 using namespace pellwick;
@@ -34,12 +36,17 @@ int main(int argc, char** argv) {
         std::make_shared<const PortMap>(PortMap::Build(startFolder + "/loader.ini")));
 
     QtMessageBoxes boxes;
+    // Exceptions raised in the port's event handlers, and the port number asked for when none
+    // is set.
+    TVaxoCustomComPort::SetExceptionDisplay(
+        [&boxes](const std::exception& e) { boxes.Show(MsgKind::Error, e.what(), MbOk); });
+    TVaxoCustomComPort::SetPortSelector(SelectPortWithDialog);
+
     TFrmLoadr mainWindow(boxes);
     boxes.SetParent(&mainWindow);
 
-    // Integration point: the settings window (with its port and link operations), the port
-    // component's exception display and port selector hooks, the status light controller and
-    // the terminal window are created here and handed to the main window with SetPeers.
+    // Integration point: the settings window (its port and link operations) and the terminal
+    // window are created here and handed to the main window with SetPeers.
     TAboutBox aboutBox(&mainWindow);
     TFrmLoadr::Peers peers;
     peers.ShowAbout = [&aboutBox] { aboutBox.exec(); };

@@ -18,12 +18,20 @@
 #include <memory>
 
 #include "AppTestSupport.h"
+#include "SerialTestSupport.h"
 #include "app/TFrmLoadr.h"
 #include "app/TSplashScreen.h"
+#include "lights/TVaxoSLController.h"
+#include "lights/TVaxoStatusLight.h"
+#include "serial/TVaxoCustomComPort.h"
+#include "serial/TVaxoWin32Dispatcher.h"
+#include "serial/portmap/PortMap.h"
 #include "upload/ScriptEngine.h"
 
 namespace pellwick::test {
 namespace {
+
+using pellwick::test::FakeSerialDevice;
 
 using namespace std::chrono_literals;
 
@@ -35,14 +43,32 @@ protected:
         return std::make_unique<TFrmLoadr>(boxes, options);
     }
 
-    // A window with the recording link as its settings window's link.
+    void TearDown() override {
+        port.reset();
+        TVaxoWin32Dispatcher::SetDeviceFactory(nullptr);
+        PortMap::SetGlobal(nullptr);
+    }
+
+    // A window with the recording link as its settings window's link, and an open port whose
+    // device is a double with modem lines and error counts the test sets.
     std::unique_ptr<TFrmLoadr> MakeLinkedWindow() {
+        device = std::make_shared<FakeSerialDevice::State>();
+        auto state = device;
+        TVaxoWin32Dispatcher::SetDeviceFactory(
+            [state] { return std::make_unique<FakeSerialDevice>(state); });
+        PortMap::SetGlobal(
+            std::make_shared<PortMap>(std::map<int, std::string>{{1, "/dev/fake-com1"}}));
+        port = std::make_unique<TVaxoComPort>();
+        port->SetComNumber(1);
+        port->SetAutoOpen(false);
+        port->SetPromptForPort(false);
+        port->SetOpen(true);
+
         auto window = MakeWindow();
         link.Host = window.get();
         TFrmLoadr::Peers peers;
         peers.Link = &link;
-        peers.ClosePort = [this] { ++portCloses; };
-        peers.SetWatching = [this](bool on) { watching.push_back(on); };
+        peers.Port = port.get();
         window->SetPeers(std::move(peers));
         window->show();
         return window;
@@ -75,8 +101,8 @@ protected:
     WorkFolder folder;
     ScriptedBoxes boxes;
     RecordingLink link;
-    int portCloses = 0;
-    std::vector<bool> watching;
+    std::shared_ptr<FakeSerialDevice::State> device;
+    std::unique_ptr<TVaxoComPort> port;
 };
 
 TEST_F(MainWindowTest, StartsWithTheDocumentedControlsAndCreatesLoaderIniWithOnlyTheVersion) {
@@ -278,31 +304,77 @@ TEST_F(MainWindowTest, ExitAsksAndClosesTheLinkOnlyOnOk) {
     EXPECT_EQ(boxes.Shown[0].Buttons, unsigned(MbOk | MbCancel));
     EXPECT_TRUE(window->isVisible());
     EXPECT_TRUE(link.UploadModes.empty());
-    EXPECT_EQ(portCloses, 0);
+    EXPECT_TRUE(port->Open());
 
+    Find<QAction>(*window, "MnuItmStatusLights")->trigger(); // off
+    Find<QAction>(*window, "MnuItmStatusLights")->trigger(); // on again: watching
+    EXPECT_TRUE(window->VaxoSLController2().Watching());
     boxes.Answers = {MbOk};
     Find<QAction>(*window, "MnuItmExit")->trigger();
     EXPECT_FALSE(window->isVisible());
     EXPECT_EQ(link.UploadModes, std::vector<bool>{false});
-    EXPECT_EQ(portCloses, 1);
-    EXPECT_EQ(watching, std::vector<bool>{false});
+    EXPECT_FALSE(port->Open());
+    EXPECT_FALSE(window->VaxoSLController2().Watching());
+    EXPECT_FALSE(window->VaxoSLController2().ResumeOnOpen());
+    // Only the two questions: closing raised nothing.
+    EXPECT_EQ(boxes.Shown.size(), 2u);
+}
+
+TEST_F(MainWindowTest, StatusLightsFollowModemLinesAndLineErrorsWhileMarked) {
+    auto window = MakeLinkedWindow();
+    TVaxoSLController& controller = window->VaxoSLController2();
+    EXPECT_EQ(controller.ComPort(), port.get());
+    EXPECT_EQ(controller.RXDOffTimeout(), 5);
+    EXPECT_EQ(controller.TXDOffTimeout(), 5);
+    // Marked at start, but watching waits for the menu.
+    EXPECT_FALSE(controller.Watching());
+    auto* cts = Find<TVaxoStatusLight>(*window, "LightCTS");
+    auto* dsr = Find<TVaxoStatusLight>(*window, "LightDSR");
+    auto* dcd = Find<TVaxoStatusLight>(*window, "LightDCD");
+    auto* err = Find<TVaxoStatusLight>(*window, "LightERR");
+    EXPECT_EQ(controller.Lights().CTSLight(), cts);
+    EXPECT_EQ(controller.Lights().ERRORLight(), err);
+
+    auto* item = Find<QAction>(*window, "MnuItmStatusLights");
+    item->trigger();
+    EXPECT_FALSE(item->isChecked());
+    EXPECT_TRUE(Find<QFrame>(*window, "PnlLights")->isHidden());
+    EXPECT_FALSE(controller.Watching());
+    item->trigger();
+    EXPECT_TRUE(item->isChecked());
+    EXPECT_FALSE(Find<QFrame>(*window, "PnlLights")->isHidden());
+    ASSERT_TRUE(controller.Watching());
+
+    {
+        std::lock_guard lock(device->lock);
+        device->modem = msCtsOn | msDcdOn;
+    }
+    ASSERT_TRUE(WaitFor([&] { return cts->Lit() && dcd->Lit() && !dsr->Lit(); }));
+    {
+        std::lock_guard lock(device->lock);
+        ++device->counts.parity;
+    }
+    ASSERT_TRUE(WaitFor([&] { return err->Lit(); }));
+
+    // A lit lamp paints red, an unlit one dark green.
+    const QImage lit = cts->grab().toImage();
+    const QImage unlit = dsr->grab().toImage();
+    EXPECT_EQ(lit.pixelColor(lit.width() / 2, lit.height() / 2), QColor(255, 0, 0));
+    EXPECT_EQ(unlit.pixelColor(unlit.width() / 2, unlit.height() / 2), QColor(0, 128, 0));
+
+    item->trigger();
+    EXPECT_FALSE(controller.Watching());
+    EXPECT_FALSE(cts->Lit());
 }
 
 TEST_F(MainWindowTest, CloseBoxClosesWithoutAskingAndLeavesWatchingAloneWhenLightsAreOff) {
     auto window = MakeLinkedWindow();
     Find<QAction>(*window, "MnuItmStatusLights")->trigger();
-    EXPECT_TRUE(Find<QFrame>(*window, "PnlLights")->isHidden());
-    EXPECT_EQ(watching, std::vector<bool>{false});
-    Find<QAction>(*window, "MnuItmStatusLights")->trigger();
-    EXPECT_FALSE(Find<QFrame>(*window, "PnlLights")->isHidden());
-    EXPECT_EQ(watching, (std::vector<bool>{false, true}));
-    Find<QAction>(*window, "MnuItmStatusLights")->trigger();
-
     window->close();
     EXPECT_TRUE(boxes.Shown.empty());
-    EXPECT_EQ(watching, (std::vector<bool>{false, true, false}));
     EXPECT_EQ(link.UploadModes, std::vector<bool>{false});
-    EXPECT_EQ(portCloses, 1);
+    EXPECT_FALSE(port->Open());
+    EXPECT_FALSE(window->VaxoSLController2().Watching());
 }
 
 TEST_F(MainWindowTest, CancelledScriptDialogStartsNoRun) {
