@@ -1,0 +1,34 @@
+#include "link/ComPortLink.h"
+
+namespace pellwick {
+
+ComPortLink::~ComPortLink() {
+    SetHandlers({});
+}
+
+void ComPortLink::SetHandlers(LinkPortHandlers handlers) {
+    if (handlers.WaitChar)
+        port_.SetOnWaitChar([h = handlers.WaitChar](TVaxoCustomComPort&, char c) { h(c); });
+    else
+        port_.SetOnWaitChar({});
+    if (handlers.TriggerData)
+        port_.SetOnTriggerData(
+            [h = handlers.TriggerData](TVaxoCustomComPort&, std::uint16_t handle) { h(handle); });
+    else
+        port_.SetOnTriggerData({});
+    if (handlers.OutbuffFree)
+        port_.SetOnTriggerOutbuffFree([h = handlers.OutbuffFree](TVaxoCustomComPort&) { h(); });
+    else
+        port_.SetOnTriggerOutbuffFree({});
+    if (handlers.OutbuffUsed)
+        port_.SetOnTriggerOutbuffUsed([h = handlers.OutbuffUsed](TVaxoCustomComPort&) { h(); });
+    else
+        port_.SetOnTriggerOutbuffUsed({});
+}
+
+void ComPortLink::SetParityCode(std::uint8_t code) {
+    // Codes above even are not ours to set; they read as no parity.
+    port_.SetParity(code <= 2 ? static_cast<TParity>(code) : pNone);
+}
+
+} // namespace pellwick

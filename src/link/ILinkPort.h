@@ -1,0 +1,64 @@
+// The part of the port component that the link drives, as an interface: the window-free link
+// logic runs on the real port (ComPortLink) in the program and on a scripted port in tests.
+// Every call comes on the GUI thread; the port's failures arrive as exceptions.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace pellwick {
+
+// The port events the link handles.
+struct LinkPortHandlers {
+    std::function<void(char c)> WaitChar;
+    std::function<void(std::uint16_t triggerHandle)> TriggerData;
+    std::function<void()> OutbuffFree;
+    std::function<void()> OutbuffUsed;
+};
+
+class ILinkPort {
+public:
+    virtual ~ILinkPort() = default;
+
+    virtual void SetHandlers(LinkPortHandlers handlers) = 0;
+
+    // Settings; each one reaches the device at once while the port is open.
+    virtual bool Open() const = 0;
+    virtual void SetOpen(bool open) = 0;
+    virtual void SetComNumber(std::uint16_t number) = 0;
+    virtual void SetBaud(std::int32_t baud) = 0;
+    virtual void SetDataBits(std::uint16_t bits) = 0;
+    virtual void SetParityCode(std::uint8_t code) = 0; // 0 none, 1 odd, 2 even
+    virtual void SetStopBits(std::uint16_t bits) = 0;
+    // Bits: 1 use DTR, 2 use RTS, 4 require DSR, 8 require CTS.
+    virtual void SetHWFlowOptions(std::uint8_t options) = 0;
+    virtual void SetDTR(bool on) = 0;
+    virtual void SetRTS(bool on) = 0;
+    virtual void SetOutSize(std::uint16_t size) = 0;
+
+    // The transfer phase of a block upload: 0 none, 1 sending, 2 error string while sending.
+    virtual int Tag() const = 0;
+    virtual void SetTag(int tag) = 0;
+
+    virtual std::uint16_t OutputRoom() = 0;
+    virtual std::uint16_t InputCount() = 0;
+    virtual std::uint16_t PendingLineError() = 0;
+    virtual void WriteChar(char c) = 0;
+    virtual void WriteText(const std::string& text) = 0;
+    virtual void WriteBlock(const void* buffer, std::uint16_t length) = 0;
+    virtual void ReadBlock(void* buffer, std::uint16_t length) = 0;
+    virtual char PeekInput(std::uint16_t index) = 0;
+    virtual void DiscardInput() = 0;
+    virtual void DiscardOutput() = 0;
+    virtual std::uint16_t NewTextTrigger(const std::string& text, bool ignoreCase) = 0;
+    virtual std::uint16_t NewStatusTrigger(std::uint16_t kind) = 0;
+    virtual void DropTrigger(std::uint16_t handle) = 0;
+    virtual void ArmStatusTrigger(std::uint16_t handle, std::uint16_t value, bool activate) = 0;
+    // Takes input until the text has arrived or the ticks (55 ms) are up, passing each byte it
+    // takes to the WaitChar handler.
+    virtual bool AwaitText(const std::string& text, std::int32_t ticks, bool yield,
+                           bool ignoreCase) = 0;
+};
+
+} // namespace pellwick

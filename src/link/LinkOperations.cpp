@@ -1,0 +1,340 @@
+#include "link/LinkOperations.h"
+
+#include <QCoreApplication>
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <exception>
+#include <thread>
+
+namespace pellwick {
+
+namespace {
+
+// 1-based position of needle in text, 0 when absent; an empty needle is never found.
+std::size_t PositionOf(const std::string& needle, const std::string& text) {
+    if (needle.empty())
+        return 0;
+    const auto at = text.find(needle);
+    return at == std::string::npos ? 0 : at + 1;
+}
+
+void SleepMs(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+} // namespace
+
+LinkOperations::LinkOperations(ILinkPort& port, IMessageBoxes& boxes)
+    : port_(port), boxes_(boxes), processEvents_([] { QCoreApplication::processEvents(); }) {
+    LinkPortHandlers handlers;
+    handlers.WaitChar = [this](char c) { VaxoComPort1WaitChar(c); };
+    handlers.TriggerData = [this](std::uint16_t handle) { VaxoComPort1TriggerData(handle); };
+    handlers.OutbuffFree = [this] { VaxoComPort1TriggerOutbuffFree(); };
+    handlers.OutbuffUsed = [this] { VaxoComPort1TriggerOutbuffUsed(); };
+    port_.SetHandlers(std::move(handlers));
+}
+
+LinkOperations::~LinkOperations() {
+    port_.SetHandlers({});
+}
+
+void LinkOperations::ShowError(const char* text) {
+    boxes_.Show(MsgKind::Error, text, MbOk);
+}
+
+// --- Sending -----------------------------------------------------------------------------------
+
+void LinkOperations::SendDataByte(std::uint8_t byte) {
+    while (port_.OutputRoom() < 10)
+        SleepMs(5);
+    port_.WriteChar(static_cast<char>(byte));
+}
+
+void LinkOperations::SendDataString(const std::string& text) {
+    // Handlers and timer ticks keep running while the string waits; it goes out in the end
+    // whether or not room was found, and a refusal is the port's error.
+    for (int round = 0; round < PacingRounds; ++round) {
+        if (port_.OutputRoom() >= text.size() + 10)
+            break;
+        if (processEvents_)
+            processEvents_();
+    }
+    port_.WriteText(text);
+}
+
+bool LinkOperations::SendBlock(const std::uint8_t* bytes, std::uint16_t count) {
+    if (count >= port_.OutputRoom())
+        return false;
+    port_.WriteBlock(bytes, count);
+    return true;
+}
+
+bool LinkOperations::GetBuffer(void* buffer, std::uint16_t count) {
+    try {
+        if (port_.InputCount() < count)
+            SleepMs(100);
+        port_.ReadBlock(buffer, count);
+        return port_.PendingLineError() == 0;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+std::uint8_t LinkOperations::PreviewChar(std::uint16_t n) {
+    try {
+        if (port_.InputCount() < n)
+            SleepMs(10);
+        return static_cast<std::uint8_t>(port_.PeekInput(n));
+    } catch (const std::exception&) {
+        return 0;
+    }
+}
+
+void LinkOperations::FlushAll() {
+    port_.DiscardInput();
+    port_.DiscardOutput();
+}
+
+void LinkOperations::FlushInput() {
+    port_.DiscardInput();
+}
+
+// --- Command exchange --------------------------------------------------------------------------
+
+std::string LinkOperations::ClassifyReply(const std::string& reply, const std::string& resultMarker,
+                                          const std::string& activeError,
+                                          const std::string& activePrompt) {
+    if (const auto p = PositionOf(resultMarker, reply); p != 0) {
+        // The value runs from after a one-character marker up to the three characters that end
+        // the answer (line end and a one-character prompt).
+        const auto count = static_cast<long long>(reply.size()) - static_cast<long long>(p) - 3;
+        if (count <= 0)
+            return {};
+        return reply.substr(p, static_cast<std::size_t>(count));
+    }
+    if (PositionOf(activeError, reply) != 0)
+        return "ERROR";
+    if (PositionOf(activePrompt, reply) != 0)
+        return "OK";
+    return "ERROR";
+}
+
+void LinkOperations::SendInitCmd(const std::string& text, std::string& answer) {
+    struct BusyCursor {
+        const std::function<void(bool)>& hook;
+        explicit BusyCursor(const std::function<void(bool)>& h) : hook(h) {
+            if (hook)
+                hook(true);
+        }
+        ~BusyCursor() {
+            if (hook)
+                hook(false);
+        }
+    };
+    try {
+        {
+            BusyCursor busy(busyCursor_);
+            state_.ReplyText.clear();
+            port_.WriteText(text);
+            // Whether the prompt came or the time ran out is not looked at: the reply says it.
+            port_.AwaitText(state_.ActivePrompt, AnswerTicks, false, true);
+        }
+        answer = ClassifyReply(state_.ReplyText, state_.ResultMarker, state_.ActiveError,
+                               state_.ActivePrompt);
+    } catch (const std::exception&) {
+        ShowError("Error Accessing Comm Port !");
+        answer = "ERROR";
+    }
+}
+
+// --- Block transfer ----------------------------------------------------------------------------
+
+int LinkOperations::GaugePercent(std::int32_t total, std::int32_t remaining) {
+    // Nothing to send is all sent.
+    if (total <= 0)
+        return 100;
+    const double percent = static_cast<double>(total - remaining) / total * 100.0;
+    return static_cast<int>(std::nearbyint(percent)); // halves to even
+}
+
+void LinkOperations::SendBuffer(const std::uint8_t* bytes, std::uint32_t count) {
+    // A stop asked for during an earlier transfer, or left by an error string that came with
+    // its last block, must not cut this one short.
+    state_.StopRequest = false;
+    state_.BlockRemaining = static_cast<std::int32_t>(count);
+    state_.BlockTotal = static_cast<std::int32_t>(count);
+    state_.BlockCursor = bytes;
+    port_.SetTag(PhaseSending);
+    port_.ArmStatusTrigger(state_.RoomTrigger, state_.BlockSize, true);
+}
+
+void LinkOperations::VaxoComPort1TriggerOutbuffFree() {
+    if (state_.BlockSize < state_.BlockRemaining) {
+        port_.WriteBlock(state_.BlockCursor, state_.BlockSize);
+        state_.BlockCursor += state_.BlockSize;
+        state_.BlockRemaining -= state_.BlockSize;
+        if (state_.StopRequest) {
+            state_.StopRequest = false;
+            state_.BlockRemaining = 0;
+            port_.ArmStatusTrigger(state_.DrainTrigger, 0, true);
+        } else {
+            port_.ArmStatusTrigger(state_.RoomTrigger, state_.BlockSize, true);
+        }
+    } else {
+        // A transfer of 0 bytes queues nothing but still ends through the drain trigger.
+        if (state_.BlockRemaining > 0)
+            port_.WriteBlock(state_.BlockCursor, static_cast<std::uint16_t>(state_.BlockRemaining));
+        state_.BlockCursor += state_.BlockRemaining;
+        state_.BlockRemaining = 0;
+        port_.ArmStatusTrigger(state_.DrainTrigger, 0, true);
+    }
+    if (host_)
+        host_->SetUploadGauge(GaugePercent(state_.BlockTotal, state_.BlockRemaining));
+}
+
+void LinkOperations::VaxoComPort1TriggerOutbuffUsed() {
+    if (port_.Tag() == PhaseDeviceError) {
+        if (host_)
+            host_->SetULError();
+    } else if (state_.UploadMode) {
+        if (host_)
+            host_->EnableScriptTimer();
+    }
+    port_.SetTag(PhaseNone);
+}
+
+// --- Data triggers -----------------------------------------------------------------------------
+
+void LinkOperations::VaxoComPort1WaitChar(char c) {
+    state_.ReplyText.push_back(c);
+}
+
+void LinkOperations::VaxoComPort1TriggerData(std::uint16_t triggerHandle) {
+    if (triggerHandle == state_.ErrorTrigger) {
+        if (port_.Tag() == PhaseSending) {
+            port_.SetTag(PhaseDeviceError);
+            state_.StopRequest = true;
+            port_.DiscardOutput();
+        } else if (state_.UploadMode) {
+            if (host_)
+                host_->SetScriptError();
+        }
+        return;
+    }
+    // The prompt that ended an exchange: what is left of that answer is not wanted.
+    port_.DiscardInput();
+    state_.ReplyText.clear();
+}
+
+void LinkOperations::CreateDataTriggers() {
+    const bool up = state_.UploadMode;
+    state_.PromptTrigger =
+        port_.NewTextTrigger(up ? state_.UlPromptText : state_.PromptText, false);
+    state_.ErrorTrigger = port_.NewTextTrigger(up ? state_.UlErrorText : state_.ErrorText, true);
+}
+
+void LinkOperations::DropDataTriggers() {
+    port_.DropTrigger(state_.PromptTrigger);
+    port_.DropTrigger(state_.ErrorTrigger);
+}
+
+void LinkOperations::SetUploadMode(bool on) {
+    state_.UploadMode = on;
+    if (port_.Open()) {
+        DropDataTriggers();
+        CreateDataTriggers();
+    }
+    state_.ActivePrompt = on ? state_.UlPromptText : state_.PromptText;
+    state_.ActiveError = on ? state_.UlErrorText : state_.ErrorText;
+}
+
+void LinkOperations::DataTriggerEnabled(bool on) {
+    if (on)
+        CreateDataTriggers();
+    else
+        DropDataTriggers();
+}
+
+// --- Port set-up -------------------------------------------------------------------------------
+
+void LinkOperations::ApplyLinkSettings(const LinkSettings& link) {
+    state_.PromptText = link.PromptText;
+    state_.ErrorText = link.ErrorText;
+    state_.UlPromptText = link.UlPromptText;
+    state_.UlErrorText = link.UlErrorText;
+    state_.ResultMarker = link.ResultMarker;
+    state_.ActivePrompt = link.PromptText;
+    state_.ActiveError = link.ErrorText;
+    state_.BufferSize = std::max(link.BufferSize, Rs232SettingsFile::MinBufferSize);
+    // A block of 0 bytes never moves the transfer, one above the buffer never finds room.
+    state_.BlockSize = std::clamp<std::uint16_t>(link.BlockSize, 1, state_.BufferSize);
+}
+
+void LinkOperations::ApplyFlowAndLines(const Rs232Settings& settings) {
+    std::uint8_t flow = 0;
+    if (settings.UseDtr)
+        flow |= 1;
+    if (settings.UseRts)
+        flow |= 2;
+    if (settings.RequireDsr)
+        flow |= 4;
+    if (settings.RequireCts)
+        flow |= 8;
+    port_.SetHWFlowOptions(0);
+    port_.SetHWFlowOptions(flow);
+    port_.SetDTR(settings.DtrOn);
+    port_.SetRTS(settings.RtsOn);
+}
+
+void LinkOperations::ApplyLineSettings(const Rs232Settings& settings) {
+    port_.SetBaud(settings.BaudRate);
+    port_.SetComNumber(settings.PortNumber);
+    port_.SetDataBits(settings.DataBitCount);
+    port_.SetParityCode(settings.ParityCode);
+    port_.SetStopBits(settings.StopBitCount);
+}
+
+void LinkOperations::ConfigurePort(const Rs232Settings& settings) {
+    port_.SetOpen(false);
+    ApplyLineSettings(settings);
+    ApplyFlowAndLines(settings);
+    port_.SetOutSize(state_.BufferSize);
+}
+
+bool LinkOperations::OpenPortWithTriggers() {
+    try {
+        port_.SetOpen(true);
+        state_.PromptTrigger = port_.NewTextTrigger(state_.PromptText, false);
+        state_.ErrorTrigger = port_.NewTextTrigger(state_.ErrorText, true);
+        state_.RoomTrigger = port_.NewStatusTrigger(StatusKindOutputFree);
+        state_.DrainTrigger = port_.NewStatusTrigger(StatusKindOutputUsed);
+        if (host_)
+            host_->SetComBtnState(true);
+        return true;
+    } catch (const std::exception&) {
+        if (host_)
+            host_->SetComBtnState(false);
+        ShowError("Error Opening Selected Comm Port !");
+        return false;
+    }
+}
+
+void LinkOperations::CloseAndDropTriggers() {
+    if (!port_.Open())
+        return;
+    port_.DropTrigger(state_.RoomTrigger);
+    port_.DropTrigger(state_.DrainTrigger);
+    port_.DropTrigger(state_.PromptTrigger);
+    port_.DropTrigger(state_.ErrorTrigger);
+    port_.SetOpen(false);
+}
+
+bool LinkOperations::OpenWithSettings(const Rs232Settings& settings, const LinkSettings& link) {
+    state_.StopRequest = false;
+    ApplyLinkSettings(link);
+    ConfigurePort(settings);
+    return OpenPortWithTriggers();
+}
+
+} // namespace pellwick

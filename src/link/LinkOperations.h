@@ -1,0 +1,110 @@
+// The link operations on the serial port: paced sending of bytes, strings and blocks, the
+// command exchange that classifies the device's answer, the block upload driven by the
+// port's output-buffer triggers, the switch between the normal and the upload trigger strings,
+// and the port set-up with its four triggers. Needs no window: the main window is reached
+// through ILinkHost, message boxes through IMessageBoxes, the busy cursor through a hook.
+#pragma once
+
+#include "link/ILinkPort.h"
+#include "link/LinkInterfaces.h"
+#include "link/LinkState.h"
+#include "link/Rs232SettingsFile.h"
+#include "serial/MessageBoxes.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace pellwick {
+
+class LinkOperations : public ILinkOperations {
+public:
+    // Installs the four port handlers on the port.
+    LinkOperations(ILinkPort& port, IMessageBoxes& boxes);
+    ~LinkOperations() override;
+    LinkOperations(const LinkOperations&) = delete;
+    LinkOperations& operator=(const LinkOperations&) = delete;
+
+    // The main window; none until it is set (its calls are then left out).
+    void SetHost(ILinkHost* host) { host_ = host; }
+    ILinkHost* Host() const { return host_; }
+    // Called with true before a command exchange waits and with false after it.
+    void SetBusyCursorHook(std::function<void(bool busy)> hook) { busyCursor_ = std::move(hook); }
+    // One round of pending GUI events while a string waits for output room; by default the Qt
+    // application's event processing.
+    void SetProcessEventsHook(std::function<void()> hook) { processEvents_ = std::move(hook); }
+
+    LinkState& State() { return state_; }
+    const LinkState& State() const { return state_; }
+    ILinkPort& Port() { return port_; }
+
+    // --- ILinkOperations ---------------------------------------------------------------------
+    void SendDataString(const std::string& text) override;
+    void SendInitCmd(const std::string& text, std::string& answer) override;
+    void SendBuffer(const std::uint8_t* bytes, std::uint32_t count) override;
+    void SetUploadMode(bool on) override;
+    void SetStopRequest(bool on) override { state_.StopRequest = on; }
+    bool SCommOpen() override { return port_.Open(); }
+
+    // --- Further operations --------------------------------------------------------------------
+    void SendDataByte(std::uint8_t byte);
+    // Queues the bytes only when the output buffer has more room than that.
+    bool SendBlock(const std::uint8_t* bytes, std::uint16_t count);
+    // Reads count bytes; false when that failed or a line error is pending.
+    bool GetBuffer(void* buffer, std::uint16_t count);
+    // The n-th waiting byte (1 = next), 0 on any failure.
+    std::uint8_t PreviewChar(std::uint16_t n);
+    void FlushAll();
+    void FlushInput();
+    // Creates (on) or drops (off) the prompt and error triggers of the current mode.
+    void DataTriggerEnabled(bool on);
+
+    // --- Port handlers -------------------------------------------------------------------------
+    void VaxoComPort1WaitChar(char c);
+    void VaxoComPort1TriggerData(std::uint16_t triggerHandle);
+    void VaxoComPort1TriggerOutbuffFree();
+    void VaxoComPort1TriggerOutbuffUsed();
+
+    // --- Port set-up ---------------------------------------------------------------------------
+    // Takes the trigger strings and sizes; the active strings become those of normal mode.
+    void ApplyLinkSettings(const LinkSettings& link);
+    // Hardware flow (cleared first, then the four flags), DTR and RTS onto the port.
+    void ApplyFlowAndLines(const Rs232Settings& settings);
+    // Baud rate, port number, data bits, parity and stop bits onto the port.
+    void ApplyLineSettings(const Rs232Settings& settings);
+    // Closes the port and sets every setting, the output buffer size included.
+    void ConfigurePort(const Rs232Settings& settings);
+    // Opens the port and creates the four triggers; tells the host whether the port is usable.
+    // On failure shows "Error Opening Selected Comm Port !" and answers false; the port stays
+    // open when only a trigger failed.
+    bool OpenPortWithTriggers();
+    // Drops the four triggers and closes the port, when it is open.
+    void CloseAndDropTriggers();
+    // The whole set-up of a start: link settings, port settings, open, triggers.
+    bool OpenWithSettings(const Rs232Settings& settings, const LinkSettings& link);
+
+    // The answer of a command exchange for the reply text, as SendInitCmd classifies it.
+    static std::string ClassifyReply(const std::string& reply, const std::string& resultMarker,
+                                     const std::string& activeError,
+                                     const std::string& activePrompt);
+    // The upload gauge for a transfer of total bytes with remaining still to hand over.
+    static int GaugePercent(std::int32_t total, std::int32_t remaining);
+
+    // Rounds of event processing a string waits at most for output room.
+    static constexpr int PacingRounds = 15000;
+    static constexpr std::int32_t AnswerTicks = 100;
+
+private:
+    void CreateDataTriggers();
+    void DropDataTriggers();
+    void ShowError(const char* text);
+
+    ILinkPort& port_;
+    IMessageBoxes& boxes_;
+    ILinkHost* host_ = nullptr;
+    std::function<void(bool)> busyCursor_;
+    std::function<void()> processEvents_;
+    LinkState state_;
+};
+
+} // namespace pellwick

@@ -1,0 +1,41 @@
+// The link's state: trigger strings of both modes, the active ones, the trigger handles, the
+// reply collected by a command exchange and the cursor of a block transfer.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace pellwick {
+
+struct LinkState {
+    std::string PromptText = "#";
+    std::string ErrorText = "?";
+    std::string UlPromptText = ">";
+    std::string UlErrorText = "ERR";
+    std::string ResultMarker = "=";
+    std::string ActivePrompt;
+    std::string ActiveError;
+    bool UploadMode = false;
+    std::uint16_t PromptTrigger = 0;
+    std::uint16_t ErrorTrigger = 0;
+    std::uint16_t RoomTrigger = 0;
+    std::uint16_t DrainTrigger = 0;
+    std::string ReplyText;
+    const std::uint8_t* BlockCursor = nullptr;
+    std::int32_t BlockRemaining = 0;
+    std::int32_t BlockTotal = 0;
+    bool StopRequest = false;
+    std::uint16_t BlockSize = 50;
+    std::uint16_t BufferSize = 4096;
+};
+
+// Status trigger kinds the link uses.
+inline constexpr std::uint16_t StatusKindOutputFree = 3;
+inline constexpr std::uint16_t StatusKindOutputUsed = 4;
+
+// Transfer phases kept in the port's Tag.
+inline constexpr int PhaseNone = 0;
+inline constexpr int PhaseSending = 1;
+inline constexpr int PhaseDeviceError = 2;
+
+} // namespace pellwick

@@ -1,0 +1,238 @@
+#include "link/TFrmS_comm.h"
+
+#include "ini/PrivateProfile.h"
+#include "serial/portmap/PortMap.h"
+
+#include <QApplication>
+#include <QFont>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QScreen>
+#include <QStyle>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <exception>
+
+namespace pellwick {
+
+namespace {
+
+constexpr int HighestListedPort = 50;
+
+} // namespace
+
+TFrmS_comm::TFrmS_comm(std::string iniPath, IMessageBoxes& boxes, QWidget* parent)
+    : QDialog(parent), iniPath_(std::move(iniPath)), boxes_(boxes), portLink_(VaxoComPort1),
+      link_(portLink_, boxes) {
+    setObjectName("FrmS_comm");
+    setWindowTitle("Communication Settings");
+    setProperty("HelpContext", HelpContextNumber);
+
+    // The program's design values of its one port.
+    VaxoComPort1.SetComNumber(1);
+    VaxoComPort1.SetOutSize(16384);
+    VaxoComPort1.SetAutoOpen(false);
+    VaxoComPort1.SetHWFlowOptions(hwfUseRTS | hwfRequireCTS);
+    VaxoComPort1.SetBufferFull(3686);
+    VaxoComPort1.SetBufferResume(409);
+    VaxoComPort1.SetTraceName("COM.TRC");
+    VaxoComPort1.SetLogSize(20000);
+    VaxoComPort1.SetLogName("COM.LOG");
+    link_.SetBusyCursorHook([](bool busy) {
+        if (busy)
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+        else
+            QApplication::restoreOverrideCursor();
+    });
+
+    LblComPort = new QLabel("Serial Port", this);
+    LblComPort->setObjectName("LblComPort");
+    QFont bold = LblComPort->font();
+    bold.setBold(true);
+    LblComPort->setFont(bold);
+    CmbBxComPort = new QComboBox(this);
+    CmbBxComPort->setObjectName("CmbBxComPort");
+    CmbBxComPort->setMaxVisibleItems(4);
+    CmbBxComPort->setEditable(false);
+    LblDevicePath = new QLabel(this);
+    LblDevicePath->setObjectName("LblDevicePath");
+
+    RdGrpBaudRate = new TRadioGroup("RdGrpBaudRate", "Baud Rate",
+                                    {"1200", "9600", "19.2", "38.4", "57.6", "115.2"}, 2, this);
+    RdGrpData = new TRadioGroup("RdGrpData", "&Data Bits", {"7", "8"}, 2, this);
+    RdGrpStop = new TRadioGroup("RdGrpStop", "&Stop Bits", {"1", "2"}, 2, this);
+    RdGrpParity = new TRadioGroup("RdGrpParity", "&Parity", {"None", "Odd", "Even"}, 3, this);
+
+    RdGrpFlow = new QGroupBox(" Flow Control  ", this);
+    RdGrpFlow->setObjectName("RdGrpFlow");
+    UseDTR_CB = new QCheckBox("Use DTR", RdGrpFlow);
+    UseDTR_CB->setObjectName("UseDTR_CB");
+    UseRTS_CB = new QCheckBox("Use RTS", RdGrpFlow);
+    UseRTS_CB->setObjectName("UseRTS_CB");
+    ReqDSR_CB = new QCheckBox("Require DSR", RdGrpFlow);
+    ReqDSR_CB->setObjectName("ReqDSR_CB");
+    ReqCTS_CB = new QCheckBox("Require CTS", RdGrpFlow);
+    ReqCTS_CB->setObjectName("ReqCTS_CB");
+    auto* flowGrid = new QGridLayout(RdGrpFlow);
+    flowGrid->addWidget(UseDTR_CB, 0, 0);
+    flowGrid->addWidget(UseRTS_CB, 1, 0);
+    flowGrid->addWidget(ReqDSR_CB, 0, 1);
+    flowGrid->addWidget(ReqCTS_CB, 1, 1);
+
+    DTR_RadioGp = new TRadioGroup("DTR_RadioGp", " DTR ", {"Off", "On"}, 2, this);
+    RTS_RadioGp = new TRadioGroup("RTS_RadioGp", " RTS ", {"Off", "On"}, 2, this);
+
+    BtnOK = new QPushButton(style()->standardIcon(QStyle::SP_DialogSaveButton), "Save", this);
+    BtnOK->setObjectName("BtnOK");
+    BtnOK->setDefault(true);
+    BtnCancel = new QPushButton("Cancel", this);
+    BtnCancel->setObjectName("BtnCancel");
+
+    auto* portRow = new QHBoxLayout;
+    portRow->addWidget(LblComPort);
+    portRow->addWidget(CmbBxComPort, 1);
+    auto* grid = new QGridLayout;
+    grid->addWidget(RdGrpBaudRate, 0, 0, 2, 1);
+    grid->addWidget(RdGrpData, 0, 1);
+    grid->addWidget(RdGrpStop, 1, 1);
+    grid->addWidget(RdGrpParity, 2, 0, 1, 2);
+    grid->addWidget(RdGrpFlow, 3, 0, 1, 2);
+    grid->addWidget(DTR_RadioGp, 4, 0);
+    grid->addWidget(RTS_RadioGp, 4, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(BtnOK);
+    buttons->addWidget(BtnCancel);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(portRow);
+    layout->addWidget(LblDevicePath);
+    layout->addLayout(grid);
+    layout->addLayout(buttons);
+
+    connect(CmbBxComPort, &QComboBox::currentIndexChanged, this, [this] { ShowDevicePath(); });
+    connect(BtnOK, &QPushButton::clicked, this, [this] { BtnOKClick(); });
+    connect(BtnCancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+// The link's handlers point into this window: they leave before the port closes.
+TFrmS_comm::~TFrmS_comm() = default;
+
+std::vector<std::string> TFrmS_comm::PortMapEntries() {
+    std::vector<std::string> entries;
+    const auto map = PortMap::Global();
+    if (!map)
+        return entries;
+    for (const auto& [number, path] : map->Entries())
+        if (number <= HighestListedPort)
+            entries.push_back(Rs232SettingsFile::EntryText(number));
+    return entries;
+}
+
+void TFrmS_comm::FormCreate() {
+    link_.State().StopRequest = false;
+    CmbBxComPort->clear();
+    for (const auto& entry : portList_ ? portList_() : std::vector<std::string>{})
+        CmbBxComPort->addItem(QString::fromLatin1(entry.c_str()));
+    LoadRs232Ini();
+    link_.ConfigurePort(settings_);
+    link_.OpenPortWithTriggers();
+}
+
+void TFrmS_comm::LoadRs232Ini() {
+    PrivateProfile ini(iniPath_);
+    LinkSettings linkSettings;
+    Rs232SettingsFile::Load(ini, settings_, linkSettings);
+
+    // A stored port that is not in the list selects nothing, so that a save keeps it rather
+    // than quietly taking another port.
+    CmbBxComPort->setCurrentIndex(CmbBxComPort->findText(
+        QString::fromStdString(Rs232SettingsFile::EntryText(settings_.PortNumber))));
+    ShowDevicePath();
+    FormShow();
+    UseDTR_CB->setChecked(settings_.UseDtr);
+    UseRTS_CB->setChecked(settings_.UseRts);
+    ReqDSR_CB->setChecked(settings_.RequireDsr);
+    ReqCTS_CB->setChecked(settings_.RequireCts);
+    DTR_RadioGp->SetItemIndex(settings_.DtrOn ? 1 : 0);
+    RTS_RadioGp->SetItemIndex(settings_.RtsOn ? 1 : 0);
+    link_.ApplyFlowAndLines(settings_);
+    link_.ApplyLinkSettings(linkSettings);
+}
+
+void TFrmS_comm::FormShow() {
+    link_.State().UploadMode = false;
+    const auto& rates = Rs232SettingsFile::BaudRates;
+    const auto rate = std::find(rates.begin(), rates.end(), settings_.BaudRate);
+    if (rate != rates.end())
+        RdGrpBaudRate->SetItemIndex(static_cast<int>(rate - rates.begin()));
+    if (settings_.DataBitCount == 7 || settings_.DataBitCount == 8)
+        RdGrpData->SetItemIndex(settings_.DataBitCount - 7);
+    if (settings_.ParityCode <= 2)
+        RdGrpParity->SetItemIndex(settings_.ParityCode);
+    if (settings_.StopBitCount == 1 || settings_.StopBitCount == 2)
+        RdGrpStop->SetItemIndex(settings_.StopBitCount - 1);
+}
+
+void TFrmS_comm::showEvent(QShowEvent* event) {
+    FormShow();
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        adjustSize();
+        move(screen->availableGeometry().center() - rect().center());
+    }
+    QDialog::showEvent(event);
+}
+
+void TFrmS_comm::SaveRs232Ini() {
+    const auto& rates = Rs232SettingsFile::BaudRates;
+    const int baudIndex = RdGrpBaudRate->ItemIndex();
+    if (baudIndex >= 0 && baudIndex < static_cast<int>(rates.size()))
+        settings_.BaudRate = rates[static_cast<std::size_t>(baudIndex)];
+
+    const std::string entry = CmbBxComPort->currentText().toStdString();
+    if (const auto number = Rs232SettingsFile::PortNumberOfEntry(entry))
+        settings_.PortNumber = *number;
+    else
+        boxes_.Show(MsgKind::Error, "Must Select a Direct Com. Port, Please Select Again.", MbOk);
+
+    if (RdGrpData->ItemIndex() >= 0)
+        settings_.DataBitCount = static_cast<std::uint16_t>(RdGrpData->ItemIndex() + 7);
+    if (RdGrpParity->ItemIndex() >= 0)
+        settings_.ParityCode = static_cast<std::uint8_t>(RdGrpParity->ItemIndex());
+    if (RdGrpStop->ItemIndex() >= 0)
+        settings_.StopBitCount = static_cast<std::uint16_t>(RdGrpStop->ItemIndex() + 1);
+    settings_.UseDtr = UseDTR_CB->isChecked();
+    settings_.UseRts = UseRTS_CB->isChecked();
+    settings_.RequireDsr = ReqDSR_CB->isChecked();
+    settings_.RequireCts = ReqCTS_CB->isChecked();
+    settings_.DtrOn = DTR_RadioGp->ItemIndex() == 1;
+    settings_.RtsOn = RTS_RadioGp->ItemIndex() == 1;
+
+    PrivateProfile ini(iniPath_);
+    Rs232SettingsFile::Save(ini, settings_, entry);
+
+    // Flow control and the DTR/RTS states are stored for the next start; only the line
+    // settings reach the port now.
+    link_.CloseAndDropTriggers();
+    link_.ApplyLineSettings(settings_);
+    link_.OpenPortWithTriggers();
+}
+
+void TFrmS_comm::BtnOKClick() {
+    try {
+        SaveRs232Ini();
+    } catch (const std::exception& e) {
+        TVaxoCustomComPort::ShowException(e);
+        return;
+    }
+    accept();
+}
+
+void TFrmS_comm::ShowDevicePath() {
+    const auto number =
+        Rs232SettingsFile::PortNumberOfEntry(CmbBxComPort->currentText().toStdString());
+    const auto map = PortMap::Global();
+    const auto path = number && map ? map->PathOf(*number) : std::nullopt;
+    LblDevicePath->setText(path ? QString::fromStdString(*path) : QString());
+}
+
+} // namespace pellwick

@@ -1,0 +1,385 @@
+// The link's logic on a scripted port: block transfers, the data triggers, the command
+// exchange, the mode switch and the port set-up.
+#include "link/LinkOperations.h"
+#include "LinkFakes.h"
+
+#include <gtest/gtest.h>
+#include <numeric>
+
+namespace pellwick {
+namespace {
+
+using test::FakeLinkHost;
+using test::FakeLinkPort;
+using test::RecordingBoxes;
+
+class LinkOperationsTest : public ::testing::Test {
+protected:
+    LinkOperationsTest() {
+        link.SetHost(&host);
+        EXPECT_TRUE(link.OpenWithSettings(Rs232Settings{}, LinkSettings{}));
+        port.Log.clear();
+        host.ComBtnState.clear();
+    }
+
+    std::vector<std::uint8_t> Bytes(std::size_t n) {
+        std::vector<std::uint8_t> v(n);
+        std::iota(v.begin(), v.end(), std::uint8_t{0});
+        return v;
+    }
+    // Fires the room event until the transfer has armed the drain trigger (or gives up).
+    void RunTransfer(int maxBlocks = 1000) {
+        for (int i = 0; i < maxBlocks && port.Log.back() != "Arm 4 0"; ++i)
+            port.H.OutbuffFree();
+    }
+
+    FakeLinkPort port;
+    RecordingBoxes boxes;
+    FakeLinkHost host;
+    LinkOperations link{port, boxes};
+};
+
+TEST_F(LinkOperationsTest, TransferSendsWholeBlocksThenTheRestAndEndsOnDrain) {
+    link.SetUploadMode(true);
+    const auto data = Bytes(120);
+    link.SendBuffer(data.data(), 120);
+    EXPECT_EQ(port.Tag(), PhaseSending);
+    EXPECT_EQ(port.Log.back(), "Arm 3 50");
+    RunTransfer();
+    EXPECT_EQ(port.Blocks, (std::vector<std::uint16_t>{50, 50, 20}));
+    EXPECT_EQ(host.Gauge, (std::vector<int>{42, 83, 100}));
+    EXPECT_EQ(port.Output, std::string(data.begin(), data.end()));
+    EXPECT_TRUE(host.Calls.empty());
+    port.H.OutbuffUsed();
+    EXPECT_EQ(host.Calls, std::vector<std::string>{"EnableScriptTimer"});
+    EXPECT_EQ(port.Tag(), PhaseNone);
+}
+
+TEST_F(LinkOperationsTest, TransferOfExactlyOneBlockSendsItAsTheLast) {
+    const auto data = Bytes(50);
+    link.SendBuffer(data.data(), 50);
+    port.H.OutbuffFree();
+    EXPECT_EQ(port.Blocks, std::vector<std::uint16_t>{50});
+    EXPECT_EQ(port.Log.back(), "Arm 4 0");
+    EXPECT_EQ(host.Gauge, std::vector<int>{100});
+    // Outside upload mode the end of a transfer tells the script nothing.
+    port.H.OutbuffUsed();
+    EXPECT_TRUE(host.Calls.empty());
+}
+
+TEST_F(LinkOperationsTest, EmptyTransferShowsFullGaugeAndStillEnds) {
+    link.SetUploadMode(true);
+    link.SendBuffer(nullptr, 0);
+    port.H.OutbuffFree();
+    EXPECT_TRUE(port.Blocks.empty());
+    EXPECT_EQ(port.Log.back(), "Arm 4 0");
+    EXPECT_EQ(host.Gauge, std::vector<int>{100});
+    port.H.OutbuffUsed();
+    EXPECT_EQ(host.Calls, std::vector<std::string>{"EnableScriptTimer"});
+}
+
+TEST_F(LinkOperationsTest, GaugeRoundsHalvesToEven) {
+    EXPECT_EQ(LinkOperations::GaugePercent(8, 7), 12);    // 12.5
+    EXPECT_EQ(LinkOperations::GaugePercent(8, 5), 38);    // 37.5
+    EXPECT_EQ(LinkOperations::GaugePercent(200, 1), 100); // 99.5
+    EXPECT_EQ(LinkOperations::GaugePercent(0, 0), 100);
+}
+
+TEST_F(LinkOperationsTest, DeviceErrorDuringTransferStopsAfterOneMoreBlockAndReportsOnDrain) {
+    link.SetUploadMode(true);
+    const auto data = Bytes(200);
+    link.SendBuffer(data.data(), 200);
+    port.H.OutbuffFree();
+    port.H.OutbuffFree();
+    port.H.TriggerData(link.State().ErrorTrigger);
+    EXPECT_EQ(port.Tag(), PhaseDeviceError);
+    EXPECT_EQ(port.Log.back(), "DiscardOutput");
+    port.H.OutbuffFree();
+    EXPECT_EQ(port.Blocks, (std::vector<std::uint16_t>{50, 50, 50}));
+    EXPECT_EQ(port.Log.back(), "Arm 4 0");
+    EXPECT_FALSE(link.State().StopRequest);
+    EXPECT_EQ(link.State().BlockRemaining, 0);
+    port.H.OutbuffUsed();
+    EXPECT_EQ(host.Calls, std::vector<std::string>{"SetULError"});
+    EXPECT_EQ(port.Tag(), PhaseNone);
+}
+
+TEST_F(LinkOperationsTest, CancelStopsAfterOneMoreBlockAndAStaleStopDoesNotCutTheNextTransfer) {
+    link.SetUploadMode(true);
+    const auto data = Bytes(500);
+    link.SendBuffer(data.data(), 500);
+    port.H.OutbuffFree();
+    link.SetStopRequest(true);
+    port.H.OutbuffFree();
+    EXPECT_EQ(port.Blocks.size(), 2u);
+    EXPECT_EQ(port.Log.back(), "Arm 4 0");
+    port.H.OutbuffUsed();
+    EXPECT_EQ(host.Calls, std::vector<std::string>{"EnableScriptTimer"});
+
+    // A stop asked for after the last block is left over when the next transfer starts.
+    port.Blocks.clear();
+    link.SetStopRequest(true);
+    link.SendBuffer(data.data(), 120);
+    RunTransfer();
+    EXPECT_EQ(port.Blocks, (std::vector<std::uint16_t>{50, 50, 20}));
+}
+
+TEST_F(LinkOperationsTest, ErrorStringOutsideTransferOpensScriptErrorOnlyInUploadMode) {
+    port.H.TriggerData(link.State().ErrorTrigger);
+    EXPECT_TRUE(host.Calls.empty());
+    link.SetUploadMode(true);
+    port.H.TriggerData(link.State().ErrorTrigger);
+    EXPECT_EQ(host.Calls, std::vector<std::string>{"SetScriptError"});
+    EXPECT_EQ(port.Tag(), PhaseNone);
+}
+
+TEST_F(LinkOperationsTest, PromptTriggerDiscardsInputAndReply) {
+    link.State().ReplyText = "VER=2.10\r\n#";
+    port.Input = "left over";
+    port.H.TriggerData(link.State().PromptTrigger);
+    EXPECT_TRUE(port.Input.empty());
+    EXPECT_TRUE(link.State().ReplyText.empty());
+}
+
+// --- Command exchange ----------------------------------------------------------------------------
+
+TEST_F(LinkOperationsTest, CommandAnswerIsTheValueAfterTheResultMarker) {
+    std::vector<bool> cursor;
+    link.SetBusyCursorHook([&](bool busy) { cursor.push_back(busy); });
+    port.Answer = [](const std::string& sent) {
+        return sent == "VER\r" ? std::string("VER=2.10\r\n#") : std::string("?\r\n#");
+    };
+    std::string answer;
+    link.SendInitCmd("VER\r", answer);
+    EXPECT_EQ(answer, "2.10");
+    EXPECT_EQ(port.Output, "VER\r");
+    EXPECT_EQ(port.AwaitTicks, 100);
+    EXPECT_EQ(cursor, (std::vector<bool>{true, false}));
+    link.SendInitCmd("XYZ\r", answer);
+    EXPECT_EQ(answer, "ERROR");
+    port.Answer = [](const std::string&) { return std::string("#"); };
+    link.SendInitCmd("\r", answer);
+    EXPECT_EQ(answer, "OK");
+    EXPECT_TRUE(boxes.Shown.empty());
+}
+
+TEST_F(LinkOperationsTest, ReplyClassification) {
+    // The marker wins over an error string in the same reply.
+    EXPECT_EQ(LinkOperations::ClassifyReply("?X=5\r\n#", "=", "?", "#"), "5");
+    // Nothing between the marker and the line end.
+    EXPECT_EQ(LinkOperations::ClassifyReply("=\r\n#", "=", "?", "#"), "");
+    EXPECT_EQ(LinkOperations::ClassifyReply("A=", "=", "?", "#"), "");
+    // Searches are case-sensitive; empty strings are never found.
+    EXPECT_EQ(LinkOperations::ClassifyReply("ok>", "=", "ERR", "OK>"), "ERROR");
+    EXPECT_EQ(LinkOperations::ClassifyReply("#", "", "", "#"), "OK");
+    EXPECT_EQ(LinkOperations::ClassifyReply("x#", "", "", ""), "ERROR");
+    EXPECT_EQ(LinkOperations::ClassifyReply("", "=", "?", "#"), "ERROR");
+}
+
+TEST_F(LinkOperationsTest, PromptDifferingInCaseEndsTheWaitButAnswersError) {
+    LinkSettings settings;
+    settings.PromptText = "OK>";
+    link.ApplyLinkSettings(settings);
+    port.Input = "ok>rest";
+    std::string answer;
+    link.SendInitCmd("\r", answer);
+    EXPECT_EQ(answer, "ERROR");
+    EXPECT_EQ(port.Input, "rest"); // the wait ended at the prompt
+    EXPECT_EQ(link.State().ReplyText, "ok>");
+}
+
+TEST_F(LinkOperationsTest, NoReplyAnswersError) {
+    std::string answer = "stale";
+    link.SendInitCmd("VER\r", answer);
+    EXPECT_EQ(answer, "ERROR");
+    EXPECT_TRUE(boxes.Shown.empty());
+}
+
+TEST_F(LinkOperationsTest, ClosedPortShowsAccessErrorAndRestoresCursor) {
+    std::vector<bool> cursor;
+    link.SetBusyCursorHook([&](bool busy) { cursor.push_back(busy); });
+    port.IsOpen = false;
+    std::string answer;
+    link.SendInitCmd("VER\r", answer);
+    EXPECT_EQ(answer, "ERROR");
+    ASSERT_EQ(boxes.Shown.size(), 1u);
+    EXPECT_EQ(boxes.Shown[0].Kind, MsgKind::Error);
+    EXPECT_EQ(boxes.Shown[0].Text, "Error Accessing Comm Port !");
+    EXPECT_EQ(cursor, (std::vector<bool>{true, false}));
+}
+
+// --- Mode switch and data triggers ---------------------------------------------------------------
+
+TEST_F(LinkOperationsTest, UploadModeSwapsTriggerStringsAndActiveStrings) {
+    const auto oldPrompt = link.State().PromptTrigger;
+    link.SetUploadMode(true);
+    EXPECT_EQ(port.TextTriggers.count(oldPrompt), 0u);
+    ASSERT_EQ(port.TextTriggers.size(), 2u);
+    EXPECT_EQ(link.State().PromptTrigger, port.TriggerOfText(">"));
+    EXPECT_FALSE(port.TextTriggers[link.State().PromptTrigger].IgnoreCase);
+    EXPECT_EQ(link.State().ErrorTrigger, port.TriggerOfText("ERR"));
+    EXPECT_TRUE(port.TextTriggers[link.State().ErrorTrigger].IgnoreCase);
+    EXPECT_EQ(link.State().ActivePrompt, ">");
+    EXPECT_EQ(link.State().ActiveError, "ERR");
+
+    // Closed: only the flag and the active strings change.
+    port.IsOpen = false;
+    link.SetUploadMode(false);
+    EXPECT_FALSE(link.State().UploadMode);
+    EXPECT_EQ(link.State().ActivePrompt, "#");
+    EXPECT_EQ(link.State().ActiveError, "?");
+    EXPECT_EQ(port.TriggerOfText(">"), link.State().PromptTrigger);
+}
+
+TEST_F(LinkOperationsTest, DataTriggersOffAndOnFollowTheCurrentMode) {
+    link.SetUploadMode(true);
+    link.DataTriggerEnabled(false);
+    EXPECT_TRUE(port.TextTriggers.empty());
+    link.DataTriggerEnabled(true);
+    EXPECT_EQ(port.TextTriggers.size(), 2u);
+    EXPECT_NE(port.TriggerOfText(">"), 0);
+    EXPECT_NE(port.TriggerOfText("ERR"), 0);
+}
+
+// --- Port set-up ---------------------------------------------------------------------------------
+
+TEST(LinkSetupTest, OpenWithSettingsConfiguresThePortThenOpensWithFourTriggers) {
+    FakeLinkPort port;
+    RecordingBoxes boxes;
+    FakeLinkHost host;
+    LinkOperations link(port, boxes);
+    link.SetHost(&host);
+    Rs232Settings s;
+    s.PortNumber = 3;
+    s.BaudRate = 115200;
+    s.DataBitCount = 7;
+    s.ParityCode = 2;
+    s.StopBitCount = 2;
+    s.UseDtr = true;
+    s.UseRts = false;
+    s.RequireDsr = true;
+    s.RequireCts = false;
+    s.DtrOn = false;
+    s.RtsOn = true;
+    LinkSettings l;
+    l.BufferSize = 3000;
+    l.PromptText = "P>";
+    ASSERT_TRUE(link.OpenWithSettings(s, l));
+    EXPECT_EQ(port.Log,
+              (std::vector<std::string>{"Close", "Baud 115200", "ComNumber 3", "DataBits 7",
+                                        "Parity 2", "StopBits 2", "Flow 0", "Flow 5", "DTR 0",
+                                        "RTS 1", "OutSize 3000", "Open"}));
+    const auto& st = link.State();
+    EXPECT_EQ(port.TextTriggers.at(st.PromptTrigger).Text, "P>");
+    EXPECT_FALSE(port.TextTriggers.at(st.PromptTrigger).IgnoreCase);
+    EXPECT_EQ(port.TextTriggers.at(st.ErrorTrigger).Text, "?");
+    EXPECT_TRUE(port.TextTriggers.at(st.ErrorTrigger).IgnoreCase);
+    EXPECT_EQ(port.StatusTriggers.at(st.RoomTrigger), StatusKindOutputFree);
+    EXPECT_EQ(port.StatusTriggers.at(st.DrainTrigger), StatusKindOutputUsed);
+    EXPECT_EQ(st.ActivePrompt, "P>");
+    EXPECT_EQ(host.ComBtnState, std::vector<bool>{true});
+    EXPECT_TRUE(boxes.Shown.empty());
+
+    link.CloseAndDropTriggers();
+    EXPECT_FALSE(port.IsOpen);
+    EXPECT_TRUE(port.TextTriggers.empty());
+    EXPECT_TRUE(port.StatusTriggers.empty());
+}
+
+TEST(LinkSetupTest, FailuresToOpenOrToMakeATriggerAreReportedAndDisableThePortControls) {
+    FakeLinkPort port;
+    RecordingBoxes boxes;
+    FakeLinkHost host;
+    LinkOperations link(port, boxes);
+    link.SetHost(&host);
+    port.FailOpen = true;
+    EXPECT_FALSE(link.OpenWithSettings(Rs232Settings{}, LinkSettings{}));
+    EXPECT_FALSE(port.IsOpen);
+    EXPECT_EQ(host.ComBtnState, std::vector<bool>{false});
+    ASSERT_EQ(boxes.Shown.size(), 1u);
+    EXPECT_EQ(boxes.Shown[0].Text, "Error Opening Selected Comm Port !");
+
+    // A trigger string too long for a data trigger: the port itself stays open.
+    port.FailOpen = false;
+    LinkSettings l;
+    l.ErrorText = std::string(22, 'E');
+    EXPECT_FALSE(link.OpenWithSettings(Rs232Settings{}, l));
+    EXPECT_TRUE(port.IsOpen);
+    EXPECT_EQ(host.ComBtnState, (std::vector<bool>{false, false}));
+    EXPECT_EQ(boxes.Shown.size(), 2u);
+}
+
+TEST(LinkSetupTest, BlockSizeIsKeptWithinOneAndTheBufferSize) {
+    FakeLinkPort port;
+    RecordingBoxes boxes;
+    LinkOperations link(port, boxes);
+    LinkSettings l;
+    l.BlockSize = 0;
+    link.ApplyLinkSettings(l);
+    EXPECT_EQ(link.State().BlockSize, 1);
+    l.BlockSize = 5000;
+    l.BufferSize = 3000;
+    link.ApplyLinkSettings(l);
+    EXPECT_EQ(link.State().BlockSize, 3000);
+    l.BufferSize = 100;
+    link.ApplyLinkSettings(l);
+    EXPECT_EQ(link.State().BufferSize, Rs232SettingsFile::MinBufferSize);
+}
+
+// --- Pacing and the smaller operations ----------------------------------------------------------
+
+TEST_F(LinkOperationsTest, StringWaitsForRoomWhileProcessingEventsAndGoesOutRegardless) {
+    int rounds = 0;
+    link.SetProcessEventsHook([&] { ++rounds; });
+    link.SendDataString("ABC");
+    EXPECT_EQ(rounds, 0);
+
+    port.Room = 12; // one short of length + 10
+    link.SendDataString("ABC");
+    EXPECT_EQ(rounds, LinkOperations::PacingRounds);
+    EXPECT_EQ(port.Output, "ABCABC");
+
+    rounds = 0;
+    link.SetProcessEventsHook([&] {
+        if (++rounds == 7)
+            port.Room = 13;
+    });
+    link.SendDataString("XYZ");
+    EXPECT_EQ(rounds, 7);
+}
+
+TEST_F(LinkOperationsTest, SmallOperationsAndTheirFailures) {
+    const std::uint8_t bytes[] = {1, 2, 3};
+    port.Room = 3;
+    EXPECT_FALSE(link.SendBlock(bytes, 3));
+    port.Room = 4;
+    EXPECT_TRUE(link.SendBlock(bytes, 3));
+    port.Room = 10;
+    link.SendDataByte(0xFF);
+    EXPECT_EQ(port.Output, std::string("\x01\x02\x03\xFF", 4));
+
+    port.Input = "abc";
+    EXPECT_EQ(link.PreviewChar(2), 'b');
+    EXPECT_EQ(link.PreviewChar(9), 0);
+    char buffer[3] = {};
+    EXPECT_TRUE(link.GetBuffer(buffer, 2));
+    EXPECT_EQ(std::string(buffer, 2), "ab");
+    EXPECT_FALSE(link.GetBuffer(buffer, 2)); // only one byte left
+    port.Input = "x";
+    port.LineError = 4;
+    EXPECT_FALSE(link.GetBuffer(buffer, 1));
+
+    port.Input = "zz";
+    link.FlushInput();
+    EXPECT_TRUE(port.Input.empty());
+    link.FlushAll();
+    EXPECT_EQ(port.Log.back(), "DiscardOutput");
+    EXPECT_TRUE(link.SCommOpen());
+    port.IsOpen = false;
+    EXPECT_FALSE(link.SCommOpen());
+    EXPECT_EQ(link.PreviewChar(1), 0);
+    EXPECT_FALSE(link.GetBuffer(buffer, 1));
+}
+
+} // namespace
+} // namespace pellwick
