@@ -10,6 +10,7 @@
 #include "app/TAboutBox.h"
 #include "app/TFrmLoadr.h"
 #include "app/TSplashScreen.h"
+#include "link/TFrmS_comm.h"
 #include "portselect/TComSelectForm.h"
 #include "resources/Resources.h"
 #include "serial/TVaxoCustomComPort.h"
@@ -42,17 +43,29 @@ int main(int argc, char** argv) {
         [&boxes](const std::exception& e) { boxes.Show(MsgKind::Error, e.what(), MbOk); });
     TVaxoCustomComPort::SetPortSelector(SelectPortWithDialog);
 
+    // Declared first so that it outlives the main window, which refers to its port and link.
+    std::unique_ptr<TFrmS_comm> settingsWindow;
     TFrmLoadr mainWindow(boxes);
     boxes.SetParent(&mainWindow);
 
-    // Integration point: the settings window (its port and link operations) and the terminal
-    // window are created here and handed to the main window with SetPeers.
+    // The settings window: loads the RS232 settings, lists the ports and opens the port, then
+    // sets the main window's port-dependent controls.
+    settingsWindow = std::make_unique<TFrmS_comm>(mainWindow.IniPath(), boxes, &mainWindow);
+    settingsWindow->SetLinkHost(&mainWindow);
     TAboutBox aboutBox(&mainWindow);
     TFrmLoadr::Peers peers;
+    peers.Link = &settingsWindow->Operations();
+    peers.Port = &settingsWindow->VaxoComPort1;
+    peers.ShowSettings = [&settingsWindow] { settingsWindow->exec(); };
     peers.ShowAbout = [&aboutBox] { aboutBox.exec(); };
+    // Integration point: the terminal window (CreateTerminal, SetTerminalActive) comes here.
     mainWindow.SetPeers(std::move(peers));
-    // Without the settings window no port is open.
-    mainWindow.SetComBtnState(false);
+    try {
+        settingsWindow->FormCreate();
+    } catch (const std::exception& e) {
+        // A failed write-back of a repaired setting; the program goes on.
+        boxes.Show(MsgKind::Error, e.what(), MbOk);
+    }
 
     // A further splash instance, created as the program always did but never shown.
     TSplashScreen splashScreen;
