@@ -1,0 +1,34 @@
+// pellwick-run: what the main window does at start-up and on "Start File Upload" in automatic
+// mode, without windows, in the current directory: the same loader.ini keys, the same port
+// set-up, the same script engine and the same "loader.log".
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace pellwick {
+
+// Exit statuses of the runner.
+enum RunnerExit : int {
+    ExitClean = 0,
+    ExitUsage = 1,
+    ExitScriptError = 2,
+    ExitUploadError = 3, // the device's error, a failed verification, a link failure, or cancel
+    ExitPortError = 4,
+    ExitScriptUnreadable = 5,
+    ExitInterrupted = 130, // a second Ctrl-C while cancelling
+};
+
+struct RunnerOptions {
+    std::string script;        // empty: "Default Script" of loader.ini
+    bool answerIgnore = false; // answer Abort/Ignore boxes with Ignore
+};
+
+// Parses the command line; false (and a message on err) for a bad one.
+bool ParseRunnerOptions(int argc, char** argv, RunnerOptions& options, bool& help, std::FILE* err);
+const char* RunnerHelp();
+
+// Runs one upload run; needs a QCoreApplication. Returns the exit status.
+int RunHeadless(const RunnerOptions& options, std::FILE* out);
+
+} // namespace pellwick
