@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "app/LinkTerminalHost.h"
 #include "app/QtMessageBoxes.h"
 #include "app/TAboutBox.h"
 #include "app/TFrmLoadr.h"
@@ -15,6 +16,8 @@
 #include "resources/Resources.h"
 #include "serial/TVaxoCustomComPort.h"
 #include "serial/portmap/PortMap.h"
+#include "terminal/TFrmTerminal.h"
+#include "terminal/TVaxoTerminal.h"
 
 using namespace pellwick;
 
@@ -43,14 +46,18 @@ int main(int argc, char** argv) {
         [&boxes](const std::exception& e) { boxes.Show(MsgKind::Error, e.what(), MbOk); });
     TVaxoCustomComPort::SetPortSelector(SelectPortWithDialog);
 
-    // Declared first so that it outlives the main window, which refers to its port and link.
+    // Declared before the main window so that they outlive it: it refers to the settings
+    // window's port and link, and to the terminal window (made on first use).
     std::unique_ptr<TFrmS_comm> settingsWindow;
+    std::unique_ptr<LinkTerminalHost> terminalHost;
+    std::unique_ptr<TFrmTerminal> terminalWindow;
     TFrmLoadr mainWindow(boxes);
     boxes.SetParent(&mainWindow);
 
     // The settings window: loads the RS232 settings, lists the ports and opens the port, then
     // sets the main window's port-dependent controls.
-    settingsWindow = std::make_unique<TFrmS_comm>(mainWindow.IniPath(), boxes, &mainWindow);
+    // No parent: the main window must not delete it, it is owned here.
+    settingsWindow = std::make_unique<TFrmS_comm>(mainWindow.IniPath(), boxes);
     settingsWindow->SetLinkHost(&mainWindow);
     TAboutBox aboutBox(&mainWindow);
     TFrmLoadr::Peers peers;
@@ -58,7 +65,15 @@ int main(int argc, char** argv) {
     peers.Port = &settingsWindow->VaxoComPort1;
     peers.ShowSettings = [&settingsWindow] { settingsWindow->exec(); };
     peers.ShowAbout = [&aboutBox] { aboutBox.exec(); };
-    // Integration point: the terminal window (CreateTerminal, SetTerminalActive) comes here.
+    terminalHost = std::make_unique<LinkTerminalHost>(settingsWindow->Link());
+    peers.CreateTerminal = [&] {
+        terminalWindow =
+            std::make_unique<TFrmTerminal>(&settingsWindow->VaxoComPort1, terminalHost.get());
+        return terminalWindow.get();
+    };
+    peers.SetTerminalActive = [&terminalWindow](bool on) {
+        terminalWindow->Terminal().SetActive(on);
+    };
     mainWindow.SetPeers(std::move(peers));
     try {
         settingsWindow->FormCreate();

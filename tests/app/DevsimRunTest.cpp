@@ -15,10 +15,13 @@
 #include <set>
 
 #include "AppTestSupport.h"
+#include "app/LinkTerminalHost.h"
 #include "app/TFrmLoadr.h"
 #include "link/TFrmS_comm.h"
 #include "serial/portmap/PortMap.h"
 #include "support/DevsimHarness.h"
+#include "terminal/TFrmTerminal.h"
+#include "terminal/TVaxoTerminal.h"
 #include "upload/ScriptEngine.h"
 
 namespace pellwick::test {
@@ -29,6 +32,8 @@ using namespace std::chrono_literals;
 class DevsimRunTest : public ::testing::Test {
 protected:
     void TearDown() override {
+        window.reset();
+        terminal.reset();
         settings.reset();
         window.reset();
         PortMap::SetGlobal(nullptr);
@@ -49,9 +54,18 @@ protected:
         settings = std::make_unique<TFrmS_comm>(window->IniPath(), boxes);
         settings->SetLinkHost(window.get());
         settings->FormCreate();
+        terminalHost = std::make_unique<LinkTerminalHost>(settings->Link());
         TFrmLoadr::Peers peers;
         peers.Link = &settings->Operations();
         peers.Port = &settings->VaxoComPort1;
+        peers.CreateTerminal = [this] {
+            terminal = std::make_unique<TFrmTerminal>(&settings->VaxoComPort1, terminalHost.get());
+            return terminal.get();
+        };
+        peers.SetTerminalActive = [this](bool on) {
+            terminalSwitches.push_back(on);
+            terminal->Terminal().SetActive(on);
+        };
         window->SetPeers(std::move(peers));
         window->show();
     }
@@ -85,6 +99,9 @@ protected:
     ScriptedBoxes boxes;
     std::unique_ptr<TFrmLoadr> window;
     std::unique_ptr<TFrmS_comm> settings;
+    std::unique_ptr<LinkTerminalHost> terminalHost;
+    std::unique_ptr<TFrmTerminal> terminal;
+    std::vector<bool> terminalSwitches;
 };
 
 TEST_F(DevsimRunTest, ScriptRunsFromTheClickToIdleAndTheDeviceAcceptsEveryFile) {
@@ -131,6 +148,30 @@ TEST_F(DevsimRunTest, ScriptRunsFromTheClickToIdleAndTheDeviceAcceptsEveryFile) 
     EXPECT_EQ(uploads[1].address, "00030000");
     EXPECT_FALSE(sim.Server()->UploadMode());
     EXPECT_TRUE(std::filesystem::exists(sim.File("loader.log")));
+}
+
+TEST_F(DevsimRunTest, UploadsStillWorkAfterTheTerminalWindowWasOpenedAndClosed) {
+    StartProgram();
+    Write("a.bin", std::string(3000, 'a'));
+    Write("loader.sld", "_SC \"UL^M\"\n_DY 10\n_TC \"VER^M\"\n_LA 00010000\n_LV 1\n"
+                        "_LF a.bin\n_LD\n_SC \"GO^M\"\n");
+    QTest::mouseClick(Find<QToolButton>("SpdBtnTerm"), Qt::LeftButton);
+    ASSERT_NE(terminal, nullptr);
+    ASSERT_TRUE(WaitFor([&] { return terminal->isVisible(); }));
+    EXPECT_TRUE(window->TerminalExists());
+    terminal->close();
+    ASSERT_TRUE(WaitFor([&] { return !terminal->isVisible(); }));
+
+    for (int run = 1; run <= 2; ++run) {
+        QTest::mouseClick(Find<QPushButton>("BtnUpload"), Qt::LeftButton);
+        ASSERT_TRUE(WaitFor([&] { return !window->Engine().Running(); }, 60000));
+        ASSERT_TRUE(boxes.Shown.empty()) << "run " << run << ": " << boxes.Shown.front().Text;
+        EXPECT_EQ(Lamp(), QColor(0, 128, 0));
+        EXPECT_EQ(sim.Server()->Uploads().size(), static_cast<std::size_t>(run));
+        EXPECT_TRUE(sim.Server()->Uploads().back().accepted);
+    }
+    // Off before each file is sent, on again after it was verified.
+    EXPECT_EQ(terminalSwitches, (std::vector<bool>{false, true, false, true}));
 }
 
 } // namespace
