@@ -1149,30 +1149,31 @@ bool TVaxoBaseDispatcher::ScanNewInput() {
     }
     std::uint32_t p = scanPos_;
     for (;;) {
-        std::uint8_t c;
-        {
-            Lock lock(inputLock_);
-            if (inRing_.empty() || unscanned_ == 0) {
-                break;
-            }
-            c = inRing_[p];
-            --unscanned_;
-        }
         bool any = false;
         std::uint32_t longest = 0;
         {
-            Lock lock(statusLock_);
-            for (auto& t : dataTriggers_) {
-                t.Feed(c);
-                if (t.matched) {
-                    any = true;
-                    longest = std::max(longest, t.length);
+            // Both locks are held over the whole run of bytes up to the next match (InputLock
+            // before StatusLock, the permitted order): taken per byte, they made scanning cost
+            // more than reading the device.
+            Lock in(inputLock_);
+            Lock status(statusLock_);
+            while (!any && !inRing_.empty() && unscanned_ > 0) {
+                const std::uint8_t c = inRing_[p];
+                --unscanned_;
+                for (auto& t : dataTriggers_) {
+                    t.Feed(c);
+                    if (t.matched) {
+                        any = true;
+                        longest = std::max(longest, t.length);
+                    }
+                }
+                if (!any) {
+                    p = Wrap(p + 1);
                 }
             }
         }
         if (!any) {
-            p = Wrap(p + 1);
-            continue;
+            break;
         }
         if (threshold > 0 && p != lastNotify_) {
             // Bytes from the tail through p; none when p has already been taken out.
