@@ -1148,6 +1148,7 @@ bool TVaxoBaseDispatcher::ScanNewInput() {
         threshold = availThreshold_;
     }
     std::uint32_t p = scanPos_;
+    std::uint32_t scanned = 0;
     for (;;) {
         bool any = false;
         std::uint32_t longest = 0;
@@ -1160,6 +1161,7 @@ bool TVaxoBaseDispatcher::ScanNewInput() {
             while (!any && !inRing_.empty() && unscanned_ > 0) {
                 const std::uint8_t c = inRing_[p];
                 --unscanned_;
+                ++scanned;
                 for (auto& t : dataTriggers_) {
                     t.Feed(c);
                     if (t.matched) {
@@ -1220,7 +1222,10 @@ bool TVaxoBaseDispatcher::ScanNewInput() {
         Lock lock(inputLock_);
         used = InputUsedLocked();
     }
-    if (threshold > 0 && p != lastNotify_ && used >= threshold) {
+    // New bytes count even when the head has come right round to the last notice's position
+    // (a read that filled the ring): otherwise a full ring would never be announced, and with
+    // no room for more input nothing would ever announce it.
+    if (threshold > 0 && (p != lastNotify_ || scanned > 0) && used >= threshold) {
         lastNotify_ = p;
         return DeliverTriggerEvent(MsgTriggerAvail, used, 0);
     }
