@@ -1148,64 +1148,49 @@ bool TVaxoBaseDispatcher::ScanNewInput() {
         threshold = availThreshold_;
     }
     std::uint32_t p = scanPos_;
-    // Bytes are fetched and run through the triggers in chunks: one pass of each lock per
-    // chunk instead of per byte.
-    std::uint8_t chunk[512];
+    std::uint32_t scanned = 0;
     for (;;) {
-        std::uint32_t n;
-        {
-            Lock lock(inputLock_);
-            if (inRing_.empty() || unscanned_ == 0) {
-                break;
-            }
-            n = std::min<std::uint32_t>(unscanned_, sizeof chunk);
-            std::uint32_t first = std::min(n, InputRingSize - p);
-            std::memcpy(chunk, &inRing_[p], first);
-            std::memcpy(chunk + first, inRing_.data(), n - first);
-        }
         bool any = false;
         std::uint32_t longest = 0;
-        std::uint32_t taken = n;
         {
-            Lock lock(statusLock_);
-            if (!dataTriggers_.empty()) {
-                for (std::uint32_t i = 0; i < n && !any; ++i) {
-                    for (auto& t : dataTriggers_) {
-                        t.Feed(chunk[i]);
-                        if (t.matched) {
-                            any = true;
-                            longest = std::max(longest, t.length);
-                        }
+            // Both locks are held over the whole run of bytes up to the next match (InputLock
+            // before StatusLock, the permitted order): taken per byte, they made scanning cost
+            // more than reading the device.
+            Lock in(inputLock_);
+            Lock status(statusLock_);
+            while (!any && !inRing_.empty() && unscanned_ > 0) {
+                const std::uint8_t c = inRing_[p];
+                --unscanned_;
+                ++scanned;
+                for (auto& t : dataTriggers_) {
+                    t.Feed(c);
+                    if (t.matched) {
+                        any = true;
+                        longest = std::max(longest, t.length);
                     }
-                    if (any) {
-                        taken = i + 1;
-                    }
+                }
+                if (!any) {
+                    p = Wrap(p + 1);
                 }
             }
         }
-        {
-            Lock lock(inputLock_);
-            unscanned_ -= taken;
-        }
         if (!any) {
-            p = Wrap(p + taken);
-            continue;
+            break;
         }
-        p = Wrap(p + taken - 1); // the byte that completed the match
         if (threshold > 0 && p != lastNotify_) {
             // Bytes from the tail through p; none when p has already been taken out.
-            std::uint32_t through = 0;
+            std::uint32_t n = 0;
             {
                 Lock lock(inputLock_);
                 std::uint32_t fromTail = Wrap(p + InputRingSize - inTail_);
                 if (fromTail < InputUsedLocked()) {
-                    through = fromTail + 1;
+                    n = fromTail + 1;
                 }
             }
-            if (through >= longest + threshold) {
+            if (n >= longest + threshold) {
                 scanPos_ = p;
                 lastNotify_ = p;
-                DeliverTriggerEvent(MsgTriggerAvail, through - longest, 0);
+                DeliverTriggerEvent(MsgTriggerAvail, n - longest, 0);
             }
         }
         bool result = true;
@@ -1237,7 +1222,10 @@ bool TVaxoBaseDispatcher::ScanNewInput() {
         Lock lock(inputLock_);
         used = InputUsedLocked();
     }
-    if (threshold > 0 && p != lastNotify_ && used >= threshold) {
+    // New bytes count even when the head has come right round to the last notice's position
+    // (a read that filled the ring): otherwise a full ring would never be announced, and with
+    // no room for more input nothing would ever announce it.
+    if (threshold > 0 && (p != lastNotify_ || scanned > 0) && used >= threshold) {
         lastNotify_ = p;
         return DeliverTriggerEvent(MsgTriggerAvail, used, 0);
     }

@@ -214,3 +214,28 @@ TEST_F(StatusTriggerTest, LineErrorWatchFiresOnlyForItsErrorClasses) {
     EXPECT_EQ(0u, StatusCount(overrun));
     EXPECT_EQ(4, dispatcher->TakeLineError());
 }
+
+using AvailabilityRingTest = FakeDeliveryFixture;
+
+TEST_F(AvailabilityRingTest, ARingFilledInOneReadBackToTheLastNoticeIsStillAnnounced) {
+    OpenAttached();
+    dispatcher->SetAvailThreshold(10);
+    std::atomic<std::size_t> taken{0};
+    HandlersEnd guiDone(gui);
+    gui.SetHandler([&](const Notification& n) {
+        if (n.msg != MsgTriggerAvail) {
+            return;
+        }
+        std::vector<std::uint8_t> buf(n.wParam);
+        if (dispatcher->TakeBlock(buf.data(), n.wParam) == static_cast<int>(n.wParam)) {
+            taken += n.wParam;
+        }
+    });
+    Feed(std::string(100, 'a'));
+    ASSERT_TRUE(WaitUntil([&] { return taken.load() == 100 && !dispatcher->Delivering(); }));
+    // One read fills the ring exactly: the head comes round to where the last notice was.
+    Feed(std::string(InputRingSize + 100, 'b'));
+    EXPECT_TRUE(WaitUntil([&] { return taken.load() == 100 + InputRingSize + 100; }))
+        << "stalled with " << taken.load() << " bytes taken, " << dispatcher->InputUsed()
+        << " waiting";
+}
