@@ -282,10 +282,19 @@ long FakeSerialDevice::Read(std::uint8_t* buffer, std::size_t count) {
 }
 
 long FakeSerialDevice::Write(const std::uint8_t* data, std::size_t count) {
-    std::lock_guard lock(state_->lock);
-    if (!state_->writeGate || state_->allowance == 0) {
-        return 0;
+    {
+        std::lock_guard lock(state_->lock);
+        if (state_->writeGate && state_->allowance != 0) {
+            return TakeOutput(data, count);
+        }
     }
+    // A device that takes nothing: its descriptor still reports room, so keep the writer
+    // that polls it from spinning a core.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return 0;
+}
+
+long FakeSerialDevice::TakeOutput(const std::uint8_t* data, std::size_t count) {
     if (state_->allowance > 0 && static_cast<long>(count) > state_->allowance) {
         count = static_cast<std::size_t>(state_->allowance);
     }

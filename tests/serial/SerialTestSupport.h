@@ -125,6 +125,8 @@ public:
 
 private:
     static void Sync(State& state);
+    // Called with the state's lock held.
+    long TakeOutput(const std::uint8_t* data, std::size_t count);
 
     std::shared_ptr<State> state_;
     std::atomic<bool> open_{false};
