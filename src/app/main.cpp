@@ -28,7 +28,9 @@ int main(int argc, char** argv) {
     // QApplication sets the numeric locale again; the engine's texts need the C rules there.
     std::setlocale(LC_NUMERIC, "C");
     QApplication::setApplicationName(QStringLiteral("pellwick"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Quarrow, Inc. RS232 Pellwick"));
+    // The application title belongs to the desktop entry (task bars and launchers show it):
+    // Qt would otherwise append a display name to every window's caption.
+    QGuiApplication::setDesktopFileName(QStringLiteral("pellwick"));
     InitResources();
     QApplication::setWindowIcon(QIcon(QString::fromLatin1(kIconPath)));
 
