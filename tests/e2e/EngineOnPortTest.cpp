@@ -121,10 +121,8 @@ protected:
         portLink_ = std::make_unique<ComPortLink>(*port_);
         link_ = std::make_unique<LinkOperations>(*portLink_, boxes_);
         PrivateProfile profile(ini);
-        Rs232Settings settings;
-        LinkSettings linkSettings;
-        Rs232SettingsFile::Load(profile, settings, linkSettings);
-        ASSERT_TRUE(link_->OpenWithSettings(settings, linkSettings));
+        Rs232SettingsFile::Load(profile, settings_, linkSettings_);
+        ASSERT_TRUE(link_->OpenWithSettings(settings_, linkSettings_));
 
         engine_ = std::make_unique<ScriptEngine>(*link_, window_, boxes_);
         engine_->Run().PreUploadDelay = 50;
@@ -165,7 +163,23 @@ protected:
         return "_TC \"UL^M\"\n_LA 00070000\n_LV 1\n_LF " + file + "\n_LD\n";
     }
 
-    Bytes StoredFile() const { return ReadFile(device_.File("store/00070000.bin")); }
+    Bytes StoredFile() const { return StoredFileOf(device_); }
+    static Bytes StoredFileOf(const DevsimHarness& device) {
+        return ReadFile(device.File("store/00070000.bin"));
+    }
+
+    // Closes the port and opens it again on another device, as the settings dialog would.
+    void ReopenOn(DevsimHarness& other) {
+        std::filesystem::create_directory(other.File("store"));
+        DeviceConfig config;
+        config.storeDir = other.File("store");
+        ASSERT_TRUE(other.StartInProcess(config)) << other.Error();
+        const std::string ini = other.WriteLoaderIni(1, {});
+        PortMap::SetGlobal(std::make_shared<PortMap>(PortMap::Build(ini)));
+        link_->CloseAndDropTriggers();
+        ASSERT_TRUE(link_->OpenWithSettings(settings_, linkSettings_));
+        link_->SetUploadMode(true);
+    }
 
     DevsimHarness device_;
     ScriptedBoxes boxes_;
@@ -176,6 +190,8 @@ protected:
     std::unique_ptr<ScriptEngine> engine_;
     std::unique_ptr<EngineHost> host_;
     std::string startDir_;
+    Rs232Settings settings_;
+    LinkSettings linkSettings_;
 };
 
 TEST_F(EngineOnPortTest, CleanUploadKeepsTheLampGreenWhileTheGaugeClimbsTo100) {
@@ -248,6 +264,32 @@ TEST_F(EngineOnPortTest, FailedVerificationShowsTheCommunicationBoxThenTheUpload
               (std::vector<int>{50, 70, 90, 0}));
     EXPECT_EQ(window_.lamps.back(), LampRed);
     EXPECT_TRUE(StoredFile().empty());
+}
+
+TEST_F(EngineOnPortTest, DeviceHangingUpEndsTheRunWithTheUploadErrorAndThePortReopens) {
+    DeviceConfig config;
+    config.hangupAfter = 20000;
+    Start(config);
+    ASSERT_TRUE(WriteFile(device_.File("cut.bin"), AllByteValues(128 * 1024)));
+    // The verification fails; a prompt handler meeting the gone line may report the port's
+    // failure on the way.
+    boxes_.Answers = {MbOk, MbOk, MbOk, MbOk, MbOk};
+
+    ASSERT_TRUE(RunScript(UploadScript("cut.bin")));
+    ASSERT_GE(boxes_.Shown.size(), 2u);
+    EXPECT_EQ(boxes_.Shown.back().Text,
+              "Upload error encountered, script aborted! Reset remote system.\rFile: cut.bin");
+    EXPECT_EQ(window_.lamps.back(), LampRed);
+
+    DevsimHarness fresh;
+    ReopenOn(fresh);
+    const std::size_t shown = boxes_.Shown.size();
+    const Bytes data = AllByteValues(5000);
+    ASSERT_TRUE(WriteFile(device_.File("again.bin"), data));
+    ASSERT_TRUE(RunScript(UploadScript("again.bin")));
+    EXPECT_EQ(boxes_.Shown.size(), shown);
+    EXPECT_EQ(window_.lamps.back(), LampGreen);
+    EXPECT_EQ(StoredFileOf(fresh), data);
 }
 
 } // namespace
