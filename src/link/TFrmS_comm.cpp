@@ -1,6 +1,7 @@
 #include "link/TFrmS_comm.h"
 
 #include "ini/PrivateProfile.h"
+#include "portselect/TDeviceSelectionForm.h"
 #include "serial/portmap/PortMap.h"
 
 #include <QApplication>
@@ -14,12 +15,6 @@
 #include <exception>
 
 namespace pellwick {
-
-namespace {
-
-constexpr int HighestListedPort = 50;
-
-} // namespace
 
 TFrmS_comm::TFrmS_comm(std::string iniPath, IMessageBoxes& boxes, QWidget* parent)
     : QDialog(parent), iniPath_(std::move(iniPath)), boxes_(boxes), portLink_(VaxoComPort1),
@@ -117,22 +112,15 @@ TFrmS_comm::TFrmS_comm(std::string iniPath, IMessageBoxes& boxes, QWidget* paren
 // The link's handlers point into this window: they leave before the port closes.
 TFrmS_comm::~TFrmS_comm() = default;
 
-std::vector<std::string> TFrmS_comm::PortMapEntries() {
-    std::vector<std::string> entries;
-    const auto map = PortMap::Global();
-    if (!map)
-        return entries;
-    for (const auto& [number, path] : map->Entries())
-        if (number <= HighestListedPort)
-            entries.push_back(Rs232SettingsFile::EntryText(number));
-    return entries;
-}
-
 void TFrmS_comm::FormCreate() {
     link_.State().StopRequest = false;
     CmbBxComPort->clear();
-    for (const auto& entry : portList_ ? portList_() : std::vector<std::string>{})
-        CmbBxComPort->addItem(QString::fromLatin1(entry.c_str()));
+    {
+        TDeviceSelectionForm devices;
+        devices.AddPortEntries();
+        for (const auto& entry : devices.EntryList())
+            CmbBxComPort->addItem(QString::fromStdString(entry));
+    }
     LoadRs232Ini();
     link_.ConfigurePort(settings_);
     link_.OpenPortWithTriggers();
@@ -148,7 +136,7 @@ void TFrmS_comm::LoadRs232Ini() {
     CmbBxComPort->setCurrentIndex(CmbBxComPort->findText(
         QString::fromStdString(Rs232SettingsFile::EntryText(settings_.PortNumber))));
     ShowDevicePath();
-    FormShow();
+    ShowLineSettings();
     UseDTR_CB->setChecked(settings_.UseDtr);
     UseRTS_CB->setChecked(settings_.UseRts);
     ReqDSR_CB->setChecked(settings_.RequireDsr);
@@ -160,7 +148,12 @@ void TFrmS_comm::LoadRs232Ini() {
 }
 
 void TFrmS_comm::FormShow() {
+    // Only the flag: the triggers and the active strings stay as they are.
     link_.State().UploadMode = false;
+    ShowLineSettings();
+}
+
+void TFrmS_comm::ShowLineSettings() {
     const auto& rates = Rs232SettingsFile::BaudRates;
     const auto rate = std::find(rates.begin(), rates.end(), settings_.BaudRate);
     if (rate != rates.end())

@@ -17,7 +17,6 @@
 #include <QDialog>
 #include <QLabel>
 #include <QPushButton>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,15 +28,9 @@ public:
     static constexpr int HelpContextNumber = 210;
 
     // iniPath: the loader.ini that the main window found at start-up. FormCreate is left to the
-    // creator, so that it can set the host (and, in tests, the port list) first.
+    // creator, so that it can set the host first.
     TFrmS_comm(std::string iniPath, IMessageBoxes& boxes, QWidget* parent = nullptr);
     ~TFrmS_comm() override;
-
-    // The port list: entries "Direct to COM" + n for the ports that exist.
-    using PortListSource = std::function<std::vector<std::string>()>;
-    void SetPortListSource(PortListSource source) { portList_ = std::move(source); }
-    // The ports 1..50 that the port map knows.
-    static std::vector<std::string> PortMapEntries();
 
     void SetLinkHost(ILinkHost* host) { link_.SetHost(host); }
     int HelpContext() const { return HelpContextNumber; }
@@ -47,7 +40,8 @@ public:
     void FormCreate();
     // Reads the settings into the fields, the controls and the port.
     void LoadRs232Ini();
-    // Prepares the dialog each time it is shown.
+    // Prepares the dialog each time it is shown: upload mode off, the radio groups from the
+    // settings. The port list, check boxes and DTR/RTS groups keep what they showed.
     void FormShow();
     // "Save": takes the settings from the controls, writes them and reopens the port. Throws
     // EIniWriteError when the file cannot be written (the port is then left as it was).
@@ -81,6 +75,9 @@ protected:
 
 private:
     void BtnOKClick();
+    // Selects the radio items of baud rate, data bits, parity and stop bits; a value outside
+    // the items leaves its group as it was.
+    void ShowLineSettings();
     void ShowDevicePath();
 
     std::string iniPath_;
@@ -88,7 +85,6 @@ private:
     ComPortLink portLink_;
     LinkOperations link_;
     Rs232Settings settings_;
-    PortListSource portList_ = &TFrmS_comm::PortMapEntries;
 };
 
 } // namespace pellwick

@@ -1,5 +1,5 @@
-// Draws the splash picture (600 x 400, PNG) and the about box picture (329 x 129, JPEG) into a
-// folder. The committed pictures come from this program:
+// Draws the splash picture (600 x 400, PNG), the about box picture (329 x 129, JPEG) and the
+// program icon (128 x 128, PNG) into a folder. The committed pictures come from this program:
 //   pellwick-make-pictures src/resources/pictures
 // The JPEG is written with libjpeg's own API so that the result does not depend on which image
 // plugins the Qt installation carries.
@@ -190,6 +190,34 @@ bool WriteJpeg(const QImage& source, const std::string& path, int quality) {
     return std::fclose(out) == 0;
 }
 
+// The program icon: the connector on a rounded blue tile with an arrow pointing into it.
+QImage Icon() {
+    QImage img(128, 128, QImage::Format_ARGB32);
+    img.fill(Qt::transparent);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    QLinearGradient tile(0, 0, 0, 128);
+    tile.setColorAt(0.0, QColor(40, 110, 190));
+    tile.setColorAt(1.0, QColor(16, 52, 110));
+    p.setPen(Qt::NoPen);
+    p.setBrush(tile);
+    p.drawRoundedRect(QRectF(4, 4, 120, 120), 22, 22);
+    DrawConnector(p, QRectF(18, 62, 92, 44));
+    QPainterPath arrow;
+    arrow.moveTo(52, 14);
+    arrow.lineTo(76, 14);
+    arrow.lineTo(76, 34);
+    arrow.lineTo(90, 34);
+    arrow.lineTo(64, 56);
+    arrow.lineTo(38, 34);
+    arrow.lineTo(52, 34);
+    arrow.closeSubpath();
+    p.setBrush(QColor(250, 200, 40));
+    p.setPen(QPen(QColor(120, 80, 0), 2));
+    p.drawPath(arrow);
+    return img;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -205,6 +233,10 @@ int main(int argc, char** argv) {
     }
     if (!WriteJpeg(About(), folder + "/about.jpg", 88)) {
         std::fprintf(stderr, "cannot write %s/about.jpg\n", folder.c_str());
+        return 1;
+    }
+    if (!Icon().save(QString::fromStdString(folder + "/pellwick.png"), "PNG")) {
+        std::fprintf(stderr, "cannot write %s/pellwick.png\n", folder.c_str());
         return 1;
     }
     return 0;

@@ -5,6 +5,7 @@
 // Q_INIT_RESOURCE must be used outside any namespace.
 static void RegisterPictures() {
     Q_INIT_RESOURCE(pictures);
+    Q_INIT_RESOURCE(help);
 }
 
 namespace pellwick {

@@ -1,4 +1,5 @@
-// Data linked into the program: the splash and about box pictures.
+// Data linked into the program: the splash and about box pictures, the program icon and the
+// help pages.
 #pragma once
 
 namespace pellwick {
@@ -9,5 +10,8 @@ void InitResources();
 
 inline constexpr const char* kSplashPicturePath = ":/pellwick/splash.png";
 inline constexpr const char* kAboutPicturePath = ":/pellwick/about.jpg";
+inline constexpr const char* kIconPath = ":/pellwick/pellwick.png";
+// The help pages: index.html is the table of contents.
+inline constexpr const char* kHelpFolder = ":/pellwick/help/";
 
 } // namespace pellwick

@@ -1148,31 +1148,34 @@ bool TVaxoBaseDispatcher::ScanNewInput() {
         threshold = availThreshold_;
     }
     std::uint32_t p = scanPos_;
+    std::uint32_t scanned = 0;
     for (;;) {
-        std::uint8_t c;
-        {
-            Lock lock(inputLock_);
-            if (inRing_.empty() || unscanned_ == 0) {
-                break;
-            }
-            c = inRing_[p];
-            --unscanned_;
-        }
         bool any = false;
         std::uint32_t longest = 0;
         {
-            Lock lock(statusLock_);
-            for (auto& t : dataTriggers_) {
-                t.Feed(c);
-                if (t.matched) {
-                    any = true;
-                    longest = std::max(longest, t.length);
+            // Both locks are held over the whole run of bytes up to the next match (InputLock
+            // before StatusLock, the permitted order): taken per byte, they made scanning cost
+            // more than reading the device.
+            Lock in(inputLock_);
+            Lock status(statusLock_);
+            while (!any && !inRing_.empty() && unscanned_ > 0) {
+                const std::uint8_t c = inRing_[p];
+                --unscanned_;
+                ++scanned;
+                for (auto& t : dataTriggers_) {
+                    t.Feed(c);
+                    if (t.matched) {
+                        any = true;
+                        longest = std::max(longest, t.length);
+                    }
+                }
+                if (!any) {
+                    p = Wrap(p + 1);
                 }
             }
         }
         if (!any) {
-            p = Wrap(p + 1);
-            continue;
+            break;
         }
         if (threshold > 0 && p != lastNotify_) {
             // Bytes from the tail through p; none when p has already been taken out.
@@ -1219,7 +1222,10 @@ bool TVaxoBaseDispatcher::ScanNewInput() {
         Lock lock(inputLock_);
         used = InputUsedLocked();
     }
-    if (threshold > 0 && p != lastNotify_ && used >= threshold) {
+    // New bytes count even when the head has come right round to the last notice's position
+    // (a read that filled the ring): otherwise a full ring would never be announced, and with
+    // no room for more input nothing would ever announce it.
+    if (threshold > 0 && (p != lastNotify_ || scanned > 0) && used >= threshold) {
         lastNotify_ = p;
         return DeliverTriggerEvent(MsgTriggerAvail, used, 0);
     }

@@ -203,6 +203,13 @@ void TVaxoWin32Dispatcher::StartWorkers() {
     if (workersStarted_) {
         throw std::logic_error("Dispatcher already started");
     }
+    // After a close from inside a handler the dispatch worker ended by itself and nobody
+    // joined it; its thread object must be let go before it can hold a new worker.
+    for (std::thread* worker : {&comThread_, &dispThread_, &outThread_}) {
+        if (worker->joinable()) {
+            worker->join();
+        }
+    }
     workersStarted_ = true;
     stopWorkers_ = false;
     workerSignal_.Reset();
@@ -386,7 +393,9 @@ void TVaxoWin32Dispatcher::DispThreadRun() {
 void TVaxoWin32Dispatcher::OutThreadRun() {
     WorkerStarted(outTid_);
     workerSignal_.Set();
-    for (;;) {
+    // The stop flags are looked at before every wait: a write pass that was waiting for room
+    // on the device may have taken the kick that announced the stop.
+    while (!stopWorkers_ && !closePending_) {
         int which = TVaxoEvent::WaitAny(outputPending_, outputKick_, -1);
         if (stopWorkers_ || closePending_) {
             break;

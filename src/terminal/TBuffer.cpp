@@ -48,6 +48,26 @@ int Linear(const CellPos& p, int columns) {
 
 } // namespace
 
+TBuffer::Plane::Plane(std::size_t cells, int columns, std::uint8_t value)
+    : store_(cells + static_cast<std::size_t>(SpareRows) * columns, value), cells_(cells) {}
+
+void TBuffer::Plane::swap(Plane& other) noexcept {
+    store_.swap(other.store_);
+    std::swap(base_, other.base_);
+    std::swap(cells_, other.cells_);
+}
+
+void TBuffer::Plane::DropFirstRow(int columns) {
+    const auto row = static_cast<std::size_t>(columns);
+    if (base_ + cells_ + row > store_.size()) {
+        // The spare rows are used up: bring the plane back to the start of the storage.
+        std::memmove(store_.data(), store_.data() + base_ + row, cells_ - row);
+        base_ = 0;
+        return;
+    }
+    base_ += row;
+}
+
 TBuffer::TBuffer(ITerminalView& view, int columns, int rows, int pageHeight)
     : view_(view), palette_(DefaultPalette) {
     int result = ErrBadArgument;
@@ -70,14 +90,14 @@ int TBuffer::ResizeBuffer(int rows, int columns, int pageHeight) {
     }
     const auto cells = static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns);
     // Build the new planes first, so that a failed allocation leaves the old buffer intact.
-    std::vector<std::uint8_t> chars(cells, Blank);
-    std::vector<std::uint8_t> colors(cells, 0);
-    std::vector<std::uint8_t> attrs(cells, 0);
+    Plane chars(cells, columns, Blank);
+    Plane colors(cells, columns, 0);
+    Plane attrs(cells, columns, 0);
     // The first page is blank in the current background; rows below start at 0 and take the
     // current colours when a line feed reaches them.
     const auto pageCells = static_cast<std::size_t>(pageHeight) * columns;
     std::fill_n(colors.begin(), pageCells, static_cast<std::uint8_t>(curBg_ << 4 | curBg_));
-    std::vector<std::uint8_t> shadow(colors);
+    Plane shadow(colors);
 
     chars_.swap(chars);
     colors_.swap(colors);
@@ -196,9 +216,8 @@ void TBuffer::LineFeed() {
 }
 
 void TBuffer::DropOldestRow() {
-    const std::size_t keep = static_cast<std::size_t>(rows_ - 1) * cols_;
     for (auto* plane : {&chars_, &colors_, &shadow_, &attrs_}) {
-        std::memmove(plane->data(), plane->data() + cols_, keep);
+        plane->DropFirstRow(cols_);
     }
     const int last = CellIndex(0, rows_ - 1);
     std::fill_n(chars_.begin() + last, cols_, Blank);

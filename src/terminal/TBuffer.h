@@ -164,6 +164,31 @@ public:
     CellPos MarkEnd() const { return markEnd_; }
 
 private:
+    // One plane of R x C bytes, row-major. Dropping the oldest row moves the plane's start
+    // forward into spare rows kept behind it; only when those are used up are the bytes moved
+    // back, so a line feed at the buffer's end costs one row instead of the whole plane.
+    class Plane {
+    public:
+        static constexpr int SpareRows = 256;
+        Plane() = default;
+        Plane(std::size_t cells, int columns, std::uint8_t value);
+        void swap(Plane& other) noexcept;
+        std::uint8_t* data() { return store_.data() + base_; }
+        const std::uint8_t* data() const { return store_.data() + base_; }
+        std::uint8_t* begin() { return data(); }
+        std::uint8_t* end() { return data() + cells_; }
+        std::uint8_t& operator[](std::size_t i) { return store_[base_ + i]; }
+        std::uint8_t operator[](std::size_t i) const { return store_[base_ + i]; }
+        operator std::span<const std::uint8_t>() const { return {data(), cells_}; }
+        // Drops the first row; the new last row holds whatever was there (the caller fills it).
+        void DropFirstRow(int columns);
+
+    private:
+        std::vector<std::uint8_t> store_;
+        std::size_t base_ = 0;
+        std::size_t cells_ = 0;
+    };
+
     std::uint8_t CurrentColorByte() const {
         return static_cast<std::uint8_t>(curBg_ << 4 | curFg_);
     }
@@ -178,10 +203,10 @@ private:
 
     ITerminalView& view_;
 
-    std::vector<std::uint8_t> chars_;
-    std::vector<std::uint8_t> colors_;
-    std::vector<std::uint8_t> shadow_;
-    std::vector<std::uint8_t> attrs_;
+    Plane chars_;
+    Plane colors_;
+    Plane shadow_;
+    Plane attrs_;
 
     int rows_ = 0;
     int cols_ = 0;

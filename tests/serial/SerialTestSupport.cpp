@@ -180,6 +180,14 @@ void FakeGuiWindow::RunOnGui(const std::function<void()>& fn) {
     doneCv.wait(l, [&] { return done; });
 }
 
+void FakeGuiWindow::Post(std::function<void()> fn) {
+    {
+        std::lock_guard lock(lock_);
+        queue_.push_back(std::move(fn));
+    }
+    wake_.notify_all();
+}
+
 std::vector<Notification> FakeGuiWindow::Received() {
     std::lock_guard lock(lock_);
     return received_;

@@ -63,6 +63,8 @@ public:
     void SetHandler(std::function<void(const Notification&)> handler);
     // Runs fn on the GUI thread and waits for it.
     void RunOnGui(const std::function<void()>& fn);
+    // Queues fn for the GUI thread without waiting (to keep the GUI thread busy).
+    void Post(std::function<void()> fn);
     std::vector<Notification> Received();
     std::size_t Count(std::uint32_t msg);
     void ClearReceived();

@@ -138,6 +138,24 @@ TEST_F(TBufferLineFeedTest, BufferKeepsTwoHundredRowsThenDropsTheOldest) {
     EXPECT_EQ(buf.ViewTop(), 175);
 }
 
+TEST_F(TBufferLineFeedTest, HistoryHoldsTheNewestRowsAfterManyMoreLinesThanTheBufferHas) {
+    // Far more lines than rows: dropped rows pass the plane's spare rows several times.
+    constexpr int Lines = 1500;
+    for (int i = 0; i < Lines; ++i) {
+        buf.SetDefaultColors(static_cast<std::uint8_t>(i % 16), 0);
+        Write("line " + std::to_string(i) + "\r\n");
+    }
+    EXPECT_EQ(buf.CursorRow(), 199);
+    for (int row = 0; row < 199; ++row) {
+        const int line = Lines - 199 + row;
+        const std::string text = "line " + std::to_string(line);
+        EXPECT_EQ(Row(row, 0, static_cast<int>(text.size())), text) << "row " << row;
+        EXPECT_EQ(buf.ColorAt(0, row) & 15, line % 16) << "row " << row;
+        EXPECT_EQ(buf.Characters()[buf.CellIndex(0, row)], 'l');
+    }
+    EXPECT_EQ(Row(199), std::string(80, ' '));
+}
+
 TEST_F(TBufferLineFeedTest, PageFollowsTheCursorAndNewBottomRowTakesCurrentColours) {
     FillRows(24);
     EXPECT_EQ(buf.ViewTop(), 0);

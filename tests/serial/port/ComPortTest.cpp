@@ -255,8 +255,14 @@ TEST_F(ComPortTest, ATriggerForTheAwaitedTextFiresAfterTheNextByte) {
     int fired = 0;
     port.SetOnTriggerData([&](TVaxoCustomComPort&, std::uint16_t) { ++fired; });
     port.NewTextTrigger("OK", false);
-    pty.Write("OK");
-    ASSERT_TRUE(port.AwaitText("OK", 40, false, false));
+    // The reply arrives while the wait runs (so the dispatcher reads it without scanning).
+    std::thread device([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        pty.Write("OK");
+    });
+    const bool found = port.AwaitText("OK", 40, false, false);
+    device.join();
+    ASSERT_TRUE(found);
     QTest::qWait(200);
     EXPECT_EQ(0, fired); // nothing was delivered during the wait nor since
     pty.Write("\r");

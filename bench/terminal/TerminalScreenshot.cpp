@@ -1,0 +1,102 @@
+// Draws the terminal form with received text, a mark and its lamps into a PNG, for a look at
+// what the operator sees. A pseudo-terminal plays the device on COM1.
+//
+// Usage: terminal_screenshot [out.png]   (default /tmp/terminal_window.png)
+#include "lights/TVaxoStatusLight.h"
+#include "serial/TVaxoCustomComPort.h"
+#include "serial/portmap/PortMap.h"
+#include "terminal/TFrmTerminal.h"
+#include "terminal/TTerminal.h"
+#include "terminal/TVaxoTerminal.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QPixmap>
+#include <QTest>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <pty.h>
+#include <string>
+#include <unistd.h>
+
+using namespace pellwick;
+
+namespace {
+
+bool PumpUntil(const std::function<bool()>& cond, int timeoutMs = 10000) {
+    QElapsedTimer t;
+    t.start();
+    while (!cond() && t.elapsed() < timeoutMs) {
+        QTest::qWait(5);
+    }
+    return cond();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (!std::getenv("QT_QPA_PLATFORM")) {
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    }
+    QApplication app(argc, argv);
+    const QString out = argc > 1 ? argv[1] : "/tmp/terminal_window.png";
+
+    int master = -1;
+    int slave = -1;
+    char name[256] = {};
+    if (openpty(&master, &slave, name, nullptr, nullptr) != 0) {
+        std::perror("openpty");
+        return 1;
+    }
+    PortMap::SetGlobal(std::make_shared<PortMap>(std::map<int, std::string>{{1, name}}));
+    TVaxoComPort port;
+    port.SetComNumber(1);
+    port.SetAutoOpen(false);
+    port.SetPromptForPort(false);
+    port.SetOpen(true);
+
+    TFrmTerminal form(&port, nullptr);
+    form.show();
+    form.FormActivate();
+    form.Terminal().Window().setFocus();
+    close(slave);
+
+    const std::string text = "Device monitor 2.4 ready\r\n"
+                             "> status\r\n"
+                             "voltage 12.1 V   temperature 38 C   uptime 00:41:07\r\n"
+                             "flash: 512 KiB free, 3 images stored\r\n"
+                             "> load 0x8000 4096\r\n"
+                             "OK\r\n"
+                             "> ";
+    if (write(master, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
+        std::perror("write");
+    }
+    const TBuffer& b = form.Terminal().Buffer();
+    if (!PumpUntil([&] { return b.CursorRow() == 6; })) {
+        std::fprintf(stderr, "the text did not arrive\n");
+    }
+    // Mark "temperature 38 C" on row 2 by a drag.
+    QWidget* vp = form.Terminal().Window().viewport();
+    const int cw = b.CellWidth();
+    const int ch = b.CellHeight();
+    QTest::mousePress(vp, Qt::LeftButton, {}, QPoint(17 * cw + 1, 2 * ch + ch / 2));
+    QTest::mouseMove(vp, QPoint(33 * cw + 1, 2 * ch + ch / 2));
+    QTest::mouseRelease(vp, Qt::LeftButton, {}, QPoint(33 * cw + 1, 2 * ch + ch / 2));
+    // The receive lamp lights from the data; the error lamp is lit by hand to show a lit lamp
+    // beside it (a pseudo-terminal has no line errors).
+    PumpUntil([&] { return form.findChild<TVaxoStatusLight*>("SLRx")->Lit(); }, 2000);
+    form.findChild<TVaxoStatusLight*>("SLErr")->setLit(true);
+    QTest::qWait(100);
+
+    std::printf("cell %d x %d, mark from column %d to column %d (exclusive) on row %d\n", cw, ch,
+                b.MarkStart().column, b.MarkEnd().column, b.MarkStart().row);
+    const bool saved = form.grab().save(out);
+    std::printf("%s %s\n", saved ? "wrote" : "could not write", qPrintable(out));
+    form.close();
+    port.SetOpen(false);
+    PumpUntil([&] { return port.PortState() == 0; });
+    close(master);
+    return saved ? 0 : 1;
+}

@@ -1,0 +1,622 @@
+#include "app/TFrmLoadr.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFrame>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStyle>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <filesystem>
+#include <stdexcept>
+#include <thread>
+
+#include "app/THelpWindow.h"
+#include "app/THintDelayStyle.h"
+#include "ini/PrivateProfile.h"
+#include "lights/TVaxoSLController.h"
+#include "lights/TVaxoStatusLight.h"
+#include "resources/Resources.h"
+#include "serial/TVaxoCustomComPort.h"
+#include "upload/GeneralSettings.h"
+#include "upload/ScriptEngine.h"
+
+namespace pellwick {
+
+namespace {
+
+constexpr const char* kHelpContextProperty = "helpContext";
+
+class ProfileSource : public IGeneralSettingsSource {
+public:
+    explicit ProfileSource(const PrivateProfile& profile) : profile_(profile) {}
+    std::string ReadString(const std::string& section, const std::string& key,
+                           const std::string& defaultValue) override {
+        return profile_.ReadString(section, key, defaultValue);
+    }
+    std::int32_t ReadInteger(const std::string& section, const std::string& key,
+                             std::int32_t defaultValue) override {
+        return profile_.ReadInteger(section, key, defaultValue);
+    }
+
+private:
+    const PrivateProfile& profile_;
+};
+
+std::string CurrentDirectory() {
+    std::error_code error;
+    const auto path = std::filesystem::current_path(error);
+    return error ? std::string(".") : path.string();
+}
+
+void SetHelpContext(QAction* action, int context) {
+    action->setProperty(kHelpContextProperty, context);
+}
+
+QProgressBar* MakeGauge(const char* name, QColor colour, QWidget* parent) {
+    auto* gauge = new QProgressBar(parent);
+    gauge->setObjectName(QString::fromLatin1(name));
+    gauge->setRange(0, 100);
+    gauge->setValue(0);
+    QPalette palette = gauge->palette();
+    palette.setColor(QPalette::Highlight, colour);
+    gauge->setPalette(palette);
+    return gauge;
+}
+
+} // namespace
+
+// The engine is made with the window, the link only after the settings window exists; this
+// slot stands between them. Without a link the port counts as closed and operations fail.
+class TFrmLoadr::LinkSlot : public ILinkOperations {
+public:
+    ILinkOperations* Target = nullptr;
+
+    void SendDataString(const std::string& text) override { Require().SendDataString(text); }
+    void SendInitCmd(const std::string& text, std::string& answer) override {
+        Require().SendInitCmd(text, answer);
+    }
+    void SendBuffer(const std::uint8_t* bytes, std::uint32_t count) override {
+        Require().SendBuffer(bytes, count);
+    }
+    void SetUploadMode(bool on) override { Require().SetUploadMode(on); }
+    void SetStopRequest(bool on) override {
+        if (Target != nullptr) {
+            Target->SetStopRequest(on);
+        }
+    }
+    bool SCommOpen() override { return Target != nullptr && Target->SCommOpen(); }
+
+private:
+    ILinkOperations& Require() {
+        if (Target == nullptr) {
+            throw std::runtime_error("Com port not available.");
+        }
+        return *Target;
+    }
+};
+
+TFrmLoadr::TFrmLoadr(IMessageBoxes& boxes, QWidget* parent) : TFrmLoadr(boxes, Options(), parent) {}
+
+TFrmLoadr::TFrmLoadr(IMessageBoxes& boxes, const Options& options, QWidget* parent)
+    : QMainWindow(parent), boxes_(boxes), link_(std::make_unique<LinkSlot>()) {
+    InitResources();
+    setObjectName(QStringLiteral("FrmLoadr"));
+    setWindowTitle(QString::fromLatin1(kCaption));
+    setWindowIcon(QIcon(QString::fromLatin1(kIconPath)));
+    engine_ = std::make_unique<ScriptEngine>(*link_, *this, boxes_);
+    BuildMenus();
+    BuildControls();
+    FormCreate(options);
+}
+
+TFrmLoadr::~TFrmLoadr() {
+    FormClose();
+}
+
+void TFrmLoadr::BuildMenus() {
+    QMenu* program = menuBar()->addMenu(QStringLiteral("&Program"));
+    program->setObjectName(QStringLiteral("MnuProgram"));
+    mnuItmTerminal_ = program->addAction(QStringLiteral("&Terminal Window"));
+    mnuItmTerminal_->setObjectName(QStringLiteral("MnuItmTerminal"));
+    SetHelpContext(mnuItmTerminal_, THelpWindow::kContextTerminal);
+    program->addSeparator();
+    mnuItmExit_ = program->addAction(QStringLiteral("E&xit"));
+    mnuItmExit_->setObjectName(QStringLiteral("MnuItmExit"));
+
+    QMenu* configuration = menuBar()->addMenu(QStringLiteral("&Configuration"));
+    configuration->setObjectName(QStringLiteral("MnuConfiguration"));
+    mnuItmStatusLights_ = configuration->addAction(QStringLiteral("&Status Lights"));
+    mnuItmStatusLights_->setObjectName(QStringLiteral("MnuItmStatusLights"));
+    mnuItmStatusLights_->setCheckable(true);
+    mnuItmStatusLights_->setChecked(true);
+    SetHelpContext(mnuItmStatusLights_, THelpWindow::kContextMain);
+    mnuItmRS232_ = configuration->addAction(QStringLiteral("&RS232 Setup"));
+    mnuItmRS232_->setObjectName(QStringLiteral("MnuItmRS232"));
+    SetHelpContext(mnuItmRS232_, THelpWindow::kContextSettings);
+    configuration->addSeparator();
+    methodGroup_ = new QActionGroup(this);
+    methodGroup_->setExclusive(true);
+    mnuItmManual_ = configuration->addAction(QStringLiteral("&Manual Upload"));
+    mnuItmManual_->setObjectName(QStringLiteral("MnuItmManual"));
+    mnuItmAutomatic_ = configuration->addAction(QStringLiteral("&Automatic Upload"));
+    mnuItmAutomatic_->setObjectName(QStringLiteral("MnuItmAutomatic"));
+    for (QAction* item : {mnuItmManual_, mnuItmAutomatic_}) {
+        item->setCheckable(true);
+        methodGroup_->addAction(item);
+        SetHelpContext(item, THelpWindow::kContextMain);
+    }
+    mnuItmAutomatic_->setChecked(true);
+
+    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+    help->setObjectName(QStringLiteral("MnuHelp"));
+    mnuItmHelpTopics_ = help->addAction(QStringLiteral("&Help Topics"));
+    mnuItmHelpTopics_->setObjectName(QStringLiteral("MnuItmHelpTopics"));
+    mnuItmSupport_ = help->addAction(QStringLiteral("&Support..."));
+    mnuItmSupport_->setObjectName(QStringLiteral("MnuItmSupport"));
+    mnuItmSupport_->setVisible(false);
+    SetHelpContext(mnuItmSupport_, THelpWindow::kContextAbout);
+    help->addSeparator();
+    mnuItmAbout_ = help->addAction(QStringLiteral("&About..."));
+    mnuItmAbout_->setObjectName(QStringLiteral("MnuItmAbout"));
+    SetHelpContext(mnuItmAbout_, THelpWindow::kContextAbout);
+
+    // F1 on a highlighted menu item opens that item's topic.
+    for (QMenu* menu : {program, configuration, help}) {
+        menu->installEventFilter(this);
+    }
+
+    connect(mnuItmTerminal_, &QAction::triggered, this, &TFrmLoadr::SpdBtnTermClick);
+    connect(mnuItmExit_, &QAction::triggered, this, &TFrmLoadr::MnuItmExitClick);
+    connect(mnuItmStatusLights_, &QAction::triggered, this, &TFrmLoadr::MnuItmStatusLightsClick);
+    connect(mnuItmRS232_, &QAction::triggered, this, &TFrmLoadr::SpdBtnComSetClick);
+    connect(mnuItmManual_, &QAction::triggered, this, &TFrmLoadr::MnuItmManualClick);
+    connect(mnuItmAutomatic_, &QAction::triggered, this, &TFrmLoadr::MnuItmAutomaticClick);
+    connect(mnuItmHelpTopics_, &QAction::triggered, this, &TFrmLoadr::MnuItmHelpTopicsClick);
+    connect(mnuItmAbout_, &QAction::triggered, this, &TFrmLoadr::MnuItmAboutClick);
+
+    auto* helpKey = new QAction(this);
+    helpKey->setShortcut(QKeySequence::HelpContents);
+    helpKey->setShortcutContext(Qt::WindowShortcut);
+    addAction(helpKey);
+    connect(helpKey, &QAction::triggered, this, [this] { ShowHelpContext(kHelpContext); });
+}
+
+void TFrmLoadr::BuildControls() {
+    QToolBar* bar = addToolBar(QStringLiteral("Tools"));
+    bar->setObjectName(QStringLiteral("TopBar"));
+    bar->setMovable(false);
+    bar->setFloatable(false);
+    bar->toggleViewAction()->setVisible(false);
+    setContextMenuPolicy(Qt::NoContextMenu);
+    spdBtnTerm_ = new QToolButton(bar);
+    spdBtnTerm_->setObjectName(QStringLiteral("SpdBtnTerm"));
+    spdBtnTerm_->setToolTip(QStringLiteral("Terminal Window"));
+    spdBtnTerm_->setIcon(style()->standardIcon(QStyle::SP_ComputerIcon));
+    spdBtnTerm_->setProperty("Tag", 0);
+    spdBtnComSet_ = new QToolButton(bar);
+    spdBtnComSet_->setObjectName(QStringLiteral("SpdBtnComSet"));
+    spdBtnComSet_->setToolTip(QStringLiteral("Communications Setup"));
+    spdBtnComSet_->setIcon(style()->standardIcon(QStyle::SP_FileDialogDetailedView));
+    bar->addWidget(spdBtnTerm_);
+    bar->addWidget(spdBtnComSet_);
+
+    auto* central = new QWidget(this);
+    central->setObjectName(QStringLiteral("Client"));
+    setCentralWidget(central);
+
+    btnUpload_ = new QPushButton(QStringLiteral("Start File Upload"), central);
+    btnUpload_->setObjectName(QStringLiteral("BtnUpload"));
+    btnUpload_->setMinimumWidth(150);
+    pnlComLamp_ = new QFrame(central);
+    pnlComLamp_->setObjectName(QStringLiteral("PnlComLamp"));
+    pnlComLamp_->setToolTip(QStringLiteral("Communication / Upload Status"));
+    pnlComLamp_->setFrameShape(QFrame::Panel);
+    pnlComLamp_->setFrameShadow(QFrame::Sunken);
+    pnlComLamp_->setFixedSize(22, 22);
+    pnlComLamp_->setAutoFillBackground(true);
+    SetComLamp(LampRed);
+    btnULCancel_ = new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton),
+                                   QStringLiteral("Cancel Upload"), central);
+    btnULCancel_->setObjectName(QStringLiteral("BtnULCancel"));
+    btnULCancel_->setEnabled(false);
+
+    grpBxProgress_ = new QGroupBox(QStringLiteral("Progress"), central);
+    grpBxProgress_->setObjectName(QStringLiteral("GrpBxProgress"));
+    auto* lblScript = new QLabel(QStringLiteral("Script Progress"), grpBxProgress_);
+    lblScript->setObjectName(QStringLiteral("LblScript"));
+    ggeScript_ = MakeGauge("GgeScript", QColor(0, 128, 128), grpBxProgress_);
+    lblUpload_ = new QLabel(QStringLiteral("Upload Progress"), grpBxProgress_);
+    lblUpload_->setObjectName(QStringLiteral("LblUpload"));
+    ggeUpload_ = MakeGauge("GgeUpload", QColor(0, 0, 255), grpBxProgress_);
+    auto* progressLayout = new QVBoxLayout(grpBxProgress_);
+    progressLayout->addWidget(lblScript);
+    progressLayout->addWidget(ggeScript_);
+    progressLayout->addWidget(lblUpload_);
+    progressLayout->addWidget(ggeUpload_);
+    grpBxProgress_->hide();
+
+    pnlLights_ = new QFrame(central);
+    pnlLights_->setObjectName(QStringLiteral("PnlLights"));
+    pnlLights_->setToolTip(QStringLiteral("RS232 Status Lights"));
+    pnlLights_->setFrameShape(QFrame::StyledPanel);
+    pnlLights_->setFrameShadow(QFrame::Raised);
+    auto* lightsLayout = new QHBoxLayout(pnlLights_);
+    lightsLayout->setContentsMargins(8, 4, 8, 4);
+    auto* lightsCaption = new QLabel(QStringLiteral("Status Lights"), pnlLights_);
+    lightsCaption->setObjectName(QStringLiteral("LblStatusLights"));
+    lightsLayout->addWidget(lightsCaption);
+    lightsLayout->addStretch();
+    auto addLight = [&](const char* name) {
+        auto* light = new TVaxoStatusLight(pnlLights_);
+        light->setObjectName(QStringLiteral("Light") + QString::fromLatin1(name));
+        light->setFixedSize(10, 8);
+        auto* label = new QLabel(QString::fromLatin1(name), pnlLights_);
+        label->setObjectName(QStringLiteral("Lbl") + QString::fromLatin1(name));
+        lightsLayout->addWidget(light);
+        lightsLayout->addWidget(label);
+        lightsLayout->addSpacing(8);
+        return light;
+    };
+    lightCts_ = addLight("CTS");
+    lightDsr_ = addLight("DSR");
+    lightDcd_ = addLight("DCD");
+    lightErr_ = addLight("ERR");
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(btnUpload_);
+    buttons->addWidget(pnlComLamp_);
+    buttons->addStretch();
+    buttons->addWidget(btnULCancel_);
+    auto* layout = new QVBoxLayout(central);
+    layout->addLayout(buttons);
+    layout->addWidget(grpBxProgress_);
+    layout->addStretch();
+    layout->addWidget(pnlLights_);
+    resize(420, 300);
+
+    opnDlgULFile_ = new QFileDialog(this);
+    opnDlgULFile_->setObjectName(QStringLiteral("OpnDlgULFile"));
+    opnDlgULFile_->setNameFilter(QtFilterOf(kScriptFilter));
+    opnDlgULFile_->setDefaultSuffix(QStringLiteral("sld"));
+    opnDlgULFile_->setFileMode(QFileDialog::ExistingFile);
+    opnDlgULFile_->setAcceptMode(QFileDialog::AcceptOpen);
+
+    vaxoSLController2_ = new TVaxoSLController(this);
+    vaxoSLController2_->setObjectName(QStringLiteral("VaxoSLController2"));
+    vaxoSLController2_->SetRXDOffTimeout(5);
+    vaxoSLController2_->SetTXDOffTimeout(5);
+    vaxoSLController2_->Lights().SetCTSLight(lightCts_);
+    vaxoSLController2_->Lights().SetDSRLight(lightDsr_);
+    vaxoSLController2_->Lights().SetDCDLight(lightDcd_);
+    vaxoSLController2_->Lights().SetERRORLight(lightErr_);
+
+    scriptTimer_ = new QTimer(this);
+    scriptTimer_->setObjectName(QStringLiteral("ScriptTimer"));
+    scriptTimer_->setInterval(10);
+
+    connect(spdBtnTerm_, &QToolButton::clicked, this, &TFrmLoadr::SpdBtnTermClick);
+    connect(spdBtnComSet_, &QToolButton::clicked, this, &TFrmLoadr::SpdBtnComSetClick);
+    connect(btnUpload_, &QPushButton::clicked, this, &TFrmLoadr::BtnUploadClick);
+    connect(btnULCancel_, &QPushButton::clicked, this, &TFrmLoadr::BtnULCancelClick);
+    connect(scriptTimer_, &QTimer::timeout, this, &TFrmLoadr::ScriptTimerTimer);
+
+    // Without a terminal window to open, its actions stay off.
+    SetComBtnState(true);
+}
+
+QString TFrmLoadr::QtFilterOf(const std::string& filter) {
+    const QStringList parts = QString::fromLatin1(filter).split(QLatin1Char('|'));
+    QStringList names;
+    for (qsizetype i = 0; i < parts.size(); i += 2) {
+        names << parts[i];
+    }
+    return names.join(QStringLiteral(";;"));
+}
+
+void TFrmLoadr::FormCreate(const Options& options) {
+    THintDelayStyle::Install(kHintDelayMs);
+
+    iniPath_ = CurrentDirectory() + "/" + kIniName;
+    PrivateProfile ini(iniPath_);
+    ProfileSource source(ini);
+    const GeneralSettings settings = GeneralSettings::Read(source, CurrentDirectory());
+    engine_->ApplySettings(settings);
+    settings.EnterDefaultPath(boxes_);
+    if (settings.ManualUpload) {
+        MnuItmManualClick();
+    }
+    try {
+        ini.WriteString("Global", "Driver Version", kDriverVersion);
+    } catch (const std::exception& e) {
+        // The rest of creation is skipped; the program starts all the same.
+        ReportException(e);
+        return;
+    }
+    engine_->Run().LogOpen = false;
+
+    if (options.SplashWait.count() > 0) {
+        splash_ = std::make_unique<TSplashScreen>();
+        splash_->ShowAndWait(options.SplashWait);
+    }
+}
+
+void TFrmLoadr::SetPeers(Peers peers) {
+    peers_ = std::move(peers);
+    link_->Target = peers_.Link;
+    vaxoSLController2_->SetComPort(peers_.Port);
+    SetComBtnState(btnUpload_->isEnabled());
+}
+
+void TFrmLoadr::ReportException(const std::exception& e) {
+    boxes_.Show(MsgKind::Error, e.what(), MbOk);
+}
+
+bool TFrmLoadr::TerminalAvailable() const {
+    return terminal_ != nullptr || static_cast<bool>(peers_.CreateTerminal);
+}
+
+// --- IUploadWindow ---------------------------------------------------------------------------
+
+void TFrmLoadr::SetScriptGauge(int percent) {
+    ggeScript_->setValue(percent);
+}
+
+void TFrmLoadr::SetUploadGauge(int percent) {
+    ggeUpload_->setValue(percent);
+}
+
+void TFrmLoadr::SetUploadLabel(const std::string& text) {
+    lblUpload_->setText(QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())));
+}
+
+void TFrmLoadr::SetComLamp(LampColour colour) {
+    QPalette palette = pnlComLamp_->palette();
+    palette.setColor(QPalette::Window, QColor(colour.Red, colour.Green, colour.Blue));
+    pnlComLamp_->setPalette(palette);
+}
+
+void TFrmLoadr::ShowProgress(bool visible) {
+    grpBxProgress_->setVisible(visible);
+}
+
+void TFrmLoadr::SetUploadBtnState(bool on) {
+    spdBtnComSet_->setEnabled(on);
+    mnuItmRS232_->setEnabled(on);
+    btnULCancel_->setEnabled(!on);
+    SetComBtnState(on);
+}
+
+void TFrmLoadr::SetScriptTimerEnabled(bool on) {
+    if (on && !closed_) {
+        scriptTimer_->start();
+    } else {
+        scriptTimer_->stop();
+    }
+}
+
+bool TFrmLoadr::TerminalExists() const {
+    return spdBtnTerm_->property("Tag").toInt() != 0;
+}
+
+void TFrmLoadr::SetTerminalActive(bool active) {
+    if (peers_.SetTerminalActive) {
+        peers_.SetTerminalActive(active);
+    }
+}
+
+void TFrmLoadr::Sleep(std::int32_t milliseconds) {
+    if (milliseconds > 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    }
+}
+
+bool TFrmLoadr::ChooseScriptFile(std::string& path) {
+    // The dialog opens in the current folder (the default path, or the last script's folder).
+    opnDlgULFile_->setDirectory(QDir::currentPath());
+    if (opnDlgULFile_->exec() != QDialog::Accepted) {
+        return false;
+    }
+    const QStringList files = opnDlgULFile_->selectedFiles();
+    if (files.isEmpty()) {
+        return false;
+    }
+    const QFileInfo chosen(files.front());
+    // The script's folder becomes current, so its relative names and the next log refer to it.
+    // On failure names stay relative to the previous folder; the absolute script path works.
+    std::error_code error;
+    std::filesystem::current_path(chosen.absolutePath().toLocal8Bit().toStdString(), error);
+    path = chosen.absoluteFilePath().toLocal8Bit().toStdString();
+    return true;
+}
+
+// --- ILinkHost -------------------------------------------------------------------------------
+
+void TFrmLoadr::SetScriptError() {
+    engine_->SetScriptError();
+}
+
+void TFrmLoadr::SetULError() {
+    engine_->SetULError();
+}
+
+void TFrmLoadr::EnableScriptTimer() {
+    engine_->EnableScriptTimer();
+}
+
+void TFrmLoadr::SetComBtnState(bool on) {
+    btnUpload_->setEnabled(on);
+    spdBtnTerm_->setEnabled(on && TerminalAvailable());
+    mnuItmTerminal_->setEnabled(on && TerminalAvailable());
+}
+
+// --- Handlers --------------------------------------------------------------------------------
+
+void TFrmLoadr::BtnUploadClick() {
+    engine_->StartRun(ManualMode());
+}
+
+void TFrmLoadr::BtnULCancelClick() {
+    engine_->BtnULCancelClick();
+}
+
+void TFrmLoadr::ScriptTimerTimer() {
+    try {
+        engine_->ScriptTimerTimer();
+    } catch (const std::exception& e) {
+        ReportException(e);
+    }
+}
+
+void TFrmLoadr::SpdBtnTermClick() {
+    if (!TerminalExists()) {
+        if (!link_->SCommOpen()) {
+            boxes_.Show(MsgKind::Error, "Com port not available, can not open terminal.", MbOk);
+            return;
+        }
+        if (!peers_.CreateTerminal) {
+            return;
+        }
+        terminal_ = peers_.CreateTerminal();
+        if (terminal_ == nullptr) {
+            return;
+        }
+    }
+    if (terminal_->isMinimized()) {
+        terminal_->showNormal();
+    } else {
+        terminal_->show();
+    }
+    terminal_->raise();
+    terminal_->activateWindow();
+    spdBtnTerm_->setProperty("Tag", 1);
+}
+
+void TFrmLoadr::SpdBtnComSetClick() {
+    if (peers_.ShowSettings) {
+        peers_.ShowSettings();
+    }
+}
+
+void TFrmLoadr::MnuItmExitClick() {
+    if (boxes_.Show(MsgKind::Confirm, "Exit now ?", MbOk | MbCancel) == MbOk) {
+        close();
+    }
+}
+
+void TFrmLoadr::MnuItmStatusLightsClick() {
+    // The action has toggled its own check mark already.
+    const bool marked = mnuItmStatusLights_->isChecked();
+    pnlLights_->setVisible(marked);
+    try {
+        vaxoSLController2_->SetWatching(marked);
+    } catch (const std::exception& e) {
+        ReportException(e);
+    }
+}
+
+void TFrmLoadr::MnuItmManualClick() {
+    mnuItmManual_->setChecked(true);
+    btnUpload_->setText(QStringLiteral("Select Upload Script"));
+}
+
+void TFrmLoadr::MnuItmAutomaticClick() {
+    mnuItmAutomatic_->setChecked(true);
+    btnUpload_->setText(QStringLiteral("Start File Upload"));
+}
+
+void TFrmLoadr::MnuItmHelpTopicsClick() {
+    if (!help_) {
+        help_ = std::make_unique<THelpWindow>();
+    }
+    help_->ShowTopics();
+}
+
+void TFrmLoadr::ShowHelpContext(int context) {
+    if (!help_) {
+        help_ = std::make_unique<THelpWindow>();
+    }
+    help_->ShowContext(context);
+}
+
+void TFrmLoadr::MnuItmAboutClick() {
+    if (peers_.ShowAbout) {
+        peers_.ShowAbout();
+    }
+}
+
+bool TFrmLoadr::ManualMode() const {
+    return mnuItmManual_->isChecked();
+}
+
+bool TFrmLoadr::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_F1) {
+        if (auto* menu = qobject_cast<QMenu*>(watched)) {
+            const QAction* item = menu->activeAction();
+            const QVariant context =
+                item != nullptr ? item->property(kHelpContextProperty) : QVariant();
+            menu->close();
+            ShowHelpContext(context.isValid() ? context.toInt() : kHelpContext);
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TFrmLoadr::closeEvent(QCloseEvent* event) {
+    FormClose();
+    if (help_) {
+        help_->close();
+    }
+    QMainWindow::closeEvent(event);
+}
+
+void TFrmLoadr::FormClose() {
+    if (closed_) {
+        return;
+    }
+    closed_ = true;
+    // A run still going would tick on against a closed port.
+    scriptTimer_->stop();
+    try {
+        if (mnuItmStatusLights_->isChecked()) {
+            vaxoSLController2_->SetWatching(false);
+        }
+    } catch (const std::exception& e) {
+        ReportException(e);
+    }
+    try {
+        if (peers_.Link != nullptr) {
+            peers_.Link->SetUploadMode(false);
+        }
+    } catch (const std::exception& e) {
+        ReportException(e);
+    }
+    try {
+        if (peers_.Port != nullptr && peers_.Port->Open()) {
+            peers_.Port->SetOpen(false);
+        }
+    } catch (const std::exception& e) {
+        ReportException(e);
+    }
+    engine_->Run().Lines.clear();
+    if (engine_->Run().LogOpen) {
+        engine_->CloseLog();
+    }
+}
+
+} // namespace pellwick

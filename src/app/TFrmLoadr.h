@@ -1,0 +1,193 @@
+// The main window: starts uploads and shows their progress, opens the terminal and settings
+// windows, shows the status lights, reads the general settings of loader.ini at creation and
+// shuts the link down when it closes. The script engine runs here (it drives the window
+// through IUploadWindow); the link reaches the window through ILinkHost.
+//
+// The windows created after this one (settings window with its port and link, terminal window,
+// about box) are handed in with SetPeers once they exist; until then the actions that need them
+// are disabled or report that the port is not available. The status light controller
+// VaxoSLController2 belongs to this window and watches the settings window's port.
+#pragma once
+
+#include <QMainWindow>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/TSplashScreen.h"
+#include "link/LinkInterfaces.h"
+#include "serial/MessageBoxes.h"
+#include "upload/IUploadWindow.h"
+
+class QAction;
+class QActionGroup;
+class QFileDialog;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+class QToolButton;
+
+namespace pellwick {
+
+class ScriptEngine;
+class THelpWindow;
+class TVaxoCustomComPort;
+class TVaxoSLController;
+class TVaxoStatusLight;
+
+class TFrmLoadr : public QMainWindow, public IUploadWindow, public ILinkHost {
+    Q_OBJECT
+
+public:
+    static constexpr const char* kCaption = "Quarrow, RS232 Pellwick";
+    static constexpr const char* kIniName = "loader.ini";
+    static constexpr const char* kDriverVersion = "2.00";
+    static constexpr int kHintDelayMs = 1000;
+    static constexpr int kHelpContext = 20;
+    // The file dialog's filters as "name|pattern|name|pattern".
+    static constexpr const char* kScriptFilter =
+        "Upload Script File (*.sld)|*.sld|All Files (*.*)|*.*";
+
+    struct Options {
+        // How long creation shows the splash screen while handling events; zero skips it.
+        std::chrono::milliseconds SplashWait = TSplashScreen::kStartupWait;
+    };
+
+    // What the main window uses of the windows made after it.
+    struct Peers {
+        // The settings window's link operations and port.
+        ILinkOperations* Link = nullptr;
+        TVaxoCustomComPort* Port = nullptr;
+        // Shows the settings window modally.
+        std::function<void()> ShowSettings;
+        // Creates the terminal window (called once); without it the terminal actions stay
+        // disabled.
+        std::function<QWidget*()> CreateTerminal;
+        // The terminal control's Active property.
+        std::function<void(bool)> SetTerminalActive;
+        // Shows the about box modally.
+        std::function<void()> ShowAbout;
+    };
+
+    // Runs FormCreate: reads loader.ini of the current directory, enters "Default Path", writes
+    // the driver version and shows the splash screen.
+    explicit TFrmLoadr(IMessageBoxes& boxes, QWidget* parent = nullptr);
+    TFrmLoadr(IMessageBoxes& boxes, const Options& options, QWidget* parent = nullptr);
+    ~TFrmLoadr() override;
+
+    void SetPeers(Peers peers);
+
+    // --- IUploadWindow -----------------------------------------------------------------------
+    void SetScriptGauge(int percent) override;
+    void SetUploadGauge(int percent) override;
+    void SetUploadLabel(const std::string& text) override;
+    void SetComLamp(LampColour colour) override;
+    void ShowProgress(bool visible) override;
+    void SetUploadBtnState(bool on) override;
+    void SetScriptTimerEnabled(bool on) override;
+    bool TerminalExists() const override;
+    void SetTerminalActive(bool active) override;
+    void Sleep(std::int32_t milliseconds) override;
+    // The file dialog; a chosen script's folder becomes the current directory.
+    bool ChooseScriptFile(std::string& path) override;
+
+    // --- ILinkHost ---------------------------------------------------------------------------
+    void SetScriptError() override;
+    void SetULError() override;
+    void EnableScriptTimer() override;
+    void SetComBtnState(bool on) override;
+
+    // --- Handlers ----------------------------------------------------------------------------
+    void BtnUploadClick();
+    void BtnULCancelClick();
+    void SpdBtnTermClick();
+    void SpdBtnComSetClick();
+    void ScriptTimerTimer();
+    void MnuItmExitClick();
+    void MnuItmStatusLightsClick();
+    void MnuItmManualClick();
+    void MnuItmAutomaticClick();
+    void MnuItmHelpTopicsClick();
+    void MnuItmAboutClick();
+    // Opens the help window at the page of a help context (10, 20, 110, 210).
+    void ShowHelpContext(int context);
+
+    // --- State -------------------------------------------------------------------------------
+    bool ManualMode() const;
+    // The loader.ini path computed at creation (before "Default Path" was entered).
+    const std::string& IniPath() const { return iniPath_; }
+    ScriptEngine& Engine() { return *engine_; }
+    // The help window once opened, else null.
+    THelpWindow* HelpWindow() const { return help_.get(); }
+    TVaxoSLController& VaxoSLController2() { return *vaxoSLController2_; }
+    // The status lamps of PnlLights (CTS, DSR, DCD, ERR).
+    TVaxoStatusLight* CTSLight() const { return lightCts_; }
+    TVaxoStatusLight* DSRLight() const { return lightDsr_; }
+    TVaxoStatusLight* DCDLight() const { return lightDcd_; }
+    TVaxoStatusLight* ERRLight() const { return lightErr_; }
+
+    // "name|pattern|..." as a Qt name filter list ("name;;name"); the patterns are taken from
+    // the names' parentheses, as Qt does.
+    static QString QtFilterOf(const std::string& filter);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    class LinkSlot;
+
+    void BuildMenus();
+    void BuildControls();
+    void FormCreate(const Options& options);
+    void FormClose();
+    // The application's report of an exception that reached the window.
+    void ReportException(const std::exception& e);
+    bool TerminalAvailable() const;
+
+    IMessageBoxes& boxes_;
+    Peers peers_;
+    std::unique_ptr<LinkSlot> link_;
+    std::unique_ptr<ScriptEngine> engine_;
+    std::string iniPath_;
+    std::unique_ptr<TSplashScreen> splash_;
+    std::unique_ptr<THelpWindow> help_;
+    QWidget* terminal_ = nullptr;
+    bool closed_ = false;
+
+    QAction* mnuItmTerminal_;
+    QAction* mnuItmExit_;
+    QAction* mnuItmStatusLights_;
+    QAction* mnuItmRS232_;
+    QAction* mnuItmManual_;
+    QAction* mnuItmAutomatic_;
+    QAction* mnuItmHelpTopics_;
+    QAction* mnuItmSupport_;
+    QAction* mnuItmAbout_;
+    QActionGroup* methodGroup_;
+
+    QToolButton* spdBtnTerm_;
+    QToolButton* spdBtnComSet_;
+    QPushButton* btnUpload_;
+    QFrame* pnlComLamp_;
+    QPushButton* btnULCancel_;
+    QGroupBox* grpBxProgress_;
+    QProgressBar* ggeScript_;
+    QProgressBar* ggeUpload_;
+    QLabel* lblUpload_;
+    QFrame* pnlLights_;
+    TVaxoStatusLight* lightCts_;
+    TVaxoStatusLight* lightDsr_;
+    TVaxoStatusLight* lightDcd_;
+    TVaxoStatusLight* lightErr_;
+    QFileDialog* opnDlgULFile_;
+    QTimer* scriptTimer_;
+    TVaxoSLController* vaxoSLController2_;
+};
+
+} // namespace pellwick

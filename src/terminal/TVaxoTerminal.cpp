@@ -1,0 +1,7 @@
+#include "terminal/TVaxoTerminal.h"
+
+namespace pellwick {
+
+TVaxoTerminal::TVaxoTerminal(QWidget* parent) : TVaxoCustomTerminal(parent) {}
+
+} // namespace pellwick

@@ -1,0 +1,103 @@
+#include "AppTestSupport.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTest>
+#include <QTimer>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+namespace pellwick::test {
+
+MsgButton ScriptedBoxes::Show(MsgKind kind, const std::string& text, unsigned buttons) {
+    Shown.push_back({kind, text, buttons});
+    if (!Answers.empty()) {
+        const MsgButton answer = Answers.front();
+        Answers.pop_front();
+        return answer;
+    }
+    for (const MsgButton b : {MbOk, MbCancel, MbYes, MbNo, MbAbort, MbIgnore}) {
+        if ((buttons & b) != 0) {
+            return b;
+        }
+    }
+    return MbOk;
+}
+
+void RecordingLink::SendInitCmd(const std::string& text, std::string& answer) {
+    Sent.push_back(text);
+    if (Answers.empty()) {
+        answer = "OK";
+    } else {
+        answer = Answers.front();
+        Answers.pop_front();
+    }
+}
+
+void RecordingLink::SendBuffer(const std::uint8_t* bytes, std::uint32_t count) {
+    Blocks.emplace_back(reinterpret_cast<const char*>(bytes), count);
+    TransferRunning = true;
+    if (AutoDrain) {
+        QTimer::singleShot(20, [this] { Drain(); });
+    }
+}
+
+void RecordingLink::Drain() {
+    if (!TransferRunning) {
+        return;
+    }
+    TransferRunning = false;
+    Host->SetUploadGauge(100);
+    Host->EnableScriptTimer();
+}
+
+WorkFolder::WorkFolder() : previous_(std::filesystem::current_path().string()) {
+    std::filesystem::current_path(folder_.Path());
+}
+
+WorkFolder::~WorkFolder() {
+    std::error_code error;
+    std::filesystem::current_path(previous_, error);
+}
+
+void WorkFolder::Write(const std::string& name, const std::string& content) const {
+    std::ofstream out(File(name), std::ios::binary);
+    out << content;
+}
+
+std::string WorkFolder::Read(const std::string& name) const {
+    std::ifstream in(File(name), std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool WaitFor(const std::function<bool()>& condition, int timeoutMs) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition()) {
+        if (clock.elapsed() > timeoutMs) {
+            return condition();
+        }
+        QTest::qWait(5);
+    }
+    return true;
+}
+
+void WhenModalWidget(std::function<bool(QWidget*)> action) {
+    auto* poll = new QTimer(qApp);
+    poll->setInterval(10);
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, action] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal != nullptr && modal->isVisible() && action(modal)) {
+            poll->stop();
+            poll->deleteLater();
+        }
+    });
+    poll->start();
+}
+
+} // namespace pellwick::test

@@ -1,0 +1,94 @@
+// Test doubles and helpers for the main window tests: message boxes that record and answer from
+// a script, a link that records what the engine asks of it, a working folder of its own, and
+// waiting on the event loop.
+#pragma once
+
+#include <QWidget>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "link/LinkInterfaces.h"
+#include "serial/MessageBoxes.h"
+#include "support/TempFolder.h"
+
+namespace pellwick::test {
+
+struct ShownBox {
+    MsgKind Kind;
+    std::string Text;
+    unsigned Buttons;
+};
+
+class ScriptedBoxes : public IMessageBoxes {
+public:
+    // Answers in order; when none is left, the first button of the box is pressed.
+    std::deque<MsgButton> Answers;
+    std::vector<ShownBox> Shown;
+
+    MsgButton Show(MsgKind kind, const std::string& text, unsigned buttons) override;
+};
+
+// Records the engine's calls; answers commands from Answers ("OK" when none is left). A block
+// transfer is held until Drain() unless AutoDrain is set, in which case it drains on its own
+// shortly after it started.
+class RecordingLink : public ILinkOperations {
+public:
+    ILinkHost* Host = nullptr;
+    bool Open = true;
+    bool AutoDrain = true;
+    std::deque<std::string> Answers;
+    std::vector<std::string> Sent;   // strings of SendDataString and SendInitCmd
+    std::vector<std::string> Blocks; // the bytes of each SendBuffer
+    std::vector<bool> UploadModes;   // each SetUploadMode
+    std::vector<bool> StopRequests;  // each SetStopRequest
+    bool TransferRunning = false;
+
+    void SendDataString(const std::string& text) override { Sent.push_back(text); }
+    void SendInitCmd(const std::string& text, std::string& answer) override;
+    void SendBuffer(const std::uint8_t* bytes, std::uint32_t count) override;
+    void SetUploadMode(bool on) override { UploadModes.push_back(on); }
+    void SetStopRequest(bool on) override { StopRequests.push_back(on); }
+    bool SCommOpen() override { return Open; }
+
+    // Ends the running transfer as the link does once the output has drained.
+    void Drain();
+};
+
+// Makes a fresh folder the current directory for the life of the object.
+class WorkFolder {
+public:
+    WorkFolder();
+    ~WorkFolder();
+    WorkFolder(const WorkFolder&) = delete;
+    WorkFolder& operator=(const WorkFolder&) = delete;
+
+    const std::string& Path() const { return folder_.Path(); }
+    std::string File(const std::string& name) const { return folder_.File(name); }
+    void Write(const std::string& name, const std::string& content) const;
+    std::string Read(const std::string& name) const;
+
+private:
+    std::string previous_;
+    TempFolder folder_;
+};
+
+// Runs the event loop until the condition holds or the deadline passes.
+bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 20000);
+
+// Calls `action` with the first modal widget of type T that appears (polling the event loop).
+template <typename T> void WhenModal(std::function<void(T*)> action);
+void WhenModalWidget(std::function<bool(QWidget*)> action);
+
+template <typename T> void WhenModal(std::function<void(T*)> action) {
+    WhenModalWidget([action](QWidget* w) {
+        if (auto* t = qobject_cast<T*>(w)) {
+            action(t);
+            return true;
+        }
+        return false;
+    });
+}
+
+} // namespace pellwick::test

@@ -1,0 +1,178 @@
+// A whole upload from the "Start File Upload" click to idle, with the real settings window and
+// port against the device simulator on a pseudo-terminal.
+#include <QDir>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QToolButton>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <set>
+
+#include "AppTestSupport.h"
+#include "app/LinkTerminalHost.h"
+#include "app/TFrmLoadr.h"
+#include "link/TFrmS_comm.h"
+#include "serial/portmap/PortMap.h"
+#include "support/DevsimHarness.h"
+#include "terminal/TFrmTerminal.h"
+#include "terminal/TVaxoTerminal.h"
+#include "upload/ScriptEngine.h"
+
+namespace pellwick::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+class DevsimRunTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        window.reset();
+        terminal.reset();
+        settings.reset();
+        window.reset();
+        PortMap::SetGlobal(nullptr);
+        std::filesystem::current_path(previous);
+        sim.Stop();
+    }
+
+    // The program's start-up in the simulator's folder: main window, then settings window.
+    void StartProgram() {
+        ASSERT_TRUE(sim.StartInProcess(config)) << sim.Error();
+        const std::string ini = sim.WriteLoaderIni(
+            1, {{"Upload Settings", "Delay", "10"}, {"RS232Settings", "Baud Rate", "115200"}});
+        std::filesystem::current_path(sim.Folder());
+        PortMap::SetGlobal(std::make_shared<const PortMap>(PortMap::Build(ini)));
+        TFrmLoadr::Options options;
+        options.SplashWait = 0ms;
+        window = std::make_unique<TFrmLoadr>(boxes, options);
+        settings = std::make_unique<TFrmS_comm>(window->IniPath(), boxes);
+        settings->SetLinkHost(window.get());
+        settings->FormCreate();
+        terminalHost = std::make_unique<LinkTerminalHost>(settings->Link());
+        TFrmLoadr::Peers peers;
+        peers.Link = &settings->Operations();
+        peers.Port = &settings->VaxoComPort1;
+        peers.CreateTerminal = [this] {
+            terminal = std::make_unique<TFrmTerminal>(&settings->VaxoComPort1, terminalHost.get());
+            return terminal.get();
+        };
+        peers.SetTerminalActive = [this](bool on) {
+            terminalSwitches.push_back(on);
+            terminal->Terminal().SetActive(on);
+        };
+        window->SetPeers(std::move(peers));
+        window->show();
+    }
+
+    void Write(const std::string& name, const std::string& content) {
+        std::ofstream(sim.File(name), std::ios::binary) << content;
+    }
+
+    template <typename T> T* Find(const char* name) {
+        return window->findChild<T*>(QString::fromLatin1(name));
+    }
+
+    QColor Lamp() { return Find<QFrame>("PnlComLamp")->palette().color(QPalette::Window); }
+
+    bool RunningControls() {
+        return !Find<QPushButton>("BtnUpload")->isEnabled() &&
+               !Find<QToolButton>("SpdBtnComSet")->isEnabled() &&
+               Find<QPushButton>("BtnULCancel")->isEnabled() &&
+               Find<QGroupBox>("GrpBxProgress")->isVisible();
+    }
+    bool IdleControls() {
+        return Find<QPushButton>("BtnUpload")->isEnabled() &&
+               Find<QToolButton>("SpdBtnComSet")->isEnabled() &&
+               !Find<QPushButton>("BtnULCancel")->isEnabled() &&
+               Find<QGroupBox>("GrpBxProgress")->isHidden();
+    }
+
+    std::string previous = std::filesystem::current_path().string();
+    DeviceConfig config;
+    DevsimHarness sim;
+    ScriptedBoxes boxes;
+    std::unique_ptr<TFrmLoadr> window;
+    std::unique_ptr<TFrmS_comm> settings;
+    std::unique_ptr<LinkTerminalHost> terminalHost;
+    std::unique_ptr<TFrmTerminal> terminal;
+    std::vector<bool> terminalSwitches;
+};
+
+TEST_F(DevsimRunTest, ScriptRunsFromTheClickToIdleAndTheDeviceAcceptsEveryFile) {
+    config.baud = 115200;
+    StartProgram();
+    ASSERT_TRUE(settings->VaxoComPort1.Open());
+    ASSERT_TRUE(Find<QPushButton>("BtnUpload")->isEnabled());
+    Write("one.bin", std::string(20000, '\x5A'));
+    Write("two.bin", std::string("\r\n\0LF tail", 10));
+    Write("loader.sld", "_SC \"UL^M\"\n_DY 10\n_TC \"VER^M\"\n_LA 00020000\n_LV 1.02\n"
+                        "_LF one.bin\n_LD\n_LA 00030000\n_LF two.bin\n_LD\n_SC \"GO^M\"\n");
+
+    QTest::mouseClick(Find<QPushButton>("BtnUpload"), Qt::LeftButton);
+    EXPECT_TRUE(RunningControls());
+    EXPECT_EQ(Lamp(), QColor(0, 128, 0));
+
+    // The first file on its way: its name over the upload gauge, the gauge moving.
+    std::set<int> gauges;
+    ASSERT_TRUE(WaitFor([&] {
+        if (Find<QLabel>("LblUpload")->text() == "one.bin") {
+            gauges.insert(Find<QProgressBar>("GgeUpload")->value());
+        }
+        return gauges.size() >= 3;
+    })) << "upload gauge values seen: "
+        << gauges.size();
+    EXPECT_TRUE(RunningControls());
+    if (const char* shots = std::getenv("PELLWICK_SCREENSHOT_DIR")) {
+        window->grab().save(QDir(QString::fromLocal8Bit(shots)).filePath("mainwin-upload.png"));
+    }
+
+    ASSERT_TRUE(WaitFor([&] { return !window->Engine().Running(); }, 60000));
+    EXPECT_TRUE(boxes.Shown.empty()) << boxes.Shown.front().Text;
+    EXPECT_TRUE(IdleControls());
+    EXPECT_EQ(Lamp(), QColor(0, 128, 0));
+    EXPECT_EQ(Find<QProgressBar>("GgeScript")->value(), 100);
+    EXPECT_EQ(Find<QProgressBar>("GgeUpload")->value(), 0);
+
+    const auto uploads = sim.Server()->Uploads();
+    ASSERT_EQ(uploads.size(), 2u);
+    EXPECT_TRUE(uploads[0].accepted) << uploads[0].reason;
+    EXPECT_EQ(uploads[0].size, 20000u);
+    EXPECT_EQ(uploads[0].version, "1.02");
+    EXPECT_TRUE(uploads[1].accepted) << uploads[1].reason;
+    EXPECT_EQ(uploads[1].address, "00030000");
+    EXPECT_FALSE(sim.Server()->UploadMode());
+    EXPECT_TRUE(std::filesystem::exists(sim.File("loader.log")));
+}
+
+TEST_F(DevsimRunTest, UploadsStillWorkAfterTheTerminalWindowWasOpenedAndClosed) {
+    StartProgram();
+    Write("a.bin", std::string(3000, 'a'));
+    Write("loader.sld", "_SC \"UL^M\"\n_DY 10\n_TC \"VER^M\"\n_LA 00010000\n_LV 1\n"
+                        "_LF a.bin\n_LD\n_SC \"GO^M\"\n");
+    QTest::mouseClick(Find<QToolButton>("SpdBtnTerm"), Qt::LeftButton);
+    ASSERT_NE(terminal, nullptr);
+    ASSERT_TRUE(WaitFor([&] { return terminal->isVisible(); }));
+    EXPECT_TRUE(window->TerminalExists());
+    terminal->close();
+    ASSERT_TRUE(WaitFor([&] { return !terminal->isVisible(); }));
+
+    for (int run = 1; run <= 2; ++run) {
+        QTest::mouseClick(Find<QPushButton>("BtnUpload"), Qt::LeftButton);
+        ASSERT_TRUE(WaitFor([&] { return !window->Engine().Running(); }, 60000));
+        ASSERT_TRUE(boxes.Shown.empty()) << "run " << run << ": " << boxes.Shown.front().Text;
+        EXPECT_EQ(Lamp(), QColor(0, 128, 0));
+        EXPECT_EQ(sim.Server()->Uploads().size(), static_cast<std::size_t>(run));
+        EXPECT_TRUE(sim.Server()->Uploads().back().accepted);
+    }
+    // Off before each file is sent, on again after it was verified.
+    EXPECT_EQ(terminalSwitches, (std::vector<bool>{false, true, false, true}));
+}
+
+} // namespace
+} // namespace pellwick::test

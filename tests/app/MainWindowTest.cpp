@@ -1,0 +1,514 @@
+// The main window driven as the operator and the other windows drive it: start-up from
+// loader.ini, the control states of each phase, runs, cancelling, the terminal and exit.
+#include <QAction>
+#include <QApplication>
+#include <QFileDialog>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStyle>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <memory>
+
+#include "AppTestSupport.h"
+#include "SerialTestSupport.h"
+#include "app/TFrmLoadr.h"
+#include "app/TSplashScreen.h"
+#include "lights/TVaxoSLController.h"
+#include "lights/TVaxoStatusLight.h"
+#include "serial/TVaxoCustomComPort.h"
+#include "serial/TVaxoWin32Dispatcher.h"
+#include "serial/portmap/PortMap.h"
+#include "upload/ScriptEngine.h"
+
+namespace pellwick::test {
+namespace {
+
+using pellwick::test::FakeSerialDevice;
+
+using namespace std::chrono_literals;
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    std::unique_ptr<TFrmLoadr> MakeWindow(std::chrono::milliseconds splash = 0ms) {
+        TFrmLoadr::Options options;
+        options.SplashWait = splash;
+        return std::make_unique<TFrmLoadr>(boxes, options);
+    }
+
+    void TearDown() override {
+        port.reset();
+        TVaxoWin32Dispatcher::SetDeviceFactory(nullptr);
+        PortMap::SetGlobal(nullptr);
+    }
+
+    // A window with the recording link as its settings window's link, and an open port whose
+    // device is a double with modem lines and error counts the test sets.
+    std::unique_ptr<TFrmLoadr> MakeLinkedWindow() {
+        device = std::make_shared<FakeSerialDevice::State>();
+        auto state = device;
+        TVaxoWin32Dispatcher::SetDeviceFactory(
+            [state] { return std::make_unique<FakeSerialDevice>(state); });
+        PortMap::SetGlobal(
+            std::make_shared<PortMap>(std::map<int, std::string>{{1, "/dev/fake-com1"}}));
+        port = std::make_unique<TVaxoComPort>();
+        port->SetComNumber(1);
+        port->SetAutoOpen(false);
+        port->SetPromptForPort(false);
+        port->SetOpen(true);
+
+        auto window = MakeWindow();
+        link.Host = window.get();
+        TFrmLoadr::Peers peers;
+        peers.Link = &link;
+        peers.Port = port.get();
+        window->SetPeers(std::move(peers));
+        window->show();
+        return window;
+    }
+
+    template <typename T> static T* Find(TFrmLoadr& window, const char* name) {
+        T* found = window.findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+
+    static QColor LampOf(TFrmLoadr& window) {
+        return Find<QFrame>(window, "PnlComLamp")->palette().color(QPalette::Window);
+    }
+
+    // Enabled states of the run-dependent controls, in the order of the arguments' names.
+    struct Controls {
+        bool Upload, Term, TermItem, ComSet, RS232Item, Cancel;
+        friend bool operator==(const Controls&, const Controls&) = default;
+    };
+    static Controls ControlsOf(TFrmLoadr& window) {
+        return {Find<QPushButton>(window, "BtnUpload")->isEnabled(),
+                Find<QToolButton>(window, "SpdBtnTerm")->isEnabled(),
+                Find<QAction>(window, "MnuItmTerminal")->isEnabled(),
+                Find<QToolButton>(window, "SpdBtnComSet")->isEnabled(),
+                Find<QAction>(window, "MnuItmRS232")->isEnabled(),
+                Find<QPushButton>(window, "BtnULCancel")->isEnabled()};
+    }
+
+    WorkFolder folder;
+    ScriptedBoxes boxes;
+    RecordingLink link;
+    std::shared_ptr<FakeSerialDevice::State> device;
+    std::unique_ptr<TVaxoComPort> port;
+};
+
+TEST_F(MainWindowTest, StartsWithTheDocumentedControlsAndCreatesLoaderIniWithOnlyTheVersion) {
+    auto window = MakeWindow();
+    EXPECT_EQ(window->windowTitle(), "Quarrow, RS232 Pellwick");
+    EXPECT_TRUE(boxes.Shown.empty());
+    EXPECT_EQ(folder.Read("loader.ini"), "[Global]\nDriver Version=2.00\n");
+    EXPECT_EQ(window->IniPath(), folder.File("loader.ini"));
+
+    EXPECT_EQ(Find<QPushButton>(*window, "BtnUpload")->text(), "Start File Upload");
+    EXPECT_FALSE(window->ManualMode());
+    EXPECT_TRUE(Find<QAction>(*window, "MnuItmAutomatic")->isChecked());
+    EXPECT_EQ(Find<QToolButton>(*window, "SpdBtnTerm")->toolTip(), "Terminal Window");
+    EXPECT_EQ(Find<QToolButton>(*window, "SpdBtnComSet")->toolTip(), "Communications Setup");
+    EXPECT_EQ(Find<QFrame>(*window, "PnlComLamp")->toolTip(), "Communication / Upload Status");
+    EXPECT_EQ(LampOf(*window), QColor(255, 0, 0));
+    auto* cancel = Find<QPushButton>(*window, "BtnULCancel");
+    EXPECT_EQ(cancel->text(), "Cancel Upload");
+    EXPECT_FALSE(cancel->isEnabled());
+    auto* progress = Find<QGroupBox>(*window, "GrpBxProgress");
+    EXPECT_EQ(progress->title(), "Progress");
+    EXPECT_TRUE(progress->isHidden());
+    EXPECT_EQ(Find<QLabel>(*window, "LblUpload")->text(), "Upload Progress");
+    EXPECT_EQ(Find<QProgressBar>(*window, "GgeScript")->value(), 0);
+    EXPECT_EQ(Find<QProgressBar>(*window, "GgeUpload")->value(), 0);
+    EXPECT_EQ(Find<QFrame>(*window, "PnlLights")->toolTip(), "RS232 Status Lights");
+    EXPECT_FALSE(Find<QFrame>(*window, "PnlLights")->isHidden());
+    for (const char* name : {"LightCTS", "LightDSR", "LightDCD", "LightERR"}) {
+        EXPECT_EQ(Find<QWidget>(*window, name)->size(), QSize(10, 8)) << name;
+    }
+    EXPECT_TRUE(Find<QAction>(*window, "MnuItmStatusLights")->isChecked());
+    EXPECT_FALSE(Find<QAction>(*window, "MnuItmSupport")->isVisible());
+    auto* timer = Find<QTimer>(*window, "ScriptTimer");
+    EXPECT_EQ(timer->interval(), 10);
+    EXPECT_FALSE(timer->isActive());
+    EXPECT_EQ(QApplication::style()->styleHint(QStyle::SH_ToolTip_WakeUpDelay), 1000);
+
+    auto* dialog = Find<QFileDialog>(*window, "OpnDlgULFile");
+    EXPECT_EQ(dialog->nameFilters(),
+              QStringList({"Upload Script File (*.sld)", "All Files (*.*)"}));
+    EXPECT_EQ(dialog->defaultSuffix(), "sld");
+    EXPECT_EQ(dialog->fileMode(), QFileDialog::ExistingFile);
+}
+
+TEST_F(MainWindowTest, ReadsUploadSettingsAndAddsOnlyTheVersionToAnExistingFile) {
+    const std::string before = "[Upload Settings]\r\nDefault Script=first.sld\r\nDelay=$20\r\n"
+                               "Upload Method=manual\r\n";
+    folder.Write("loader.ini", before);
+    auto window = MakeWindow();
+    EXPECT_EQ(folder.Read("loader.ini"), before + "\r\n[Global]\r\nDriver Version=2.00\r\n");
+    EXPECT_EQ(window->Engine().Run().ScriptFileName, "first.sld");
+    EXPECT_EQ(window->Engine().Run().PreUploadDelay, 32);
+    EXPECT_TRUE(window->ManualMode());
+    EXPECT_TRUE(Find<QAction>(*window, "MnuItmManual")->isChecked());
+    EXPECT_EQ(Find<QPushButton>(*window, "BtnUpload")->text(), "Select Upload Script");
+}
+
+TEST_F(MainWindowTest, OnlyTheWordManualInAnyCaseSelectsManualMode) {
+    const std::pair<const char*, bool> cases[] = {{"manual", true},
+                                                  {"MaNuAl", true},
+                                                  {"Manual mode", false},
+                                                  {"AUTOMATIC", false},
+                                                  {"", false}};
+    for (const auto& [method, manual] : cases) {
+        folder.Write("loader.ini",
+                     std::string("[Upload Settings]\nUpload Method=") + method + "\n");
+        auto window = MakeWindow();
+        EXPECT_EQ(window->ManualMode(), manual) << method;
+    }
+}
+
+TEST_F(MainWindowTest, DefaultPathIsEnteredOrReportedAndStartUpGoesOn) {
+    const std::string sub = folder.File("scripts");
+    std::filesystem::create_directory(sub);
+    folder.Write("loader.ini", "[Upload Settings]\nDefault Path=" + sub + "\n");
+    {
+        auto window = MakeWindow();
+        EXPECT_TRUE(boxes.Shown.empty());
+        EXPECT_EQ(std::filesystem::current_path().string(), sub);
+        // The file stays the one of the start folder.
+        EXPECT_EQ(window->IniPath(), folder.File("loader.ini"));
+    }
+    std::filesystem::current_path(folder.Path());
+    folder.Write("loader.ini", "[Upload Settings]\nDefault Path=" + folder.File("missing") + "\n");
+    auto window = MakeWindow();
+    ASSERT_EQ(boxes.Shown.size(), 1u);
+    EXPECT_EQ(boxes.Shown[0].Kind, MsgKind::Error);
+    EXPECT_EQ(boxes.Shown[0].Buttons, MbOk);
+    EXPECT_EQ(boxes.Shown[0].Text, "Could not set directory specified in the loader.ini file!\r"
+                                   "Edit the \"Default Path\" parameter to correct.\r"
+                                   "The current program directory will be used.");
+    EXPECT_EQ(std::filesystem::current_path().string(), folder.Path());
+    EXPECT_NE(folder.Read("loader.ini").find("Driver Version=2.00"), std::string::npos);
+}
+
+TEST_F(MainWindowTest, UnwritableIniIsReportedAndTheRestOfCreationIsSkipped) {
+    // A folder in the file's place cannot be written even by root.
+    std::filesystem::create_directory(folder.File("loader.ini"));
+    auto window = MakeWindow(5000ms);
+    ASSERT_EQ(boxes.Shown.size(), 1u);
+    EXPECT_EQ(boxes.Shown[0].Kind, MsgKind::Error);
+    EXPECT_EQ(boxes.Shown[0].Text, "Unable to write to " + folder.File("loader.ini"));
+    // No splash: it would have been shown for five seconds.
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        EXPECT_EQ(qobject_cast<TSplashScreen*>(w), nullptr);
+    }
+    window->show();
+    EXPECT_TRUE(Find<QPushButton>(*window, "BtnUpload")->isEnabled());
+}
+
+TEST_F(MainWindowTest, CreationShowsTheSplashForItsWait) {
+    QElapsedTimer clock;
+    clock.start();
+    auto window = MakeWindow(300ms);
+    EXPECT_GE(clock.elapsed(), 300);
+    bool splashSeen = false;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        splashSeen = splashSeen || qobject_cast<TSplashScreen*>(w) != nullptr;
+    }
+    EXPECT_TRUE(splashSeen);
+}
+
+TEST_F(MainWindowTest, ButtonStatesEnableExactlyTheirControls) {
+    auto window = MakeWindow();
+    bool terminalMade = false;
+    TFrmLoadr::Peers peers;
+    peers.Link = &link;
+    peers.CreateTerminal = [&terminalMade] {
+        terminalMade = true;
+        return new QWidget;
+    };
+    window->SetPeers(std::move(peers));
+
+    window->SetComBtnState(false);
+    EXPECT_EQ(ControlsOf(*window), (Controls{false, false, false, true, true, false}));
+    window->SetComBtnState(true);
+    EXPECT_EQ(ControlsOf(*window), (Controls{true, true, true, true, true, false}));
+    window->SetUploadBtnState(false);
+    EXPECT_EQ(ControlsOf(*window), (Controls{false, false, false, false, false, true}));
+    window->SetUploadBtnState(true);
+    EXPECT_EQ(ControlsOf(*window), (Controls{true, true, true, true, true, false}));
+    EXPECT_FALSE(terminalMade);
+}
+
+TEST_F(MainWindowTest, TerminalActionsStayOffWithoutATerminalWindow) {
+    auto window = MakeLinkedWindow();
+    window->SetComBtnState(true);
+    EXPECT_TRUE(Find<QPushButton>(*window, "BtnUpload")->isEnabled());
+    EXPECT_FALSE(Find<QToolButton>(*window, "SpdBtnTerm")->isEnabled());
+    EXPECT_FALSE(Find<QAction>(*window, "MnuItmTerminal")->isEnabled());
+}
+
+TEST_F(MainWindowTest, TerminalIsRefusedWhileThePortIsClosedAndMadeOnlyOnceOtherwise) {
+    auto window = MakeWindow();
+    int made = 0;
+    std::vector<bool> activity;
+    auto terminal = std::make_unique<QWidget>();
+    TFrmLoadr::Peers peers;
+    peers.Link = &link;
+    peers.CreateTerminal = [&] {
+        ++made;
+        return terminal.get();
+    };
+    peers.SetTerminalActive = [&activity](bool on) { activity.push_back(on); };
+    window->SetPeers(std::move(peers));
+
+    link.Open = false;
+    window->SpdBtnTermClick();
+    ASSERT_EQ(boxes.Shown.size(), 1u);
+    EXPECT_EQ(boxes.Shown[0].Text, "Com port not available, can not open terminal.");
+    EXPECT_EQ(made, 0);
+    EXPECT_FALSE(window->TerminalExists());
+
+    link.Open = true;
+    Find<QAction>(*window, "MnuItmTerminal")->trigger();
+    EXPECT_EQ(made, 1);
+    EXPECT_TRUE(window->TerminalExists());
+    EXPECT_EQ(Find<QToolButton>(*window, "SpdBtnTerm")->property("Tag").toInt(), 1);
+    EXPECT_TRUE(terminal->isVisible());
+
+    terminal->hide();
+    link.Open = false; // once made, the window is shown again without asking the port
+    window->SpdBtnTermClick();
+    EXPECT_EQ(made, 1);
+    EXPECT_TRUE(terminal->isVisible());
+    EXPECT_EQ(boxes.Shown.size(), 1u);
+
+    window->SetTerminalActive(false);
+    EXPECT_EQ(activity, std::vector<bool>{false});
+}
+
+TEST_F(MainWindowTest, ExitAsksAndClosesTheLinkOnlyOnOk) {
+    auto window = MakeLinkedWindow();
+    boxes.Answers = {MbCancel};
+    Find<QAction>(*window, "MnuItmExit")->trigger();
+    ASSERT_EQ(boxes.Shown.size(), 1u);
+    EXPECT_EQ(boxes.Shown[0].Kind, MsgKind::Confirm);
+    EXPECT_EQ(boxes.Shown[0].Text, "Exit now ?");
+    EXPECT_EQ(boxes.Shown[0].Buttons, unsigned(MbOk | MbCancel));
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(link.UploadModes.empty());
+    EXPECT_TRUE(port->Open());
+
+    Find<QAction>(*window, "MnuItmStatusLights")->trigger(); // off
+    Find<QAction>(*window, "MnuItmStatusLights")->trigger(); // on again: watching
+    EXPECT_TRUE(window->VaxoSLController2().Watching());
+    boxes.Answers = {MbOk};
+    Find<QAction>(*window, "MnuItmExit")->trigger();
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(link.UploadModes, std::vector<bool>{false});
+    EXPECT_FALSE(port->Open());
+    EXPECT_FALSE(window->VaxoSLController2().Watching());
+    EXPECT_FALSE(window->VaxoSLController2().ResumeOnOpen());
+    // Only the two questions: closing raised nothing.
+    EXPECT_EQ(boxes.Shown.size(), 2u);
+}
+
+TEST_F(MainWindowTest, StatusLightsFollowModemLinesAndLineErrorsWhileMarked) {
+    auto window = MakeLinkedWindow();
+    TVaxoSLController& controller = window->VaxoSLController2();
+    EXPECT_EQ(controller.ComPort(), port.get());
+    EXPECT_EQ(controller.RXDOffTimeout(), 5);
+    EXPECT_EQ(controller.TXDOffTimeout(), 5);
+    // Marked at start, but watching waits for the menu.
+    EXPECT_FALSE(controller.Watching());
+    auto* cts = Find<TVaxoStatusLight>(*window, "LightCTS");
+    auto* dsr = Find<TVaxoStatusLight>(*window, "LightDSR");
+    auto* dcd = Find<TVaxoStatusLight>(*window, "LightDCD");
+    auto* err = Find<TVaxoStatusLight>(*window, "LightERR");
+    EXPECT_EQ(controller.Lights().CTSLight(), cts);
+    EXPECT_EQ(controller.Lights().ERRORLight(), err);
+
+    auto* item = Find<QAction>(*window, "MnuItmStatusLights");
+    item->trigger();
+    EXPECT_FALSE(item->isChecked());
+    EXPECT_TRUE(Find<QFrame>(*window, "PnlLights")->isHidden());
+    EXPECT_FALSE(controller.Watching());
+    item->trigger();
+    EXPECT_TRUE(item->isChecked());
+    EXPECT_FALSE(Find<QFrame>(*window, "PnlLights")->isHidden());
+    ASSERT_TRUE(controller.Watching());
+
+    {
+        std::lock_guard lock(device->lock);
+        device->modem = msCtsOn | msDcdOn;
+    }
+    ASSERT_TRUE(WaitFor([&] { return cts->Lit() && dcd->Lit() && !dsr->Lit(); }));
+    {
+        std::lock_guard lock(device->lock);
+        ++device->counts.parity;
+    }
+    ASSERT_TRUE(WaitFor([&] { return err->Lit(); }));
+
+    // A lit lamp paints red, an unlit one dark green.
+    const QImage lit = cts->grab().toImage();
+    const QImage unlit = dsr->grab().toImage();
+    EXPECT_EQ(lit.pixelColor(lit.width() / 2, lit.height() / 2), QColor(255, 0, 0));
+    EXPECT_EQ(unlit.pixelColor(unlit.width() / 2, unlit.height() / 2), QColor(0, 128, 0));
+
+    item->trigger();
+    EXPECT_FALSE(controller.Watching());
+    EXPECT_FALSE(cts->Lit());
+}
+
+TEST_F(MainWindowTest, CloseBoxClosesWithoutAskingAndLeavesWatchingAloneWhenLightsAreOff) {
+    auto window = MakeLinkedWindow();
+    Find<QAction>(*window, "MnuItmStatusLights")->trigger();
+    window->close();
+    EXPECT_TRUE(boxes.Shown.empty());
+    EXPECT_EQ(link.UploadModes, std::vector<bool>{false});
+    EXPECT_FALSE(port->Open());
+    EXPECT_FALSE(window->VaxoSLController2().Watching());
+}
+
+TEST_F(MainWindowTest, CancelledScriptDialogStartsNoRun) {
+    folder.Write("loader.ini", "[Upload Settings]\nUpload Method=MANUAL\n");
+    auto window = MakeLinkedWindow();
+    WhenModal<QFileDialog>([](QFileDialog* dialog) { dialog->reject(); });
+    QTest::mouseClick(Find<QPushButton>(*window, "BtnUpload"), Qt::LeftButton);
+    EXPECT_FALSE(window->Engine().Running());
+    EXPECT_TRUE(std::filesystem::exists(folder.File("loader.log")));
+    EXPECT_EQ(link.UploadModes, std::vector<bool>{true});
+    EXPECT_TRUE(Find<QGroupBox>(*window, "GrpBxProgress")->isHidden());
+    EXPECT_FALSE(Find<QPushButton>(*window, "BtnULCancel")->isEnabled());
+    EXPECT_TRUE(link.Sent.empty());
+}
+
+TEST_F(MainWindowTest, ScriptChosenByHandRunsFromItsFolderAndStaysTheDefault) {
+    const std::string sub = folder.File("job");
+    std::filesystem::create_directory(sub);
+    folder.Write("job/job.sld", "_SC \"A^M\"\n");
+    auto window = MakeLinkedWindow();
+    Find<QAction>(*window, "MnuItmManual")->trigger();
+    EXPECT_EQ(Find<QPushButton>(*window, "BtnUpload")->text(), "Select Upload Script");
+    const QString chosen = QString::fromStdString(sub + "/job.sld");
+    WhenModalWidget([chosen](QWidget* modal) {
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        if (dialog == nullptr) {
+            return false;
+        }
+        // As the operator types it: selectFile leaves a focused name field alone.
+        auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+        if (name == nullptr) {
+            return false;
+        }
+        name->setText(chosen);
+        static_cast<QDialog*>(dialog)->accept();
+        // The dialog's file list fills in the background; it may refuse the name until then.
+        return !dialog->isVisible();
+    });
+    window->BtnUploadClick();
+    ASSERT_TRUE(WaitFor([&] { return !window->Engine().Running(); }));
+    EXPECT_EQ(link.Sent, std::vector<std::string>{"A\r"});
+    EXPECT_EQ(std::filesystem::current_path().string(), sub);
+    EXPECT_EQ(window->Engine().Run().ScriptFileName, sub + "/job.sld");
+
+    Find<QAction>(*window, "MnuItmAutomatic")->trigger();
+    EXPECT_EQ(Find<QPushButton>(*window, "BtnUpload")->text(), "Start File Upload");
+    window->BtnUploadClick();
+    ASSERT_TRUE(WaitFor([&] { return !window->Engine().Running(); }));
+    EXPECT_EQ(link.Sent.size(), 2u);
+}
+
+TEST_F(MainWindowTest, RunShowsEachPhaseFromStartToIdle) {
+    folder.Write("loader.ini", "[Upload Settings]\nDelay=1\n");
+    folder.Write("one.bin", std::string(300, 'x'));
+    folder.Write("two.bin", "tail");
+    folder.Write("loader.sld", "_TC \"VER^M\"\n_DY 3\n_LA 0002\n_LV 1.0\n_LF one.bin\n_LD\n"
+                               "_LF two.bin\n_LD\n");
+    auto window = MakeLinkedWindow();
+    link.AutoDrain = false;
+    auto* lblUpload = Find<QLabel>(*window, "LblUpload");
+    auto* ggeUpload = Find<QProgressBar>(*window, "GgeUpload");
+    auto* ggeScript = Find<QProgressBar>(*window, "GgeScript");
+    auto* progress = Find<QGroupBox>(*window, "GrpBxProgress");
+
+    QTest::mouseClick(Find<QPushButton>(*window, "BtnUpload"), Qt::LeftButton);
+    EXPECT_TRUE(window->Engine().Running());
+    EXPECT_EQ(ControlsOf(*window), (Controls{false, false, false, false, false, true}));
+    EXPECT_TRUE(progress->isVisible());
+    EXPECT_EQ(LampOf(*window), QColor(0, 128, 0));
+
+    // First file handed to the link: label shows its name while the transfer runs.
+    ASSERT_TRUE(WaitFor([&] { return link.TransferRunning; }));
+    EXPECT_EQ(link.Blocks.back(), std::string(300, 'x'));
+    EXPECT_EQ(lblUpload->text(), "one.bin");
+    EXPECT_GT(ggeScript->value(), 0);
+    EXPECT_LT(ggeScript->value(), 100);
+    window->SetUploadGauge(40);
+    EXPECT_EQ(ggeUpload->value(), 40);
+    EXPECT_EQ(ControlsOf(*window), (Controls{false, false, false, false, false, true}));
+    link.Drain();
+
+    ASSERT_TRUE(WaitFor([&] { return link.TransferRunning; }));
+    EXPECT_EQ(link.Blocks.back(), "tail");
+    EXPECT_EQ(lblUpload->text(), "two.bin");
+    link.Drain();
+
+    ASSERT_TRUE(WaitFor([&] { return !window->Engine().Running(); }));
+    EXPECT_TRUE(boxes.Shown.empty());
+    EXPECT_EQ(ControlsOf(*window), (Controls{true, false, false, true, true, false}));
+    EXPECT_TRUE(progress->isHidden());
+    EXPECT_EQ(ggeScript->value(), 100);
+    EXPECT_EQ(LampOf(*window), QColor(0, 128, 0));
+    EXPECT_FALSE(Find<QTimer>(*window, "ScriptTimer")->isActive());
+    // VER, two headers, two verifications.
+    EXPECT_EQ(link.Sent.size(), 5u);
+}
+
+TEST_F(MainWindowTest, CancelNoKeepsTheRunAndCancelYesEndsItRed) {
+    folder.Write("loader.ini", "[Upload Settings]\nDelay=1\n");
+    folder.Write("a.bin", std::string(100, 'a'));
+    folder.Write("loader.sld", "_LA 1\n_LV 1\n_LF a.bin\n_LD\n_SC \"NEVER^M\"\n");
+    auto window = MakeLinkedWindow();
+    link.AutoDrain = false;
+    window->BtnUploadClick();
+    ASSERT_TRUE(WaitFor([&] { return link.TransferRunning; }));
+
+    boxes.Answers = {MbNo};
+    QTest::mouseClick(Find<QPushButton>(*window, "BtnULCancel"), Qt::LeftButton);
+    ASSERT_EQ(boxes.Shown.size(), 1u);
+    EXPECT_EQ(boxes.Shown[0].Text, "Cancel current upload?");
+    EXPECT_EQ(boxes.Shown[0].Buttons, unsigned(MbYes | MbNo));
+    EXPECT_TRUE(link.StopRequests.empty());
+    EXPECT_TRUE(window->Engine().Running());
+
+    boxes.Answers = {MbYes};
+    QTest::mouseClick(Find<QPushButton>(*window, "BtnULCancel"), Qt::LeftButton);
+    EXPECT_EQ(link.StopRequests.front(), true);
+    link.Drain();
+    ASSERT_TRUE(WaitFor([&] { return !window->Engine().Running(); }));
+    EXPECT_EQ(LampOf(*window), QColor(255, 0, 0));
+    EXPECT_TRUE(Find<QGroupBox>(*window, "GrpBxProgress")->isHidden());
+    EXPECT_EQ(ControlsOf(*window), (Controls{true, false, false, true, true, false}));
+    for (const std::string& sent : link.Sent) {
+        EXPECT_EQ(sent.find("NEVER"), std::string::npos);
+    }
+}
+
+TEST_F(MainWindowTest, RunWithoutALinkReportsThePortInsteadOfStarting) {
+    auto window = MakeWindow();
+    window->BtnUploadClick();
+    ASSERT_EQ(boxes.Shown.size(), 1u);
+    EXPECT_EQ(boxes.Shown[0].Kind, MsgKind::Error);
+    EXPECT_FALSE(window->Engine().Running());
+}
+
+} // namespace
+} // namespace pellwick::test

@@ -1,0 +1,179 @@
+// The link on the real port component against the device simulator on a pseudo-terminal.
+#include "LinkFakes.h"
+#include "link/ComPortLink.h"
+#include "link/LinkOperations.h"
+#include "serial/TVaxoCustomComPort.h"
+#include "serial/portmap/PortMap.h"
+#include "support/DevsimHarness.h"
+
+#include <QEventLoop>
+#include <QTimer>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <random>
+
+namespace pellwick {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using test::FakeLinkHost;
+using test::RecordingBoxes;
+
+// Keeps the event loop running: the port's notifications are handled on this thread.
+bool WaitFor(const std::function<bool()>& cond, int timeoutMs = 30000) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    QEventLoop loop;
+    QTimer tick; // bounds each sleep, so that the deadline is seen
+    tick.start(20);
+    while (!cond()) {
+        if (Clock::now() > deadline)
+            return false;
+        loop.processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+
+std::string UploadHeader(const std::vector<std::uint8_t>& data, const std::string& address) {
+    unsigned sum = 0;
+    for (auto b : data)
+        sum += b;
+    char checksum[8];
+    std::snprintf(checksum, sizeof checksum, "%04X", sum & 0xFFFFu);
+    return "LF " + address + " " + std::to_string(data.size()) + " " + checksum + " 1.0\r";
+}
+
+class LinkDeviceTest : public ::testing::Test {
+protected:
+    void Start(const DeviceConfig& config, const LinkSettings& linkSettings = {}) {
+        ASSERT_TRUE(device.StartInProcess(config)) << device.Error();
+        PortMap::SetGlobal(
+            std::make_shared<PortMap>(std::map<int, std::string>{{1, device.SlavePath()}}));
+        TVaxoCustomComPort::SetExceptionDisplay(
+            [](const std::exception& e) { ADD_FAILURE() << "handler raised: " << e.what(); });
+        port.SetAutoOpen(false);
+        port.SetPromptForPort(false);
+        link.SetHost(&host);
+        Rs232Settings settings;
+        settings.BaudRate = 115200;
+        // A pseudo-terminal has no modem lines: CTS would never allow output.
+        settings.UseRts = false;
+        settings.RequireCts = false;
+        ASSERT_TRUE(link.OpenWithSettings(settings, linkSettings));
+    }
+    void TearDown() override {
+        link.CloseAndDropTriggers();
+        device.Stop();
+        PortMap::SetGlobal(nullptr);
+        TVaxoCustomComPort::SetExceptionDisplay(nullptr);
+    }
+    bool HostCalled(const std::string& call) const {
+        return std::find(host.Calls.begin(), host.Calls.end(), call) != host.Calls.end();
+    }
+
+    DevsimHarness device;
+    TVaxoComPort port;
+    ComPortLink portLink{port};
+    RecordingBoxes boxes;
+    FakeLinkHost host;
+    LinkOperations link{portLink, boxes};
+};
+
+TEST_F(LinkDeviceTest, VersionCommandAnswersTheValueAndThePromptTriggerClearsTheReplyLater) {
+    Start({});
+    std::string answer;
+    link.SendInitCmd("VER\r", answer);
+    EXPECT_EQ(answer, "2.10");
+    EXPECT_EQ(link.State().ReplyText, "VER=2.10\r\n#");
+    EXPECT_TRUE(boxes.Shown.empty());
+
+    // The prompt that ended the wait is still in the trigger's view: the next byte that comes
+    // while no wait runs fires the prompt trigger, which throws the waiting input away.
+    port.WriteText("VER\r");
+    EXPECT_TRUE(WaitFor([&] { return link.State().ReplyText.empty(); }));
+    EXPECT_TRUE(WaitFor([&] { return port.InputCount() == 0; }));
+}
+
+TEST_F(LinkDeviceTest, SilentDeviceAnswersErrorAfterTheFullWait) {
+    DeviceConfig config;
+    config.silent = true;
+    Start(config);
+    std::string answer;
+    const auto start = Clock::now();
+    link.SendInitCmd("VER\r", answer);
+    const auto waited = Clock::now() - start;
+    EXPECT_EQ(answer, "ERROR");
+    EXPECT_GE(waited, std::chrono::milliseconds(5000));
+    EXPECT_TRUE(boxes.Shown.empty());
+}
+
+TEST_F(LinkDeviceTest, PromptInOtherCaseEndsTheWaitEarlyButAnswersError) {
+    DeviceConfig config;
+    config.prompt = "ok>";
+    LinkSettings settings;
+    settings.PromptText = "OK>";
+    Start(config, settings);
+    std::string answer;
+    const auto start = Clock::now();
+    link.SendInitCmd("\r", answer);
+    EXPECT_EQ(answer, "ERROR");
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(5000));
+    EXPECT_EQ(link.State().ReplyText, "ok>");
+}
+
+TEST_F(LinkDeviceTest, MebibyteUploadArrivesByteForByte) {
+    DeviceConfig config;
+    config.storeDir = device.Folder();
+    Start(config);
+    link.SetUploadMode(true);
+    std::string answer;
+    link.SendInitCmd("UL\r", answer);
+    ASSERT_EQ(answer, "OK");
+
+    std::vector<std::uint8_t> data(1 << 20);
+    std::mt19937 random(7);
+    for (auto& b : data)
+        b = static_cast<std::uint8_t>(random());
+    link.SendDataString(UploadHeader(data, "00020000"));
+    link.SendBuffer(data.data(), static_cast<std::uint32_t>(data.size()));
+    ASSERT_TRUE(WaitFor([&] { return HostCalled("EnableScriptTimer"); }, 120000));
+    EXPECT_EQ(host.Gauge.back(), 100);
+    EXPECT_EQ(port.Tag(), PhaseNone);
+
+    link.SendInitCmd("\r", answer);
+    EXPECT_EQ(answer, "OK");
+    const auto uploads = device.Server()->Uploads();
+    ASSERT_EQ(uploads.size(), 1u);
+    EXPECT_TRUE(uploads[0].accepted) << uploads[0].reason;
+    std::ifstream stored(uploads[0].storedPath, std::ios::binary);
+    const std::vector<std::uint8_t> received{std::istreambuf_iterator<char>(stored), {}};
+    EXPECT_TRUE(received == data);
+}
+
+TEST_F(LinkDeviceTest, DeviceErrorDuringUploadStopsTheTransferAndReportsIt) {
+    DeviceConfig config;
+    config.baud = 115200; // slow enough that the error comes long before the end
+    config.errAfter = 1000;
+    Start(config);
+    link.SetUploadMode(true);
+    std::string answer;
+    link.SendInitCmd("UL\r", answer);
+    ASSERT_EQ(answer, "OK");
+
+    // At the emulated line rate the whole file would take about 90 s.
+    std::vector<std::uint8_t> data(1 << 20, 0x55);
+    link.SendDataString(UploadHeader(data, "1"));
+    link.SendBuffer(data.data(), static_cast<std::uint32_t>(data.size()));
+    ASSERT_TRUE(WaitFor([&] { return HostCalled("SetULError"); }));
+    EXPECT_FALSE(HostCalled("EnableScriptTimer"));
+    EXPECT_LT(device.Server()->BytesReceived(), data.size() / 2);
+    EXPECT_EQ(port.Tag(), PhaseNone);
+    EXPECT_FALSE(link.State().StopRequest);
+}
+
+} // namespace
+} // namespace pellwick

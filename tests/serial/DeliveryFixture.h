@@ -1,0 +1,99 @@
+// Dispatchers with a stand-in GUI window attached the way the port component attaches its own
+// notification window, so that every trigger notification is delivered to a handler.
+#pragma once
+
+#include "DispatcherFixture.h"
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+namespace pellwick::test {
+
+inline std::uint32_t Extra(const Notification& n) {
+    return n.lParam & 0xFFFF;
+}
+
+inline std::size_t CountOf(const std::vector<Notification>& list, std::uint32_t msg,
+                           std::uint32_t wParam) {
+    std::size_t count = 0;
+    for (const auto& n : list) {
+        count += (n.msg == msg && n.wParam == wParam) ? 1 : 0;
+    }
+    return count;
+}
+
+// Attaches `gui` as the port's own window does: first in the list, port handler installed.
+inline void AttachAsPort(TVaxoBaseDispatcher& d, FakeGuiWindow& gui) {
+    d.AttachWindowHandler(&gui);
+    d.RecountHandlers(1);
+}
+
+// Declared after the locals a handler captures: on leaving the test (also by a failed
+// assertion) no handler runs any more, and none is still running.
+class HandlersEnd {
+public:
+    explicit HandlersEnd(FakeGuiWindow& gui) : gui_(gui) {}
+    ~HandlersEnd() {
+        gui_.SetHandler(nullptr);
+        gui_.RunOnGui([] {});
+    }
+    HandlersEnd(const HandlersEnd&) = delete;
+    HandlersEnd& operator=(const HandlersEnd&) = delete;
+
+private:
+    FakeGuiWindow& gui_;
+};
+
+class PtyDeliveryFixture : public PtyFixture {
+protected:
+    void OpenAttached(std::uint32_t outSize = 16384) {
+        OpenPty(outSize);
+        AttachAsPort(*dispatcher, gui);
+    }
+    // Writes marker bytes that a trigger for "#" answers, and waits until that notification
+    // has run: all notifications for bytes written before it have run by then.
+    void Sync() {
+        if (syncHandle_ == 0) {
+            syncHandle_ =
+                static_cast<std::uint32_t>(dispatcher->AddDataMatchTrigger("#", 1, false));
+        }
+        std::size_t before = CountOf(gui.Received(), MsgTriggerData, syncHandle_);
+        pty.Write("#");
+        ASSERT_TRUE(WaitUntil(
+            [&] { return CountOf(gui.Received(), MsgTriggerData, syncHandle_) > before; }, 10000));
+    }
+    std::size_t DataCount(int handle) {
+        return CountOf(gui.Received(), MsgTriggerData, static_cast<std::uint32_t>(handle));
+    }
+
+    FakeGuiWindow gui;
+
+private:
+    std::uint32_t syncHandle_ = 0;
+};
+
+class FakeDeliveryFixture : public FakeDeviceFixture {
+protected:
+    void OpenAttached(std::uint32_t inSize = 4096, std::uint32_t outSize = 100) {
+        Open(inSize, outSize);
+        AttachAsPort(*dispatcher, gui);
+    }
+    void SetGate(bool open) {
+        std::lock_guard lock(state->lock);
+        state->writeGate = open;
+    }
+    std::size_t StatusCount(int handle) {
+        return CountOf(gui.Received(), MsgTriggerStatus, static_cast<std::uint32_t>(handle));
+    }
+
+    FakeGuiWindow gui;
+};
+
+using Clock = std::chrono::steady_clock;
+
+inline long long MsSince(Clock::time_point t0) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count();
+}
+
+} // namespace pellwick::test

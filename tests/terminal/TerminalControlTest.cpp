@@ -1,0 +1,319 @@
+// The terminal control and its window on a pseudo-terminal through the real port component:
+// received bytes, typed keys, scrollback, activation, buffer-size rules, fonts, marking.
+#include "TerminalPtyFixture.h"
+#include "serial/DispatcherTypes.h"
+#include "serial/NotificationWindow.h"
+#include "serial/errors/EVaxoException.h"
+#include "terminal/TTerminal.h"
+#include "terminal/TVaxoTerminal.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QScrollBar>
+#include <gtest/gtest.h>
+
+using namespace pellwick;
+using namespace pellwick::test;
+
+namespace {
+
+int ErrorNumberOf(const std::function<void()>& fn) {
+    try {
+        fn();
+    } catch (const EVaxoException& e) {
+        return e.ErrorNumber();
+    }
+    return 0;
+}
+
+class TerminalControlTest : public TerminalPtyFixture {
+protected:
+    void SetUp() override {
+        TerminalPtyFixture::SetUp();
+        term = std::make_unique<TVaxoTerminal>();
+        term->resize(700, 500);
+    }
+    void TearDown() override {
+        term.reset();
+        TerminalPtyFixture::TearDown();
+    }
+    // Port open, terminal linked and active, window shown with the focus.
+    void Connect() {
+        OpenPort();
+        term->SetComPort(port.get());
+        term->SetActive(true);
+        ASSERT_TRUE(term->Active());
+        term->show();
+        term->Window().setFocus();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(term.get()));
+    }
+    const TBuffer& Buf() const { return term->Buffer(); }
+
+    std::unique_ptr<TVaxoTerminal> term;
+};
+
+TEST_F(TerminalControlTest, ReceivedBytesAppearInTheBufferWithTheCursorAfterThem) {
+    Connect();
+    int statusRow = 0;
+    int statusCol = 0;
+    term->SetOnTerminalStatus([&](TVaxoCustomTerminal&, std::uint8_t row, std::uint8_t col,
+                                  std::uint16_t, std::uint16_t) {
+        statusRow = row;
+        statusCol = col;
+    });
+    pty.Write(std::string("hello\r\nworld\x1b\t", 14));
+    ASSERT_TRUE(PumpUntil([&] { return RowText(Buf(), 1) == "world\x1b\t"; }));
+    EXPECT_EQ("hello", RowText(Buf(), 0));
+    EXPECT_EQ(7, Buf().CursorColumn());
+    EXPECT_EQ(1, Buf().CursorRow());
+    // The status event follows the refresh: page row 2, column 8 (both from 1).
+    EXPECT_TRUE(PumpUntil([&] { return statusRow == 2 && statusCol == 8; }));
+}
+
+TEST_F(TerminalControlTest, TypedKeysGoOutOneByteEachAndAreNotShownWithoutHalfDuplex) {
+    Connect();
+    QTest::keyClicks(&term->Window(), "ab");
+    QTest::keyClick(&term->Window(), Qt::Key_Return);
+    QTest::keyClick(&term->Window(), Qt::Key_Backspace);
+    QTest::keyClick(&term->Window(), Qt::Key_Escape);
+    QTest::keyClick(&term->Window(), Qt::Key_C, Qt::ControlModifier);
+    QTest::keyClick(&term->Window(), Qt::Key_Tab);  // a character, not focus navigation
+    QTest::keyClick(&term->Window(), Qt::Key_Left); // cursor keys send nothing
+    QTest::keyClick(&term->Window(), Qt::Key_F1);
+    EXPECT_EQ("ab\r\b\x1b\x03\t", Str(pty.Read(7)));
+    EXPECT_TRUE(pty.ReadAvailable(200).empty());
+    PumpFor(100);
+    EXPECT_EQ("", RowText(Buf(), 0));
+}
+
+TEST_F(TerminalControlTest, WithHalfDuplexTypedKeysAreSentAndShown) {
+    Connect();
+    term->SetHalfDuplex(true);
+    QTest::keyClicks(&term->Window(), "xy");
+    EXPECT_EQ("xy", Str(pty.Read(2)));
+    EXPECT_EQ("xy", RowText(Buf(), 0));
+}
+
+TEST_F(TerminalControlTest, TypingWithoutDispatcherSendsAndShowsNothing) {
+    Connect();
+    term->SetHalfDuplex(true);
+    ClosePort();
+    EXPECT_FALSE(term->Active());
+    EXPECT_TRUE(term->ActivationPending());
+    QTest::keyClicks(&term->Window(), "abc");
+    EXPECT_TRUE(pty.ReadAvailable(300).empty());
+    EXPECT_EQ("", RowText(Buf(), 0));
+}
+
+TEST_F(TerminalControlTest, DataReceivedDuringScrollbackIsShownAllOfItAfterwards) {
+    Connect();
+    term->SetScrollback(true);
+    ASSERT_TRUE(term->Scrollback());
+    std::string sent;
+    for (int i = 0; i < 60; ++i) {
+        sent += "line " + std::to_string(i) + "\r\n";
+    }
+    pty.Write(sent);
+    ASSERT_TRUE(PumpUntil([&] { return port->InputCount() == sent.size(); }));
+    PumpFor(200);
+    EXPECT_EQ("", RowText(Buf(), 0)); // nothing fetched while browsing
+
+    // Keys browse instead of sending.
+    QTest::keyClick(&term->Window(), Qt::Key_PageDown);
+    QTest::keyClicks(&term->Window(), "q");
+    EXPECT_TRUE(pty.ReadAvailable(200).empty());
+
+    term->SetScrollback(false);
+    ASSERT_TRUE(PumpUntil([&] { return Buf().CursorRow() == 60; }));
+    for (int i = 0; i < 60; ++i) {
+        EXPECT_EQ("line " + std::to_string(i), RowText(Buf(), i));
+    }
+}
+
+TEST_F(TerminalControlTest, InScrollbackKeysAndScrollBarBrowseHistoryAndStatusReadsZero) {
+    term->SetScrollBars(ssBoth);
+    Connect();
+    int statusRow = -1;
+    int statusCol = -1;
+    term->SetOnTerminalStatus([&](TVaxoCustomTerminal&, std::uint8_t row, std::uint8_t col,
+                                  std::uint16_t, std::uint16_t) {
+        statusRow = row;
+        statusCol = col;
+    });
+    std::string sent;
+    for (int i = 0; i < 120; ++i) {
+        sent += "row " + std::to_string(i) + "\r\n";
+    }
+    pty.Write(sent);
+    ASSERT_TRUE(PumpUntil([&] { return Buf().CursorRow() == 120; }));
+    const int liveTop = Buf().ViewTop();
+    const int visible = Buf().VisibleRows();
+    ASSERT_GT(liveTop, visible);
+
+    term->SetScrollback(true);
+    EXPECT_TRUE(PumpUntil([&] { return statusRow == 0 && statusCol == 0; }));
+    QScrollBar* bar = term->Window().verticalScrollBar();
+    EXPECT_EQ(120 - visible + 1, bar->maximum());
+
+    QTest::keyClick(&term->Window(), Qt::Key_PageUp);
+    EXPECT_EQ(liveTop - visible, Buf().ViewTop());
+    QTest::keyClick(&term->Window(), Qt::Key_Down);
+    EXPECT_EQ(liveTop - visible + 1, Buf().ViewTop());
+    EXPECT_EQ(Buf().ViewTop(), bar->value());
+
+    bar->triggerAction(QAbstractSlider::SliderToMinimum);
+    EXPECT_EQ(0, Buf().ViewTop());
+    EXPECT_EQ(0, bar->value());
+    bar->setSliderPosition(10); // dragging the thumb
+    EXPECT_EQ(10, Buf().ViewTop());
+    EXPECT_EQ(10, bar->value());
+    bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    EXPECT_EQ(11, Buf().ViewTop());
+
+    term->SetScrollback(false);
+    EXPECT_EQ(liveTop, Buf().ViewTop());
+    EXPECT_TRUE(PumpUntil([&] { return statusRow > 0; }));
+}
+
+TEST_F(TerminalControlTest, ActivationNeedsAPortAndWaitsForItToOpen) {
+    EXPECT_EQ(-1005, ErrorNumberOf([&] { term->SetActive(true); }));
+    term->SetComPort(port.get());
+    term->SetActive(true);
+    EXPECT_FALSE(term->Active());
+    EXPECT_TRUE(term->ActivationPending());
+
+    OpenPort();
+    EXPECT_TRUE(term->Active());
+    pty.Write("ok");
+    EXPECT_TRUE(PumpUntil([&] { return RowText(Buf(), 0) == "ok"; }));
+
+    // Closing keeps the wish; reopening attaches again to the new dispatcher.
+    ClosePort();
+    EXPECT_FALSE(term->Active());
+    OpenPort();
+    EXPECT_TRUE(term->Active());
+    pty.Write("!");
+    EXPECT_TRUE(PumpUntil([&] { return RowText(Buf(), 0) == "ok!"; }));
+
+    term->SetActive(false);
+    pty.Write("?");
+    PumpFor(300);
+    EXPECT_EQ("ok!", RowText(Buf(), 0));
+}
+
+TEST(TerminalWindowTest, NotificationDroppedWithItsWindowReleasesTheWaitingSender) {
+    auto handled = std::make_shared<DeliveryToken>();
+    auto dropped = std::make_shared<DeliveryToken>();
+    {
+        TTerminal window;
+        window.PostNotification(MsgTriggerAvail, 1, 0, handled);
+        QCoreApplication::processEvents();
+        window.PostNotification(MsgTriggerAvail, 1, 0, dropped);
+    } // destroyed before the second notification was handled
+    EXPECT_TRUE(handled->WaitDone(0));
+    // Abandoned: the sender stops waiting at once instead of after the delivery time-out.
+    const bool stillPending = dropped->Begin();
+    if (stillPending) {
+        dropped->Finish();
+    }
+    EXPECT_FALSE(stillPending);
+}
+
+TEST_F(TerminalControlTest, PortDestroyedFirstLeavesTheTerminalWithoutDispatcher) {
+    Connect();
+    port.reset();
+    EXPECT_EQ(nullptr, term->ComPort());
+    EXPECT_EQ(nullptr, term->Window().Dispatcher());
+    EXPECT_FALSE(term->Active());
+    QTest::keyClicks(&term->Window(), "abc");
+    EXPECT_TRUE(pty.ReadAvailable(200).empty());
+}
+
+TEST_F(TerminalControlTest, BufferSizeRulesKeepRowsTimesColumnsWithinLimits) {
+    EXPECT_EQ(200, term->Rows());
+    EXPECT_EQ(80, term->Columns());
+    EXPECT_EQ(25, term->PageHeight());
+
+    term->SetRows(1000);
+    EXPECT_EQ(1000, term->Rows());
+    EXPECT_EQ(65, term->Columns());
+    EXPECT_EQ(65, Buf().Columns());
+
+    term->SetPageHeight(2000);
+    EXPECT_EQ(1000, term->PageHeight());
+    EXPECT_EQ(1000, Buf().PageHeight());
+
+    term->SetRows(10); // never below the page
+    EXPECT_EQ(1000, term->Rows());
+
+    term->SetPageHeight(25);
+    term->SetRows(200);
+    term->SetColumns(133);
+    EXPECT_EQ(133, term->Columns());
+    EXPECT_EQ(200, term->Rows());
+    EXPECT_EQ(-1002, ErrorNumberOf([&] { term->SetColumns(134); }));
+    EXPECT_EQ(133, term->Columns());
+    EXPECT_EQ(133, Buf().Columns());
+}
+
+TEST_F(TerminalControlTest, ClientAreaHoldsWholeCellsAndNeverMoreThanThePage) {
+    term->SetScrollBars(ssBoth);
+    term->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(term.get()));
+    const int cw = Buf().CellWidth();
+    const int ch = Buf().CellHeight();
+    term->resize(cw * 30 + 40 + cw / 2, ch * 10 + 40 + ch / 2);
+    PumpFor(50);
+    EXPECT_EQ(0, Buf().ClientWidth() % cw);
+    EXPECT_EQ(0, Buf().ClientHeight() % ch);
+    term->resize(cw * 200, ch * 100);
+    PumpFor(50);
+    EXPECT_EQ(80 * cw, Buf().ClientWidth());
+    EXPECT_EQ(25 * ch, Buf().ClientHeight());
+    EXPECT_EQ(80, term->DisplayColumns());
+    EXPECT_EQ(25, term->DisplayRows());
+}
+
+TEST_F(TerminalControlTest, VariablePitchFontIsRefusedForTheSystemFixedFont) {
+    QFont proportional("DejaVu Sans", 11);
+    ASSERT_FALSE(QFontInfo(proportional).fixedPitch());
+    term->SetFont(proportional);
+    EXPECT_TRUE(QFontInfo(term->Font()).fixedPitch());
+    EXPECT_EQ(QFontDatabase::systemFont(QFontDatabase::FixedFont).family(), term->Font().family());
+
+    QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    mono.setPixelSize(20);
+    term->SetFont(mono);
+    EXPECT_EQ(20, term->Font().pixelSize());
+    EXPECT_EQ(QFontMetrics(mono).height(), Buf().CellHeight());
+}
+
+TEST_F(TerminalControlTest, ColoursMapToPaletteEntriesOrReplaceTheCurrentOnes) {
+    // Silver on black are palette entries 7 and 0.
+    EXPECT_EQ(7, Buf().DefaultForeground());
+    EXPECT_EQ(0, Buf().DefaultBackground());
+    term->SetColor(QColor(0, 0, 0x80)); // entry 4
+    EXPECT_EQ(4, Buf().DefaultBackground());
+    term->SetFontColor(QColor(0x12, 0x34, 0x56)); // not in the palette: replaces current fg
+    EXPECT_EQ(7, Buf().DefaultForeground());
+    EXPECT_EQ(0x123456u, Buf().Colours()[7]);
+}
+
+TEST_F(TerminalControlTest, DraggedMarkIsCopiedAsPlainTextWithCrLf) {
+    Connect();
+    pty.Write("hello world");
+    ASSERT_TRUE(PumpUntil([&] { return RowText(Buf(), 0) == "hello world"; }));
+    const int cw = Buf().CellWidth();
+    const int ch = Buf().CellHeight();
+    QWidget* vp = term->Window().viewport();
+    QTest::mousePress(vp, Qt::LeftButton, {}, QPoint(1, ch / 2));
+    QTest::mouseMove(vp, QPoint(5 * cw + 1, ch / 2));
+    QTest::mouseRelease(vp, Qt::LeftButton, {}, QPoint(5 * cw + 1, ch / 2));
+    ASSERT_TRUE(Buf().MarkMade());
+    term->CopyToClipboard();
+    EXPECT_EQ(QString("hello\r\n"), QGuiApplication::clipboard()->text());
+}
+
+} // namespace

@@ -1,0 +1,204 @@
+// The terminal form on the real port component (COM1 on a pseudo-terminal): showing and closing
+// hand the received bytes between the host and the terminal, the status line, menus and keys.
+#include "TerminalPtyFixture.h"
+#include "lights/TVaxoSLController.h"
+#include "lights/TVaxoStatusLight.h"
+#include "terminal/ITerminalHost.h"
+#include "terminal/TFrmTerminal.h"
+#include "terminal/TTerminal.h"
+#include "terminal/TVaxoTerminal.h"
+
+#include <QAction>
+#include <QHeaderView>
+#include <QMenuBar>
+#include <gtest/gtest.h>
+#include <vector>
+
+using namespace pellwick;
+using namespace pellwick::test;
+
+namespace {
+
+class RecordingHost : public ITerminalHost {
+public:
+    void DataTriggerEnabled(bool on) override { calls.push_back(on); }
+    std::vector<bool> calls;
+};
+
+class TerminalFormTest : public TerminalPtyFixture {
+protected:
+    void SetUp() override {
+        TerminalPtyFixture::SetUp();
+        OpenPort();
+        form = std::make_unique<TFrmTerminal>(port.get(), &host);
+    }
+    void TearDown() override {
+        form.reset();
+        TerminalPtyFixture::TearDown();
+    }
+    void Show() {
+        form->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+        form->Terminal().Window().setFocus();
+    }
+    const TBuffer& Buf() { return form->Terminal().Buffer(); }
+    QAction* Action(const char* name) { return form->findChild<QAction*>(name); }
+
+    RecordingHost host;
+    std::unique_ptr<TFrmTerminal> form;
+};
+
+TEST_F(TerminalFormTest, CreationReopensThePortAndLeavesTheTerminalInactive) {
+    EXPECT_EQ(2, port->PortState());
+    EXPECT_FALSE(form->Terminal().Active());
+    EXPECT_FALSE(form->LightController().Watching());
+    EXPECT_TRUE(host.calls.empty());
+    pty.Write("early");
+    PumpFor(200);
+    EXPECT_EQ("", RowText(Buf(), 0));
+}
+
+TEST_F(TerminalFormTest, ShowingAgainAfterClosingReactivatesTheTerminalAndSwitchesTheTriggerOff) {
+    Show();
+    EXPECT_EQ(std::vector<bool>{false}, host.calls);
+    EXPECT_TRUE(form->Terminal().Active());
+    EXPECT_TRUE(form->LightController().Watching());
+    pty.Write("one");
+    ASSERT_TRUE(PumpUntil([&] { return RowText(Buf(), 0) == "one"; }));
+    auto* rx = form->findChild<TVaxoStatusLight*>("SLRx");
+    EXPECT_TRUE(PumpUntil([&] { return rx->Lit(); })); // the lights watch the same port
+
+    form->close();
+    EXPECT_EQ((std::vector<bool>{false, true}), host.calls);
+    EXPECT_FALSE(form->Terminal().Active());
+    EXPECT_FALSE(form->LightController().Watching());
+    pty.Write("two");
+    PumpFor(200);
+    EXPECT_EQ("one", RowText(Buf(), 0));
+    // The bytes stay in the port for whoever reads next.
+    EXPECT_TRUE(PumpUntil([&] { return port->InputCount() == 3; }));
+
+    Show();
+    EXPECT_EQ((std::vector<bool>{false, true, false}), host.calls);
+    EXPECT_TRUE(form->Terminal().Active());
+    pty.Write("!");
+    EXPECT_TRUE(PumpUntil([&] { return RowText(Buf(), 0) == "onetwo!"; }));
+}
+
+TEST_F(TerminalFormTest, StatusLineShowsPortSettingsAndCursorPosition) {
+    EXPECT_EQ("COM? N81 19200", form->StatusText(0));
+    EXPECT_EQ("01 01", form->StatusText(1));
+    EXPECT_EQ(209, form->StatusSectionWidth(0));
+
+    form->FormActivate();
+    EXPECT_EQ(" COM1 8N1 19200", form->StatusText(0));
+
+    TVaxoComPort other;
+    other.SetComNumber(2);
+    other.SetDataBits(7);
+    other.SetParity(pEven);
+    other.SetStopBits(2);
+    other.SetBaud(9600);
+    EXPECT_EQ(" COM2 7E2 9600", TFrmTerminal::PortSettingsText(&other));
+    EXPECT_EQ("", TFrmTerminal::PortSettingsText(nullptr));
+
+    Show();
+    form->Terminal().Clear();
+    ASSERT_TRUE(PumpUntil([&] { return form->StatusText(1) == " 1  1"; }));
+    EXPECT_EQ(155, form->StatusSectionWidth(0));
+    EXPECT_EQ(45, form->StatusSectionWidth(1));
+    pty.Write("abc\r\nde");
+    EXPECT_TRUE(PumpUntil([&] { return form->StatusText(1) == " 2  3"; }));
+}
+
+TEST_F(TerminalFormTest, InsertTogglesScrollbackWithoutTheMenuCheckAndShowsWhatArrivedMeanwhile) {
+    Show();
+    QAction* scrollBack = Action("MnuItmScrollBack");
+    ASSERT_NE(nullptr, scrollBack);
+    QTest::keyClick(&form->Terminal().Window(), Qt::Key_Insert);
+    EXPECT_TRUE(form->Terminal().Scrollback());
+    EXPECT_FALSE(scrollBack->isChecked());
+    EXPECT_TRUE(PumpUntil([&] { return form->StatusText(1) == " 0  0"; }));
+
+    pty.Write("waiting\r\n");
+    EXPECT_TRUE(PumpUntil([&] { return port->InputCount() == 9; }));
+    PumpFor(100);
+    EXPECT_EQ("", RowText(Buf(), 0));
+
+    QTest::keyClick(&form->Terminal().Window(), Qt::Key_Insert);
+    EXPECT_FALSE(form->Terminal().Scrollback());
+    EXPECT_TRUE(PumpUntil([&] { return RowText(Buf(), 0) == "waiting"; }));
+
+    scrollBack->trigger();
+    EXPECT_TRUE(form->Terminal().Scrollback());
+    EXPECT_TRUE(scrollBack->isChecked());
+    scrollBack->trigger();
+    EXPECT_FALSE(form->Terminal().Scrollback());
+    EXPECT_FALSE(scrollBack->isChecked());
+}
+
+TEST_F(TerminalFormTest, ClearMenuBlanksTheBufferAndExitClosesTheForm) {
+    Show();
+    pty.Write("text\r\nmore");
+    ASSERT_TRUE(PumpUntil([&] { return RowText(Buf(), 1) == "more"; }));
+    Action("MnuItmClear")->trigger();
+    EXPECT_EQ("", RowText(Buf(), 0));
+    EXPECT_EQ("", RowText(Buf(), 1));
+    EXPECT_EQ(0, Buf().CursorRow());
+
+    Action("MnuItmExit")->trigger();
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_EQ((std::vector<bool>{false, true}), host.calls);
+}
+
+TEST_F(TerminalFormTest, FormCarriesItsCaptionControlsAndLamps) {
+    EXPECT_EQ("RS232 Terminal", form->windowTitle());
+    EXPECT_EQ(QSize(679, 404), form->size());
+    EXPECT_EQ(110, form->property("HelpContext").toInt());
+    for (const char* name :
+         {"VaxoTerminal1", "PnlLights", "StatusLine", "TermMenu", "FontDialog1"}) {
+        EXPECT_NE(nullptr, form->findChild<QObject*>(name)) << name;
+    }
+    const struct {
+        const char* name;
+        int left;
+    } lamps[] = {{"SLRx", 32},   {"SLTx", 80},   {"SLCts", 136}, {"SLDsr", 192},
+                 {"SLDcd", 248}, {"SLBrk", 304}, {"SLErr", 360}};
+    for (const auto& l : lamps) {
+        auto* lamp = form->findChild<TVaxoStatusLight*>(l.name);
+        ASSERT_NE(nullptr, lamp) << l.name;
+        EXPECT_EQ(QRect(l.left, 8, 13, 13), lamp->geometry()) << l.name;
+        EXPECT_FALSE(lamp->Lit());
+    }
+    EXPECT_TRUE(form->LightController().Lights().Assigned(TLightSet::RXD));
+    EXPECT_TRUE(form->LightController().Lights().Assigned(TLightSet::ERROR));
+    EXPECT_FALSE(form->LightController().Lights().Assigned(TLightSet::RING));
+    const QStringList menus = [&] {
+        QStringList titles;
+        for (QAction* a : form->menuBar()->actions()) {
+            titles << a->text();
+        }
+        return titles;
+    }();
+    EXPECT_EQ((QStringList{"&File", "&Edit", "&Font"}), menus);
+}
+
+TEST_F(TerminalFormTest, ReopenFailureInCreationIsSwallowedAndShowingLeavesActivationPending) {
+    form.reset();
+    port->SetOpen(false);
+    ASSERT_TRUE(PumpUntil([&] { return port->PortState() == 0; }));
+    port->SetComNumber(3); // not in the port map
+    form = std::make_unique<TFrmTerminal>(port.get(), &host);
+    EXPECT_EQ(0, port->PortState());
+    Show();
+    EXPECT_FALSE(form->Terminal().Active());
+    EXPECT_TRUE(form->Terminal().ActivationPending());
+
+    port->SetComNumber(1);
+    port->SetOpen(true);
+    EXPECT_TRUE(form->Terminal().Active());
+    pty.Write("late");
+    EXPECT_TRUE(PumpUntil([&] { return RowText(Buf(), 0) == "late"; }));
+}
+
+} // namespace

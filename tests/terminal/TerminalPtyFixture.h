@@ -1,0 +1,91 @@
+// A terminal control on the real port component, whose COM1 is a pseudo-terminal: the test
+// plays the device on the master side. Waits keep the event loop running, because the
+// dispatcher's notifications are handled on this (the GUI) thread.
+#pragma once
+
+#include "SerialTestSupport.h"
+#include "serial/TVaxoCustomComPort.h"
+#include "serial/portmap/PortMap.h"
+#include "terminal/TBuffer.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTest>
+#include <functional>
+#include <gtest/gtest.h>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace pellwick::test {
+
+inline bool PumpUntil(const std::function<bool()>& cond, int timeoutMs = 10000) {
+    QElapsedTimer t;
+    t.start();
+    while (!cond()) {
+        if (t.elapsed() > timeoutMs) {
+            return cond();
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QTest::qWait(1);
+    }
+    return true;
+}
+
+// Keeps the event loop running for a while (for checks that something does NOT happen).
+inline void PumpFor(int ms) {
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QTest::qWait(1);
+    }
+}
+
+inline std::string Str(const std::vector<std::uint8_t>& v) {
+    return std::string(v.begin(), v.end());
+}
+
+// The characters of one buffer row without trailing blanks.
+inline std::string RowText(const TBuffer& b, int row) {
+    std::string s;
+    for (int c = 0; c < b.Columns(); ++c) {
+        s += static_cast<char>(b.CharAt(c, row));
+    }
+    s.erase(s.find_last_not_of(' ') + 1);
+    return s;
+}
+
+class TerminalPtyFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        PortMap::SetGlobal(std::make_shared<PortMap>(
+            std::map<int, std::string>{{1, pty.SlavePath()}, {2, pty2.SlavePath()}}));
+        port = std::make_unique<TVaxoComPort>();
+        port->SetComNumber(1);
+        port->SetAutoOpen(false);
+        port->SetPromptForPort(false);
+    }
+    void TearDown() override {
+        if (port) {
+            port->SetOpen(false);
+            PumpUntil([&] { return port->PortState() == 0; });
+        }
+        PortMap::SetGlobal(nullptr);
+    }
+    void OpenPort() {
+        port->SetOpen(true);
+        ASSERT_EQ(2, port->PortState());
+    }
+    void ClosePort() {
+        port->SetOpen(false);
+        ASSERT_TRUE(PumpUntil([&] { return port->PortState() == 0; }));
+    }
+
+    PtyPair pty;
+    PtyPair pty2;
+    std::unique_ptr<TVaxoComPort> port;
+};
+
+} // namespace pellwick::test
