@@ -52,6 +52,7 @@ TEST_F(RunnerCleanRunTest, ScriptWithCommandsAndThreeUploadsStoresExactCopiesAnd
                                  "_TC \"UL^M\"\n"
                                  "_TC \"VER^M\"\n"
                                  "_SC \"UL^M\"\n"
+                                 "_DM \"Loading^Mthree files\"\n"
                                  "_DY 5\n"
                                  "_LP 0\n"
                                  "_LA 00010000\n"
@@ -69,6 +70,11 @@ TEST_F(RunnerCleanRunTest, ScriptWithCommandsAndThreeUploadsStoresExactCopiesAnd
     const std::time_t after = std::time(nullptr);
     ASSERT_EQ(status, 0) << Output();
     EXPECT_EQ(Output().find("[Error]"), std::string::npos) << Output();
+    // Script messages are shown and answered without stopping the run; progress is reported.
+    EXPECT_NE(Output().find("[Information] Loading\n    three files\n    -> OK\n"),
+              std::string::npos)
+        << Output();
+    EXPECT_NE(Output().find("big.bin 100 %"), std::string::npos) << Output();
 
     EXPECT_EQ(ReadFile(File("store/00010000.bin")), Bytes{});
     EXPECT_EQ(ReadFile(File("store/00020000.bin")), small);
