@@ -1,6 +1,7 @@
 #include "upload/ScriptText.h"
 
 #include <cmath>
+#include <exception>
 #include <fstream>
 #include <iterator>
 #include <limits>
@@ -36,8 +37,13 @@ std::optional<std::string> ScriptText::ReadFile(const std::string& path) {
     if (!in) {
         return std::nullopt;
     }
-    std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    // A directory opens but cannot be read: the stream then reports the failure.
+    std::string content;
+    try {
+        content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    } catch (const std::exception&) {
+        // A directory opens but cannot be read; libstdc++ raises from the stream buffer then.
+        return std::nullopt;
+    }
     if (in.bad() || (in.fail() && !in.eof())) {
         return std::nullopt;
     }

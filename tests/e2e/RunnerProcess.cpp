@@ -1,0 +1,186 @@
+#include "e2e/RunnerProcess.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace pellwick {
+
+namespace {
+
+int StatusOf(int status) {
+    if (WIFEXITED(status)) {
+        return WEXITSTATUS(status);
+    }
+    if (WIFSIGNALED(status)) {
+        return 128 + WTERMSIG(status);
+    }
+    return -1;
+}
+
+// The test's environment with the C locale, so that date texts are predictable.
+std::vector<std::string> ChildEnvironment() {
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e) {
+        const std::string entry = *e;
+        if (entry.rfind("LC_", 0) != 0 && entry.rfind("LANG=", 0) != 0 &&
+            entry.rfind("LANGUAGE=", 0) != 0) {
+            env.push_back(entry);
+        }
+    }
+    env.push_back("LC_ALL=C");
+    return env;
+}
+
+} // namespace
+
+RunnerProcess::~RunnerProcess() {
+    if (pid_ > 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    if (outFd_ >= 0) {
+        close(outFd_);
+    }
+}
+
+std::string RunnerProcess::ExecutablePath() {
+    return PELLWICK_RUN_EXE;
+}
+
+bool RunnerProcess::Start(const std::string& folder, const std::vector<std::string>& args) {
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0) {
+        error_ = std::string("pipe: ") + std::strerror(errno);
+        return false;
+    }
+    const std::string exe = ExecutablePath();
+    std::vector<std::string> argvText{exe};
+    argvText.insert(argvText.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& arg : argvText) {
+        argv.push_back(arg.data());
+    }
+    argv.push_back(nullptr);
+    std::vector<std::string> envText = ChildEnvironment();
+    std::vector<char*> envp;
+    for (auto& entry : envText) {
+        envp.push_back(entry.data());
+    }
+    envp.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDERR_FILENO);
+    const int spawned =
+        posix_spawn(&pid_, exe.c_str(), &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    if (spawned != 0) {
+        close(out[0]);
+        pid_ = -1;
+        error_ = exe + ": " + std::strerror(spawned);
+        return false;
+    }
+    outFd_ = out[0];
+    return true;
+}
+
+bool RunnerProcess::Drain(std::chrono::milliseconds wait) {
+    if (outFd_ < 0) {
+        return false;
+    }
+    pollfd p{outFd_, POLLIN, 0};
+    if (poll(&p, 1, static_cast<int>(wait.count())) <= 0) {
+        return true;
+    }
+    char buffer[4096];
+    const ssize_t n = read(outFd_, buffer, sizeof buffer);
+    if (n > 0) {
+        output_.append(buffer, static_cast<std::size_t>(n));
+        return true;
+    }
+    if (n < 0 && errno == EINTR) {
+        return true;
+    }
+    close(outFd_);
+    outFd_ = -1;
+    return false;
+}
+
+void RunnerProcess::Reap() {
+    if (pid_ <= 0) {
+        return;
+    }
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        status_ = StatusOf(status);
+        pid_ = -1;
+    }
+}
+
+int RunnerProcess::Wait(std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        Reap();
+        if (pid_ <= 0) {
+            break;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+            pid_ = -1;
+            error_ = "pellwick-run overstayed its deadline and was killed";
+            Drain(std::chrono::milliseconds(0));
+            return -2;
+        }
+        if (!Drain(std::chrono::milliseconds(20))) {
+            // The output has closed; the end follows at once.
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+    // What the runner wrote last is still in the pipe.
+    while (outFd_ >= 0) {
+        Drain(std::chrono::milliseconds(100));
+    }
+    return status_;
+}
+
+bool RunnerProcess::WaitForOutput(const std::string& text, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (output_.find(text) == std::string::npos) {
+        if (std::chrono::steady_clock::now() >= deadline || !Drain(std::chrono::milliseconds(20))) {
+            return output_.find(text) != std::string::npos;
+        }
+    }
+    return true;
+}
+
+bool RunnerProcess::Signal(int signal) const {
+    return pid_ > 0 && kill(pid_, signal) == 0;
+}
+
+int RunnerProcess::Run(const std::string& folder, const std::vector<std::string>& args,
+                       std::string& output, std::chrono::milliseconds timeout) {
+    RunnerProcess runner;
+    if (!runner.Start(folder, args)) {
+        output = runner.Error();
+        return -1;
+    }
+    const int status = runner.Wait(timeout);
+    output = runner.Output();
+    return status;
+}
+
+} // namespace pellwick
