@@ -1364,16 +1364,39 @@ void TVaxoBaseDispatcher::ServiceDeviceEvents(std::uint32_t mask) {
         }
     }
     if (mask & evRxChar) {
-        PullDeviceInput();
-        if (!Delivering()) {
+        // While input keeps coming, read the next piece right after the last one was handled
+        // instead of going back to the event worker for each piece (a few rounds at most, so
+        // that line and modem events are not held up).
+        for (int round = 0; round < 16; ++round) {
+            PullDeviceInput();
+            if (Delivering()) {
+                break;
+            }
             bool hit = StatusPass();
             while (!closePending_ && !stopWorkers_ && ScanNewInput()) {
             }
             if (hit) {
                 ClearStatusHits();
             }
+            if (closePending_ || stopWorkers_ || !DeviceInputWaiting()) {
+                break;
+            }
         }
     }
+}
+
+bool TVaxoBaseDispatcher::DeviceInputWaiting() {
+    Lock lock(inputLock_);
+    if (inRing_.empty() || inFull_) {
+        return false;
+    }
+    std::uint32_t queued = 0;
+    const std::uint32_t bits = DeviceStatus(queued);
+    if (bits != 0) {
+        Lock status(statusLock_);
+        errorBits_ |= bits & 0x1F;
+    }
+    return queued > 0;
 }
 
 } // namespace pellwick

@@ -165,6 +165,8 @@ protected:
     void AdvanceOutputTail(std::uint32_t n, std::uint64_t generation);
     std::uint64_t OutputGeneration();
     bool MoreInputPending();
+    // The driver holds input and the ring has room for it.
+    bool DeviceInputWaiting();
     bool InputRingFull();
     void RecordModemChange();
     // A ring-indicator event arrived since the last modem-status read.
