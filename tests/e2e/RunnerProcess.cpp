@@ -1,5 +1,7 @@
 #include "e2e/RunnerProcess.h"
 
+#include "support/ChildStatus.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -15,16 +17,6 @@ extern char** environ;
 namespace pellwick {
 
 namespace {
-
-int StatusOf(int status) {
-    if (WIFEXITED(status)) {
-        return WEXITSTATUS(status);
-    }
-    if (WIFSIGNALED(status)) {
-        return 128 + WTERMSIG(status);
-    }
-    return -1;
-}
 
 // The test's environment with the C locale, so that date texts are predictable.
 std::vector<std::string> ChildEnvironment() {
@@ -125,7 +117,7 @@ void RunnerProcess::Reap() {
     }
     int status = 0;
     if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        status_ = StatusOf(status);
+        status_ = ExitStatusOf(status);
         pid_ = -1;
     }
 }

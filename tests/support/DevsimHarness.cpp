@@ -1,5 +1,7 @@
 #include "support/DevsimHarness.h"
 
+#include "support/ChildStatus.h"
+
 #include "devsim/PseudoTerminal.h"
 
 #include <algorithm>
@@ -19,16 +21,6 @@ namespace pellwick {
 
 namespace {
 
-int StatusOf(int status) {
-    if (WIFEXITED(status)) {
-        return WEXITSTATUS(status);
-    }
-    if (WIFSIGNALED(status)) {
-        return 128 + WTERMSIG(status);
-    }
-    return -1;
-}
-
 // Polls waitpid until the child has ended or the time is up; -2 if it still runs.
 int WaitChild(pid_t pid, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -36,7 +28,7 @@ int WaitChild(pid_t pid, std::chrono::milliseconds timeout) {
         int status = 0;
         const pid_t done = waitpid(pid, &status, WNOHANG);
         if (done == pid) {
-            return StatusOf(status);
+            return ExitStatusOf(status);
         }
         if (done < 0 && errno != EINTR) {
             return -1;
