@@ -502,18 +502,11 @@ void TVaxoBaseDispatcher::PullDeviceInput() {
     std::uint32_t queued = 0;
     if (inFull_) {
         if (!moreInputPending_) {
-            std::uint32_t bits = DeviceStatus(queued);
-            Lock status(statusLock_);
-            errorBits_ |= bits & 0x1F;
-            moreInputPending_ = queued > 0;
+            moreInputPending_ = RefreshDeviceStatus() > 0;
         }
         return;
     }
-    {
-        std::uint32_t bits = DeviceStatus(queued);
-        Lock status(statusLock_);
-        errorBits_ |= bits & 0x1F;
-    }
+    queued = RefreshDeviceStatus();
     if (queued == 0) {
         moreInputPending_ = false;
         return;
@@ -562,11 +555,14 @@ void TVaxoBaseDispatcher::PullDeviceInput() {
 // ---------------------------------------------------------------------------------------------
 // Modem lines and line status
 
-void TVaxoBaseDispatcher::RefreshDeviceStatus() {
+std::uint32_t TVaxoBaseDispatcher::RefreshDeviceStatus() {
     std::uint32_t queued = 0;
-    std::uint32_t bits = DeviceStatus(queued);
-    Lock lock(statusLock_);
-    errorBits_ |= bits & 0x1F;
+    const std::uint32_t bits = DeviceStatus(queued);
+    if (bits != 0) {
+        Lock lock(statusLock_);
+        errorBits_ |= bits & 0x1F;
+    }
+    return queued;
 }
 
 int TVaxoBaseDispatcher::DriveDtr(int on) {
@@ -1390,13 +1386,7 @@ bool TVaxoBaseDispatcher::DeviceInputWaiting() {
     if (inRing_.empty() || inFull_) {
         return false;
     }
-    std::uint32_t queued = 0;
-    const std::uint32_t bits = DeviceStatus(queued);
-    if (bits != 0) {
-        Lock status(statusLock_);
-        errorBits_ |= bits & 0x1F;
-    }
-    return queued > 0;
+    return RefreshDeviceStatus() > 0;
 }
 
 } // namespace pellwick

@@ -171,7 +171,8 @@ protected:
     void RecordModemChange();
     // A ring-indicator event arrived since the last modem-status read.
     void NoteRing();
-    void RefreshDeviceStatus();
+    // Adds the device's new line-error bits to ErrorBits; returns the driver's input count.
+    std::uint32_t RefreshDeviceStatus();
     // The dispatch worker's last act before it ends with a close pending.
     void FinishPendingClose();
     void ReleaseBuffers();
