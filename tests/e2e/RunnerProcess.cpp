@@ -1,6 +1,6 @@
 #include "e2e/RunnerProcess.h"
 
-#include "support/ChildStatus.h"
+#include "support/ChildProcess.h"
 
 #include <cerrno>
 #include <csignal>
@@ -57,17 +57,9 @@ bool RunnerProcess::Start(const std::string& folder, const std::vector<std::stri
     const std::string exe = ExecutablePath();
     std::vector<std::string> argvText{exe};
     argvText.insert(argvText.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& arg : argvText) {
-        argv.push_back(arg.data());
-    }
-    argv.push_back(nullptr);
+    std::vector<char*> argv = CStringArray(argvText);
     std::vector<std::string> envText = ChildEnvironment();
-    std::vector<char*> envp;
-    for (auto& entry : envText) {
-        envp.push_back(entry.data());
-    }
-    envp.push_back(nullptr);
+    std::vector<char*> envp = CStringArray(envText);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);

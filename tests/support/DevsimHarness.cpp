@@ -1,6 +1,6 @@
 #include "support/DevsimHarness.h"
 
-#include "support/ChildStatus.h"
+#include "support/ChildProcess.h"
 
 #include "devsim/PseudoTerminal.h"
 
@@ -82,11 +82,7 @@ bool DevsimHarness::StartProcess(const std::vector<std::string>& args,
     const std::string exe = ExecutablePath();
     std::vector<std::string> argvText{exe};
     argvText.insert(argvText.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& arg : argvText) {
-        argv.push_back(arg.data());
-    }
-    argv.push_back(nullptr);
+    std::vector<char*> argv = CStringArray(argvText);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
