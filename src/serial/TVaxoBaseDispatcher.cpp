@@ -1154,6 +1154,12 @@ bool TVaxoBaseDispatcher::ScanNewInput() {
             // more than reading the device.
             Lock in(inputLock_);
             Lock status(statusLock_);
+            if (dataTriggers_.empty() && !inRing_.empty()) {
+                // Nothing to match: the whole run is scanned at once.
+                scanned += unscanned_;
+                p = Wrap(p + unscanned_);
+                unscanned_ = 0;
+            }
             while (!any && !inRing_.empty() && unscanned_ > 0) {
                 const std::uint8_t c = inRing_[p];
                 --unscanned_;
