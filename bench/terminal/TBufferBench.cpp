@@ -1,5 +1,6 @@
-// Throughput of the screen buffer for received terminal text: bytes go through ProcessByte and
-// every batch ends with Refresh, as the terminal window does for each notification.
+// Throughput of the screen buffer for received terminal text: bytes go through ProcessBytes (the
+// terminal's receive path) or ProcessByte one at a time, and every batch ends with Refresh, as
+// the terminal window does for each notification.
 #include "terminal/TBuffer.h"
 
 #include <benchmark/benchmark.h>
@@ -54,6 +55,7 @@ std::vector<std::uint8_t> MixedText(std::size_t size) {
     return text;
 }
 
+template <bool Whole>
 void BM_TBufferMixedText(benchmark::State& state) {
     const auto batch = static_cast<std::size_t>(state.range(0));
     const std::vector<std::uint8_t> text = MixedText(1 << 20);
@@ -66,8 +68,12 @@ void BM_TBufferMixedText(benchmark::State& state) {
         if (pos + batch > text.size()) {
             pos = 0;
         }
-        for (std::size_t i = 0; i < batch; ++i) {
-            buf.ProcessByte(text[pos + i]);
+        if constexpr (Whole) {
+            buf.ProcessBytes({text.data() + pos, batch});
+        } else {
+            for (std::size_t i = 0; i < batch; ++i) {
+                buf.ProcessByte(text[pos + i]);
+            }
         }
         buf.Refresh();
         pos += batch;
@@ -76,7 +82,8 @@ void BM_TBufferMixedText(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * batch));
 }
 // Batch sizes: a single echoed byte, a typical notification, a full input ring.
-BENCHMARK(BM_TBufferMixedText)->Arg(1)->Arg(64)->Arg(8192);
+BENCHMARK(BM_TBufferMixedText<true>)->Name("ProcessBytes")->Arg(1)->Arg(64)->Arg(8192);
+BENCHMARK(BM_TBufferMixedText<false>)->Name("ProcessByte")->Arg(1)->Arg(64)->Arg(8192);
 
 } // namespace
 

@@ -16,6 +16,11 @@ constexpr TBuffer::Palette DefaultPalette = {
 
 constexpr std::uint8_t Blank = ' ';
 
+// Bytes that do something other than fill a cell: NUL (dropped), BS, LF and CR.
+bool IsControlCell(std::uint8_t b) {
+    return b == 0 || b == 8 || b == 10 || b == 13;
+}
+
 // Pixel coordinate to cell index along one axis. A coordinate exactly on a boundary belongs to
 // the cell before it, so the right or bottom edge of the client area still names the last
 // whole cell.
@@ -133,6 +138,56 @@ void TBuffer::ProcessByte(std::uint8_t b) {
     }
 }
 
+void TBuffer::ProcessBytes(std::span<const std::uint8_t> bytes) {
+    const std::uint8_t* p = bytes.data();
+    const std::uint8_t* const end = p + bytes.size();
+    while (p < end) {
+        const std::uint8_t* run = p;
+        const std::uint8_t* const rowEnd = run + std::min<std::ptrdiff_t>(end - run, cols_ - curCol_);
+        while (p < rowEnd && !IsControlCell(*p)) {
+            ++p;
+        }
+        if (p > run) {
+            WriteRun(run, static_cast<int>(p - run));
+        } else {
+            ProcessByte(*p++);
+        }
+    }
+}
+
+void TBuffer::WriteRun(const std::uint8_t* cells, int count) {
+    const int pageRow = curRow_ - viewTop_ + 1;
+    cursorInRegion_ = pageRow >= regionTop_ && pageRow <= regionBottom_;
+    const int i = CellIndex(curCol_, curRow_);
+    const std::uint8_t color = CurrentColorByte();
+    const std::uint8_t shown = (curAttr_ & AttrBlink) && blinkHidden_
+                                   ? static_cast<std::uint8_t>(curBg_ << 4 | curBg_)
+                                   : color;
+    std::memcpy(&chars_[i], cells, static_cast<std::size_t>(count));
+    std::memset(&shadow_[i], color, static_cast<std::size_t>(count));
+    std::memset(&colors_[i], shown, static_cast<std::size_t>(count));
+    std::memset(&attrs_[i], curAttr_, static_cast<std::size_t>(count));
+    // The cells' rectangles share a row, so their union is one strip; a row below the client
+    // area moves the caret instead, and only its last position counts.
+    const PixelRect first = CellRect(curCol_, curRow_);
+    curCol_ += count - 1;
+    if (first.bottom > clientH_) {
+        MoveCaretToCursor();
+    } else {
+        dirty_ = Unite(dirty_, {first.left, first.top, first.left + count * cellW_, first.bottom});
+    }
+    AdvanceCursor();
+}
+
+void TBuffer::AdvanceCursor() {
+    if (curCol_ < cols_ - 1) {
+        ++curCol_;
+    } else {
+        curCol_ = 0;
+        LineFeed();
+    }
+}
+
 void TBuffer::WriteCell(std::uint8_t b) {
     const int pageRow = curRow_ - viewTop_ + 1;
     cursorInRegion_ = pageRow >= regionTop_ && pageRow <= regionBottom_;
@@ -165,12 +220,7 @@ void TBuffer::WriteCell(std::uint8_t b) {
                      : color;
     attrs_[i] = curAttr_;
     MarkCellDirty(curCol_, curRow_);
-    if (curCol_ < cols_ - 1) {
-        ++curCol_;
-    } else {
-        curCol_ = 0;
-        LineFeed();
-    }
+    AdvanceCursor();
 }
 
 void TBuffer::LineFeed() {

@@ -57,6 +57,9 @@ public:
 
     // One received byte: NUL is dropped, everything else goes to WriteCell.
     void ProcessByte(std::uint8_t b);
+    // The same as ProcessByte for each byte in turn, with runs of plain cells on one row
+    // written at once.
+    void ProcessBytes(std::span<const std::uint8_t> bytes);
     // Interprets BS, LF and CR; every other byte is stored as a cell.
     void WriteCell(std::uint8_t b);
     // Starts a fresh page below the current one (the old one stays as history).
@@ -193,6 +196,10 @@ private:
         return static_cast<std::uint8_t>(curBg_ << 4 | curFg_);
     }
     void LineFeed();
+    // Writes `count` plain cells (no BS, LF, CR or NUL) starting at the cursor; they must fit
+    // on the cursor's row.
+    void WriteRun(const std::uint8_t* cells, int count);
+    void AdvanceCursor();
     void DropOldestRow();
     void BlankCells(int first, int count, std::uint8_t color);
     void MarkCellDirty(int column, int row);

@@ -219,9 +219,7 @@ void TTerminal::HandleAvail(int count) {
         if (take <= 0 || dispatcher_->TakeBlock(chunk, static_cast<std::uint32_t>(take)) < 0) {
             break;
         }
-        for (int i = 0; i < take; ++i) {
-            buffer_->ProcessByte(chunk[i]);
-        }
+        buffer_->ProcessBytes({chunk, static_cast<std::size_t>(take)});
         remaining -= take;
     }
     buffer_->Refresh();

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <stdexcept>
 #include <vector>
 
@@ -464,6 +466,84 @@ TEST_F(TBufferFixture, BlinkPassHidesAndRestoresOnlyBlinkingCells) {
     EXPECT_EQ(buf.BlinkPass(), 2);
     EXPECT_EQ(buf.ColorAt(1, 0), 0x1F);
     EXPECT_EQ(buf.ColorAt(2, 0), 0x1F);
+}
+
+// Writing a block must leave the buffer and the window exactly as writing its bytes one by one
+// would, whatever mix of text and control bytes it holds and wherever the blocks are cut.
+TEST(TBufferBlockTest, ProcessBytesMatchesByteByByteWriting) {
+    struct Setup {
+        const char* name;
+        int clientHeight;
+        bool scrollback;
+        bool caret;
+        bool blinkHidden;
+    };
+    const Setup setups[] = {
+        {"whole page shown", 25 * CellH, false, true, false},
+        {"a window lower than a row: the cursor's row below it", CellH / 2, false, true, false},
+        {"scrollback mode", 25 * CellH, true, false, false},
+        {"blinking cells while hidden", 25 * CellH, false, false, true},
+    };
+    std::mt19937 rng(20261208);
+    for (const Setup& setup : setups) {
+        SCOPED_TRACE(setup.name);
+        test::FakeTerminalView oneView, blockView;
+        TBuffer one(oneView, 80, 200);
+        TBuffer block(blockView, 80, 200);
+        for (TBuffer* b : {&one, &block}) {
+            b->SetCellSize(CellW, CellH);
+            b->SetClientSize(80 * CellW, setup.clientHeight);
+            b->SetScrollback(setup.scrollback);
+            b->SetCaretShown(setup.caret);
+            b->SetDefaultColors(3, 1);
+            if (setup.blinkHidden) {
+                b->SetCurrentAttribute(TBuffer::AttrBlink);
+                b->ProcessByte('x');
+                b->BlinkPass();
+            }
+        }
+        // Runs of text from 0 to 200 bytes (long ones wrap), separated by control bytes.
+        std::vector<std::uint8_t> data;
+        const std::uint8_t controls[] = {0, 8, 10, 13, 9, 27, 7, 8, 8, 10, 13};
+        while (data.size() < 60000) {
+            for (int n = static_cast<int>(rng() % 201); n > 0; --n) {
+                data.push_back(static_cast<std::uint8_t>(32 + rng() % 95));
+            }
+            for (int n = static_cast<int>(rng() % 4); n > 0; --n) {
+                data.push_back(controls[rng() % std::size(controls)]);
+            }
+        }
+        std::size_t pos = 0;
+        while (pos < data.size()) {
+            const std::size_t piece = std::min<std::size_t>(1 + rng() % 300, data.size() - pos);
+            for (std::size_t i = pos; i < pos + piece; ++i) {
+                one.ProcessByte(data[i]);
+            }
+            block.ProcessBytes({data.data() + pos, piece});
+            ASSERT_EQ(block.DirtyRect(), one.DirtyRect()) << "after byte " << pos + piece;
+            ASSERT_EQ(block.PendingScrollY(), one.PendingScrollY());
+            one.Refresh();
+            block.Refresh();
+            pos += piece;
+        }
+        EXPECT_TRUE(std::ranges::equal(block.Characters(), one.Characters()));
+        EXPECT_TRUE(std::ranges::equal(block.Colors(), one.Colors()));
+        EXPECT_TRUE(std::ranges::equal(block.ShadowColors(), one.ShadowColors()));
+        EXPECT_TRUE(std::ranges::equal(block.Attributes(), one.Attributes()));
+        EXPECT_EQ(CellPos(block.CursorColumn(), block.CursorRow()),
+                  CellPos(one.CursorColumn(), one.CursorRow()));
+        EXPECT_EQ(block.ViewTop(), one.ViewTop());
+        EXPECT_EQ(block.HighestRowUsed(), one.HighestRowUsed());
+        EXPECT_EQ(blockView.caret, oneView.caret);
+        EXPECT_EQ(blockView.vRange, oneView.vRange);
+        EXPECT_EQ(blockView.vPos, oneView.vPos);
+        ASSERT_EQ(blockView.invalidations.size(), oneView.invalidations.size());
+        for (std::size_t i = 0; i < oneView.invalidations.size(); ++i) {
+            ASSERT_EQ(blockView.invalidations[i].rect, oneView.invalidations[i].rect) << i;
+        }
+        ASSERT_EQ(blockView.statuses.size(), oneView.statuses.size());
+        EXPECT_EQ(blockView.statuses.back().first, oneView.statuses.back().first);
+    }
 }
 
 } // namespace
