@@ -18,10 +18,31 @@ void DeliveryToken::Finish() {
         std::lock_guard lock(mutex_);
         state_ = State::Done;
     }
+    settled_.store(true, std::memory_order_release);
     changed_.notify_all();
 }
 
-bool DeliveryToken::WaitDone(int timeoutMs) {
+namespace {
+
+void CpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    asm volatile("yield");
+#endif
+}
+
+} // namespace
+
+bool DeliveryToken::WaitDone(int timeoutMs, int spinMicroseconds) {
+    if (spinMicroseconds > 0) {
+        const auto until =
+            std::chrono::steady_clock::now() + std::chrono::microseconds(spinMicroseconds);
+        while (!settled_.load(std::memory_order_acquire) &&
+               std::chrono::steady_clock::now() < until) {
+            CpuRelax();
+        }
+    }
     std::unique_lock lock(mutex_);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     changed_.wait_until(lock, deadline,
@@ -42,6 +63,7 @@ void DeliveryToken::Abandon() {
         }
         state_ = State::Abandoned;
     }
+    settled_.store(true, std::memory_order_release);
     changed_.notify_all();
 }
 

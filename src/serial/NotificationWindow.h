@@ -4,6 +4,7 @@
 // and never runs later on stale state.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -21,8 +22,9 @@ public:
     void Finish();
     // Sender side: waits for Finish up to timeoutMs. On time-out the notification is abandoned,
     // unless the GUI thread has already begun it, in which case the wait goes on until it ends.
+    // The first spinMicroseconds are spent awake, polling, for a handler expected to be quick.
     // True when the handler ran to its end.
-    bool WaitDone(int timeoutMs);
+    bool WaitDone(int timeoutMs, int spinMicroseconds = 0);
     // Sender side, from any thread: abandon a notification that has not begun.
     void Abandon();
 
@@ -31,6 +33,8 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     State state_ = State::Pending;
+    // Set with Done or Abandoned, so that a spinning sender need not take the mutex.
+    std::atomic<bool> settled_{false};
 };
 
 class INotificationWindow {

@@ -145,6 +145,8 @@ protected:
     virtual int DevicePurgeOutput() = 0;
     virtual bool DeviceModemStatus(std::uint8_t& bits) = 0;
     virtual int DeviceSetRs485(bool on) = 0;
+    // Waits up to timeoutMs for the device to have input; false when none came.
+    virtual bool DeviceAwaitInput(int timeoutMs) = 0;
     // Wakes the output worker after bytes were queued.
     virtual void SignalOutputPending() = 0;
     // Stops the output worker from writing and waits until it has let go of the output ring.
@@ -157,7 +159,8 @@ protected:
     virtual void StopDeviceWorkers() = 0;
 
     // --- Used by the workers -----------------------------------------------------------------
-    void PullDeviceInput();
+    // Reads what the driver holds into the ring; returns the driver's count before the read.
+    std::uint32_t PullDeviceInput();
     void ServiceDeviceEvents(std::uint32_t mask);
     void ServiceIdleTriggers();
     // One pass of the output worker's writing: returns the contiguous run to write.

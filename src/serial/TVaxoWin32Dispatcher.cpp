@@ -175,6 +175,11 @@ bool TVaxoWin32Dispatcher::DeviceModemStatus(std::uint8_t& bits) {
     return device_->IsOpen() && device_->ModemStatus(bits);
 }
 
+bool TVaxoWin32Dispatcher::DeviceAwaitInput(int timeoutMs) {
+    pollfd fd{device_->Fd(), POLLIN, 0};
+    return poll(&fd, 1, timeoutMs) > 0 && (fd.revents & POLLIN) != 0;
+}
+
 int TVaxoWin32Dispatcher::DeviceSetRs485(bool on) {
     return device_->SetRs485(on);
 }

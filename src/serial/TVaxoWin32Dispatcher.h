@@ -48,6 +48,7 @@ protected:
     int DevicePurgeOutput() override;
     bool DeviceModemStatus(std::uint8_t& bits) override;
     int DeviceSetRs485(bool on) override;
+    bool DeviceAwaitInput(int timeoutMs) override;
     void SignalOutputPending() override;
     void HaltOutputWorker() override;
     void StartWorkers() override;
