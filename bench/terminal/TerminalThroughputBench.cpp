@@ -5,9 +5,14 @@
 // loop's worst stall. Both paths run several times, alternating, and the medians are compared:
 // on a shared machine single runs vary a lot.
 //
-// Usage: bench_terminal_throughput [MiB] [runs]   (default 8 MiB, 5 runs; offscreen by default)
+// With --window the terminal sits in the terminal window (status line and lamps updated as the
+// operator would see them) instead of standing alone.
+//
+// Usage: bench_terminal_throughput [--window] [MiB] [runs]
+//        (default 8 MiB, 5 runs; offscreen unless QT_QPA_PLATFORM says otherwise)
 #include "serial/TVaxoCustomComPort.h"
 #include "serial/portmap/PortMap.h"
+#include "terminal/TFrmTerminal.h"
 #include "terminal/TTerminal.h"
 #include "terminal/TVaxoTerminal.h"
 
@@ -173,8 +178,17 @@ int main(int argc, char** argv) {
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     }
     QApplication app(argc, argv);
-    const std::size_t mib = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 8;
-    const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
+    bool window = false;
+    std::vector<std::string> numbers;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--window") {
+            window = true;
+        } else {
+            numbers.emplace_back(argv[i]);
+        }
+    }
+    const std::size_t mib = numbers.size() > 0 ? std::strtoul(numbers[0].c_str(), nullptr, 10) : 8;
+    const int runs = numbers.size() > 1 ? std::max(1, std::atoi(numbers[1].c_str())) : 5;
 
     Pty pty;
     close(pty.slave); // the port opens the slave by its path
@@ -185,11 +199,21 @@ int main(int argc, char** argv) {
     port.SetAutoOpen(false);
     port.SetPromptForPort(false);
     port.SetOpen(true);
-    TVaxoTerminal term;
-    term.resize(900, 600);
-    term.SetComPort(&port);
-    term.SetActive(true);
-    term.show();
+    std::unique_ptr<TFrmTerminal> form;
+    std::unique_ptr<TVaxoTerminal> alone;
+    if (window) {
+        // Showing the window activates its terminal on the port.
+        form = std::make_unique<TFrmTerminal>(&port, nullptr);
+        form->resize(900, 650);
+        form->show();
+    } else {
+        alone = std::make_unique<TVaxoTerminal>();
+        alone->resize(900, 600);
+        alone->SetComPort(&port);
+        alone->SetActive(true);
+        alone->show();
+    }
+    TVaxoTerminal& term = window ? form->Terminal() : *alone;
 
     std::vector<double> plain, terminal;
     qint64 longestGapMs = 0;
@@ -214,7 +238,8 @@ int main(int argc, char** argv) {
     const double mb = bytes / (1024.0 * 1024.0);
     const double p = Median(plain);
     const double t = Median(terminal);
-    std::printf("bytes per run: %zu (%.1f MiB), %d runs, medians:\n", bytes, mb, runs);
+    std::printf("bytes per run: %zu (%.1f MiB), %d runs, terminal %s, medians:\n", bytes, mb, runs,
+                window ? "in its window" : "alone");
     std::printf("plain loop:  %.3f s  %.1f MiB/s\n", p, mb / p);
     std::printf("terminal:    %.3f s  %.1f MiB/s\n", t, mb / t);
     std::printf("ratio terminal/plain: %.2f (goal >= 0.5)\n", p / t);
