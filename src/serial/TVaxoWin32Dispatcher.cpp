@@ -163,12 +163,30 @@ void TVaxoWin32Dispatcher::DeviceEscape(LineFunction function) {
     }
 }
 
+// A device that has hung up holds nothing to discard, and the driver refuses a flush on it:
+// discarding succeeds, as writing to it is dropped, and the lost line shows where the device's
+// answer is awaited. The hang-up is asked of the device itself when the flush fails, since the
+// event worker may not have seen it yet.
+int TVaxoWin32Dispatcher::DevicePurge(bool input, bool output) {
+    if (hungUp_) {
+        return 0;
+    }
+    const int result = device_->Purge(input, output);
+    if (result != 0) {
+        pollfd fd{device_->Fd(), 0, 0};
+        if (poll(&fd, 1, 0) > 0 && (fd.revents & POLLHUP)) {
+            return 0;
+        }
+    }
+    return result;
+}
+
 int TVaxoWin32Dispatcher::DevicePurgeInput() {
-    return device_->Purge(true, false);
+    return DevicePurge(true, false);
 }
 
 int TVaxoWin32Dispatcher::DevicePurgeOutput() {
-    return device_->Purge(false, true);
+    return DevicePurge(false, true);
 }
 
 bool TVaxoWin32Dispatcher::DeviceModemStatus(std::uint8_t& bits) {
@@ -350,13 +368,16 @@ void TVaxoWin32Dispatcher::ComThreadRun() {
                 lastCounts = now;
             }
         }
+        // Marked before the last input is handed over: its handlers already meet a gone line.
+        if (lost) {
+            hungUp_ = true;
+        }
         if (mask != 0) {
             deviceEventMask_ = mask;
             deviceEventReady_.Set();
             deviceEventDone_.Wait(-1);
         }
         if (lost) {
-            hungUp_ = true;
             break;
         }
     }

@@ -56,6 +56,7 @@ protected:
     void StopDeviceWorkers() override;
 
 private:
+    int DevicePurge(bool input, bool output);
     void ComThreadRun();
     void DispThreadRun();
     void OutThreadRun();

@@ -107,6 +107,8 @@ TEST_F(DispatcherPtyTest, PeerHangUpNeitherSpinsNorBlocksCloseAndReopen) {
     pty.Write("last words");
     ASSERT_TRUE(WaitUntil([&] { return dispatcher->InputUsed() == 10; }));
     pty.CloseMaster();
+    // Discarding on the gone line succeeds, also before the event worker has noticed.
+    EXPECT_EQ(0, dispatcher->ClearInput());
     ASSERT_TRUE(WaitUntil([&] { return dispatcher->DeviceHungUp(); }));
     // Output into a vanished device is dropped, not kept for ever.
     std::string block(5000, 'z');
@@ -116,6 +118,9 @@ TEST_F(DispatcherPtyTest, PeerHangUpNeitherSpinsNorBlocksCloseAndReopen) {
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     double cpu = ProcessCpuSeconds() - cpu0;
     EXPECT_LT(cpu, 0.1) << "workers spin after the hang-up";
+    EXPECT_EQ(0, dispatcher->ClearInput());
+    EXPECT_EQ(0, dispatcher->ClearOutput());
+    EXPECT_EQ(0u, dispatcher->InputUsed());
     EXPECT_EQ(0, dispatcher->CloseDevice());
     // A new peer on a new pseudo-terminal: the same dispatcher object opens again.
     PtyPair again;
