@@ -5,9 +5,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -49,36 +47,14 @@ std::string RunnerProcess::ExecutablePath() {
 }
 
 bool RunnerProcess::Start(const std::string& folder, const std::vector<std::string>& args) {
-    int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0) {
-        error_ = std::string("pipe: ") + std::strerror(errno);
-        return false;
-    }
-    const std::string exe = ExecutablePath();
-    std::vector<std::string> argvText{exe};
-    argvText.insert(argvText.end(), args.begin(), args.end());
-    std::vector<char*> argv = CStringArray(argvText);
     std::vector<std::string> envText = ChildEnvironment();
     std::vector<char*> envp = CStringArray(envText);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDERR_FILENO);
-    const int spawned =
-        posix_spawn(&pid_, exe.c_str(), &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    if (spawned != 0) {
-        close(out[0]);
-        pid_ = -1;
-        error_ = exe + ": " + std::strerror(spawned);
-        return false;
-    }
-    outFd_ = out[0];
-    return true;
+    SpawnOptions options;
+    options.folder = folder;
+    options.envp = envp.data();
+    options.noInput = true;
+    options.errorsToo = true;
+    return SpawnWithOutputPipe(ExecutablePath(), args, options, pid_, outFd_, error_);
 }
 
 bool RunnerProcess::Drain(std::chrono::milliseconds wait) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <sys/types.h>
 #include <sys/wait.h>
 #include <vector>
 
@@ -28,5 +29,18 @@ inline int ExitStatusOf(int waitStatus) {
     }
     return -1;
 }
+
+// How SpawnWithOutputPipe starts a child.
+struct SpawnOptions {
+    std::string folder;          // working directory; empty: this process's
+    char* const* envp = nullptr; // environment; none: this process's
+    bool noInput = false;        // standard input from /dev/null
+    bool errorsToo = false;      // standard error into the same pipe as standard output
+};
+
+// Starts exe with args, its standard output going into a pipe. On success pid and outFd (the
+// pipe's reading end, close-on-exec) are set; on failure error says why.
+bool SpawnWithOutputPipe(const std::string& exe, const std::vector<std::string>& args,
+                         const SpawnOptions& options, pid_t& pid, int& outFd, std::string& error);
 
 } // namespace pellwick

@@ -8,14 +8,10 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <fcntl.h>
 #include <fstream>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace pellwick {
 
@@ -74,29 +70,9 @@ bool DevsimHarness::StartProcess(const std::vector<std::string>& args,
         error_ = "already running";
         return false;
     }
-    int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0) {
-        error_ = std::string("pipe: ") + std::strerror(errno);
+    if (!SpawnWithOutputPipe(ExecutablePath(), args, {}, pid_, stdoutFd_, error_)) {
         return false;
     }
-    const std::string exe = ExecutablePath();
-    std::vector<std::string> argvText{exe};
-    argvText.insert(argvText.end(), args.begin(), args.end());
-    std::vector<char*> argv = CStringArray(argvText);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    const int spawned = posix_spawn(&pid_, exe.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    if (spawned != 0) {
-        close(out[0]);
-        pid_ = -1;
-        error_ = exe + ": " + std::strerror(spawned);
-        return false;
-    }
-    stdoutFd_ = out[0];
 
     // The first line of its output is the line's path.
     const auto deadline = std::chrono::steady_clock::now() + timeout;
