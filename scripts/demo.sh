@@ -7,22 +7,28 @@
 # printed.
 #
 # PELLWICK_DEMO_DIR=<folder> uses that folder instead of a new one under /tmp.
+# PELLWICK_BIN_DIR=<folder> takes the programs from that folder (an installed or unpacked
+# package) and builds nothing.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 
-bash scripts/install-deps.sh
-cmake --preset default >/dev/null
-
-targets=(pellwick pellwick-devsim)
-have_runner=0
-if cmake --build --preset default --target help | grep -q '^pellwick-run:'; then
-    targets+=(pellwick-run)
-    have_runner=1
+bin_dir="${PELLWICK_BIN_DIR:-}"
+have_runner=1
+if [ -z "$bin_dir" ]; then
+    bash scripts/install-deps.sh
+    cmake --preset default >/dev/null
+    targets=(pellwick pellwick-devsim)
+    have_runner=0
+    if cmake --build --preset default --target help | grep -q '^pellwick-run:'; then
+        targets+=(pellwick-run)
+        have_runner=1
+    fi
+    cmake --build --preset default --target "${targets[@]}"
+    bin_dir="$root/build"
 fi
-cmake --build --preset default --target "${targets[@]}"
 
-bin() { find "$root/build" -type f -perm -u+x -name "$1" -print -quit; }
+bin() { find "$bin_dir" -type f -perm -u+x -name "$1" -print -quit; }
 program="$(bin pellwick)"
 devsim="$(bin pellwick-devsim)"
 runner=""

@@ -11,6 +11,7 @@ packages=(
     libbenchmark-dev                    # micro-benchmarks
     xvfb xauth xdotool                  # real-window smoke runs and screenshots
     fonts-dejavu-core                   # a fixed-pitch font for the terminal in headless runs
+    dpkg-dev file lintian               # the Debian package: shlibdeps, its checks
 )
 
 missing=()
