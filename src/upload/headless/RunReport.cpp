@@ -1,0 +1,229 @@
+#include "upload/headless/RunReport.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <string_view>
+#include <unistd.h>
+
+namespace pellwick {
+
+namespace {
+
+std::string JsonString(std::string_view text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (c < 0x20) {
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                out += buf;
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+    }
+    return out + "\"";
+}
+
+// Texts from files and devices may hold bytes that are not UTF-8; XML 1.0 cannot carry control
+// characters at all, so those become '?'.
+std::string XmlText(std::string_view text) {
+    std::string out;
+    for (unsigned char c : text) {
+        switch (c) {
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '&': out += "&amp;"; break;
+        case '"': out += "&quot;"; break;
+        case '\r': out += "&#13;"; break;
+        case '\n': out += "&#10;"; break;
+        case '\t': out += "&#9;"; break;
+        default: out += c < 0x20 ? '?' : static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+std::string Fixed(double value, int decimals = 3) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.*f", decimals, value);
+    return buf;
+}
+
+std::string Hex8(std::uint32_t value) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%08X", value);
+    return buf;
+}
+
+bool Failed(FileOutcome outcome) {
+    return outcome == FileOutcome::Refused || outcome == FileOutcome::NotVerified;
+}
+
+} // namespace
+
+const char* FileOutcomeName(FileOutcome outcome) {
+    switch (outcome) {
+    case FileOutcome::Verified: return "verified";
+    case FileOutcome::Refused: return "refused";
+    case FileOutcome::NotVerified: return "not verified";
+    case FileOutcome::Cancelled: return "cancelled";
+    case FileOutcome::NotSent: return "not sent";
+    }
+    return "not sent";
+}
+
+double FileReport::BytesPerSecond() const {
+    return transferSeconds > 0 && outcome != FileOutcome::NotSent ? size / transferSeconds : 0;
+}
+
+std::string ReportJson(const RunReport& r) {
+    std::string j = "{\n";
+    j += "  \"script\": " + JsonString(r.script) + ",\n";
+    j += "  \"port\": {\"name\": " + JsonString(r.comName) +
+         ", \"device\": " + JsonString(r.devicePath) + "},\n";
+    j += "  \"line\": {\"baud\": " + std::to_string(r.baudRate) +
+         ", \"data_bits\": " + std::to_string(r.dataBits) + ", \"parity\": " +
+         JsonString(r.parity) + ", \"stop_bits\": " + JsonString(r.stopBits) +
+         ", \"hardware_flow\": " + (r.hardwareFlow ? "true" : "false") + "},\n";
+    j += "  \"start\": " + JsonString(r.startTime) + ",\n";
+    j += "  \"end\": " + JsonString(r.endTime) + ",\n";
+    j += "  \"exit\": {\"status\": " + std::to_string(r.exitStatus) +
+         ", \"name\": " + JsonString(r.exitName) + ", \"message\": " + JsonString(r.message) +
+         "},\n";
+    j += "  \"files\": [";
+    for (std::size_t i = 0; i < r.files.size(); ++i) {
+        const FileReport& f = r.files[i];
+        j += i == 0 ? "\n" : ",\n";
+        j += "    {\"file\": " + JsonString(f.file) + ", \"address\": " +
+             JsonString(Hex8(f.address)) + ", \"size\": " + std::to_string(f.size) +
+             ", \"checksum\": " + JsonString(Hex8(f.checksum)) +
+             ", \"version\": " + JsonString(f.version) + ", \"outcome\": " +
+             JsonString(FileOutcomeName(f.outcome)) +
+             ", \"transfer_seconds\": " + Fixed(f.transferSeconds) +
+             ", \"verify_seconds\": " + Fixed(f.verifySeconds) +
+             ", \"bytes_per_second\": " + Fixed(f.BytesPerSecond(), 0) +
+             ", \"message\": " + JsonString(f.message) + "}";
+    }
+    j += r.files.empty() ? "]\n" : "\n  ]\n";
+    return j + "}\n";
+}
+
+std::string ReportJUnit(const RunReport& r) {
+    int failures = 0;
+    int skipped = 0;
+    double seconds = 0;
+    for (const FileReport& f : r.files) {
+        failures += Failed(f.outcome) ? 1 : 0;
+        skipped += Failed(f.outcome) || f.outcome == FileOutcome::Verified ? 0 : 1;
+        seconds += f.transferSeconds + f.verifySeconds;
+    }
+    // A run that ended in an error with no file to blame gets a test case of its own, so that
+    // CI shows the failure (a port that cannot be opened, a script error).
+    const bool runCase = r.exitStatus != 0 && failures == 0;
+    const std::string suite = XmlText(r.script.empty() ? "pellwick-run" : r.script);
+    std::string x = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    x += "<testsuites>\n";
+    x += "  <testsuite name=\"" + suite + "\" tests=\"" +
+         std::to_string(r.files.size() + (runCase ? 1 : 0)) + "\" failures=\"" +
+         std::to_string(failures + (runCase ? 1 : 0)) + "\" errors=\"0\" skipped=\"" +
+         std::to_string(skipped) + "\" time=\"" + Fixed(seconds) + "\" timestamp=\"" +
+         XmlText(r.startTime) + "\">\n";
+    x += "    <properties>\n";
+    x += "      <property name=\"port\" value=\"" + XmlText(r.comName) + "\"/>\n";
+    x += "      <property name=\"device\" value=\"" + XmlText(r.devicePath) + "\"/>\n";
+    x += "      <property name=\"exit\" value=\"" + std::to_string(r.exitStatus) + " " +
+         XmlText(r.exitName) + "\"/>\n";
+    x += "    </properties>\n";
+    for (const FileReport& f : r.files) {
+        x += "    <testcase classname=\"" + suite + "\" name=\"" + XmlText(f.file) + " at " +
+             Hex8(f.address) + "\" time=\"" + Fixed(f.transferSeconds + f.verifySeconds) + "\"";
+        if (f.outcome == FileOutcome::Verified) {
+            x += "/>\n";
+            continue;
+        }
+        x += ">\n";
+        if (Failed(f.outcome)) {
+            x += "      <failure type=\"" + std::string(FileOutcomeName(f.outcome)) +
+                 "\" message=\"" + XmlText(f.message) + "\">" + XmlText(f.message) +
+                 "</failure>\n";
+        } else {
+            x += "      <skipped message=\"" + std::string(FileOutcomeName(f.outcome)) + "\"/>\n";
+        }
+        x += "    </testcase>\n";
+    }
+    if (runCase) {
+        x += "    <testcase classname=\"" + suite + "\" name=\"run\" time=\"0.000\">\n";
+        x += "      <failure type=\"" + XmlText(r.exitName) + "\" message=\"" +
+             XmlText(r.message) + "\">" + XmlText(r.message) + "</failure>\n";
+        x += "    </testcase>\n";
+    }
+    x += "  </testsuite>\n</testsuites>\n";
+    return x;
+}
+
+std::string IsoTimeNow() {
+    using namespace std::chrono;
+    const auto now = system_clock::now();
+    const std::time_t t = system_clock::to_time_t(now);
+    const auto ms = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
+    std::tm local{};
+    localtime_r(&t, &local);
+    char date[32];
+    char zone[8];
+    std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
+    std::strftime(zone, sizeof zone, "%z", &local); // +0100
+    char out[64];
+    std::snprintf(out, sizeof out, "%s.%03d%.3s:%s", date, static_cast<int>(ms), zone, zone + 3);
+    return out;
+}
+
+std::string WriteFileAtomically(const std::string& path, const std::string& text) {
+    const std::string temp = path + ".tmp." + std::to_string(::getpid());
+    auto fail = [&](const char* what) {
+        const int err = errno;
+        ::unlink(temp.c_str());
+        return "Unable to write the report " + path + " (" + what + ": " + std::strerror(err) +
+               ")";
+    };
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return fail("create");
+    }
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            ::close(fd);
+            return fail("write");
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    const bool synced = ::fsync(fd) == 0;
+    const int syncError = errno;
+    if (::close(fd) != 0 || !synced) {
+        if (!synced) {
+            errno = syncError;
+        }
+        return fail("write");
+    }
+    if (::rename(temp.c_str(), path.c_str()) != 0) {
+        return fail("rename");
+    }
+    return {};
+}
+
+} // namespace pellwick

@@ -1,0 +1,63 @@
+// The report of one pellwick-run run for CI systems and station scripts: what ran, on which
+// port and line, how it ended, and one entry per uploaded file. Turned into JSON (--report) or
+// JUnit XML (--junit, one test case per file) and written atomically, so a reader never sees
+// half a report.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace pellwick {
+
+enum class FileOutcome {
+    Verified,    // the device confirmed the file
+    Refused,     // the device answered with its error string
+    NotVerified, // the file was sent but its verification did not succeed
+    Cancelled,   // the operator (Ctrl-C) cancelled during the file
+    NotSent,     // the run ended before the file's transfer began
+};
+const char* FileOutcomeName(FileOutcome outcome); // "verified", "refused", ...
+
+struct FileReport {
+    std::string file;
+    std::uint32_t address = 0;
+    std::uint32_t size = 0;
+    std::uint32_t checksum = 0;
+    std::string version;
+    FileOutcome outcome = FileOutcome::NotSent;
+    double transferSeconds = 0;
+    double verifySeconds = 0;
+    std::string message; // the box text that ended the file, if any
+    // Bytes handed to the line per second of transfer; 0 when nothing was sent.
+    double BytesPerSecond() const;
+};
+
+struct RunReport {
+    std::string script;
+    std::string comName;    // "COM3"
+    std::string devicePath; // what COM3 stands for, empty when it has no device
+    std::uint32_t baudRate = 0;
+    int dataBits = 8;
+    std::string parity;   // "none", "odd", "even", "mark", "space"
+    std::string stopBits; // "1", "1.5", "2"
+    bool hardwareFlow = false;
+    std::string startTime; // ISO 8601 local time with offset
+    std::string endTime;
+    int exitStatus = 0;
+    std::string exitName; // "clean", "upload error", ...
+    std::string message;  // the message that ended the run, empty for a clean one
+    std::vector<FileReport> files;
+};
+
+std::string ReportJson(const RunReport& report);
+std::string ReportJUnit(const RunReport& report);
+
+// The current local time as 2026-12-09T14:05:09.123+01:00.
+std::string IsoTimeNow();
+
+// Writes text to a temporary file beside path and renames it over path. Empty on success,
+// otherwise a message naming the file and the system's reason.
+std::string WriteFileAtomically(const std::string& path, const std::string& text);
+
+} // namespace pellwick

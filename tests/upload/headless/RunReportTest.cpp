@@ -1,0 +1,152 @@
+// The run report's JSON and JUnit texts read back with Qt's parsers, and its atomic write.
+#include "upload/headless/RunReport.h"
+
+#include <gtest/gtest.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QXmlStreamReader>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+namespace pellwick {
+namespace {
+
+namespace fs = std::filesystem;
+
+// One file of each outcome; names and messages carry what JSON and XML must escape.
+RunReport EveryOutcome() {
+    RunReport r;
+    r.script = "flash \"<a&b>\".sld";
+    r.comName = "COM3";
+    r.devicePath = "/dev/serial/by-id/usb-X";
+    r.baudRate = 115200;
+    r.parity = "none";
+    r.stopBits = "1";
+    r.startTime = "2026-12-09T10:00:00.000+00:00";
+    r.endTime = "2026-12-09T10:00:05.000+00:00";
+    r.exitStatus = 3;
+    r.exitName = "upload error";
+    r.message = "Upload Error !\rline\t2\x01";
+    const FileOutcome outcomes[] = {FileOutcome::Verified, FileOutcome::Refused,
+                                    FileOutcome::NotVerified, FileOutcome::Cancelled,
+                                    FileOutcome::NotSent};
+    for (FileOutcome o : outcomes) {
+        FileReport f;
+        f.file = std::string(FileOutcomeName(o)) + ".bin";
+        f.address = 0x20000;
+        f.size = 1000;
+        f.checksum = 0xBEEF;
+        f.version = "1.02";
+        f.outcome = o;
+        f.transferSeconds = 0.5;
+        f.verifySeconds = 0.25;
+        f.message = o == FileOutcome::Refused ? "Device said \"ERR\"" : "";
+        r.files.push_back(f);
+    }
+    return r;
+}
+
+TEST(RunReportTest, JsonCarriesEveryFieldAndEscapesWhatItMust) {
+    const RunReport r = EveryOutcome();
+    QJsonParseError error{};
+    const QJsonDocument doc =
+        QJsonDocument::fromJson(QByteArray::fromStdString(ReportJson(r)), &error);
+    ASSERT_EQ(QJsonParseError::NoError, error.error) << error.errorString().toStdString();
+    const QJsonObject o = doc.object();
+    EXPECT_EQ(r.script, o["script"].toString().toStdString());
+    EXPECT_EQ("/dev/serial/by-id/usb-X", o["port"]["device"].toString().toStdString());
+    EXPECT_EQ(115200, o["line"]["baud"].toInt());
+    EXPECT_EQ(3, o["exit"]["status"].toInt());
+    EXPECT_EQ(r.message, o["exit"]["message"].toString().toStdString());
+    const QJsonArray files = o["files"].toArray();
+    ASSERT_EQ(5, files.size());
+    for (int i = 0; i < 5; ++i) {
+        const FileReport& f = r.files[static_cast<std::size_t>(i)];
+        const QJsonObject j = files[i].toObject();
+        EXPECT_EQ(FileOutcomeName(f.outcome), j["outcome"].toString().toStdString());
+        EXPECT_EQ("00020000", j["address"].toString().toStdString());
+        EXPECT_EQ("0000BEEF", j["checksum"].toString().toStdString());
+        EXPECT_EQ(f.outcome == FileOutcome::NotSent ? 0 : 2000, j["bytes_per_second"].toInt());
+    }
+    EXPECT_EQ("Device said \"ERR\"", files[1]["message"].toString().toStdString());
+    // No files: still a valid document.
+    RunReport empty;
+    EXPECT_FALSE(QJsonDocument::fromJson(QByteArray::fromStdString(ReportJson(empty))).isNull());
+}
+
+TEST(RunReportTest, JUnitFailsRefusedAndUnverifiedFilesAndARunThatFailedWithoutAFile) {
+    struct Row {
+        const char* name;
+        RunReport report;
+        int tests, failures, skipped;
+    };
+    RunReport portError;
+    portError.exitStatus = 4;
+    portError.exitName = "port error";
+    portError.message = "Error Opening Selected Comm Port !";
+    std::vector<Row> rows = {{"every outcome", EveryOutcome(), 5, 2, 2},
+                             {"port error", portError, 1, 1, 0}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        QXmlStreamReader xml(QByteArray::fromStdString(ReportJUnit(row.report)));
+        int tests = 0, failures = 0, skipped = 0;
+        std::map<std::string, std::string> suite;
+        while (!xml.atEnd()) {
+            if (xml.readNext() != QXmlStreamReader::StartElement) {
+                continue;
+            }
+            const QString name = xml.name().toString();
+            if (name == "testsuite") {
+                for (const auto& a : xml.attributes()) {
+                    suite[a.name().toString().toStdString()] = a.value().toString().toStdString();
+                }
+            }
+            tests += name == "testcase";
+            failures += name == "failure";
+            skipped += name == "skipped";
+            if (name == "failure" && row.report.exitStatus == 4) {
+                EXPECT_EQ(portError.message, xml.attributes().value("message").toString().toStdString());
+            }
+        }
+        ASSERT_FALSE(xml.hasError()) << xml.errorString().toStdString();
+        EXPECT_EQ(row.tests, tests);
+        EXPECT_EQ(row.failures, failures);
+        EXPECT_EQ(row.skipped, skipped);
+        EXPECT_EQ(std::to_string(tests), suite["tests"]);
+        EXPECT_EQ(std::to_string(failures), suite["failures"]);
+    }
+}
+
+TEST(RunReportTest, AtomicWriteReplacesTheFileOrSaysWhyNot) {
+    std::string pattern = (fs::temp_directory_path() / "pellwick-report-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    const fs::path dir = pattern;
+    const std::string path = (dir / "report.json").string();
+    std::ofstream(path) << "old";
+    EXPECT_EQ("", WriteFileAtomically(path, "new\n"));
+    std::stringstream text;
+    text << std::ifstream(path).rdbuf();
+    EXPECT_EQ("new\n", text.str());
+    const std::string missing = (dir / "no/such/folder/report.json").string();
+    const std::string message = WriteFileAtomically(missing, "x");
+    EXPECT_NE(std::string::npos, message.find(missing)) << message;
+    EXPECT_NE(std::string::npos, message.find("No such file")) << message;
+    EXPECT_EQ(1, std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
+    fs::remove_all(dir);
+}
+
+TEST(RunReportTest, IsoTimeHasMillisecondsAndAnOffsetWithColon) {
+    const std::string t = IsoTimeNow();
+    ASSERT_EQ(29u, t.size()) << t;
+    EXPECT_EQ('T', t[10]);
+    EXPECT_EQ('.', t[19]);
+    EXPECT_EQ(':', t[26]);
+}
+
+} // namespace
+} // namespace pellwick
