@@ -1,19 +1,21 @@
-// The settings window's link as the terminal window's host: while the terminal window is shown
-// the received bytes belong to it, so the link's own data triggers are off.
+// The port's owner as the terminal window's host: while the terminal window is shown the
+// received bytes belong to it, so the link's own data triggers are off; and the window's
+// reopening of the port goes through the owner, which makes the link's triggers anew.
 #pragma once
 
-#include "link/LinkOperations.h"
+#include "link/PortOwner.h"
 #include "terminal/ITerminalHost.h"
 
 namespace pellwick {
 
 class LinkTerminalHost : public ITerminalHost {
 public:
-    explicit LinkTerminalHost(LinkOperations& link) : link_(link) {}
-    void DataTriggerEnabled(bool on) override { link_.DataTriggerEnabled(on); }
+    explicit LinkTerminalHost(PortOwner& owner) : owner_(owner) {}
+    void DataTriggerEnabled(bool on) override { owner_.SetDataTriggers(on); }
+    void ReopenPort() override { owner_.Renew(); }
 
 private:
-    LinkOperations& link_;
+    PortOwner& owner_;
 };
 
 } // namespace pellwick

@@ -33,6 +33,7 @@
 #include "resources/Resources.h"
 #include "serial/TVaxoCustomComPort.h"
 #include "upload/GeneralSettings.h"
+#include "upload/ProfileSettingsSource.h"
 #include "upload/ScriptEngine.h"
 
 namespace pellwick {
@@ -40,22 +41,6 @@ namespace pellwick {
 namespace {
 
 constexpr const char* kHelpContextProperty = "helpContext";
-
-class ProfileSource : public IGeneralSettingsSource {
-public:
-    explicit ProfileSource(const PrivateProfile& profile) : profile_(profile) {}
-    std::string ReadString(const std::string& section, const std::string& key,
-                           const std::string& defaultValue) override {
-        return profile_.ReadString(section, key, defaultValue);
-    }
-    std::int32_t ReadInteger(const std::string& section, const std::string& key,
-                             std::int32_t defaultValue) override {
-        return profile_.ReadInteger(section, key, defaultValue);
-    }
-
-private:
-    const PrivateProfile& profile_;
-};
 
 std::string CurrentDirectory() {
     std::error_code error;
@@ -333,7 +318,7 @@ void TFrmLoadr::FormCreate(const Options& options) {
 
     iniPath_ = CurrentDirectory() + "/" + kIniName;
     PrivateProfile ini(iniPath_);
-    ProfileSource source(ini);
+    ProfileSettingsSource source(ini);
     const GeneralSettings settings = GeneralSettings::Read(source, CurrentDirectory());
     engine_->ApplySettings(settings);
     settings.EnterDefaultPath(boxes_);
@@ -599,16 +584,10 @@ void TFrmLoadr::FormClose() {
     } catch (const std::exception& e) {
         ReportException(e);
     }
+    // Upload mode off and the port closed.
     try {
-        if (peers_.Link != nullptr) {
-            peers_.Link->SetUploadMode(false);
-        }
-    } catch (const std::exception& e) {
-        ReportException(e);
-    }
-    try {
-        if (peers_.Port != nullptr && peers_.Port->Open()) {
-            peers_.Port->SetOpen(false);
+        if (peers_.ClosePort) {
+            peers_.ClosePort();
         }
     } catch (const std::exception& e) {
         ReportException(e);

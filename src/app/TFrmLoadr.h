@@ -3,10 +3,10 @@
 // shuts the link down when it closes. The script engine runs here (it drives the window
 // through IUploadWindow); the link reaches the window through ILinkHost.
 //
-// The windows created after this one (settings window with its port and link, terminal window,
+// The port's owner and the windows created after this one (settings window, terminal window,
 // about box) are handed in with SetPeers once they exist; until then the actions that need them
 // are disabled or report that the port is not available. The status light controller
-// VaxoSLController2 belongs to this window and watches the settings window's port.
+// VaxoSLController2 belongs to this window and watches the owner's port.
 #pragma once
 
 #include <QMainWindow>
@@ -60,9 +60,11 @@ public:
 
     // What the main window uses of the windows made after it.
     struct Peers {
-        // The settings window's link operations and port.
+        // What the port's owner offers: the link operations, the port the status lights watch,
+        // and the program's end (upload mode off, port closed; reports its own failures).
         ILinkOperations* Link = nullptr;
         TVaxoCustomComPort* Port = nullptr;
+        std::function<void()> ClosePort;
         // Shows the settings window modally.
         std::function<void()> ShowSettings;
         // Creates the terminal window (called once); without it the terminal actions stay

@@ -5,7 +5,9 @@
 #include <chrono>
 #include <cmath>
 #include <exception>
+#include <stdexcept>
 #include <thread>
+#include <utility>
 
 namespace pellwick {
 
@@ -166,7 +168,16 @@ void LinkOperations::SendBuffer(const std::uint8_t* bytes, std::uint32_t count) 
     state_.BlockTotal = static_cast<std::int32_t>(count);
     state_.BlockCursor = bytes;
     port_.SetTag(PhaseSending);
-    port_.ArmStatusTrigger(state_.RoomTrigger, state_.BlockSize, true);
+    ArmTransferTrigger(state_.RoomTrigger, state_.BlockSize);
+}
+
+void LinkOperations::ArmTransferTrigger(std::uint16_t handle, std::uint16_t value) {
+    // A closed port says so itself; an open one without the trigger could not make it when it
+    // opened, which was reported then.
+    if (handle == 0 && port_.Open())
+        throw std::runtime_error("The upload triggers of the port could not be created: the "
+                                 "port must be opened again (Save in the settings).");
+    port_.ArmStatusTrigger(handle, value, true);
 }
 
 void LinkOperations::VaxoComPort1TriggerOutbuffFree() {
@@ -177,9 +188,9 @@ void LinkOperations::VaxoComPort1TriggerOutbuffFree() {
         if (state_.StopRequest) {
             state_.StopRequest = false;
             state_.BlockRemaining = 0;
-            port_.ArmStatusTrigger(state_.DrainTrigger, 0, true);
+            ArmTransferTrigger(state_.DrainTrigger, 0);
         } else {
-            port_.ArmStatusTrigger(state_.RoomTrigger, state_.BlockSize, true);
+            ArmTransferTrigger(state_.RoomTrigger, state_.BlockSize);
         }
     } else {
         // A transfer of 0 bytes queues nothing but still ends through the drain trigger.
@@ -187,7 +198,7 @@ void LinkOperations::VaxoComPort1TriggerOutbuffFree() {
             port_.WriteBlock(state_.BlockCursor, static_cast<std::uint16_t>(state_.BlockRemaining));
         state_.BlockCursor += state_.BlockRemaining;
         state_.BlockRemaining = 0;
-        port_.ArmStatusTrigger(state_.DrainTrigger, 0, true);
+        ArmTransferTrigger(state_.DrainTrigger, 0);
     }
     if (host_)
         host_->SetUploadGauge(GaugePercent(state_.BlockTotal, state_.BlockRemaining));
@@ -227,29 +238,75 @@ void LinkOperations::VaxoComPort1TriggerData(std::uint16_t triggerHandle) {
     state_.ReplyText.clear();
 }
 
+// Trigger handles: 0 stands for "no such trigger". A handle is cleared before it is dropped,
+// so that a drop that fails is never tried again, and every trigger is created only where none
+// is held; whatever happened before, switching on or off twice does no harm.
+
+void LinkOperations::CreateTrigger(std::uint16_t& handle,
+                                   const std::function<std::uint16_t()>& make,
+                                   std::exception_ptr& failure) {
+    if (handle != 0)
+        return;
+    try {
+        handle = make();
+    } catch (...) {
+        handle = 0;
+        if (!failure)
+            failure = std::current_exception();
+    }
+}
+
+void LinkOperations::DropTrigger(std::uint16_t& handle) {
+    const std::uint16_t held = std::exchange(handle, 0);
+    // A closed port took its triggers with it.
+    if (held != 0 && port_.Open())
+        port_.DropTrigger(held);
+}
+
 void LinkOperations::CreateDataTriggers() {
+    if (!port_.Open())
+        return;
     const bool up = state_.UploadMode;
-    state_.PromptTrigger =
-        port_.NewTextTrigger(up ? state_.UlPromptText : state_.PromptText, false);
-    state_.ErrorTrigger = port_.NewTextTrigger(up ? state_.UlErrorText : state_.ErrorText, true);
+    const std::string prompt = up ? state_.UlPromptText : state_.PromptText;
+    const std::string error = up ? state_.UlErrorText : state_.ErrorText;
+    std::exception_ptr failure;
+    CreateTrigger(
+        state_.PromptTrigger, [&] { return port_.NewTextTrigger(prompt, false); }, failure);
+    CreateTrigger(
+        state_.ErrorTrigger, [&] { return port_.NewTextTrigger(error, true); }, failure);
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 void LinkOperations::DropDataTriggers() {
-    port_.DropTrigger(state_.PromptTrigger);
-    port_.DropTrigger(state_.ErrorTrigger);
+    std::exception_ptr failure;
+    for (std::uint16_t* handle : {&state_.PromptTrigger, &state_.ErrorTrigger}) {
+        try {
+            DropTrigger(*handle);
+        } catch (...) {
+            if (!failure)
+                failure = std::current_exception();
+        }
+    }
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 void LinkOperations::SetUploadMode(bool on) {
     state_.UploadMode = on;
-    if (port_.Open()) {
+    // The active strings follow the mode even when a trigger of the new mode cannot be made.
+    state_.ActivePrompt = on ? state_.UlPromptText : state_.PromptText;
+    state_.ActiveError = on ? state_.UlErrorText : state_.ErrorText;
+    // While the data triggers are off (the terminal has the received bytes) only the mode
+    // changes; switching them on makes them with the strings of the mode of that moment.
+    if (port_.Open() && dataTriggersWanted_) {
         DropDataTriggers();
         CreateDataTriggers();
     }
-    state_.ActivePrompt = on ? state_.UlPromptText : state_.PromptText;
-    state_.ActiveError = on ? state_.UlErrorText : state_.ErrorText;
 }
 
 void LinkOperations::DataTriggerEnabled(bool on) {
+    dataTriggersWanted_ = on;
     if (on)
         CreateDataTriggers();
     else
@@ -304,11 +361,7 @@ void LinkOperations::ConfigurePort(const Rs232Settings& settings) {
 
 bool LinkOperations::OpenPortWithTriggers() {
     try {
-        port_.SetOpen(true);
-        state_.PromptTrigger = port_.NewTextTrigger(state_.PromptText, false);
-        state_.ErrorTrigger = port_.NewTextTrigger(state_.ErrorText, true);
-        state_.RoomTrigger = port_.NewStatusTrigger(StatusKindOutputFree);
-        state_.DrainTrigger = port_.NewStatusTrigger(StatusKindOutputUsed);
+        OpenWithTriggers();
         if (host_)
             host_->SetComBtnState(true);
         return true;
@@ -320,14 +373,52 @@ bool LinkOperations::OpenPortWithTriggers() {
     }
 }
 
+void LinkOperations::OpenWithTriggers() {
+    if (!port_.Open()) {
+        // Whatever was held went with the port's previous opening.
+        ForgetTriggers();
+        port_.SetOpen(true);
+    }
+    std::exception_ptr failure;
+    // Every trigger is tried, so that one string the port refuses (longer than a data trigger
+    // takes) leaves the others working.
+    if (dataTriggersWanted_) {
+        try {
+            CreateDataTriggers();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    }
+    CreateTrigger(
+        state_.RoomTrigger, [this] { return port_.NewStatusTrigger(StatusKindOutputFree); },
+        failure);
+    CreateTrigger(
+        state_.DrainTrigger, [this] { return port_.NewStatusTrigger(StatusKindOutputUsed); },
+        failure);
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+void LinkOperations::ForgetTriggers() {
+    state_.PromptTrigger = 0;
+    state_.ErrorTrigger = 0;
+    state_.RoomTrigger = 0;
+    state_.DrainTrigger = 0;
+}
+
 void LinkOperations::CloseAndDropTriggers() {
-    if (!port_.Open())
-        return;
-    port_.DropTrigger(state_.RoomTrigger);
-    port_.DropTrigger(state_.DrainTrigger);
-    port_.DropTrigger(state_.PromptTrigger);
-    port_.DropTrigger(state_.ErrorTrigger);
-    port_.SetOpen(false);
+    if (port_.Open()) {
+        for (std::uint16_t* handle : {&state_.RoomTrigger, &state_.DrainTrigger,
+                                      &state_.PromptTrigger, &state_.ErrorTrigger}) {
+            // Closing takes every trigger with it; a drop that fails changes nothing.
+            try {
+                DropTrigger(*handle);
+            } catch (const std::exception&) {
+            }
+        }
+        port_.SetOpen(false);
+    }
+    ForgetTriggers();
 }
 
 bool LinkOperations::OpenWithSettings(const Rs232Settings& settings, const LinkSettings& link) {

@@ -12,6 +12,7 @@
 #include "serial/MessageBoxes.h"
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <string>
 
@@ -56,8 +57,10 @@ public:
     std::uint8_t PreviewChar(std::uint16_t n);
     void FlushAll();
     void FlushInput();
-    // Creates (on) or drops (off) the prompt and error triggers of the current mode.
+    // Creates (on) or drops (off) the prompt and error triggers of the current mode; either
+    // way only what is missing or held. The choice stays for the port's next opening.
     void DataTriggerEnabled(bool on);
+    bool DataTriggersWanted() const { return dataTriggersWanted_; }
 
     // --- Port handlers -------------------------------------------------------------------------
     void VaxoComPort1WaitChar(char c);
@@ -74,11 +77,14 @@ public:
     void ApplyLineSettings(const Rs232Settings& settings);
     // Closes the port and sets every setting, the output buffer size included.
     void ConfigurePort(const Rs232Settings& settings);
-    // Opens the port and creates the four triggers; tells the host whether the port is usable.
-    // On failure shows "Error Opening Selected Comm Port !" and answers false; the port stays
-    // open when only a trigger failed.
+    // Opens the port and creates the four triggers (the data triggers only while they are
+    // switched on); tells the host whether the port is usable. On failure shows "Error Opening
+    // Selected Comm Port !" and answers false; the port stays open when only a trigger failed.
     bool OpenPortWithTriggers();
-    // Drops the four triggers and closes the port, when it is open.
+    // The same without the host and the message: the first failure is thrown, after every
+    // trigger was tried.
+    void OpenWithTriggers();
+    // Drops the triggers it holds and closes the port, when it is open; never drops one twice.
     void CloseAndDropTriggers();
     // The whole set-up of a start: link settings, port settings, open, triggers.
     bool OpenWithSettings(const Rs232Settings& settings, const LinkSettings& link);
@@ -95,8 +101,13 @@ public:
     static constexpr std::int32_t AnswerTicks = 100;
 
 private:
+    void CreateTrigger(std::uint16_t& handle, const std::function<std::uint16_t()>& make,
+                       std::exception_ptr& failure);
+    void DropTrigger(std::uint16_t& handle);
     void CreateDataTriggers();
     void DropDataTriggers();
+    void ForgetTriggers();
+    void ArmTransferTrigger(std::uint16_t handle, std::uint16_t value);
     void ShowError(const char* text);
 
     ILinkPort& port_;
@@ -105,6 +116,8 @@ private:
     std::function<void(bool)> busyCursor_;
     std::function<void()> processEvents_;
     LinkState state_;
+    // Off while another window (the terminal) takes the received bytes.
+    bool dataTriggersWanted_ = true;
 };
 
 } // namespace pellwick

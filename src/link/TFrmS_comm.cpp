@@ -1,13 +1,18 @@
 #include "link/TFrmS_comm.h"
 
 #include "ini/PrivateProfile.h"
+#include "link/TRadioGroup.h"
 #include "portselect/TDeviceSelectionForm.h"
 #include "serial/portmap/PortMap.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QFont>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
 #include <QScreen>
 #include <QStyle>
 #include <QVBoxLayout>
@@ -16,24 +21,12 @@
 
 namespace pellwick {
 
-TFrmS_comm::TFrmS_comm(std::string iniPath, IMessageBoxes& boxes, QWidget* parent)
-    : QDialog(parent), iniPath_(std::move(iniPath)), boxes_(boxes), portLink_(VaxoComPort1),
-      link_(portLink_, boxes) {
+TFrmS_comm::TFrmS_comm(PortOwner& owner, std::string iniPath, IMessageBoxes& boxes, QWidget* parent)
+    : QDialog(parent), owner_(owner), iniPath_(std::move(iniPath)), boxes_(boxes) {
     setObjectName("FrmS_comm");
     setWindowTitle("Communication Settings");
     setProperty("HelpContext", HelpContextNumber);
-
-    // The program's design values of its one port.
-    VaxoComPort1.SetComNumber(1);
-    VaxoComPort1.SetOutSize(16384);
-    VaxoComPort1.SetAutoOpen(false);
-    VaxoComPort1.SetHWFlowOptions(hwfUseRTS | hwfRequireCTS);
-    VaxoComPort1.SetBufferFull(3686);
-    VaxoComPort1.SetBufferResume(409);
-    VaxoComPort1.SetTraceName("COM.TRC");
-    VaxoComPort1.SetLogSize(20000);
-    VaxoComPort1.SetLogName("COM.LOG");
-    link_.SetBusyCursorHook([](bool busy) {
+    owner_.Link().SetBusyCursorHook([](bool busy) {
         if (busy)
             QApplication::setOverrideCursor(Qt::WaitCursor);
         else
@@ -109,11 +102,12 @@ TFrmS_comm::TFrmS_comm(std::string iniPath, IMessageBoxes& boxes, QWidget* paren
     connect(BtnCancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-// The link's handlers point into this window: they leave before the port closes.
-TFrmS_comm::~TFrmS_comm() = default;
+TFrmS_comm::~TFrmS_comm() {
+    owner_.Link().SetBusyCursorHook({});
+}
 
 void TFrmS_comm::FormCreate() {
-    link_.State().StopRequest = false;
+    owner_.Link().State().StopRequest = false;
     CmbBxComPort->clear();
     {
         TDeviceSelectionForm devices;
@@ -122,48 +116,55 @@ void TFrmS_comm::FormCreate() {
             CmbBxComPort->addItem(QString::fromStdString(entry));
     }
     LoadRs232Ini();
-    link_.ConfigurePort(settings_);
-    link_.OpenPortWithTriggers();
+    owner_.Start();
 }
 
 void TFrmS_comm::LoadRs232Ini() {
     PrivateProfile ini(iniPath_);
-    LinkSettings linkSettings;
-    Rs232SettingsFile::Load(ini, settings_, linkSettings);
+    try {
+        owner_.LoadSettings(ini);
+    } catch (...) {
+        // What was read before the failed write is shown all the same.
+        ShowSettings();
+        throw;
+    }
+    ShowSettings();
+}
 
+void TFrmS_comm::ShowSettings() {
+    const Rs232Settings& settings = owner_.Settings();
     // A stored port that is not in the list selects nothing, so that a save keeps it rather
     // than quietly taking another port.
     CmbBxComPort->setCurrentIndex(CmbBxComPort->findText(
-        QString::fromStdString(Rs232SettingsFile::EntryText(settings_.PortNumber))));
+        QString::fromStdString(Rs232SettingsFile::EntryText(settings.PortNumber))));
     ShowDevicePath();
     ShowLineSettings();
-    UseDTR_CB->setChecked(settings_.UseDtr);
-    UseRTS_CB->setChecked(settings_.UseRts);
-    ReqDSR_CB->setChecked(settings_.RequireDsr);
-    ReqCTS_CB->setChecked(settings_.RequireCts);
-    DTR_RadioGp->SetItemIndex(settings_.DtrOn ? 1 : 0);
-    RTS_RadioGp->SetItemIndex(settings_.RtsOn ? 1 : 0);
-    link_.ApplyFlowAndLines(settings_);
-    link_.ApplyLinkSettings(linkSettings);
+    UseDTR_CB->setChecked(settings.UseDtr);
+    UseRTS_CB->setChecked(settings.UseRts);
+    ReqDSR_CB->setChecked(settings.RequireDsr);
+    ReqCTS_CB->setChecked(settings.RequireCts);
+    DTR_RadioGp->SetItemIndex(settings.DtrOn ? 1 : 0);
+    RTS_RadioGp->SetItemIndex(settings.RtsOn ? 1 : 0);
 }
 
 void TFrmS_comm::FormShow() {
     // Only the flag: the triggers and the active strings stay as they are.
-    link_.State().UploadMode = false;
+    owner_.Link().State().UploadMode = false;
     ShowLineSettings();
 }
 
 void TFrmS_comm::ShowLineSettings() {
+    const Rs232Settings& settings = owner_.Settings();
     const auto& rates = Rs232SettingsFile::BaudRates;
-    const auto rate = std::find(rates.begin(), rates.end(), settings_.BaudRate);
+    const auto rate = std::find(rates.begin(), rates.end(), settings.BaudRate);
     if (rate != rates.end())
         RdGrpBaudRate->SetItemIndex(static_cast<int>(rate - rates.begin()));
-    if (settings_.DataBitCount == 7 || settings_.DataBitCount == 8)
-        RdGrpData->SetItemIndex(settings_.DataBitCount - 7);
-    if (settings_.ParityCode <= 2)
-        RdGrpParity->SetItemIndex(settings_.ParityCode);
-    if (settings_.StopBitCount == 1 || settings_.StopBitCount == 2)
-        RdGrpStop->SetItemIndex(settings_.StopBitCount - 1);
+    if (settings.DataBitCount == 7 || settings.DataBitCount == 8)
+        RdGrpData->SetItemIndex(settings.DataBitCount - 7);
+    if (settings.ParityCode <= 2)
+        RdGrpParity->SetItemIndex(settings.ParityCode);
+    if (settings.StopBitCount == 1 || settings.StopBitCount == 2)
+        RdGrpStop->SetItemIndex(settings.StopBitCount - 1);
 }
 
 void TFrmS_comm::showEvent(QShowEvent* event) {
@@ -176,38 +177,37 @@ void TFrmS_comm::showEvent(QShowEvent* event) {
 }
 
 void TFrmS_comm::SaveRs232Ini() {
+    Rs232Settings settings = owner_.Settings();
     const auto& rates = Rs232SettingsFile::BaudRates;
     const int baudIndex = RdGrpBaudRate->ItemIndex();
     if (baudIndex >= 0 && baudIndex < static_cast<int>(rates.size()))
-        settings_.BaudRate = rates[static_cast<std::size_t>(baudIndex)];
+        settings.BaudRate = rates[static_cast<std::size_t>(baudIndex)];
 
     const std::string entry = CmbBxComPort->currentText().toStdString();
     if (const auto number = Rs232SettingsFile::PortNumberOfEntry(entry))
-        settings_.PortNumber = *number;
+        settings.PortNumber = *number;
     else
         boxes_.Show(MsgKind::Error, "Must Select a Direct Com. Port, Please Select Again.", MbOk);
 
     if (RdGrpData->ItemIndex() >= 0)
-        settings_.DataBitCount = static_cast<std::uint16_t>(RdGrpData->ItemIndex() + 7);
+        settings.DataBitCount = static_cast<std::uint16_t>(RdGrpData->ItemIndex() + 7);
     if (RdGrpParity->ItemIndex() >= 0)
-        settings_.ParityCode = static_cast<std::uint8_t>(RdGrpParity->ItemIndex());
+        settings.ParityCode = static_cast<std::uint8_t>(RdGrpParity->ItemIndex());
     if (RdGrpStop->ItemIndex() >= 0)
-        settings_.StopBitCount = static_cast<std::uint16_t>(RdGrpStop->ItemIndex() + 1);
-    settings_.UseDtr = UseDTR_CB->isChecked();
-    settings_.UseRts = UseRTS_CB->isChecked();
-    settings_.RequireDsr = ReqDSR_CB->isChecked();
-    settings_.RequireCts = ReqCTS_CB->isChecked();
-    settings_.DtrOn = DTR_RadioGp->ItemIndex() == 1;
-    settings_.RtsOn = RTS_RadioGp->ItemIndex() == 1;
+        settings.StopBitCount = static_cast<std::uint16_t>(RdGrpStop->ItemIndex() + 1);
+    settings.UseDtr = UseDTR_CB->isChecked();
+    settings.UseRts = UseRTS_CB->isChecked();
+    settings.RequireDsr = ReqDSR_CB->isChecked();
+    settings.RequireCts = ReqCTS_CB->isChecked();
+    settings.DtrOn = DTR_RadioGp->ItemIndex() == 1;
+    settings.RtsOn = RTS_RadioGp->ItemIndex() == 1;
 
     PrivateProfile ini(iniPath_);
-    Rs232SettingsFile::Save(ini, settings_, entry);
+    Rs232SettingsFile::Save(ini, settings, entry);
 
     // Flow control and the DTR/RTS states are stored for the next start; only the line
     // settings reach the port now.
-    link_.CloseAndDropTriggers();
-    link_.ApplyLineSettings(settings_);
-    link_.OpenPortWithTriggers();
+    owner_.Reopen(settings);
 }
 
 void TFrmS_comm::BtnOKClick() {

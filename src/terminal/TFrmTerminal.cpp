@@ -126,15 +126,26 @@ TFrmTerminal::TFrmTerminal(TVaxoCustomComPort* port, ITerminalHost* host, QWidge
     terminal_->SetComPort(port_);
     lights_->SetComPort(port_);
 
-    // Reopening the port renews the dispatcher the terminal attaches to when shown. A port that
-    // cannot be reopened leaves terminal and lights as they are: showing the form then leaves the
-    // terminal waiting for the port.
     if (!port_) {
         return;
     }
+    ReopenPort();
+    // From now on the status line follows the port's settings each time it opens (a saved
+    // change of the settings reopens it while the form may be shown).
+    port_->AddNotifyProc(&TFrmTerminal::PortOpenedOrClosing, this);
+}
+
+void TFrmTerminal::ReopenPort() {
+    // Reopening the port renews the dispatcher the terminal attaches to when shown. A port that
+    // cannot be reopened leaves terminal and lights as they are: showing the form then leaves the
+    // terminal waiting for the port.
     try {
-        port_->SetOpen(false);
-        port_->SetOpen(true);
+        if (host_) {
+            host_->ReopenPort();
+        } else {
+            port_->SetOpen(false);
+            port_->SetOpen(true);
+        }
     } catch (const std::exception&) {
         return;
     }
@@ -142,7 +153,17 @@ TFrmTerminal::TFrmTerminal(TVaxoCustomComPort* port, ITerminalHost* host, QWidge
     lights_->SetWatching(false);
 }
 
-TFrmTerminal::~TFrmTerminal() = default;
+TFrmTerminal::~TFrmTerminal() {
+    if (port_) {
+        port_->RemoveNotifyProc(&TFrmTerminal::PortOpenedOrClosing, this);
+    }
+}
+
+void TFrmTerminal::PortOpenedOrClosing(void* context, TVaxoCustomComPort*, bool opening) {
+    if (opening) {
+        static_cast<TFrmTerminal*>(context)->FormActivate();
+    }
+}
 
 QWidget* TFrmTerminal::BuildLights() {
     auto* panel = new QWidget(centralWidget() ? centralWidget() : this);

@@ -62,6 +62,9 @@ private:
     void BuildMenus();
     QWidget* BuildLights();
     void SetStatusText(int section, const QString& text);
+    // The create handler's reopening of the port.
+    void ReopenPort();
+    static void PortOpenedOrClosing(void* context, TVaxoCustomComPort* port, bool opening);
 
     TVaxoCustomComPort* port_;
     ITerminalHost* host_;

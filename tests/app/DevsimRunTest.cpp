@@ -17,6 +17,7 @@
 #include "AppTestSupport.h"
 #include "app/LinkTerminalHost.h"
 #include "app/TFrmLoadr.h"
+#include "link/PortOwner.h"
 #include "link/TFrmS_comm.h"
 #include "serial/portmap/PortMap.h"
 #include "support/DevsimHarness.h"
@@ -35,7 +36,8 @@ protected:
         window.reset();
         terminal.reset();
         settings.reset();
-        window.reset();
+        terminalHost.reset();
+        owner.reset();
         PortMap::SetGlobal(nullptr);
         std::filesystem::current_path(previous);
         sim.Stop();
@@ -50,16 +52,18 @@ protected:
         PortMap::SetGlobal(std::make_shared<const PortMap>(PortMap::Build(ini)));
         TFrmLoadr::Options options;
         options.SplashWait = 0ms;
+        owner = std::make_unique<PortOwner>(boxes);
         window = std::make_unique<TFrmLoadr>(boxes, options);
-        settings = std::make_unique<TFrmS_comm>(window->IniPath(), boxes);
-        settings->SetLinkHost(window.get());
+        owner->SetHost(window.get());
+        settings = std::make_unique<TFrmS_comm>(*owner, window->IniPath(), boxes);
         settings->FormCreate();
-        terminalHost = std::make_unique<LinkTerminalHost>(settings->Link());
+        terminalHost = std::make_unique<LinkTerminalHost>(*owner);
         TFrmLoadr::Peers peers;
-        peers.Link = &settings->Operations();
-        peers.Port = &settings->VaxoComPort1;
+        peers.Link = &owner->Operations();
+        peers.Port = &owner->Port();
+        peers.ClosePort = [this] { owner->Shutdown(); };
         peers.CreateTerminal = [this] {
-            terminal = std::make_unique<TFrmTerminal>(&settings->VaxoComPort1, terminalHost.get());
+            terminal = std::make_unique<TFrmTerminal>(&owner->Port(), terminalHost.get());
             return terminal.get();
         };
         peers.SetTerminalActive = [this](bool on) {
@@ -97,6 +101,7 @@ protected:
     DeviceConfig config;
     DevsimHarness sim;
     ScriptedBoxes boxes;
+    std::unique_ptr<PortOwner> owner;
     std::unique_ptr<TFrmLoadr> window;
     std::unique_ptr<TFrmS_comm> settings;
     std::unique_ptr<LinkTerminalHost> terminalHost;
@@ -107,7 +112,7 @@ protected:
 TEST_F(DevsimRunTest, ScriptRunsFromTheClickToIdleAndTheDeviceAcceptsEveryFile) {
     config.baud = 115200;
     StartProgram();
-    ASSERT_TRUE(settings->VaxoComPort1.Open());
+    ASSERT_TRUE(owner->IsOpen());
     ASSERT_TRUE(Find<QPushButton>("BtnUpload")->isEnabled());
     Write("one.bin", std::string(20000, '\x5A'));
     Write("two.bin", std::string("\r\n\0LF tail", 10));

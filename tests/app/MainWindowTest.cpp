@@ -69,6 +69,10 @@ protected:
         TFrmLoadr::Peers peers;
         peers.Link = &link;
         peers.Port = port.get();
+        peers.ClosePort = [this] {
+            link.SetUploadMode(false);
+            port->SetOpen(false);
+        };
         window->SetPeers(std::move(peers));
         window->show();
         return window;

@@ -104,6 +104,28 @@ TEST_F(RunnerFaultTest, PortThatCannotBeOpenedExitsWithFour) {
     EXPECT_EQ(Device().Server()->BytesReceived(), 0u);
 }
 
+TEST_F(RunnerFaultTest, TriggerStringTooLongForThePortIsReportedAndTheRunEndsCleanly) {
+    struct Row {
+        const char* Key;
+        int Status;         // normal prompt: the port set-up; upload prompt: the run's start
+        const char* Report; // what the operator is told
+    };
+    for (const Row& row : {Row{"Prompt", 4, "[Error] Error Opening Selected Comm Port !"},
+                           Row{"UL Prompt", 3, "[Error] "}}) {
+        SCOPED_TRACE(row.Key);
+        DevsimHarness device;
+        StartDeviceIn(device, {}, {{"Trigger", row.Key, std::string(23, 'P')}});
+        std::string output;
+        ASSERT_TRUE(WriteText(device.File("test.sld"), UploadScript("x.bin")));
+        EXPECT_EQ(RunnerProcess::Run(device.Folder(), {"test.sld"}, output, RunDeadline),
+                  row.Status)
+            << output;
+        EXPECT_NE(output.find(row.Report), std::string::npos) << output;
+        EXPECT_EQ(output.find("Bad trigger handle"), std::string::npos) << output;
+        EXPECT_EQ(output.find("terminate"), std::string::npos) << output;
+    }
+}
+
 TEST_F(RunnerFaultTest, ScriptThatCannotBeReadExitsWithFive) {
     StartDevice();
     std::string output;

@@ -32,6 +32,11 @@ public:
         Log.push_back(open ? "Open" : "Close");
         if (open && FailOpen)
             throw std::runtime_error("ie_BadId - Specified comport doesn't exist");
+        // Closing takes the triggers with it, as the real port's dispatcher does.
+        if (!open) {
+            TextTriggers.clear();
+            StatusTriggers.clear();
+        }
         IsOpen = open;
     }
     void SetComNumber(std::uint16_t n) override { Log.push_back("ComNumber " + std::to_string(n)); }

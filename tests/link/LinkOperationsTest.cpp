@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <numeric>
+#include <set>
 
 namespace pellwick {
 namespace {
@@ -239,6 +240,78 @@ TEST_F(LinkOperationsTest, DataTriggersOffAndOnFollowTheCurrentMode) {
     EXPECT_EQ(port.TextTriggers.size(), 2u);
     EXPECT_NE(port.TriggerOfText(">"), 0);
     EXPECT_NE(port.TriggerOfText("ERR"), 0);
+}
+
+// Whatever order the windows switch the triggers in (the terminal shown or hidden, upload mode,
+// a reopen by Save), no trigger is dropped twice or armed after it went, and afterwards the port
+// holds exactly the triggers of the current state.
+TEST(LinkTriggerKeepingTest, SequencesOfSwitchesLeaveExactlyTheTriggersOfTheState) {
+    struct Row {
+        const char* Name;
+        std::string Prompt;
+        std::vector<std::string> Steps;
+        std::set<std::string> Texts; // text triggers left on the port
+        bool Open;
+    };
+    const std::string longPrompt(23, 'P');
+    const std::vector<Row> rows = {
+        {"terminal shown, then a run", "#", {"data off", "upload on"}, {}, true},
+        {"terminal hidden during a run",
+         "#",
+         {"data off", "upload on", "data on"},
+         {">", "ERR"},
+         true},
+        {"switched twice", "#", {"data off", "data off", "data on", "data on"}, {"#", "?"}, true},
+        {"save with the terminal shown", "#", {"data off", "close", "open"}, {}, true},
+        {"save, then the terminal hidden",
+         "#",
+         {"data off", "close", "open", "data on"},
+         {"#", "?"},
+         true},
+        {"closed twice, then exit's mode switch", "#", {"close", "close", "upload off"}, {}, false},
+        {"prompt too long, then a run and its end",
+         longPrompt,
+         {"upload on", "upload off", "close", "open"},
+         {"?"},
+         true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.Name);
+        FakeLinkPort port;
+        RecordingBoxes boxes;
+        LinkOperations link(port, boxes);
+        LinkSettings settings;
+        settings.PromptText = row.Prompt;
+        link.OpenWithSettings(Rs232Settings{}, settings);
+        for (const std::string& step : row.Steps) {
+            try {
+                if (step == "data off" || step == "data on")
+                    link.DataTriggerEnabled(step == "data on");
+                else if (step == "upload on" || step == "upload off")
+                    link.SetUploadMode(step == "upload on");
+                else if (step == "close")
+                    link.CloseAndDropTriggers();
+                else
+                    link.OpenPortWithTriggers();
+            } catch (const std::exception& e) {
+                // Only the string the port cannot take may fail, never a handle.
+                EXPECT_EQ(std::string(e.what()), "trigger string too long") << step;
+            }
+        }
+        std::set<std::string> texts;
+        for (const auto& [handle, trigger] : port.TextTriggers)
+            texts.insert(trigger.Text);
+        EXPECT_EQ(texts, row.Texts);
+        ASSERT_EQ(port.IsOpen, row.Open);
+        const auto& st = link.State();
+        for (std::uint16_t handle : {st.PromptTrigger, st.ErrorTrigger})
+            EXPECT_TRUE(handle == 0 || port.TextTriggers.count(handle) == 1);
+        if (row.Open) {
+            EXPECT_EQ(port.StatusTriggers.size(), 2u);
+            const std::uint8_t byte = 1;
+            EXPECT_NO_THROW(link.SendBuffer(&byte, 1));
+        }
+    }
 }
 
 // --- Port set-up ---------------------------------------------------------------------------------

@@ -4,10 +4,15 @@
 #include "ini/EIniWriteError.h"
 #include "ini/PrivateProfile.h"
 #include "link/TFrmS_comm.h"
+#include "link/TRadioGroup.h"
 #include "serial/portmap/PortMap.h"
 #include "support/TempFolder.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QFont>
+#include <QLabel>
+#include <QPushButton>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -29,7 +34,9 @@ protected:
         Ports({{1, com1.SlavePath()}});
     }
     void TearDown() override {
+        view.reset();
         dialog.reset();
+        owner.reset();
         PortMap::SetGlobal(nullptr);
         TVaxoCustomComPort::SetExceptionDisplay(nullptr);
     }
@@ -37,11 +44,43 @@ protected:
         PortMap::SetGlobal(std::make_shared<PortMap>(ports));
     }
     void WriteIni(const std::string& text) { std::ofstream(ini) << text; }
-    TFrmS_comm& Create() {
-        dialog = std::make_unique<TFrmS_comm>(ini, boxes);
-        dialog->SetLinkHost(&host);
+    // The dialog's controls, found by their names.
+    struct View {
+        TFrmS_comm& Form;
+        TVaxoCustomComPort& VaxoComPort1;
+        LinkOperations& Owned;
+        template <typename T> T* Get(const char* name) const {
+            T* w = Form.findChild<T*>(name);
+            EXPECT_NE(w, nullptr) << name;
+            return w;
+        }
+        LinkOperations& Link() const { return Owned; }
+        QLabel* LblComPort = Get<QLabel>("LblComPort");
+        QComboBox* CmbBxComPort = Get<QComboBox>("CmbBxComPort");
+        QLabel* LblDevicePath = Get<QLabel>("LblDevicePath");
+        TRadioGroup* RdGrpBaudRate = Get<TRadioGroup>("RdGrpBaudRate");
+        TRadioGroup* RdGrpData = Get<TRadioGroup>("RdGrpData");
+        TRadioGroup* RdGrpStop = Get<TRadioGroup>("RdGrpStop");
+        TRadioGroup* RdGrpParity = Get<TRadioGroup>("RdGrpParity");
+        QCheckBox* UseDTR_CB = Get<QCheckBox>("UseDTR_CB");
+        QCheckBox* UseRTS_CB = Get<QCheckBox>("UseRTS_CB");
+        QCheckBox* ReqDSR_CB = Get<QCheckBox>("ReqDSR_CB");
+        QCheckBox* ReqCTS_CB = Get<QCheckBox>("ReqCTS_CB");
+        TRadioGroup* DTR_RadioGp = Get<TRadioGroup>("DTR_RadioGp");
+        TRadioGroup* RTS_RadioGp = Get<TRadioGroup>("RTS_RadioGp");
+        QPushButton* BtnOK = Get<QPushButton>("BtnOK");
+        QPushButton* BtnCancel = Get<QPushButton>("BtnCancel");
+    };
+    void Make() {
+        owner = std::make_unique<PortOwner>(boxes);
+        owner->SetHost(&host);
+        dialog = std::make_unique<TFrmS_comm>(*owner, ini, boxes);
+    }
+    View& Create() {
+        Make();
         dialog->FormCreate();
-        return *dialog;
+        view = std::make_unique<View>(View{*dialog, owner->Port(), owner->Link()});
+        return *view;
     }
     std::string Read(const std::string& section, const std::string& key) const {
         return PrivateProfile(ini).ReadString(section, key, "<missing>");
@@ -60,7 +99,9 @@ protected:
     RecordingBoxes boxes;
     FakeLinkHost host;
     std::vector<std::string> shownExceptions;
+    std::unique_ptr<PortOwner> owner;
     std::unique_ptr<TFrmS_comm> dialog;
+    std::unique_ptr<View> view;
 };
 
 TEST_F(SettingsDialogTest, WithoutIniFileDefaultsAreShownAppliedAndOnlyTheRepairsWritten) {
@@ -144,7 +185,7 @@ TEST_F(SettingsDialogTest, LineStatesRoundTripThroughSaveUnchanged) {
     EXPECT_EQ(d.DTR_RadioGp->ItemIndex(), 1);
     EXPECT_EQ(d.RTS_RadioGp->ItemIndex(), 0);
     d.BtnOK->click();
-    EXPECT_EQ(d.result(), QDialog::Accepted);
+    EXPECT_EQ(d.Form.result(), QDialog::Accepted);
     EXPECT_EQ(PrivateProfile(ini).ReadSection("RS232Settings"), (Entries{{"Comm Port", "COM1"},
                                                                          {"Data Bits", "8"},
                                                                          {"Parity", "0"},
@@ -178,7 +219,7 @@ TEST_F(SettingsDialogTest, SaveWritesTheChoicesAndReopensThePortWithNewLineSetti
     d.RdGrpBaudRate->SetItemIndex(5);
     d.CmbBxComPort->setCurrentIndex(1);
     d.BtnOK->click();
-    EXPECT_EQ(d.result(), QDialog::Accepted);
+    EXPECT_EQ(d.Form.result(), QDialog::Accepted);
     EXPECT_EQ(Read("RS232Settings", "Use DTR"), "1");
     EXPECT_EQ(Read("RS232Settings", "Baud Rate"), "115200");
     EXPECT_EQ(Read("RS232Settings", "Comm Port"), "COM3");
@@ -223,13 +264,13 @@ TEST_F(SettingsDialogTest, WithoutPortsOpeningFailsAndSaveKeepsThePortNumber) {
     EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Error Opening Selected Comm Port !"});
 
     d.BtnOK->click();
-    EXPECT_EQ(d.result(), QDialog::Accepted);
+    EXPECT_EQ(d.Form.result(), QDialog::Accepted);
     EXPECT_EQ(BoxTexts(),
               (std::vector<std::string>{"Error Opening Selected Comm Port !",
                                         "Must Select a Direct Com. Port, Please Select Again.",
                                         "Error Opening Selected Comm Port !"}));
     EXPECT_EQ(Read("RS232Settings", "Comm Port"), "COM3");
-    EXPECT_EQ(d.Settings().PortNumber, 3);
+    EXPECT_EQ(d.Form.Settings().PortNumber, 3);
 }
 
 TEST_F(SettingsDialogTest, StoredPortMissingFromTheListSelectsNothingAndSaveKeepsIt) {
@@ -251,16 +292,24 @@ TEST_F(SettingsDialogTest, FailedWriteIsReportedAndKeepsTheDialogOpenAndThePortA
     d.BtnOK->click();
     ASSERT_EQ(shownExceptions.size(), 1u);
     EXPECT_NE(shownExceptions[0].find("Unable to write to"), std::string::npos);
-    EXPECT_NE(d.result(), QDialog::Accepted);
+    EXPECT_NE(d.Form.result(), QDialog::Accepted);
     EXPECT_TRUE(d.VaxoComPort1.Open());
     EXPECT_EQ(d.VaxoComPort1.Baud(), 19200);
 }
 
 TEST_F(SettingsDialogTest, RepairThatCannotBeWrittenStopsCreation) {
     ini = folder.File("missing/loader.ini");
-    dialog = std::make_unique<TFrmS_comm>(ini, boxes);
+    Make();
     EXPECT_THROW(dialog->FormCreate(), EIniWriteError);
-    EXPECT_FALSE(dialog->VaxoComPort1.Open());
+    EXPECT_FALSE(owner->IsOpen());
+}
+
+TEST_F(SettingsDialogTest, StartUpThatCannotWriteARepairReportsItAndLeavesThePortClosed) {
+    PortOwner runnerOwner(boxes);
+    EXPECT_FALSE(runnerOwner.StartUp(folder.File("missing/loader.ini")));
+    EXPECT_FALSE(runnerOwner.IsOpen());
+    ASSERT_EQ(shownExceptions.size(), 1u);
+    EXPECT_NE(shownExceptions[0].find("Unable to write to"), std::string::npos);
 }
 
 TEST_F(SettingsDialogTest, ShowingClearsUploadModeAndResetsOnlyTheRadioGroups) {
@@ -268,21 +317,21 @@ TEST_F(SettingsDialogTest, ShowingClearsUploadModeAndResetsOnlyTheRadioGroups) {
     d.Link().SetUploadMode(true);
     d.RdGrpBaudRate->SetItemIndex(5);
     d.UseRTS_CB->setChecked(false);
-    d.show();
+    d.Form.show();
     EXPECT_FALSE(d.Link().State().UploadMode);
     EXPECT_EQ(d.Link().State().ActivePrompt, ">");
     EXPECT_EQ(d.RdGrpBaudRate->ItemIndex(), 2);
     EXPECT_FALSE(d.UseRTS_CB->isChecked());
     d.BtnCancel->click();
-    EXPECT_EQ(d.result(), QDialog::Rejected);
+    EXPECT_EQ(d.Form.result(), QDialog::Rejected);
     EXPECT_EQ(Read("RS232Settings", "Use RTS"), "<missing>");
 }
 
 TEST_F(SettingsDialogTest, ControlsCarryTheirNamesAndCaptions) {
     auto& d = Create();
-    EXPECT_EQ(d.windowTitle(), "Communication Settings");
-    EXPECT_EQ(d.HelpContext(), 210);
-    EXPECT_EQ(d.property("HelpContext").toInt(), 210);
+    EXPECT_EQ(d.Form.windowTitle(), "Communication Settings");
+    EXPECT_EQ(d.Form.HelpContext(), 210);
+    EXPECT_EQ(d.Form.property("HelpContext").toInt(), 210);
     EXPECT_TRUE(d.LblComPort->font().bold());
     EXPECT_EQ(d.CmbBxComPort->maxVisibleItems(), 4);
     const std::vector<std::pair<const char*, const char*>> captions = {
@@ -290,7 +339,7 @@ TEST_F(SettingsDialogTest, ControlsCarryTheirNamesAndCaptions) {
         {"ReqDSR_CB", "Require DSR"},  {"ReqCTS_CB", "Require CTS"}, {"BtnOK", "Save"},
         {"BtnCancel", "Cancel"}};
     for (const auto& [name, caption] : captions) {
-        auto* w = d.findChild<QWidget*>(name);
+        auto* w = d.Form.findChild<QWidget*>(name);
         ASSERT_NE(w, nullptr) << name;
         EXPECT_EQ(w->property("text").toString(), caption) << name;
     }
@@ -302,14 +351,14 @@ TEST_F(SettingsDialogTest, ControlsCarryTheirNamesAndCaptions) {
         {"DTR_RadioGp", " DTR ", {"Off", "On"}},
         {"RTS_RadioGp", " RTS ", {"Off", "On"}}};
     for (const auto& [name, title, items] : groups) {
-        auto* g = d.findChild<TRadioGroup*>(name);
+        auto* g = d.Form.findChild<TRadioGroup*>(name);
         ASSERT_NE(g, nullptr) << name;
         EXPECT_EQ(g->title(), title);
         ASSERT_EQ(g->Count(), items.size()) << name;
         for (int i = 0; i < g->Count(); ++i)
             EXPECT_EQ(g->Item(i)->text(), items[i]) << name;
     }
-    auto* flow = d.findChild<QGroupBox*>("RdGrpFlow");
+    auto* flow = d.Form.findChild<QGroupBox*>("RdGrpFlow");
     ASSERT_NE(flow, nullptr);
     EXPECT_EQ(flow->title(), " Flow Control  ");
     EXPECT_EQ(d.UseDTR_CB->parentWidget(), flow);

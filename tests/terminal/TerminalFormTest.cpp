@@ -19,10 +19,18 @@ using namespace pellwick::test;
 
 namespace {
 
+// Records the data trigger switches and reopens the port as the program's owner does.
 class RecordingHost : public ITerminalHost {
 public:
     void DataTriggerEnabled(bool on) override { calls.push_back(on); }
+    void ReopenPort() override {
+        ++reopens;
+        port->SetOpen(false);
+        port->SetOpen(true);
+    }
+    TVaxoCustomComPort* port = nullptr;
     std::vector<bool> calls;
+    int reopens = 0;
 };
 
 class TerminalFormTest : public TerminalPtyFixture {
@@ -30,6 +38,7 @@ protected:
     void SetUp() override {
         TerminalPtyFixture::SetUp();
         OpenPort();
+        host.port = port.get();
         form = std::make_unique<TFrmTerminal>(port.get(), &host);
     }
     void TearDown() override {
@@ -53,6 +62,7 @@ TEST_F(TerminalFormTest, CreationReopensThePortAndLeavesTheTerminalInactive) {
     EXPECT_FALSE(form->Terminal().Active());
     EXPECT_FALSE(form->LightController().Watching());
     EXPECT_TRUE(host.calls.empty());
+    EXPECT_EQ(1, host.reopens);
     pty.Write("early");
     PumpFor(200);
     EXPECT_EQ("", RowText(Buf(), 0));

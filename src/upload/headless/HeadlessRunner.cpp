@@ -2,12 +2,11 @@
 
 #include "ini/EIniWriteError.h"
 #include "ini/PrivateProfile.h"
-#include "link/ComPortLink.h"
-#include "link/LinkOperations.h"
-#include "link/Rs232SettingsFile.h"
+#include "link/PortOwner.h"
 #include "serial/TVaxoCustomComPort.h"
 #include "serial/portmap/PortMap.h"
 #include "upload/GeneralSettings.h"
+#include "upload/ProfileSettingsSource.h"
 #include "upload/ScriptEngine.h"
 #include "upload/headless/HeadlessUploadWindow.h"
 #include "upload/headless/RunnerMessageBoxes.h"
@@ -30,22 +29,6 @@ void OnSignal(int) {
     char c = 1;
     [[maybe_unused]] auto n = write(gSignalFd, &c, 1);
 }
-
-class IniSettingsSource : public IGeneralSettingsSource {
-public:
-    explicit IniSettingsSource(PrivateProfile& ini) : ini_(ini) {}
-    std::string ReadString(const std::string& section, const std::string& key,
-                           const std::string& defaultValue) override {
-        return ini_.ReadString(section, key, defaultValue);
-    }
-    std::int32_t ReadInteger(const std::string& section, const std::string& key,
-                             std::int32_t defaultValue) override {
-        return ini_.ReadInteger(section, key, defaultValue);
-    }
-
-private:
-    PrivateProfile& ini_;
-};
 
 // The main window's side of the link, forwarded to the engine and the progress output.
 class RunnerLinkHost : public ILinkHost {
@@ -141,7 +124,7 @@ int RunHeadless(const RunnerOptions& options, std::FILE* out) {
     const std::string startDir = std::filesystem::current_path().string();
     const std::string iniPath = startDir + "/loader.ini";
     PrivateProfile ini(iniPath);
-    IniSettingsSource source(ini);
+    ProfileSettingsSource source(ini);
     GeneralSettings general = GeneralSettings::Read(source, startDir);
     general.EnterDefaultPath(boxes);
     try {
@@ -151,35 +134,18 @@ int RunHeadless(const RunnerOptions& options, std::FILE* out) {
     }
     PortMap::SetGlobal(std::make_shared<PortMap>(PortMap::Build(iniPath)));
 
-    // The settings window's port and link set-up.
-    TVaxoComPort port;
-    port.SetComNumber(1);
-    port.SetOutSize(16384);
-    port.SetAutoOpen(false);
-    port.SetHWFlowOptions(hwfUseRTS | hwfRequireCTS);
-    port.SetBufferFull(3686);
-    port.SetBufferResume(409);
-    port.SetTraceName("COM.TRC");
-    port.SetLogSize(20000);
-    port.SetLogName("COM.LOG");
+    // The port set-up of the program's start, on the same owner: a settings file that cannot
+    // be written leaves the port closed there too.
     TVaxoCustomComPort::SetExceptionDisplay(
         [&](const std::exception& e) { boxes.Show(MsgKind::Error, e.what(), MbOk); });
-    ComPortLink portLink(port);
-    LinkOperations link(portLink, boxes);
-    Rs232Settings settings;
-    LinkSettings linkSettings;
-    try {
-        Rs232SettingsFile::Load(ini, settings, linkSettings);
-    } catch (const EIniWriteError& e) {
-        std::fprintf(out, "[Error] %s\n", e.what());
-    }
-    if (!link.OpenWithSettings(settings, linkSettings)) {
+    PortOwner owner(boxes);
+    if (!owner.StartUp(iniPath)) {
         return ExitPortError;
     }
 
-    ScriptEngine engine(link, window, boxes);
+    ScriptEngine engine(owner.Operations(), window, boxes);
     RunnerLinkHost host(engine, window);
-    link.SetHost(&host);
+    owner.SetHost(&host);
     engine.ApplySettings(general);
     if (!options.script.empty()) {
         engine.Run().ScriptFileName = options.script;
@@ -219,10 +185,8 @@ int RunHeadless(const RunnerOptions& options, std::FILE* out) {
     // Closing, as the main window does it.
     signal(SIGINT, SIG_DFL);
     signal(SIGTERM, SIG_DFL);
-    link.SetUploadMode(false);
-    if (port.Open()) {
-        port.SetOpen(false);
-    }
+    owner.Shutdown();
+    owner.SetHost(nullptr);
     engine.CloseLog();
     close(fds[0]);
     close(fds[1]);

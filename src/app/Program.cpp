@@ -1,0 +1,106 @@
+#include "app/Program.h"
+
+#include <QIcon>
+#include <filesystem>
+#include <memory>
+
+#include "app/LinkTerminalHost.h"
+#include "app/QtMessageBoxes.h"
+#include "app/TAboutBox.h"
+#include "app/TFrmLoadr.h"
+#include "app/TPellwickApplication.h"
+#include "link/PortOwner.h"
+#include "link/TFrmS_comm.h"
+#include "portselect/TComSelectForm.h"
+#include "resources/Resources.h"
+#include "serial/TVaxoCustomComPort.h"
+#include "serial/portmap/PortMap.h"
+#include "terminal/TFrmTerminal.h"
+#include "terminal/TVaxoTerminal.h"
+
+namespace pellwick {
+
+int RunProgram(const ProgramOptions& options) {
+    InitResources();
+    QApplication::setWindowIcon(QIcon(QString::fromLatin1(kIconPath)));
+
+    // COMn names resolve through this map from now on; it is made before any port opens, from
+    // the loader.ini of the folder the program starts in.
+    std::error_code error;
+    const std::string startFolder = std::filesystem::current_path(error).string();
+    PortMap::SetGlobal(
+        std::make_shared<const PortMap>(PortMap::Build(startFolder + "/loader.ini")));
+
+    QtMessageBoxes qtBoxes;
+    IMessageBoxes& boxes = options.Boxes != nullptr ? *options.Boxes : qtBoxes;
+    const auto report = [&boxes](const std::exception& e) {
+        boxes.Show(MsgKind::Error, e.what(), MbOk);
+    };
+    TPellwickApplication* app = TPellwickApplication::Instance();
+    if (app != nullptr) {
+        app->SetReport(report);
+    }
+    // Exceptions raised in the port's event handlers, and the port number asked for when none
+    // is set.
+    TVaxoCustomComPort::SetExceptionDisplay(report);
+    TVaxoCustomComPort::SetPortSelector(SelectPortWithDialog);
+
+    // Declared before the windows, so that it outlives every one of them.
+    PortOwner owner(boxes);
+    LinkTerminalHost terminalHost(owner);
+    std::unique_ptr<TFrmTerminal> terminalWindow;
+
+    TFrmLoadr::Options mainOptions;
+    mainOptions.SplashWait = options.SplashWait;
+    TFrmLoadr mainWindow(boxes, mainOptions);
+    qtBoxes.SetParent(&mainWindow);
+    owner.SetHost(&mainWindow);
+
+    // No parent: the main window must not delete it.
+    TFrmS_comm settingsWindow(owner, mainWindow.IniPath(), boxes);
+    TAboutBox aboutBox(&mainWindow);
+    TFrmLoadr::Peers peers;
+    peers.Link = &owner.Operations();
+    peers.Port = &owner.Port();
+    peers.ClosePort = [&owner] { owner.Shutdown(); };
+    peers.ShowSettings = [&settingsWindow] { settingsWindow.exec(); };
+    peers.ShowAbout = [&aboutBox] { aboutBox.exec(); };
+    peers.CreateTerminal = [&] {
+        terminalWindow = std::make_unique<TFrmTerminal>(&owner.Port(), &terminalHost);
+        // The terminal window does not keep the program going: closing the main window ends it.
+        terminalWindow->setAttribute(Qt::WA_QuitOnClose, false);
+        return terminalWindow.get();
+    };
+    peers.SetTerminalActive = [&terminalWindow](bool on) {
+        terminalWindow->Terminal().SetActive(on);
+    };
+    mainWindow.SetPeers(std::move(peers));
+    try {
+        settingsWindow.FormCreate();
+    } catch (const std::exception& e) {
+        // A failed write-back of a repaired setting; the program goes on.
+        report(e);
+    }
+
+    // A further splash instance, created as the program always did but never shown.
+    TSplashScreen splashScreen;
+
+    mainWindow.show();
+    if (options.Started) {
+        ProgramWindows windows;
+        windows.Main = &mainWindow;
+        windows.Settings = &settingsWindow;
+        windows.About = &aboutBox;
+        windows.Owner = &owner;
+        windows.Terminal = [&terminalWindow] { return terminalWindow.get(); };
+        options.Started(windows);
+    }
+    const int status = QApplication::exec();
+    if (app != nullptr) {
+        app->SetReport({});
+    }
+    TVaxoCustomComPort::SetExceptionDisplay(nullptr);
+    return status;
+}
+
+} // namespace pellwick

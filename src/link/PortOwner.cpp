@@ -1,0 +1,71 @@
+#include "link/PortOwner.h"
+
+#include "ini/EIniWriteError.h"
+
+namespace pellwick {
+
+PortOwner::PortOwner(IMessageBoxes& boxes) : portLink_(port_), link_(portLink_, boxes) {
+    // The design values of the program's one port.
+    port_.SetComNumber(1);
+    port_.SetOutSize(16384);
+    port_.SetAutoOpen(false);
+    port_.SetHWFlowOptions(hwfUseRTS | hwfRequireCTS);
+    port_.SetBufferFull(3686);
+    port_.SetBufferResume(409);
+    port_.SetTraceName("COM.TRC");
+    port_.SetLogSize(20000);
+    port_.SetLogName("COM.LOG");
+}
+
+PortOwner::~PortOwner() {
+    Shutdown();
+}
+
+void PortOwner::LoadSettings(PrivateProfile& ini) {
+    Rs232SettingsFile::Load(ini, settings_, linkSettings_);
+    link_.ApplyFlowAndLines(settings_);
+    link_.ApplyLinkSettings(linkSettings_);
+}
+
+bool PortOwner::Start() {
+    link_.CloseAndDropTriggers();
+    return link_.OpenWithSettings(settings_, linkSettings_);
+}
+
+bool PortOwner::StartUp(const std::string& iniPath) {
+    try {
+        PrivateProfile ini(iniPath);
+        LoadSettings(ini);
+    } catch (const EIniWriteError& e) {
+        // As for any failed write: the rest of the set-up is skipped.
+        TVaxoCustomComPort::ShowException(e);
+        return false;
+    }
+    return Start();
+}
+
+bool PortOwner::Reopen(const Rs232Settings& settings) {
+    settings_ = settings;
+    link_.CloseAndDropTriggers();
+    link_.ApplyLineSettings(settings_);
+    return link_.OpenPortWithTriggers();
+}
+
+void PortOwner::Renew() {
+    link_.CloseAndDropTriggers();
+    link_.OpenWithTriggers();
+}
+
+void PortOwner::Shutdown() {
+    auto& state = link_.State();
+    state.UploadMode = false;
+    state.ActivePrompt = state.PromptText;
+    state.ActiveError = state.ErrorText;
+    try {
+        link_.CloseAndDropTriggers();
+    } catch (const std::exception& e) {
+        TVaxoCustomComPort::ShowException(e);
+    }
+}
+
+} // namespace pellwick

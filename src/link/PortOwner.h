@@ -1,0 +1,70 @@
+// The one owner of the serial port: the port component with its design values, the link
+// operations on it with their trigger handles, and the settings it was opened with. Windows and
+// the headless runner reach the port only through it, so that the triggers have one keeper:
+// switching the data triggers or upload mode twice, reopening with new settings, or closing at
+// the end never drops a trigger twice nor arms one that is gone. Needs no window; every call
+// comes on the GUI thread.
+#pragma once
+
+#include "ini/PrivateProfile.h"
+#include "link/ComPortLink.h"
+#include "link/LinkOperations.h"
+#include "link/Rs232SettingsFile.h"
+#include "serial/MessageBoxes.h"
+#include "serial/TVaxoCustomComPort.h"
+
+namespace pellwick {
+
+class PortOwner {
+public:
+    explicit PortOwner(IMessageBoxes& boxes);
+    // Closes the port; the link's handlers leave first.
+    ~PortOwner();
+    PortOwner(const PortOwner&) = delete;
+    PortOwner& operator=(const PortOwner&) = delete;
+
+    // For the terminal and the status lights, which attach to the port while it is open.
+    TVaxoCustomComPort& Port() { return port_; }
+    LinkOperations& Link() { return link_; }
+    ILinkOperations& Operations() { return link_; }
+    void SetHost(ILinkHost* host) { link_.SetHost(host); }
+
+    const Rs232Settings& Settings() const { return settings_; }
+    const LinkSettings& Strings() const { return linkSettings_; }
+
+    // Reads the RS-232 settings, trigger strings and sizes of loader.ini and applies flow
+    // control, DTR and RTS to the port. A failed write-back of a repaired value throws
+    // EIniWriteError; the settings read up to then are kept.
+    void LoadSettings(PrivateProfile& ini);
+    // Closes the port, sets every loaded setting and opens it with its triggers; tells the host
+    // and, on failure, the operator ("Error Opening Selected Comm Port !").
+    bool Start();
+    // The start-up of the program and of the runner: LoadSettings, then Start. A settings file
+    // that cannot be written is reported with its message and leaves the port closed.
+    bool StartUp(const std::string& iniPath);
+
+    // The settings the operator saved: the triggers are dropped, the port closes, takes the new
+    // line settings (flow control and line states are kept for the next start) and opens with
+    // its triggers again; reported as Start does.
+    bool Reopen(const Rs232Settings& settings);
+    // Closes and opens the port again with the same settings, renewing its dispatcher; the
+    // triggers are made anew. Failures are thrown, not reported.
+    void Renew();
+
+    bool IsOpen() const { return port_.Open(); }
+    // The data triggers (off while the terminal takes the received bytes).
+    void SetDataTriggers(bool on) { link_.DataTriggerEnabled(on); }
+    void SetUploadMode(bool on) { link_.SetUploadMode(on); }
+    // The program's end: upload mode off and the port closed. Triggers are not made again for a
+    // port about to close; never throws.
+    void Shutdown();
+
+private:
+    TVaxoComPort port_;
+    ComPortLink portLink_;
+    LinkOperations link_;
+    Rs232Settings settings_;
+    LinkSettings linkSettings_;
+};
+
+} // namespace pellwick
