@@ -12,6 +12,8 @@ packages=(
     xvfb xauth xdotool                  # real-window smoke runs and screenshots
     fonts-dejavu-core                   # a fixed-pitch font for the terminal in headless runs
     dpkg-dev file lintian               # the Debian package: shlibdeps, its checks
+    fonts-noto-mono                     # second font set-up: monospace not marked fixed-pitch
+    tio picocom minicom                 # lock test against the peers that run beside us
 )
 
 missing=()

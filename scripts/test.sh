@@ -9,3 +9,10 @@ extra=()
 cmake --preset default "${extra[@]}"
 cmake --build --preset default
 QT_QPA_PLATFORM=offscreen ctest --preset default
+# The terminal and the windows again under two font set-ups of their own: a monospace font that
+# Qt does not mark fixed-pitch (as on many desktops) and one that it does.
+for fonts in noto-mono dejavu-mono; do
+    echo "== terminal and window tests with the font set-up $fonts"
+    FONTCONFIG_FILE="$PWD/tests/fonts/$fonts.conf" QT_QPA_PLATFORM=offscreen \
+        ctest --preset default -R '^(terminal_control|terminal_form|app_info_windows|app_main_window)_test$'
+done

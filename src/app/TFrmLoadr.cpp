@@ -191,11 +191,13 @@ void TFrmLoadr::BuildControls() {
     spdBtnTerm_ = new QToolButton(bar);
     spdBtnTerm_->setObjectName(QStringLiteral("SpdBtnTerm"));
     spdBtnTerm_->setToolTip(QStringLiteral("Terminal Window"));
+    spdBtnTerm_->setAccessibleName(spdBtnTerm_->toolTip());
     spdBtnTerm_->setIcon(style()->standardIcon(QStyle::SP_ComputerIcon));
     spdBtnTerm_->setProperty("Tag", 0);
     spdBtnComSet_ = new QToolButton(bar);
     spdBtnComSet_->setObjectName(QStringLiteral("SpdBtnComSet"));
     spdBtnComSet_->setToolTip(QStringLiteral("Communications Setup"));
+    spdBtnComSet_->setAccessibleName(spdBtnComSet_->toolTip());
     spdBtnComSet_->setIcon(style()->standardIcon(QStyle::SP_FileDialogDetailedView));
     bar->addWidget(spdBtnTerm_);
     bar->addWidget(spdBtnComSet_);
@@ -210,6 +212,7 @@ void TFrmLoadr::BuildControls() {
     pnlComLamp_ = new QFrame(central);
     pnlComLamp_->setObjectName(QStringLiteral("PnlComLamp"));
     pnlComLamp_->setToolTip(QStringLiteral("Communication / Upload Status"));
+    pnlComLamp_->setAccessibleName(pnlComLamp_->toolTip());
     pnlComLamp_->setFrameShape(QFrame::Panel);
     pnlComLamp_->setFrameShadow(QFrame::Sunken);
     pnlComLamp_->setFixedSize(22, 22);
@@ -225,9 +228,11 @@ void TFrmLoadr::BuildControls() {
     auto* lblScript = new QLabel(QStringLiteral("Script Progress"), grpBxProgress_);
     lblScript->setObjectName(QStringLiteral("LblScript"));
     ggeScript_ = MakeGauge("GgeScript", QColor(0, 128, 128), grpBxProgress_);
+    ggeScript_->setAccessibleName(lblScript->text());
     lblUpload_ = new QLabel(QStringLiteral("Upload Progress"), grpBxProgress_);
     lblUpload_->setObjectName(QStringLiteral("LblUpload"));
     ggeUpload_ = MakeGauge("GgeUpload", QColor(0, 0, 255), grpBxProgress_);
+    ggeUpload_->setAccessibleName(lblUpload_->text());
     auto* progressLayout = new QVBoxLayout(grpBxProgress_);
     progressLayout->addWidget(lblScript);
     progressLayout->addWidget(ggeScript_);
@@ -238,6 +243,7 @@ void TFrmLoadr::BuildControls() {
     pnlLights_ = new QFrame(central);
     pnlLights_->setObjectName(QStringLiteral("PnlLights"));
     pnlLights_->setToolTip(QStringLiteral("RS232 Status Lights"));
+    pnlLights_->setAccessibleName(pnlLights_->toolTip());
     pnlLights_->setFrameShape(QFrame::StyledPanel);
     pnlLights_->setFrameShadow(QFrame::Raised);
     auto* lightsLayout = new QHBoxLayout(pnlLights_);
@@ -250,6 +256,7 @@ void TFrmLoadr::BuildControls() {
         auto* light = new TVaxoStatusLight(pnlLights_);
         light->setObjectName(QStringLiteral("Light") + QString::fromLatin1(name));
         light->setFixedSize(10, 8);
+        light->SetStateName(QString::fromLatin1(name));
         auto* label = new QLabel(QString::fromLatin1(name), pnlLights_);
         label->setObjectName(QStringLiteral("Lbl") + QString::fromLatin1(name));
         lightsLayout->addWidget(light);
@@ -373,6 +380,9 @@ void TFrmLoadr::SetComLamp(LampColour colour) {
     QPalette palette = pnlComLamp_->palette();
     palette.setColor(QPalette::Window, QColor(colour.Red, colour.Green, colour.Blue));
     pnlComLamp_->setPalette(palette);
+    // Green while a run goes well, red after an error (and before the first run).
+    pnlComLamp_->setAccessibleDescription(colour == LampGreen ? QStringLiteral("green: no error")
+                                                              : QStringLiteral("red: error or no run yet"));
 }
 
 void TFrmLoadr::ShowProgress(bool visible) {

@@ -67,6 +67,11 @@ void TSplashScreen::ShowAndWait(std::chrono::milliseconds wait) {
         wake.start(end - now);
         loop.exec();
     }
+    // Without a window manager no other window ever becomes active, and the splash would stay
+    // over the main window for good.
+    if (isVisible()) {
+        hide();
+    }
 }
 
 } // namespace pellwick

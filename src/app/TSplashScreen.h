@@ -1,6 +1,7 @@
 // The picture shown while the program starts: a frameless 600 x 400 window in the middle of the
 // screen. It hides (and only hides) as soon as another window becomes active, for example the
-// main window after start-up or any window the operator clicks meanwhile.
+// main window after start-up or any window the operator clicks meanwhile, and at the latest when
+// the start-up wait ends.
 #pragma once
 
 #include <QWidget>
@@ -22,7 +23,7 @@ public:
 
     // Shows the splash, paints it at once and then keeps handling events until `wait` has
     // passed on the millisecond clock. The wait lasts its full time even when the splash hides
-    // before it ends.
+    // before it ends; a splash still shown then is hidden.
     void ShowAndWait(std::chrono::milliseconds wait = kStartupWait);
 
     bool HasPicture() const;

@@ -60,20 +60,22 @@ bool SameName(const std::string& a, const std::string& b) {
     return true;
 }
 
+// CR LF, LF and a lone CR all end a line: files written on other systems (or by editors that
+// keep CR only) must still show their sections and keys, and a CR never becomes part of a value.
 std::vector<Line> SplitLines(const std::string& content) {
     std::vector<Line> lines;
     std::size_t pos = 0;
     while (pos < content.size()) {
-        const std::size_t nl = content.find('\n', pos);
-        if (nl == std::string::npos) {
+        const std::size_t end = content.find_first_of("\r\n", pos);
+        if (end == std::string::npos) {
             lines.push_back({content.substr(pos), ""});
             break;
         }
-        if (nl > pos && content[nl - 1] == '\r')
-            lines.push_back({content.substr(pos, nl - 1 - pos), "\r\n"});
-        else
-            lines.push_back({content.substr(pos, nl - pos), "\n"});
-        pos = nl + 1;
+        const bool crlf = content[end] == '\r' && end + 1 < content.size() &&
+                          content[end + 1] == '\n';
+        const std::size_t eolLength = crlf ? 2 : 1;
+        lines.push_back({content.substr(pos, end - pos), content.substr(end, eolLength)});
+        pos = end + eolLength;
     }
     return lines;
 }
@@ -210,7 +212,20 @@ bool WriteAll(int fd, const std::string& data) {
     return true;
 }
 
-// Replaces the file at path with content through a temporary file in the same folder.
+// Overwrites the file itself, for a file the user may write in a folder where no temporary file
+// can be made. Not atomic, but the only way to save there at all.
+bool RewriteInPlace(const std::string& target, const std::string& content) {
+    const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool written = WriteAll(fd, content) &&
+                         ::ftruncate(fd, static_cast<off_t>(content.size())) == 0 &&
+                         ::fsync(fd) == 0;
+    return ::close(fd) == 0 && written;
+}
+
+// Replaces the file at path with content through a temporary file in the same folder, or in
+// place when the folder does not let us make one.
 bool ReplaceFile(const std::string& path, const std::string& content) {
     std::string target = path;
     struct stat linkInfo {};
@@ -238,6 +253,8 @@ bool ReplaceFile(const std::string& path, const std::string& content) {
                std::to_string(::getpid()) + "." + std::to_string(counter++);
         // 0666 so that a new file gets the permissions the umask allows, as any created file.
         fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && (errno == EACCES || errno == EPERM) && exists)
+            return RewriteInPlace(target, content);
         if (fd < 0 && errno != EEXIST)
             return false;
     }

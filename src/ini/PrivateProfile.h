@@ -6,12 +6,15 @@
 // whose first non-blank character is ';' are comments. A missing or unreadable file reads as
 // empty, so every read gives its default.
 //
+// Lines end with CR LF, LF or a lone CR.
+//
 // Writing one key rewrites only that key's line (or inserts the key after the last key of its
 // section, or appends the section at the end of the file); every other byte of the file stays
 // as it was, line ends included. Inserted lines take the file's line end (CR LF if its first
-// line ends so, else LF; a new file gets LF). The new content goes to a temporary file in the
-// same folder, which then replaces the file, so a reader never sees half a file. Any failure
-// throws EIniWriteError and leaves the file as it was.
+// line ends so, CR if it ends so, else LF; a new file gets LF). The new content goes to a
+// temporary file in the same folder, which then replaces the file, so a reader never sees half a
+// file; where the folder may not be written but the file may, the file is rewritten in place.
+// Any other failure throws EIniWriteError and leaves the file as it was.
 //
 // Every call reads the file anew, so changes made by others are seen at once. An object holds
 // only its path; one object may be used from several threads, and writes within the process

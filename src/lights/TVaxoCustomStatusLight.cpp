@@ -1,5 +1,6 @@
 #include "lights/TVaxoCustomStatusLight.h"
 
+#include <QAccessible>
 #include <QPaintEvent>
 #include <QPainter>
 
@@ -7,6 +8,22 @@ namespace pellwick {
 
 TVaxoCustomStatusLight::TVaxoCustomStatusLight(QWidget* parent) : QWidget(parent) {
     resize(kDefaultSize, kDefaultSize);
+    UpdateDescription();
+}
+
+void TVaxoCustomStatusLight::SetStateName(const QString& name) {
+    setAccessibleName(name);
+    UpdateDescription();
+}
+
+void TVaxoCustomStatusLight::UpdateDescription() {
+    // Read by screen readers: the lamp's colour alone tells them nothing.
+    const QString name = accessibleName().isEmpty() ? objectName() : accessibleName();
+    setAccessibleDescription(name + (lit_ ? QStringLiteral(" on") : QStringLiteral(" off")));
+    if (QAccessible::isActive()) {
+        QAccessibleEvent event(this, QAccessible::DescriptionChanged);
+        QAccessible::updateAccessibility(&event);
+    }
 }
 
 void TVaxoCustomStatusLight::setLit(bool lit) {
@@ -14,6 +31,7 @@ void TVaxoCustomStatusLight::setLit(bool lit) {
         return;
     }
     lit_ = lit;
+    UpdateDescription();
     update();
 }
 

@@ -24,6 +24,9 @@ public:
 
     bool Lit() const { return lit_; }
     void setLit(bool lit);
+    // The accessible name ("CTS"); the accessible description then tells the state, "CTS on" or
+    // "CTS off", and follows every change.
+    void SetStateName(const QString& name);
 
     QColor LitColor() const { return litColor_; }
     void setLitColor(const QColor& color);
@@ -47,6 +50,7 @@ private:
     // Pins the size while a glyph is used (QWidget::resize clamps to the fixed size) or frees it.
     void ApplySizeRule();
     QColor ParentBackground() const;
+    void UpdateDescription();
 
     bool lit_ = false;
     QColor litColor_{kDefaultLitColor};

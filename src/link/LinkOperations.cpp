@@ -1,5 +1,7 @@
 #include "link/LinkOperations.h"
 
+#include "serial/errors/OpenFailure.h"
+
 #include <QCoreApplication>
 #include <algorithm>
 #include <chrono>
@@ -368,7 +370,8 @@ bool LinkOperations::OpenPortWithTriggers() {
     } catch (const std::exception&) {
         if (host_)
             host_->SetComBtnState(false);
-        ShowError("Error Opening Selected Comm Port !");
+        // The device layer's note names the device and why (no permission, who holds it).
+        ShowError(WithOpenFailure("Error Opening Selected Comm Port !").c_str());
         return false;
     }
 }

@@ -79,7 +79,8 @@ public:
     void ConfigurePort(const Rs232Settings& settings);
     // Opens the port and creates the four triggers (the data triggers only while they are
     // switched on); tells the host whether the port is usable. On failure shows "Error Opening
-    // Selected Comm Port !" and answers false; the port stays open when only a trigger failed.
+    // Selected Comm Port !" (with the device and the reason on the next line when the device
+    // layer knows them) and answers false; the port stays open when only a trigger failed.
     bool OpenPortWithTriggers();
     // The same without the host and the message: the first failure is thrown, after every
     // trigger was tried.

@@ -20,14 +20,10 @@ bool ProbePort(int n) {
     }
     // A dispatcher of its own, without owner: it holds a registry slot only while it lives.
     TVaxoWin32Dispatcher dispatcher(nullptr);
-    const int result = dispatcher.DeviceOpen(ComDeviceName(n), 64, 64);
+    const int result = dispatcher.DeviceProbe(ComDeviceName(n));
     // dr::DeviceAccessDenied is a port another program holds; EACCES is a port this user may
     // not open (not in the device's group). Both ports are there.
-    const bool present = result == 0 || result == dr::DeviceAccessDenied || result == -EACCES;
-    if (present) {
-        dispatcher.DeviceClose();
-    }
-    return present;
+    return result == 0 || result == dr::DeviceAccessDenied || result == -EACCES;
 }
 
 } // namespace pellwick

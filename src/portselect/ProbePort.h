@@ -11,7 +11,8 @@ inline constexpr int kMaxListedPort = 50;
 // The device name the engine opens for port n: "\\.\COM" + n.
 std::string ComDeviceName(int n);
 
-// Opens the device behind COMn once and closes it again. A port held by another program, or
+// Opens the device behind COMn once and closes it again, without lock, exclusive flag or line
+// settings, so that a line another program uses stays as it was. A port held by another program, or
 // one the user lacks permission for, still counts as present: it exists, and opening it later
 // tells the user why it cannot be used. False for n <= 0 and for names that resolve to no
 // device. Opening a real UART raises DTR and RTS for the moment it is open.

@@ -28,6 +28,15 @@ public:
     virtual int Open(const std::string& path) = 0;
     virtual void Close() = 0;
     virtual bool IsOpen() const = 0;
+    // Whether the device at path is there, with the results of Open, leaving it as it was.
+    // Doubles without a device of their own open and close.
+    virtual int Probe(const std::string& path) {
+        const int result = Open(path);
+        if (result == 0) {
+            Close();
+        }
+        return result;
+    }
     // A descriptor that poll() reports readable on input, writable on output room, and with
     // POLLHUP/POLLERR when the device is gone.
     virtual int Fd() const = 0;

@@ -1,11 +1,15 @@
 #include "serial/LinuxSerialDevice.h"
 
+#include "serial/errors/OpenFailure.h"
+
 #include <asm/ioctls.h>
 #include <cerrno>
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -48,7 +52,30 @@ std::uint32_t BaudOf(speed_t code) {
     return 0;
 }
 
+// Pseudo-terminals have no wire: the kernel keeps them at 8 bits without parity and refuses
+// other framing. Unix98 slaves have majors 136..143, the multiplexer and old BSD ptys 5 and 2..3.
+bool IsPseudoTerminal(int fd) {
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) {
+        return false;
+    }
+    const unsigned m = major(st.st_rdev);
+    return (m >= 136 && m <= 143) || (m >= 2 && m <= 3) || (m == 5 && minor(st.st_rdev) == 2);
+}
+
 } // namespace
+
+// A pseudo-terminal refused data bits or parity it cannot carry: set the rest, keeping the
+// framing it has, so that speed and flow settings still take.
+bool LinuxSerialDevice::SetKeepingFraming(termios& wanted) {
+    termios now{};
+    if (tcgetattr(fd_, &now) != 0) {
+        return false;
+    }
+    const auto framing = static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR);
+    wanted.c_cflag = (wanted.c_cflag & ~framing) | (now.c_cflag & framing);
+    return tcsetattr(fd_, TCSANOW, &wanted) == 0;
+}
 
 LinuxSerialDevice::~LinuxSerialDevice() {
     Close();
@@ -78,29 +105,45 @@ int LinuxSerialDevice::ResultFromErrno(int err) {
 
 int LinuxSerialDevice::Open(const std::string& path) {
     Close();
+    ClearOpenFailure();
+    const auto fail = [&](int fd, int err) {
+        if (fd >= 0) {
+            close(fd);
+        }
+        const bool busy = err == EBUSY || err == EWOULDBLOCK;
+        NoteOpenFailure(DescribeOpenFailure(path, err, busy ? DescribePortHolder(path) : ""));
+        return err == ENOTTY ? -ENOTTY : ResultFromErrno(busy ? EBUSY : err);
+    };
+    path_ = path;
     int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        return ResultFromErrno(errno);
+        return fail(-1, errno);
     }
     // flock keeps out other programs (TIOCEXCL alone does not stop root); TIOCEXCL keeps out
-    // programs that do not lock.
+    // programs that do not lock; the UUCP lock file keeps out programs that only look there.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        int err = errno;
-        close(fd);
-        return ResultFromErrno(err == EWOULDBLOCK ? EBUSY : err);
+        return fail(fd, errno);
     }
     if (!isatty(fd)) {
-        close(fd);
-        return -ENOTTY;
+        return fail(fd, ENOTTY);
     }
-    ioctl(fd, TIOCEXCL);
+    pid_t holder = 0;
+    if (lockFile_.Acquire(path, holder) != 0) {
+        return fail(fd, EBUSY);
+    }
+    // Only a flag this open sets is cleared again on close: a holder's own stays.
+    int exclusive = 0;
+    exclusiveSet_ = ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive == 0 &&
+                    ioctl(fd, TIOCEXCL) == 0;
 
     termios t{};
     if (tcgetattr(fd, &t) != 0) {
-        int err = errno;
-        close(fd);
-        return ResultFromErrno(err);
+        const int err = errno;
+        CloseDescriptor(fd);
+        return fail(-1, err);
     }
+    // The settings the line had, given back on close as other serial programs do.
+    saved_ = t;
     // Raw 8-bit line: every byte value passes unchanged both ways; reads return at once.
     cfmakeraw(&t);
     t.c_cflag |= CLOCAL | CREAD;
@@ -108,21 +151,46 @@ int LinuxSerialDevice::Open(const std::string& path) {
     t.c_cc[VMIN] = 0;
     t.c_cc[VTIME] = 0;
     if (tcsetattr(fd, TCSANOW, &t) != 0) {
-        int err = errno;
-        close(fd);
-        return ResultFromErrno(err);
+        const int err = errno;
+        CloseDescriptor(fd);
+        return fail(-1, err);
     }
+    haveSaved_ = true;
     fd_ = fd;
     std::lock_guard lock(shadowLock_);
     haveShadow_ = false;
     return 0;
 }
 
+int LinuxSerialDevice::Probe(const std::string& path) {
+    // Open, test, close: no lock, no exclusive flag, no line settings, so that a line another
+    // program uses stays exactly as it is.
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return ResultFromErrno(errno);
+    }
+    const bool tty = isatty(fd);
+    close(fd);
+    return tty ? 0 : -ENOTTY;
+}
+
+void LinuxSerialDevice::CloseDescriptor(int fd) {
+    if (haveSaved_) {
+        tcsetattr(fd, TCSANOW, &saved_);
+        haveSaved_ = false;
+    }
+    if (exclusiveSet_) {
+        ioctl(fd, TIOCNXCL);
+        exclusiveSet_ = false;
+    }
+    flock(fd, LOCK_UN);
+    close(fd);
+    lockFile_.Release();
+}
+
 void LinuxSerialDevice::Close() {
     if (fd_ >= 0) {
-        ioctl(fd_, TIOCNXCL);
-        flock(fd_, LOCK_UN);
-        close(fd_);
+        CloseDescriptor(fd_);
         fd_ = -1;
     }
 }
@@ -237,7 +305,11 @@ int LinuxSerialDevice::SetLine(const LineBlock& block) {
     t.c_cc[VSTART] = block.xonChar;
     t.c_cc[VSTOP] = block.xoffChar;
     if (tcsetattr(fd_, TCSANOW, &t) != 0) {
-        return ResultFromErrno(errno);
+        const int err = errno;
+        if (err != EINVAL || !IsPseudoTerminal(fd_) || !SetKeepingFraming(t)) {
+            NoteOpenFailure(DescribeOpenFailure(path_, err));
+            return ResultFromErrno(err);
+        }
     }
     std::lock_guard lock(shadowLock_);
     shadow_ = block;

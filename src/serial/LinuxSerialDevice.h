@@ -3,8 +3,10 @@
 #pragma once
 
 #include "serial/ISerialDevice.h"
+#include "serial/PortLock.h"
 
 #include <mutex>
+#include <termios.h>
 
 namespace pellwick {
 
@@ -13,8 +15,12 @@ public:
     LinuxSerialDevice() = default;
     ~LinuxSerialDevice() override;
 
+    // Besides flock and TIOCEXCL takes the UUCP lock file; notes why an open failed (see
+    // OpenFailure.h). Close gives the line the settings it had before and clears TIOCEXCL only
+    // when this open set it.
     int Open(const std::string& path) override;
     void Close() override;
+    int Probe(const std::string& path) override;
     bool IsOpen() const override { return fd_ >= 0; }
     int Fd() const override { return fd_; }
     int GetLine(LineBlock& block) override;
@@ -34,8 +40,15 @@ public:
 
 private:
     void SetModemLine(int bit, bool on);
+    void CloseDescriptor(int fd);
+    bool SetKeepingFraming(termios& wanted);
 
     int fd_ = -1;
+    std::string path_;
+    termios saved_{};
+    bool haveSaved_ = false;
+    bool exclusiveSet_ = false;
+    UucpLock lockFile_;
     // Parts of the line block that the kernel keeps nowhere (flow thresholds, DSR flow, the
     // DTR and RTS control modes) are kept here, so that a block read back equals the block set.
     std::mutex shadowLock_;

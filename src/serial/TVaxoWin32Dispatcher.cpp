@@ -93,6 +93,11 @@ int TVaxoWin32Dispatcher::DeviceOpen(const std::string& name, std::uint32_t, std
     return 0;
 }
 
+int TVaxoWin32Dispatcher::DeviceProbe(const std::string& name) {
+    const auto path = ResolveName(name);
+    return path ? device_->Probe(*path) : dr::DeviceNotFound;
+}
+
 void TVaxoWin32Dispatcher::DeviceClose() {
     device_->Close();
 }

@@ -31,6 +31,8 @@ public:
 
     // The port probe opens and closes the device alone, without rings or workers.
     int DeviceOpen(const std::string& name, std::uint32_t inSize, std::uint32_t outSize) override;
+    // Whether the named device is there, with DeviceOpen's results, without changing it.
+    int DeviceProbe(const std::string& name);
     void DeviceClose() override;
 
     void SetWorkerPriority(int priority) override;

@@ -274,6 +274,28 @@ void TBuffer::DropOldestRow() {
     std::fill_n(colors_.begin() + last, cols_, CurrentColorByte());
     std::fill_n(shadow_.begin() + last, cols_, CurrentColorByte());
     std::fill_n(attrs_.begin() + last, cols_, curAttr_);
+    ShiftMarkUp();
+}
+
+void TBuffer::ShiftMarkUp() {
+    if (!marking_ && !markMade_) {
+        return;
+    }
+    // The mark belongs to the text, which has just moved up one row.
+    --anchor_.row;
+    --markStart_.row;
+    --markEnd_.row;
+    if (Linear(markEnd_, cols_) <= 0) {
+        // Everything marked has left the buffer.
+        ClearMark();
+        return;
+    }
+    if (markStart_.row < 0) {
+        markStart_ = {};
+    }
+    if (anchor_.row < 0) {
+        anchor_ = {};
+    }
 }
 
 void TBuffer::BlankCells(int first, int count, std::uint8_t color) {
@@ -333,6 +355,8 @@ void TBuffer::ClearAll() {
     std::fill(attrs_.begin(), attrs_.end(), 0);
     curFg_ = defFg_;
     curBg_ = defBg_;
+    // The marked text is gone; a mark left behind would paint a slab and copy blanks.
+    ClearMark();
     view_.InvalidateAll();
     PostStatus();
 }

@@ -201,6 +201,8 @@ private:
     void WriteRun(const std::uint8_t* cells, int count);
     void AdvanceCursor();
     void DropOldestRow();
+    // Moves the mark with the text when the oldest row is dropped.
+    void ShiftMarkUp();
     void BlankCells(int first, int count, std::uint8_t color);
     void MarkCellDirty(int column, int row);
     PixelRect CellRect(int column, int row) const;

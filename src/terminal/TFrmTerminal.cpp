@@ -176,6 +176,7 @@ QWidget* TFrmTerminal::BuildLights() {
         auto* lamp = new TVaxoStatusLight(panel);
         lamp->setObjectName(place.name);
         lamp->setGeometry(place.lampLeft, LampTop, 13, 13);
+        lamp->SetStateName(QString::fromLatin1(place.caption));
         const QString name = place.name;
         if (name == "SLRx") {
             set.SetRXDLight(lamp);

@@ -1,4 +1,5 @@
 #include "terminal/TTerminal.h"
+#include "terminal/TerminalFont.h"
 
 #include "serial/DispatcherRegistry.h"
 #include "serial/DispatcherTypes.h"
@@ -89,6 +90,10 @@ const std::array<QChar, 256>& GlyphTable() {
         for (int i = 0; i < 256; ++i) {
             t[i] = i < 32 ? QChar(low[i]) : QChar(static_cast<char16_t>(i));
         }
+        // The C1 control bytes have no Latin-1 glyph: they look like the C0 ones.
+        for (int i = 0x80; i < 0xA0; ++i) {
+            t[i] = QChar(low[i - 0x80]);
+        }
         t[0x7F] = QChar(u'\u2302');
         return t;
     }();
@@ -157,7 +162,11 @@ TTerminal::TTerminal(QWidget* parent) : QAbstractScrollArea(parent) {
     connect(verticalScrollBar(), &QScrollBar::actionTriggered, this,
             [this](int action) { OnScrollAction(ScrollBar::Vertical, action); });
 
-    SetTerminalFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    // Even where no installed font passes, the cells get the size of the best one found.
+    const QFont font = UsableTerminalFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    if (!SetTerminalFont(font)) {
+        ApplyFont(font);
+    }
 }
 
 TTerminal::~TTerminal() {
@@ -291,19 +300,30 @@ void TTerminal::SetPersistentMark(bool on) {
 }
 
 bool TTerminal::SetTerminalFont(const QFont& font) {
-    if (!QFontInfo(font).fixedPitch()) {
+    if (!HasUniformAdvance(font)) {
         return false;
     }
+    ApplyFont(font);
+    return true;
+}
+
+void TTerminal::ApplyFont(const QFont& font) {
+    TBuffer& b = *buffer_;
+    const int oldRows = b.VisibleRows();
+    const int oldColumns = b.VisibleColumns();
     font_ = font;
     const QFontMetrics metrics(font_);
-    buffer_->SetCellSize(std::max(metrics.horizontalAdvance(QLatin1Char('M')), 1),
-                         std::max(metrics.height(), 1));
+    b.SetCellSize(std::max(metrics.horizontalAdvance(QLatin1Char('M')), 1),
+                  std::max(metrics.height(), 1));
     PrepareGlyphs();
-    ApplyClientSize();
-    ResetScrollRanges();
+    if (!ApplyClientSize()) {
+        // Same client area, other cells: the view still has to follow the new cell count.
+        FollowVisibleChange(oldRows, oldColumns);
+        ResetScrollRanges();
+    }
     InvalidateAll();
     updateGeometry();
-    return true;
+    b.PostStatus();
 }
 
 void TTerminal::PrepareGlyphs() {
@@ -525,31 +545,38 @@ void TTerminal::resizeEvent(QResizeEvent* e) {
     ApplyClientSize();
 }
 
-void TTerminal::ApplyClientSize() {
+bool TTerminal::ApplyClientSize() {
     TBuffer& b = *buffer_;
     const QSize client = viewport()->size();
     if (client.width() == b.ClientWidth() && client.height() == b.ClientHeight()) {
-        return;
+        return false;
     }
     const int oldRows = b.VisibleRows();
     const int oldColumns = b.VisibleColumns();
     b.SetClientSize(client.width(), client.height());
-    if (!scrollback_ && !isMinimized()) {
-        // The view follows the size: fewer rows keep the cursor in sight, more rows and columns
-        // show what lies above and to the left.
-        const int rowDiff = b.VisibleRows() - oldRows;
-        if (rowDiff < 0) {
-            b.SetViewTop(std::min(b.ViewTop() - rowDiff, b.CursorRow()));
-        } else if (rowDiff > 0) {
-            b.SetViewTop(std::max(b.ViewTop() - rowDiff, 0));
-        }
-        const int columnDiff = b.VisibleColumns() - oldColumns;
-        if (columnDiff > 0) {
-            b.SetViewLeft(std::max(b.ViewLeft() - columnDiff, 0));
-        }
-    }
+    FollowVisibleChange(oldRows, oldColumns);
     ResetScrollRanges();
     InvalidateAll();
+    return true;
+}
+
+void TTerminal::FollowVisibleChange(int oldRows, int oldColumns) {
+    TBuffer& b = *buffer_;
+    if (scrollback_ || isMinimized()) {
+        return;
+    }
+    // The view follows the size: fewer rows keep the cursor in sight, more rows and columns
+    // show what lies above and to the left.
+    const int rowDiff = b.VisibleRows() - oldRows;
+    if (rowDiff < 0) {
+        b.SetViewTop(std::min(b.ViewTop() - rowDiff, b.CursorRow()));
+    } else if (rowDiff > 0) {
+        b.SetViewTop(std::max(b.ViewTop() - rowDiff, 0));
+    }
+    const int columnDiff = b.VisibleColumns() - oldColumns;
+    if (columnDiff > 0) {
+        b.SetViewLeft(std::max(b.ViewLeft() - columnDiff, 0));
+    }
 }
 
 void TTerminal::ResetScrollRanges() {
@@ -795,6 +822,9 @@ void TTerminal::paintEvent(QPaintEvent* e) {
                 run.setRawFont(rawFont_);
                 run.setGlyphIndexes(indexes);
                 run.setPositions(positions);
+                run.setUnderline(font_.underline());
+                run.setStrikeOut(font_.strikeOut());
+                run.setOverline(font_.overline());
                 p.drawGlyphRun(QPointF(cells.left(), cells.top() + ascent), run);
             }
         }

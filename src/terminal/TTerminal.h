@@ -71,7 +71,8 @@ public:
     void SetHalfDuplex(bool on) { halfDuplex_ = on; }
     bool HalfDuplex() const { return halfDuplex_; }
     void SetWantTabs(bool on) { wantTabs_ = on; }
-    // Refuses (false, nothing changed) a font whose glyphs are not all of one width.
+    // Refuses (false, nothing changed) a font whose glyphs are not all of one width. The view
+    // follows the cursor into the new cell count, and a status notification reports it.
     bool SetTerminalFont(const QFont& font);
     const QFont& TerminalFont() const { return font_; }
     // Marked text to the clipboard; false when nothing was copied.
@@ -131,7 +132,10 @@ private:
     bool ScrollbackKey(int key);
     void EnterScrollback();
     void LeaveScrollback();
-    void ApplyClientSize();
+    // False when the client area kept its size.
+    bool ApplyClientSize();
+    void FollowVisibleChange(int oldRows, int oldColumns);
+    void ApplyFont(const QFont& font);
     void ResetScrollRanges();
     void OnScrollAction(ScrollBar bar, int action);
     QScrollBar* Bar(ScrollBar bar) const;

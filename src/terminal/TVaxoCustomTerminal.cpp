@@ -6,6 +6,7 @@
 #include "serial/errors/ErrorNumbers.h"
 #include "serial/errors/ErrorToException.h"
 #include "terminal/TTerminal.h"
+#include "terminal/TerminalFont.h"
 
 #include <QFontDatabase>
 #include <QLayout>
@@ -17,7 +18,7 @@ namespace pellwick {
 namespace {
 
 QFont SystemFixedFont() {
-    return QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    return UsableTerminalFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
 }
 
 int PaletteIndexOf(const TBuffer::Palette& palette, const QColor& color) {
@@ -365,7 +366,8 @@ void TVaxoCustomTerminal::SetFontColor(const QColor& color) {
 void TVaxoCustomTerminal::SetFont(const QFont& font) {
     QFont chosen = font;
     if (!term_->SetTerminalFont(chosen)) {
-        chosen = SystemFixedFont();
+        // A font of uneven widths: the nearest usable one at the size asked for.
+        chosen = UsableTerminalFont(font);
         term_->SetTerminalFont(chosen);
     }
     font_ = chosen;

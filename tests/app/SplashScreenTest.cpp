@@ -27,8 +27,7 @@ TEST(SplashScreen, IsAFramelessCentredWindowFilledByItsPicture) {
     ASSERT_NE(image1, nullptr);
     EXPECT_EQ(image1->geometry(), QRect(0, 0, 600, 400));
 
-    splash.ShowAndWait(milliseconds(0));
-    EXPECT_TRUE(splash.isVisible());
+    splash.show();
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
     EXPECT_LE((splash.geometry().center() - screen.center()).manhattanLength(), 2);
 
@@ -47,14 +46,19 @@ TEST(SplashScreen, IsAFramelessCentredWindowFilledByItsPicture) {
 TEST(SplashScreen, WaitLastsItsFullTimeWhileEventsAreHandled) {
     TSplashScreen splash;
     bool timerRan = false;
-    QTimer::singleShot(50, [&] { timerRan = true; });
+    bool shownDuringWait = false;
+    QTimer::singleShot(50, [&] {
+        timerRan = true;
+        shownDuringWait = splash.isVisible() && splash.isActiveWindow();
+    });
     QElapsedTimer clock;
     clock.start();
     splash.ShowAndWait(milliseconds(400));
     EXPECT_GE(clock.elapsed(), 400);
     EXPECT_TRUE(timerRan) << "events queued during the wait are handled";
-    EXPECT_TRUE(splash.isVisible()) << "nothing else became active";
-    EXPECT_TRUE(splash.isActiveWindow());
+    EXPECT_TRUE(shownDuringWait);
+    // Nothing else became active (as without a window manager): the wait's end hides it.
+    EXPECT_FALSE(splash.isVisible());
 }
 
 TEST(SplashScreen, HidesAsSoonAsAnotherWindowIsActivatedYetTheWaitGoesOn) {
@@ -80,7 +84,7 @@ TEST(SplashScreen, HidesAsSoonAsAnotherWindowIsActivatedYetTheWaitGoesOn) {
     EXPECT_TRUE(other.isActiveWindow());
 
     // Hidden, not destroyed: it can be shown again.
-    splash.ShowAndWait(milliseconds(0));
+    splash.show();
     EXPECT_TRUE(splash.isVisible());
 }
 

@@ -6,9 +6,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -249,15 +251,66 @@ TEST_F(PrivateProfileTest, FailedWriteThrowsUnableToWriteWithThePath) {
     EXPECT_EQ(entries, 1u);
 }
 
-TEST_F(PrivateProfileTest, ReadOnlyFolderFailsForOrdinaryUsers) {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "root writes into read-only folders; covered by the failure test above";
-    Put("[S]\nK=v\n");
-    fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec);
-    PrivateProfile ini(path_);
-    EXPECT_THROW(ini.WriteString("S", "K", "w"), EIniWriteError);
+// Runs the write as an ordinary user: folder permissions do not stop root. The child reports
+// through its exit status, which the parent turns into the result.
+bool WritesAsOrdinaryUser(const std::string& path, const std::string& value) {
+    const auto write = [&] {
+        try {
+            PrivateProfile(path).WriteString("S", "K", value);
+            return true;
+        } catch (const EIniWriteError&) {
+            return false;
+        }
+    };
+    if (::geteuid() != 0)
+        return write();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const bool dropped = ::setgid(65534) == 0 && ::setuid(65534) == 0;
+        ::_exit(dropped ? (write() ? 0 : 1) : 2);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 2) << "could not drop privileges";
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+TEST_F(PrivateProfileTest, ReadOnlyFolderRewritesAWritableFileInPlace) {
+    Put("[S]\nK=v\nOther=long enough to be cut when the file shrinks\n");
+    const std::string locked = dir_ + "/locked.ini";
+    std::ofstream(locked) << "[S]\nK=v\n";
+    fs::permissions(path_, fs::perms::all);
+    fs::permissions(locked, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    fs::permissions(dir_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                              fs::perms::others_read | fs::perms::others_exec);
+    if (::geteuid() != 0)
+        fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec);
+
+    EXPECT_TRUE(WritesAsOrdinaryUser(path_, "w"));
+    EXPECT_FALSE(WritesAsOrdinaryUser(locked, "w"));
     fs::permissions(dir_, fs::perms::owner_all);
-    EXPECT_EQ(Get(), "[S]\nK=v\n");
+    EXPECT_EQ(Get(), "[S]\nK=w\nOther=long enough to be cut when the file shrinks\n");
+    PrivateProfile(path_).WriteString("S", "Other", "x");
+    EXPECT_EQ(Get(), "[S]\nK=w\nOther=x\n");
+    std::ifstream in(locked);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "[S]\nK=v\n");
+}
+
+TEST_F(PrivateProfileTest, CrLfAndLoneCrAllEndLines) {
+    for (const std::string eol : {"\r", "\n", "\r\n"}) {
+        Put("[Ports]" + eol + "Scan=0" + eol + "[S]" + eol + "K=[[" + eol);
+        PrivateProfile ini(path_);
+        EXPECT_EQ(ini.ReadInteger("Ports", "Scan", 1), 0) << int(eol.size());
+        EXPECT_EQ(ini.ReadString("S", "K", ""), "[[") << int(eol.size());
+        ini.WriteString("S", "New", "x");
+        EXPECT_EQ(Get(), "[Ports]" + eol + "Scan=0" + eol + "[S]" + eol + "K=[[" + eol + "New=x" + eol);
+        EXPECT_EQ(ini.ReadString("S", "K", ""), "[[");
+    }
+    // A CR without its LF at the very end of the file, after a file of LF lines.
+    Put("[S]\nK=[[\r");
+    PrivateProfile ini(path_);
+    ini.WriteString("T", "A", "1");
+    EXPECT_EQ(ini.ReadString("S", "K", ""), "[[");
 }
 
 TEST_F(PrivateProfileTest, RewriteKeepsPermissionsAndSymbolicLinks) {

@@ -34,6 +34,17 @@ public:
         return result;
     }
 
+    int Probe(const std::string& path) override {
+        {
+            std::lock_guard lock(shared_->lock);
+            shared_->openedPaths.push_back(path);
+            if (shared_->failWith != 0) {
+                return shared_->failWith;
+            }
+        }
+        return LinuxSerialDevice::Probe(path);
+    }
+
     void Close() override {
         const bool wasOpen = IsOpen();
         LinuxSerialDevice::Close();

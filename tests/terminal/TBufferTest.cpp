@@ -451,6 +451,30 @@ TEST_F(TBufferMarkTest, FailedCopyReportsTermErrorAndResizeDropsTheMark) {
     EXPECT_FALSE(buf.IsMarked(0, 0));
 }
 
+TEST_F(TBufferMarkTest, MarkStaysOnItsTextAsRowsAreDroppedAndGoesWithAClear) {
+    FillRows(199);
+    Write("marked");
+    const int y = (199 - buf.ViewTop()) * CellH + 1;
+    buf.BeginMark(1, y, false);
+    buf.MarkMove(6 * CellW + 1, y);
+    buf.EndMark();
+    Write("\r\nnext");
+    EXPECT_TRUE(buf.IsMarked(0, 198));
+    EXPECT_FALSE(buf.IsMarked(0, 199));
+    ASSERT_TRUE(buf.CopyMark());
+    EXPECT_EQ(*view.clipboard, "marked\r\n");
+
+    FillRows(200); // the marked row leaves the buffer
+    EXPECT_FALSE(buf.CopyMark());
+
+    buf.BeginMark(1, 1, false);
+    buf.MarkMove(3 * CellW + 1, 1);
+    buf.EndMark();
+    buf.ClearAll();
+    EXPECT_FALSE(buf.IsMarked(0, 0));
+    EXPECT_FALSE(buf.CopyMark());
+}
+
 TEST_F(TBufferFixture, BlinkPassHidesAndRestoresOnlyBlinkingCells) {
     buf.SetDefaultColors(15, 1);
     Write("a");

@@ -5,6 +5,7 @@
 #include "serial/NotificationWindow.h"
 #include "serial/errors/EVaxoException.h"
 #include "terminal/TTerminal.h"
+#include "terminal/TerminalFont.h"
 #include "terminal/TVaxoTerminal.h"
 
 #include <QApplication>
@@ -276,18 +277,46 @@ TEST_F(TerminalControlTest, ClientAreaHoldsWholeCellsAndNeverMoreThanThePage) {
     EXPECT_EQ(25, term->DisplayRows());
 }
 
-TEST_F(TerminalControlTest, VariablePitchFontIsRefusedForTheSystemFixedFont) {
-    QFont proportional("DejaVu Sans", 11);
-    ASSERT_FALSE(QFontInfo(proportional).fixedPitch());
-    term->SetFont(proportional);
-    EXPECT_TRUE(QFontInfo(term->Font()).fixedPitch());
-    EXPECT_EQ(QFontDatabase::systemFont(QFontDatabase::FixedFont).family(), term->Font().family());
+TEST_F(TerminalControlTest, EveryFontEndsInCellsOfOneNonZeroWidth) {
+    // Whatever the machine's monospace font is (marked fixed-pitch or not), the terminal starts
+    // with a font of uniform advances and cells that are not empty.
+    EXPECT_TRUE(HasUniformAdvance(term->Font())) << term->Font().family().toStdString();
+    EXPECT_GT(Buf().CellWidth(), 0);
+    EXPECT_GT(Buf().CellHeight(), 0);
+    EXPECT_EQ(QFontMetrics(term->Font()).horizontalAdvance('M'), Buf().CellWidth());
 
-    QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    QFont proportional("DejaVu Sans", 11);
+    ASSERT_FALSE(HasUniformAdvance(proportional));
+    term->SetFont(proportional);
+    EXPECT_TRUE(HasUniformAdvance(term->Font()));
+    EXPECT_EQ(11, term->Font().pointSize());
+
+    QFont mono = term->Font();
     mono.setPixelSize(20);
     term->SetFont(mono);
     EXPECT_EQ(20, term->Font().pixelSize());
     EXPECT_EQ(QFontMetrics(mono).height(), Buf().CellHeight());
+}
+
+TEST_F(TerminalControlTest, LargerFontKeepsTheCursorInViewAndReportsTheNewView) {
+    Connect();
+    std::uint16_t statusTop = 0;
+    term->SetOnTerminalStatus([&](TVaxoCustomTerminal&, std::uint8_t, std::uint8_t,
+                                  std::uint16_t bufRow, std::uint16_t) { statusTop = bufRow; });
+    std::string sent;
+    for (int i = 0; i < 24; ++i) {
+        sent += "row " + std::to_string(i) + "\r\n";
+    }
+    pty.Write(sent);
+    ASSERT_TRUE(PumpUntil([&] { return Buf().CursorRow() == 24; }));
+    // The window keeps its size: only the cell count shrinks.
+    QFont big = term->Font();
+    big.setPixelSize(Buf().CellHeight() * 3);
+    ASSERT_TRUE(term->Window().SetTerminalFont(big));
+    const TBuffer& b = Buf();
+    EXPECT_GE(b.CursorRow(), b.ViewTop());
+    EXPECT_LT(b.CursorRow(), b.ViewTop() + b.VisibleRows());
+    ASSERT_TRUE(PumpUntil([&] { return statusTop == b.ViewTop() + 1; }));
 }
 
 TEST_F(TerminalControlTest, ColoursMapToPaletteEntriesOrReplaceTheCurrentOnes) {

@@ -1,0 +1,175 @@
+// The device layer on pseudo-terminals: what it leaves behind on other programs' lines, the
+// UUCP lock file, framing a pty cannot carry, and the reason noted for a failed open.
+#include "SerialTestSupport.h"
+
+#include "serial/DispatcherTypes.h"
+#include "serial/LinuxSerialDevice.h"
+#include "serial/PortLock.h"
+#include "serial/errors/OpenFailure.h"
+
+#include <gtest/gtest.h>
+
+#include <asm/ioctls.h>
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace pellwick {
+namespace {
+
+namespace fs = std::filesystem;
+using test::PtyPair;
+
+bool Exclusive(int fd) {
+    int on = 0;
+    return ioctl(fd, TIOCGEXCL, &on) == 0 && on != 0;
+}
+
+tcflag_t LocalFlags(int fd) {
+    termios t{};
+    tcgetattr(fd, &t);
+    return t.c_lflag;
+}
+
+// A lock folder of the test's own, so that tests never meet real programs' lock files.
+class LinuxDeviceTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "pellwick-lock-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        folder_ = pattern;
+        UucpLock::SetFolder(folder_);
+    }
+    void TearDown() override {
+        UucpLock::SetFolder("/var/lock");
+        fs::remove_all(folder_);
+    }
+    std::string LockOf(const PtyPair& pty) const { return UucpLock::PathFor(pty.SlavePath()); }
+    static void PutLock(const std::string& path, pid_t pid) {
+        std::ofstream(path) << std::string(10 - std::to_string(pid).size(), ' ') << pid << '\n';
+    }
+
+    std::string folder_;
+};
+
+TEST_F(LinuxDeviceTest, DISABLED_ProbeAndOpenLeaveAnotherProgramsLineAsItWas) {
+    PtyPair pty;
+    // Another program's line: canonical mode, its own exclusive flag when root can still open.
+    const int holder = ::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(holder, 0);
+    const tcflag_t before = LocalFlags(holder);
+    ASSERT_NE(before & ICANON, 0u);
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(ioctl(holder, TIOCEXCL), 0);
+    }
+
+    LinuxSerialDevice device;
+    EXPECT_EQ(device.Probe(pty.SlavePath()), 0);
+    EXPECT_EQ(LocalFlags(holder), before) << "the probe switched the line";
+    EXPECT_EQ(Exclusive(holder), root);
+
+    if (root) {
+        ASSERT_EQ(device.Open(pty.SlavePath()), 0);
+        EXPECT_EQ(LocalFlags(holder) & ICANON, 0u) << "raw while open";
+        device.Close();
+        EXPECT_EQ(LocalFlags(holder), before) << "close gives the settings back";
+        EXPECT_TRUE(Exclusive(holder)) << "the holder's flag stays";
+        ::ioctl(holder, TIOCNXCL);
+    }
+    ASSERT_EQ(device.Open(pty.SlavePath()), 0);
+    EXPECT_TRUE(Exclusive(holder));
+    device.Close();
+    EXPECT_FALSE(Exclusive(holder)) << "our own flag goes";
+    EXPECT_EQ(LocalFlags(holder), before);
+    ::close(holder);
+}
+
+TEST_F(LinuxDeviceTest, LockFileIsMadeHonouredAndRemovedWhenStale) {
+    PtyPair pty;
+    LinuxSerialDevice device;
+    ASSERT_EQ(device.Open(pty.SlavePath()), 0);
+    std::ifstream in(LockOf(pty));
+    const std::string text(std::istreambuf_iterator<char>(in), {});
+    EXPECT_EQ(text, std::string(10 - std::to_string(::getpid()).size(), ' ') +
+                        std::to_string(::getpid()) + "\n");
+    device.Close();
+    EXPECT_FALSE(fs::exists(LockOf(pty)));
+
+    // A live process's lock keeps us out and names it.
+    PutLock(LockOf(pty), 1);
+    EXPECT_EQ(device.Open(pty.SlavePath()), dr::DeviceAccessDenied);
+    const std::string note = TakeOpenFailure();
+    EXPECT_NE(note.find(pty.SlavePath() + ": in use by "), std::string::npos) << note;
+    EXPECT_NE(note.find("(PID 1)"), std::string::npos) << note;
+
+    // The lock of a process that is gone is stale; so is one without a PID.
+    const pid_t gone = ::fork();
+    if (gone == 0) {
+        ::_exit(0);
+    }
+    ::waitpid(gone, nullptr, 0);
+    for (const bool empty : {false, true}) {
+        if (empty) {
+            std::ofstream(LockOf(pty)) << "junk\n";
+        } else {
+            PutLock(LockOf(pty), gone);
+        }
+        ASSERT_EQ(device.Open(pty.SlavePath()), 0) << "empty " << empty;
+        EXPECT_EQ(UucpLock::LiveHolder(LockOf(pty)), ::getpid());
+        device.Close();
+    }
+
+    // No lock folder we may write: flock and TIOCEXCL alone.
+    UucpLock::SetFolder(folder_ + "/missing");
+    EXPECT_EQ(device.Open(pty.SlavePath()), 0);
+    device.Close();
+}
+
+TEST_F(LinuxDeviceTest, FramingAPtyCannotCarryDoesNotFailTheLine) {
+    PtyPair pty;
+    LinuxSerialDevice device;
+    ASSERT_EQ(device.Open(pty.SlavePath()), 0);
+    LineBlock block;
+    ASSERT_EQ(device.GetLine(block), 0);
+    block.baud = 9600;
+    block.byteSize = 7;
+    block.parity = 2;
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_EQ(device.SetLine(block), 0) << "round " << round;
+    }
+    LineBlock now;
+    ASSERT_EQ(device.GetLine(now), 0);
+    EXPECT_EQ(now.baud, 9600u) << "the rest of the settings took";
+}
+
+TEST(OpenFailureTest, SecondLineNamesDeviceAndReason) {
+    struct Case {
+        int err;
+        std::string holder;
+        std::string expected;
+    };
+    for (const Case& c : {Case{EACCES, "", "/dev/ttyS0: Permission denied (the user needs to be in "
+                                          "group dialout to use serial ports)"},
+                          Case{EBUSY, "minicom (PID 42)", "/dev/ttyS0: in use by minicom (PID 42)"},
+                          Case{EBUSY, "", "/dev/ttyS0: in use by another program"},
+                          Case{ENOENT, "", "/dev/ttyS0: No such file or directory"}}) {
+        EXPECT_EQ(DescribeOpenFailure("/dev/ttyS0", c.err, c.holder), c.expected);
+    }
+    LinuxSerialDevice device;
+    EXPECT_EQ(device.Open("/nonexistent/ttyS9"), dr::DeviceNotFound);
+    EXPECT_EQ(WithOpenFailure("Error Opening Selected Comm Port !"),
+              "Error Opening Selected Comm Port !\r/nonexistent/ttyS9: No such file or directory");
+    EXPECT_EQ(WithOpenFailure("Error Opening Selected Comm Port !"),
+              "Error Opening Selected Comm Port !")
+        << "a note is shown once";
+}
+
+} // namespace
+} // namespace pellwick
