@@ -13,6 +13,7 @@ packages=(
     fonts-dejavu-core                   # a fixed-pitch font for the terminal in headless runs
     dpkg-dev file lintian               # the Debian package: shlibdeps, its checks
     fonts-noto-mono                     # second font set-up: monospace not marked fixed-pitch
+    fontconfig                          # fc-match: the test run checks each font set-up took
     tio picocom minicom                 # lock test against the peers that run beside us
 )
 

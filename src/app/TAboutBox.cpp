@@ -2,6 +2,7 @@
 
 #include "app/TJpegDecoder.h"
 #include "resources/Resources.h"
+#include "terminal/TerminalFont.h"
 
 #include <QFile>
 #include <QFont>
@@ -66,8 +67,10 @@ TAboutBox::TAboutBox(QWidget* parent)
     QFont roman("Serif");
     roman.setStyleHint(QFont::Serif);
     AddLabel("ProductName", kProductName, PixelFont(base, 19), 8, 144);
+    // A typewriter face as the terminal's: one advance for every glyph, marked fixed or not.
     AddLabel("Version", kVersion,
-             PixelFont(QFontDatabase::systemFont(QFontDatabase::FixedFont), 16), 8, 168);
+             UsableTerminalFont(PixelFont(QFontDatabase::systemFont(QFontDatabase::FixedFont), 16)),
+             8, 168);
     AddLabel("WebSite", kWebSite, PixelFont(roman, 21), 190, 176);
     AddLabel("PhoneNumber", kPhoneNumber, PixelFont(base, 16, true), 200, 200);
 

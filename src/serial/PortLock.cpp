@@ -1,5 +1,6 @@
 #include "serial/PortLock.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -113,9 +114,22 @@ std::string UucpLock::Folder() {
 }
 
 std::string UucpLock::PathFor(const std::string& devicePath) {
-    const std::size_t slash = devicePath.rfind('/');
-    return Folder() + "/LCK.." +
-           (slash == std::string::npos ? devicePath : devicePath.substr(slash + 1));
+    // One name per device: links (/dev/serial/by-id/...) are followed, so that programs that
+    // open the same device under different names still meet at one lock file.
+    std::string device = devicePath;
+    if (char* real = ::realpath(devicePath.c_str(), nullptr)) {
+        device = real;
+        std::free(real);
+    }
+    // The part below /dev with '/' as '_' ("pts/3" -> "pts_3"), as the other programs name it.
+    const std::string dev = "/dev/";
+    if (device.compare(0, dev.size(), dev) == 0) {
+        device.erase(0, dev.size());
+    } else if (const std::size_t slash = device.rfind('/'); slash != std::string::npos) {
+        device.erase(0, slash + 1);
+    }
+    std::replace(device.begin(), device.end(), '/', '_');
+    return Folder() + "/LCK.." + device;
 }
 
 pid_t UucpLock::LiveHolder(const std::string& lockPath) {

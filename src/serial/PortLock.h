@@ -28,7 +28,8 @@ public:
     // The folder lock files are made in; tests point it elsewhere.
     static void SetFolder(std::string folder);
     static std::string Folder();
-    // "<folder>/LCK..<last part of the device path>".
+    // "<folder>/LCK..<device>": the device's real path below /dev with '/' as '_'
+    // (/dev/ttyUSB0 -> LCK..ttyUSB0, /dev/pts/3 -> LCK..pts_3); outside /dev its last part.
     static std::string PathFor(const std::string& devicePath);
     // The live process a lock file names, or 0 (no file, no readable PID, process gone).
     static pid_t LiveHolder(const std::string& lockPath);

@@ -107,6 +107,9 @@ TFrmTerminal::TFrmTerminal(TVaxoCustomComPort* port, ITerminalHost* host, QWidge
     statusLine_->setObjectName("StatusLine");
     statusLine_->setModel(statusModel_);
     statusLine_->setSectionResizeMode(QHeaderView::Fixed);
+    // The sections have fixed widths; the style's minimum grows with the font and would widen
+    // them on some desktops.
+    statusLine_->setMinimumSectionSize(1);
     statusLine_->setSectionsClickable(false);
     statusLine_->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     statusLine_->setFixedHeight(PanelHeight);

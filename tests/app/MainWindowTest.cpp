@@ -1,5 +1,7 @@
 // The main window driven as the operator and the other windows drive it: start-up from
 // loader.ini, the control states of each phase, runs, cancelling, the terminal and exit.
+#include <QAbstractButton>
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QFileDialog>
@@ -9,6 +11,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSet>
 #include <QStyle>
 #include <QTest>
 #include <QTimer>
@@ -149,6 +152,33 @@ TEST_F(MainWindowTest, StartsWithTheDocumentedControlsAndCreatesLoaderIniWithOnl
               QStringList({"Upload Script File (*.sld)", "All Files (*.*)"}));
     EXPECT_EQ(dialog->defaultSuffix(), "sld");
     EXPECT_EQ(dialog->fileMode(), QFileDialog::ExistingFile);
+}
+
+TEST_F(MainWindowTest, ScreenReadersHearEveryControlByNameAndTheLampsByState) {
+    auto window = MakeWindow();
+    const auto spoken = [](QWidget* w, QAccessible::Text what) {
+        QAccessibleInterface* reader = QAccessible::queryAccessibleInterface(w);
+        return reader != nullptr ? reader->text(what) : QString();
+    };
+    QSet<QString> gauges;
+    for (QWidget* w : window->findChildren<QWidget*>()) {
+        const bool control = qobject_cast<QAbstractButton*>(w) || qobject_cast<QProgressBar*>(w) ||
+                             qobject_cast<QLineEdit*>(w) || qobject_cast<TVaxoStatusLight*>(w) ||
+                             w->objectName() == "PnlComLamp";
+        if (!control || w->window() != window.get())
+            continue;
+        EXPECT_FALSE(spoken(w, QAccessible::Name).isEmpty()) << w->objectName().toStdString();
+        if (qobject_cast<QProgressBar*>(w))
+            gauges.insert(spoken(w, QAccessible::Name));
+    }
+    EXPECT_EQ(gauges, QSet<QString>({"Script Progress", "Upload Progress"}));
+    EXPECT_EQ(spoken(Find<QWidget>(*window, "LightCTS"), QAccessible::Description), "CTS off");
+    QWidget* lamp = Find<QFrame>(*window, "PnlComLamp");
+    window->SetComLamp(LampGreen);
+    const QString green = spoken(lamp, QAccessible::Description);
+    window->SetComLamp(LampRed);
+    EXPECT_FALSE(green.isEmpty());
+    EXPECT_NE(green, spoken(lamp, QAccessible::Description));
 }
 
 TEST_F(MainWindowTest, ReadsUploadSettingsAndAddsOnlyTheVersionToAnExistingFile) {

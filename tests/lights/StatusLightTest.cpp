@@ -1,5 +1,6 @@
 #include "lights/TVaxoStatusLight.h"
 
+#include <QAccessible>
 #include <QEvent>
 #include <QImage>
 #include <QPalette>
@@ -153,6 +154,19 @@ TEST(StatusLight, PropertiesAreReachableByName) {
     EXPECT_TRUE(lamp.setProperty("NotLitColor", QColor(1, 2, 3)));
     EXPECT_EQ(lamp.NotLitColor(), QColor(1, 2, 3));
     EXPECT_EQ(lamp.property("LitColor").value<QColor>().rgb(), kRed);
+}
+
+TEST(StatusLight, ScreenReadersHearTheNameAndTheStateAsItChanges) {
+    TVaxoStatusLight lamp;
+    lamp.SetStateName("CTS");
+    QAccessibleInterface* reader = QAccessible::queryAccessibleInterface(&lamp);
+    ASSERT_NE(reader, nullptr);
+    EXPECT_EQ(reader->text(QAccessible::Name), "CTS");
+    EXPECT_EQ(reader->text(QAccessible::Description), "CTS off");
+    lamp.setLit(true);
+    EXPECT_EQ(reader->text(QAccessible::Description), "CTS on");
+    lamp.setLit(false);
+    EXPECT_EQ(reader->text(QAccessible::Description), "CTS off");
 }
 
 class StatusLightRepaint : public ::testing::Test {

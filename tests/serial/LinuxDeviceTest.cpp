@@ -58,11 +58,15 @@ protected:
     std::string folder_;
 };
 
-TEST_F(LinuxDeviceTest, DISABLED_ProbeAndOpenLeaveAnotherProgramsLineAsItWas) {
+TEST_F(LinuxDeviceTest, ProbeAndOpenLeaveAnotherProgramsLineAsItWas) {
     PtyPair pty;
     // Another program's line: canonical mode, its own exclusive flag when root can still open.
     const int holder = ::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(holder, 0);
+    termios canonical{};
+    ASSERT_EQ(tcgetattr(holder, &canonical), 0);
+    canonical.c_lflag |= ICANON | ECHO | ECHOE | ISIG | IEXTEN;
+    ASSERT_EQ(tcsetattr(holder, TCSANOW, &canonical), 0);
     const tcflag_t before = LocalFlags(holder);
     ASSERT_NE(before & ICANON, 0u);
     const bool root = ::geteuid() == 0;
@@ -93,6 +97,17 @@ TEST_F(LinuxDeviceTest, DISABLED_ProbeAndOpenLeaveAnotherProgramsLineAsItWas) {
 
 TEST_F(LinuxDeviceTest, LockFileIsMadeHonouredAndRemovedWhenStale) {
     PtyPair pty;
+    // The name the other programs use: below /dev with '/' as '_', links followed.
+    const std::string link = folder_ + "/ttyLink";
+    fs::create_symlink(pty.SlavePath(), link);
+    const std::string ptyName = pty.SlavePath().substr(std::string("/dev/").size());
+    for (const auto& [device, name] :
+         {std::pair<std::string, std::string>{"/dev/ttyZZ9", "ttyZZ9"},
+          {"/dev/pts/99999", "pts_99999"},
+          {"/elsewhere/ttyQ", "ttyQ"},
+          {link, "pts_" + ptyName.substr(4)}}) {
+        EXPECT_EQ(UucpLock::PathFor(device), folder_ + "/LCK.." + name) << device;
+    }
     LinuxSerialDevice device;
     ASSERT_EQ(device.Open(pty.SlavePath()), 0);
     std::ifstream in(LockOf(pty));

@@ -319,6 +319,38 @@ TEST_F(TerminalControlTest, LargerFontKeepsTheCursorInViewAndReportsTheNewView) 
     ASSERT_TRUE(PumpUntil([&] { return statusTop == b.ViewTop() + 1; }));
 }
 
+TEST_F(TerminalControlTest, C1BytesDrawAsTheirC0GlyphsAndUnderlineReachesGlyphRuns) {
+    Connect();
+    const auto cell = [&](int column, int row) {
+        const QImage screen = term->Window().viewport()->grab().toImage();
+        return screen.copy(column * Buf().CellWidth(), row * Buf().CellHeight(),
+                           Buf().CellWidth(), Buf().CellHeight());
+    };
+    const auto lit = [](const QImage& image, int fromY) {
+        int count = 0;
+        for (int y = fromY; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                count += qGray(image.pixel(x, y)) > 96;
+        return count;
+    };
+    // Row 0: the C0 and C1 byte of each pair, blanks between them (a glyph taken from another
+    // font may reach into the next cell); row 1: "ab", under the plain and underlined font.
+    pty.Write(std::string("\x01 \x81 \x0f \x8f\r\nab"));
+    ASSERT_TRUE(PumpUntil([&] { return Buf().CursorRow() == 1 && Buf().CursorColumn() == 2; }));
+    QTest::qWait(50);
+    for (int pair : {0, 4}) {
+        EXPECT_GT(lit(cell(pair, 0), 0), 0) << pair;
+        EXPECT_EQ(cell(pair, 0), cell(pair + 2, 0)) << pair;
+    }
+    const int bottom = QFontMetrics(term->Font()).ascent();
+    const int plain = lit(cell(0, 1), bottom) + lit(cell(1, 1), bottom);
+    QFont underlined = term->Font();
+    underlined.setUnderline(true);
+    ASSERT_TRUE(term->Window().SetTerminalFont(underlined));
+    QTest::qWait(50);
+    EXPECT_GE(lit(cell(0, 1), bottom) + lit(cell(1, 1), bottom), plain + Buf().CellWidth());
+}
+
 TEST_F(TerminalControlTest, ColoursMapToPaletteEntriesOrReplaceTheCurrentOnes) {
     // Silver on black are palette entries 7 and 0.
     EXPECT_EQ(7, Buf().DefaultForeground());

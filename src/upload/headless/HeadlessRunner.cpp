@@ -130,7 +130,9 @@ int RunHeadless(const RunnerOptions& options, std::FILE* out) {
     try {
         ini.WriteString("Global", "Driver Version", "2.00");
     } catch (const EIniWriteError& e) {
-        std::fprintf(out, "[Error] %s\n", e.what());
+        // Reported as the window reports it; start-up goes on there too, and a port set-up
+        // that cannot write its settings leaves the port closed below.
+        boxes.Show(MsgKind::Error, e.what(), MbOk);
     }
     PortMap::SetGlobal(std::make_shared<PortMap>(PortMap::Build(iniPath)));
 
