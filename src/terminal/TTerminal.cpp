@@ -813,9 +813,23 @@ void TTerminal::paintEvent(QPaintEvent* e) {
             p.fillRect(cells, PaletteColor(palette, color >> 4));
             p.setPen(PaletteColor(palette, color & 15));
             if (missing) {
-                // A glyph the cell font lacks: let the toolkit find it in another font.
+                // A glyph the cell font lacks: let the toolkit find it in another font. That
+                // font's glyph may be wider than a cell; it is narrowed to fit, so that it does
+                // not run into its neighbours.
+                const QFontMetricsF metrics(font_);
                 for (int i = 0; i < fallback.size(); ++i) {
-                    p.drawText(cells.left() + i * cw, cells.top() + ascent, QString(fallback[i]));
+                    const QString text(fallback[i]);
+                    const qreal wide = metrics.horizontalAdvance(text);
+                    const qreal left = cells.left() + i * cw;
+                    if (wide <= cw) {
+                        p.drawText(QPointF(left, cells.top() + ascent), text);
+                        continue;
+                    }
+                    p.save();
+                    p.translate(left, cells.top() + ascent);
+                    p.scale(cw / wide, 1.0);
+                    p.drawText(QPointF(0, 0), text);
+                    p.restore();
                 }
             } else {
                 QGlyphRun run;

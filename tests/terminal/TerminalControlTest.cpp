@@ -333,14 +333,16 @@ TEST_F(TerminalControlTest, C1BytesDrawAsTheirC0GlyphsAndUnderlineReachesGlyphRu
                 count += qGray(image.pixel(x, y)) > 96;
         return count;
     };
-    // Row 0: the C0 and C1 byte of each pair, blanks between them (a glyph taken from another
-    // font may reach into the next cell); row 1: "ab", under the plain and underlined font.
+    // Row 0: the C0 and C1 byte of each pair, blanks between them; row 1: "ab", under the plain
+    // and underlined font.
     pty.Write(std::string("\x01 \x81 \x0f \x8f\r\nab"));
     ASSERT_TRUE(PumpUntil([&] { return Buf().CursorRow() == 1 && Buf().CursorColumn() == 2; }));
     QTest::qWait(50);
     for (int pair : {0, 4}) {
         EXPECT_GT(lit(cell(pair, 0), 0), 0) << pair;
         EXPECT_EQ(cell(pair, 0), cell(pair + 2, 0)) << pair;
+        // Whatever font the glyph comes from, it stays in its cell.
+        EXPECT_EQ(lit(cell(pair + 1, 0), 0), 0) << pair;
     }
     const int bottom = QFontMetrics(term->Font()).ascent();
     const int plain = lit(cell(0, 1), bottom) + lit(cell(1, 1), bottom);
