@@ -97,6 +97,8 @@ TFrmTerminal::TFrmTerminal(TVaxoCustomComPort* port, ITerminalHost* host, QWidge
         statusLine_->resizeSection(1, 45);
     });
     terminal_->Window().installEventFilter(this);
+    // Screen readers name the text area after its window.
+    terminal_->Window().setAccessibleName(windowTitle());
 
     lights_ = new TVaxoSLController(this);
     lights_->setObjectName("VaxoSLController");

@@ -8,6 +8,7 @@
 #include "terminal/TTerminal.h"
 #include "terminal/TVaxoTerminal.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QHeaderView>
 #include <QMenuBar>
@@ -172,14 +173,19 @@ TEST_F(TerminalFormTest, FormCarriesItsCaptionControlsAndLamps) {
     const struct {
         const char* name;
         int left;
-    } lamps[] = {{"SLRx", 32},   {"SLTx", 80},   {"SLCts", 136}, {"SLDsr", 192},
-                 {"SLDcd", 248}, {"SLBrk", 304}, {"SLErr", 360}};
+        const char* spoken; // what a screen reader says of it
+    } lamps[] = {{"SLRx", 32, "Rx off"},    {"SLTx", 80, "Tx off"},   {"SLCts", 136, "CTS off"},
+                 {"SLDsr", 192, "DSR off"}, {"SLDcd", 248, "DCD off"}, {"SLBrk", 304, "BRK off"},
+                 {"SLErr", 360, "ERR off"}};
     for (const auto& l : lamps) {
         auto* lamp = form->findChild<TVaxoStatusLight*>(l.name);
         ASSERT_NE(nullptr, lamp) << l.name;
         EXPECT_EQ(QRect(l.left, 8, 13, 13), lamp->geometry()) << l.name;
         EXPECT_FALSE(lamp->Lit());
+        EXPECT_EQ(l.spoken, QAccessible::queryAccessibleInterface(lamp)->text(QAccessible::Description));
     }
+    EXPECT_EQ("RS232 Terminal", QAccessible::queryAccessibleInterface(&form->Terminal().Window())
+                                    ->text(QAccessible::Name));
     EXPECT_TRUE(form->LightController().Lights().Assigned(TLightSet::RXD));
     EXPECT_TRUE(form->LightController().Lights().Assigned(TLightSet::ERROR));
     EXPECT_FALSE(form->LightController().Lights().Assigned(TLightSet::RING));
