@@ -327,7 +327,9 @@ void DeviceProtocol::HeaderLine(const std::string& line) {
     }
     Note("header: address " + record.address + ", " + std::to_string(record.size) +
          " bytes, checksum " + Hex4(record.announcedChecksum) + ", version " + record.version);
-    file_.emplace();
+    // Built as a temporary: clang does not yet count the nested struct as default-constructible
+    // inside its enclosing class, where the member initialisers are still unparsed.
+    file_.emplace(PendingFile{});
     file_->record = std::move(record);
     file_->data.reserve(static_cast<std::size_t>(file_->record.size));
     phase_ = Phase::Data;
