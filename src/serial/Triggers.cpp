@@ -45,6 +45,14 @@ void DataTrigger::Feed(std::uint8_t c) {
     }
     if (result) {
         matched = true;
+        // A match drops every partial candidate, but the byte that completed it may start the
+        // next one, whichever slot opened that candidate. The reset above wipes a candidate
+        // opened in a slot before the completing one and keeps one opened after it, so without
+        // this "aa" would fire on the second and third byte of "aaaa" and miss the fourth.
+        matchSlots.fill(0);
+        if (L > 1 && pattern[0] == c) {
+            matchSlots[0] = 1;
+        }
     }
 }
 

@@ -1,5 +1,10 @@
 // Data and availability triggers on a real pseudo-terminal, delivered to a stand-in GUI thread.
 #include "DeliveryFixture.h"
+#include "serial/Triggers.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
 
 using namespace pellwick;
 using namespace pellwick::test;
@@ -53,6 +58,30 @@ TEST_F(DataTriggerTest, IgnoreCaseOverlapsAndPrefixes) {
     // aa fires on the second and third a of "aaa", and twice more inside "aaab".
     EXPECT_EQ(4u, DataCount(aa));
     EXPECT_EQ(1u, DataCount(aab));
+}
+
+// The byte that completes a match may start the next one, whichever match slot that candidate
+// opened in; the partial candidates before it are dropped.
+TEST(DataTriggerMatchTest, CompletingByteAlwaysStartsTheNextCandidate) {
+    struct Row {
+        std::string pattern;
+        std::string input;
+        std::string fires; // '1' where a match ends
+    };
+    for (const Row& row : std::vector<Row>{{"aa", "aaaaa", "01111"},
+                                           {"aaa", "aaaaaaa", "0010101"},
+                                           {"aba", "abababa", "0010101"}}) {
+        DataTrigger t;
+        t.length = static_cast<std::uint32_t>(row.pattern.size());
+        std::copy(row.pattern.begin(), row.pattern.end(), t.pattern.begin());
+        std::string fires;
+        for (const char c : row.input) {
+            t.Feed(static_cast<std::uint8_t>(c));
+            fires += t.matched ? '1' : '0';
+            t.matched = false; // as the dispatcher does when it delivers the match
+        }
+        EXPECT_EQ(row.fires, fires) << row.pattern << " in " << row.input;
+    }
 }
 
 TEST_F(DataTriggerTest, PatternSplitOverTwoReadsFiresWhenTheSecondPartArrives) {
