@@ -42,13 +42,17 @@ std::string DateText::Format(const std::tm& local, const DateFormats& formats) {
     }
     const auto blank = text.find(' ');
     if (blank == std::string::npos) {
-        return "_" + text;
+        text.insert(0, "_");
+    } else {
+        text[blank] = '_';
+        const auto next = text.find(' ', blank + 1);
+        if (next != std::string::npos) {
+            text.erase(next, 1);
+        }
     }
-    text[blank] = '_';
-    const auto next = text.find(' ', blank + 1);
-    if (next != std::string::npos) {
-        text.erase(next, 1);
-    }
+    // The text is one field of the blank-separated upload header, which a CR ends: formats
+    // with more blanks (some locales, "%e", "%c") or with "%n" and "%t" must not split it.
+    std::erase_if(text, [](char c) { return static_cast<unsigned char>(c) <= 32; });
     return text;
 }
 

@@ -21,7 +21,8 @@ struct DateFormats {
 class DateText {
 public:
     // Date, blank, time (the time left out at exactly 00:00:00); then the first blank becomes
-    // "_" and the next blank is removed; a text without any blank gets "_" in front.
+    // "_" and the next blank is removed; a text without any blank gets "_" in front. Blanks and
+    // control codes left after that are removed, so the text is always one word.
     static std::string Format(const std::tm& local, const DateFormats& formats);
 
     // Format of the file's modification time in local time; `fallback` when the time cannot

@@ -66,13 +66,16 @@ TEST(DateTextTest, TwelveAndTwentyFourHourFormatsBecomeOneWord) {
     EXPECT_EQ(DateText::Format(afternoon, twelve), "3/7/2001_2:05:09PM");
     EXPECT_EQ(DateText::Format(afternoon, twentyFour), "3/7/2001_14:05:09");
     EXPECT_EQ(DateText::Format(afternoon, DateFormats{}), "03/07/01_14:05:09");
-    // Only the first two blanks change; later ones stay.
-    EXPECT_EQ(DateText::Format(afternoon, DateFormats{"%d %m %Y", "%H:%M"}), "07_032001 14:05");
+    // The first blank becomes "_"; every later blank, and any control code, goes: the text is
+    // one header field whatever the formats.
+    EXPECT_EQ(DateText::Format(afternoon, DateFormats{"%d %m %Y", "%H:%M"}), "07_03200114:05");
+    EXPECT_EQ(DateText::Format(afternoon, DateFormats{"%e.%m.%Y%n", "%H\t%M"}), "_7.03.20011405");
 }
 
 TEST(DateTextTest, ExactMidnightLeavesOutTheTimeAndPutsTheUnderscoreInFront) {
     const DateFormats twelve{"%-m/%-d/%Y", "%-I:%M:%S %p"};
     EXPECT_EQ(DateText::Format(LocalTime(2001, 3, 7, 0, 0, 0), twelve), "_3/7/2001");
+    EXPECT_EQ(DateText::Format(LocalTime(2001, 3, 7, 0, 0, 0), {"%m/%d%t", ""}), "_03/07");
     EXPECT_EQ(DateText::Format(LocalTime(2001, 3, 7, 0, 0, 1), twelve), "3/7/2001_12:00:01AM");
 }
 
