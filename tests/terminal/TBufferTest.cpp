@@ -554,8 +554,8 @@ TEST(TBufferBlockTest, ProcessBytesMatchesByteByByteWriting) {
         EXPECT_TRUE(std::ranges::equal(block.Colors(), one.Colors()));
         EXPECT_TRUE(std::ranges::equal(block.ShadowColors(), one.ShadowColors()));
         EXPECT_TRUE(std::ranges::equal(block.Attributes(), one.Attributes()));
-        EXPECT_EQ(CellPos(block.CursorColumn(), block.CursorRow()),
-                  CellPos(one.CursorColumn(), one.CursorRow()));
+        EXPECT_EQ((CellPos{block.CursorColumn(), block.CursorRow()}),
+                  (CellPos{one.CursorColumn(), one.CursorRow()}));
         EXPECT_EQ(block.ViewTop(), one.ViewTop());
         EXPECT_EQ(block.HighestRowUsed(), one.HighestRowUsed());
         EXPECT_EQ(blockView.caret, oneView.caret);
