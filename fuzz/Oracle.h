@@ -5,8 +5,11 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <string_view>
+#include <system_error>
+#include <unistd.h>
 
 namespace pellwick::fuzz {
 
@@ -36,5 +39,31 @@ inline void Expect(bool holds, const std::string& what) {
         Fail(what);
     }
 }
+
+// A folder of this process for the files a target writes on every run: memory-backed when the
+// machine has /dev/shm, and removed again when the run ends (not after a crash, whose input
+// may need it to be looked at).
+class ScratchFolder {
+public:
+    explicit ScratchFolder(const std::string& name) {
+        std::string folder = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+        folder += "/pellwick-fuzz-" + name + "-XXXXXX";
+        if (mkdtemp(folder.data()) == nullptr) {
+            Fail("cannot create the folder " + folder);
+        }
+        path_ = folder;
+    }
+    ~ScratchFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+    const std::filesystem::path& Path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
 
 } // namespace pellwick::fuzz

@@ -15,7 +15,6 @@
 #include <iterator>
 #include <map>
 #include <string>
-#include <unistd.h>
 
 using pellwick::DeviceConfig;
 using pellwick::DeviceProtocol;
@@ -25,15 +24,8 @@ using pellwick::fuzz::Readable;
 namespace {
 
 const std::filesystem::path& StoreDir() {
-    static const std::filesystem::path dir = [] {
-        std::string folder = (access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp");
-        folder += "/pellwick-fuzz-devsim-XXXXXX";
-        if (mkdtemp(folder.data()) == nullptr) {
-            pellwick::fuzz::Fail("cannot create the store folder");
-        }
-        return std::filesystem::path(folder);
-    }();
-    return dir;
+    static const pellwick::fuzz::ScratchFolder folder("devsim");
+    return folder.Path();
 }
 
 std::int64_t MaybeFault(FuzzedDataProvider& input) {

@@ -14,7 +14,6 @@
 #include <map>
 #include <stdexcept>
 #include <string>
-#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -24,17 +23,10 @@ using pellwick::fuzz::Readable;
 
 namespace {
 
-// One file, rewritten for every input, in a folder of this process (memory-backed when there is
-// one: the target writes a file per run).
+// One file, rewritten for every input.
 const std::string& FilePath() {
-    static const std::string path = [] {
-        std::string folder = (access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp");
-        folder += "/pellwick-fuzz-ini-XXXXXX";
-        if (mkdtemp(folder.data()) == nullptr) {
-            pellwick::fuzz::Fail("cannot create a folder for the INI file");
-        }
-        return folder + "/loader.ini";
-    }();
+    static const pellwick::fuzz::ScratchFolder folder("ini");
+    static const std::string path = (folder.Path() / "loader.ini").string();
     return path;
 }
 
