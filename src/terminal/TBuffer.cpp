@@ -113,6 +113,9 @@ int TBuffer::ResizeBuffer(int rows, int columns, int pageHeight) {
     page_ = pageHeight;
     curCol_ = curRow_ = 0;
     viewLeft_ = viewTop_ = 0;
+    // A cursor and view saved for scrollback mode may lie outside the new size: leaving that
+    // mode finds them homed, as the rest of the buffer is.
+    saved_ = {};
     highestRow_ = page_ - 1;
     regionBottom_ = page_;
     pendingDx_ = pendingDy_ = 0;

@@ -209,6 +209,19 @@ TEST_F(TBufferResizeTest, ResizeBlanksAndColoursOnlyTheFirstPage) {
     EXPECT_TRUE(buf.DirtyRect().IsEmpty());
 }
 
+TEST_F(TBufferResizeTest, CursorAndViewSavedBeforeAResizeComeBackHomed) {
+    buf.SetViewTop(150);
+    Write("\r\n\n\n  ");
+    buf.SaveCursorAndView();
+    ASSERT_EQ(buf.ResizeBuffer(30, 20, 10), 0);
+    buf.RestoreCursorAndView();
+    EXPECT_EQ(buf.ViewTop(), 0);
+    EXPECT_EQ(buf.CursorRow(), 0);
+    EXPECT_EQ(buf.CursorColumn(), 0);
+    Write("ok"); // written inside the new buffer
+    EXPECT_EQ(Row(0, 0, 2), "ok");
+}
+
 TEST(TBufferCreateTest, RefusedSizeAtCreationThrowsBufferAllocationFailed) {
     test::FakeTerminalView view;
     try {
