@@ -153,11 +153,7 @@ void LinkOperations::SendInitCmd(const std::string& text, std::string& answer) {
 // --- Block transfer ----------------------------------------------------------------------------
 
 int LinkOperations::GaugePercent(std::int32_t total, std::int32_t remaining) {
-    // Nothing to send is all sent.
-    if (total <= 0)
-        return 100;
-    const double percent = static_cast<double>(total - remaining) / total * 100.0;
-    return static_cast<int>(std::nearbyint(percent)); // halves to even
+    return TransferGaugePercent(total, remaining);
 }
 
 void LinkOperations::SendBuffer(const std::uint8_t* bytes, std::uint32_t count) {
@@ -181,17 +177,29 @@ void LinkOperations::ArmTransferTrigger(std::uint16_t handle, std::uint16_t valu
 }
 
 void LinkOperations::VaxoComPort1TriggerOutbuffFree() {
+    if (port_.Tag() == PhaseSending && port_.HungUp()) {
+        // Output into a hung-up line is dropped, so room keeps coming: without this the rest
+        // of the file would go nowhere before the verification found no device.
+        port_.SetTag(PhaseDeviceError);
+        state_.StopRequest = false;
+        state_.BlockRemaining = 0;
+        ArmTransferTrigger(state_.DrainTrigger, 0);
+        return;
+    }
     if (state_.BlockSize < state_.BlockRemaining) {
         port_.WriteBlock(state_.BlockCursor, state_.BlockSize);
         state_.BlockCursor += state_.BlockSize;
         state_.BlockRemaining -= state_.BlockSize;
         if (state_.StopRequest) {
+            // The gauge keeps the share really handed over, not the 100 % of a stopped count.
+            if (host_)
+                host_->SetUploadGauge(GaugePercent(state_.BlockTotal, state_.BlockRemaining));
             state_.StopRequest = false;
             state_.BlockRemaining = 0;
             ArmTransferTrigger(state_.DrainTrigger, 0);
-        } else {
-            ArmTransferTrigger(state_.RoomTrigger, state_.BlockSize);
+            return;
         }
+        ArmTransferTrigger(state_.RoomTrigger, state_.BlockSize);
     } else {
         // A transfer of 0 bytes queues nothing but still ends through the drain trigger.
         if (state_.BlockRemaining > 0)

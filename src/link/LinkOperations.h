@@ -36,7 +36,7 @@ public:
     void SetProcessEventsHook(std::function<void()> hook) { processEvents_ = std::move(hook); }
 
     LinkState& State() { return state_; }
-    const LinkState& State() const { return state_; }
+    const LinkState& State() const override { return state_; }
     ILinkPort& Port() { return port_; }
 
     // --- ILinkOperations ---------------------------------------------------------------------
@@ -46,6 +46,7 @@ public:
     void SetUploadMode(bool on) override;
     void SetStopRequest(bool on) override { state_.StopRequest = on; }
     bool SCommOpen() override { return port_.Open(); }
+    bool LineHungUp() override { return port_.Open() && port_.HungUp(); }
 
     // --- Further operations --------------------------------------------------------------------
     void SendDataByte(std::uint8_t byte);
@@ -56,7 +57,7 @@ public:
     // The n-th waiting byte (1 = next), 0 on any failure.
     std::uint8_t PreviewChar(std::uint16_t n);
     void FlushAll();
-    void FlushInput();
+    void FlushInput() override;
     // Creates (on) or drops (off) the prompt and error triggers of the current mode; either
     // way only what is missing or held. The choice stays for the port's next opening.
     void DataTriggerEnabled(bool on);
