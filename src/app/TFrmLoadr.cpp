@@ -85,7 +85,7 @@ public:
         }
     }
     bool SCommOpen() override { return Target != nullptr && Target->SCommOpen(); }
-    void FlushInput() override { Require().FlushInput(); }
+    std::string TakeInput() override { return Require().TakeInput(); }
     bool LineHungUp() override { return Target != nullptr && Target->LineHungUp(); }
     const LinkState& State() const override { return Target != nullptr ? Target->State() : none_; }
 

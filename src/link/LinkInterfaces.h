@@ -41,8 +41,9 @@ public:
     // Stop the running transfer after at most one more block (the operator cancelled).
     virtual void SetStopRequest(bool on) = 0;
     virtual bool SCommOpen() = 0;
-    // Throws away what has been received and not yet read (stale answers, line noise).
-    virtual void FlushInput() = 0;
+    // Takes what has been received and not yet read (stale answers, line noise) out of the
+    // input, so that it cannot end the next wait, and returns it.
+    virtual std::string TakeInput() = 0;
     // The device hung up (peer gone, adapter pulled) since the port was opened: nothing sent
     // reaches it any more and no answer will come.
     virtual bool LineHungUp() = 0;

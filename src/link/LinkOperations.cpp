@@ -102,6 +102,20 @@ void LinkOperations::FlushInput() {
     port_.DiscardInput();
 }
 
+std::string LinkOperations::TakeInput() {
+    // What has reached the input is read before the rest is discarded (the driver's queue
+    // with it), so that the caller can still see an answer in it.
+    std::string taken;
+    for (std::uint16_t n = port_.InputCount(); n > 0 && taken.size() < 65536;
+         n = port_.InputCount()) {
+        const std::size_t at = taken.size();
+        taken.resize(at + n);
+        port_.ReadBlock(taken.data() + at, n);
+    }
+    port_.DiscardInput();
+    return taken;
+}
+
 // --- Command exchange --------------------------------------------------------------------------
 
 std::string LinkOperations::ClassifyReply(const std::string& reply, const std::string& resultMarker,

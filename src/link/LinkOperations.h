@@ -57,7 +57,8 @@ public:
     // The n-th waiting byte (1 = next), 0 on any failure.
     std::uint8_t PreviewChar(std::uint16_t n);
     void FlushAll();
-    void FlushInput() override;
+    void FlushInput();
+    std::string TakeInput() override;
     // Creates (on) or drops (off) the prompt and error triggers of the current mode; either
     // way only what is missing or held. The choice stays for the port's next opening.
     void DataTriggerEnabled(bool on);

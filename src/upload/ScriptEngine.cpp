@@ -415,21 +415,33 @@ ScriptEngine::Verdict ScriptEngine::VerifyOnce() {
     if (link_.LineHungUp()) {
         return Verdict::LineGone;
     }
-    // A prompt left over from the transfer, or line noise, would end the wait before the
-    // device's own answer to this CR.
-    link_.FlushInput();
+    const std::string error = link_.State().ActiveError;
+    // Input from before the CR cannot be its answer (a prompt left over from the transfer, or
+    // line noise, would end the wait at once), but it may hold the device's error string:
+    // whole, when it came late, or begun, when the rest follows with the answer.
+    const std::string stale = link_.TakeInput();
+    if (!error.empty() && stale.find(error) != std::string::npos) {
+        return Verdict::Refused;
+    }
+    std::string begun;
+    const std::size_t longest = error.empty() ? 0 : std::min(stale.size(), error.size() - 1);
+    for (std::size_t n = longest; n > 0; --n) {
+        if (stale.compare(stale.size() - n, n, error, 0, n) == 0) {
+            begun = error.substr(0, n);
+            break;
+        }
+    }
     std::string answer;
     link_.SendInitCmd("\r", answer);
+    if (!error.empty() &&
+        (begun + link_.State().ReplyText).find(error) != std::string::npos) {
+        return Verdict::Refused;
+    }
     if (answer == "OK") {
         return Verdict::Accepted;
     }
     if (link_.LineHungUp()) {
         return Verdict::LineGone;
-    }
-    const LinkState& state = link_.State();
-    if (!state.ActiveError.empty() &&
-        state.ReplyText.find(state.ActiveError) != std::string::npos) {
-        return Verdict::Refused;
     }
     return Verdict::NoAnswer;
 }

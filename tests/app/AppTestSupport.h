@@ -51,7 +51,7 @@ public:
     void SetUploadMode(bool on) override { UploadModes.push_back(on); }
     void SetStopRequest(bool on) override { StopRequests.push_back(on); }
     bool SCommOpen() override { return Open; }
-    void FlushInput() override {}
+    std::string TakeInput() override { return {}; }
     bool LineHungUp() override { return false; }
     const LinkState& State() const override { return LinkStateValue; }
     LinkState LinkStateValue;

@@ -101,9 +101,15 @@ public:
         StopRequest = on;
     }
     bool SCommOpen() override { return true; }
-    void FlushInput() override {
-        Calls.push_back("FlushInput");
+    std::string TakeInput() override {
+        Calls.push_back("TakeInput");
         StalePrompt = false;
+        std::string taken;
+        if (!Stale.empty()) {
+            taken = Stale.front();
+            Stale.pop_front();
+        }
+        return taken;
     }
     bool LineHungUp() override { return HungUp; }
     const LinkState& State() const override { return LinkStateValue; }
@@ -114,7 +120,8 @@ public:
     std::deque<std::string> Answers; // SendInitCmd answers; "OK" when empty
     std::deque<std::string> Replies; // SendInitCmd reply texts; empty when none is left
     std::function<void()> OnInitCmd; // runs after an exchange, as a trigger handler would
-    bool StalePrompt = false;        // a prompt waits in the input until FlushInput
+    bool StalePrompt = false;        // a prompt waits in the input until TakeInput
+    std::deque<std::string> Stale;   // what each TakeInput finds; nothing when none is left
     bool HungUp = false;
     LinkState LinkStateValue;
     const std::uint8_t* TransferEnd = nullptr;

@@ -182,6 +182,7 @@ TEST_F(UploadVerdictTest, VerificationRetriesOnlyAnAnswerThatDidNotCome) {
         const char* name;
         Strings answers;
         Strings replies;
+        Strings stale;     // what is waiting in the input before each CR
         bool stalePrompt;
         bool hungUp;
         std::size_t crs;   // verifying CRs sent
@@ -189,13 +190,21 @@ TEST_F(UploadVerdictTest, VerificationRetriesOnlyAnAnswerThatDidNotCome) {
         bool passes;
     };
     const Row rows[] = {
-        {"prompt", {"OK"}, {">"}, false, false, 1, false, true},
-        {"time-out then prompt", {"ERROR", "OK"}, {"", ">"}, false, false, 2, true, true},
-        {"two time-outs", {"ERROR", "ERROR"}, {"", ""}, false, false, 2, true, false},
-        {"refusal then prompt", {"ERROR", "OK"}, {"ERR\r\n>", ">"}, false, false, 1, false, false},
-        {"refusal without prompt", {"ERROR"}, {"ERR"}, false, false, 1, false, false},
-        {"stale prompt before a refusal", {"ERROR"}, {"ERR\r\n>"}, true, false, 1, false, false},
-        {"line hung up", {}, {}, false, true, 0, false, false},
+        {"prompt", {"OK"}, {">"}, {}, false, false, 1, false, true},
+        {"time-out then prompt", {"ERROR", "OK"}, {"", ">"}, {}, false, false, 2, true, true},
+        {"two time-outs", {"ERROR", "ERROR"}, {"", ""}, {}, false, false, 2, true, false},
+        {"refusal then prompt", {"ERROR", "OK"}, {"ERR\r\n>", ">"}, {}, false, false, 1, false,
+         false},
+        {"refusal without prompt", {"ERROR"}, {"ERR"}, {}, false, false, 1, false, false},
+        {"stale prompt before a refusal", {"ERROR"}, {"ERR\r\n>"}, {}, true, false, 1, false,
+         false},
+        {"noise with prompts before a good answer", {"OK"}, {">"}, {"#>x>"}, false, false, 1,
+         false, true},
+        {"refusal that came before the CR", {}, {}, {"x\r\nERR\r\n>"}, false, false, 0, false,
+         false},
+        {"refusal begun before the CR, ended after", {"OK"}, {"RR\r\n>"}, {"xE"}, false, false, 1,
+         false, false},
+        {"line hung up", {}, {}, {}, false, true, 0, false, false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -206,6 +215,7 @@ TEST_F(UploadVerdictTest, VerificationRetriesOnlyAnAnswerThatDidNotCome) {
         link.Calls.clear();
         link.Answers = {row.answers.begin(), row.answers.end()};
         link.Replies = {row.replies.begin(), row.replies.end()};
+        link.Stale = {row.stale.begin(), row.stale.end()};
         link.StalePrompt = row.stalePrompt;
         link.HungUp = row.hungUp;
         WriteScript({"_LF a.bin", "_LD", "_SC \"after\""});
@@ -219,7 +229,7 @@ TEST_F(UploadVerdictTest, VerificationRetriesOnlyAnAnswerThatDidNotCome) {
         // Every verifying CR goes out on an input with nothing left over.
         for (std::size_t i = 1; i < link.Calls.size(); ++i) {
             if (link.Calls[i] == "SendInitCmd") {
-                EXPECT_EQ(link.Calls[i - 1], "FlushInput");
+                EXPECT_EQ(link.Calls[i - 1], "TakeInput");
             }
         }
         if (row.passes) {
