@@ -41,8 +41,9 @@ public:
     // Stop the running transfer after at most one more block (the operator cancelled).
     virtual void SetStopRequest(bool on) = 0;
     virtual bool SCommOpen() = 0;
-    // Takes what has been received and not yet read (stale answers, line noise) out of the
-    // input, so that it cannot end the next wait, and returns it.
+    // Takes what has been received and not yet read (stale answers, line noise), and what goes
+    // on arriving until the line is quiet for a moment, out of the input, so that it cannot
+    // end the next wait; returns it.
     virtual std::string TakeInput() = 0;
     // The device hung up (peer gone, adapter pulled) since the port was opened: nothing sent
     // reaches it any more and no answer will come.

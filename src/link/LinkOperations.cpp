@@ -103,15 +103,20 @@ void LinkOperations::FlushInput() {
 }
 
 std::string LinkOperations::TakeInput() {
-    // What has reached the input is read before the rest is discarded (the driver's queue
-    // with it), so that the caller can still see an answer in it.
-    std::string taken;
-    for (std::uint16_t n = port_.InputCount(); n > 0 && taken.size() < 65536;
-         n = port_.InputCount()) {
-        const std::size_t at = taken.size();
-        taken.resize(at + n);
-        port_.ReadBlock(taken.data() + at, n);
+    // Everything that arrives is taken until the line has been quiet for one tick (a burst
+    // still coming would otherwise land in the next answer), for at most QuietTicksLimit ticks.
+    // The wait for a text that cannot match takes the bytes without letting the dispatcher
+    // deliver meanwhile; they reach ReplyText through the WaitChar handler.
+    static const std::string neverMatches(256, '\0');
+    state_.ReplyText.clear();
+    for (int tick = 0; tick < QuietTicksLimit; ++tick) {
+        const std::size_t before = state_.ReplyText.size();
+        port_.AwaitText(neverMatches, 1, false, false);
+        if (state_.ReplyText.size() == before)
+            break;
     }
+    std::string taken = std::move(state_.ReplyText);
+    state_.ReplyText.clear();
     port_.DiscardInput();
     return taken;
 }

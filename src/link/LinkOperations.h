@@ -101,6 +101,8 @@ public:
     // Rounds of event processing a string waits at most for output room.
     static constexpr int PacingRounds = 15000;
     static constexpr std::int32_t AnswerTicks = 100;
+    // The longest TakeInput waits for the line to go quiet (ticks of 55 ms).
+    static constexpr int QuietTicksLimit = 20;
 
 private:
     void CreateTrigger(std::uint16_t& handle, const std::function<std::uint16_t()>& make,

@@ -433,8 +433,13 @@ ScriptEngine::Verdict ScriptEngine::VerifyOnce() {
     }
     std::string answer;
     link_.SendInitCmd("\r", answer);
-    if (!error.empty() &&
-        (begun + link_.State().ReplyText).find(error) != std::string::npos) {
+    std::string reply = begun + link_.State().ReplyText;
+    if (answer == "OK" && !error.empty()) {
+        // The prompt that ended the wait may have been noise in front of the real answer:
+        // a refusal that follows it still counts.
+        reply += link_.TakeInput();
+    }
+    if (!error.empty() && reply.find(error) != std::string::npos) {
         return Verdict::Refused;
     }
     if (answer == "OK") {

@@ -462,6 +462,12 @@ TEST_F(LinkOperationsTest, SmallOperationsAndTheirFailures) {
     port.Input = "zz";
     link.FlushInput();
     EXPECT_TRUE(port.Input.empty());
+    // Taking the input hands over what was waiting, then discards.
+    port.Input = "#>x";
+    EXPECT_EQ(link.TakeInput(), "#>x");
+    EXPECT_TRUE(port.Input.empty());
+    EXPECT_EQ(port.Log.back(), "DiscardInput");
+    EXPECT_TRUE(link.State().ReplyText.empty());
     link.FlushAll();
     EXPECT_EQ(port.Log.back(), "DiscardOutput");
     EXPECT_TRUE(link.SCommOpen());

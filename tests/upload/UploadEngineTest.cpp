@@ -50,7 +50,8 @@ TEST_F(UploadEngineTest, UploadSendsHeaderWaitsSendsTheBytesAndVerifies) {
     // Header, then the pre-upload pause, then the data; the verification after the transfer.
     // Received input is thrown away before the verifying CR goes out.
     EXPECT_EQ(link.Calls, (Strings{"SetUploadMode", "SendDataString", "Sleep 1000", "SendBuffer",
-                                   "TakeInput", "SendInitCmd", "SendDataString"}));
+                                   "TakeInput", "SendInitCmd", "TakeInput",
+                                   "SendDataString"}));
     EXPECT_EQ(link.InitCmds, Strings{"\r"});
     EXPECT_EQ(window.Labels, (Strings{"a.bin", "Verifying Upload", "Upload Progress"}));
     EXPECT_EQ(window.UploadGauge, (std::vector<int>{50, 0}));

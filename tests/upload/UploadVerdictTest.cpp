@@ -204,6 +204,8 @@ TEST_F(UploadVerdictTest, VerificationRetriesOnlyAnAnswerThatDidNotCome) {
          false},
         {"refusal begun before the CR, ended after", {"OK"}, {"RR\r\n>"}, {"xE"}, false, false, 1,
          false, false},
+        {"noise prompt in front of a refusal", {"OK"}, {"#>"}, {"", "\r\nERR\r\n>"}, false,
+         false, 1, false, false},
         {"line hung up", {}, {}, {}, false, true, 0, false, false},
     };
     for (const Row& row : rows) {
