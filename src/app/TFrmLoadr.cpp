@@ -85,8 +85,12 @@ public:
         }
     }
     bool SCommOpen() override { return Target != nullptr && Target->SCommOpen(); }
+    std::string TakeInput() override { return Require().TakeInput(); }
+    bool LineHungUp() override { return Target != nullptr && Target->LineHungUp(); }
+    const LinkState& State() const override { return Target != nullptr ? Target->State() : none_; }
 
 private:
+    LinkState none_; // no link yet: default strings, no reply
     ILinkOperations& Require() {
         if (Target == nullptr) {
             throw std::runtime_error("Com port not available.");

@@ -53,6 +53,7 @@ public:
     void ArmStatusTrigger(std::uint16_t handle, std::uint16_t value, bool activate) override {
         port_.ArmStatusTrigger(handle, value, activate);
     }
+    bool HungUp() override { return port_.LineHungUp(); }
     bool AwaitText(const std::string& text, std::int32_t ticks, bool yield,
                    bool ignoreCase) override {
         return port_.AwaitText(text, ticks, yield, ignoreCase);

@@ -57,6 +57,8 @@ public:
     virtual void ArmStatusTrigger(std::uint16_t handle, std::uint16_t value, bool activate) = 0;
     // Takes input until the text has arrived or the ticks (55 ms) are up, passing each byte it
     // takes to the WaitChar handler.
+    // The device hung up since the port was opened (the port's event worker has seen it).
+    virtual bool HungUp() = 0;
     virtual bool AwaitText(const std::string& text, std::int32_t ticks, bool yield,
                            bool ignoreCase) = 0;
 };

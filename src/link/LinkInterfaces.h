@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "link/LinkState.h"
+
 namespace pellwick {
 
 // The main window as the link sees it. All calls come on the GUI thread.
@@ -39,6 +41,15 @@ public:
     // Stop the running transfer after at most one more block (the operator cancelled).
     virtual void SetStopRequest(bool on) = 0;
     virtual bool SCommOpen() = 0;
+    // Takes what has been received and not yet read (stale answers, line noise), and what goes
+    // on arriving until the line is quiet for a moment, out of the input, so that it cannot
+    // end the next wait; returns it.
+    virtual std::string TakeInput() = 0;
+    // The device hung up (peer gone, adapter pulled) since the port was opened: nothing sent
+    // reaches it any more and no answer will come.
+    virtual bool LineHungUp() = 0;
+    // The trigger strings and the reply of the last command exchange, as received.
+    virtual const LinkState& State() const = 0;
 };
 
 } // namespace pellwick

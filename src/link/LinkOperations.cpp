@@ -104,6 +104,25 @@ void LinkOperations::FlushInput() {
     port_.DiscardInput();
 }
 
+std::string LinkOperations::TakeInput() {
+    // Everything that arrives is taken until the line has been quiet for one tick (a burst
+    // still coming would otherwise land in the next answer), for at most QuietTicksLimit ticks.
+    // The wait for a text that cannot match takes the bytes without letting the dispatcher
+    // deliver meanwhile; they reach ReplyText through the WaitChar handler.
+    static const std::string neverMatches(256, '\0');
+    state_.ReplyText.clear();
+    for (int tick = 0; tick < QuietTicksLimit; ++tick) {
+        const std::size_t before = state_.ReplyText.size();
+        port_.AwaitText(neverMatches, 1, false, false);
+        if (state_.ReplyText.size() == before)
+            break;
+    }
+    std::string taken = std::move(state_.ReplyText);
+    state_.ReplyText.clear();
+    port_.DiscardInput();
+    return taken;
+}
+
 // --- Command exchange --------------------------------------------------------------------------
 
 std::string LinkOperations::ClassifyReply(const std::string& reply, const std::string& resultMarker,
@@ -155,11 +174,7 @@ void LinkOperations::SendInitCmd(const std::string& text, std::string& answer) {
 // --- Block transfer ----------------------------------------------------------------------------
 
 int LinkOperations::GaugePercent(std::int32_t total, std::int32_t remaining) {
-    // Nothing to send is all sent.
-    if (total <= 0)
-        return 100;
-    const double percent = static_cast<double>(total - remaining) / total * 100.0;
-    return static_cast<int>(std::nearbyint(percent)); // halves to even
+    return TransferGaugePercent(total, remaining);
 }
 
 void LinkOperations::SendBuffer(const std::uint8_t* bytes, std::uint32_t count) {
@@ -183,17 +198,29 @@ void LinkOperations::ArmTransferTrigger(std::uint16_t handle, std::uint16_t valu
 }
 
 void LinkOperations::VaxoComPort1TriggerOutbuffFree() {
+    if (port_.Tag() == PhaseSending && port_.HungUp()) {
+        // Output into a hung-up line is dropped, so room keeps coming: without this the rest
+        // of the file would go nowhere before the verification found no device.
+        port_.SetTag(PhaseDeviceError);
+        state_.StopRequest = false;
+        state_.BlockRemaining = 0;
+        ArmTransferTrigger(state_.DrainTrigger, 0);
+        return;
+    }
     if (state_.BlockSize < state_.BlockRemaining) {
         port_.WriteBlock(state_.BlockCursor, state_.BlockSize);
         state_.BlockCursor += state_.BlockSize;
         state_.BlockRemaining -= state_.BlockSize;
         if (state_.StopRequest) {
+            // The gauge keeps the share really handed over, not the 100 % of a stopped count.
+            if (host_)
+                host_->SetUploadGauge(GaugePercent(state_.BlockTotal, state_.BlockRemaining));
             state_.StopRequest = false;
             state_.BlockRemaining = 0;
             ArmTransferTrigger(state_.DrainTrigger, 0);
-        } else {
-            ArmTransferTrigger(state_.RoomTrigger, state_.BlockSize);
+            return;
         }
+        ArmTransferTrigger(state_.RoomTrigger, state_.BlockSize);
     } else {
         // A transfer of 0 bytes queues nothing but still ends through the drain trigger.
         if (state_.BlockRemaining > 0)

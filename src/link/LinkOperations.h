@@ -36,7 +36,7 @@ public:
     void SetProcessEventsHook(std::function<void()> hook) { processEvents_ = std::move(hook); }
 
     LinkState& State() { return state_; }
-    const LinkState& State() const { return state_; }
+    const LinkState& State() const override { return state_; }
     ILinkPort& Port() { return port_; }
 
     // --- ILinkOperations ---------------------------------------------------------------------
@@ -46,6 +46,7 @@ public:
     void SetUploadMode(bool on) override;
     void SetStopRequest(bool on) override { state_.StopRequest = on; }
     bool SCommOpen() override { return port_.Open(); }
+    bool LineHungUp() override { return port_.Open() && port_.HungUp(); }
 
     // --- Further operations --------------------------------------------------------------------
     void SendDataByte(std::uint8_t byte);
@@ -57,6 +58,7 @@ public:
     std::uint8_t PreviewChar(std::uint16_t n);
     void FlushAll();
     void FlushInput();
+    std::string TakeInput() override;
     // Creates (on) or drops (off) the prompt and error triggers of the current mode; either
     // way only what is missing or held. The choice stays for the port's next opening.
     void DataTriggerEnabled(bool on);
@@ -100,6 +102,8 @@ public:
     // Rounds of event processing a string waits at most for output room.
     static constexpr int PacingRounds = 15000;
     static constexpr std::int32_t AnswerTicks = 100;
+    // The longest TakeInput waits for the line to go quiet (ticks of 55 ms).
+    static constexpr int QuietTicksLimit = 20;
 
 private:
     void CreateTrigger(std::uint16_t& handle, const std::function<std::uint16_t()>& make,

@@ -2,6 +2,7 @@
 // reply collected by a command exchange and the cursor of a block transfer.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <string>
 
@@ -28,6 +29,16 @@ struct LinkState {
     std::uint16_t BlockSize = 50;
     std::uint16_t BufferSize = 4096;
 };
+
+// The upload gauge for a transfer of total bytes with remaining still to hand over: the share
+// handed over in percent, rounded to the nearest integer (halves to even). Nothing to send is
+// all sent.
+inline int TransferGaugePercent(std::int32_t total, std::int32_t remaining) {
+    if (total <= 0)
+        return 100;
+    const double percent = static_cast<double>(total - remaining) / total * 100.0;
+    return static_cast<int>(std::nearbyint(percent));
+}
 
 // Status trigger kinds the link uses.
 inline constexpr std::uint16_t StatusKindOutputFree = 3;

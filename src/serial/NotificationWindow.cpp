@@ -55,16 +55,17 @@ bool DeliveryToken::WaitDone(int timeoutMs, int spinMicroseconds) {
     return state_ == State::Done;
 }
 
-void DeliveryToken::Abandon() {
+bool DeliveryToken::Abandon() {
     {
         std::lock_guard lock(mutex_);
         if (state_ != State::Pending) {
-            return;
+            return state_ != State::Running;
         }
         state_ = State::Abandoned;
     }
     settled_.store(true, std::memory_order_release);
     changed_.notify_all();
+    return true;
 }
 
 } // namespace pellwick

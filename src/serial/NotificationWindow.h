@@ -25,8 +25,9 @@ public:
     // The first spinMicroseconds are spent awake, polling, for a handler expected to be quick.
     // True when the handler ran to its end.
     bool WaitDone(int timeoutMs, int spinMicroseconds = 0);
-    // Sender side, from any thread: abandon a notification that has not begun.
-    void Abandon();
+    // Sender side, from any thread: abandon a notification that has not begun. False while its
+    // handler runs; true when the handler will never run or has already ended.
+    bool Abandon();
 
 private:
     enum class State { Pending, Running, Done, Abandoned };

@@ -474,13 +474,18 @@ int TVaxoBaseDispatcher::PeekByteAt(std::uint32_t n, std::uint8_t& byte) {
 
 int TVaxoBaseDispatcher::ClearInput() {
     int result = DevicePurgeInput();
+    // Outside a handler, a notification that is still waiting for the GUI thread is given up:
+    // its handler would read the bytes being discarded, and deferring the discard to the end of
+    // that delivery would leave them to whoever reads next (a wait for a prompt).
+    const bool handlerRunning = !AbandonCurrentDelivery();
     {
         Lock lock(inputLock_);
-        if (inAvailDelivery_) {
+        if (inAvailDelivery_ && handlerRunning) {
             largestReadAhead_ = InputUsedLocked();
         } else {
             inTail_ = inHead_;
             readAhead_ = 0;
+            largestReadAhead_ = 0; // the end of the delivery then moves nothing
         }
         inFull_ = false;
     }
@@ -1033,20 +1038,28 @@ void TVaxoBaseDispatcher::RecountHandlers(int change) {
     }
 }
 
-void TVaxoBaseDispatcher::AbandonCurrentDelivery() {
+bool TVaxoBaseDispatcher::AbandonCurrentDelivery() {
     std::shared_ptr<DeliveryToken> pending;
     {
         std::lock_guard lock(deliveryLock_);
         pending = currentDelivery_;
     }
-    if (pending) {
-        pending->Abandon();
-    }
+    return !pending || pending->Abandon();
 }
 
 bool TVaxoBaseDispatcher::SetDelivering(bool on) {
-    Lock lock(statusLock_);
-    return waitingForText_.exchange(on);
+    bool was;
+    {
+        Lock lock(statusLock_);
+        was = waitingForText_.exchange(on);
+    }
+    // The GUI thread now waits for text itself and cannot handle a notification posted to it:
+    // left pending, that one would hold the dispatch worker (and the reading of the answer
+    // being waited for) for the whole delivery limit.
+    if (on) {
+        AbandonCurrentDelivery();
+    }
+    return was;
 }
 
 bool TVaxoBaseDispatcher::DeliverTriggerEvent(std::uint32_t msg, std::uint32_t param,
@@ -1105,7 +1118,9 @@ bool TVaxoBaseDispatcher::DeliverTriggerEvent(std::uint32_t msg, std::uint32_t p
             std::lock_guard lock(deliveryLock_);
             currentDelivery_ = token;
         }
-        if (!stopWorkers_) {
+        // During a wait-for-text the GUI thread handles nothing: a notification posted now
+        // would only time out.
+        if (!stopWorkers_ && !waitingForText_) {
             window->PostNotification(msg, param, lParam, token);
             token->WaitDone(DeliveryTimeoutMs, spin);
         }
@@ -1396,7 +1411,8 @@ void TVaxoBaseDispatcher::ServiceDeviceEvents(std::uint32_t mask) {
                 break;
             }
             bool hit = StatusPass();
-            while (!closePending_ && !stopWorkers_ && ScanNewInput()) {
+            // A wait-for-text that begins meanwhile takes the rest; it is scanned afterwards.
+            while (!closePending_ && !stopWorkers_ && !waitingForText_ && ScanNewInput()) {
             }
             if (hit) {
                 ClearStatusHits();

@@ -179,8 +179,9 @@ protected:
     // The dispatch worker's last act before it ends with a close pending.
     void FinishPendingClose();
     void ReleaseBuffers();
-    // Gives up a notification the GUI thread has not begun (used when the workers stop).
-    void AbandonCurrentDelivery();
+    // Gives up a notification the GUI thread has not begun (used when the workers stop and
+    // when the GUI thread turns to the input itself). False while a handler of it runs.
+    bool AbandonCurrentDelivery();
 
     std::atomic<bool> stopWorkers_{false};
     std::atomic<bool> workersStarted_{false};

@@ -919,6 +919,10 @@ void TVaxoCustomComPort::YieldToDevice() {
     std::this_thread::yield();
 }
 
+bool TVaxoCustomComPort::LineHungUp() {
+    return portState_ == 2 && dispatcher_ && dispatcher_->DeviceHungUp();
+}
+
 bool TVaxoCustomComPort::AwaitText(const std::string& text, std::int32_t ticks, bool yield,
                                    bool ignoreCase) {
     if (text.empty() || portState_ == 1) {
@@ -937,6 +941,7 @@ bool TVaxoCustomComPort::AwaitText(const std::string& text, std::int32_t ticks, 
     const char first = upper(text[0]);
     std::uint8_t position = 0; // byte-wide: texts longer than 255 characters never match
     bool terminating = false;
+    bool lost = false;
     try {
         for (;;) {
             bool found = false;
@@ -957,7 +962,13 @@ bool TVaxoCustomComPort::AwaitText(const std::string& text, std::int32_t ticks, 
                     position = upper(c) == first ? 1 : 0;
                 }
             }
+            // A device that has hung up will not answer: the wait ends once its last bytes
+            // have been taken instead of running out the time.
             if (found || timer.Expired() || portState_ != 2) {
+                break;
+            }
+            if (d->DeviceHungUp() && !d->HasInput()) {
+                lost = true;
                 break;
             }
             if (QCoreApplication::closingDown()) {
@@ -982,7 +993,7 @@ bool TVaxoCustomComPort::AwaitText(const std::string& text, std::int32_t ticks, 
     if (!wasDelivering && dispatcher_.get() == d) {
         d->SetDelivering(false);
     }
-    return terminating || !timer.Expired();
+    return !lost && (terminating || !timer.Expired());
 }
 
 } // namespace pellwick

@@ -190,6 +190,8 @@ public:
     // 0 closed, 1 closing, 2 open.
     int PortState() const { return portState_; }
     TVaxoWin32Dispatcher* CurrentDispatcher();
+    // The device hung up (peer gone, adapter pulled) while the port is open.
+    bool LineHungUp();
     TVaxoWin32Dispatcher* RequireDispatcher();
     bool CtsSignal();
     bool DsrSignal();

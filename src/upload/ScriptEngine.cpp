@@ -44,6 +44,7 @@ void ScriptEngine::StartRun(bool manual) {
         boxes_.Show(MsgKind::Error, e.what(), MbOk);
         return;
     }
+    WarnOfUndetectableRefusals();
     if (!manual) {
         ProcessScript(run_.ScriptFileName);
         return;
@@ -54,6 +55,27 @@ void ScriptEngine::StartRun(bool manual) {
     }
     run_.ScriptFileName = chosen;
     ProcessScript(chosen);
+}
+
+void ScriptEngine::WarnOfUndetectableRefusals() {
+    // An empty error string is kept (loader.ini may mean it), but the operator must know that
+    // a refused command or file then looks like a good one.
+    const LinkState& state = link_.State();
+    std::string names;
+    for (const auto& [name, value] : {std::pair{"Error", &state.ErrorText},
+                                      std::pair{"UL Error", &state.UlErrorText}}) {
+        if (value->empty()) {
+            names += (names.empty() ? "\"" : " and \"") + std::string(name) + "\"";
+        }
+    }
+    if (names.empty()) {
+        return;
+    }
+    boxes_.Show(MsgKind::Warning,
+                "The device's error string " + names +
+                    " is empty: a command or file the device refuses cannot be detected.\r"
+                    "Set it in section [Trigger] of loader.ini.",
+                MbOk);
 }
 
 void ScriptEngine::StartLog() {
@@ -80,11 +102,17 @@ void ScriptEngine::CloseLog() {
 }
 
 void ScriptEngine::ProcessScript(const std::string& fileName) {
-    const auto content = ScriptText::ReadFile(fileName);
+    bool tooLarge = false;
+    const auto content = ScriptText::ReadFile(fileName, &tooLarge);
     if (!content) {
         run_.Lines.clear();
         run_.LineCount = 0;
-        boxes_.Show(MsgKind::Error, "Script file \"" + fileName + "\" not found !", MbOk);
+        boxes_.Show(MsgKind::Error,
+                    tooLarge ? "Script file \"" + fileName + "\" is larger than " +
+                                   std::to_string(ScriptText::MaxScriptBytes) +
+                                   " bytes: not a script !"
+                             : "Script file \"" + fileName + "\" not found !",
+                    MbOk);
         return;
     }
     run_.Lines = ScriptText::SplitLines(*content);
@@ -266,12 +294,26 @@ void ScriptEngine::ScriptEnd() {
     // After an Abort the state would still read ssScriptError, and a late end-of-transfer tick
     // would bring the dialog back between runs.
     run_.State = ScriptState::ssScriptDone;
+    // A run aborted in the middle of an upload gives the terminal and the buffer back too.
+    ReleaseUploadBuffer();
+    RestoreTerminal();
     window_.ShowProgress(false);
     window_.SetUploadBtnState(true);
     running_ = false;
 }
 
 void ScriptEngine::SetScriptError() {
+    // The device's error string while a file of this run is on its way, or after the upload
+    // has failed, refuses that upload: it must not become a script error that Ignore passes.
+    if (running_ && (run_.State == ScriptState::ssUploading ||
+                     run_.State == ScriptState::ssUploadError ||
+                     run_.State == ScriptState::ssCancelled)) {
+        if (run_.State == ScriptState::ssUploading) {
+            run_.State = ScriptState::ssUploadError;
+        }
+        SetTimer(true);
+        return;
+    }
     run_.State = ScriptState::ssScriptError;
     SetTimer(true);
 }
@@ -315,7 +357,12 @@ bool ScriptEngine::ReadUploadFile(const std::string& fileName, std::vector<std::
 
 void ScriptEngine::UploadFile(const std::string& fileName, const std::string& address,
                               const std::string& version) {
-    if (!std::ifstream(fileName, std::ios::binary)) {
+    transferStarted_ = false;
+    // Only a regular file is uploaded: opening a FIFO would block the run for ever, and a
+    // device has no size to announce.
+    std::error_code statError;
+    if (!std::filesystem::is_regular_file(fileName, statError) ||
+        !std::ifstream(fileName, std::ios::binary)) {
         const MsgButton pressed =
             boxes_.Show(MsgKind::Error,
                         "Script file error - File not found!\rFile Name: " + fileName +
@@ -348,17 +395,79 @@ void ScriptEngine::UploadFile(const std::string& fileName, const std::string& ad
     }
     if (window_.TerminalExists()) {
         window_.SetTerminalActive(false);
+        terminalOff_ = true;
     }
     if (run_.PreUploadDelay > 0) {
         window_.Sleep(run_.PreUploadDelay);
     }
-    if (run_.State == ScriptState::ssCancelled) {
-        // Cancelled while the header went out (sending processes messages). A transfer start
-        // clears the stop request, so starting one now would send the whole file regardless.
+    if (run_.State == ScriptState::ssCancelled || run_.State == ScriptState::ssUploadError) {
+        // Cancelled or refused while the header went out (sending processes messages). A
+        // transfer start clears the stop request, so starting one now would send the whole
+        // file regardless.
         SetTimer(true);
         return;
     }
+    transferStarted_ = true;
     link_.SendBuffer(run_.UploadBuffer.data(), static_cast<std::uint32_t>(size));
+}
+
+ScriptEngine::Verdict ScriptEngine::VerifyOnce() {
+    if (link_.LineHungUp()) {
+        return Verdict::LineGone;
+    }
+    const std::string error = link_.State().ActiveError;
+    // Input from before the CR cannot be its answer (a prompt left over from the transfer, or
+    // line noise, would end the wait at once), but it may hold the device's error string:
+    // whole, when it came late, or begun, when the rest follows with the answer.
+    const std::string stale = link_.TakeInput();
+    if (!error.empty() && stale.find(error) != std::string::npos) {
+        return Verdict::Refused;
+    }
+    std::string begun;
+    const std::size_t longest = error.empty() ? 0 : std::min(stale.size(), error.size() - 1);
+    for (std::size_t n = longest; n > 0; --n) {
+        if (stale.compare(stale.size() - n, n, error, 0, n) == 0) {
+            begun = error.substr(0, n);
+            break;
+        }
+    }
+    std::string answer;
+    link_.SendInitCmd("\r", answer);
+    std::string reply = begun + link_.State().ReplyText;
+    if (answer == "OK" && !error.empty()) {
+        // The prompt that ended the wait may have been noise in front of the real answer:
+        // a refusal that follows it still counts.
+        reply += link_.TakeInput();
+    }
+    if (!error.empty() && reply.find(error) != std::string::npos) {
+        return Verdict::Refused;
+    }
+    if (answer == "OK") {
+        return Verdict::Accepted;
+    }
+    if (link_.LineHungUp()) {
+        return Verdict::LineGone;
+    }
+    return Verdict::NoAnswer;
+}
+
+int ScriptEngine::HandedOverPercent() const {
+    const LinkState& state = link_.State();
+    const std::uint8_t* start = run_.UploadBuffer.data();
+    const auto size = static_cast<std::int64_t>(run_.UploadBuffer.size());
+    if (!transferStarted_ || size == 0 || state.BlockCursor < start) {
+        return 0;
+    }
+    const auto handed = std::min<std::int64_t>(state.BlockCursor - start, size);
+    return TransferGaugePercent(static_cast<std::int32_t>(size),
+                               static_cast<std::int32_t>(size - handed));
+}
+
+void ScriptEngine::RestoreTerminal() {
+    if (terminalOff_ && window_.TerminalExists()) {
+        window_.SetTerminalActive(true);
+    }
+    terminalOff_ = false;
 }
 
 void ScriptEngine::UploadFinish() {
@@ -367,14 +476,15 @@ void ScriptEngine::UploadFinish() {
     if (run_.PostDelay > 0) {
         window_.Sleep(run_.PostDelay);
     }
-    std::string answer;
-    link_.SendInitCmd("\r", answer);
-    if (answer != "OK") {
+    // Only a missing answer is worth a second try: the device's error string is its verdict,
+    // and a line that has hung up will not answer.
+    Verdict verdict = VerifyOnce();
+    if (verdict == Verdict::NoAnswer) {
         window_.SetUploadGauge(70);
         window_.Sleep(2000);
-        link_.SendInitCmd("\r", answer);
+        verdict = VerifyOnce();
     }
-    if (answer != "OK") {
+    if (verdict != Verdict::Accepted) {
         window_.SetUploadGauge(90);
         boxes_.Show(MsgKind::Error,
                     "Communication test failed. Upload of " + run_.UploadName +
@@ -384,9 +494,7 @@ void ScriptEngine::UploadFinish() {
         SetTimer(true);
         return;
     }
-    if (window_.TerminalExists()) {
-        window_.SetTerminalActive(true);
-    }
+    RestoreTerminal();
     ReleaseUploadBuffer();
     window_.SetUploadLabel(UploadLabelIdle);
     window_.SetUploadGauge(0);
@@ -397,7 +505,8 @@ void ScriptEngine::UploadFinish() {
 void ScriptEngine::UploadError() {
     window_.SetComLamp(LampRed);
     window_.SetUploadLabel(UploadLabelIdle);
-    window_.SetUploadGauge(0);
+    // After a cancel or an error the gauge shows how much of the file really went out.
+    window_.SetUploadGauge(HandedOverPercent());
     ReleaseUploadBuffer();
     // No transfer runs at this point (the link has drained it before re-enabling the timer), so
     // a stop request left by this run's cancel is dropped here instead of lingering.
@@ -406,9 +515,7 @@ void ScriptEngine::UploadError() {
                 "Upload error encountered, script aborted! Reset remote system.\rFile: " +
                     run_.UploadName,
                 MbOk);
-    if (window_.TerminalExists()) {
-        window_.SetTerminalActive(true);
-    }
+    RestoreTerminal();
     window_.ShowProgress(false);
     window_.SetUploadBtnState(true);
     running_ = false;
@@ -416,6 +523,12 @@ void ScriptEngine::UploadError() {
 
 void ScriptEngine::BtnULCancelClick() {
     if (boxes_.Show(MsgKind::Warning, "Cancel current upload?", MbYes | MbNo) != MbYes) {
+        return;
+    }
+    if (!running_) {
+        // The run ended while the question was open; its own report has said how.
+        boxes_.Show(MsgKind::Information,
+                    "The upload run had already ended: there was nothing left to cancel.", MbOk);
         return;
     }
     run_.State = ScriptState::ssCancelled;
@@ -428,11 +541,9 @@ void ScriptEngine::AbandonRun() {
     SetTimer(false);
     window_.SetComLamp(LampRed);
     window_.SetUploadLabel(UploadLabelIdle);
-    window_.SetUploadGauge(0);
+    window_.SetUploadGauge(HandedOverPercent());
     ReleaseUploadBuffer();
-    if (window_.TerminalExists()) {
-        window_.SetTerminalActive(true);
-    }
+    RestoreTerminal();
     window_.ShowProgress(false);
     window_.SetUploadBtnState(true);
     running_ = false;

@@ -76,6 +76,15 @@ private:
     void SetTimer(bool on);
     // Ends a run that cannot go on (link fault, read failure): lamp red, idle controls.
     void AbandonRun();
+    // Tells the operator when an error string is empty, so that refusals go unnoticed.
+    void WarnOfUndetectableRefusals();
+    // How the device answered one verifying CR.
+    enum class Verdict { Accepted, Refused, NoAnswer, LineGone };
+    Verdict VerifyOnce();
+    // The upload gauge's share of the file the link has really handed to the port.
+    int HandedOverPercent() const;
+    // The terminal control was switched off for a transfer and is due to come back on.
+    void RestoreTerminal();
 
     ILinkOperations& link_;
     IUploadWindow& window_;
@@ -86,6 +95,8 @@ private:
     bool running_ = false;
     bool inStep_ = false;
     bool tickDeferred_ = false;
+    bool transferStarted_ = false; // this upload's bytes were handed to the link
+    bool terminalOff_ = false;     // the terminal control is off for an upload
 };
 
 } // namespace pellwick

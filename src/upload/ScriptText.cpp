@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <exception>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <limits>
@@ -32,19 +33,39 @@ std::vector<std::string> ScriptText::SplitLines(const std::string& text) {
     return lines;
 }
 
-std::optional<std::string> ScriptText::ReadFile(const std::string& path) {
+std::optional<std::string> ScriptText::ReadFile(const std::string& path, bool* tooLarge) {
+    if (tooLarge != nullptr) {
+        *tooLarge = false;
+    }
+    // A FIFO would block the open for ever, a device (/dev/zero) never ends: only regular
+    // files are scripts.
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error)) {
+        return std::nullopt;
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         return std::nullopt;
     }
     std::string content;
     try {
-        content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        // Read in pieces up to one byte past the limit, which tells a file that is too large
+        // from one that just fits.
+        char piece[65536];
+        while (content.size() <= MaxScriptBytes && in) {
+            in.read(piece, sizeof piece);
+            content.append(piece, static_cast<std::size_t>(in.gcount()));
+        }
     } catch (const std::exception&) {
-        // A directory opens but cannot be read; libstdc++ raises from the stream buffer then.
         return std::nullopt;
     }
-    if (in.bad() || (in.fail() && !in.eof())) {
+    if (in.bad()) {
+        return std::nullopt;
+    }
+    if (content.size() > MaxScriptBytes) {
+        if (tooLarge != nullptr) {
+            *tooLarge = true;
+        }
         return std::nullopt;
     }
     return content;

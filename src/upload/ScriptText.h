@@ -16,8 +16,11 @@ public:
     // text has no lines. Lines are kept exactly as stored.
     static std::vector<std::string> SplitLines(const std::string& text);
 
-    // Reads a whole file as bytes; nullopt when it cannot be opened or read.
-    static std::optional<std::string> ReadFile(const std::string& path);
+    // Reads a whole regular file as bytes; nullopt when it is not a regular file, cannot be
+    // opened or read, or holds more than MaxScriptBytes (then *tooLarge is set).
+    static std::optional<std::string> ReadFile(const std::string& path, bool* tooLarge = nullptr);
+    // Far above any real script, low enough that a wrong file cannot exhaust memory.
+    static constexpr std::size_t MaxScriptBytes = 16u << 20;
 
     // A command line starts with "_"; every other line is a comment.
     static bool IsCommandLine(const std::string& line);

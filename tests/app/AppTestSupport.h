@@ -51,6 +51,10 @@ public:
     void SetUploadMode(bool on) override { UploadModes.push_back(on); }
     void SetStopRequest(bool on) override { StopRequests.push_back(on); }
     bool SCommOpen() override { return Open; }
+    std::string TakeInput() override { return {}; }
+    bool LineHungUp() override { return false; }
+    const LinkState& State() const override { return LinkStateValue; }
+    LinkState LinkStateValue;
 
     // Ends the running transfer as the link does once the output has drained.
     void Drain();

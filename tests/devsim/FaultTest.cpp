@@ -111,5 +111,37 @@ TEST_F(FaultTest, DelayedAnswersComeLateAndInOrder) {
     EXPECT_EQ(peer_.ReadUntil("#"), "#");
 }
 
+TEST_F(FaultTest, RefusalAtVerificationOfAnIntactFileCanBeForgottenByTheNextCr) {
+    DeviceConfig config;
+    config.refuseVerify = true;
+    config.forgetRefusal = true;
+    Start(config);
+    ASSERT_EQ(Ask("UL", ">"), ">");
+    ASSERT_TRUE(peer_.Write(Header("1", "abcd") + "abcd"));
+    EXPECT_EQ(Ask("", ">"), "ERR\r\n>");
+    EXPECT_EQ(Ask("", ">"), ">");
+    ASSERT_TRUE(WaitFor([&] { return harness_.Server()->Uploads().size() == 1; }));
+    EXPECT_FALSE(harness_.Server()->Uploads()[0].accepted);
+}
+
+TEST_F(FaultTest, NoiseAfterTheDataHoldsPromptsButNoErrorByteAndASplitErrorComesInTwo) {
+    DeviceConfig config;
+    config.noiseAfterData = 2000;
+    config.corruptAt = 0;
+    config.splitErrorMs = 300;
+    Start(config);
+    ASSERT_EQ(Ask("UL", ">"), ">");
+    ASSERT_TRUE(peer_.Write(Header("1", "abcd") + "abcd"));
+    const std::string noise = peer_.ReadFor(std::chrono::milliseconds(500));
+    ASSERT_EQ(noise.size(), 2000u);
+    EXPECT_NE(noise.find('>'), std::string::npos);
+    EXPECT_NE(noise.find('#'), std::string::npos);
+    EXPECT_EQ(noise.find_first_of("ERer?"), std::string::npos);
+    ASSERT_TRUE(peer_.Write("\r"));
+    // The refusal: its first byte, a pause, the rest.
+    EXPECT_EQ(peer_.ReadFor(std::chrono::milliseconds(150)), "E");
+    EXPECT_EQ(peer_.ReadUntil(">"), "RR\r\n>");
+}
+
 } // namespace
 } // namespace pellwick

@@ -119,6 +119,7 @@ public:
         Log.push_back("Arm " + std::to_string(StatusTriggers.at(handle)) + " " +
                       std::to_string(value) + (activate ? "" : " off"));
     }
+    bool HungUp() override { return IsOpen && LineGone; }
     // Takes the scripted input byte by byte until the text is among the bytes taken; running
     // out of input is the time-out.
     bool AwaitText(const std::string& text, std::int32_t ticks, bool, bool ignoreCase) override {
@@ -154,6 +155,7 @@ public:
 
     LinkPortHandlers H;
     bool IsOpen = false;
+    bool LineGone = false; // the device hung up
     bool FailOpen = false;
     int TagValue = 0;
     std::uint16_t Room = 4096;

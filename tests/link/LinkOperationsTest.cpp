@@ -114,6 +114,8 @@ TEST_F(LinkOperationsTest, CancelStopsAfterOneMoreBlockAndAStaleStopDoesNotCutTh
     port.H.OutbuffFree();
     EXPECT_EQ(port.Blocks.size(), 2u);
     EXPECT_EQ(port.Log.back(), "Arm 4 0");
+    // The gauge shows the 100 of 500 bytes really handed over, not a full transfer.
+    EXPECT_EQ(host.Gauge, (std::vector<int>{10, 20}));
     port.H.OutbuffUsed();
     EXPECT_EQ(host.Calls, std::vector<std::string>{"EnableScriptTimer"});
 
@@ -123,6 +125,21 @@ TEST_F(LinkOperationsTest, CancelStopsAfterOneMoreBlockAndAStaleStopDoesNotCutTh
     link.SendBuffer(data.data(), 120);
     RunTransfer();
     EXPECT_EQ(port.Blocks, (std::vector<std::uint16_t>{50, 50, 20}));
+}
+
+TEST_F(LinkOperationsTest, HangUpDuringTransferSendsNoMoreBlocksAndReportsOnDrain) {
+    link.SetUploadMode(true);
+    const auto data = Bytes(500);
+    link.SendBuffer(data.data(), 500);
+    port.H.OutbuffFree();
+    port.LineGone = true;
+    port.H.OutbuffFree();
+    EXPECT_EQ(port.Blocks, std::vector<std::uint16_t>{50});
+    EXPECT_EQ(port.Log.back(), "Arm 4 0");
+    EXPECT_EQ(host.Gauge, std::vector<int>{10});
+    port.H.OutbuffUsed();
+    EXPECT_EQ(host.Calls, std::vector<std::string>{"SetULError"});
+    EXPECT_TRUE(link.LineHungUp());
 }
 
 TEST_F(LinkOperationsTest, ErrorStringOutsideTransferOpensScriptErrorOnlyInUploadMode) {
@@ -445,6 +462,12 @@ TEST_F(LinkOperationsTest, SmallOperationsAndTheirFailures) {
     port.Input = "zz";
     link.FlushInput();
     EXPECT_TRUE(port.Input.empty());
+    // Taking the input hands over what was waiting, then discards.
+    port.Input = "#>x";
+    EXPECT_EQ(link.TakeInput(), "#>x");
+    EXPECT_TRUE(port.Input.empty());
+    EXPECT_EQ(port.Log.back(), "DiscardInput");
+    EXPECT_TRUE(link.State().ReplyText.empty());
     link.FlushAll();
     EXPECT_EQ(port.Log.back(), "DiscardOutput");
     EXPECT_TRUE(link.SCommOpen());

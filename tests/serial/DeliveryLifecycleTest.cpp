@@ -122,6 +122,34 @@ TEST_F(DeliveryTest, BytesReadWhileWaitingForTextAreScannedAtTheNextByte) {
     EXPECT_EQ(1u, DataCount(ok));
 }
 
+TEST_F(DeliveryTest, DiscardAndWaitForTextWhileTheGuiIsBusyDoNotWaitOutPendingNotifications) {
+    OpenAttached();
+    dispatcher->AddDataMatchTrigger(">", 1, false);
+    HandlersEnd guiDone(gui);
+    // The GUI thread is busy elsewhere (an upload's verification); the test thread plays the
+    // part of that work.
+    struct Release {
+        std::promise<void> promise;
+        ~Release() { promise.set_value(); }
+    } release;
+    std::shared_future<void> released = release.promise.get_future().share();
+    gui.Post([released] { released.wait(); });
+    pty.Write(">x>x>x>x"); // each prompt a notification the GUI thread cannot take up
+    ASSERT_TRUE(WaitUntil([&] { return dispatcher->Delivering(); }));
+    const auto t0 = Clock::now();
+    ASSERT_EQ(0, dispatcher->ClearInput());
+    EXPECT_EQ(0u, dispatcher->InputUsed()); // gone now, not when the delivery gives up
+    EXPECT_FALSE(dispatcher->SetDelivering(true));
+    pty.Write("OK");
+    ASSERT_TRUE(WaitUntil([&] { return dispatcher->InputUsed() == 2; }, 10000));
+    // Far below one delivery limit (3000 ms), let alone one per pending prompt.
+    EXPECT_LT(MsSince(t0), 1500);
+    char reply[2];
+    ASSERT_EQ(2, dispatcher->TakeBlock(reply, 2));
+    EXPECT_EQ("OK", std::string(reply, 2));
+    EXPECT_TRUE(dispatcher->SetDelivering(false));
+}
+
 TEST_F(DeliveryTest, UploadPacedByItsOwnStatusHandlerMovesAtLineSpeed) {
     // 400 blocks of 50 bytes, each queued by the handler of an output-free trigger that the
     // handler re-arms. Driven only by the 50 ms wake this would take 20 s.

@@ -26,6 +26,7 @@ protected:
         dir_ = pattern;
         std::filesystem::current_path(dir_);
         window.Journal = &link.Calls;
+        link.LinkStateValue.ActiveError = "ERR";
         engine.ApplySettings(GeneralSettings{});
     }
 
@@ -83,6 +84,7 @@ protected:
 
     void EndTransfer() {
         link.TransferPending = false;
+        link.LinkStateValue.BlockCursor = link.TransferEnd; // every byte handed over
         if (TransferEndsWithDeviceError) {
             engine.SetULError();
         } else {

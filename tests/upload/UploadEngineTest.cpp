@@ -48,8 +48,10 @@ TEST_F(UploadEngineTest, UploadSendsHeaderWaitsSendsTheBytesAndVerifies) {
     ASSERT_EQ(link.Transfers.size(), 1u);
     EXPECT_EQ(link.Transfers[0], (std::vector<std::uint8_t>{1, 2, 255}));
     // Header, then the pre-upload pause, then the data; the verification after the transfer.
+    // Received input is thrown away before the verifying CR goes out.
     EXPECT_EQ(link.Calls, (Strings{"SetUploadMode", "SendDataString", "Sleep 1000", "SendBuffer",
-                                   "SendInitCmd", "SendDataString"}));
+                                   "TakeInput", "SendInitCmd", "TakeInput",
+                                   "SendDataString"}));
     EXPECT_EQ(link.InitCmds, Strings{"\r"});
     EXPECT_EQ(window.Labels, (Strings{"a.bin", "Verifying Upload", "Upload Progress"}));
     EXPECT_EQ(window.UploadGauge, (std::vector<int>{50, 0}));
@@ -103,7 +105,8 @@ TEST_F(UploadEngineTest, FailedVerificationShowsTheTestFailureThenTheUploadError
     EXPECT_EQ(boxes.Shown[1].Kind, MsgKind::Error);
     EXPECT_EQ(link.InitCmds, (Strings{"\r", "\r"}));
     EXPECT_EQ(window.Sleeps, (std::vector<std::int32_t>{1000, 2000}));
-    EXPECT_EQ(window.UploadGauge, (std::vector<int>{50, 70, 90, 0}));
+    // The report keeps the share handed over: all of it.
+    EXPECT_EQ(window.UploadGauge, (std::vector<int>{50, 70, 90, 100}));
     EXPECT_EQ(window.Labels.back(), "Upload Progress");
     EXPECT_EQ(window.TerminalActive, (std::vector<bool>{false, true}));
     EXPECT_EQ(link.Sent.size(), 1u); // the header only
@@ -256,20 +259,23 @@ TEST_F(UploadEngineTest, UnreadableUploadFileEndsTheRunAndReturnsToIdle) {
     EXPECT_TRUE(engine.Run().UploadBuffer.empty());
     ExpectIdle();
 
-    boxes.Shown.clear();
-    WriteScript({"_LF dir.bin", "_LD", "_SC \"A\""});
-    boxes.Answers = {MbOk};
-    engine.StartRun(false);
-    Drive();
-    ASSERT_EQ(boxes.Shown.size(), 1u);
     EXPECT_EQ(boxes.Shown[0].Text, "Insufficient Memory Resources - Script Terminated !");
     EXPECT_EQ(boxes.Shown[0].Buttons, unsigned{MbOk});
+
+    // A folder is no file to upload: it is not found, as a FIFO or a device would be.
+    boxes.Shown.clear();
+    WriteScript({"_LF dir.bin", "_LD", "_SC \"A\""});
+    boxes.Answers = {MbAbort, MbAbort};
+    engine.StartRun(false);
+    Drive();
+    ASSERT_EQ(boxes.Shown.size(), 2u);
+    EXPECT_EQ(boxes.Shown[0].Text.rfind("Script file error - File not found!", 0), 0u);
     EXPECT_TRUE(link.Sent.empty());
     EXPECT_TRUE(link.Transfers.empty());
     EXPECT_EQ(window.Lamp, LampRed);
     ExpectIdle();
     engine.ScriptTimerTimer(); // a stray tick after the end does nothing visible
-    EXPECT_EQ(boxes.Shown.size(), 1u);
+    EXPECT_EQ(boxes.Shown.size(), 2u);
     ExpectIdle();
 }
 

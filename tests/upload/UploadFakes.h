@@ -68,6 +68,18 @@ public:
             answer = Answers.front();
             Answers.pop_front();
         }
+        LinkStateValue.ReplyText.clear();
+        if (!Replies.empty()) {
+            LinkStateValue.ReplyText = Replies.front();
+            Replies.pop_front();
+        }
+        // A prompt left in the input ends the wait before the device's own answer.
+        if (StalePrompt) {
+            answer = "OK";
+        }
+        if (OnInitCmd) {
+            OnInitCmd();
+        }
     }
     void SendBuffer(const std::uint8_t* bytes, std::uint32_t count) override {
         Calls.push_back("SendBuffer");
@@ -75,6 +87,8 @@ public:
             throw std::runtime_error(ThrowMessage);
         }
         Transfers.emplace_back(bytes, bytes + count);
+        LinkStateValue.BlockCursor = bytes;
+        TransferEnd = bytes + count;
         StopRequestAtTransferStart.push_back(StopRequest);
         TransferPending = true;
     }
@@ -87,11 +101,30 @@ public:
         StopRequest = on;
     }
     bool SCommOpen() override { return true; }
+    std::string TakeInput() override {
+        Calls.push_back("TakeInput");
+        StalePrompt = false;
+        std::string taken;
+        if (!Stale.empty()) {
+            taken = Stale.front();
+            Stale.pop_front();
+        }
+        return taken;
+    }
+    bool LineHungUp() override { return HungUp; }
+    const LinkState& State() const override { return LinkStateValue; }
 
     std::vector<std::string> Calls; // every operation in order
     std::vector<std::string> Sent;
     std::vector<std::string> InitCmds;
     std::deque<std::string> Answers; // SendInitCmd answers; "OK" when empty
+    std::deque<std::string> Replies; // SendInitCmd reply texts; empty when none is left
+    std::function<void()> OnInitCmd; // runs after an exchange, as a trigger handler would
+    bool StalePrompt = false;        // a prompt waits in the input until TakeInput
+    std::deque<std::string> Stale;   // what each TakeInput finds; nothing when none is left
+    bool HungUp = false;
+    LinkState LinkStateValue;
+    const std::uint8_t* TransferEnd = nullptr;
     std::vector<std::vector<std::uint8_t>> Transfers;
     std::vector<bool> StopRequestAtTransferStart;
     bool TransferPending = false;

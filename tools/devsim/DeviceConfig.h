@@ -50,6 +50,10 @@ struct DeviceConfig {
     std::int64_t flood = 0;         // junk bytes sent once, before the first answer
     std::int64_t hangupAfter = -1;  // close the line after this many received bytes
     std::int64_t answerDelayMs = 0; // every answer leaves this much later
+    bool refuseVerify = false;      // refuse every file at its verifying CR, intact or not
+    bool forgetRefusal = false;     // after a refused file the next lone CR gets the prompt again
+    std::int64_t noiseAfterData = 0; // junk bytes, prompt characters among them, after each file
+    std::int64_t splitErrorMs = 0;   // send error answers in two pieces this many ms apart
     std::uint32_t junkSeed = 12345; // seed of the junk generator (deterministic output)
 
     std::string transcriptPath; // empty: no transcript

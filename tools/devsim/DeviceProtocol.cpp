@@ -88,6 +88,28 @@ DeviceProtocol::DeviceProtocol(DeviceConfig config)
             junkAlphabet_.push_back(static_cast<char>(c));
         }
     }
+    noiseAlphabet_ = junkAlphabet_;
+    const std::string errors = Upper(config_.error + config_.uploadError);
+    for (char c : config_.prompt + config_.uploadPrompt) {
+        if (errors.find(static_cast<char>(std::toupper(static_cast<unsigned char>(c)))) ==
+            std::string::npos) {
+            // Several copies, so that a burst holds prompt characters throughout.
+            noiseAlphabet_.append(16, c);
+        }
+    }
+}
+
+std::string DeviceProtocol::Noise(std::int64_t count) {
+    std::string out;
+    if (count <= 0 || noiseAlphabet_.empty()) {
+        return out;
+    }
+    out.reserve(static_cast<std::size_t>(count));
+    for (std::int64_t i = 0; i < count; ++i) {
+        junkState_ = junkState_ * 1103515245u + 12345u;
+        out.push_back(noiseAlphabet_[(junkState_ >> 16) % noiseAlphabet_.size()]);
+    }
+    return out;
 }
 
 std::string DeviceProtocol::FileNameForAddress(std::string_view address) {
@@ -143,7 +165,16 @@ void DeviceProtocol::Answer(std::string text) {
 }
 
 void DeviceProtocol::AnswerError() {
-    Answer(config_.promptAfterError ? ActiveError() + "\r\n" + ActivePrompt() : ActiveError());
+    std::string text =
+        config_.promptAfterError ? ActiveError() + "\r\n" + ActivePrompt() : ActiveError();
+    if (config_.splitErrorMs <= 0) {
+        Answer(std::move(text));
+        return;
+    }
+    // The first piece ends inside the error string (after its first byte), as a slow line or a
+    // device that writes byte by byte delivers it.
+    Answer(text.substr(0, 1));
+    output_.push_back({text.substr(1), true, config_.splitErrorMs});
 }
 
 void DeviceProtocol::Note(std::string text) {
@@ -367,6 +398,10 @@ void DeviceProtocol::DataBytes(std::string_view bytes, std::size_t& pos) {
     if (file.data.size() == file.record.size) {
         phase_ = Phase::Line;
         awaitingVerify_ = true;
+        if (config_.noiseAfterData > 0) {
+            output_.push_back({Noise(config_.noiseAfterData), true});
+            Note("noise of " + std::to_string(config_.noiseAfterData) + " bytes after the data");
+        }
     }
 }
 
@@ -392,6 +427,8 @@ void DeviceProtocol::VerifyFile(bool lone) {
     file.record.receivedChecksum = Checksum(file.data);
     if (!lone) {
         file.record.reason = "more bytes than announced before the CR";
+    } else if (config_.refuseVerify) {
+        file.record.reason = "refusal injected at verification";
     } else if (file.record.receivedChecksum != file.record.announcedChecksum) {
         file.record.reason = "checksum " + Hex4(file.record.receivedChecksum) + " instead of " +
                              Hex4(file.record.announcedChecksum);
@@ -407,7 +444,7 @@ void DeviceProtocol::VerifyFile(bool lone) {
         Answer(config_.uploadPrompt);
     } else {
         Note("file " + file.record.address + " refused: " + file.record.reason);
-        failed_ = true;
+        failed_ = !config_.forgetRefusal;
         AnswerError();
     }
 }

@@ -34,6 +34,7 @@ public:
     struct Chunk {
         std::string bytes;
         bool answer = true; // false: echo, which the answer delay does not hold back
+        std::int64_t pauseMs = 0; // held back this much longer than the chunk before it
     };
 
     explicit DeviceProtocol(DeviceConfig config);
@@ -79,6 +80,8 @@ private:
     void AnswerError();
     void Note(std::string text);
     std::string Junk(std::int64_t count);
+    // Junk of the noise fault: may hold the prompts, never a byte of an error string.
+    std::string Noise(std::int64_t count);
     const std::string& ActivePrompt() const;
     const std::string& ActiveError() const;
 
@@ -94,6 +97,7 @@ private:
     bool firstAnswer_ = true;
     std::uint32_t junkState_;
     std::string junkAlphabet_;
+    std::string noiseAlphabet_;
     std::string echo_;
     std::vector<Chunk> output_;
     std::vector<std::string> notes_;

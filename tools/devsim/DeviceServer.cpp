@@ -92,6 +92,10 @@ DeviceServer::Result DeviceServer::Run() {
             if (!queue.empty()) {
                 due = std::max(due, queue.back().due); // answers keep their order
             }
+            if (chunk.pauseMs > 0) {
+                due = std::max(due, queue.empty() ? now : queue.back().due) +
+                      std::chrono::milliseconds(chunk.pauseMs);
+            }
             queue.push_back({std::move(chunk.bytes), due});
         }
         for (const auto& note : protocol.TakeNotes()) {
@@ -181,6 +185,7 @@ DeviceServer::Result DeviceServer::Run() {
                 transcript.Event("hanging up after " + std::to_string(received_.load()) + " bytes",
                                  now);
                 CloseLine();
+                hungUpAt_.store(Clock::now().time_since_epoch().count());
                 return Result::HungUp;
             }
         } else if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) {

@@ -11,8 +11,10 @@
 #include "devsim/DeviceProtocol.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,6 +43,14 @@ public:
     std::uint64_t BytesReceived() const { return received_.load(); }
     bool UploadMode() const { return uploadMode_.load(); }
     bool Discarding() const { return discarding_.load(); }
+    // When the hang-up fault closed the line (steady clock), if it has.
+    std::optional<std::chrono::steady_clock::time_point> HungUpAt() const {
+        const auto ticks = hungUpAt_.load();
+        if (ticks == 0) {
+            return std::nullopt;
+        }
+        return std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(ticks));
+    }
 
 private:
     struct Pending {
@@ -58,6 +68,7 @@ private:
     std::atomic<std::uint64_t> received_{0};
     std::atomic<bool> uploadMode_{false};
     std::atomic<bool> discarding_{false};
+    std::atomic<std::chrono::steady_clock::rep> hungUpAt_{0};
     mutable std::mutex uploadsLock_;
     std::vector<UploadRecord> uploads_; // guarded by uploadsLock_
 };

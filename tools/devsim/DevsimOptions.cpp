@@ -174,6 +174,21 @@ const std::vector<Option>& Options() {
          Number(&DeviceConfig::hangupAfter, 0, Big)},
         {"delay", "MS", "fault: send every answer MS milliseconds late",
          Number(&DeviceConfig::answerDelayMs, 0, 3600000)},
+        {"refuse-verify", nullptr,
+         "fault: refuse every file at its verifying CR, intact or not",
+         Flag(&DeviceConfig::refuseVerify)},
+        {"forget-refusal", nullptr,
+         "fault: after a refused file answer the next lone CR with the prompt again (default: "
+         "the error until the next header or mode command)",
+         Flag(&DeviceConfig::forgetRefusal)},
+        {"noise-after-data", "N",
+         "fault: send N junk bytes, prompt characters among them, after the last byte of "
+         "every file",
+         Number(&DeviceConfig::noiseAfterData, 0, 1 << 30)},
+        {"split-error", "MS",
+         "fault: send every error answer in two pieces, MS milliseconds apart, split after "
+         "the error string's first byte",
+         Number(&DeviceConfig::splitErrorMs, 0, 60000)},
         {"seed", "N", "seed of the junk bytes (default 12345)",
          Number(&DeviceConfig::junkSeed, 0, 0xFFFFFFFFll)},
         // Where and how.

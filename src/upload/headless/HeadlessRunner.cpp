@@ -13,6 +13,7 @@
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
+#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
@@ -24,10 +25,35 @@ namespace pellwick {
 namespace {
 
 int gSignalFd = -1;
+volatile std::sig_atomic_t gInterrupts = 0;
 
 void OnSignal(int) {
+    // The second one ends the program here and now: the GUI thread may be asleep (Delay, _LP,
+    // the verification's pause) or waiting for an answer, and would see a message too late.
+    gInterrupts = gInterrupts + 1;
+    if (gInterrupts > 1) {
+        static const char text[] = "\npellwick-run: interrupted\n";
+        [[maybe_unused]] auto w = write(STDERR_FILENO, text, sizeof text - 1);
+        _exit(ExitInterrupted);
+    }
     char c = 1;
     [[maybe_unused]] auto n = write(gSignalFd, &c, 1);
+}
+
+// Runs an event-loop callback; an exception must not unwind through Qt's event loop, so it is
+// printed and the program ends with ExitFailure.
+template <typename Callback> void Guarded(std::FILE* out, Callback&& callback) {
+    try {
+        callback();
+    } catch (const std::exception& e) {
+        std::fprintf(out, "\npellwick-run: %s\n", e.what());
+        std::fflush(out);
+        QCoreApplication::exit(ExitFailure);
+    } catch (...) {
+        std::fprintf(out, "\npellwick-run: unknown failure\n");
+        std::fflush(out);
+        QCoreApplication::exit(ExitFailure);
+    }
 }
 
 // The main window's side of the link, forwarded to the engine and the progress output.
@@ -46,10 +72,19 @@ private:
     HeadlessUploadWindow& window_;
 };
 
-int ExitFor(RunOutcome outcome) {
-    switch (outcome) {
+} // namespace
+
+int ExitStatusFor(const RunVerdict& verdict) {
+    if (verdict.failed) {
+        return ExitFailure;
+    }
+    switch (verdict.outcome) {
     case RunOutcome::Clean:
-        return ExitClean;
+        // A cancel that found nothing left to stop still did not let the run end as asked.
+        if (verdict.interrupted) {
+            return ExitUploadError;
+        }
+        return verdict.ignoredAnError ? ExitErrorsIgnored : ExitClean;
     case RunOutcome::ScriptError:
         return ExitScriptError;
     case RunOutcome::UploadError:
@@ -62,7 +97,29 @@ int ExitFor(RunOutcome outcome) {
     return ExitUploadError;
 }
 
-} // namespace
+const char* ExitStatusName(int status) {
+    switch (status) {
+    case ExitClean:
+        return "clean";
+    case ExitUsage:
+        return "bad command line";
+    case ExitScriptError:
+        return "script error";
+    case ExitUploadError:
+        return "upload error";
+    case ExitPortError:
+        return "port error";
+    case ExitScriptUnreadable:
+        return "script unreadable";
+    case ExitErrorsIgnored:
+        return "errors ignored";
+    case ExitFailure:
+        return "failure";
+    case ExitInterrupted:
+        return "interrupted";
+    }
+    return "unknown";
+}
 
 const char* RunnerHelp() {
     return "Usage: pellwick-run [--ignore] [SCRIPT]\n"
@@ -84,13 +141,17 @@ const char* RunnerHelp() {
            "  --help     show this text\n"
            "\n"
            "Exit status:\n"
-           "  0    the script ran to its end without an error report\n"
+           "  0    the script ran to its end without an error report (start-up warnings,\n"
+           "       such as a \"Default Path\" that could not be entered, do not count)\n"
            "  1    bad command line\n"
            "  2    script error (a command answered ERROR, a bad number, a missing upload file)\n"
            "  3    upload error or cancel (the device's error string, a failed verification,\n"
            "       a link failure, Ctrl-C)\n"
            "  4    the serial port could not be opened\n"
-           "  5    the script could not be read\n"
+           "  5    the script could not be read (missing, not a regular file, or larger\n"
+           "       than 16 MiB)\n"
+           "  6    the script ran to its end, but --ignore went past at least one error\n"
+           "  7    an unexpected failure ended the program (the message is printed)\n"
            "  130  interrupted a second time while cancelling\n";
 }
 
@@ -152,39 +213,44 @@ int RunHeadless(const RunnerOptions& options, std::FILE* out) {
     if (!options.script.empty()) {
         engine.Run().ScriptFileName = options.script;
     }
-    window.SetTickHandler([&] { engine.ScriptTimerTimer(); });
+    window.SetTickHandler([&] { Guarded(out, [&] { engine.ScriptTimerTimer(); }); });
     window.SetRunEndedHandler([] { QCoreApplication::exit(0); });
 
     // Ctrl-C and SIGTERM: cancel like a confirmed "Cancel Upload"; a second one ends at once.
     int fds[2];
-    socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds);
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
+        std::fprintf(out, "pellwick-run: cannot set up Ctrl-C handling: %s\n",
+                     std::strerror(errno));
+        return ExitFailure;
+    }
     gSignalFd = fds[1];
+    gInterrupts = 0;
     struct sigaction sa {};
     sa.sa_handler = OnSignal;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
-    int interrupts = 0;
     QSocketNotifier notifier(fds[0], QSocketNotifier::Read);
     QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
         char c;
         [[maybe_unused]] auto n = read(fds[0], &c, 1);
-        if (++interrupts > 1) {
-            std::fprintf(out, "\npellwick-run: interrupted\n");
-            std::_Exit(ExitInterrupted);
-        }
         window.BreakLine();
         std::fprintf(out, "pellwick-run: cancelling (Ctrl-C again ends at once)\n");
-        boxes.SetConfirmCancel(true);
-        engine.BtnULCancelClick();
+        Guarded(out, [&] {
+            boxes.SetConfirmCancel(true);
+            engine.BtnULCancelClick();
+        });
         boxes.SetConfirmCancel(false);
     });
 
+    boxes.StartCounting();
+    int loopStatus = 0;
     engine.StartRun(false);
     if (engine.Running()) {
-        QCoreApplication::exec();
+        loopStatus = QCoreApplication::exec();
     }
 
-    // Closing, as the main window does it.
+    // Closing, as the main window does it. A set-up that failed half way (a trigger string
+    // the port refused) may fail again here; the run's verdict stands, the failure is shown.
     signal(SIGINT, SIG_DFL);
     signal(SIGTERM, SIG_DFL);
     owner.Shutdown();
@@ -193,11 +259,12 @@ int RunHeadless(const RunnerOptions& options, std::FILE* out) {
     close(fds[0]);
     close(fds[1]);
     gSignalFd = -1;
-    RunOutcome outcome = boxes.Outcome();
-    if (outcome == RunOutcome::Clean && interrupts > 0) {
-        outcome = RunOutcome::UploadError;
-    }
-    return ExitFor(outcome);
+    RunVerdict verdict;
+    verdict.outcome = boxes.Outcome();
+    verdict.ignoredAnError = boxes.IgnoredAnError();
+    verdict.interrupted = gInterrupts > 0;
+    verdict.failed = loopStatus == ExitFailure;
+    return ExitStatusFor(verdict);
 }
 
 } // namespace pellwick

@@ -37,10 +37,18 @@ MsgButton RunnerMessageBoxes::Show(MsgKind kind, const std::string& text, unsign
                  MsgButtonCaption(answer));
     std::fflush(out_);
 
+    if (answer == MbIgnore) {
+        ignored_ = true;
+    }
+    if (StartsWith(text, "Error Opening Selected Comm Port")) {
+        Note(RunOutcome::PortError);
+        return answer;
+    }
+    if (!counting_) {
+        return answer;
+    }
     if (StartsWith(text, "Script file \"")) {
         Note(RunOutcome::ScriptUnreadable);
-    } else if (StartsWith(text, "Error Opening Selected Comm Port")) {
-        Note(RunOutcome::PortError);
     } else if (StartsWith(text, "Upload error encountered") ||
                StartsWith(text, "Communication test failed")) {
         Note(RunOutcome::UploadError);

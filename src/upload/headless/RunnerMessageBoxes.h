@@ -25,8 +25,13 @@ public:
     void SetBeforeShow(std::function<void()> hook) { beforeShow_ = std::move(hook); }
     // The cancel question is answered Yes while this is set (Ctrl-C), No otherwise.
     void SetConfirmCancel(bool yes) { confirmCancel_ = yes; }
-    // The worst outcome the boxes have told of.
+    // The worst outcome the boxes have told of since the run started.
     RunOutcome Outcome() const { return outcome_; }
+    // From here on error reports count towards the outcome; before it (start-up: the working
+    // folder, loader.ini) they are printed only, since they end nothing.
+    void StartCounting() { counting_ = true; }
+    // An Abort/Ignore box was answered Ignore: the run went past an error.
+    bool IgnoredAnError() const { return ignored_; }
 
 private:
     void Note(RunOutcome outcome);
@@ -34,6 +39,8 @@ private:
     std::FILE* out_;
     bool answerIgnore_;
     bool confirmCancel_ = false;
+    bool counting_ = false;
+    bool ignored_ = false;
     std::function<void()> beforeShow_;
     RunOutcome outcome_ = RunOutcome::Clean;
 };

@@ -16,7 +16,15 @@ int main(int argc, char** argv) {
         return pellwick::ExitClean;
     }
     std::setlocale(LC_ALL, "");
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName("pellwick-run");
-    return pellwick::RunHeadless(options, stderr);
+    // No failure may reach std::terminate: it is printed and ends with its own status.
+    try {
+        QCoreApplication app(argc, argv);
+        QCoreApplication::setApplicationName("pellwick-run");
+        return pellwick::RunHeadless(options, stderr);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "\npellwick-run: %s\n", e.what());
+    } catch (...) {
+        std::fprintf(stderr, "\npellwick-run: unknown failure\n");
+    }
+    return pellwick::ExitFailure;
 }

@@ -1,0 +1,250 @@
+// The verdict of an upload, phase by phase: what the device answered (or did not) decides
+// between the upload-error report and the next line, and nothing later makes a failed upload
+// look like a script error that Ignore could pass.
+#include <sys/stat.h>
+
+#include "EngineFixture.h"
+#include "upload/ScriptText.h"
+
+namespace pellwick {
+namespace {
+
+using Strings = std::vector<std::string>;
+
+constexpr const char* TestFailedText = "Communication test failed. Upload of a.bin may have failed!";
+constexpr const char* UploadErrorText =
+    "Upload error encountered, script aborted! Reset remote system.\rFile: a.bin";
+
+class UploadVerdictTest : public test::EngineFixture {
+protected:
+    void SetUp() override {
+        EngineFixture::SetUp();
+        WriteFile("a.bin", std::string(500, 'x'));
+    }
+
+    Strings BoxTexts() const {
+        Strings texts;
+        for (const auto& box : boxes.Shown) {
+            texts.push_back(box.Text.substr(0, box.Text.find("\rScript Line")));
+        }
+        return texts;
+    }
+};
+
+// --- Start -------------------------------------------------------------------------------------
+
+TEST_F(UploadVerdictTest, StartWarnsOnceWhenAnEmptyErrorStringHidesRefusals) {
+    struct Row {
+        const char* error;
+        const char* ulError;
+        const char* named; // nullptr: no warning
+    };
+    for (const Row& row : {Row{"?", "ERR", nullptr}, Row{"?", "", "\"UL Error\""},
+                           Row{"", "ERR", "\"Error\""},
+                           Row{"", "", "\"Error\" and \"UL Error\""}}) {
+        SCOPED_TRACE(row.named ? row.named : "none");
+        boxes.Shown.clear();
+        link.LinkStateValue.ErrorText = row.error;
+        link.LinkStateValue.UlErrorText = row.ulError;
+        WriteScript({"_SC \"A\"", "_SC \"B\""});
+        boxes.Answers = {MbOk};
+        engine.StartRun(false);
+        Drive();
+        ExpectIdle();
+        if (row.named == nullptr) {
+            EXPECT_TRUE(boxes.Shown.empty());
+            continue;
+        }
+        ASSERT_EQ(boxes.Shown.size(), 1u);
+        EXPECT_EQ(boxes.Shown[0].Kind, MsgKind::Warning);
+        EXPECT_EQ(boxes.Shown[0].Text,
+                  "The device's error string " + std::string(row.named) +
+                      " is empty: a command or file the device refuses cannot be detected.\r"
+                      "Set it in section [Trigger] of loader.ini.");
+    }
+}
+
+TEST_F(UploadVerdictTest, ScriptOrUploadFileThatIsNotARegularFileIsRefusedWithoutBlocking) {
+    ASSERT_EQ(::mkfifo("fifo", 0600), 0);
+    boxes.Answers = {MbOk};
+    engine.ProcessScript("fifo");
+    EXPECT_EQ(boxes.Shown.back().Text, "Script file \"fifo\" not found !");
+    EXPECT_FALSE(engine.Running());
+
+    WriteScript({"_LF fifo", "_LD"});
+    boxes.Answers = {MbAbort, MbAbort};
+    engine.StartRun(false);
+    Drive();
+    EXPECT_EQ(boxes.Shown[1].Text, "Script file error - File not found!\rFile Name: fifo\r"
+                                   "Line Number: 2");
+    EXPECT_TRUE(link.Transfers.empty());
+    ExpectIdle();
+}
+
+TEST_F(UploadVerdictTest, ScriptAboveTheSizeLimitIsReportedNotRead) {
+    std::ofstream("big.sld").close();
+    std::filesystem::resize_file("big.sld", ScriptText::MaxScriptBytes + 1);
+    boxes.Answers = {MbOk};
+    engine.ProcessScript("big.sld");
+    EXPECT_EQ(boxes.Shown.back().Text,
+              "Script file \"big.sld\" is larger than 16777216 bytes: not a script !");
+    EXPECT_FALSE(engine.Running());
+    // Exactly at the limit it is a script.
+    std::filesystem::resize_file("big.sld", ScriptText::MaxScriptBytes);
+    EXPECT_TRUE(ScriptText::ReadFile("big.sld").has_value());
+}
+
+// --- Transfer ----------------------------------------------------------------------------------
+
+TEST_F(UploadVerdictTest, ErrorStringDuringOrAfterAFailedUploadStaysAnUploadError) {
+    // Where the device's error string (SetScriptError) arrives: while the file is on its way,
+    // after the transfer already ended in an error, and after a refused verification.
+    enum class When { DuringTransfer, AfterDeviceError, AfterRefusedVerification };
+    for (When when : {When::DuringTransfer, When::AfterDeviceError,
+                      When::AfterRefusedVerification}) {
+        SCOPED_TRACE(static_cast<int>(when));
+        boxes.Shown.clear();
+        window.TerminalActive.clear();
+        window.TerminalCreated = true;
+        WriteScript({"_LF a.bin", "_LD", "_SC \"after\""});
+        engine.StartRun(false);
+        TickUntil([&] { return link.TransferPending; });
+        link.TransferPending = false;
+        if (when == When::DuringTransfer) {
+            engine.SetScriptError();
+            engine.EnableScriptTimer(); // the drain that follows
+        } else if (when == When::AfterDeviceError) {
+            engine.SetULError();
+            engine.SetScriptError();
+        } else {
+            link.Answers = {"ERROR"};
+            link.Replies = {"ERR\r\n>"};
+            engine.EnableScriptTimer();
+            boxes.Answers = {MbOk};
+            engine.ScriptTimerTimer(); // the verification
+            ASSERT_EQ(engine.Run().State, ScriptState::ssUploadError);
+            engine.SetScriptError(); // its error string, scanned after the exchange
+        }
+        boxes.Answers.push_back(MbOk);
+        Drive();
+        ASSERT_FALSE(boxes.Shown.empty());
+        EXPECT_EQ(boxes.Shown.back().Text, UploadErrorText);
+        for (const auto& box : boxes.Shown) {
+            EXPECT_EQ(box.Text.find("Script error encountered"), std::string::npos);
+        }
+        EXPECT_EQ(link.Sent.back().rfind("LF ", 0), 0u) << "the script went on";
+        EXPECT_EQ(window.TerminalActive, (std::vector<bool>{false, true}));
+        EXPECT_TRUE(engine.Run().UploadBuffer.empty());
+        ExpectIdle();
+    }
+}
+
+TEST_F(UploadVerdictTest, CancelShowsTheShareReallyHandedOver) {
+    WriteScript({"_LF a.bin", "_LD"});
+    engine.StartRun(false);
+    TickUntil([&] { return link.TransferPending; });
+    boxes.Answers = {MbYes, MbOk};
+    engine.BtnULCancelClick();
+    // The link stopped after 200 of 500 bytes.
+    link.TransferPending = false;
+    link.LinkStateValue.BlockCursor = link.TransferEnd - 300;
+    engine.EnableScriptTimer();
+    Drive();
+    EXPECT_EQ(boxes.Shown.back().Text, UploadErrorText);
+    EXPECT_EQ(window.UploadGauge.back(), 40);
+    ExpectIdle();
+}
+
+TEST_F(UploadVerdictTest, YesToTheCancelQuestionAfterTheRunEndedIsAnswered) {
+    WriteScript({"_SC \"A\""});
+    engine.StartRun(false);
+    boxes.Answers = {MbYes, MbOk};
+    // The run ends while the question is open.
+    boxes.OnShow = [&](const test::BoxCall& box) {
+        if (box.Kind == MsgKind::Warning) {
+            Drive();
+        }
+    };
+    engine.BtnULCancelClick();
+    ASSERT_EQ(boxes.Shown.size(), 2u);
+    EXPECT_EQ(boxes.Shown[1].Kind, MsgKind::Information);
+    EXPECT_EQ(boxes.Shown[1].Text,
+              "The upload run had already ended: there was nothing left to cancel.");
+    EXPECT_NE(engine.Run().State, ScriptState::ssCancelled);
+    EXPECT_FALSE(link.StopRequest);
+    ExpectIdle();
+}
+
+// --- Verification ------------------------------------------------------------------------------
+
+TEST_F(UploadVerdictTest, VerificationRetriesOnlyAnAnswerThatDidNotCome) {
+    struct Row {
+        const char* name;
+        Strings answers;
+        Strings replies;
+        Strings stale;     // what is waiting in the input before each CR
+        bool stalePrompt;
+        bool hungUp;
+        std::size_t crs;   // verifying CRs sent
+        bool retryPause;   // the 2000 ms pause before the second try
+        bool passes;
+    };
+    const Row rows[] = {
+        {"prompt", {"OK"}, {">"}, {}, false, false, 1, false, true},
+        {"time-out then prompt", {"ERROR", "OK"}, {"", ">"}, {}, false, false, 2, true, true},
+        {"two time-outs", {"ERROR", "ERROR"}, {"", ""}, {}, false, false, 2, true, false},
+        {"refusal then prompt", {"ERROR", "OK"}, {"ERR\r\n>", ">"}, {}, false, false, 1, false,
+         false},
+        {"refusal without prompt", {"ERROR"}, {"ERR"}, {}, false, false, 1, false, false},
+        {"stale prompt before a refusal", {"ERROR"}, {"ERR\r\n>"}, {}, true, false, 1, false,
+         false},
+        {"noise with prompts before a good answer", {"OK"}, {">"}, {"#>x>"}, false, false, 1,
+         false, true},
+        {"refusal that came before the CR", {}, {}, {"x\r\nERR\r\n>"}, false, false, 0, false,
+         false},
+        {"refusal begun before the CR, ended after", {"OK"}, {"RR\r\n>"}, {"xE"}, false, false, 1,
+         false, false},
+        {"noise prompt in front of a refusal", {"OK"}, {"#>"}, {"", "\r\nERR\r\n>"}, false,
+         false, 1, false, false},
+        {"line hung up", {}, {}, {}, false, true, 0, false, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        boxes.Shown.clear();
+        window.Sleeps.clear();
+        link.InitCmds.clear();
+        link.Sent.clear();
+        link.Calls.clear();
+        link.Answers = {row.answers.begin(), row.answers.end()};
+        link.Replies = {row.replies.begin(), row.replies.end()};
+        link.Stale = {row.stale.begin(), row.stale.end()};
+        link.StalePrompt = row.stalePrompt;
+        link.HungUp = row.hungUp;
+        WriteScript({"_LF a.bin", "_LD", "_SC \"after\""});
+        boxes.Answers = {MbOk, MbOk};
+        engine.StartRun(false);
+        Drive();
+        EXPECT_EQ(link.InitCmds.size(), row.crs);
+        const bool paused =
+            std::find(window.Sleeps.begin(), window.Sleeps.end(), 2000) != window.Sleeps.end();
+        EXPECT_EQ(paused, row.retryPause);
+        // Every verifying CR goes out on an input with nothing left over.
+        for (std::size_t i = 1; i < link.Calls.size(); ++i) {
+            if (link.Calls[i] == "SendInitCmd") {
+                EXPECT_EQ(link.Calls[i - 1], "TakeInput");
+            }
+        }
+        if (row.passes) {
+            EXPECT_TRUE(boxes.Shown.empty());
+            EXPECT_EQ(link.Sent.back(), "after");
+        } else {
+            EXPECT_EQ(BoxTexts(), (Strings{TestFailedText, UploadErrorText}));
+            EXPECT_EQ(link.Sent.size(), 1u) << "the script went on";
+        }
+        ExpectIdle();
+        link.HungUp = false;
+    }
+}
+
+} // namespace
+} // namespace pellwick
