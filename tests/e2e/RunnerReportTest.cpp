@@ -32,47 +32,24 @@ TEST_F(RunnerReportTest, ReportsTellEachFilesOutcomeAndHowTheRunEnded) {
     };
     DeviceConfig refusing;
     refusing.errAfter = 4096;
+    DeviceConfig refusingAtCr;
+    refusingAtCr.refuseVerify = true;
     DeviceConfig slow;
     slow.baud = 38400;
+    // clang-format off
     const std::vector<Row> rows = {
-        {"clean", {}, 20000, true, false, 0, "clean", "", {"verified", "verified"}, 2, 0, 0},
-        {"refused",
-         refusing,
-         64 * 1024,
-         false,
-         false,
-         3,
-         "upload error",
-         "Upload error",
-         {"refused", "not sent"},
-         2,
-         1,
-         1},
-        {"cancelled",
-         slow,
-         256 * 1024,
-         false,
-         true,
-         3,
-         "upload error",
-         "Upload error",
-         {"cancelled", "not sent"},
-         3,
-         1,
-         2},
-        {"port error",
-         {},
-         1000,
-         false,
-         false,
-         4,
-         "port error",
-         "Error Opening Selected Comm Port",
-         {"not sent", "not sent"},
-         3,
-         1,
-         2},
+        {"clean", {}, 20000, true, false, 0, "clean", "",
+         {"verified", "verified"}, 2, 0, 0},
+        {"refused", refusing, 64 * 1024, false, false, 3, "upload error", "Upload error",
+         {"refused", "not sent"}, 2, 1, 1},
+        {"refused at verification", refusingAtCr, 1000, false, false, 3, "upload error",
+         "Upload error", {"refused", "not sent"}, 2, 1, 1},
+        {"cancelled", slow, 256 * 1024, false, true, 3, "upload error", "Upload error",
+         {"cancelled", "not sent"}, 3, 1, 2},
+        {"port error", {}, 1000, false, false, 4, "port error", "Error Opening Selected Comm Port",
+         {"not sent", "not sent"}, 3, 1, 2},
     };
+    // clang-format on
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         DevsimHarness device;

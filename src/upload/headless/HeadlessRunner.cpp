@@ -305,14 +305,7 @@ int RunHeadless(const RunnerOptions& options, std::FILE* out) {
         engine.Run().ScriptFileName = options.script;
     }
     recorder.Attach(
-        &engine.Run(),
-        [&] {
-            // The device's error string in what came back to the verifying CR.
-            const LinkState& state = owner.Link().State();
-            return !state.ActiveError.empty() &&
-                   state.ReplyText.find(state.ActiveError) != std::string::npos;
-        },
-        DateFormats::FromLocale());
+        &engine.Run(), [&] { return engine.VerificationRefused(); }, DateFormats::FromLocale());
     window.SetTickHandler([&] { Guarded(out, [&] { engine.ScriptTimerTimer(); }); });
     window.SetRunEndedHandler([] { QCoreApplication::exit(0); });
 
