@@ -32,7 +32,7 @@ bool PortOwner::Start() {
     return link_.OpenWithSettings(settings_, linkSettings_);
 }
 
-bool PortOwner::StartUp(const std::string& iniPath) {
+bool PortOwner::StartUp(const std::string& iniPath, const std::function<void()>& beforeOpen) {
     try {
         PrivateProfile ini(iniPath);
         LoadSettings(ini);
@@ -40,6 +40,9 @@ bool PortOwner::StartUp(const std::string& iniPath) {
         // As for any failed write: the rest of the set-up is skipped.
         TVaxoCustomComPort::ShowException(e);
         return false;
+    }
+    if (beforeOpen) {
+        beforeOpen();
     }
     return Start();
 }

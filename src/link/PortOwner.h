@@ -13,6 +13,8 @@
 #include "serial/MessageBoxes.h"
 #include "serial/TVaxoCustomComPort.h"
 
+#include <functional>
+
 namespace pellwick {
 
 class PortOwner {
@@ -41,7 +43,8 @@ public:
     bool Start();
     // The start-up of the program and of the runner: LoadSettings, then Start. A settings file
     // that cannot be written is reported with its message and leaves the port closed.
-    bool StartUp(const std::string& iniPath);
+    // beforeOpen runs between the two, when Settings() holds the port number to be opened.
+    bool StartUp(const std::string& iniPath, const std::function<void()>& beforeOpen = {});
 
     // The settings the operator saved: the triggers are dropped, the port closes, takes the new
     // line settings (flow control and line states are kept for the next start) and opens with

@@ -3,6 +3,7 @@
 #include "ini/PrivateProfile.h"
 #include "link/TRadioGroup.h"
 #include "portselect/TDeviceSelectionForm.h"
+#include "serial/portmap/AdapterInfo.h"
 #include "serial/portmap/PortMap.h"
 
 #include <QApplication>
@@ -225,7 +226,13 @@ void TFrmS_comm::ShowDevicePath() {
         Rs232SettingsFile::PortNumberOfEntry(CmbBxComPort->currentText().toStdString());
     const auto map = PortMap::Global();
     const auto path = number && map ? map->PathOf(*number) : std::nullopt;
-    LblDevicePath->setText(path ? QString::fromStdString(*path) : QString());
+    // The adapter's by-id name, vendor and product tell several adapters apart.
+    std::string text = path ? *path : std::string();
+    const std::string adapter = path ? ReadAdapterInfo(*path).Describe() : std::string();
+    if (!adapter.empty()) {
+        text += "  (" + adapter + ")";
+    }
+    LblDevicePath->setText(QString::fromStdString(text));
 }
 
 } // namespace pellwick

@@ -484,6 +484,7 @@ void ScriptEngine::UploadFinish() {
         window_.Sleep(2000);
         verdict = VerifyOnce();
     }
+    verifyRefused_ = verdict == Verdict::Refused;
     if (verdict != Verdict::Accepted) {
         window_.SetUploadGauge(90);
         boxes_.Show(MsgKind::Error,

@@ -62,6 +62,9 @@ public:
     ScriptRun& Run() { return run_; }
     // A run has started and not yet ended (the window shows the running controls).
     bool Running() const { return running_; }
+    // The last verification ended with the device's error string (it refused the file), not
+    // with silence or a lost line.
+    bool VerificationRefused() const { return verifyRefused_; }
 
 private:
     void StartLog();
@@ -96,6 +99,7 @@ private:
     bool inStep_ = false;
     bool tickDeferred_ = false;
     bool transferStarted_ = false; // this upload's bytes were handed to the link
+    bool verifyRefused_ = false;   // the last verification got the device's error string
     bool terminalOff_ = false;     // the terminal control is off for an upload
 };
 

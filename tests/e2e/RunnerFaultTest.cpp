@@ -171,8 +171,8 @@ TEST(RunnerCommandLineTest, BadCommandLineExitsWithOneAndHelpDocumentsEveryStatu
     EXPECT_NE(output.find("unknown option --bogus"), std::string::npos) << output;
     EXPECT_EQ(RunnerProcess::Run(folder.Path(), {"a.sld", "b.sld"}, output), 1) << output;
     EXPECT_EQ(RunnerProcess::Run(folder.Path(), {"--help"}, output), 0) << output;
-    for (const char* status : {"\n  0 ", "\n  1 ", "\n  2 ", "\n  3 ", "\n  4 ", "\n  5 ",
-                               "\n  6 ", "\n  7 "}) {
+    for (const char* status : {"\n  0 ", "\n  1 ", "\n  2 ", "\n  3 ", "\n  4 ", "\n  5 ", "\n  6 ",
+                               "\n  7 ", "\n  8 "}) {
         EXPECT_NE(output.find(status), std::string::npos) << status << " in " << output;
     }
     // A bad command line touches nothing in the folder.

@@ -116,6 +116,12 @@ std::optional<std::string> PortMap::PathOf(int comNumber) const {
     return it->second;
 }
 
+PortMap PortMap::WithEntry(int comNumber, const std::string& path) const {
+    std::map<int, std::string> entries = entries_;
+    entries[comNumber] = path;
+    return PortMap(entries);
+}
+
 std::vector<std::pair<int, std::string>> PortMap::Entries() const {
     return {entries_.begin(), entries_.end()};
 }

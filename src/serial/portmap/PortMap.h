@@ -40,6 +40,8 @@ public:
                          const HardwareCheck& hasHardware);
 
     std::optional<std::string> PathOf(int comNumber) const;
+    // This map with COMn standing for path instead (a path given on the command line).
+    PortMap WithEntry(int comNumber, const std::string& path) const;
     // Sorted by port number.
     std::vector<std::pair<int, std::string>> Entries() const;
 

@@ -4,11 +4,14 @@
 #include "ini/PrivateProfile.h"
 #include "link/PortOwner.h"
 #include "serial/TVaxoCustomComPort.h"
+#include "serial/portmap/AdapterInfo.h"
 #include "serial/portmap/PortMap.h"
 #include "upload/GeneralSettings.h"
 #include "upload/ProfileSettingsSource.h"
 #include "upload/ScriptEngine.h"
 #include "upload/headless/HeadlessUploadWindow.h"
+#include "upload/headless/RunRecorder.h"
+#include "upload/headless/RunReport.h"
 #include "upload/headless/RunnerMessageBoxes.h"
 
 #include <QCoreApplication>
@@ -97,62 +100,72 @@ int ExitStatusFor(const RunVerdict& verdict) {
     return ExitUploadError;
 }
 
-const char* ExitStatusName(int status) {
-    switch (status) {
-    case ExitClean:
-        return "clean";
-    case ExitUsage:
-        return "bad command line";
-    case ExitScriptError:
-        return "script error";
-    case ExitUploadError:
-        return "upload error";
-    case ExitPortError:
-        return "port error";
-    case ExitScriptUnreadable:
-        return "script unreadable";
-    case ExitErrorsIgnored:
-        return "errors ignored";
-    case ExitFailure:
-        return "failure";
-    case ExitInterrupted:
-        return "interrupted";
+namespace {
+
+// The option that takes a value, "--report" or "--report=...", and where the value goes.
+std::string* ValueOption(const std::string& arg, RunnerOptions& options) {
+    const std::string name = arg.substr(0, arg.find('='));
+    if (name == "--report") {
+        return &options.reportPath;
     }
-    return "unknown";
+    if (name == "--junit") {
+        return &options.junitPath;
+    }
+    if (name == "--port") {
+        return &options.portPath;
+    }
+    return nullptr;
 }
 
-const char* RunnerHelp() {
-    return "Usage: pellwick-run [--ignore] [SCRIPT]\n"
-           "\n"
-           "Runs an upload script against the device on the serial port, without windows, in\n"
-           "the current directory: the same loader.ini keys (Upload Settings, RS232Settings,\n"
-           "Trigger, [Ports]), the same port set-up and the same loader.log as the program's\n"
-           "\"Start File Upload\" in automatic mode. SCRIPT defaults to \"Default Script\" of\n"
-           "loader.ini (loader.sld).\n"
-           "\n"
-           "Message boxes are printed to standard error with their kind and text and answered\n"
-           "without asking: OK; Abort where Abort and Ignore are offered; script messages\n"
-           "(_DM) are printed and the run goes on. Progress goes to standard error (one\n"
-           "updating line on a terminal, plain lines otherwise). Ctrl-C cancels like a\n"
-           "confirmed \"Cancel Upload\"; a second Ctrl-C ends the program at once.\n"
-           "\n"
-           "Options:\n"
-           "  --ignore   answer Abort/Ignore boxes with Ignore (go on after script errors)\n"
-           "  --help     show this text\n"
-           "\n"
-           "Exit status:\n"
-           "  0    the script ran to its end without an error report (start-up warnings,\n"
-           "       such as a \"Default Path\" that could not be entered, do not count)\n"
-           "  1    bad command line\n"
-           "  2    script error (a command answered ERROR, a bad number, a missing upload file)\n"
-           "  3    upload error or cancel (the device's error string, a failed verification,\n"
-           "       a link failure, Ctrl-C)\n"
-           "  4    the serial port could not be opened\n"
-           "  5    the script could not be read (missing, not a regular file, or larger\n"
-           "       than 16 MiB)\n"
-           "  6    the script ran to its end, but --ignore went past at least one error\n"
-           "  7    an unexpected failure ended the program (the message is printed)\n"
-           "  130  interrupted a second time while cancelling\n";
+// A path given relative to where the runner started: "Default Path" changes the working
+// folder before the reports are written and the port is opened.
+std::string FromStart(const std::string& path) {
+    std::error_code ec;
+    return path.empty() ? path : std::filesystem::absolute(path, ec).string();
+}
+
+const char* ParityName(std::uint8_t code) {
+    static const char* const names[] = {"none", "odd", "even", "mark", "space"};
+    return code < 5 ? names[code] : "none";
+}
+
+} // namespace
+
+std::string RunnerHelp() {
+    return std::string(
+               "Usage: pellwick-run [OPTIONS] [SCRIPT]\n"
+               "       pellwick-run --list-ports\n"
+               "\n"
+               "Runs an upload script against the device on the serial port, without windows, in\n"
+               "the current directory: the same loader.ini keys (Upload Settings, RS232Settings,\n"
+               "Trigger, [Ports]), the same port set-up and the same loader.log as the program's\n"
+               "\"Start File Upload\" in automatic mode. SCRIPT defaults to \"Default Script\" of\n"
+               "loader.ini (loader.sld).\n"
+               "\n"
+               "Message boxes are printed to standard error with their kind and text and answered\n"
+               "without asking: OK; Abort where Abort and Ignore are offered; script messages\n"
+               "(_DM) are printed and the run goes on. Progress goes to standard error (one\n"
+               "updating line on a terminal, plain lines otherwise). Ctrl-C or SIGTERM cancels\n"
+               "like a confirmed \"Cancel Upload\"; a second one ends the program at once\n"
+               "(no report is written then, and one left by an earlier run is gone).\n"
+               "\n"
+               "Options:\n"
+               "  --ignore        answer Abort/Ignore boxes with Ignore (go on after script\n"
+               "                  errors)\n"
+               "  --report FILE   write a JSON report of the run to FILE when it ends (also\n"
+               "                  after an error, a cancel or Ctrl-C): port, line, times, exit\n"
+               "                  status and one entry per _LD with its outcome (verified,\n"
+               "                  refused, not verified, cancelled, not sent), seconds and\n"
+               "                  bytes per second\n"
+               "  --junit FILE    the same outcomes as JUnit XML, one test case per _LD\n"
+               "  --port PATH     use the device PATH for the settings' COM number (a\n"
+               "                  /dev/serial/by-id/... path, a pseudo-terminal); loader.ini is\n"
+               "                  not changed\n"
+               "  --list-ports    print the port map, one port a line with tab-separated fields:\n"
+               "                  COMn, device path, by-id name, USB vendor, product, serial\n"
+               "  --help          show this text\n"
+               "\n") +
+           RunnerExitHelp();
 }
 
 bool ParseRunnerOptions(int argc, char** argv, RunnerOptions& options, bool& help, std::FILE* err) {
@@ -163,6 +176,23 @@ bool ParseRunnerOptions(int argc, char** argv, RunnerOptions& options, bool& hel
             help = true;
         } else if (a == "--ignore") {
             options.answerIgnore = true;
+        } else if (a == "--list-ports") {
+            options.listPorts = true;
+        } else if (std::string* value = ValueOption(a, options)) {
+            // "--report FILE" and "--report=FILE" alike.
+            const auto equals = a.find('=');
+            if (equals != std::string::npos) {
+                *value = a.substr(equals + 1);
+            } else if (i + 1 < argc) {
+                *value = argv[++i];
+            } else {
+                value->clear();
+            }
+            if (value->empty()) {
+                std::fprintf(err, "pellwick-run: %s needs a value (see --help)\n",
+                             a.substr(0, equals).c_str());
+                return false;
+            }
         } else if (!a.empty() && a[0] == '-') {
             std::fprintf(err, "pellwick-run: unknown option %s (see --help)\n", a.c_str());
             return false;
@@ -176,10 +206,39 @@ bool ParseRunnerOptions(int argc, char** argv, RunnerOptions& options, bool& hel
     return true;
 }
 
+int ListPorts(std::FILE* out) {
+    const std::string iniPath = std::filesystem::current_path().string() + "/loader.ini";
+    for (const auto& [number, path] : PortMap::Build(iniPath).Entries()) {
+        const AdapterInfo info = ReadAdapterInfo(path);
+        const std::string byId =
+            info.byIdPath.empty() ? "" : std::filesystem::path(info.byIdPath).filename().string();
+        auto joined = [](const std::string& id, const std::string& name) {
+            return id.empty() ? name : name.empty() ? id : id + " " + name;
+        };
+        std::fprintf(out, "COM%d\t%s\t%s\t%s\t%s\t%s\n", number, path.c_str(), byId.c_str(),
+                     joined(info.vendorId, info.manufacturer).c_str(),
+                     joined(info.productId, info.product).c_str(), info.serial.c_str());
+    }
+    return ExitClean;
+}
+
 int RunHeadless(const RunnerOptions& options, std::FILE* out) {
     RunnerMessageBoxes boxes(out, options.answerIgnore);
     HeadlessUploadWindow window(out);
     boxes.SetBeforeShow([&] { window.BreakLine(); });
+    RunRecorder recorder(window, boxes);
+    const std::string reportPath = FromStart(options.reportPath);
+    const std::string junitPath = FromStart(options.junitPath);
+    const std::string portPath = FromStart(options.portPath);
+    // A second Ctrl-C ends the program in its signal handler, where no report can be written:
+    // a report left by an earlier run must not then pass for this one's.
+    for (const std::string& path : {reportPath, junitPath}) {
+        if (!path.empty()) {
+            ::unlink(path.c_str());
+        }
+    }
+    RunReport report;
+    report.startTime = IsoTimeNow();
 
     // Start-up, as the main window does it.
     const std::string startDir = std::filesystem::current_path().string();
@@ -187,7 +246,7 @@ int RunHeadless(const RunnerOptions& options, std::FILE* out) {
     PrivateProfile ini(iniPath);
     ProfileSettingsSource source(ini);
     GeneralSettings general = GeneralSettings::Read(source, startDir);
-    general.EnterDefaultPath(boxes);
+    general.EnterDefaultPath(recorder.Boxes());
     try {
         ini.WriteString("Global", "Driver Version", "2.00");
     } catch (const EIniWriteError& e) {
@@ -196,23 +255,59 @@ int RunHeadless(const RunnerOptions& options, std::FILE* out) {
         boxes.Show(MsgKind::Error, e.what(), MbOk);
     }
     PortMap::SetGlobal(std::make_shared<PortMap>(PortMap::Build(iniPath)));
+    report.script = options.script.empty() ? general.DefaultScript : options.script;
 
     // The port set-up of the program's start, on the same owner: a settings file that cannot
     // be written leaves the port closed there too.
     TVaxoCustomComPort::SetExceptionDisplay(
-        [&](const std::exception& e) { boxes.Show(MsgKind::Error, e.what(), MbOk); });
-    PortOwner owner(boxes);
-    if (!owner.StartUp(iniPath)) {
-        return ExitPortError;
+        [&](const std::exception& e) { recorder.Boxes().Show(MsgKind::Error, e.what(), MbOk); });
+    PortOwner owner(recorder.Boxes());
+    // Writes the reports once the run is over; a report that cannot be written has the last
+    // word on the exit status, since whoever asked for it will look there.
+    auto finish = [&](int status) {
+        const Rs232Settings& line = owner.Settings();
+        report.comName = "COM" + std::to_string(line.PortNumber);
+        const auto map = PortMap::Global();
+        report.devicePath = map ? map->PathOf(line.PortNumber).value_or("") : "";
+        report.baudRate = static_cast<std::uint32_t>(line.BaudRate);
+        report.dataBits = line.DataBitCount;
+        report.parity = ParityName(line.ParityCode);
+        report.stopBits = line.StopBitCount == 2 ? "2" : "1";
+        report.hardwareFlow = line.UseDtr || line.UseRts || line.RequireDsr || line.RequireCts;
+        report.files = recorder.Files();
+        report.endTime = IsoTimeNow();
+        report.exitStatus = status;
+        report.exitName = ExitStatusName(status);
+        report.message = status == ExitClean ? "" : recorder.LastError();
+        const std::string errors = WriteReports(report, reportPath, junitPath);
+        if (errors.empty()) {
+            return status;
+        }
+        window.BreakLine();
+        std::fprintf(out, "pellwick-run: %s", errors.c_str());
+        return static_cast<int>(ExitReportUnwritable);
+    };
+    const bool opened = owner.StartUp(iniPath, [&] {
+        if (!portPath.empty()) {
+            const auto map = PortMap::Global();
+            PortMap::SetGlobal(std::make_shared<PortMap>(
+                (map ? *map : PortMap()).WithEntry(owner.Settings().PortNumber, portPath)));
+        }
+    });
+    if (!opened) {
+        recorder.ListScript(report.script);
+        return finish(ExitPortError);
     }
 
-    ScriptEngine engine(owner.Operations(), window, boxes);
+    ScriptEngine engine(owner.Operations(), recorder.Window(), recorder.Boxes());
     RunnerLinkHost host(engine, window);
     owner.SetHost(&host);
     engine.ApplySettings(general);
     if (!options.script.empty()) {
         engine.Run().ScriptFileName = options.script;
     }
+    recorder.Attach(
+        &engine.Run(), [&] { return engine.VerificationRefused(); }, DateFormats::FromLocale());
     window.SetTickHandler([&] { Guarded(out, [&] { engine.ScriptTimerTimer(); }); });
     window.SetRunEndedHandler([] { QCoreApplication::exit(0); });
 
@@ -221,7 +316,7 @@ int RunHeadless(const RunnerOptions& options, std::FILE* out) {
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
         std::fprintf(out, "pellwick-run: cannot set up Ctrl-C handling: %s\n",
                      std::strerror(errno));
-        return ExitFailure;
+        return finish(ExitFailure);
     }
     gSignalFd = fds[1];
     gInterrupts = 0;
@@ -251,20 +346,23 @@ int RunHeadless(const RunnerOptions& options, std::FILE* out) {
 
     // Closing, as the main window does it. A set-up that failed half way (a trigger string
     // the port refused) may fail again here; the run's verdict stands, the failure is shown.
-    signal(SIGINT, SIG_DFL);
-    signal(SIGTERM, SIG_DFL);
     owner.Shutdown();
     owner.SetHost(nullptr);
     engine.CloseLog();
-    close(fds[0]);
-    close(fds[1]);
-    gSignalFd = -1;
     RunVerdict verdict;
     verdict.outcome = boxes.Outcome();
     verdict.ignoredAnError = boxes.IgnoredAnError();
     verdict.interrupted = gInterrupts > 0;
     verdict.failed = loopStatus == ExitFailure;
-    return ExitStatusFor(verdict);
+    // Signals stay caught until the reports are written: a late Ctrl-C must not kill the
+    // runner with the default action before they are.
+    const int status = finish(ExitStatusFor(verdict));
+    signal(SIGINT, SIG_DFL);
+    signal(SIGTERM, SIG_DFL);
+    gSignalFd = -1;
+    close(fds[0]);
+    close(fds[1]);
+    return status;
 }
 
 } // namespace pellwick

@@ -3,25 +3,13 @@
 // set-up, the same script engine and the same "loader.log".
 #pragma once
 
+#include "upload/headless/RunnerExit.h"
 #include "upload/headless/RunnerMessageBoxes.h"
 
 #include <cstdio>
 #include <string>
 
 namespace pellwick {
-
-// Exit statuses of the runner.
-enum RunnerExit : int {
-    ExitClean = 0,
-    ExitUsage = 1,
-    ExitScriptError = 2,
-    ExitUploadError = 3, // the device's error, a failed verification, a link failure, or cancel
-    ExitPortError = 4,
-    ExitScriptUnreadable = 5,
-    ExitErrorsIgnored = 6, // the script ran to its end, but --ignore went past an error
-    ExitFailure = 7,       // an unexpected failure ended the program (its message is printed)
-    ExitInterrupted = 130, // a second Ctrl-C while cancelling
-};
 
 // What decides the exit status of a run that got as far as its script. The status is made from
 // it in one place, so that the printed verdict and any report of the run never disagree.
@@ -32,17 +20,24 @@ struct RunVerdict {
     bool failed = false;                    // an unexpected failure ended the event loop
 };
 int ExitStatusFor(const RunVerdict& verdict);
-// A short name of an exit status ("clean", "upload error", ...), for reports.
-const char* ExitStatusName(int status);
 
 struct RunnerOptions {
     std::string script;        // empty: "Default Script" of loader.ini
     bool answerIgnore = false; // answer Abort/Ignore boxes with Ignore
+    std::string reportPath;    // --report: the JSON run report, empty for none
+    std::string junitPath;     // --junit: the same as JUnit XML
+    std::string portPath;      // --port: the device for the settings' COM number
+    bool listPorts = false;    // --list-ports: print the port map instead of running
 };
 
 // Parses the command line; false (and a message on err) for a bad one.
 bool ParseRunnerOptions(int argc, char** argv, RunnerOptions& options, bool& help, std::FILE* err);
-const char* RunnerHelp();
+std::string RunnerHelp();
+
+// Prints the port map of ./loader.ini and the devices present, one port a line: COMn, device
+// path, by-id name, USB vendor, product and serial number, separated by tabs (empty when not
+// known). Returns the exit status.
+int ListPorts(std::FILE* out);
 
 // Runs one upload run; needs a QCoreApplication. Returns the exit status.
 int RunHeadless(const RunnerOptions& options, std::FILE* out);

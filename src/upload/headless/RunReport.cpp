@@ -226,4 +226,20 @@ std::string WriteFileAtomically(const std::string& path, const std::string& text
     return {};
 }
 
+std::string WriteReports(const RunReport& report, const std::string& jsonPath,
+                         const std::string& junitPath) {
+    std::string errors;
+    for (const auto& [path, text] : {std::pair{&jsonPath, &ReportJson},
+                                     std::pair{&junitPath, &ReportJUnit}}) {
+        if (path->empty()) {
+            continue;
+        }
+        const std::string error = WriteFileAtomically(*path, text(report));
+        if (!error.empty()) {
+            errors += error + "\n";
+        }
+    }
+    return errors;
+}
+
 } // namespace pellwick

@@ -60,4 +60,9 @@ std::string IsoTimeNow();
 // otherwise a message naming the file and the system's reason.
 std::string WriteFileAtomically(const std::string& path, const std::string& text);
 
+// Writes the JSON report to jsonPath and the JUnit one to junitPath, each when its path is not
+// empty. The messages of the writes that failed, one a line; empty when all succeeded.
+std::string WriteReports(const RunReport& report, const std::string& jsonPath,
+                         const std::string& junitPath);
+
 } // namespace pellwick

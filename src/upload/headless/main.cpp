@@ -12,8 +12,11 @@ int main(int argc, char** argv) {
         return pellwick::ExitUsage;
     }
     if (help) {
-        std::fputs(pellwick::RunnerHelp(), stdout);
+        std::fputs(pellwick::RunnerHelp().c_str(), stdout);
         return pellwick::ExitClean;
+    }
+    if (options.listPorts) {
+        return pellwick::ListPorts(stdout);
     }
     std::setlocale(LC_ALL, "");
     // No failure may reach std::terminate: it is printed and ends with its own status.

@@ -1,9 +1,10 @@
 // The adapter description read from a fake sysfs tree and a fake by-id folder.
 #include "serial/portmap/AdapterInfo.h"
 
+#include "support/TempFolder.h"
+
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -15,13 +16,11 @@ namespace fs = std::filesystem;
 class AdapterInfoTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "pellwick-adapter-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
+        ASSERT_FALSE(folder_.Path().empty());
+        root_ = folder_.Path();
         fs::create_directories(root_ / "dev/serial/by-id");
         fs::create_directories(root_ / "sys/class/tty");
     }
-    void TearDown() override { fs::remove_all(root_); }
 
     void Write(const fs::path& file, const std::string& text) const {
         fs::create_directories(file.parent_path());
@@ -44,6 +43,7 @@ protected:
                                (root_ / "dev/serial/by-id").string());
     }
 
+    TempFolder folder_;
     fs::path root_;
 };
 

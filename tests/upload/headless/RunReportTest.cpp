@@ -1,15 +1,18 @@
 // The run report's JSON and JUnit texts read back with Qt's parsers, and its atomic write.
 #include "upload/headless/RunReport.h"
 
+#include "support/JsonSchema.h"
+#include "support/TempFolder.h"
+
 #include <gtest/gtest.h>
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QXmlStreamReader>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 
@@ -79,6 +82,39 @@ TEST(RunReportTest, JsonCarriesEveryFieldAndEscapesWhatItMust) {
     EXPECT_FALSE(QJsonDocument::fromJson(QByteArray::fromStdString(ReportJson(empty))).isNull());
 }
 
+TEST(RunReportTest, JsonKeepsTheSchemaInTheRepositoryAndTheCheckCatchesWhatBreaksIt) {
+    const QJsonObject schema = ReadSchema(PELLWICK_REPORT_SCHEMA);
+    ASSERT_FALSE(schema.isEmpty());
+    const QJsonObject good =
+        QJsonDocument::fromJson(QByteArray::fromStdString(ReportJson(EveryOutcome()))).object();
+    struct Row {
+        const char* name;
+        std::function<void(QJsonObject&)> change;
+        bool valid;
+    };
+    const std::vector<Row> rows = {
+        {"as written", [](QJsonObject&) {}, true},
+        {"unknown outcome",
+         [](QJsonObject& o) {
+             QJsonArray files = o["files"].toArray();
+             QJsonObject f = files[0].toObject();
+             f["outcome"] = "done";
+             files[0] = f;
+             o["files"] = files;
+         },
+         false},
+        {"missing end time", [](QJsonObject& o) { o.remove("end"); }, false},
+        {"extra field", [](QJsonObject& o) { o["extra"] = 1; }, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        QJsonObject report = good;
+        row.change(report);
+        const auto errors = SchemaErrors(report, schema);
+        EXPECT_EQ(row.valid, errors.empty()) << (errors.empty() ? "" : errors[0]);
+    }
+}
+
 TEST(RunReportTest, JUnitFailsRefusedAndUnverifiedFilesAndARunThatFailedWithoutAFile) {
     struct Row {
         const char* name;
@@ -110,7 +146,8 @@ TEST(RunReportTest, JUnitFailsRefusedAndUnverifiedFilesAndARunThatFailedWithoutA
             failures += name == "failure";
             skipped += name == "skipped";
             if (name == "failure" && row.report.exitStatus == 4) {
-                EXPECT_EQ(portError.message, xml.attributes().value("message").toString().toStdString());
+                EXPECT_EQ(portError.message,
+                          xml.attributes().value("message").toString().toStdString());
             }
         }
         ASSERT_FALSE(xml.hasError()) << xml.errorString().toStdString();
@@ -123,9 +160,9 @@ TEST(RunReportTest, JUnitFailsRefusedAndUnverifiedFilesAndARunThatFailedWithoutA
 }
 
 TEST(RunReportTest, AtomicWriteReplacesTheFileOrSaysWhyNot) {
-    std::string pattern = (fs::temp_directory_path() / "pellwick-report-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    const fs::path dir = pattern;
+    TempFolder folder;
+    ASSERT_FALSE(folder.Path().empty());
+    const fs::path dir = folder.Path();
     const std::string path = (dir / "report.json").string();
     std::ofstream(path) << "old";
     EXPECT_EQ("", WriteFileAtomically(path, "new\n"));
@@ -137,7 +174,6 @@ TEST(RunReportTest, AtomicWriteReplacesTheFileOrSaysWhyNot) {
     EXPECT_NE(std::string::npos, message.find(missing)) << message;
     EXPECT_NE(std::string::npos, message.find("No such file")) << message;
     EXPECT_EQ(1, std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
-    fs::remove_all(dir);
 }
 
 TEST(RunReportTest, IsoTimeHasMillisecondsAndAnOffsetWithColon) {

@@ -75,7 +75,8 @@ TEST(RunVerdictTest, BoxesOfTheRunDecideTheExitStatus) {
 TEST(RunVerdictTest, EveryExitStatusHasItsOwnName) {
     std::vector<std::string> names;
     for (int status : {ExitClean, ExitUsage, ExitScriptError, ExitUploadError, ExitPortError,
-                       ExitScriptUnreadable, ExitErrorsIgnored, ExitFailure, ExitInterrupted}) {
+                       ExitScriptUnreadable, ExitErrorsIgnored, ExitFailure, ExitReportUnwritable,
+                       ExitInterrupted}) {
         const std::string name = ExitStatusName(status);
         EXPECT_NE(name, "unknown") << status;
         EXPECT_EQ(std::find(names.begin(), names.end(), name), names.end()) << name;

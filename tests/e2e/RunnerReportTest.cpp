@@ -1,0 +1,150 @@
+// The reports of pellwick-run (--report, --junit) after a clean run, a refused file, a cancel
+// and a port that cannot be opened; a report that cannot be written; the port on the command
+// line and the port list.
+#include "e2e/RunReportCheck.h"
+#include "e2e/RunnerFixture.h"
+
+#include <QJsonArray>
+#include <csignal>
+
+namespace pellwick::e2e {
+namespace {
+
+using RunnerReportTest = RunnerFixture;
+using namespace std::chrono_literals;
+
+constexpr const char* Script = "_SC \"UL^M\"\n"
+                               "_LA 00050000\n_LV 1.0\n_LF first.bin\n_LD\n"
+                               "_LA 00060000\n_LV 2.0\n_LF second.bin\n_LD\n";
+
+TEST_F(RunnerReportTest, ReportsTellEachFilesOutcomeAndHowTheRunEnded) {
+    struct Row {
+        const char* name;
+        DeviceConfig device;
+        std::size_t firstSize;
+        bool portOnCommandLine; // loader.ini names no device; --port gives the simulator
+        bool interrupt;         // SIGINT once the device has 8 KiB
+        int status;
+        const char* exitName;
+        const char* message; // start of the run's message
+        std::vector<std::string> outcomes;
+        int junitTests, junitFailures, junitSkipped;
+    };
+    DeviceConfig refusing;
+    refusing.errAfter = 4096;
+    DeviceConfig refusingAtCr;
+    refusingAtCr.refuseVerify = true;
+    DeviceConfig slow;
+    slow.baud = 38400;
+    // clang-format off
+    const std::vector<Row> rows = {
+        {"clean", {}, 20000, true, false, 0, "clean", "",
+         {"verified", "verified"}, 2, 0, 0},
+        {"refused", refusing, 64 * 1024, false, false, 3, "upload error", "Upload error",
+         {"refused", "not sent"}, 2, 1, 1},
+        {"refused at verification", refusingAtCr, 1000, false, false, 3, "upload error",
+         "Upload error", {"refused", "not sent"}, 2, 1, 1},
+        {"cancelled", slow, 256 * 1024, false, true, 3, "upload error", "Upload error",
+         {"cancelled", "not sent"}, 3, 1, 2},
+        {"port error", {}, 1000, false, false, 4, "port error", "Error Opening Selected Comm Port",
+         {"not sent", "not sent"}, 3, 1, 2},
+    };
+    // clang-format on
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        DevsimHarness device;
+        std::filesystem::create_directory(device.File("store"));
+        DeviceConfig config = row.device;
+        config.storeDir = device.File("store");
+        ASSERT_TRUE(device.StartInProcess(config)) << device.Error();
+        const bool pointedAtDevice = row.portOnCommandLine || row.status != 4;
+        const std::string missing = device.File("no-such-tty");
+        device.WriteLoaderIni(
+            1, {{"Upload Settings", "Delay", "50"},
+                {"Ports", "COM1",
+                 pointedAtDevice && !row.portOnCommandLine ? device.SlavePath() : missing}});
+        const Bytes first = AllByteValues(row.firstSize);
+        ASSERT_TRUE(WriteFile(device.File("first.bin"), first));
+        ASSERT_TRUE(WriteFile(device.File("second.bin"), AllByteValues(1000)));
+        ASSERT_TRUE(WriteText(device.File("test.sld"), Script));
+        std::vector<std::string> args = {"--report", "out/run.json", "--junit=out/run.xml"};
+        if (row.portOnCommandLine) {
+            args.insert(args.end(), {"--port", device.SlavePath()});
+        }
+        args.push_back("test.sld");
+        std::filesystem::create_directory(device.File("out"));
+
+        RunnerProcess runner;
+        ASSERT_TRUE(runner.Start(device.Folder(), args)) << runner.Error();
+        if (row.interrupt) {
+            const auto deadline = std::chrono::steady_clock::now() + 30s;
+            while (device.Server()->BytesReceived() < 8 * 1024 &&
+                   std::chrono::steady_clock::now() < deadline) {
+                std::this_thread::sleep_for(5ms);
+            }
+            ASSERT_TRUE(runner.Signal(SIGINT));
+        }
+        ASSERT_EQ(runner.Wait(RunDeadline), row.status) << runner.Output();
+
+        const QJsonObject report = ReadCheckedReport(device.File("out/run.json"));
+        EXPECT_EQ(row.status, report["exit"]["status"].toInt());
+        EXPECT_EQ(row.exitName, report["exit"]["name"].toString().toStdString());
+        const std::string message = report["exit"]["message"].toString().toStdString();
+        EXPECT_EQ(0u, message.rfind(row.message, 0)) << message;
+        EXPECT_EQ(std::string(row.message).empty(), message.empty()) << message;
+        EXPECT_EQ("test.sld", report["script"].toString().toStdString());
+        EXPECT_EQ("COM1", report["port"]["name"].toString().toStdString());
+        EXPECT_EQ(pointedAtDevice ? device.SlavePath() : missing,
+                  report["port"]["device"].toString().toStdString());
+        EXPECT_EQ(row.outcomes, Outcomes(report));
+
+        const QJsonArray files = report["files"].toArray();
+        ASSERT_EQ(2, files.size());
+        EXPECT_EQ("00050000", files[0]["address"].toString().toStdString());
+        EXPECT_EQ(static_cast<int>(row.firstSize), files[0]["size"].toInt());
+        EXPECT_EQ("0000" + Checksum16(first), files[0]["checksum"].toString().toStdString());
+        EXPECT_EQ("2.0", files[1]["version"].toString().toStdString());
+        for (const QJsonValue file : files) {
+            const bool sent = file["outcome"].toString() != "not sent";
+            EXPECT_EQ(sent, file["transfer_seconds"].toDouble() > 0);
+            EXPECT_EQ(sent, file["bytes_per_second"].toDouble() > 0);
+            EXPECT_EQ(file["outcome"].toString() == "refused" ||
+                          file["outcome"].toString() == "cancelled",
+                      !file["message"].toString().isEmpty());
+        }
+
+        const JUnitSummary junit = ReadJUnit(device.File("out/run.xml"));
+        EXPECT_EQ(row.junitTests, junit.tests);
+        EXPECT_EQ(row.junitFailures, junit.failures);
+        EXPECT_EQ(row.junitSkipped, junit.skipped);
+        // Written atomically: nothing but the two reports is left behind.
+        EXPECT_EQ(2, std::distance(std::filesystem::directory_iterator(device.File("out")),
+                                   std::filesystem::directory_iterator()));
+        device.Stop();
+    }
+}
+
+TEST_F(RunnerReportTest, AReportThatCannotBeWrittenHasAnExitStatusOfItsOwn) {
+    StartDevice();
+    ASSERT_TRUE(WriteFile(File("first.bin"), AllByteValues(100)));
+    ASSERT_TRUE(WriteFile(File("second.bin"), AllByteValues(100)));
+    EXPECT_EQ(RunScript(Script, {"--report", "no/such/folder/run.json"}), 8) << Output();
+    EXPECT_NE(Output().find("pellwick-run: Unable to write the report " +
+                            File("no/such/folder/run.json")),
+              std::string::npos)
+        << Output();
+    // The upload itself went through.
+    EXPECT_EQ(ReadFile(File("store/00060000.bin")), AllByteValues(100));
+}
+
+TEST_F(RunnerReportTest, PortListShowsEveryNumberWithItsDevice) {
+    StartDevice({}, {{"Ports", "COM7", "/dev/null"}});
+    std::string output;
+    EXPECT_EQ(RunnerProcess::Run(Folder(), {"--list-ports"}, output), 0) << output;
+    EXPECT_EQ("COM1\t" + Device().SlavePath() + "\t\t\t\t\nCOM7\t/dev/null\t\t\t\t\n", output);
+    EXPECT_EQ(RunnerProcess::Run(Folder(), {"--report"}, output), 1) << output;
+    EXPECT_NE(output.find("--report needs a value"), std::string::npos) << output;
+}
+
+} // namespace
+} // namespace pellwick::e2e
