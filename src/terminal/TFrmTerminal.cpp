@@ -197,6 +197,7 @@ void TFrmTerminal::ReopenPort() {
 }
 
 TFrmTerminal::~TFrmTerminal() {
+    terminal_->SetOnReceived(nullptr);
     if (port_) {
         port_->RemoveNotifyProc(&TFrmTerminal::PortOpenedOrClosing, this);
     }
@@ -486,8 +487,8 @@ void TFrmTerminal::PasteClipboard() {
             ShowActivity();
         });
     if (!started) {
-        Report("The port is not open: nothing was pasted.\rOpen the port in the communication "
-               "settings, then paste again.");
+        Report("Nothing was pasted: the port is not open, or an upload is using it.\rPaste "
+               "again once the port is open and no upload runs.");
     }
 }
 

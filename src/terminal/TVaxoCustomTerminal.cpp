@@ -99,6 +99,8 @@ int TVaxoCustomTerminal::TryAttach() {
 
 void TVaxoCustomTerminal::SetActive(bool on) {
     if (!on) {
+        // An inactive terminal hands the line to others (an upload): its paste ends here.
+        EndPaste();
         term_->Detach();
         active_ = false;
         pending_ = false;
@@ -378,7 +380,7 @@ void TVaxoCustomTerminal::SetOnReceived(
 // --- Paste --------------------------------------------------------------------------------------
 
 bool TVaxoCustomTerminal::StartPaste(std::string bytes, PasteProgress onProgress) {
-    if (paste_ || !term_->Dispatcher()) {
+    if (paste_ || !active_ || !term_->Dispatcher()) {
         return false;
     }
     paste_ = std::make_unique<PastePacer>(std::move(bytes), PastePacer::Clock::now());

@@ -99,8 +99,8 @@ public:
     void SetOnReceived(std::function<void(std::span<const std::uint8_t>)> observer);
 
     // Sends bytes to the device at the line's rate (PastePacer), on a timer, so that the
-    // event loop keeps running. False, with nothing started, while the port has no dispatcher
-    // or a paste is running. onProgress is told after each step and once at the end: bytes
+    // event loop keeps running. False, with nothing started, while the terminal is not active
+    // (no open port, or an upload has the line) or a paste is running. Deactivation ends it. onProgress is told after each step and once at the end: bytes
     // sent, bytes in all, and whether the paste has ended (finished, stopped, or the port
     // went away).
     using PasteProgress = std::function<void(std::size_t sent, std::size_t total, bool ended)>;

@@ -392,7 +392,7 @@ TEST_F(TBufferMarkTest, DragMarksFromAnchorUpToThePointerCellInReadingOrder) {
     EXPECT_TRUE(buf.IsMarked(79, 1));
     EXPECT_FALSE(buf.IsMarked(4, 2));
     ASSERT_TRUE(buf.CopyMark());
-    // Rows lose the blanks that pad them; blanks inside a row stay.
+    // Rows lose the blanks that pad them.
     EXPECT_EQ(*view.clipboard, "cdefgh\r\nijklmnop\r\nqrst\r\n");
 
     buf.BeginMark(5 * CellW + 1, CellH + 1, false); // anchor n, drag back to d

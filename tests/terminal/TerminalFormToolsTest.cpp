@@ -300,7 +300,15 @@ TEST_F(FormOnPty, ABreakOnThePortSucceedsAndNeedsAnOpenPort) {
     EXPECT_FALSE(Action("MnuItmDtr")->isEnabled());
     Paste("nothing");
     ASSERT_EQ(1u, boxes.texts.size());
-    EXPECT_EQ(0u, boxes.texts[0].find("The port is not open: nothing was pasted."));
+    EXPECT_EQ(0u, boxes.texts[0].find("Nothing was pasted: the port is not open"));
+    // An upload takes the line from the terminal: a running paste ends there.
+    port->SetOpen(true);
+    ASSERT_TRUE(form->Terminal().Active());
+    port->SetBaud(1200);
+    Paste(QString(1000, 'u'));
+    ASSERT_TRUE(form->Terminal().Pasting());
+    form->Terminal().SetActive(false);
+    EXPECT_FALSE(form->Terminal().Pasting());
 }
 
 TEST_F(FormOnPty, FontEchoAndLineEndsAreKeptInTheirOwnSectionForTheNextStart) {
