@@ -4,7 +4,7 @@
 // has no modem lines or breaks.
 #include "RecordingTerminalHost.h"
 #include "TerminalPtyFixture.h"
-#include "devsim/Transcript.h"
+#include "devsim/DevsimOptions.h"
 #include "serial/MessageBoxes.h"
 #include "serial/TVaxoWin32Dispatcher.h"
 #include "support/DevsimHarness.h"
@@ -52,27 +52,12 @@ std::string TranscriptBytes(const std::string& path, char direction) {
     std::string line;
     std::string out;
     while (std::getline(in, line)) {
-        const std::size_t stamp = line.find_first_not_of(' ');
-        const std::size_t mark = line.find(' ', stamp);
-        if (mark == std::string::npos || mark + 2 >= line.size() || line[mark + 1] != direction) {
-            continue;
-        }
-        for (std::size_t i = mark + 3; i < line.size(); ++i) {
-            if (line[i] != '\\' || i + 1 >= line.size()) {
-                out += line[i];
-                continue;
-            }
-            const char e = line[++i];
-            if (e == 'r') {
-                out += '\r';
-            } else if (e == 'n') {
-                out += '\n';
-            } else if (e == 'x' && i + 2 < line.size()) {
-                out += static_cast<char>(std::stoi(line.substr(i + 1, 2), nullptr, 16));
-                i += 2;
-            } else {
-                out += e;
-            }
+        // "  0.000337 < VER\r": stamp, direction, escaped bytes
+        const std::size_t mark = line.find(' ', line.find_first_not_of(' '));
+        std::string bytes;
+        if (mark != std::string::npos && mark + 2 < line.size() && line[mark + 1] == direction &&
+            DevsimOptions::Unescape(line.substr(mark + 3), bytes)) {
+            out += bytes;
         }
     }
     return out;

@@ -75,15 +75,6 @@ TEST(LineEndsTest, EveryPastedLineEndBecomesOneSendLineEnd) {
     EXPECT_EQ(expected, PastedBytes(all, LineEnd::Cr));
 }
 
-TEST(LineEndsTest, NamesReadBackWithoutCaseAndUnknownNamesGiveNone) {
-    for (const LineEnd end : {LineEnd::Cr, LineEnd::Lf, LineEnd::CrLf}) {
-        EXPECT_EQ(end, LineEndFromName(LineEndName(end)));
-    }
-    EXPECT_EQ(LineEnd::CrLf, LineEndFromName("crlf"));
-    EXPECT_FALSE(LineEndFromName("CR LF").has_value());
-    EXPECT_FALSE(LineEndFromName("").has_value());
-}
-
 // --- Paste pacing --------------------------------------------------------------------------
 
 // The port's output ring and a line that takes bytes from it at `lineRate` bytes a second
@@ -271,16 +262,6 @@ std::vector<std::string> Screen(const std::string& shown) {
         rows.push_back(row);
     }
     return rows;
-}
-
-TEST(HexFormatterTest, LinesHoldSixteenHexPairsAndTheirCharacters) {
-    HexFormatter hex;
-    const std::string line = "AB\r\n\x7F\x80\xA9z0123456789";
-    EXPECT_EQ(Screen(hex.Feed(Bytes(line))),
-              (std::vector<std::string>{
-                  "41 42 0D 0A 7F 80 A9 7A 30 31 32 33 34 35 36 37  AB....\xA9z01234567",
-                  "38 39                                            89"}));
-    EXPECT_EQ(2, hex.Pending());
 }
 
 TEST(HexFormatterTest, TheScreenIsTheSameHoweverTheBytesArrive) {
