@@ -205,7 +205,8 @@ private:
                      chars.begin() + Linear(end_, buffer_.Columns()));
     }
 
-    // The clipboard text of the cells from start to end holding `cells`: each row ends in CR LF.
+    // The clipboard text of the cells from start to end holding `cells`: each row loses its
+    // trailing blanks and ends in CR LF.
     std::string Clipboard(const CellPos& start, const CellPos& end,
                           const std::string& cells) const {
         std::string out;
@@ -213,9 +214,12 @@ private:
         for (int row = start.row; row <= end.row; ++row) {
             const int from = row == start.row ? start.column : 0;
             const int to = row == end.row ? end.column : buffer_.Columns();
+            std::string text;
             for (int column = from; column < to && k < cells.size(); ++column) {
-                out.push_back(cells[k++]);
+                text.push_back(cells[k++]);
             }
+            text.erase(text.find_last_not_of(' ') + 1);
+            out += text;
             out += "\r\n";
         }
         return out;

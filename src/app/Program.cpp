@@ -67,6 +67,8 @@ int RunProgram(const ProgramOptions& options) {
     peers.ShowAbout = [&aboutBox] { aboutBox.exec(); };
     peers.CreateTerminal = [&] {
         terminalWindow = std::make_unique<TFrmTerminal>(&owner.Port(), &terminalHost);
+        terminalWindow->SetMessageBoxes(&boxes);
+        terminalWindow->SetSettingsFile(mainWindow.IniPath());
         // The terminal window does not keep the program going: closing the main window ends it.
         terminalWindow->setAttribute(Qt::WA_QuitOnClose, false);
         return terminalWindow.get();

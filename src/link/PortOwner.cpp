@@ -59,6 +59,16 @@ void PortOwner::Renew() {
     link_.OpenWithTriggers();
 }
 
+void PortOwner::SetDtr(bool on) {
+    port_.SetDTR(on);
+    settings_.DtrOn = port_.DTR();
+}
+
+void PortOwner::SetRts(bool on) {
+    port_.SetRTS(on);
+    settings_.RtsOn = port_.RTS();
+}
+
 void PortOwner::Shutdown() {
     auto& state = link_.State();
     state.UploadMode = false;

@@ -55,6 +55,11 @@ public:
     void Renew();
 
     bool IsOpen() const { return port_.Open(); }
+    // Drive DTR or RTS from outside the settings dialog (the terminal's line menu). The
+    // settings take the state the port kept, so that a later Start drives the line the same
+    // way; loader.ini is not written.
+    void SetDtr(bool on);
+    void SetRts(bool on);
     // The data triggers (off while the terminal takes the received bytes).
     void SetDataTriggers(bool on) { link_.DataTriggerEnabled(on); }
     void SetUploadMode(bool on) { link_.SetUploadMode(on); }

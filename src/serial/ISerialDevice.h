@@ -5,6 +5,7 @@
 
 #include "serial/DispatcherTypes.h"
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -56,6 +57,9 @@ public:
     virtual bool ModemStatus(std::uint8_t& bits) = 0;
     virtual void SetDtr(bool on) = 0;
     virtual void SetRts(bool on) = 0;
+    // Holds the line in the break state for 250 ms once the driver's output has gone out.
+    // 0 or -(OS error); devices that cannot send a break say so.
+    virtual int SendBreak() { return -ENOTTY; }
     // Running totals of line errors; false when the device does not count them.
     virtual bool ErrorCounts(LineErrorCounts& counts) = 0;
     // Discards driver input and/or output. 0 or -(OS error).

@@ -386,6 +386,18 @@ void LinuxSerialDevice::SetRts(bool on) {
     SetModemLine(TIOCM_RTS, on);
 }
 
+int LinuxSerialDevice::SendBreak() {
+    if (fd_ < 0) {
+        return ResultFromErrno(EBADF);
+    }
+    // Duration 0 is Linux's 250 ms break; the call returns when the break has ended.
+    int result;
+    do {
+        result = tcsendbreak(fd_, 0);
+    } while (result != 0 && errno == EINTR);
+    return result == 0 ? 0 : ResultFromErrno(errno);
+}
+
 bool LinuxSerialDevice::ErrorCounts(LineErrorCounts& counts) {
     serial_icounter_struct ic{};
     if (fd_ < 0 || ioctl(fd_, TIOCGICOUNT, &ic) != 0) {

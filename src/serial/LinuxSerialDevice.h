@@ -31,6 +31,7 @@ public:
     bool ModemStatus(std::uint8_t& bits) override;
     void SetDtr(bool on) override;
     void SetRts(bool on) override;
+    int SendBreak() override;
     bool ErrorCounts(LineErrorCounts& counts) override;
     int Purge(bool input, bool output) override;
     int SetRs485(bool on) override;

@@ -598,6 +598,11 @@ int TVaxoBaseDispatcher::DriveRts(int on) {
     return 0;
 }
 
+int TVaxoBaseDispatcher::SendBreak() {
+    // No lock: the break takes 250 ms, and the workers must not wait for it.
+    return DeviceIsOpen() ? DeviceBreak() : ecCommNotOpen;
+}
+
 std::uint8_t TVaxoBaseDispatcher::SampleModemStatus(std::uint8_t mask) {
     Lock lock(statusLock_);
     std::uint8_t signals = 0;

@@ -72,6 +72,9 @@ public:
     // --- Modem lines and line status -------------------------------------------------------
     int DriveDtr(int on);
     int DriveRts(int on);
+    // A 250 ms break after the driver's output has gone out; the caller waits for its end.
+    // 0, ecCommNotOpen without a device, or -(OS error).
+    int SendBreak();
     std::uint8_t SampleModemStatus(std::uint8_t mask);
     bool CtsAsserted();
     bool DsrAsserted();
@@ -141,6 +144,7 @@ protected:
     // Error bits (ce*) since the last call, and the driver's input-queue count.
     virtual std::uint32_t DeviceStatus(std::uint32_t& inputQueued) = 0;
     virtual void DeviceEscape(LineFunction function) = 0;
+    virtual int DeviceBreak() = 0;
     virtual int DevicePurgeInput() = 0;
     virtual int DevicePurgeOutput() = 0;
     virtual bool DeviceModemStatus(std::uint8_t& bits) = 0;

@@ -818,6 +818,10 @@ void TVaxoCustomComPort::DiscardOutput() {
     }
 }
 
+void TVaxoCustomComPort::SendBreak() {
+    Check(RequireDispatcher()->SendBreak());
+}
+
 std::uint16_t TVaxoCustomComPort::NewTextTrigger(const std::string& text, bool ignoreCase) {
     if (portState_ == 1) {
         return 0;

@@ -208,6 +208,9 @@ public:
     void RemoveNotifyProc(TPortNotifyProc proc, void* context);
     void DiscardInput();
     void DiscardOutput();
+    // A 250 ms break on the line; returns when it has ended. Raises when the port is closed or
+    // the device refuses.
+    void SendBreak();
     void RequestOpenOnLoad();
     std::uint16_t NewTextTrigger(const std::string& text, bool ignoreCase);
     std::uint16_t NewTimerTrigger();

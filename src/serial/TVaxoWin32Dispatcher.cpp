@@ -168,6 +168,10 @@ void TVaxoWin32Dispatcher::DeviceEscape(LineFunction function) {
     }
 }
 
+int TVaxoWin32Dispatcher::DeviceBreak() {
+    return device_->IsOpen() ? device_->SendBreak() : ecCommNotOpen;
+}
+
 // A device that has hung up holds nothing to discard, and the driver refuses a flush on it:
 // discarding succeeds, as writing to it is dropped, and the lost line shows where the device's
 // answer is awaited. The hang-up is asked of the device itself when the flush fails, since the

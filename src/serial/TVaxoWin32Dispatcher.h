@@ -46,6 +46,7 @@ protected:
     long DeviceRead(std::uint8_t* buffer, std::uint32_t count) override;
     std::uint32_t DeviceStatus(std::uint32_t& inputQueued) override;
     void DeviceEscape(LineFunction function) override;
+    int DeviceBreak() override;
     int DevicePurgeInput() override;
     int DevicePurgeOutput() override;
     bool DeviceModemStatus(std::uint8_t& bits) override;

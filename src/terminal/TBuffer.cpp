@@ -641,7 +641,11 @@ bool TBuffer::CopyMark() {
                      2 * static_cast<std::size_t>(markEnd_.row - markStart_.row + 1));
         for (int row = markStart_.row; row <= markEnd_.row; ++row) {
             const int from = row == markStart_.row ? markStart_.column : 0;
-            const int to = row == markEnd_.row ? markEnd_.column : cols_;
+            int to = row == markEnd_.row ? markEnd_.column : cols_;
+            // The blanks that pad a row to the buffer's width are not part of the text.
+            while (to > from && chars_[CellIndex(to - 1, row)] == ' ') {
+                --to;
+            }
             if (to > from) {
                 const auto* first = chars_.data() + CellIndex(from, row);
                 text.append(reinterpret_cast<const char*>(first), to - from);

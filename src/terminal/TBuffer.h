@@ -108,7 +108,8 @@ public:
     // The window's timer tick: while the pointer is outside during a drag, scroll towards it.
     void MarkTimerTick();
     void ClearMark();
-    // Puts the marked text on the clipboard, each row ended by CR LF. False when there is no
+    // Puts the marked text on the clipboard, each row without its trailing blanks and ended
+    // by CR LF. False when there is no
     // finished mark or the copy failed (the window then got MsgTermError -8).
     bool CopyMark();
     bool IsMarked(int column, int row) const;

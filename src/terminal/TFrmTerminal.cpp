@@ -1,15 +1,23 @@
 #include "terminal/TFrmTerminal.h"
 
+#include "ini/PrivateProfile.h"
 #include "lights/TVaxoSLController.h"
 #include "lights/TVaxoStatusLight.h"
+#include "serial/MessageBoxes.h"
 #include "serial/TVaxoCustomComPort.h"
 #include "terminal/ITerminalHost.h"
+#include "terminal/LineEnds.h"
 #include "terminal/TTerminal.h"
 #include "terminal/TVaxoTerminal.h"
 
 #include <QAction>
+#include <QActionGroup>
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QFontDialog>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -17,8 +25,10 @@
 #include <QMenuBar>
 #include <QShowEvent>
 #include <QStandardItemModel>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <exception>
+#include <stdexcept>
 
 namespace pellwick {
 
@@ -97,6 +107,11 @@ TFrmTerminal::TFrmTerminal(TVaxoCustomComPort* port, ITerminalHost* host, QWidge
         statusLine_->resizeSection(1, 45);
     });
     terminal_->Window().installEventFilter(this);
+    terminal_->SetOnReceived([this](std::span<const std::uint8_t> bytes) {
+        if (capture_.IsOpen() && !capture_.Write(bytes)) {
+            CaptureFailed();
+        }
+    });
     // Screen readers name the text area after its window.
     terminal_->Window().setAccessibleName(windowTitle());
 
@@ -104,7 +119,9 @@ TFrmTerminal::TFrmTerminal(TVaxoCustomComPort* port, ITerminalHost* host, QWidge
     lights_->setObjectName("VaxoSLController");
     column->addWidget(BuildLights());
 
-    statusModel_ = new QStandardItemModel(0, 2, this);
+    // Sections: port settings, cursor position, and what runs (paste, capture), which takes
+    // the rest of the line.
+    statusModel_ = new QStandardItemModel(0, 3, this);
     statusLine_ = new QHeaderView(Qt::Horizontal, central);
     statusLine_->setObjectName("StatusLine");
     statusLine_->setModel(statusModel_);
@@ -115,10 +132,12 @@ TFrmTerminal::TFrmTerminal(TVaxoCustomComPort* port, ITerminalHost* host, QWidge
     statusLine_->setSectionsClickable(false);
     statusLine_->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     statusLine_->setFixedHeight(PanelHeight);
+    statusLine_->setStretchLastSection(true);
     statusLine_->resizeSection(0, 209);
     statusLine_->resizeSection(1, 45);
     SetStatusText(0, "COM? N81 19200");
     SetStatusText(1, "01 01");
+    SetStatusText(2, "");
     column->addWidget(statusLine_);
     setCentralWidget(central);
 
@@ -127,6 +146,8 @@ TFrmTerminal::TFrmTerminal(TVaxoCustomComPort* port, ITerminalHost* host, QWidge
     fontDialog_->setOptions(QFontDialog::MonospacedFonts);
     BuildMenus();
     installEventFilter(this);
+
+    SnapToCells();
 
     terminal_->SetComPort(port_);
     lights_->SetComPort(port_);
@@ -138,6 +159,23 @@ TFrmTerminal::TFrmTerminal(TVaxoCustomComPort* port, ITerminalHost* host, QWidge
     // From now on the status line follows the port's settings each time it opens (a saved
     // change of the settings reopens it while the form may be shown).
     port_->AddNotifyProc(&TFrmTerminal::PortOpenedOrClosing, this);
+}
+
+void TFrmTerminal::SnapToCells() {
+    // The form is laid out at its design size; what lies around the terminal control then
+    // stays, and the control takes exactly the cells it shows. The window manager resizes the
+    // form in whole cells, never beyond the page, so no strip of window shows beside or below
+    // the text area whatever the font.
+    layout()->activate();
+    centralWidget()->layout()->activate();
+    const QSize around = size() - terminal_->size();
+    const QSize cells(terminal_->Buffer().CellWidth(), terminal_->Buffer().CellHeight());
+    const QSize page = terminal_->sizeHint() + around;
+    const QSize grid = terminal_->sizeHint() - terminal_->Window().FrameExtra();
+    setMaximumSize(page);
+    setSizeIncrement(cells);
+    setBaseSize(page - grid);
+    resize(page);
 }
 
 void TFrmTerminal::ReopenPort() {
@@ -159,15 +197,18 @@ void TFrmTerminal::ReopenPort() {
 }
 
 TFrmTerminal::~TFrmTerminal() {
+    terminal_->SetOnReceived(nullptr);
     if (port_) {
         port_->RemoveNotifyProc(&TFrmTerminal::PortOpenedOrClosing, this);
     }
 }
 
 void TFrmTerminal::PortOpenedOrClosing(void* context, TVaxoCustomComPort*, bool opening) {
+    auto* form = static_cast<TFrmTerminal*>(context);
     if (opening) {
-        static_cast<TFrmTerminal*>(context)->FormActivate();
+        form->FormActivate();
     }
+    form->UpdateLineItems();
 }
 
 QWidget* TFrmTerminal::BuildLights() {
@@ -217,16 +258,349 @@ void TFrmTerminal::BuildMenus() {
     QAction* exitItem = file->addAction("&Exit");
     exitItem->setObjectName("MnuItmExit");
     connect(exitItem, &QAction::triggered, this, &QWidget::close);
+    file->addSeparator();
+    actCapture_ = file->addAction("Capture to File...");
+    actCapture_->setObjectName("MnuItmCapture");
+    connect(actCapture_, &QAction::triggered, this, &TFrmTerminal::ChooseCaptureFile);
+    actStopCapture_ = file->addAction("Stop Capture");
+    actStopCapture_->setObjectName("MnuItmStopCapture");
+    connect(actStopCapture_, &QAction::triggered, this, &TFrmTerminal::StopCapture);
+    UpdateCaptureItems();
 
     QMenu* edit = bar->addMenu("&Edit");
     QAction* copy = edit->addAction("Copy");
     copy->setObjectName("MnuItmCopy");
     connect(copy, &QAction::triggered, this, &TFrmTerminal::CopyMarked);
+    // Shift+Insert only: Ctrl+V stays a control character for the device.
+    actPaste_ = edit->addAction("Paste");
+    actPaste_->setObjectName("MnuItmPaste");
+    actPaste_->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_Insert));
+    connect(actPaste_, &QAction::triggered, this, &TFrmTerminal::PasteClipboard);
 
     // The menu title itself opens the font dialog.
     QAction* font = bar->addAction("&Font");
     font->setObjectName("MnuItmFont");
     connect(font, &QAction::triggered, this, &TFrmTerminal::ChooseFont);
+
+    BuildViewMenu();
+    BuildLineMenu();
+}
+
+void TFrmTerminal::BuildViewMenu() {
+    QMenu* view = menuBar()->addMenu("&View");
+    actHex_ = view->addAction("Hex");
+    actHex_->setObjectName("MnuItmHex");
+    actHex_->setCheckable(true);
+    connect(actHex_, &QAction::triggered, this, &TFrmTerminal::SetHexView);
+    actEcho_ = view->addAction("Local Echo");
+    actEcho_->setObjectName("MnuItmLocalEcho");
+    actEcho_->setCheckable(true);
+    connect(actEcho_, &QAction::triggered, this, &TFrmTerminal::SetLocalEcho);
+    view->addSeparator();
+
+    QMenu* send = view->addMenu("Send Line End");
+    auto* sendGroup = new QActionGroup(this);
+    const struct {
+        const char* caption;
+        const char* name;
+        LineEnd end;
+    } ends[] = {{"CR", "MnuItmSendCr", LineEnd::Cr},
+                {"LF", "MnuItmSendLf", LineEnd::Lf},
+                {"CR LF", "MnuItmSendCrLf", LineEnd::CrLf}};
+    for (std::size_t i = 0; i < actSendEnd_.size(); ++i) {
+        QAction* a = send->addAction(ends[i].caption);
+        a->setObjectName(ends[i].name);
+        a->setCheckable(true);
+        sendGroup->addAction(a);
+        const LineEnd end = ends[i].end;
+        connect(a, &QAction::triggered, this, [this, end] {
+            LineEndMapping mapping = terminal_->LineEnds();
+            mapping.send = end;
+            SetLineEnds(mapping);
+        });
+        actSendEnd_[i] = a;
+    }
+    actReceiveCr_ = view->addAction("Receive CR as CR LF");
+    actReceiveCr_->setObjectName("MnuItmReceiveCr");
+    actReceiveCr_->setCheckable(true);
+    connect(actReceiveCr_, &QAction::triggered, this, [this](bool on) {
+        LineEndMapping mapping = terminal_->LineEnds();
+        mapping.receiveCrAsCrLf = on;
+        SetLineEnds(mapping);
+    });
+    actReceiveLf_ = view->addAction("Receive LF as CR LF");
+    actReceiveLf_->setObjectName("MnuItmReceiveLf");
+    actReceiveLf_->setCheckable(true);
+    connect(actReceiveLf_, &QAction::triggered, this, [this](bool on) {
+        LineEndMapping mapping = terminal_->LineEnds();
+        mapping.receiveLfAsCrLf = on;
+        SetLineEnds(mapping);
+    });
+    UpdateViewItems();
+}
+
+void TFrmTerminal::BuildLineMenu() {
+    QMenu* line = menuBar()->addMenu("&Line");
+    line->setObjectName("MnuLine");
+    actBreak_ = line->addAction("Send Break");
+    actBreak_->setObjectName("MnuItmBreak");
+    connect(actBreak_, &QAction::triggered, this, &TFrmTerminal::SendBreak);
+    line->addSeparator();
+    actDtr_ = line->addAction("DTR");
+    actDtr_->setObjectName("MnuItmDtr");
+    actDtr_->setCheckable(true);
+    connect(actDtr_, &QAction::triggered, this, &TFrmTerminal::SetDtr);
+    actRts_ = line->addAction("RTS");
+    actRts_->setObjectName("MnuItmRts");
+    actRts_->setCheckable(true);
+    connect(actRts_, &QAction::triggered, this, &TFrmTerminal::SetRts);
+    // The lines may have changed elsewhere (settings, reopening): the menu shows them as they
+    // are when it opens.
+    connect(line, &QMenu::aboutToShow, this, &TFrmTerminal::UpdateLineItems);
+    UpdateLineItems();
+}
+
+void TFrmTerminal::UpdateViewItems() {
+    const LineEndMapping& mapping = terminal_->LineEnds();
+    actHex_->setChecked(terminal_->HexView());
+    actEcho_->setChecked(terminal_->HalfDuplex());
+    actSendEnd_[0]->setChecked(mapping.send == LineEnd::Cr);
+    actSendEnd_[1]->setChecked(mapping.send == LineEnd::Lf);
+    actSendEnd_[2]->setChecked(mapping.send == LineEnd::CrLf);
+    actReceiveCr_->setChecked(mapping.receiveCrAsCrLf);
+    actReceiveLf_->setChecked(mapping.receiveLfAsCrLf);
+}
+
+void TFrmTerminal::UpdateLineItems() {
+    if (!actDtr_) {
+        return;
+    }
+    const bool open = port_ && port_->Open();
+    const THWFlowOptionSet flow = port_ ? port_->HWFlowOptions() : 0;
+    actDtr_->setChecked(port_ && port_->DTR());
+    actRts_->setChecked(port_ && port_->RTS());
+    // A line under hardware flow control belongs to the driver: the item shows the state
+    // kept for it but cannot drive it.
+    actDtr_->setEnabled(open && !(flow & hwfUseDTR));
+    actRts_->setEnabled(open && !(flow & (hwfUseRTS | hwfRequireCTS)));
+    actBreak_->setEnabled(open && !breakWaiting_);
+}
+
+void TFrmTerminal::UpdateCaptureItems() {
+    actCapture_->setEnabled(!capture_.IsOpen());
+    actStopCapture_->setEnabled(capture_.IsOpen());
+}
+
+void TFrmTerminal::ShowActivity() {
+    QStringList parts;
+    if (!pasteStatus_.isEmpty()) {
+        parts << pasteStatus_;
+    }
+    if (capture_.IsOpen()) {
+        parts << QString("Capture on: %1").arg(
+                     QFileInfo(QString::fromStdString(capture_.Path())).fileName());
+    }
+    SetStatusText(2, parts.join("   "));
+}
+
+void TFrmTerminal::Report(const std::string& text) {
+    if (boxes_) {
+        boxes_->Show(MsgKind::Error, text, MbOk);
+    } else {
+        TVaxoCustomComPort::ShowException(std::runtime_error(text));
+    }
+}
+
+// --- Settings -----------------------------------------------------------------------------------
+
+void TFrmTerminal::SetSettingsFile(const std::string& path) {
+    settingsPath_ = path;
+    settings_ = TerminalSettings::Load(PrivateProfile(path));
+    if (!settings_.Font.empty()) {
+        QFont font;
+        if (font.fromString(QString::fromStdString(settings_.Font))) {
+            terminal_->SetFont(font);
+            SnapToCells();
+        }
+    }
+    terminal_->SetHalfDuplex(settings_.LocalEcho);
+    terminal_->SetLineEnds(settings_.LineEnds);
+    UpdateViewItems();
+}
+
+void TFrmTerminal::SaveSettings() {
+    if (settingsPath_.empty()) {
+        return;
+    }
+    try {
+        PrivateProfile ini(settingsPath_);
+        settings_.Save(ini);
+    } catch (const std::exception& e) {
+        Report(std::string(e.what()) + "\rThe terminal's settings were not saved; they stay " +
+               "in effect until the program ends.");
+    }
+}
+
+void TFrmTerminal::SetLocalEcho(bool on) {
+    terminal_->SetHalfDuplex(on);
+    settings_.LocalEcho = on;
+    UpdateViewItems();
+    SaveSettings();
+}
+
+void TFrmTerminal::SetLineEnds(const LineEndMapping& mapping) {
+    terminal_->SetLineEnds(mapping);
+    settings_.LineEnds = mapping;
+    UpdateViewItems();
+    SaveSettings();
+}
+
+void TFrmTerminal::SetHexView(bool on) {
+    terminal_->SetHexView(on);
+    UpdateViewItems();
+}
+
+// --- Paste --------------------------------------------------------------------------------------
+
+void TFrmTerminal::PasteClipboard() {
+    if (terminal_->Pasting()) {
+        return;
+    }
+    const QClipboard* clipboard = QGuiApplication::clipboard();
+    const QString text = clipboard ? clipboard->text() : QString();
+    if (text.isEmpty()) {
+        return;
+    }
+    // The line carries single bytes: characters beyond Latin-1 go as '?'.
+    const QByteArray latin = text.toLatin1();
+    std::string bytes = PastedBytes({latin.constData(), static_cast<std::size_t>(latin.size())},
+                                    terminal_->LineEnds().send);
+    const bool started = terminal_->StartPaste(
+        std::move(bytes), [this](std::size_t sent, std::size_t total, bool ended) {
+            if (!ended) {
+                pasteStatus_ = QString("Pasting %1 of %2 bytes (Esc stops)").arg(sent).arg(total);
+            } else if (sent < total) {
+                pasteStatus_ = QString("Paste stopped after %1 of %2 bytes").arg(sent).arg(total);
+            } else {
+                pasteStatus_.clear();
+            }
+            ShowActivity();
+        });
+    if (!started) {
+        Report("Nothing was pasted: the port is not open, or an upload is using it.\rPaste "
+               "again once the port is open and no upload runs.");
+    }
+}
+
+// --- Capture ------------------------------------------------------------------------------------
+
+void TFrmTerminal::ChooseCaptureFile() {
+    const QString stamped = "Text with time stamps (*.txt *.log)";
+    const QString raw = "Raw bytes (*)";
+    QString filter = stamped;
+    const QString path = QFileDialog::getSaveFileName(this, "Capture to File", QString(),
+                                                      stamped + ";;" + raw, &filter);
+    if (path.isEmpty()) {
+        return;
+    }
+    StartCapture(path, filter == raw ? CaptureWriter::Mode::Raw
+                                     : CaptureWriter::Mode::TimeStamped);
+}
+
+bool TFrmTerminal::StartCapture(const QString& path, CaptureWriter::Mode mode) {
+    const std::string name = path.toStdString();
+    if (!capture_.Open(name, mode)) {
+        Report("Cannot write the capture file " + name + ": " + capture_.Error() +
+               ".\rChoose another file or folder, or check its permissions.");
+        return false;
+    }
+    UpdateCaptureItems();
+    ShowActivity();
+    return true;
+}
+
+void TFrmTerminal::StopCapture() {
+    if (!capture_.IsOpen()) {
+        return;
+    }
+    const std::string name = capture_.Path();
+    const bool stored = capture_.Close();
+    UpdateCaptureItems();
+    ShowActivity();
+    if (!stored) {
+        Report("The capture file " + name + " may be incomplete: " + capture_.Error() +
+               ".\rCheck the disk and the file.");
+    }
+}
+
+void TFrmTerminal::CaptureFailed() {
+    UpdateCaptureItems();
+    ShowActivity();
+    const std::string text = "Capture to " + capture_.Path() + " stopped: " + capture_.Error() +
+                             ".\rWhat arrived until then is in the file. Free some space or "
+                             "choose another file, then start the capture again.";
+    // Not inside the delivery of received bytes: the box waits for the operator.
+    QTimer::singleShot(0, this, [this, text] { Report(text); });
+}
+
+// --- Line control -------------------------------------------------------------------------------
+
+void TFrmTerminal::SendBreak() {
+    if (breakWaiting_) {
+        return;
+    }
+    breakWaiting_ = true;
+    breakSince_.start();
+    UpdateLineItems();
+    BreakWhenDrained();
+}
+
+void TFrmTerminal::BreakWhenDrained() {
+    // What was typed or pasted before the break goes out first; the wait runs on a timer, so
+    // the window stays live, and ends after BreakDrainMs (flow control may hold the output).
+    const bool queued = port_ && port_->Open() && port_->OutputCount() > 0;
+    if (queued && breakSince_.elapsed() < BreakDrainMs) {
+        QTimer::singleShot(10, this, &TFrmTerminal::BreakWhenDrained);
+        return;
+    }
+    breakWaiting_ = false;
+    try {
+        if (host_) {
+            host_->SendBreak();
+        } else if (port_) {
+            port_->SendBreak();
+        }
+    } catch (const std::exception& e) {
+        Report(std::string("No break was sent: ") + e.what() +
+               "\rCheck that the port is open and the device is connected.");
+    }
+    UpdateLineItems();
+}
+
+void TFrmTerminal::SetDtr(bool on) {
+    try {
+        if (host_) {
+            host_->SetDtr(on);
+        } else if (port_) {
+            port_->SetDTR(on);
+        }
+    } catch (const std::exception& e) {
+        Report(std::string("DTR was not changed: ") + e.what());
+    }
+    UpdateLineItems();
+}
+
+void TFrmTerminal::SetRts(bool on) {
+    try {
+        if (host_) {
+            host_->SetRts(on);
+        } else if (port_) {
+            port_->SetRTS(on);
+        }
+    } catch (const std::exception& e) {
+        Report(std::string("RTS was not changed: ") + e.what());
+    }
+    UpdateLineItems();
 }
 
 QString TFrmTerminal::PortSettingsText(const TVaxoCustomComPort* port) {
@@ -274,6 +648,10 @@ void TFrmTerminal::ChooseFont() {
     fontDialog_->setCurrentFont(terminal_->Font());
     if (fontDialog_->exec() == QDialog::Accepted) {
         terminal_->SetFont(fontDialog_->selectedFont());
+        SnapToCells();
+        // The font the terminal took (a font of uneven widths is replaced) is kept.
+        settings_.Font = terminal_->Font().toString().toStdString();
+        SaveSettings();
     }
 }
 
@@ -290,6 +668,9 @@ void TFrmTerminal::showEvent(QShowEvent* e) {
 }
 
 void TFrmTerminal::closeEvent(QCloseEvent* e) {
+    // From now on the received bytes go to the port's owner: a paste and a capture end here.
+    terminal_->StopPaste();
+    StopCapture();
     if (host_) {
         host_->DataTriggerEnabled(true);
     }
@@ -306,11 +687,19 @@ void TFrmTerminal::changeEvent(QEvent* e) {
 }
 
 bool TFrmTerminal::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::KeyPress &&
-        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Insert) {
-        // Insert toggles scrollback; the menu's check mark stays as it is.
-        terminal_->SetScrollback(!terminal_->Scrollback());
-        return true;
+    if (event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Insert && !(key->modifiers() & Qt::ShiftModifier)) {
+            // Insert toggles scrollback; the menu's check mark stays as it is. (Shift+Insert
+            // is the paste.)
+            terminal_->SetScrollback(!terminal_->Scrollback());
+            return true;
+        }
+        if (key->key() == Qt::Key_Escape && terminal_->Pasting()) {
+            // Esc stops a running paste instead of going to the device.
+            terminal_->StopPaste();
+            return true;
+        }
     }
     return QMainWindow::eventFilter(watched, event);
 }

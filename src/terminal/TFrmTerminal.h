@@ -1,15 +1,21 @@
 // The terminal form: one terminal control on the settings window's serial port, a row of
-// status lights for the port's lines, a status line with the port settings and the cursor
-// position, and the menus (clear, scroll back, exit, copy, font).
+// status lights for the port's lines, a status line with the port settings, the cursor
+// position and what runs (paste, capture), and the menus: clear, scroll back, exit and capture;
+// copy and paste; font; the hex view, local echo and line ends; break, DTR and RTS.
 //
 // While the form is shown the terminal owns the received bytes: showing it switches the host's
 // data trigger off and activates the terminal and the lights; closing hands the port back.
 // The form is created once and then only hidden and shown.
 #pragma once
 
+#include "terminal/CaptureWriter.h"
+#include "terminal/TerminalSettings.h"
+
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QString>
 #include <array>
+#include <string>
 
 class QAction;
 class QFontDialog;
@@ -19,6 +25,7 @@ class QWidget;
 
 namespace pellwick {
 
+class IMessageBoxes;
 class ITerminalHost;
 class TVaxoCustomComPort;
 class TVaxoStatusLight;
@@ -44,6 +51,19 @@ public:
     int StatusSectionWidth(int section) const;
     QAction* ScrollBackAction() const { return actScrollBack_; }
 
+    // Where failures are reported; none: the application's standard display of errors.
+    void SetMessageBoxes(IMessageBoxes* boxes) { boxes_ = boxes; }
+    // Reads the terminal's settings from [Terminal] of this loader.ini (font, local echo, line
+    // ends), applies them and writes later changes back there.
+    void SetSettingsFile(const std::string& path);
+    const TerminalSettings& Settings() const { return settings_; }
+
+    // Every received byte to the file from now on; a file that cannot be opened is reported.
+    bool StartCapture(const QString& path, CaptureWriter::Mode mode);
+    bool Capturing() const { return capture_.IsOpen(); }
+    // How long a break waits at most for the bytes queued before it to leave.
+    static constexpr int BreakDrainMs = 2000;
+
 public slots:
     // Window activation: the port settings go to the status line.
     void FormActivate();
@@ -51,6 +71,17 @@ public slots:
     void ToggleScrollBackItem();
     void CopyMarked();
     void ChooseFont();
+    // The clipboard's text to the device, paced (Esc stops it).
+    void PasteClipboard();
+    void ChooseCaptureFile();
+    void StopCapture();
+    void SetHexView(bool on);
+    void SetLocalEcho(bool on);
+    void SetLineEnds(const LineEndMapping& mapping);
+    // Waits for the output queued before it, then a 250 ms break.
+    void SendBreak();
+    void SetDtr(bool on);
+    void SetRts(bool on);
 
 protected:
     void showEvent(QShowEvent* e) override;
@@ -60,6 +91,20 @@ protected:
 
 private:
     void BuildMenus();
+    // Sizes the form so that the terminal shows exactly its display rows and columns.
+    void SnapToCells();
+    void BuildViewMenu();
+    void BuildLineMenu();
+    // Check marks and enabled states of the line menu from the port.
+    void UpdateLineItems();
+    void UpdateViewItems();
+    void UpdateCaptureItems();
+    void BreakWhenDrained();
+    void CaptureFailed();
+    void ShowActivity();
+    void SaveSettings();
+    // An error box with this text (lines separated by CR).
+    void Report(const std::string& text);
     QWidget* BuildLights();
     void SetStatusText(int section, const QString& text);
     // The create handler's reopening of the port.
@@ -74,6 +119,25 @@ private:
     QStandardItemModel* statusModel_ = nullptr;
     QFontDialog* fontDialog_ = nullptr;
     QAction* actScrollBack_ = nullptr;
+    QAction* actPaste_ = nullptr;
+    QAction* actCapture_ = nullptr;
+    QAction* actStopCapture_ = nullptr;
+    QAction* actHex_ = nullptr;
+    QAction* actEcho_ = nullptr;
+    std::array<QAction*, 3> actSendEnd_{}; // CR, LF, CR LF
+    QAction* actReceiveCr_ = nullptr;
+    QAction* actReceiveLf_ = nullptr;
+    QAction* actBreak_ = nullptr;
+    QAction* actDtr_ = nullptr;
+    QAction* actRts_ = nullptr;
+
+    IMessageBoxes* boxes_ = nullptr;
+    std::string settingsPath_;
+    TerminalSettings settings_;
+    CaptureWriter capture_;
+    QString pasteStatus_;
+    bool breakWaiting_ = false;
+    QElapsedTimer breakSince_;
 };
 
 } // namespace pellwick

@@ -228,7 +228,11 @@ void TTerminal::HandleAvail(int count) {
         if (take <= 0 || dispatcher_->TakeBlock(chunk, static_cast<std::uint32_t>(take)) < 0) {
             break;
         }
-        buffer_->ProcessBytes({chunk, static_cast<std::size_t>(take)});
+        const std::span<const std::uint8_t> bytes(chunk, static_cast<std::size_t>(take));
+        if (onReceive_) {
+            onReceive_(bytes);
+        }
+        Show(bytes);
         remaining -= take;
     }
     buffer_->Refresh();
@@ -466,15 +470,56 @@ bool TTerminal::ScrollbackKey(int key) {
 
 // --- Keyboard, mouse, focus ---------------------------------------------------------------------
 
-void TTerminal::SendTypedByte(std::uint8_t b) {
-    if (!dispatcher_) {
+void TTerminal::Show(std::span<const std::uint8_t> bytes) {
+    if (hexView_) {
+        shown_ = hex_.Feed(bytes);
+    } else if (lineEnds_.WidensReceived()) {
+        shown_.clear();
+        MapReceived(lineEnds_, bytes, shown_);
+    } else {
+        buffer_->ProcessBytes(bytes);
         return;
     }
-    dispatcher_->QueueBlock(&b, 1);
-    if (halfDuplex_) {
-        buffer_->ProcessByte(b);
+    buffer_->ProcessBytes(
+        {reinterpret_cast<const std::uint8_t*>(shown_.data()), shown_.size()});
+}
+
+void TTerminal::SetHexView(bool on) {
+    if (on == hexView_) {
+        return;
+    }
+    // Each view starts on a line of its own.
+    if (buffer_->CursorColumn() > 0) {
+        static const std::uint8_t newLine[] = {'\r', '\n'};
+        buffer_->ProcessBytes(newLine);
         buffer_->Refresh();
     }
+    hex_.Reset();
+    hexView_ = on;
+}
+
+bool TTerminal::SendBytes(std::span<const std::uint8_t> bytes) {
+    if (!dispatcher_ || bytes.empty()) {
+        return false;
+    }
+    if (dispatcher_->QueueBlock(bytes.data(), static_cast<std::uint32_t>(bytes.size())) < 0) {
+        return false;
+    }
+    if (halfDuplex_) {
+        Show(bytes);
+        buffer_->Refresh();
+    }
+    return true;
+}
+
+void TTerminal::SendTypedByte(std::uint8_t b) {
+    // Enter sends the chosen line end; every other key its own byte.
+    const std::string_view end = LineEndBytes(lineEnds_.send);
+    const std::span<const std::uint8_t> bytes =
+        b == '\r' ? std::span<const std::uint8_t>(
+                         reinterpret_cast<const std::uint8_t*>(end.data()), end.size())
+                  : std::span<const std::uint8_t>(&b, 1);
+    SendBytes(bytes);
 }
 
 void TTerminal::keyPressEvent(QKeyEvent* e) {

@@ -9,7 +9,9 @@
 #pragma once
 
 #include "serial/NotificationWindow.h"
+#include "terminal/HexFormatter.h"
 #include "terminal/ITerminalView.h"
+#include "terminal/LineEnds.h"
 #include "terminal/TBuffer.h"
 
 #include <QAbstractScrollArea>
@@ -21,6 +23,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
+#include <string>
 
 namespace pellwick {
 
@@ -71,6 +75,18 @@ public:
     void SetHalfDuplex(bool on) { halfDuplex_ = on; }
     bool HalfDuplex() const { return halfDuplex_; }
     void SetWantTabs(bool on) { wantTabs_ = on; }
+    // Received bytes as hex lines (HexFormatter) instead of text. Switching starts a new line.
+    void SetHexView(bool on);
+    bool HexView() const { return hexView_; }
+    // What Enter sends and which received line ends are widened for display (text view).
+    void SetLineEnds(const LineEndMapping& mapping) { lineEnds_ = mapping; }
+    const LineEndMapping& LineEnds() const { return lineEnds_; }
+    // Queues bytes for the device (echoed when HalfDuplex is on). False, with nothing sent,
+    // without a dispatcher or when its output ring has no room for all of them.
+    bool SendBytes(std::span<const std::uint8_t> bytes);
+    // Told of every received byte, as it came from the line, before it is shown.
+    using ReceiveObserver = std::function<void(std::span<const std::uint8_t> bytes)>;
+    void SetReceiveObserver(ReceiveObserver observer) { onReceive_ = std::move(observer); }
     // Refuses (false, nothing changed) a font whose glyphs are not all of one width. The view
     // follows the cursor into the new cell count, and a status notification reports it.
     bool SetTerminalFont(const QFont& font);
@@ -129,6 +145,8 @@ protected:
 private:
     void Tick();
     void SendTypedByte(std::uint8_t b);
+    // Received (or echoed) bytes onto the screen, as the view shows them.
+    void Show(std::span<const std::uint8_t> bytes);
     bool ScrollbackKey(int key);
     void EnterScrollback();
     void LeaveScrollback();
@@ -158,6 +176,11 @@ private:
     bool persistentMark_ = false;
     bool halfDuplex_ = false;
     bool wantTabs_ = true;
+    bool hexView_ = false;
+    HexFormatter hex_;
+    LineEndMapping lineEnds_;
+    std::string shown_; // scratch for the bytes the screen is given
+    ReceiveObserver onReceive_;
     QPoint caretPos_; // pixels
 
     // Kept on entering scrollback, used on leaving it.

@@ -1,6 +1,7 @@
 #include "terminal/TVaxoCustomTerminal.h"
 
 #include "serial/DispatcherTypes.h"
+#include "serial/TVaxoBaseDispatcher.h"
 #include "serial/TVaxoCustomComPort.h"
 #include "serial/TVaxoWin32Dispatcher.h"
 #include "serial/errors/ErrorNumbers.h"
@@ -44,6 +45,8 @@ TVaxoCustomTerminal::TVaxoCustomTerminal(QWidget* parent) : QWidget(parent) {
             onError_(*this, static_cast<std::uint16_t>(code));
         }
     });
+    pasteTimer_.setInterval(PasteTickMs);
+    connect(&pasteTimer_, &QTimer::timeout, this, &TVaxoCustomTerminal::PasteTick);
     resize(200, 200);
     SetFont(SystemFixedFont());
     SizeToCells(displayColumns_, displayRows_);
@@ -96,6 +99,8 @@ int TVaxoCustomTerminal::TryAttach() {
 
 void TVaxoCustomTerminal::SetActive(bool on) {
     if (!on) {
+        // An inactive terminal hands the line to others (an upload): its paste ends here.
+        EndPaste();
         term_->Detach();
         active_ = false;
         pending_ = false;
@@ -349,6 +354,82 @@ void TVaxoCustomTerminal::SetHalfDuplex(bool on) {
     }
     halfDuplex_ = on;
     term_->SetHalfDuplex(on);
+}
+
+bool TVaxoCustomTerminal::HexView() const {
+    return term_->HexView();
+}
+
+void TVaxoCustomTerminal::SetHexView(bool on) {
+    term_->SetHexView(on);
+}
+
+const LineEndMapping& TVaxoCustomTerminal::LineEnds() const {
+    return term_->LineEnds();
+}
+
+void TVaxoCustomTerminal::SetLineEnds(const LineEndMapping& mapping) {
+    term_->SetLineEnds(mapping);
+}
+
+void TVaxoCustomTerminal::SetOnReceived(
+    std::function<void(std::span<const std::uint8_t>)> observer) {
+    term_->SetReceiveObserver(std::move(observer));
+}
+
+// --- Paste --------------------------------------------------------------------------------------
+
+bool TVaxoCustomTerminal::StartPaste(std::string bytes, PasteProgress onProgress) {
+    if (paste_ || !active_ || !term_->Dispatcher()) {
+        return false;
+    }
+    paste_ = std::make_unique<PastePacer>(std::move(bytes), PastePacer::Clock::now());
+    pasteProgress_ = std::move(onProgress);
+    PasteTick();
+    if (paste_) {
+        pasteTimer_.start();
+    }
+    return true;
+}
+
+void TVaxoCustomTerminal::PasteTick() {
+    if (!paste_) {
+        return;
+    }
+    TVaxoBaseDispatcher* d = term_->Dispatcher();
+    if (!d || !port_) {
+        EndPaste(); // the port closed under the paste
+        return;
+    }
+    const std::string_view next = paste_->Next(PastePacer::Clock::now(), port_->Baud(),
+                                               d->OutputUsed(), d->OutputFree());
+    if (!next.empty() &&
+        !term_->SendBytes({reinterpret_cast<const std::uint8_t*>(next.data()), next.size()})) {
+        EndPaste();
+        return;
+    }
+    if (paste_->Done()) {
+        EndPaste();
+    } else if (!next.empty() && pasteProgress_) {
+        pasteProgress_(paste_->Sent(), paste_->Total(), false);
+    }
+}
+
+void TVaxoCustomTerminal::StopPaste() {
+    EndPaste();
+}
+
+void TVaxoCustomTerminal::EndPaste() {
+    if (!paste_) {
+        return;
+    }
+    pasteTimer_.stop();
+    const std::unique_ptr<PastePacer> ended = std::move(paste_);
+    const PasteProgress progress = std::move(pasteProgress_);
+    pasteProgress_ = nullptr;
+    if (progress) {
+        progress(ended->Sent(), ended->Total(), true);
+    }
 }
 
 // --- Colours and font ---------------------------------------------------------------------------

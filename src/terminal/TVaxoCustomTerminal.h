@@ -11,14 +11,20 @@
 #pragma once
 
 #include "serial/TVaxoCustomComPort.h"
+#include "terminal/LineEnds.h"
+#include "terminal/PastePacer.h"
 #include "terminal/TBuffer.h"
 
 #include <QColor>
 #include <QFont>
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <span>
+#include <string>
 
 namespace pellwick {
 
@@ -85,6 +91,24 @@ public:
     void SetPersistentMark(bool on);
     bool HalfDuplex() const { return halfDuplex_; }
     void SetHalfDuplex(bool on);
+    bool HexView() const;
+    void SetHexView(bool on);
+    const LineEndMapping& LineEnds() const;
+    void SetLineEnds(const LineEndMapping& mapping);
+    // Told of every received byte before it is shown (a capture file takes them here).
+    void SetOnReceived(std::function<void(std::span<const std::uint8_t>)> observer);
+
+    // Sends bytes to the device at the line's rate (PastePacer), on a timer, so that the
+    // event loop keeps running. False, with nothing started, while the terminal is not active
+    // (no open port, or an upload has the line) or a paste is running. Deactivation ends it. onProgress is told after each step and once at the end: bytes
+    // sent, bytes in all, and whether the paste has ended (finished, stopped, or the port
+    // went away).
+    using PasteProgress = std::function<void(std::size_t sent, std::size_t total, bool ended)>;
+    bool StartPaste(std::string bytes, PasteProgress onProgress);
+    void StopPaste();
+    bool Pasting() const { return paste_ != nullptr; }
+    // How often a running paste hands the next bytes to the port.
+    static constexpr int PasteTickMs = 10;
 
     // Background colour; becomes the default background.
     QColor Color() const { return color_; }
@@ -128,6 +152,8 @@ private:
     void FitWindow();
     void SizeToCells(int columns, int rows);
     void OnWindowStatus(std::uint32_t first, std::uint32_t second);
+    void PasteTick();
+    void EndPaste();
 
     TTerminal* term_ = nullptr;
     QPointer<TVaxoCustomComPort> port_;
@@ -150,6 +176,9 @@ private:
     QColor fontColor_{0xC0, 0xC0, 0xC0};
     TTerminalStatusEvent onStatus_;
     TTerminalErrorEvent onError_;
+    std::unique_ptr<PastePacer> paste_;
+    PasteProgress pasteProgress_;
+    QTimer pasteTimer_;
     // Kept on entering scrollback: whether all columns were shown, and the width then.
     bool allColumnsOnEntry_ = false;
     int widthOnEntry_ = 0;

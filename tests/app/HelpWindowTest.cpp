@@ -80,8 +80,15 @@ TEST_F(HelpWindowTest, ScriptTopicDocumentsEveryCommandAndIniTopicThePortsSectio
     }
     browser->setSource(QUrl("qrc:/pellwick/help/ini.html"));
     const QString ini = browser->toPlainText();
-    for (const char* key : {"[Ports]", "Scan=0", "COM1=/dev/", "Default Path", "Upload Method"}) {
+    for (const char* key : {"[Ports]", "Scan=0", "COM1=/dev/", "Default Path", "Upload Method",
+                            "[Terminal]", "Send Line End"}) {
         EXPECT_TRUE(ini.contains(QString::fromLatin1(key))) << key;
+    }
+    browser->setSource(QUrl("qrc:/pellwick/help/terminal.html"));
+    const QString terminal = browser->toPlainText();
+    for (const char* item : {"Paste", "Capture to File...", "Stop Capture", "View > Hex",
+                             "Local Echo", "Send Line End", "Send Break", "DTR", "RTS"}) {
+        EXPECT_TRUE(terminal.contains(QString::fromLatin1(item))) << item;
     }
 }
 

@@ -327,6 +327,12 @@ void FakeSerialDevice::SetRts(bool on) {
     state_->rts = on;
 }
 
+int FakeSerialDevice::SendBreak() {
+    std::lock_guard lock(state_->lock);
+    state_->breaks.push_back(state_->written.size());
+    return 0;
+}
+
 bool FakeSerialDevice::ErrorCounts(LineErrorCounts& counts) {
     std::lock_guard lock(state_->lock);
     counts = state_->counts;

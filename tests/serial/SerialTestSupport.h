@@ -96,6 +96,7 @@ public:
         int setLineCalls = 0;
         LineBlock line;
         bool dtr = false, rts = false;
+        std::vector<std::size_t> breaks; // for each break: the bytes written before it
         int openResult = 0;
         int fd = -1;   // the device's descriptor: readable exactly while input waits
         int peer = -1; // the other end, written to make it readable
@@ -116,6 +117,7 @@ public:
     bool ModemStatus(std::uint8_t& bits) override;
     void SetDtr(bool on) override;
     void SetRts(bool on) override;
+    int SendBreak() override;
     bool ErrorCounts(LineErrorCounts& counts) override;
     int Purge(bool input, bool output) override;
     int SetRs485(bool on) override;

@@ -392,8 +392,8 @@ TEST_F(TBufferMarkTest, DragMarksFromAnchorUpToThePointerCellInReadingOrder) {
     EXPECT_TRUE(buf.IsMarked(79, 1));
     EXPECT_FALSE(buf.IsMarked(4, 2));
     ASSERT_TRUE(buf.CopyMark());
-    EXPECT_EQ(*view.clipboard, "cdefgh" + std::string(72, ' ') + "\r\n" + "ijklmnop" +
-                                   std::string(72, ' ') + "\r\nqrst\r\n");
+    // Rows lose the blanks that pad them.
+    EXPECT_EQ(*view.clipboard, "cdefgh\r\nijklmnop\r\nqrst\r\n");
 
     buf.BeginMark(5 * CellW + 1, CellH + 1, false); // anchor n, drag back to d
     buf.MarkMove(3 * CellW + 1, 1);

@@ -1,5 +1,6 @@
 // The terminal form on the real port component (COM1 on a pseudo-terminal): showing and closing
 // hand the received bytes between the host and the terminal, the status line, menus and keys.
+#include "RecordingTerminalHost.h"
 #include "TerminalPtyFixture.h"
 #include "lights/TVaxoSLController.h"
 #include "lights/TVaxoStatusLight.h"
@@ -19,20 +20,6 @@ using namespace pellwick;
 using namespace pellwick::test;
 
 namespace {
-
-// Records the data trigger switches and reopens the port as the program's owner does.
-class RecordingHost : public ITerminalHost {
-public:
-    void DataTriggerEnabled(bool on) override { calls.push_back(on); }
-    void ReopenPort() override {
-        ++reopens;
-        port->SetOpen(false);
-        port->SetOpen(true);
-    }
-    TVaxoCustomComPort* port = nullptr;
-    std::vector<bool> calls;
-    int reopens = 0;
-};
 
 class TerminalFormTest : public TerminalPtyFixture {
 protected:
@@ -54,7 +41,7 @@ protected:
     const TBuffer& Buf() { return form->Terminal().Buffer(); }
     QAction* Action(const char* name) { return form->findChild<QAction*>(name); }
 
-    RecordingHost host;
+    RecordingTerminalHost host;
     std::unique_ptr<TFrmTerminal> form;
 };
 
@@ -164,7 +151,15 @@ TEST_F(TerminalFormTest, ClearMenuBlanksTheBufferAndExitClosesTheForm) {
 
 TEST_F(TerminalFormTest, FormCarriesItsCaptionControlsAndLamps) {
     EXPECT_EQ("RS232 Terminal", form->windowTitle());
-    EXPECT_EQ(QSize(679, 404), form->size());
+    // The form holds the terminal's 80 x 25 cells exactly, whatever the font, and grows no
+    // further; the text area fills the terminal control.
+    Show();
+    const TBuffer& b = Buf();
+    EXPECT_EQ(QSize(80 * b.CellWidth(), 25 * b.CellHeight()),
+              form->Terminal().Window().viewport()->size());
+    EXPECT_EQ(form->Terminal().rect(), form->Terminal().Window().geometry());
+    EXPECT_EQ(form->size(), form->maximumSize());
+    EXPECT_EQ(QSize(b.CellWidth(), b.CellHeight()), form->sizeIncrement());
     EXPECT_EQ(110, form->property("HelpContext").toInt());
     for (const char* name :
          {"VaxoTerminal1", "PnlLights", "StatusLine", "TermMenu", "FontDialog1"}) {
@@ -196,7 +191,7 @@ TEST_F(TerminalFormTest, FormCarriesItsCaptionControlsAndLamps) {
         }
         return titles;
     }();
-    EXPECT_EQ((QStringList{"&File", "&Edit", "&Font"}), menus);
+    EXPECT_EQ((QStringList{"&File", "&Edit", "&Font", "&View", "&Line"}), menus);
 }
 
 TEST_F(TerminalFormTest, ReopenFailureInCreationIsSwallowedAndShowingLeavesActivationPending) {

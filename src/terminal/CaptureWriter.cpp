@@ -1,0 +1,134 @@
+#include "terminal/CaptureWriter.h"
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace pellwick {
+
+CaptureWriter::CaptureWriter() : clock_([] { return std::chrono::system_clock::now(); }) {}
+
+CaptureWriter::~CaptureWriter() {
+    Close();
+}
+
+std::string CaptureWriter::TimeStamp(std::chrono::system_clock::time_point when) {
+    using namespace std::chrono;
+    const auto sinceEpoch = when.time_since_epoch();
+    auto secs = duration_cast<seconds>(sinceEpoch);
+    auto millis = duration_cast<milliseconds>(sinceEpoch - secs).count();
+    if (millis < 0) { // before 1970: the milliseconds count up from the second below
+        secs -= seconds(1);
+        millis += 1000;
+    }
+    const std::time_t t = static_cast<std::time_t>(secs.count());
+    std::tm local{};
+    localtime_r(&t, &local);
+    char date[32];
+    std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
+    const long offset = local.tm_gmtoff / 60; // minutes east of UTC
+    const long absOffset = offset < 0 ? -offset : offset;
+    char out[64];
+    std::snprintf(out, sizeof out, "%s.%03d%c%02ld:%02ld", date, static_cast<int>(millis),
+                  offset < 0 ? '-' : '+', absOffset / 60, absOffset % 60);
+    return out;
+}
+
+bool CaptureWriter::Open(const std::string& path, Mode mode) {
+    Close();
+    error_.clear();
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        error_ = std::strerror(errno);
+        return false;
+    }
+    fd_ = fd;
+    path_ = path;
+    mode_ = mode;
+    captured_ = 0;
+    lineStart_ = true;
+    afterCr_ = false;
+    return true;
+}
+
+void CaptureWriter::Fail(int err) {
+    error_ = std::strerror(err);
+    ::close(fd_);
+    fd_ = -1;
+}
+
+bool CaptureWriter::WriteAll(const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd_, data, size);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            Fail(errno);
+            return false;
+        }
+        if (n == 0) {
+            Fail(ENOSPC);
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool CaptureWriter::Write(std::span<const std::uint8_t> bytes) {
+    if (fd_ < 0) {
+        return false;
+    }
+    if (bytes.empty()) {
+        return true;
+    }
+    if (mode_ == Mode::Raw) {
+        if (!WriteAll(reinterpret_cast<const char*>(bytes.data()), bytes.size())) {
+            return false;
+        }
+        captured_ += bytes.size();
+        return true;
+    }
+    scratch_.clear();
+    // One stamp for the whole batch: its bytes arrived together.
+    std::string stamp;
+    for (const std::uint8_t b : bytes) {
+        if (afterCr_ && b != '\n') {
+            lineStart_ = true;
+        }
+        if (lineStart_) {
+            if (stamp.empty()) {
+                stamp = TimeStamp(clock_()) + ' ';
+            }
+            scratch_ += stamp;
+            lineStart_ = false;
+        }
+        scratch_ += static_cast<char>(b);
+        afterCr_ = b == '\r';
+        lineStart_ = b == '\n';
+    }
+    if (!WriteAll(scratch_.data(), scratch_.size())) {
+        return false;
+    }
+    captured_ += bytes.size();
+    return true;
+}
+
+bool CaptureWriter::Close() {
+    if (fd_ < 0) {
+        return true;
+    }
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0 && errno != EINTR) {
+        error_ = std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+} // namespace pellwick
