@@ -41,6 +41,8 @@ namespace pellwick {
 namespace {
 
 constexpr const char* kHelpContextProperty = "helpContext";
+constexpr const char* kLampHint = "Communication / Upload Status";
+constexpr const char* kLightsHint = "RS232 Status Lights";
 
 std::string CurrentDirectory() {
     std::error_code error;
@@ -115,6 +117,9 @@ TFrmLoadr::TFrmLoadr(IMessageBoxes& boxes, const Options& options, QWidget* pare
 
 TFrmLoadr::~TFrmLoadr() {
     FormClose();
+    if (peers_.Port != nullptr) {
+        peers_.Port->RemoveNotifyProc(&TFrmLoadr::PortOpenedOrClosing, this);
+    }
 }
 
 void TFrmLoadr::BuildMenus() {
@@ -215,7 +220,7 @@ void TFrmLoadr::BuildControls() {
     btnUpload_->setMinimumWidth(150);
     pnlComLamp_ = new QFrame(central);
     pnlComLamp_->setObjectName(QStringLiteral("PnlComLamp"));
-    pnlComLamp_->setToolTip(QStringLiteral("Communication / Upload Status"));
+    pnlComLamp_->setToolTip(QString::fromLatin1(kLampHint));
     pnlComLamp_->setAccessibleName(pnlComLamp_->toolTip());
     pnlComLamp_->setFrameShape(QFrame::Panel);
     pnlComLamp_->setFrameShadow(QFrame::Sunken);
@@ -246,7 +251,7 @@ void TFrmLoadr::BuildControls() {
 
     pnlLights_ = new QFrame(central);
     pnlLights_->setObjectName(QStringLiteral("PnlLights"));
-    pnlLights_->setToolTip(QStringLiteral("RS232 Status Lights"));
+    pnlLights_->setToolTip(QString::fromLatin1(kLightsHint));
     pnlLights_->setAccessibleName(pnlLights_->toolTip());
     pnlLights_->setFrameShape(QFrame::StyledPanel);
     pnlLights_->setFrameShadow(QFrame::Raised);
@@ -255,6 +260,12 @@ void TFrmLoadr::BuildControls() {
     auto* lightsCaption = new QLabel(QStringLiteral("Status Lights"), pnlLights_);
     lightsCaption->setObjectName(QStringLiteral("LblStatusLights"));
     lightsLayout->addWidget(lightsCaption);
+    // Shown while the port's device is away.
+    lblPortState_ = new QLabel(pnlLights_);
+    lblPortState_->setObjectName(QStringLiteral("LblPortState"));
+    lblPortState_->setStyleSheet(QStringLiteral("color: #b00000; font-weight: bold;"));
+    lblPortState_->hide();
+    lightsLayout->addWidget(lblPortState_);
     lightsLayout->addStretch();
     auto addLight = [&](const char* name) {
         auto* light = new TVaxoStatusLight(pnlLights_);
@@ -352,7 +363,13 @@ void TFrmLoadr::FormCreate(const Options& options) {
 }
 
 void TFrmLoadr::SetPeers(Peers peers) {
+    if (peers_.Port != nullptr) {
+        peers_.Port->RemoveNotifyProc(&TFrmLoadr::PortOpenedOrClosing, this);
+    }
     peers_ = std::move(peers);
+    if (peers_.Port != nullptr) {
+        peers_.Port->AddNotifyProc(&TFrmLoadr::PortOpenedOrClosing, this);
+    }
     link_->Target = peers_.Link;
     vaxoSLController2_->SetComPort(peers_.Port);
     SetComBtnState(btnUpload_->isEnabled());
@@ -458,9 +475,34 @@ void TFrmLoadr::EnableScriptTimer() {
 }
 
 void TFrmLoadr::SetComBtnState(bool on) {
-    btnUpload_->setEnabled(on);
-    spdBtnTerm_->setEnabled(on && TerminalAvailable());
-    mnuItmTerminal_->setEnabled(on && TerminalAvailable());
+    const bool lost = ShowPortState();
+    // While the port's device is away no run can start; a terminal window already made can
+    // still be shown (it says that the port is disconnected).
+    btnUpload_->setEnabled(on && !lost);
+    const bool terminal = (on || (lost && TerminalExists())) && TerminalAvailable();
+    spdBtnTerm_->setEnabled(terminal);
+    mnuItmTerminal_->setEnabled(terminal);
+}
+
+void TFrmLoadr::PortOpenedOrClosing(void* context, TVaxoCustomComPort* port, bool opening) {
+    auto* self = static_cast<TFrmLoadr*>(context);
+    // A plain close (new settings being applied) changes nothing shown; the link tells of the
+    // port's use once it has opened again.
+    if (opening || port->Lost()) {
+        self->SetComBtnState(!port->Lost() && self->btnUpload_->isEnabled());
+    }
+}
+
+bool TFrmLoadr::ShowPortState() {
+    const bool lost = peers_.Port != nullptr && peers_.Port->Lost();
+    const QString text =
+        lost ? QStringLiteral("disconnected: ") + QString::fromStdString(peers_.Port->LostDevice())
+             : QString();
+    pnlComLamp_->setToolTip(lost ? text : QString::fromLatin1(kLampHint));
+    pnlLights_->setToolTip(lost ? text : QString::fromLatin1(kLightsHint));
+    lblPortState_->setText(text);
+    lblPortState_->setVisible(lost);
+    return lost;
 }
 
 // --- Handlers --------------------------------------------------------------------------------

@@ -8,6 +8,7 @@
 #include "terminal/TVaxoTerminal.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QFontDialog>
 #include <QHBoxLayout>
@@ -164,9 +165,13 @@ TFrmTerminal::~TFrmTerminal() {
     }
 }
 
-void TFrmTerminal::PortOpenedOrClosing(void* context, TVaxoCustomComPort*, bool opening) {
+void TFrmTerminal::PortOpenedOrClosing(void* context, TVaxoCustomComPort* port, bool opening) {
+    auto* form = static_cast<TFrmTerminal*>(context);
     if (opening) {
-        static_cast<TFrmTerminal*>(context)->FormActivate();
+        form->beeped_ = false;
+    }
+    if (opening || port->Lost()) {
+        form->FormActivate();
     }
 }
 
@@ -254,7 +259,13 @@ int TFrmTerminal::StatusSectionWidth(int section) const {
 }
 
 void TFrmTerminal::FormActivate() {
-    SetStatusText(0, PortSettingsText(port_));
+    const bool lost = port_ && port_->Lost();
+    SetStatusText(0, lost ? QStringLiteral(" disconnected") : PortSettingsText(port_));
+    statusModel_->setHeaderData(
+        0, Qt::Horizontal,
+        lost ? QStringLiteral("disconnected: ") + QString::fromStdString(port_->LostDevice())
+             : QString(),
+        Qt::ToolTipRole);
 }
 
 void TFrmTerminal::ClearTerminal() {
@@ -310,6 +321,18 @@ bool TFrmTerminal::eventFilter(QObject* watched, QEvent* event) {
         static_cast<QKeyEvent*>(event)->key() == Qt::Key_Insert) {
         // Insert toggles scrollback; the menu's check mark stays as it is.
         terminal_->SetScrollback(!terminal_->Scrollback());
+        return true;
+    }
+    if (event->type() == QEvent::KeyPress && watched == &terminal_->Window() && port_ &&
+        port_->Lost() && !terminal_->Scrollback() &&
+        TTerminal::KeyByte(static_cast<QKeyEvent*>(event)) >= 0) {
+        // Nothing typed is kept for a device that may come back as another one; one beep
+        // says so, not one a key.
+        if (!beeped_) {
+            QApplication::beep();
+            beeped_ = true;
+            ++refusedBeeps_;
+        }
         return true;
     }
     return QMainWindow::eventFilter(watched, event);

@@ -43,6 +43,8 @@ public:
     QString StatusText(int section) const;
     int StatusSectionWidth(int section) const;
     QAction* ScrollBackAction() const { return actScrollBack_; }
+    // Beeps given for keys refused while the port's device is away (one each loss).
+    int RefusedKeyBeeps() const { return refusedBeeps_; }
 
 public slots:
     // Window activation: the port settings go to the status line.
@@ -74,6 +76,8 @@ private:
     QStandardItemModel* statusModel_ = nullptr;
     QFontDialog* fontDialog_ = nullptr;
     QAction* actScrollBack_ = nullptr;
+    bool beeped_ = false;
+    int refusedBeeps_ = 0;
 };
 
 } // namespace pellwick
