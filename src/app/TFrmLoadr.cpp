@@ -20,6 +20,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <QToolTip>
 #include <QVBoxLayout>
 #include <filesystem>
 #include <stdexcept>
@@ -255,17 +256,14 @@ void TFrmLoadr::BuildControls() {
     pnlLights_->setAccessibleName(pnlLights_->toolTip());
     pnlLights_->setFrameShape(QFrame::StyledPanel);
     pnlLights_->setFrameShadow(QFrame::Raised);
-    auto* lightsLayout = new QHBoxLayout(pnlLights_);
-    lightsLayout->setContentsMargins(8, 4, 8, 4);
+    auto* lightsColumn = new QVBoxLayout(pnlLights_);
+    lightsColumn->setContentsMargins(8, 4, 8, 4);
+    auto* lightsLayout = new QHBoxLayout;
+    lightsLayout->setContentsMargins(0, 0, 0, 0);
+    lightsColumn->addLayout(lightsLayout);
     auto* lightsCaption = new QLabel(QStringLiteral("Status Lights"), pnlLights_);
     lightsCaption->setObjectName(QStringLiteral("LblStatusLights"));
     lightsLayout->addWidget(lightsCaption);
-    // Shown while the port's device is away.
-    lblPortState_ = new QLabel(pnlLights_);
-    lblPortState_->setObjectName(QStringLiteral("LblPortState"));
-    lblPortState_->setStyleSheet(QStringLiteral("color: #b00000; font-weight: bold;"));
-    lblPortState_->hide();
-    lightsLayout->addWidget(lblPortState_);
     lightsLayout->addStretch();
     auto addLight = [&](const char* name) {
         auto* light = new TVaxoStatusLight(pnlLights_);
@@ -283,6 +281,20 @@ void TFrmLoadr::BuildControls() {
     lightDsr_ = addLight("DSR");
     lightDcd_ = addLight("DCD");
     lightErr_ = addLight("ERR");
+    // A row of its own below the lamps, shown while the port's device is away; a long device
+    // path is shortened in the middle rather than widening the window.
+    lblPortState_ = new QLabel(pnlLights_);
+    lblPortState_->setObjectName(QStringLiteral("LblPortState"));
+    QPalette alarm = lblPortState_->palette();
+    alarm.setColor(QPalette::WindowText, QColor(0xB0, 0, 0));
+    lblPortState_->setPalette(alarm);
+    QFont bold = lblPortState_->font();
+    bold.setBold(true);
+    lblPortState_->setFont(bold);
+    lblPortState_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    lblPortState_->installEventFilter(this);
+    lblPortState_->hide();
+    lightsColumn->addWidget(lblPortState_);
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(btnUpload_);
@@ -500,9 +512,20 @@ bool TFrmLoadr::ShowPortState() {
              : QString();
     pnlComLamp_->setToolTip(lost ? text : QString::fromLatin1(kLampHint));
     pnlLights_->setToolTip(lost ? text : QString::fromLatin1(kLightsHint));
-    lblPortState_->setText(text);
+    if (lblPortState_->toolTip() != text && QToolTip::isVisible()) {
+        QToolTip::hideText(); // one shown now would go on telling the old state
+    }
+    lblPortState_->setToolTip(text);
+    lblPortState_->setAccessibleName(text);
     lblPortState_->setVisible(lost);
+    FitPortState();
     return lost;
+}
+
+void TFrmLoadr::FitPortState() {
+    const QString text = lblPortState_->toolTip();
+    lblPortState_->setText(
+        lblPortState_->fontMetrics().elidedText(text, Qt::ElideMiddle, lblPortState_->width()));
 }
 
 // --- Handlers --------------------------------------------------------------------------------
@@ -605,6 +628,10 @@ bool TFrmLoadr::ManualMode() const {
 }
 
 bool TFrmLoadr::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == lblPortState_ && event->type() == QEvent::Resize) {
+        FitPortState();
+        return false;
+    }
     if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_F1) {
         if (auto* menu = qobject_cast<QMenu*>(watched)) {
             const QAction* item = menu->activeAction();

@@ -154,6 +154,8 @@ private:
     // The lamp's hint and the lights panel say "disconnected" and which device while the
     // port's device is away; true then.
     bool ShowPortState();
+    // The state label's text, shortened to its width.
+    void FitPortState();
     static void PortOpenedOrClosing(void* context, TVaxoCustomComPort* port, bool opening);
 
     IMessageBoxes& boxes_;
