@@ -120,8 +120,9 @@ bool DevicePathWatch::WaitFor(const std::string& path, std::chrono::milliseconds
     }
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!watch.Present()) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
+        // Rounded up: a wait cut short by a fraction of a millisecond would end it early.
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             return false;
         }
