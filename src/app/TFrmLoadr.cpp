@@ -20,6 +20,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <QToolTip>
 #include <QVBoxLayout>
 #include <filesystem>
 #include <stdexcept>
@@ -41,6 +42,8 @@ namespace pellwick {
 namespace {
 
 constexpr const char* kHelpContextProperty = "helpContext";
+constexpr const char* kLampHint = "Communication / Upload Status";
+constexpr const char* kLightsHint = "RS232 Status Lights";
 
 std::string CurrentDirectory() {
     std::error_code error;
@@ -115,6 +118,9 @@ TFrmLoadr::TFrmLoadr(IMessageBoxes& boxes, const Options& options, QWidget* pare
 
 TFrmLoadr::~TFrmLoadr() {
     FormClose();
+    if (peers_.Port != nullptr) {
+        peers_.Port->RemoveNotifyProc(&TFrmLoadr::PortOpenedOrClosing, this);
+    }
 }
 
 void TFrmLoadr::BuildMenus() {
@@ -215,7 +221,7 @@ void TFrmLoadr::BuildControls() {
     btnUpload_->setMinimumWidth(150);
     pnlComLamp_ = new QFrame(central);
     pnlComLamp_->setObjectName(QStringLiteral("PnlComLamp"));
-    pnlComLamp_->setToolTip(QStringLiteral("Communication / Upload Status"));
+    pnlComLamp_->setToolTip(QString::fromLatin1(kLampHint));
     pnlComLamp_->setAccessibleName(pnlComLamp_->toolTip());
     pnlComLamp_->setFrameShape(QFrame::Panel);
     pnlComLamp_->setFrameShadow(QFrame::Sunken);
@@ -246,12 +252,15 @@ void TFrmLoadr::BuildControls() {
 
     pnlLights_ = new QFrame(central);
     pnlLights_->setObjectName(QStringLiteral("PnlLights"));
-    pnlLights_->setToolTip(QStringLiteral("RS232 Status Lights"));
+    pnlLights_->setToolTip(QString::fromLatin1(kLightsHint));
     pnlLights_->setAccessibleName(pnlLights_->toolTip());
     pnlLights_->setFrameShape(QFrame::StyledPanel);
     pnlLights_->setFrameShadow(QFrame::Raised);
-    auto* lightsLayout = new QHBoxLayout(pnlLights_);
-    lightsLayout->setContentsMargins(8, 4, 8, 4);
+    auto* lightsColumn = new QVBoxLayout(pnlLights_);
+    lightsColumn->setContentsMargins(8, 4, 8, 4);
+    auto* lightsLayout = new QHBoxLayout;
+    lightsLayout->setContentsMargins(0, 0, 0, 0);
+    lightsColumn->addLayout(lightsLayout);
     auto* lightsCaption = new QLabel(QStringLiteral("Status Lights"), pnlLights_);
     lightsCaption->setObjectName(QStringLiteral("LblStatusLights"));
     lightsLayout->addWidget(lightsCaption);
@@ -272,6 +281,20 @@ void TFrmLoadr::BuildControls() {
     lightDsr_ = addLight("DSR");
     lightDcd_ = addLight("DCD");
     lightErr_ = addLight("ERR");
+    // A row of its own below the lamps, shown while the port's device is away; a long device
+    // path is shortened in the middle rather than widening the window.
+    lblPortState_ = new QLabel(pnlLights_);
+    lblPortState_->setObjectName(QStringLiteral("LblPortState"));
+    QPalette alarm = lblPortState_->palette();
+    alarm.setColor(QPalette::WindowText, QColor(0xB0, 0, 0));
+    lblPortState_->setPalette(alarm);
+    QFont bold = lblPortState_->font();
+    bold.setBold(true);
+    lblPortState_->setFont(bold);
+    lblPortState_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    lblPortState_->installEventFilter(this);
+    lblPortState_->hide();
+    lightsColumn->addWidget(lblPortState_);
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(btnUpload_);
@@ -352,7 +375,13 @@ void TFrmLoadr::FormCreate(const Options& options) {
 }
 
 void TFrmLoadr::SetPeers(Peers peers) {
+    if (peers_.Port != nullptr) {
+        peers_.Port->RemoveNotifyProc(&TFrmLoadr::PortOpenedOrClosing, this);
+    }
     peers_ = std::move(peers);
+    if (peers_.Port != nullptr) {
+        peers_.Port->AddNotifyProc(&TFrmLoadr::PortOpenedOrClosing, this);
+    }
     link_->Target = peers_.Link;
     vaxoSLController2_->SetComPort(peers_.Port);
     SetComBtnState(btnUpload_->isEnabled());
@@ -458,9 +487,45 @@ void TFrmLoadr::EnableScriptTimer() {
 }
 
 void TFrmLoadr::SetComBtnState(bool on) {
-    btnUpload_->setEnabled(on);
-    spdBtnTerm_->setEnabled(on && TerminalAvailable());
-    mnuItmTerminal_->setEnabled(on && TerminalAvailable());
+    const bool lost = ShowPortState();
+    // While the port's device is away no run can start; a terminal window already made can
+    // still be shown (it says that the port is disconnected).
+    btnUpload_->setEnabled(on && !lost);
+    const bool terminal = (on || (lost && TerminalExists())) && TerminalAvailable();
+    spdBtnTerm_->setEnabled(terminal);
+    mnuItmTerminal_->setEnabled(terminal);
+}
+
+void TFrmLoadr::PortOpenedOrClosing(void* context, TVaxoCustomComPort* port, bool opening) {
+    auto* self = static_cast<TFrmLoadr*>(context);
+    // A plain close (new settings being applied) changes nothing shown; the link tells of the
+    // port's use once it has opened again.
+    if (opening || port->Lost()) {
+        self->SetComBtnState(!port->Lost() && self->btnUpload_->isEnabled());
+    }
+}
+
+bool TFrmLoadr::ShowPortState() {
+    const bool lost = peers_.Port != nullptr && peers_.Port->Lost();
+    const QString text =
+        lost ? QStringLiteral("disconnected: ") + QString::fromStdString(peers_.Port->LostDevice())
+             : QString();
+    pnlComLamp_->setToolTip(lost ? text : QString::fromLatin1(kLampHint));
+    pnlLights_->setToolTip(lost ? text : QString::fromLatin1(kLightsHint));
+    if (lblPortState_->toolTip() != text && QToolTip::isVisible()) {
+        QToolTip::hideText(); // one shown now would go on telling the old state
+    }
+    lblPortState_->setToolTip(text);
+    lblPortState_->setAccessibleName(text);
+    lblPortState_->setVisible(lost);
+    FitPortState();
+    return lost;
+}
+
+void TFrmLoadr::FitPortState() {
+    const QString text = lblPortState_->toolTip();
+    lblPortState_->setText(
+        lblPortState_->fontMetrics().elidedText(text, Qt::ElideMiddle, lblPortState_->width()));
 }
 
 // --- Handlers --------------------------------------------------------------------------------
@@ -563,6 +628,10 @@ bool TFrmLoadr::ManualMode() const {
 }
 
 bool TFrmLoadr::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == lblPortState_ && event->type() == QEvent::Resize) {
+        FitPortState();
+        return false;
+    }
     if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_F1) {
         if (auto* menu = qobject_cast<QMenu*>(watched)) {
             const QAction* item = menu->activeAction();

@@ -151,6 +151,12 @@ private:
     // The application's report of an exception that reached the window.
     void ReportException(const std::exception& e);
     bool TerminalAvailable() const;
+    // The lamp's hint and the lights panel say "disconnected" and which device while the
+    // port's device is away; true then.
+    bool ShowPortState();
+    // The state label's text, shortened to its width.
+    void FitPortState();
+    static void PortOpenedOrClosing(void* context, TVaxoCustomComPort* port, bool opening);
 
     IMessageBoxes& boxes_;
     Peers peers_;
@@ -183,6 +189,7 @@ private:
     QProgressBar* ggeUpload_;
     QLabel* lblUpload_;
     QFrame* pnlLights_;
+    QLabel* lblPortState_;
     TVaxoStatusLight* lightCts_;
     TVaxoStatusLight* lightDsr_;
     TVaxoStatusLight* lightDcd_;

@@ -451,6 +451,19 @@ void LinkOperations::CloseAndDropTriggers() {
     ForgetTriggers();
 }
 
+void LinkOperations::LineLost() {
+    ForgetTriggers();
+    const bool transferring = port_.Tag() != PhaseNone;
+    port_.SetTag(PhaseNone);
+    state_.StopRequest = false;
+    state_.BlockRemaining = 0;
+    if (host_ == nullptr)
+        return;
+    host_->SetComBtnState(false);
+    if (transferring || state_.UploadMode)
+        host_->SetULError();
+}
+
 bool LinkOperations::OpenWithSettings(const Rs232Settings& settings, const LinkSettings& link) {
     state_.StopRequest = false;
     ApplyLinkSettings(link);

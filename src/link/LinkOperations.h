@@ -46,7 +46,7 @@ public:
     void SetUploadMode(bool on) override;
     void SetStopRequest(bool on) override { state_.StopRequest = on; }
     bool SCommOpen() override { return port_.Open(); }
-    bool LineHungUp() override { return port_.Open() && port_.HungUp(); }
+    bool LineHungUp() override { return port_.HungUp(); }
 
     // --- Further operations --------------------------------------------------------------------
     void SendDataByte(std::uint8_t byte);
@@ -89,6 +89,10 @@ public:
     void OpenWithTriggers();
     // Drops the triggers it holds and closes the port, when it is open; never drops one twice.
     void CloseAndDropTriggers();
+    // The port has closed because its device went away, taking the triggers with it: a
+    // transfer under way ends, and in upload mode the host hears of an upload error (no room
+    // or drain notice will come). The host's port-dependent controls are switched off.
+    void LineLost();
     // The whole set-up of a start: link settings, port settings, open, triggers.
     bool OpenWithSettings(const Rs232Settings& settings, const LinkSettings& link);
 

@@ -4,7 +4,8 @@
 
 namespace pellwick {
 
-PortOwner::PortOwner(IMessageBoxes& boxes) : portLink_(port_), link_(portLink_, boxes) {
+PortOwner::PortOwner(IMessageBoxes& boxes)
+    : portLink_(port_), link_(portLink_, boxes), recovery_(port_, link_) {
     // The design values of the program's one port.
     port_.SetComNumber(1);
     port_.SetOutSize(16384);
@@ -28,11 +29,12 @@ void PortOwner::LoadSettings(PrivateProfile& ini) {
 }
 
 bool PortOwner::Start() {
+    recovery_.Cancel();
     link_.CloseAndDropTriggers();
     return link_.OpenWithSettings(settings_, linkSettings_);
 }
 
-bool PortOwner::StartUp(const std::string& iniPath, const std::function<void()>& beforeOpen) {
+bool PortOwner::StartUp(const std::string& iniPath, const std::function<bool()>& beforeOpen) {
     try {
         PrivateProfile ini(iniPath);
         LoadSettings(ini);
@@ -41,14 +43,15 @@ bool PortOwner::StartUp(const std::string& iniPath, const std::function<void()>&
         TVaxoCustomComPort::ShowException(e);
         return false;
     }
-    if (beforeOpen) {
-        beforeOpen();
+    if (beforeOpen && !beforeOpen()) {
+        return false;
     }
     return Start();
 }
 
 bool PortOwner::Reopen(const Rs232Settings& settings) {
     settings_ = settings;
+    recovery_.Cancel();
     link_.CloseAndDropTriggers();
     link_.ApplyLineSettings(settings_);
     return link_.OpenPortWithTriggers();
@@ -57,6 +60,8 @@ bool PortOwner::Reopen(const Rs232Settings& settings) {
 void PortOwner::Renew() {
     link_.CloseAndDropTriggers();
     link_.OpenWithTriggers();
+    // Open again: a device that was lost needs no more waiting for.
+    recovery_.Cancel();
 }
 
 void PortOwner::SetDtr(bool on) {
@@ -70,6 +75,7 @@ void PortOwner::SetRts(bool on) {
 }
 
 void PortOwner::Shutdown() {
+    recovery_.Cancel();
     auto& state = link_.State();
     state.UploadMode = false;
     state.ActivePrompt = state.PromptText;

@@ -9,6 +9,7 @@
 #include "ini/PrivateProfile.h"
 #include "link/ComPortLink.h"
 #include "link/LinkOperations.h"
+#include "link/PortRecovery.h"
 #include "link/Rs232SettingsFile.h"
 #include "serial/MessageBoxes.h"
 #include "serial/TVaxoCustomComPort.h"
@@ -43,8 +44,9 @@ public:
     bool Start();
     // The start-up of the program and of the runner: LoadSettings, then Start. A settings file
     // that cannot be written is reported with its message and leaves the port closed.
-    // beforeOpen runs between the two, when Settings() holds the port number to be opened.
-    bool StartUp(const std::string& iniPath, const std::function<void()>& beforeOpen = {});
+    // beforeOpen runs between the two, when Settings() holds the port number to be opened; when
+    // it answers false the port is not opened.
+    bool StartUp(const std::string& iniPath, const std::function<bool()>& beforeOpen = {});
 
     // The settings the operator saved: the triggers are dropped, the port closes, takes the new
     // line settings (flow control and line states are kept for the next start) and opens with
@@ -53,6 +55,10 @@ public:
     // Closes and opens the port again with the same settings, renewing its dispatcher; the
     // triggers are made anew. Failures are thrown, not reported.
     void Renew();
+    // A device that went away while the port was open closes the port; it is opened again, with
+    // the same settings, when the device is back (see PortRecovery). Start, Reopen and Shutdown
+    // end that wait.
+    bool WaitingForDevice() const { return recovery_.Waiting(); }
 
     bool IsOpen() const { return port_.Open(); }
     // Drive DTR or RTS from outside the settings dialog (the terminal's line menu). The
@@ -71,6 +77,7 @@ private:
     TVaxoComPort port_;
     ComPortLink portLink_;
     LinkOperations link_;
+    PortRecovery recovery_;
     Rs232Settings settings_;
     LinkSettings linkSettings_;
 };

@@ -571,10 +571,14 @@ void TVaxoCustomComPort::MakeDispatcher() {
     dispatcher_ = std::make_unique<TVaxoWin32Dispatcher>(this);
 }
 
-void TVaxoCustomComPort::StartDevice() {
+std::string TVaxoCustomComPort::DeviceName() const {
     char name[32];
     std::snprintf(name, sizeof name, "\\\\.\\COM%d", comNumber_);
-    int result = dispatcher_->OpenDevice(name, static_cast<std::uint32_t>(baud_), parity_,
+    return name;
+}
+
+void TVaxoCustomComPort::StartDevice() {
+    int result = dispatcher_->OpenDevice(DeviceName(), static_cast<std::uint32_t>(baud_), parity_,
                                          dataBits_, stopBits_, inSize_, outSize_, dtr_, rts_);
     if (result == dr::DeviceAccessDenied) {
         result = ecAlreadyOpen;
@@ -598,6 +602,11 @@ void TVaxoCustomComPort::OpenPort() {
         EnsureComNumber();
     }
     MakeDispatcher();
+    const std::uint64_t serial = ++openSerial_;
+    dispatcher_->SetLostHandler([this, serial] {
+        QMetaObject::invokeMethod(
+            this, [this, serial] { DeviceWentAway(serial); }, Qt::QueuedConnection);
+    });
     try {
         StartDevice();
         portState_ = 2;
@@ -621,6 +630,8 @@ void TVaxoCustomComPort::OpenPort() {
         SetWorkerPriority(workerPriority_);
         forceApply_ = false;
         open_ = true;
+        lost_ = false;
+        lostDevice_.clear();
         SetupNotifyWindow(true);
         if (triggersSaved_) {
             triggersSaved_ = false;
@@ -924,7 +935,37 @@ void TVaxoCustomComPort::YieldToDevice() {
 }
 
 bool TVaxoCustomComPort::LineHungUp() {
-    return portState_ == 2 && dispatcher_ && dispatcher_->DeviceHungUp();
+    return lost_ || (portState_ == 2 && dispatcher_ && dispatcher_->DeviceHungUp());
+}
+
+void TVaxoCustomComPort::DeviceWentAway(std::uint64_t serial) {
+    if (serial != openSerial_ || portState_ != 2) {
+        return;
+    }
+    lostDevice_ = TVaxoWin32Dispatcher::ResolveName(DeviceName()).value_or(DeviceName());
+    lost_ = true;
+    // Runs from the event loop: nothing may be thrown into it.
+    try {
+        ClosePort();
+    } catch (const std::exception& e) {
+        ShowException(e);
+    }
+    // Whoever opens the port again makes its triggers anew: nothing armed before the loss (a
+    // transfer's) may act on a device that may be another one.
+    triggersSaved_ = false;
+    savedTriggers_ = {};
+    try {
+        if (auto e = onPortLost_) {
+            e(*this);
+        }
+    } catch (const std::exception& e) {
+        ShowException(e);
+    }
+}
+
+void TVaxoCustomComPort::ClearLoss() {
+    lost_ = false;
+    lostDevice_.clear();
 }
 
 bool TVaxoCustomComPort::AwaitText(const std::string& text, std::int32_t ticks, bool yield,

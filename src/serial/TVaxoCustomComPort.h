@@ -190,8 +190,18 @@ public:
     // 0 closed, 1 closing, 2 open.
     int PortState() const { return portState_; }
     TVaxoWin32Dispatcher* CurrentDispatcher();
-    // The device hung up (peer gone, adapter pulled) while the port is open.
+    // The device hung up (peer gone, adapter pulled) while the port is open, or the port was
+    // lost that way.
     bool LineHungUp();
+    // The device went away while the port was open (adapter pulled, board switched off): the
+    // port then closed by itself, its triggers gone with it, and stays lost until it opens
+    // again or ClearLoss. OnPortLost runs once for each loss, after the close was announced.
+    bool Lost() const { return lost_; }
+    // The path of the device that went away; empty while not lost.
+    const std::string& LostDevice() const { return lostDevice_; }
+    void ClearLoss();
+    const TNotifyEvent& OnPortLost() const { return onPortLost_; }
+    void SetOnPortLost(TNotifyEvent e) { onPortLost_ = std::move(e); }
     TVaxoWin32Dispatcher* RequireDispatcher();
     bool CtsSignal();
     bool DsrSignal();
@@ -260,6 +270,9 @@ private:
     // The notification window's handling of one dispatcher notification.
     void HandleNotification(std::uint32_t msg, std::uint32_t wParam, std::uint32_t lParam);
     void FinishDeferredClose();
+    // Runs on the GUI thread for the dispatcher of the opening numbered serial.
+    void DeviceWentAway(std::uint64_t serial);
+    std::string DeviceName() const; // "\\.\COMn"
     void ReleaseDispatcher();
     int Check(int result) const; // ErrorToException with the loading state
     void ReapplyFlow();
@@ -310,6 +323,7 @@ private:
     TNotifyEvent onTriggerOutbuffUsed_;
     TNotifyEvent onTriggerOutSent_;
     TWaitCharEvent onWaitChar_;
+    TNotifyEvent onPortLost_;
 
     bool forceApply_ = false;
     int portState_ = 0;
@@ -317,6 +331,9 @@ private:
     bool openOnLoad_ = false;
     bool loading_ = false;
     bool awaiting_ = false; // inside AwaitText: the dispatcher must not go away
+    bool lost_ = false;
+    std::string lostDevice_;
+    std::uint64_t openSerial_ = 0; // counts openings, so a late loss notice finds its own
     struct Registration {
         QObject* window = nullptr;
         TPortNotifyProc proc = nullptr;

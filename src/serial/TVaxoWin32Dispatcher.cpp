@@ -118,7 +118,17 @@ long TVaxoWin32Dispatcher::DeviceRead(std::uint8_t* buffer, std::uint32_t count)
     if (!device_->IsOpen()) {
         return -1;
     }
-    return device_->Read(buffer, count);
+    const long n = device_->Read(buffer, count);
+    NoteFailedTransfer(n);
+    return n;
+}
+
+void TVaxoWin32Dispatcher::NoteFailedTransfer(long result) {
+    // EIO, ENODEV and ENXIO: the adapter is gone even if poll has not said so yet.
+    if (result == LinuxSerialDevice::ResultFromErrno(EIO) || result == dr::DeviceNotFound) {
+        hungUp_ = true;
+        comWake_.Set();
+    }
 }
 
 std::uint32_t TVaxoWin32Dispatcher::DeviceStatus(std::uint32_t& inputQueued) {
@@ -307,6 +317,7 @@ void TVaxoWin32Dispatcher::WorkerEnded(int& tidSlot) {
 
 void TVaxoWin32Dispatcher::ComThreadRun() {
     WorkerStarted(comTid_);
+    bool lost = false;
     std::uint8_t lastModem = 0;
     const bool sampleModem = device_->ModemStatus(lastModem);
     LineErrorCounts lastCounts;
@@ -334,11 +345,10 @@ void TVaxoWin32Dispatcher::ComThreadRun() {
             comWake_.Consume();
         }
         std::uint32_t mask = 0;
-        bool lost = false;
         if (fds[1].revents & POLLIN) {
             mask |= evRxChar;
         }
-        if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+        if ((fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) || hungUp_) {
             // The device is gone (peer closed, adapter pulled): hand over what input is left,
             // then end; no more events arrive until the port is reopened.
             mask |= evRxChar;
@@ -389,6 +399,9 @@ void TVaxoWin32Dispatcher::ComThreadRun() {
         if (lost) {
             break;
         }
+    }
+    if (lost && !stopWorkers_ && lostHandler_) {
+        lostHandler_();
     }
     comRunning_ = false;
     WorkerEnded(comTid_);
@@ -472,6 +485,7 @@ void TVaxoWin32Dispatcher::WritePasses() {
         }
         if (n < 0) {
             // A failed write drops the run; the ring keeps going.
+            NoteFailedTransfer(n);
             AdvanceOutputTail(count, generation);
             outputProgress_.Set();
             continue;

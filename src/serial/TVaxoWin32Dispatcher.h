@@ -38,6 +38,11 @@ public:
     void SetWorkerPriority(int priority) override;
     // Whether the device reported a hang-up (peer gone, adapter pulled) since it was opened.
     bool DeviceHungUp() const { return hungUp_.load(); }
+    // Called once on the event worker when the device has gone away (a hang-up, or a read or
+    // write that found it gone), after the input that came before it has been handed over; not
+    // when the workers were told to stop first. Set it before the device is opened.
+    using LostHandler = std::function<void()>;
+    void SetLostHandler(LostHandler handler) { lostHandler_ = std::move(handler); }
 
 protected:
     bool DeviceOpenNow() const override;
@@ -67,6 +72,8 @@ private:
     void WorkerStarted(int& tidSlot);
     void WorkerEnded(int& tidSlot);
     void ApplyPriority(int tid, int level);
+    // A failed read or write that means the device is gone wakes the event worker to end.
+    void NoteFailedTransfer(long result);
 
     std::unique_ptr<ISerialDevice> device_;
 
@@ -86,6 +93,7 @@ private:
     std::atomic<std::uint32_t> deviceEventMask_{0};
     std::atomic<bool> purgeRequested_{false};
     std::atomic<bool> hungUp_{false};
+    LostHandler lostHandler_;
 
     // Error counts as last seen by DeviceStatus (the base calls it under InputLock or
     // StatusLock, from more than one thread).

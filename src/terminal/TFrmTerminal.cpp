@@ -12,6 +12,7 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QFileDialog>
@@ -203,9 +204,12 @@ TFrmTerminal::~TFrmTerminal() {
     }
 }
 
-void TFrmTerminal::PortOpenedOrClosing(void* context, TVaxoCustomComPort*, bool opening) {
+void TFrmTerminal::PortOpenedOrClosing(void* context, TVaxoCustomComPort* port, bool opening) {
     auto* form = static_cast<TFrmTerminal*>(context);
     if (opening) {
+        form->beeped_ = false;
+    }
+    if (opening || port->Lost()) {
         form->FormActivate();
     }
     form->UpdateLineItems();
@@ -628,7 +632,13 @@ int TFrmTerminal::StatusSectionWidth(int section) const {
 }
 
 void TFrmTerminal::FormActivate() {
-    SetStatusText(0, PortSettingsText(port_));
+    const bool lost = port_ && port_->Lost();
+    SetStatusText(0, lost ? QStringLiteral(" disconnected") : PortSettingsText(port_));
+    statusModel_->setHeaderData(
+        0, Qt::Horizontal,
+        lost ? QStringLiteral("disconnected: ") + QString::fromStdString(port_->LostDevice())
+             : QString(),
+        Qt::ToolTipRole);
 }
 
 void TFrmTerminal::ClearTerminal() {
@@ -700,6 +710,18 @@ bool TFrmTerminal::eventFilter(QObject* watched, QEvent* event) {
             terminal_->StopPaste();
             return true;
         }
+    }
+    if (event->type() == QEvent::KeyPress && watched == &terminal_->Window() && port_ &&
+        port_->Lost() && !terminal_->Scrollback() &&
+        TTerminal::KeyByte(static_cast<QKeyEvent*>(event)) >= 0) {
+        // Nothing typed is kept for a device that may come back as another one; one beep
+        // says so, not one a key.
+        if (!beeped_) {
+            QApplication::beep();
+            beeped_ = true;
+            ++refusedBeeps_;
+        }
+        return true;
     }
     return QMainWindow::eventFilter(watched, event);
 }

@@ -50,6 +50,8 @@ public:
     QString StatusText(int section) const;
     int StatusSectionWidth(int section) const;
     QAction* ScrollBackAction() const { return actScrollBack_; }
+    // Beeps given for keys refused while the port's device is away (one each loss).
+    int RefusedKeyBeeps() const { return refusedBeeps_; }
 
     // Where failures are reported; none: the application's standard display of errors.
     void SetMessageBoxes(IMessageBoxes* boxes) { boxes_ = boxes; }
@@ -138,6 +140,8 @@ private:
     QString pasteStatus_;
     bool breakWaiting_ = false;
     QElapsedTimer breakSince_;
+    bool beeped_ = false;
+    int refusedBeeps_ = 0;
 };
 
 } // namespace pellwick

@@ -139,6 +139,10 @@ int TypedByte(const QKeyEvent* e) {
 
 } // namespace
 
+int TTerminal::KeyByte(const QKeyEvent* e) {
+    return TypedByte(e);
+}
+
 TTerminal::TTerminal(QWidget* parent) : QAbstractScrollArea(parent) {
     buffer_ = std::make_unique<TBuffer>(*this, DefaultColumns, DefaultRows);
     setFocusPolicy(Qt::StrongFocus);

@@ -44,6 +44,9 @@ public:
     explicit TTerminal(QWidget* parent = nullptr);
     ~TTerminal() override;
 
+    // The byte a key press sends to the device, or -1 for keys that send none.
+    static int KeyByte(const QKeyEvent* e);
+
     TBuffer& Buffer() { return *buffer_; }
     const TBuffer& Buffer() const { return *buffer_; }
 

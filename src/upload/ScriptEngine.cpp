@@ -145,7 +145,13 @@ void ScriptEngine::ScriptTimerTimer() {
     } catch (...) {
         fault = "Unknown error";
     }
-    if (fault) {
+    if (fault && link_.LineHungUp()) {
+        // The device went away under the step (the port closed with it): the run ends with
+        // the upload-error report, as it does when the loss is seen between steps.
+        run_.State = ScriptState::ssUploadError;
+        UploadError();
+        tickDeferred_ = false;
+    } else if (fault) {
         // A link failure inside a step (port closed, device gone, output refused) ends the run
         // instead of leaving it half-way with the running controls shown.
         boxes_.Show(MsgKind::Error, *fault, MbOk);
@@ -319,6 +325,10 @@ void ScriptEngine::SetScriptError() {
 }
 
 void ScriptEngine::SetULError() {
+    // A lost line tells of it between runs too; there is no run then to end.
+    if (!running_) {
+        return;
+    }
     run_.State = ScriptState::ssUploadError;
     SetTimer(true);
 }

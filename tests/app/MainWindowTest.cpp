@@ -18,6 +18,7 @@
 #include <QToolButton>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <map>
 #include <memory>
 
 #include "AppTestSupport.h"
@@ -400,6 +401,44 @@ TEST_F(MainWindowTest, StatusLightsFollowModemLinesAndLineErrorsWhileMarked) {
     item->trigger();
     EXPECT_FALSE(controller.Watching());
     EXPECT_FALSE(cts->Lit());
+}
+
+TEST_F(MainWindowTest, ALostPortIsShownInTheLampHintAndTheLightsPanelUntilItOpensAgain) {
+    PtyPair gone, back;
+    PortMap::SetGlobal(std::make_shared<PortMap>(
+        std::map<int, std::string>{{1, gone.SlavePath()}, {2, back.SlavePath()}}));
+    port = std::make_unique<TVaxoComPort>();
+    port->SetComNumber(1);
+    port->SetAutoOpen(false);
+    port->SetPromptForPort(false);
+    port->SetOpen(true);
+    auto window = MakeWindow();
+    TFrmLoadr::Peers peers;
+    peers.Link = &link;
+    peers.Port = port.get();
+    window->SetPeers(std::move(peers));
+    window->show();
+    auto* lamp = Find<QFrame>(*window, "PnlComLamp");
+    auto* lights = Find<QFrame>(*window, "PnlLights");
+    auto* state = Find<QLabel>(*window, "LblPortState");
+    EXPECT_FALSE(state->isVisibleTo(window.get()));
+
+    gone.CloseMaster();
+    ASSERT_TRUE(WaitFor([&] { return port->Lost(); }));
+    const QString text = "disconnected: " + QString::fromStdString(gone.SlavePath());
+    EXPECT_EQ(lamp->toolTip(), text);
+    EXPECT_EQ(lights->toolTip(), text);
+    EXPECT_EQ(state->toolTip(), text);
+    EXPECT_TRUE(state->isVisibleTo(window.get()));
+    EXPECT_TRUE(state->text().startsWith("disconnected") || state->text().contains(QChar(0x2026)))
+        << state->text().toStdString();
+    EXPECT_FALSE(Find<QPushButton>(*window, "BtnUpload")->isEnabled());
+
+    port->SetComNumber(2);
+    port->SetOpen(true);
+    EXPECT_EQ(lamp->toolTip(), "Communication / Upload Status");
+    EXPECT_EQ(lights->toolTip(), "RS232 Status Lights");
+    EXPECT_FALSE(state->isVisibleTo(window.get()));
 }
 
 TEST_F(MainWindowTest, CloseBoxClosesWithoutAskingAndLeavesWatchingAloneWhenLightsAreOff) {

@@ -12,6 +12,8 @@
 #include <regex>
 #include <sstream>
 #include <sys/wait.h>
+#include <thread>
+#include <vector>
 #include <unistd.h>
 
 namespace pellwick {
@@ -57,7 +59,8 @@ TEST(ProgramTest, HelpDocumentsEveryOptionAndWrongOptionsAreRefused) {
                                "--burst",   "--silent",     "--err-after",      "--corrupt-at",
                                "--drop-at", "--garbage",    "--flood",          "--hangup-after",
                                "--delay",   "--transcript", "--device",         "--path-file",
-                               "--link"}) {
+                               "--link",    "--unplug-after-ms", "--unplug-after-bytes",
+                               "--replug-after-ms", "--cycles"}) {
         EXPECT_NE(help.text.find(option), std::string::npos) << option;
     }
     EXPECT_EQ(RunProgram("--bogus").status, 2);
@@ -65,6 +68,48 @@ TEST(ProgramTest, HelpDocumentsEveryOptionAndWrongOptionsAreRefused) {
     EXPECT_EQ(RunProgram("--prompt").status, 2);
     EXPECT_EQ(RunProgram("--prompt '\\x4'").status, 2);
     EXPECT_EQ(RunProgram("--upload-command GO").status, 2);
+    // An unplug needs a link to take away, and a pseudo-terminal to close.
+    EXPECT_EQ(RunProgram("--unplug-after-ms 5").status, 2);
+    EXPECT_EQ(RunProgram("--unplug-after-bytes 5 --link /tmp/x --device /dev/null").status, 2);
+}
+
+// Timed cycles: each unplug takes the link away before the line hangs up; each plug-in is a
+// new pseudo-terminal behind the same link; after the last cycle the device stays.
+TEST(ProgramTest, TimedCyclesUnplugAndReplugBehindTheLink) {
+    DevsimHarness harness;
+    const std::string link = harness.File("ttyPLUG");
+    ASSERT_TRUE(harness.StartProcess({"--link", link, "--unplug-after-ms", "300",
+                                      "--replug-after-ms", "200", "--cycles", "2"}))
+        << harness.Error();
+    const auto linked = [&] { return fs::exists(fs::symlink_status(link)); };
+    const auto waitFor = [&](bool present) {
+        const auto deadline = Clock::now() + std::chrono::seconds(10);
+        while (linked() != present && Clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        return linked() == present;
+    };
+    std::vector<std::string> lines;
+    for (int cycle = 0; cycle < 2; ++cycle) {
+        ASSERT_TRUE(waitFor(true));
+        const std::string line = fs::read_symlink(link).string();
+        lines.push_back(line);
+        LinePeer peer;
+        ASSERT_TRUE(peer.Open(link));
+        ASSERT_TRUE(peer.Write("VER\r"));
+        EXPECT_EQ(peer.ReadUntil("#"), "VER=2.10\r\n#");
+        EXPECT_TRUE(peer.WaitHangup());
+        EXPECT_FALSE(linked()) << "the link must go before the line hangs up";
+    }
+    ASSERT_TRUE(waitFor(true));
+    lines.push_back(fs::read_symlink(link).string());
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    EXPECT_TRUE(linked()) << "no unplug after the last cycle";
+    for (const std::string& line : lines) {
+        EXPECT_EQ(line.rfind("/dev/pts/", 0), 0u) << line;
+    }
+    EXPECT_EQ(harness.Stop(), 0);
+    EXPECT_FALSE(linked());
 }
 
 TEST(ProgramTest, AnnouncesItsLineAndEndsCleanlyOnSigterm) {

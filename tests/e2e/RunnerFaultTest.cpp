@@ -181,3 +181,40 @@ TEST(RunnerCommandLineTest, BadCommandLineExitsWithOneAndHelpDocumentsEveryStatu
 
 } // namespace
 } // namespace pellwick::e2e
+
+namespace pellwick::e2e {
+namespace {
+
+// The station script starts the runner before the board is plugged in: --wait-port waits for
+// the device's path, and a device that never comes ends the run with its own status.
+TEST(RunnerWaitPortTest, WaitsForTheDeviceOrEndsWithPortMissing) {
+    using namespace std::chrono_literals;
+    for (const bool plugged : {false, true}) {
+        SCOPED_TRACE(plugged);
+        DevsimHarness device;
+        const std::string link = device.File("by-id/usb-board");
+        ASSERT_FALSE(device.WriteLoaderIni(1, {{"Ports", "COM1", link}}).empty());
+        ASSERT_TRUE(WriteText(device.File("test.sld"), "_TC \"UL^M\"\n"));
+        RunnerProcess runner;
+        ASSERT_TRUE(runner.Start(device.Folder(), {"--wait-port", plugged ? "20" : "1",
+                                                   "test.sld"}))
+            << runner.Error();
+        if (plugged) {
+            // The link's folder does not exist yet either, as before udev's first by-id link.
+            ASSERT_TRUE(runner.WaitForOutput("waiting up to 20 s for " + link, 10s))
+                << runner.Output();
+            std::filesystem::create_directory(device.File("by-id"));
+            ASSERT_TRUE(device.StartProcess({"--link", link})) << device.Error();
+            EXPECT_EQ(runner.Wait(30s), 0) << runner.Output();
+        } else {
+            EXPECT_EQ(runner.Wait(30s), 9) << runner.Output();
+            EXPECT_NE(runner.Output().find("[Error] The port's device " + link +
+                                           " did not appear within 1 s."),
+                      std::string::npos)
+                << runner.Output();
+        }
+    }
+}
+
+} // namespace
+} // namespace pellwick::e2e

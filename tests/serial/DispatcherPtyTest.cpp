@@ -1,6 +1,7 @@
 // The engine on real pseudo-terminals: byte transparency, exclusive open, missing devices and
 // a peer that hangs up.
 #include "DispatcherFixture.h"
+#include <atomic>
 
 #include <ctime>
 
@@ -103,13 +104,17 @@ TEST_F(DispatcherPtyTest, AMissingDeviceIsNotFound) {
 }
 
 TEST_F(DispatcherPtyTest, PeerHangUpNeitherSpinsNorBlocksCloseAndReopen) {
-    OpenPty();
+    std::atomic<int> losses{0};
+    dispatcher = std::make_unique<TVaxoWin32Dispatcher>(nullptr);
+    dispatcher->SetLostHandler([&losses] { ++losses; });
+    ASSERT_EQ(0, dispatcher->OpenDevice(pty.SlavePath(), 19200, 0, 8, 1, 4096, 16384, true, true));
     pty.Write("last words");
     ASSERT_TRUE(WaitUntil([&] { return dispatcher->InputUsed() == 10; }));
     pty.CloseMaster();
     // Discarding on the gone line succeeds, also before the event worker has noticed.
     EXPECT_EQ(0, dispatcher->ClearInput());
     ASSERT_TRUE(WaitUntil([&] { return dispatcher->DeviceHungUp(); }));
+    ASSERT_TRUE(WaitUntil([&] { return losses == 1; }));
     // Output into a vanished device is dropped, not kept for ever.
     std::string block(5000, 'z');
     ASSERT_EQ(0, dispatcher->QueueBlock(block.data(), 5000));
@@ -128,6 +133,7 @@ TEST_F(DispatcherPtyTest, PeerHangUpNeitherSpinsNorBlocksCloseAndReopen) {
     ASSERT_EQ(0, dispatcher->QueueBlock("ok", 2));
     EXPECT_EQ("ok", Str(again.Read(2)));
     dispatcher->CloseDevice();
+    EXPECT_EQ(1, losses) << "a close is no loss";
 }
 
 TEST_F(DispatcherPtyTest, OpenDeviceOnANonTerminalFails) {

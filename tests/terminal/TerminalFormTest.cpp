@@ -212,4 +212,25 @@ TEST_F(TerminalFormTest, ReopenFailureInCreationIsSwallowedAndShowingLeavesActiv
     EXPECT_TRUE(PumpUntil([&] { return RowText(Buf(), 0) == "late"; }));
 }
 
+TEST_F(TerminalFormTest, ALostPortSaysDisconnectedAndRefusesTypingWithOneBeep) {
+    Show();
+    pty.Write("last");
+    ASSERT_TRUE(PumpUntil([&] { return RowText(Buf(), 0) == "last"; }));
+    pty.CloseMaster();
+    ASSERT_TRUE(PumpUntil([&] { return port->Lost() && port->PortState() == 0; }));
+    EXPECT_EQ(" disconnected", form->StatusText(0));
+    QTest::keyClicks(&form->Terminal().Window(), "typed\r");
+    EXPECT_EQ(1, form->RefusedKeyBeeps());
+    EXPECT_EQ("last", RowText(Buf(), 0));
+
+    // Back on a device: the settings return to the status line and typing goes out again.
+    port->SetComNumber(2);
+    port->SetOpen(true);
+    EXPECT_EQ(" COM2 8N1 19200", form->StatusText(0));
+    EXPECT_TRUE(form->Terminal().Active());
+    QTest::keyClicks(&form->Terminal().Window(), "ok");
+    EXPECT_EQ("ok", Str(pty2.Read(2)));
+    EXPECT_EQ(1, form->RefusedKeyBeeps());
+}
+
 } // namespace

@@ -49,6 +49,10 @@ struct DeviceConfig {
     std::int64_t garbage = 0;       // junk bytes put in front of every answer
     std::int64_t flood = 0;         // junk bytes sent once, before the first answer
     std::int64_t hangupAfter = -1;  // close the line after this many received bytes
+    // Unplug (the line's link goes, then the line closes) this long after the plug-in, or after
+    // this many bytes received since it; the program decides what follows (DevsimOptions).
+    std::int64_t unplugAfterMs = -1;
+    std::int64_t unplugAfterBytes = -1;
     std::int64_t answerDelayMs = 0; // every answer leaves this much later
     bool refuseVerify = false;      // refuse every file at its verifying CR, intact or not
     bool forgetRefusal = false;     // after a refused file the next lone CR gets the prompt again

@@ -47,7 +47,14 @@ void DeviceServer::CloseLine() {
     }
 }
 
+void DeviceServer::RequestUnplug() {
+    unplugRequested_ = true;
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const auto ignored = write(wakeFd_, &one, sizeof one);
+}
+
 void DeviceServer::RequestStop() {
+    stopRequested_ = true;
     const std::uint64_t one = 1;
     // write() on an eventfd is async-signal-safe; a full counter still wakes the loop.
     [[maybe_unused]] const auto ignored = write(wakeFd_, &one, sizeof one);
@@ -109,8 +116,19 @@ DeviceServer::Result DeviceServer::Run() {
         }
     };
 
+    const bool timedUnplug = config_.unplugAfterMs >= 0;
+    const Clock::time_point unplugAt =
+        start + std::chrono::milliseconds(std::max<std::int64_t>(config_.unplugAfterMs, 0));
+    const auto unplug = [&](Clock::time_point now, const std::string& why) {
+        transcript.Event("unplugged " + why, now);
+        return Result::Unplugged;
+    };
+
     for (;;) {
         auto now = Clock::now();
+        if (timedUnplug && now >= unplugAt) {
+            return unplug(now, "after " + std::to_string(config_.unplugAfterMs) + " ms");
+        }
         protocol.Tick(now);
         collect(now);
         while (!queue.empty() && queue.front().bytes.empty()) {
@@ -121,6 +139,9 @@ DeviceServer::Result DeviceServer::Run() {
         const auto wakeAt = [&wake](Clock::time_point when) {
             wake = wake ? std::min(*wake, when) : when;
         };
+        if (timedUnplug) {
+            wakeAt(unplugAt);
+        }
 
         const std::size_t readNeed = readThrottled ? inPacer.Burst() / 2 : 1;
         const bool canRead = inPacer.Allowance(now) >= std::max<std::size_t>(readNeed, 1);
@@ -155,15 +176,20 @@ DeviceServer::Result DeviceServer::Run() {
         }
         now = Clock::now();
         if (fds[0].revents & POLLIN) {
-            transcript.Event("stopped", now);
-            return Result::Stopped;
+            if (stopRequested_ || !unplugRequested_) {
+                transcript.Event("stopped", now);
+                return Result::Stopped;
+            }
+            return unplug(now, "on request");
         }
 
         if (fds[1].revents & POLLIN) {
             std::size_t limit = std::min(sizeof buffer, inPacer.Allowance(now));
-            if (config_.hangupAfter >= 0) {
-                limit = std::min<std::size_t>(limit, static_cast<std::size_t>(config_.hangupAfter) -
-                                                         received_.load());
+            for (const std::int64_t after : {config_.hangupAfter, config_.unplugAfterBytes}) {
+                if (after >= 0) {
+                    limit = std::min<std::size_t>(limit, static_cast<std::size_t>(after) -
+                                                             received_.load());
+                }
             }
             const ssize_t n = limit == 0 ? 0 : read(fd_, buffer, limit);
             if (n < 0 && errno != EAGAIN && errno != EINTR) {
@@ -187,6 +213,10 @@ DeviceServer::Result DeviceServer::Run() {
                 CloseLine();
                 hungUpAt_.store(Clock::now().time_since_epoch().count());
                 return Result::HungUp;
+            }
+            if (config_.unplugAfterBytes >= 0 &&
+                received_.load() >= static_cast<std::uint64_t>(config_.unplugAfterBytes)) {
+                return unplug(now, "after " + std::to_string(received_.load()) + " bytes");
             }
         } else if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) {
             error_ = "the line was hung up";

@@ -2,8 +2,9 @@
 // device): reads at the emulated line rate, feeds the protocol, sends its answers when they are
 // due and writes the transcript.
 //
-// Threads: Run() loops on the calling thread until RequestStop(), a hang-up or a lost line.
-// RequestStop() may be called from any thread and from a signal handler. Uploads() and
+// Threads: Run() loops on the calling thread until RequestStop(), RequestUnplug(), a hang-up,
+// an unplug fault or a lost line. RequestStop() and RequestUnplug() may be called from any
+// thread and from a signal handler. Uploads() and
 // BytesReceived() may be called from any thread; a mutex guards the copies they return.
 #pragma once
 
@@ -25,6 +26,7 @@ public:
     enum class Result {
         Stopped,  // RequestStop
         HungUp,   // the hang-up fault closed the line
+        Unplugged, // unplugged (by request or by the unplug fault); the line is still open
         LineLost, // the peer side went away (real devices only) or a read failed
         Failed,   // could not start (transcript file, descriptor)
     };
@@ -37,6 +39,9 @@ public:
 
     Result Run();
     void RequestStop();
+    // Ends Run with Unplugged; safe from a signal handler. The caller closes the line (by
+    // destroying the server) once it has removed what points at it.
+    void RequestUnplug();
     const std::string& Error() const { return error_; }
 
     std::vector<UploadRecord> Uploads() const;
@@ -68,6 +73,8 @@ private:
     std::atomic<std::uint64_t> received_{0};
     std::atomic<bool> uploadMode_{false};
     std::atomic<bool> discarding_{false};
+    std::atomic<bool> stopRequested_{false};
+    std::atomic<bool> unplugRequested_{false};
     std::atomic<std::chrono::steady_clock::rep> hungUpAt_{0};
     mutable std::mutex uploadsLock_;
     std::vector<UploadRecord> uploads_; // guarded by uploadsLock_

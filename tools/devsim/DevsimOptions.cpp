@@ -172,6 +172,28 @@ const std::vector<Option>& Options() {
         {"hangup-after", "N",
          "fault: close the line after N received bytes and exit (0: at the first byte)",
          Number(&DeviceConfig::hangupAfter, 0, Big)},
+        {"unplug-after-ms", "MS",
+         "fault: unplug MS milliseconds after each plug-in: the --link goes, then the line "
+         "closes, so that the peer sees a hang-up (SIGUSR1 unplugs at once)",
+         Number(&DeviceConfig::unplugAfterMs, 0, Big)},
+        {"unplug-after-bytes", "N", "fault: unplug after N bytes received since the plug-in",
+         Number(&DeviceConfig::unplugAfterBytes, 0, Big)},
+        {"replug-after-ms", "MS",
+         "plug in again MS milliseconds after an unplug: a new pseudo-terminal, the --link "
+         "pointed at it and its path printed on a line of its own (default: wait for SIGUSR2)",
+         [](DevsimOptions& o, const std::string& v) -> std::string {
+             return ParseInt(v, 0, Big, o.replugAfterMs)
+                        ? ""
+                        : "expects a whole number of milliseconds, not \"" + v + "\"";
+         }},
+        {"cycles", "N",
+         "timed unplugs in all; after the last one the device stays plugged in; 0 repeats "
+         "until stopped (default 1)",
+         [](DevsimOptions& o, const std::string& v) -> std::string {
+             return ParseInt(v, 0, Big, o.cycles)
+                        ? ""
+                        : "expects a whole number, not \"" + v + "\"";
+         }},
         {"delay", "MS", "fault: send every answer MS milliseconds late",
          Number(&DeviceConfig::answerDelayMs, 0, 3600000)},
         {"refuse-verify", nullptr,
@@ -294,6 +316,13 @@ std::string DevsimOptions::Parse(const std::vector<std::string>& args) {
     if (device.uploadCommand == device.normalCommand) {
         return "--upload-command and --normal-command must differ";
     }
+    const bool timedUnplug = device.unplugAfterMs >= 0 || device.unplugAfterBytes >= 0;
+    if ((timedUnplug || replugAfterMs >= 0) && !devicePath.empty()) {
+        return "--device cannot be unplugged: the unplug options need a pseudo-terminal";
+    }
+    if (timedUnplug && linkPath.empty()) {
+        return "the unplug options need --link (the path that goes and comes back)";
+    }
     return {};
 }
 
@@ -302,7 +331,9 @@ std::string DevsimOptions::HelpText() {
         "Usage: pellwick-devsim [OPTION]...\n"
         "Plays the remote device on a new pseudo-terminal (or on --device) and prints\n"
         "the path of the line on the first line of standard output. Runs until SIGTERM\n"
-        "or SIGINT.\n"
+        "or SIGINT. SIGUSR1 unplugs the line (the --link goes, then the pseudo-terminal\n"
+        "closes); SIGUSR2 plugs it in again on a new pseudo-terminal, points the link at\n"
+        "it and prints its path on a line of its own.\n"
         "Text options accept the escapes \\r \\n \\t \\\\ and \\xHH.\n\n";
     for (const Option& option : Options()) {
         std::string head = std::string("  --") + option.name;

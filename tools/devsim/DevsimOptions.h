@@ -13,6 +13,10 @@ struct DevsimOptions {
     std::string devicePath; // serve this device instead of a new pseudo-terminal
     std::string pathFile;   // write the line's path into this file
     std::string linkPath;   // make this symbolic link point at the line's path
+    // After an unplug: plug in again (a new pseudo-terminal, the link pointed at it) this long
+    // later; -1 waits for SIGUSR2. cycles: timed unplugs in all, 0 without end.
+    std::int64_t replugAfterMs = -1;
+    std::int64_t cycles = 1;
     bool help = false;
 
     // Parses the arguments after the program name. Returns an empty string on success,

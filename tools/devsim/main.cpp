@@ -3,13 +3,19 @@
 #include "devsim/DevsimOptions.h"
 #include "devsim/PseudoTerminal.h"
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
+#include <poll.h>
 #include <string>
+#include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -18,13 +24,61 @@ using namespace pellwick;
 
 namespace {
 
-// Read by the signal handler: a lock-free atomic is safe to use there.
+// Read by the signal handlers: lock-free atomics are safe to use there.
 std::atomic<DeviceServer*> g_server{nullptr};
 static_assert(std::atomic<DeviceServer*>::is_always_lock_free);
+std::atomic<bool> g_stop{false};
+std::atomic<bool> g_replug{false};
+int g_wakeFd = -1; // wakes the wait for a plug-in
+
+void Wake() {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const auto ignored = write(g_wakeFd, &one, sizeof one);
+}
 
 extern "C" void OnStopSignal(int) {
+    g_stop = true;
     if (DeviceServer* server = g_server.load()) {
         server->RequestStop();
+    }
+    Wake();
+}
+
+extern "C" void OnUnplugSignal(int) {
+    if (DeviceServer* server = g_server.load()) {
+        server->RequestUnplug();
+    }
+}
+
+extern "C" void OnReplugSignal(int) {
+    g_replug = true;
+    Wake();
+}
+
+// Waits while unplugged: false when a stop came first.
+bool WaitForPlugIn(std::int64_t afterMs) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(afterMs);
+    for (;;) {
+        if (g_stop) {
+            return false;
+        }
+        if (g_replug) {
+            return true;
+        }
+        int timeout = -1;
+        if (afterMs >= 0) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                until - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                return true;
+            }
+            timeout = static_cast<int>(std::min<std::int64_t>(left.count(), 1 << 30));
+        }
+        pollfd p{g_wakeFd, POLLIN, 0};
+        if (poll(&p, 1, timeout) > 0) {
+            std::uint64_t count = 0;
+            [[maybe_unused]] const auto ignored = read(g_wakeFd, &count, sizeof count);
+        }
     }
 }
 
@@ -95,44 +149,99 @@ int main(int argc, char** argv) {
         keepOpen = pty.ReleaseSlave();
     }
 
-    DeviceServer server(options.device, fd, keepOpen);
-    g_server = &server;
+    g_wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
+    if (options.devicePath.empty()) {
+        // A real device cannot be unplugged from here; its signals keep their usual effect.
+        action.sa_handler = OnUnplugSignal;
+        sigaction(SIGUSR1, &action, nullptr);
+        action.sa_handler = OnReplugSignal;
+        sigaction(SIGUSR2, &action, nullptr);
+    }
     std::signal(SIGPIPE, SIG_IGN);
 
-    if (!options.pathFile.empty() && !WritePathFile(options.pathFile, path)) {
-        return Fail("cannot write " + options.pathFile + ": " + std::strerror(errno));
-    }
-    if (!options.linkPath.empty() && !MakeLink(options.linkPath, path)) {
-        const std::string reason = std::strerror(errno);
+    // Removes what points at the line, so that nobody finds it while it goes or after the end.
+    const auto forgetLine = [&] {
+        if (!options.linkPath.empty()) {
+            unlink(options.linkPath.c_str());
+        }
         if (!options.pathFile.empty()) {
             std::remove(options.pathFile.c_str());
         }
-        return Fail("cannot link " + options.linkPath + ": " + reason);
+    };
+    // Makes what points at the line and prints its path.
+    const auto announceLine = [&]() -> std::string {
+        if (!options.pathFile.empty() && !WritePathFile(options.pathFile, path)) {
+            return "cannot write " + options.pathFile + ": " + std::strerror(errno);
+        }
+        if (!options.linkPath.empty() && !MakeLink(options.linkPath, path)) {
+            const std::string reason = std::strerror(errno);
+            forgetLine();
+            return "cannot link " + options.linkPath + ": " + reason;
+        }
+        std::printf("%s\n", path.c_str());
+        std::fflush(stdout);
+        return {};
+    };
+    if (const std::string failure = announceLine(); !failure.empty()) {
+        return Fail(failure);
     }
-    std::printf("%s\n", path.c_str());
-    std::fflush(stdout);
 
-    const DeviceServer::Result result = server.Run();
-    g_server = nullptr;
+    DeviceConfig config = options.device;
+    std::int64_t unplugs = 0;
+    DeviceServer::Result result = DeviceServer::Result::Stopped;
+    std::string serverError;
+    for (;;) {
+        auto server = std::make_unique<DeviceServer>(config, fd, keepOpen);
+        g_server = server.get();
+        if (g_stop) {
+            server->RequestStop(); // a stop that came before this plug-in
+        }
+        result = server->Run();
+        g_server = nullptr;
+        serverError = server->Error();
+        if (result != DeviceServer::Result::Unplugged) {
+            break;
+        }
+        // As udev does: the link goes first, then the line, which the peer sees hang up.
+        g_replug = false;
+        forgetLine();
+        server.reset();
+        if (options.cycles > 0 && ++unplugs >= options.cycles) {
+            config.unplugAfterMs = -1;
+            config.unplugAfterBytes = -1;
+        }
+        if (!WaitForPlugIn(options.replugAfterMs)) {
+            result = DeviceServer::Result::Stopped;
+            break;
+        }
+        PseudoTerminal next;
+        if (!next.Open()) {
+            return Fail(next.Error());
+        }
+        path = next.SlavePath();
+        fd = next.ReleaseMaster();
+        keepOpen = next.ReleaseSlave();
+        if (const std::string failure = announceLine(); !failure.empty()) {
+            close(fd);
+            close(keepOpen);
+            return Fail(failure);
+        }
+    }
 
-    if (!options.linkPath.empty()) {
-        unlink(options.linkPath.c_str());
-    }
-    if (!options.pathFile.empty()) {
-        std::remove(options.pathFile.c_str());
-    }
+    forgetLine();
     switch (result) {
     case DeviceServer::Result::Stopped:
     case DeviceServer::Result::HungUp:
+    case DeviceServer::Result::Unplugged:
         return 0;
     case DeviceServer::Result::LineLost:
     case DeviceServer::Result::Failed:
         break;
     }
-    return Fail(server.Error());
+    return Fail(serverError);
 }

@@ -3,6 +3,7 @@
 #include "ini/EIniWriteError.h"
 #include "ini/PrivateProfile.h"
 #include "link/PortOwner.h"
+#include "serial/DevicePathWatch.h"
 #include "serial/TVaxoCustomComPort.h"
 #include "serial/portmap/AdapterInfo.h"
 #include "serial/portmap/PortMap.h"
@@ -17,9 +18,11 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -114,6 +117,9 @@ std::string* ValueOption(const std::string& arg, RunnerOptions& options) {
     if (name == "--port") {
         return &options.portPath;
     }
+    if (name == "--wait-port") {
+        return &options.waitPortText;
+    }
     return nullptr;
 }
 
@@ -127,6 +133,32 @@ std::string FromStart(const std::string& path) {
 const char* ParityName(std::uint8_t code) {
     static const char* const names[] = {"none", "odd", "even", "mark", "space"};
     return code < 5 ? names[code] : "none";
+}
+
+// Waits for the device of COMn to appear; false (reported) when it does not in time.
+bool WaitForPort(int portNumber, int seconds, IMessageBoxes& boxes, std::FILE* out) {
+    const auto map = PortMap::Global();
+    const auto path = map ? map->PathOf(portNumber) : std::optional<std::string>();
+    if (!path) {
+        // Nothing to wait for: the opening reports the unknown port.
+        return true;
+    }
+    std::string error;
+    if (!DevicePathWatch::WaitFor(*path, std::chrono::milliseconds(0), error) && error.empty()) {
+        std::fprintf(out, "pellwick-run: waiting up to %d s for %s\n", seconds, path->c_str());
+        std::fflush(out);
+    }
+    if (DevicePathWatch::WaitFor(*path, std::chrono::seconds(seconds), error)) {
+        return true;
+    }
+    boxes.Show(MsgKind::Error,
+               (error.empty() ? "The port's device " + *path + " did not appear within " +
+                                    std::to_string(seconds) + " s."
+                              : error) +
+                   "\rPlug in the board or its adapter, or check the port (COM" +
+                   std::to_string(portNumber) + " in [Ports] of loader.ini, or --port).",
+               MbOk);
+    return false;
 }
 
 } // namespace
@@ -161,6 +193,10 @@ std::string RunnerHelp() {
                "  --port PATH     use the device PATH for the settings' COM number (a\n"
                "                  /dev/serial/by-id/... path, a pseudo-terminal); loader.ini is\n"
                "                  not changed\n"
+               "  --wait-port SECONDS\n"
+               "                  wait up to SECONDS for the port's device to appear before\n"
+               "                  opening it (the operator plugs the board in after the start);\n"
+               "                  exit status 9 when it does not\n"
                "  --list-ports    print the port map, one port a line with tab-separated fields:\n"
                "                  COMn, device path, by-id name, USB vendor, product, serial\n"
                "  --help          show this text\n"
@@ -202,6 +238,18 @@ bool ParseRunnerOptions(int argc, char** argv, RunnerOptions& options, bool& hel
             std::fprintf(err, "pellwick-run: more than one script given (see --help)\n");
             return false;
         }
+    }
+    if (!options.waitPortText.empty()) {
+        const std::string& text = options.waitPortText;
+        const bool digits = text.size() <= 6 && text.find_first_not_of("0123456789") == std::string::npos;
+        if (!digits || std::stoi(text) > 86400) {
+            std::fprintf(err,
+                         "pellwick-run: --wait-port expects whole seconds from 0 to 86400, not "
+                         "\"%s\" (see --help)\n",
+                         text.c_str());
+            return false;
+        }
+        options.waitPortSeconds = std::stoi(text);
     }
     return true;
 }
@@ -287,16 +335,22 @@ int RunHeadless(const RunnerOptions& options, std::FILE* out) {
         std::fprintf(out, "pellwick-run: %s", errors.c_str());
         return static_cast<int>(ExitReportUnwritable);
     };
+    bool deviceMissing = false;
     const bool opened = owner.StartUp(iniPath, [&] {
         if (!portPath.empty()) {
             const auto map = PortMap::Global();
             PortMap::SetGlobal(std::make_shared<PortMap>(
                 (map ? *map : PortMap()).WithEntry(owner.Settings().PortNumber, portPath)));
         }
+        if (options.waitPortSeconds >= 0) {
+            deviceMissing = !WaitForPort(owner.Settings().PortNumber, options.waitPortSeconds,
+                                         recorder.Boxes(), out);
+        }
+        return !deviceMissing;
     });
     if (!opened) {
         recorder.ListScript(report.script);
-        return finish(ExitPortError);
+        return finish(deviceMissing ? ExitPortMissing : ExitPortError);
     }
 
     ScriptEngine engine(owner.Operations(), recorder.Window(), recorder.Boxes());

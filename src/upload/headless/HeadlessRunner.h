@@ -28,6 +28,10 @@ struct RunnerOptions {
     std::string junitPath;     // --junit: the same as JUnit XML
     std::string portPath;      // --port: the device for the settings' COM number
     bool listPorts = false;    // --list-ports: print the port map instead of running
+    // --wait-port: seconds to wait for the port's device to appear before opening it; -1 not
+    // at all. waitPortText holds the value as given.
+    int waitPortSeconds = -1;
+    std::string waitPortText;
 };
 
 // Parses the command line; false (and a message on err) for a bad one.

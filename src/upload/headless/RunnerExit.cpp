@@ -32,6 +32,8 @@ constexpr ExitRow ExitTable[] = {
     {ExitReportUnwritable, "report unwritable",
      "the --report or --junit file could not be written (the run's own outcome\n"
      "is printed)"},
+    {ExitPortMissing, "port missing",
+     "the port's device did not appear within the seconds of --wait-port"},
     {ExitInterrupted, "interrupted", "interrupted a second time while cancelling"},
 };
 

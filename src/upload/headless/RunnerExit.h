@@ -16,6 +16,7 @@ enum RunnerExit : int {
     ExitErrorsIgnored = 6,    // the script ran to its end, but --ignore went past an error
     ExitFailure = 7,          // an unexpected failure ended the program (its message is printed)
     ExitReportUnwritable = 8, // --report or --junit could not be written
+    ExitPortMissing = 9,      // the port's device did not appear within --wait-port
     ExitInterrupted = 130,    // a second Ctrl-C while cancelling
 };
 

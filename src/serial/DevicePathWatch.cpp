@@ -1,0 +1,139 @@
+#include "serial/DevicePathWatch.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace pellwick {
+
+namespace {
+
+constexpr std::uint32_t kFolderEvents =
+    IN_CREATE | IN_MOVED_TO | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+
+bool IsFolder(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+} // namespace
+
+DevicePathWatch::~DevicePathWatch() {
+    Stop();
+}
+
+bool DevicePathWatch::Start(const std::string& path) {
+    Stop();
+    std::error_code ec;
+    path_ = std::filesystem::absolute(path, ec).lexically_normal().string();
+    if (ec) {
+        path_ = path;
+    }
+    fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (fd_ < 0) {
+        error_ = std::string("cannot watch for ") + path_ + ": " + std::strerror(errno);
+        return false;
+    }
+    if (!Rearm()) {
+        Stop();
+        return false;
+    }
+    return true;
+}
+
+void DevicePathWatch::Stop() {
+    if (fd_ >= 0) {
+        close(fd_);
+    }
+    fd_ = -1;
+    wd_ = -1;
+    watched_.clear();
+}
+
+bool DevicePathWatch::Present() const {
+    struct stat st {};
+    return !path_.empty() && stat(path_.c_str(), &st) == 0;
+}
+
+// Watches the deepest existing folder of the path's folder and its ancestors. A folder made
+// between the look and the watch is found by looking again once the watch is set.
+bool DevicePathWatch::Rearm() {
+    for (;;) {
+        std::filesystem::path folder = std::filesystem::path(path_).parent_path();
+        while (!folder.empty() && folder != folder.root_path() && !IsFolder(folder.string())) {
+            folder = folder.parent_path();
+        }
+        const std::string target = folder.empty() ? std::string("/") : folder.string();
+        if (target == watched_) {
+            return true;
+        }
+        if (wd_ >= 0) {
+            inotify_rm_watch(fd_, wd_);
+        }
+        wd_ = inotify_add_watch(fd_, target.c_str(), kFolderEvents);
+        if (wd_ < 0) {
+            error_ = "cannot watch " + target + ": " + std::strerror(errno);
+            watched_.clear();
+            return false;
+        }
+        watched_ = target;
+    }
+}
+
+bool DevicePathWatch::Update() {
+    if (fd_ < 0) {
+        return Present();
+    }
+    alignas(inotify_event) char buffer[4096];
+    bool folderGone = false;
+    for (;;) {
+        const ssize_t n = read(fd_, buffer, sizeof buffer);
+        if (n <= 0) {
+            break;
+        }
+        for (ssize_t at = 0; at < n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+            folderGone |= event->wd == wd_ &&
+                          (event->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) != 0;
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+    if (folderGone) {
+        // The watched folder itself went away: its watch is gone, start from above again.
+        wd_ = -1;
+        watched_.clear();
+    }
+    Rearm();
+    return Present();
+}
+
+bool DevicePathWatch::WaitFor(const std::string& path, std::chrono::milliseconds timeout,
+                              std::string& error) {
+    DevicePathWatch watch;
+    if (!watch.Start(path)) {
+        error = watch.Error();
+        return false;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!watch.Present()) {
+        // Rounded up: a wait cut short by a fraction of a millisecond would end it early.
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            return false;
+        }
+        pollfd p{watch.Fd(), POLLIN, 0};
+        if (poll(&p, 1, static_cast<int>(left.count())) < 0 && errno != EINTR) {
+            error = std::string("waiting for ") + watch.Path() + ": " + std::strerror(errno);
+            return false;
+        }
+        watch.Update();
+    }
+    return true;
+}
+
+} // namespace pellwick

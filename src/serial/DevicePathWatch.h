@@ -1,0 +1,50 @@
+// Waits for a device path to lead to a file again, without polling: an inotify watch on the
+// deepest folder on the way to the path that exists, moved deeper as folders appear (so that
+// /dev/serial/by-id/..., which udev removes with the last adapter, is covered too). Creations,
+// renames into the folder and changes of attributes (udev setting a node's group) are what
+// count. Standard C++ and POSIX; the caller waits on Fd() in its own loop.
+#pragma once
+
+#include <chrono>
+#include <string>
+
+namespace pellwick {
+
+class DevicePathWatch {
+public:
+    DevicePathWatch() = default;
+    ~DevicePathWatch();
+    DevicePathWatch(const DevicePathWatch&) = delete;
+    DevicePathWatch& operator=(const DevicePathWatch&) = delete;
+
+    // Starts watching for path (a relative one counts from the current folder). False, with
+    // the reason in Error(), when the system's file watching cannot be used.
+    bool Start(const std::string& path);
+    void Stop();
+    bool Active() const { return fd_ >= 0; }
+    // Readable when something changed on the way to the path.
+    int Fd() const { return fd_; }
+    // Takes the pending changes and follows the path's folders as they appear; true when the
+    // path leads to an existing file now.
+    bool Update();
+    // The path leads to an existing file (a link is followed).
+    bool Present() const;
+    const std::string& Path() const { return path_; }
+    const std::string& Error() const { return error_; }
+
+    // Waits up to timeout for path to lead to an existing file. False on time-out, or with the
+    // reason in error when the file watching cannot be set up.
+    static bool WaitFor(const std::string& path, std::chrono::milliseconds timeout,
+                        std::string& error);
+
+private:
+    bool Rearm();
+
+    std::string path_;
+    std::string watched_; // the folder watched now
+    int fd_ = -1;
+    int wd_ = -1;
+    std::string error_;
+};
+
+} // namespace pellwick
