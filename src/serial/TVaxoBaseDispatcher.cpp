@@ -20,10 +20,6 @@ constexpr std::uint32_t kFullDriverBuffer = 4000;
 // How long the dispatch worker busy-waits for a handler of bulk input before it sleeps.
 constexpr int kBulkSpinMicroseconds = 200;
 
-std::uint32_t Wrap(std::uint32_t index) {
-    return index % InputRingSize;
-}
-
 // Legacy rate codes of the line block and the rates they stand for.
 std::uint32_t TranslateBaud(std::uint32_t baud) {
     if (baud == 0xFEFF) {
@@ -79,24 +75,9 @@ int TVaxoBaseDispatcher::OpenDevice(const std::string& name, std::uint32_t baud,
     if (result < 0) {
         return result;
     }
-    {
-        Lock in(inputLock_);
-        inRing_.assign(InputRingSize, 0);
-        inHead_ = inTail_ = 0;
-        inFull_ = false;
-        moreInputPending_ = false;
-        readAhead_ = largestReadAhead_ = 0;
-        inAvailDelivery_ = false;
-        scanPos_ = 0;
-        unscanned_ = 0;
-        lastNotify_ = 0;
-    }
-    {
-        Lock out(outputLock_);
-        outRing_.assign(outSize, 0);
-        outHead_ = outTail_ = 0;
-        outFull_ = false;
-    }
+    inRing_.Allocate();
+    lastNotify_ = 0;
+    outRing_.Allocate(outSize);
     outputSent_ = false;
     {
         Lock lock(statusLock_);
@@ -166,19 +147,8 @@ void TVaxoBaseDispatcher::FinishPendingClose() {
 }
 
 void TVaxoBaseDispatcher::ReleaseBuffers() {
-    {
-        Lock in(inputLock_);
-        inRing_.clear();
-        inRing_.shrink_to_fit();
-        inHead_ = inTail_ = 0;
-        inFull_ = false;
-        readAhead_ = largestReadAhead_ = 0;
-    }
-    Lock out(outputLock_);
-    outRing_.clear();
-    outRing_.shrink_to_fit();
-    outHead_ = outTail_ = 0;
-    outFull_ = false;
+    inRing_.Release();
+    outRing_.Release();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -281,28 +251,12 @@ int TVaxoBaseDispatcher::SizeDeviceQueues(std::uint32_t, std::uint32_t) {
 // ---------------------------------------------------------------------------------------------
 // Output ring
 
-std::uint32_t TVaxoBaseDispatcher::OutputUsedLocked() const {
-    auto size = static_cast<std::uint32_t>(outRing_.size());
-    if (outFull_) {
-        return size;
-    }
-    if (outTail_ < outHead_) {
-        return outHead_ - outTail_;
-    }
-    if (outHead_ < outTail_) {
-        return outHead_ + size - outTail_;
-    }
-    return 0;
-}
-
 std::uint32_t TVaxoBaseDispatcher::OutputUsed() {
-    Lock lock(outputLock_);
-    return OutputUsedLocked();
+    return outRing_.Used();
 }
 
 std::uint32_t TVaxoBaseDispatcher::OutputFree() {
-    Lock lock(outputLock_);
-    return static_cast<std::uint32_t>(outRing_.size()) - OutputUsedLocked();
+    return outRing_.Free();
 }
 
 int TVaxoBaseDispatcher::QueueByte(std::uint8_t byte) {
@@ -320,91 +274,32 @@ int TVaxoBaseDispatcher::QueueBlock(const void* data, std::uint32_t count) {
             return dr::BaseAddressNotSet;
         }
     }
-    {
-        Lock lock(outputLock_);
-        auto size = static_cast<std::uint32_t>(outRing_.size());
-        if (size == 0) {
-            return dr::PutBlockFail;
-        }
-        std::uint32_t free = size - OutputUsedLocked();
-        if (count > free) {
-            return dr::OutputBufferTooSmall;
-        }
-        if (count == free) {
-            outFull_ = true;
-        }
-        const auto* bytes = static_cast<const std::uint8_t*>(data);
-        std::uint32_t room = size - outHead_;
-        if (count < room) {
-            std::memcpy(&outRing_[outHead_], bytes, count);
-            outHead_ += count;
-        } else {
-            std::memcpy(&outRing_[outHead_], bytes, room);
-            std::memcpy(outRing_.data(), bytes + room, count - room);
-            outHead_ = count - room;
-        }
+    if (const int result = outRing_.Put(data, count); result != 0) {
+        return result;
     }
     SignalOutputPending();
     outputSent_ = true;
-    // The device's error bits are collected after OutputLock is released (the two locks are
-    // never held together); they are added to the accumulated bits, not put in their place,
-    // so that an error noted before is not lost before anyone has read it.
+    // The device's error bits are collected after the output ring's lock is released; they
+    // are added to the accumulated bits, not put in their place, so that an error noted before
+    // is not lost before anyone has read it.
     RefreshDeviceStatus();
     return 0;
 }
 
 bool TVaxoBaseDispatcher::NextOutputRun(const std::uint8_t*& data, std::uint32_t& count) {
-    Lock lock(outputLock_);
-    auto size = static_cast<std::uint32_t>(outRing_.size());
-    if (size == 0 || (!outFull_ && outHead_ == outTail_)) {
-        return false;
-    }
-    if (outTail_ < outHead_) {
-        count = outHead_ - outTail_;
-    } else if (outHead_ > 0) {
-        // The waiting bytes wrap: rotate them in place so that one write takes them all.
-        std::rotate(outRing_.begin(), outRing_.begin() + outTail_, outRing_.end());
-        outHead_ = outHead_ + size - outTail_;
-        outTail_ = 0;
-        count = outFull_ ? size : outHead_;
-        if (outHead_ == size) {
-            outHead_ = 0;
-        }
-    } else {
-        count = size - outTail_;
-    }
-    data = &outRing_[outTail_];
-    return true;
+    return outRing_.NextRun(data, count);
 }
 
 std::uint64_t TVaxoBaseDispatcher::OutputGeneration() {
-    Lock lock(outputLock_);
-    return outGeneration_;
+    return outRing_.Generation();
 }
 
 void TVaxoBaseDispatcher::AdvanceOutputTail(std::uint32_t n, std::uint64_t generation) {
-    Lock lock(outputLock_);
-    auto size = static_cast<std::uint32_t>(outRing_.size());
-    if (generation != outGeneration_ || size == 0) {
-        return; // the ring was purged while the bytes were being written
-    }
-    outTail_ += n;
-    if (outTail_ >= size) {
-        outTail_ -= size;
-    }
-    if (outTail_ == outHead_) {
-        outTail_ = outHead_ = 0;
-    }
-    outFull_ = false;
+    outRing_.Advance(n, generation);
 }
 
 int TVaxoBaseDispatcher::ClearOutput() {
-    {
-        Lock lock(outputLock_);
-        outHead_ = outTail_ = 0;
-        outFull_ = false;
-        ++outGeneration_;
-    }
+    outRing_.Clear();
     // Wait until the output worker has let go of the bytes it was writing, so that new output
     // never overwrites a buffer that is still being written.
     HaltOutputWorker();
@@ -414,27 +309,12 @@ int TVaxoBaseDispatcher::ClearOutput() {
 // ---------------------------------------------------------------------------------------------
 // Input ring
 
-std::uint32_t TVaxoBaseDispatcher::InputUsedLocked() const {
-    if (inFull_) {
-        return InputRingSize;
-    }
-    return inHead_ >= inTail_ ? inHead_ - inTail_ : inHead_ + InputRingSize - inTail_;
-}
-
-std::uint32_t TVaxoBaseDispatcher::AvailableLocked() const {
-    std::uint32_t used = InputUsedLocked();
-    std::uint32_t ahead = inAvailDelivery_ ? readAhead_ : 0;
-    return used > ahead ? used - ahead : 0;
-}
-
 bool TVaxoBaseDispatcher::HasInput() {
-    Lock lock(inputLock_);
-    return AvailableLocked() > 0;
+    return inRing_.Available() > 0;
 }
 
 std::uint32_t TVaxoBaseDispatcher::InputUsed() {
-    Lock lock(inputLock_);
-    return AvailableLocked();
+    return inRing_.Available();
 }
 
 int TVaxoBaseDispatcher::TakeByte(std::uint8_t& byte) {
@@ -442,34 +322,11 @@ int TVaxoBaseDispatcher::TakeByte(std::uint8_t& byte) {
 }
 
 int TVaxoBaseDispatcher::TakeBlock(void* buffer, std::uint32_t count) {
-    Lock lock(inputLock_);
-    if (inRing_.empty() || AvailableLocked() < count) {
-        return dr::BufferIsEmpty;
-    }
-    auto* out = static_cast<std::uint8_t*>(buffer);
-    std::uint32_t start = inAvailDelivery_ ? Wrap(inTail_ + readAhead_) : inTail_;
-    std::uint32_t first = std::min(count, InputRingSize - start);
-    std::memcpy(out, &inRing_[start], first);
-    std::memcpy(out + first, inRing_.data(), count - first);
-    if (inAvailDelivery_) {
-        // Inside a delivery every handler reads the same bytes; they leave the ring once, after
-        // the last handler, by the largest amount any handler read.
-        readAhead_ += count;
-    } else {
-        inTail_ = Wrap(inTail_ + count);
-        inFull_ = false;
-    }
-    return static_cast<int>(count);
+    return inRing_.Take(buffer, count);
 }
 
 int TVaxoBaseDispatcher::PeekByteAt(std::uint32_t n, std::uint8_t& byte) {
-    Lock lock(inputLock_);
-    if (n == 0 || inRing_.empty() || AvailableLocked() < n) {
-        return dr::BufferIsEmpty;
-    }
-    std::uint32_t start = inAvailDelivery_ ? inTail_ + readAhead_ : inTail_;
-    byte = inRing_[Wrap(start + n - 1)];
-    return 0;
+    return inRing_.Peek(n, byte);
 }
 
 int TVaxoBaseDispatcher::ClearInput() {
@@ -477,18 +334,7 @@ int TVaxoBaseDispatcher::ClearInput() {
     // Outside a handler, a notification that is still waiting for the GUI thread is given up:
     // its handler would read the bytes being discarded, and deferring the discard to the end of
     // that delivery would leave them to whoever reads next (a wait for a prompt).
-    const bool handlerRunning = !AbandonCurrentDelivery();
-    {
-        Lock lock(inputLock_);
-        if (inAvailDelivery_ && handlerRunning) {
-            largestReadAhead_ = InputUsedLocked();
-        } else {
-            inTail_ = inHead_;
-            readAhead_ = 0;
-            largestReadAhead_ = 0; // the end of the delivery then moves nothing
-        }
-        inFull_ = false;
-    }
+    inRing_.Discard(!AbandonCurrentDelivery());
     Lock lock(statusLock_);
     for (auto& t : dataTriggers_) {
         t.ResetMatch();
@@ -497,72 +343,18 @@ int TVaxoBaseDispatcher::ClearInput() {
 }
 
 bool TVaxoBaseDispatcher::MoreInputPending() {
-    Lock lock(inputLock_);
-    return moreInputPending_;
+    return inRing_.MoreInputPending();
 }
 
 bool TVaxoBaseDispatcher::InputRingFull() {
-    Lock lock(inputLock_);
-    return inFull_;
+    return inRing_.Full();
 }
 
 std::uint32_t TVaxoBaseDispatcher::PullDeviceInput() {
-    Lock lock(inputLock_);
-    if (inRing_.empty()) {
-        return 0;
-    }
-    std::uint32_t queued = 0;
-    if (inFull_) {
-        if (!moreInputPending_) {
-            moreInputPending_ = RefreshDeviceStatus() > 0;
-        }
-        return 0;
-    }
-    queued = RefreshDeviceStatus();
-    if (queued == 0) {
-        moreInputPending_ = false;
-        return 0;
-    }
-    std::uint32_t e, d;
-    if (inHead_ == inTail_) {
-        e = InputRingSize;
-        d = InputRingSize - inHead_;
-    } else if (inTail_ > inHead_) {
-        e = d = inTail_ - inHead_;
-    } else {
-        e = inTail_ + InputRingSize - inHead_;
-        d = InputRingSize - inHead_;
-    }
-    if (e < queued) {
-        moreInputPending_ = true;
-    } else {
-        moreInputPending_ = false;
-        e = queued;
-    }
-    auto readInto = [&](std::uint32_t count) -> std::uint32_t {
-        long n = DeviceRead(&inRing_[inHead_], count);
-        if (n <= 0) {
-            return 0;
-        }
-        auto got = static_cast<std::uint32_t>(n);
-        inHead_ = Wrap(inHead_ + got);
-        inFull_ = inHead_ == inTail_;
-        // Bytes not yet run through the data triggers; when more arrived than the ring holds
-        // (possible only while scanning is suppressed and the input is taken meanwhile), the
-        // oldest of them are gone and scanning resumes at the oldest byte still there.
-        unscanned_ += got;
-        if (unscanned_ > InputRingSize) {
-            unscanned_ = InputRingSize;
-            scanPos_ = inHead_;
-        }
-        return got;
-    };
-    // A contiguous read may ask for more than the driver reported; it returns what is there.
-    std::uint32_t got = readInto(d);
-    if (got == d && e > d && !inFull_) {
-        readInto(e - d);
-    }
-    return queued;
+    return inRing_.Fill([this] { return RefreshDeviceStatus(); },
+                        [this](std::uint8_t* buffer, std::uint32_t count) {
+                            return DeviceRead(buffer, count);
+                        });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1085,11 +877,7 @@ bool TVaxoBaseDispatcher::DeliverTriggerEvent(std::uint32_t msg, std::uint32_t p
             }
         }
     }
-    {
-        Lock lock(inputLock_);
-        largestReadAhead_ = 0;
-        inAvailDelivery_ = readsInput;
-    }
+    inRing_.BeginDelivery(readsInput);
     const std::uint32_t lParam = (static_cast<std::uint32_t>(portHandle_) << 16) | (extra & 0xFFFF);
     bool result = true;
     for (INotificationWindow* window : targets) {
@@ -1101,18 +889,14 @@ bool TVaxoBaseDispatcher::DeliverTriggerEvent(std::uint32_t msg, std::uint32_t p
                 continue; // detached by an earlier handler of this delivery
             }
         }
-        {
-            Lock lock(inputLock_);
-            readAhead_ = 0;
-        }
+        inRing_.BeginHandler();
         auto token = std::make_shared<DeliveryToken>();
         // Input arriving in bulk keeps the GUI thread handling one notification after another;
         // waking from sleep after each would cost more than the handler. With a second core
         // the worker briefly waits awake instead.
         int spin = 0;
         if (readsInput && multiCore) {
-            Lock lock(inputLock_);
-            spin = InputUsedLocked() >= InputRingSize / 2 ? kBulkSpinMicroseconds : 0;
+            spin = inRing_.Used() >= InputRingSize / 2 ? kBulkSpinMicroseconds : 0;
         }
         {
             std::lock_guard lock(deliveryLock_);
@@ -1128,28 +912,16 @@ bool TVaxoBaseDispatcher::DeliverTriggerEvent(std::uint32_t msg, std::uint32_t p
             std::lock_guard lock(deliveryLock_);
             currentDelivery_.reset();
         }
-        {
-            Lock lock(inputLock_);
-            largestReadAhead_ = std::max(largestReadAhead_, readAhead_);
-        }
+        inRing_.EndHandler();
         if (closePending_ || stopWorkers_) {
             result = false;
             break;
         }
     }
-    {
-        Lock lock(inputLock_);
-        if (inAvailDelivery_) {
-            inAvailDelivery_ = false;
-            if (largestReadAhead_ > 0 && !inRing_.empty()) {
-                inTail_ = Wrap(inTail_ + largestReadAhead_);
-                inFull_ = false;
-            }
-            if (msg == MsgTriggerAvail && largestReadAhead_ != param) {
-                result = false;
-            }
-        }
-        readAhead_ = 0;
+    // An availability notice whose handlers did not take just what it announced ends the
+    // caller's round of scanning.
+    if (inRing_.EndDelivery() != param && msg == MsgTriggerAvail) {
+        result = false;
     }
     bool recount = false;
     {
@@ -1175,54 +947,36 @@ bool TVaxoBaseDispatcher::ScanNewInput() {
         Lock lock(statusLock_);
         threshold = availThreshold_;
     }
-    std::uint32_t p = scanPos_;
+    std::uint32_t longest = 0;
+    // The trigger lock is taken once per run of bytes up to the next match, inside the ring's
+    // lock (the permitted order): taken per byte, it made scanning cost more than reading.
+    auto feed = [&](const std::uint8_t* run, std::uint32_t n, bool& matched) -> std::uint32_t {
+        Lock lock(statusLock_);
+        if (dataTriggers_.empty()) {
+            return n; // nothing to match: the whole run is scanned at once
+        }
+        for (std::uint32_t i = 0; i < n; ++i) {
+            for (auto& t : dataTriggers_) {
+                t.Feed(run[i]);
+                if (t.matched) {
+                    matched = true;
+                    longest = std::max(longest, t.length);
+                }
+            }
+            if (matched) {
+                return i + 1;
+            }
+        }
+        return n;
+    };
+    bool any = false;
     std::uint32_t scanned = 0;
-    for (;;) {
-        bool any = false;
-        std::uint32_t longest = 0;
-        {
-            // Both locks are held over the whole run of bytes up to the next match (InputLock
-            // before StatusLock, the permitted order): taken per byte, they made scanning cost
-            // more than reading the device.
-            Lock in(inputLock_);
-            Lock status(statusLock_);
-            if (dataTriggers_.empty() && !inRing_.empty()) {
-                // Nothing to match: the whole run is scanned at once.
-                scanned += unscanned_;
-                p = Wrap(p + unscanned_);
-                unscanned_ = 0;
-            }
-            while (!any && !inRing_.empty() && unscanned_ > 0) {
-                const std::uint8_t c = inRing_[p];
-                --unscanned_;
-                ++scanned;
-                for (auto& t : dataTriggers_) {
-                    t.Feed(c);
-                    if (t.matched) {
-                        any = true;
-                        longest = std::max(longest, t.length);
-                    }
-                }
-                if (!any) {
-                    p = Wrap(p + 1);
-                }
-            }
-        }
-        if (!any) {
-            break;
-        }
+    const std::uint32_t p = inRing_.Scan(feed, any, scanned);
+    if (any) {
         if (threshold > 0 && p != lastNotify_) {
             // Bytes from the tail through p; none when p has already been taken out.
-            std::uint32_t n = 0;
-            {
-                Lock lock(inputLock_);
-                std::uint32_t fromTail = Wrap(p + InputRingSize - inTail_);
-                if (fromTail < InputUsedLocked()) {
-                    n = fromTail + 1;
-                }
-            }
+            const std::uint32_t n = inRing_.CountThrough(p);
             if (n >= longest + threshold) {
-                scanPos_ = p;
                 lastNotify_ = p;
                 DeliverTriggerEvent(MsgTriggerAvail, n - longest, 0);
             }
@@ -1247,15 +1001,9 @@ bool TVaxoBaseDispatcher::ScanNewInput() {
             }
             result = DeliverTriggerEvent(MsgTriggerData, handle, length);
         }
-        scanPos_ = Wrap(p + 1);
         return result;
     }
-    scanPos_ = p;
-    std::uint32_t used;
-    {
-        Lock lock(inputLock_);
-        used = InputUsedLocked();
-    }
+    const std::uint32_t used = inRing_.Used();
     // New bytes count even when the head has come right round to the last notice's position
     // (a read that filled the ring): otherwise a full ring would never be announced, and with
     // no room for more input nothing would ever announce it.
@@ -1268,12 +1016,8 @@ bool TVaxoBaseDispatcher::ScanNewInput() {
 
 bool TVaxoBaseDispatcher::TestStatusTriggers() {
     // Output levels are read before StatusLock is taken: the two locks are never held together.
-    const std::uint32_t used = OutputUsed();
-    std::uint32_t size;
-    {
-        Lock lock(outputLock_);
-        size = static_cast<std::uint32_t>(outRing_.size());
-    }
+    std::uint32_t used, size;
+    outRing_.Levels(used, size);
     const std::uint32_t free = size - std::min(size, used);
     std::uint32_t handle = 0;
     std::uint32_t extra = 0;
@@ -1425,8 +1169,8 @@ void TVaxoBaseDispatcher::ServiceDeviceEvents(std::uint32_t mask) {
 }
 
 bool TVaxoBaseDispatcher::DeviceInputWaiting() {
-    Lock lock(inputLock_);
-    if (inRing_.empty() || inFull_) {
+    // Only the dispatch worker fills the ring: it cannot become full meanwhile.
+    if (!inRing_.Allocated() || inRing_.Full()) {
         return false;
     }
     return RefreshDeviceStatus() > 0;

@@ -9,16 +9,19 @@
 //   notifications; TOutThread writes the output ring to the device.
 // - StatusLock guards the line settings and LineBlock, modem and error bits, the trigger lists,
 //   the handler list, the availability threshold, the delivering flag and worker start/stop.
-//   OutputLock guards the output ring (buffer, head, tail, full). InputLock guards the input
-//   ring (head, tail, full), the read-ahead counts and the more-input-pending flag.
-// - InputLock may be held while OutputLock or StatusLock is taken; OutputLock and StatusLock
-//   are never held together; no lock is held while a notification is being delivered.
+//   The input ring (InputRing) and the output ring (OutputRing) each have a lock of their own,
+//   held only inside their operations.
+// - The input ring's lock may be held while StatusLock is taken (a fill asks for the device
+//   status, a scan feeds the data triggers); the output ring's lock is never held with
+//   another; no lock is held while a notification is being delivered.
 // - Flags that a worker polls in its loop (stop, close pending, delivering) are atomics whose
 //   writers hold the lock named above.
 #pragma once
 
 #include "serial/DispatcherTypes.h"
+#include "serial/InputRing.h"
 #include "serial/NotificationWindow.h"
+#include "serial/OutputRing.h"
 #include "serial/Triggers.h"
 
 #include <atomic>
@@ -188,8 +191,6 @@ protected:
     std::atomic<bool> closePending_{false};
 
 private:
-    struct InputView; // the ring as seen through the read-ahead
-
     bool ScanNewInput();
     bool TestStatusTriggers();
     bool TestTimerTriggers();
@@ -200,9 +201,6 @@ private:
     bool HandleInUse(std::uint32_t handle);
     int SetLineBlockLocked(LineBlock& block);
     void DrainBeforeReconfigure();
-    std::uint32_t InputUsedLocked() const;
-    std::uint32_t OutputUsedLocked() const;
-    std::uint32_t AvailableLocked() const; // bytes beyond the read-ahead
 
     void* owner_;
     int portHandle_ = -1;
@@ -240,28 +238,15 @@ private:
     std::shared_ptr<DeliveryToken> currentDelivery_; // guarded by deliveryLock_
     std::mutex deliveryLock_;
 
-    // Input ring (InputLock). scanPos_ and lastNotify_ belong to the dispatch worker.
-    std::vector<std::uint8_t> inRing_;
-    std::uint32_t inHead_ = 0, inTail_ = 0;
-    bool inFull_ = false;
-    bool inAvailDelivery_ = false; // inside an availability or data delivery
-    std::uint32_t readAhead_ = 0, largestReadAhead_ = 0;
-    bool moreInputPending_ = false;
-    std::uint32_t unscanned_ = 0; // bytes read but not yet run through the data triggers
-    std::uint32_t scanPos_ = 0;
+    // The rings, each under its own lock.
+    InputRing inRing_;
+    OutputRing outRing_;
+    // Where the last availability notice ended (dispatch worker; reset at open).
     std::uint32_t lastNotify_ = 0;
-
-    // Output ring (OutputLock).
-    std::vector<std::uint8_t> outRing_;
-    std::uint32_t outHead_ = 0, outTail_ = 0;
-    bool outFull_ = false;
-    std::uint64_t outGeneration_ = 0;
     std::atomic<bool> outputSent_{false};
 
 protected:
     std::recursive_mutex statusLock_;
-    std::recursive_mutex outputLock_;
-    std::recursive_mutex inputLock_;
 };
 
 } // namespace pellwick
