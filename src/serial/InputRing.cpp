@@ -18,6 +18,8 @@ std::uint32_t Wrap(std::uint32_t index) {
 void InputRing::Allocate() {
     std::lock_guard lock(lock_);
     buffer_.assign(InputRingSize, 0);
+    stage_.assign(InputRingSize, 0);
+    staged_ = 0;
     head_ = tail_ = 0;
     full_ = false;
     moreInputPending_ = false;
@@ -31,6 +33,9 @@ void InputRing::Release() {
     std::lock_guard lock(lock_);
     buffer_.clear();
     buffer_.shrink_to_fit();
+    stage_.clear();
+    stage_.shrink_to_fit();
+    staged_ = 0;
     head_ = tail_ = 0;
     full_ = false;
     readAhead_ = largestReadAhead_ = 0;
@@ -75,7 +80,12 @@ bool InputRing::Full() {
 
 bool InputRing::MoreInputPending() {
     std::lock_guard lock(lock_);
-    return moreInputPending_;
+    return moreInputPending_ || staged_ > 0;
+}
+
+bool InputRing::HasStagedInput() {
+    std::lock_guard lock(lock_);
+    return staged_ > 0;
 }
 
 int InputRing::Take(void* buffer, std::uint32_t count) {
@@ -116,6 +126,7 @@ void InputRing::Discard(bool handlerRunning) {
         largestReadAhead_ = 0; // the end of the delivery then moves nothing
     }
     full_ = false;
+    staged_ = 0;
 }
 
 std::uint32_t InputRing::ReadLocked(const std::function<long(std::uint8_t*, std::uint32_t)>& read,
@@ -138,34 +149,78 @@ std::uint32_t InputRing::ReadLocked(const std::function<long(std::uint8_t*, std:
     return got;
 }
 
+bool InputRing::Stage(const std::function<long(std::uint8_t*, std::uint32_t)>& read) {
+    std::lock_guard lock(lock_);
+    const auto room = static_cast<std::uint32_t>(stage_.size()) - staged_;
+    if (room == 0) {
+        return false;
+    }
+    const long n = read(&stage_[staged_], room);
+    if (n <= 0) {
+        return false;
+    }
+    staged_ += static_cast<std::uint32_t>(n);
+    return true;
+}
+
+// The free room (total) and the part of it that runs on from the head without wrapping.
+std::uint32_t InputRing::FreeRunLocked(std::uint32_t& total) const {
+    if (full_) {
+        total = 0;
+        return 0;
+    }
+    if (head_ == tail_) {
+        total = InputRingSize;
+        return InputRingSize - head_;
+    }
+    if (tail_ > head_) {
+        total = tail_ - head_;
+        return total;
+    }
+    total = tail_ + InputRingSize - head_;
+    return InputRingSize - head_;
+}
+
+std::uint32_t InputRing::MoveStagedLocked() {
+    std::uint32_t moved = 0;
+    auto fromStage = [&](std::uint8_t* to, std::uint32_t count) -> long {
+        const std::uint32_t n = std::min(count, staged_ - moved);
+        std::memcpy(to, &stage_[moved], n);
+        moved += n;
+        return static_cast<long>(n);
+    };
+    std::uint32_t total = 0;
+    while (moved < staged_ && FreeRunLocked(total) > 0) {
+        ReadLocked(fromStage, FreeRunLocked(total));
+    }
+    if (moved > 0) {
+        std::memmove(stage_.data(), &stage_[moved], staged_ - moved);
+        staged_ -= moved;
+    }
+    return moved;
+}
+
 std::uint32_t InputRing::Fill(const std::function<std::uint32_t()>& queued,
                               const std::function<long(std::uint8_t*, std::uint32_t)>& read) {
     std::lock_guard lock(lock_);
     if (buffer_.empty()) {
         return 0;
     }
+    // Staged bytes came from the driver before anything still in it: they go first.
+    const std::uint32_t moved = MoveStagedLocked();
     if (full_) {
         if (!moreInputPending_) {
-            moreInputPending_ = queued() > 0;
+            moreInputPending_ = staged_ > 0 || queued() > 0;
         }
-        return 0;
+        return moved;
     }
     const std::uint32_t waiting = queued();
     if (waiting == 0) {
         moreInputPending_ = false;
-        return 0;
+        return moved;
     }
-    // e: the free room; d: the part of it that runs on from the head without wrapping.
-    std::uint32_t e, d;
-    if (head_ == tail_) {
-        e = InputRingSize;
-        d = InputRingSize - head_;
-    } else if (tail_ > head_) {
-        e = d = tail_ - head_;
-    } else {
-        e = tail_ + InputRingSize - head_;
-        d = InputRingSize - head_;
-    }
+    std::uint32_t e = 0;
+    const std::uint32_t d = FreeRunLocked(e);
     moreInputPending_ = e < waiting;
     e = std::min(e, waiting);
     // A contiguous read may ask for more than the driver reported; it returns what is there.
@@ -173,7 +228,7 @@ std::uint32_t InputRing::Fill(const std::function<std::uint32_t()>& queued,
     if (got == d && e > d && !full_) {
         ReadLocked(read, e - d);
     }
-    return waiting;
+    return moved + waiting;
 }
 
 std::uint32_t InputRing::Scan(

@@ -17,9 +17,6 @@ using Lock = std::lock_guard<std::recursive_mutex>;
 // buffer; the driver refills it from its own queue as soon as the read makes room.
 constexpr std::uint32_t kFullDriverBuffer = 4000;
 
-// How long the dispatch worker busy-waits for a handler of bulk input before it sleeps.
-constexpr int kBulkSpinMicroseconds = 200;
-
 // Legacy rate codes of the line block and the rates they stand for.
 std::uint32_t TranslateBaud(std::uint32_t baud) {
     if (baud == 0xFEFF) {
@@ -94,9 +91,6 @@ int TVaxoBaseDispatcher::OpenDevice(const std::string& name, std::uint32_t baud,
     ClearAllTriggers();
     {
         Lock lock(statusLock_);
-        for (auto& t : statusTriggers_) {
-            t.hit = false;
-        }
         modemBits_ = 0;
     }
     SampleModemStatus(0xF0);
@@ -335,10 +329,7 @@ int TVaxoBaseDispatcher::ClearInput() {
     // its handler would read the bytes being discarded, and deferring the discard to the end of
     // that delivery would leave them to whoever reads next (a wait for a prompt).
     inRing_.Discard(!AbandonCurrentDelivery());
-    Lock lock(statusLock_);
-    for (auto& t : dataTriggers_) {
-        t.ResetMatch();
-    }
+    triggers_.ResetDataMatches();
     return result;
 }
 
@@ -594,189 +585,45 @@ void TVaxoBaseDispatcher::SetWorkerPriority(int) {}
 // ---------------------------------------------------------------------------------------------
 // Triggers
 
-bool TVaxoBaseDispatcher::HandleInUse(std::uint32_t handle) {
-    for (const auto& t : timers_) {
-        if (t.handle == handle) {
-            return true;
-        }
-    }
-    for (const auto& t : statusTriggers_) {
-        if ((t.handle & ~7u) == handle) {
-            return true;
-        }
-    }
-    for (const auto& t : dataTriggers_) {
-        if (t.handle == handle) {
-            return true;
-        }
-    }
-    return false;
-}
-
-std::uint32_t TVaxoBaseDispatcher::NewTriggerHandle() {
-    if (nextHandle_ < 4096) {
-        return 8 * nextHandle_++;
-    }
-    std::uint32_t handle = 8;
-    while (HandleInUse(handle)) {
-        handle += 8;
-    }
-    return handle;
-}
-
 int TVaxoBaseDispatcher::AddDataMatchTrigger(const void* bytes, std::uint32_t length,
                                              bool ignoreCase) {
-    if (length > MaxMatchLength) {
-        return dr::TriggerTooLong;
-    }
-    Lock lock(statusLock_);
-    DataTrigger t;
-    t.handle = NewTriggerHandle();
-    t.length = length;
-    t.ignoreCase = ignoreCase;
-    const auto* p = static_cast<const std::uint8_t*>(bytes);
-    for (std::uint32_t i = 0; i < length; ++i) {
-        t.pattern[i] = ignoreCase ? UpperByte(p[i]) : p[i];
-    }
-    dataTriggers_.push_back(t);
-    return static_cast<int>(t.handle);
+    return triggers_.AddData(bytes, length, ignoreCase);
 }
 
 int TVaxoBaseDispatcher::AddTickTrigger() {
-    Lock lock(statusLock_);
-    TimerTrigger t;
-    t.handle = NewTriggerHandle();
-    timers_.push_back(t);
-    return static_cast<int>(t.handle);
+    return triggers_.AddTimer();
 }
 
 int TVaxoBaseDispatcher::AddStatusWatch(std::uint32_t kind) {
-    if (kind > skOutputSent) {
-        return dr::BadArgument;
-    }
-    Lock lock(statusLock_);
-    StatusTrigger t;
-    t.handle = NewTriggerHandle() | kind;
-    t.kind = kind;
-    statusTriggers_.push_back(t);
-    return static_cast<int>(t.handle);
+    return triggers_.AddStatus(kind);
 }
 
 int TVaxoBaseDispatcher::ArmTickTrigger(std::uint32_t handle, std::int32_t ticks, bool activate) {
-    Lock lock(statusLock_);
-    for (auto& t : timers_) {
-        if (t.handle == handle && handle > 1) {
-            if (activate) {
-                if (ticks != 0) {
-                    t.tickCount = ticks;
-                }
-                t.timer.Start(t.tickCount);
-            }
-            t.active = activate;
-            return 0;
-        }
-    }
-    return dr::BadTriggerHandle;
+    return triggers_.ArmTimer(handle, ticks, activate);
 }
 
 int TVaxoBaseDispatcher::ArmStatusWatch(std::uint32_t handle, std::uint32_t value, bool activate) {
-    std::uint32_t modem = 0;
-    {
-        Lock lock(statusLock_);
-        modem = modemBits_;
-    }
-    Lock lock(statusLock_);
-    for (auto& t : statusTriggers_) {
-        if (t.handle != handle || handle <= 1) {
-            continue;
-        }
-        if (activate) {
-            switch (t.kind) {
-            case skModem: {
-                std::uint32_t mask = value & 0xFF;
-                t.value = static_cast<std::uint16_t>((mask << 8) | (modem & mask));
-                break;
-            }
-            case skLineError:
-                // Error classes 1 overrun, 2 parity, 4 framing, 8 break as error bits 2..16.
-                t.value = static_cast<std::uint16_t>((value & 0x0F) << 1);
-                break;
-            default:
-                t.value = static_cast<std::uint16_t>(value);
-                break;
-            }
-        }
-        t.active = activate;
-        return 0;
-    }
-    return dr::BadTriggerHandle;
+    return triggers_.ArmStatus(handle, value, activate, ModemBits());
 }
 
 int TVaxoBaseDispatcher::DeleteTrigger(std::uint32_t handle) {
-    Lock lock(statusLock_);
-    if (handle == AvailTriggerHandle) {
-        availThreshold_ = 0;
-        return 0;
-    }
-    if (handle == 0) {
-        return dr::BadTriggerHandle;
-    }
-    auto erase = [handle](auto& list) {
-        auto it = std::find_if(list.begin(), list.end(),
-                               [handle](const auto& t) { return t.handle == handle; });
-        if (it == list.end()) {
-            return false;
-        }
-        list.erase(it);
-        return true;
-    };
-    if (erase(timers_) || erase(statusTriggers_) || erase(dataTriggers_)) {
-        return 0;
-    }
-    return dr::BadTriggerHandle;
+    return triggers_.Drop(handle);
 }
 
 void TVaxoBaseDispatcher::SetAvailThreshold(std::uint32_t count) {
-    Lock lock(statusLock_);
-    availThreshold_ = count;
+    triggers_.SetAvailThreshold(count);
 }
 
 void TVaxoBaseDispatcher::ClearAllTriggers() {
-    Lock lock(statusLock_);
-    timers_.clear();
-    dataTriggers_.clear();
-    statusTriggers_.clear();
-    availThreshold_ = 0;
-    nextHandle_ = 1;
+    triggers_.Clear();
 }
 
 void TVaxoBaseDispatcher::SnapshotTriggers(TriggerSaveRecord& save) {
-    Lock lock(statusLock_);
-    save.availThreshold = availThreshold_;
-    save.timers = timers_;
-    save.data = dataTriggers_;
-    save.status = statusTriggers_;
+    triggers_.Snapshot(save);
 }
 
 void TVaxoBaseDispatcher::ReinstateTriggers(const TriggerSaveRecord& save) {
-    Lock lock(statusLock_);
-    availThreshold_ = save.availThreshold;
-    timers_ = save.timers;
-    dataTriggers_ = save.data;
-    statusTriggers_ = save.status;
-    // New triggers must not get the handle of a reinstated one (two triggers under one handle
-    // would make DeleteTrigger and the handlers act on the wrong one).
-    std::uint32_t highest = 0;
-    for (const auto& t : timers_) {
-        highest = std::max(highest, t.handle);
-    }
-    for (const auto& t : statusTriggers_) {
-        highest = std::max(highest, t.handle & ~7u);
-    }
-    for (const auto& t : dataTriggers_) {
-        highest = std::max(highest, t.handle);
-    }
-    nextHandle_ = std::max(nextHandle_, std::min<std::uint32_t>(highest / 8 + 1, 4096));
+    triggers_.Reinstate(save);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -860,7 +707,6 @@ bool TVaxoBaseDispatcher::DeliverTriggerEvent(std::uint32_t msg, std::uint32_t p
         return true;
     }
     const bool readsInput = msg == MsgTriggerAvail || msg == MsgTriggerData;
-    static const bool multiCore = std::thread::hardware_concurrency() > 1;
     std::vector<INotificationWindow*> targets;
     {
         Lock lock(statusLock_);
@@ -890,14 +736,7 @@ bool TVaxoBaseDispatcher::DeliverTriggerEvent(std::uint32_t msg, std::uint32_t p
             }
         }
         inRing_.BeginHandler();
-        auto token = std::make_shared<DeliveryToken>();
-        // Input arriving in bulk keeps the GUI thread handling one notification after another;
-        // waking from sleep after each would cost more than the handler. With a second core
-        // the worker briefly waits awake instead.
-        int spin = 0;
-        if (readsInput && multiCore) {
-            spin = inRing_.Used() >= InputRingSize / 2 ? kBulkSpinMicroseconds : 0;
-        }
+        auto token = std::make_shared<DeliveryToken>(readsInput ? handlerDone_ : nullptr);
         {
             std::lock_guard lock(deliveryLock_);
             currentDelivery_ = token;
@@ -905,8 +744,9 @@ bool TVaxoBaseDispatcher::DeliverTriggerEvent(std::uint32_t msg, std::uint32_t p
         // During a wait-for-text the GUI thread handles nothing: a notification posted now
         // would only time out.
         if (!stopWorkers_ && !waitingForText_) {
+            handlerDone_->Reset();
             window->PostNotification(msg, param, lParam, token);
-            token->WaitDone(DeliveryTimeoutMs, spin);
+            token->WaitDone(readsInput ? StageWhileHandled(*token) : DeliveryTimeoutMs);
         }
         {
             std::lock_guard lock(deliveryLock_);
@@ -941,33 +781,36 @@ bool TVaxoBaseDispatcher::DeliverTriggerEvent(std::uint32_t msg, std::uint32_t p
     return result;
 }
 
-bool TVaxoBaseDispatcher::ScanNewInput() {
-    std::uint32_t threshold;
-    {
-        Lock lock(statusLock_);
-        threshold = availThreshold_;
+int TVaxoBaseDispatcher::StageWhileHandled(const DeliveryToken& token) {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(DeliveryTimeoutMs);
+    auto read = [this](std::uint8_t* buffer, std::uint32_t count) {
+        return DeviceRead(buffer, count);
+    };
+    bool watchInput = true;
+    while (!token.Settled() && !stopWorkers_) {
+        const int left = RemainingMs(deadline);
+        const int ready = left == 0 ? -1 : DeviceAwaitInputOr(*handlerDone_, watchInput, left);
+        if (ready < 0) {
+            break;
+        }
+        if (ready & kDeviceInputReady) {
+            // Not watched again in this delivery once the staging buffer is full, or when the
+            // device reports input but gives none (hung up): it would wake this wait for ever.
+            watchInput = inRing_.Stage(read);
+        }
     }
+    return RemainingMs(deadline);
+}
+
+bool TVaxoBaseDispatcher::ScanNewInput() {
+    const std::uint32_t threshold = triggers_.AvailThreshold();
     std::uint32_t longest = 0;
-    // The trigger lock is taken once per run of bytes up to the next match, inside the ring's
-    // lock (the permitted order): taken per byte, it made scanning cost more than reading.
-    auto feed = [&](const std::uint8_t* run, std::uint32_t n, bool& matched) -> std::uint32_t {
-        Lock lock(statusLock_);
-        if (dataTriggers_.empty()) {
-            return n; // nothing to match: the whole run is scanned at once
-        }
-        for (std::uint32_t i = 0; i < n; ++i) {
-            for (auto& t : dataTriggers_) {
-                t.Feed(run[i]);
-                if (t.matched) {
-                    matched = true;
-                    longest = std::max(longest, t.length);
-                }
-            }
-            if (matched) {
-                return i + 1;
-            }
-        }
-        return n;
+    // The trigger table's lock is taken once per run of bytes up to the next match, inside the
+    // ring's lock (the permitted order): taken per byte, it made scanning cost more than
+    // reading.
+    auto feed = [&](const std::uint8_t* run, std::uint32_t n, bool& matched) {
+        return triggers_.Feed(run, n, matched, longest);
     };
     bool any = false;
     std::uint32_t scanned = 0;
@@ -982,24 +825,14 @@ bool TVaxoBaseDispatcher::ScanNewInput() {
             }
         }
         bool result = true;
-        for (std::size_t idx = 0; !closePending_; ++idx) {
-            std::uint32_t handle = 0;
-            std::uint32_t length = 0;
-            {
-                Lock lock(statusLock_);
-                if (idx >= dataTriggers_.size()) {
-                    break;
-                }
-                // From the last trigger to the first.
-                auto& t = dataTriggers_[dataTriggers_.size() - 1 - idx];
-                if (!t.matched) {
-                    continue;
-                }
-                t.matched = false;
-                handle = t.handle;
-                length = t.length;
+        // From the last trigger to the first; a handler may add or drop triggers meanwhile.
+        std::uint32_t handle = 0;
+        std::uint32_t length = 0;
+        for (std::size_t idx = 0; !closePending_ && triggers_.TakeMatchFromLast(idx, handle, length);
+             ++idx) {
+            if (handle != 0) {
+                result = DeliverTriggerEvent(MsgTriggerData, handle, length);
             }
-            result = DeliverTriggerEvent(MsgTriggerData, handle, length);
         }
         return result;
     }
@@ -1015,52 +848,18 @@ bool TVaxoBaseDispatcher::ScanNewInput() {
 }
 
 bool TVaxoBaseDispatcher::TestStatusTriggers() {
-    // Output levels are read before StatusLock is taken: the two locks are never held together.
-    std::uint32_t used, size;
-    outRing_.Levels(used, size);
-    const std::uint32_t free = size - std::min(size, used);
-    std::uint32_t handle = 0;
-    std::uint32_t extra = 0;
+    StatusLevels levels;
+    std::uint32_t size = 0;
+    outRing_.Levels(levels.outputUsed, size);
+    levels.outputFree = size - std::min(size, levels.outputUsed);
     {
         Lock lock(statusLock_);
-        for (auto& t : statusTriggers_) {
-            if (!t.active || t.hit) {
-                continue;
-            }
-            bool fires = false;
-            switch (t.kind) {
-            case skModem:
-                fires = (((t.value & 0xFF) ^ modemBits_) & (t.value >> 8)) != 0;
-                break;
-            case skLineError:
-                fires = (errorBits_ & t.value) != 0;
-                break;
-            case skOutputFree:
-                fires = free >= t.value;
-                extra = free;
-                break;
-            case skOutputUsed:
-                fires = used <= t.value;
-                extra = used;
-                break;
-            case skOutputSent:
-                fires = outputSent_.exchange(false);
-                break;
-            default:
-                break;
-            }
-            if (fires) {
-                if (t.kind != skOutputFree && t.kind != skOutputUsed) {
-                    extra = 0;
-                }
-                t.active = false;
-                t.hit = true;
-                statusHit_ = true;
-                handle = t.handle;
-                break;
-            }
-        }
+        levels.modemBits = modemBits_;
+        levels.errorBits = errorBits_;
     }
+    std::uint32_t extra = 0;
+    const std::uint32_t handle = triggers_.TakeFiredStatus(
+        levels, [this] { return outputSent_.exchange(false); }, extra);
     if (handle == 0) {
         return false;
     }
@@ -1068,63 +867,29 @@ bool TVaxoBaseDispatcher::TestStatusTriggers() {
 }
 
 bool TVaxoBaseDispatcher::TestTimerTriggers() {
-    std::uint32_t handle = 0;
-    {
-        Lock lock(statusLock_);
-        for (auto& t : timers_) {
-            if (t.active && t.timer.Expired()) {
-                t.active = false;
-                handle = t.handle;
-                break;
-            }
-        }
-    }
+    const std::uint32_t handle = triggers_.TakeExpiredTimer();
     if (handle == 0) {
         return false;
     }
     return DeliverTriggerEvent(MsgTriggerTimer, handle, 0);
 }
 
-void TVaxoBaseDispatcher::ClearStatusHits() {
-    Lock lock(statusLock_);
-    for (auto& t : statusTriggers_) {
-        t.hit = false;
-    }
-    statusHit_ = false;
-}
-
 bool TVaxoBaseDispatcher::StatusPass() {
-    bool any = false;
-    {
-        Lock lock(statusLock_);
-        statusHit_ = false;
-    }
+    triggers_.BeginStatusPass();
     while (!closePending_ && !stopWorkers_ && TestStatusTriggers()) {
     }
-    {
-        Lock lock(statusLock_);
-        any = statusHit_;
-    }
-    return any;
+    return triggers_.AnyStatusHit();
 }
 
 void TVaxoBaseDispatcher::ServiceIdleTriggers() {
     if (closePending_ || Delivering()) {
         return;
     }
-    {
-        Lock lock(statusLock_);
-        statusHit_ = false;
-    }
+    triggers_.BeginStatusPass();
     while (!closePending_ && !stopWorkers_ && (TestStatusTriggers() || TestTimerTriggers())) {
     }
-    bool hit;
-    {
-        Lock lock(statusLock_);
-        hit = statusHit_;
-    }
-    if (hit) {
-        ClearStatusHits();
+    if (triggers_.AnyStatusHit()) {
+        triggers_.ClearStatusHits();
     }
 }
 
@@ -1132,13 +897,13 @@ void TVaxoBaseDispatcher::ServiceDeviceEvents(std::uint32_t mask) {
     if (mask & evModemMask) {
         RecordModemChange();
         if (!Delivering() && StatusPass()) {
-            ClearStatusHits();
+            triggers_.ClearStatusHits();
         }
     }
     if (mask & (evBreak | evErr)) {
         RefreshDeviceStatus();
         if (!Delivering() && StatusPass()) {
-            ClearStatusHits();
+            triggers_.ClearStatusHits();
         }
     }
     if (mask & evRxChar) {
@@ -1159,7 +924,7 @@ void TVaxoBaseDispatcher::ServiceDeviceEvents(std::uint32_t mask) {
             while (!closePending_ && !stopWorkers_ && !waitingForText_ && ScanNewInput()) {
             }
             if (hit) {
-                ClearStatusHits();
+                triggers_.ClearStatusHits();
             }
             if (closePending_ || stopWorkers_ || !DeviceInputWaiting()) {
                 break;
@@ -1173,7 +938,7 @@ bool TVaxoBaseDispatcher::DeviceInputWaiting() {
     if (!inRing_.Allocated() || inRing_.Full()) {
         return false;
     }
-    return RefreshDeviceStatus() > 0;
+    return inRing_.HasStagedInput() || RefreshDeviceStatus() > 0;
 }
 
 } // namespace pellwick

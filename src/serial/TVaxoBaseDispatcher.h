@@ -7,13 +7,14 @@
 // - The application's main thread calls every public operation.
 // - TComThread waits for device events; TDispThread reads input, tests triggers and delivers
 //   notifications; TOutThread writes the output ring to the device.
-// - StatusLock guards the line settings and LineBlock, modem and error bits, the trigger lists,
-//   the handler list, the availability threshold, the delivering flag and worker start/stop.
-//   The input ring (InputRing) and the output ring (OutputRing) each have a lock of their own,
-//   held only inside their operations.
+// - StatusLock guards the line settings and LineBlock, modem and error bits, the handler list,
+//   the delivering flag and worker start/stop. The input ring (InputRing), the output ring
+//   (OutputRing) and the trigger table (TriggerTable) each have a lock of their own, held
+//   only inside their operations.
 // - The input ring's lock may be held while StatusLock is taken (a fill asks for the device
-//   status, a scan feeds the data triggers); the output ring's lock is never held with
-//   another; no lock is held while a notification is being delivered.
+//   status) or the trigger table's (a scan feeds the data triggers); the output ring's and
+//   the trigger table's locks are never held with StatusLock; no lock is held while a
+//   notification is being delivered.
 // - Flags that a worker polls in its loop (stop, close pending, delivering) are atomics whose
 //   writers hold the lock named above.
 #pragma once
@@ -22,7 +23,7 @@
 #include "serial/InputRing.h"
 #include "serial/NotificationWindow.h"
 #include "serial/OutputRing.h"
-#include "serial/Triggers.h"
+#include "serial/TriggerTable.h"
 
 #include <atomic>
 #include <cstdint>
@@ -150,6 +151,12 @@ protected:
     virtual int DeviceSetRs485(bool on) = 0;
     // Waits up to timeoutMs for the device to have input; false when none came.
     virtual bool DeviceAwaitInput(int timeoutMs) = 0;
+    // Waits up to timeoutMs for the device to have input (only when watchInput) or for signal
+    // to be set. Returns kDeviceInputReady and kSignalReady bits (0: time ran out), or -1 when
+    // the wait itself failed.
+    virtual int DeviceAwaitInputOr(const TVaxoEvent& signal, bool watchInput, int timeoutMs) = 0;
+    static constexpr int kDeviceInputReady = 1;
+    static constexpr int kSignalReady = 2;
     // Wakes the output worker after bytes were queued.
     virtual void SignalOutputPending() = 0;
     // Stops the output worker from writing and waits until it has let go of the output ring.
@@ -171,8 +178,10 @@ protected:
     void AdvanceOutputTail(std::uint32_t n, std::uint64_t generation);
     std::uint64_t OutputGeneration();
     bool MoreInputPending();
-    // The driver holds input and the ring has room for it.
+    // The driver or the staging buffer holds input and the ring has room for it.
     bool DeviceInputWaiting();
+    // Input waits in the staging buffer and the ring has room for it.
+    bool StagedInputWaiting() { return inRing_.HasStagedInput() && !inRing_.Full(); }
     bool InputRingFull();
     void RecordModemChange();
     // A ring-indicator event arrived since the last modem-status read.
@@ -194,11 +203,11 @@ private:
     bool ScanNewInput();
     bool TestStatusTriggers();
     bool TestTimerTriggers();
-    void ClearStatusHits();
     bool StatusPass(); // runs TestStatusTriggers until none fires; true if any fired
     bool DeliverTriggerEvent(std::uint32_t msg, std::uint32_t param, std::uint32_t extra);
-    std::uint32_t NewTriggerHandle();
-    bool HandleInUse(std::uint32_t handle);
+    // Waits for the handler of an input notice up to the delivery limit, staging what the
+    // device sends meanwhile; returns the milliseconds left of the limit.
+    int StageWhileHandled(const DeliveryToken& token);
     int SetLineBlockLocked(LineBlock& block);
     void DrainBeforeReconfigure();
 
@@ -227,19 +236,16 @@ private:
     bool portHandlerInstalled_ = false;
     std::atomic<bool> deliveryNeeded_{false};
     bool handlerRemovalPending_ = false;
-    std::vector<TimerTrigger> timers_;
-    std::vector<DataTrigger> dataTriggers_;
-    std::vector<StatusTrigger> statusTriggers_;
-    std::uint32_t availThreshold_ = 0;
-    bool statusHit_ = false;
-    std::uint32_t nextHandle_ = 1;
     std::atomic<bool> delivering_{false};            // set by the dispatch worker around a delivery
     std::atomic<bool> waitingForText_{false};        // set by the GUI thread's wait-for-text
     std::shared_ptr<DeliveryToken> currentDelivery_; // guarded by deliveryLock_
+    // Set by the token of an input notice when it is handled (dispatch worker waits on it).
+    const std::shared_ptr<TVaxoEvent> handlerDone_ = std::make_shared<TVaxoEvent>(false);
     std::mutex deliveryLock_;
 
-    // The rings, each under its own lock.
+    // The rings and the trigger table, each under its own lock.
     InputRing inRing_;
+    TriggerTable triggers_;
     OutputRing outRing_;
     // Where the last availability notice ended (dispatch worker; reset at open).
     std::uint32_t lastNotify_ = 0;

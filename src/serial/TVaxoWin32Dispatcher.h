@@ -51,6 +51,7 @@ protected:
     bool DeviceModemStatus(std::uint8_t& bits) override;
     int DeviceSetRs485(bool on) override;
     bool DeviceAwaitInput(int timeoutMs) override;
+    int DeviceAwaitInputOr(const TVaxoEvent& signal, bool watchInput, int timeoutMs) override;
     void SignalOutputPending() override;
     void HaltOutputWorker() override;
     void StartWorkers() override;

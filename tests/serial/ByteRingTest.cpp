@@ -164,3 +164,32 @@ TEST(InputRingTest, ScanStopsAtTheMatchingByteAndResumesAfterIt) {
     EXPECT_EQ(1u, scanned);
     EXPECT_EQ(6u, ring.CountThrough(2));
 }
+
+TEST(InputRingTest, StagedInputIsUnseenUntilTheNextFillAndKeepsItsPlaceBeforeTheDriver) {
+    InputRing ring;
+    ring.Allocate();
+    FakeDriver driver{Bytes(InputRingSize - 10, 'a')};
+    driver.Fill(ring);
+    const std::string first = Take(ring, InputRingSize - 10);
+    driver.pending = "staged-bytes";
+    auto read = [&](std::uint8_t* to, std::uint32_t count) -> long {
+        const auto n = std::min<std::size_t>(count, driver.pending.size());
+        std::memcpy(to, driver.pending.data(), n);
+        driver.pending.erase(0, n);
+        return static_cast<long>(n);
+    };
+    EXPECT_TRUE(ring.Stage(read));
+    EXPECT_FALSE(ring.Stage(read)); // the driver is empty
+    EXPECT_EQ(0u, ring.Available());
+    EXPECT_TRUE(ring.MoreInputPending());
+    driver.pending = "-then-driver";
+    EXPECT_EQ(24u, driver.Fill(ring)); // wraps round the ring's end
+    EXPECT_FALSE(ring.HasStagedInput());
+    EXPECT_EQ("staged-bytes-then-driver", Take(ring, 24));
+    driver.pending = "dropped";
+    ring.Stage(read);
+    ring.Discard(false);
+    EXPECT_FALSE(ring.MoreInputPending());
+    driver.Fill(ring);
+    EXPECT_EQ(0u, ring.Available());
+}
