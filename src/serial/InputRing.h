@@ -49,10 +49,11 @@ public:
     // it got nothing or has no room.
     bool Stage(const std::function<long(std::uint8_t*, std::uint32_t)>& read);
 
-    // Moves staged input into the ring, then reads the device into the free room. queued() asks the driver how many bytes it holds;
-    // read(buffer, count) reads up to count bytes and returns how many it got (<= 0: none). Both
-    // are called under the ring's lock. Returns the staged count plus the driver's count before
-    // the read (0 with the ring full: then only whether more waits is noted).
+    // Moves staged input into the ring, then reads the device into the free room. queued() asks the
+    // driver how many bytes it holds; read(buffer, count) reads up to count bytes and returns how
+    // many it got (<= 0: none). Both are called under the ring's lock. Returns the staged count
+    // plus the driver's count before the read (0 with the ring full: then only whether more waits
+    // is noted).
     std::uint32_t Fill(const std::function<std::uint32_t()>& queued,
                        const std::function<long(std::uint8_t*, std::uint32_t)>& read);
 
@@ -61,9 +62,9 @@ public:
     // them with `matched` set, ends the scan after the last byte taken. Returns the position of
     // the byte that completed a match, or of the next byte to scan when none did; `scanned`
     // counts the bytes taken.
-    std::uint32_t Scan(const std::function<std::uint32_t(const std::uint8_t*, std::uint32_t,
-                                                         bool& matched)>& feed,
-                       bool& matched, std::uint32_t& scanned);
+    std::uint32_t Scan(
+        const std::function<std::uint32_t(const std::uint8_t*, std::uint32_t, bool& matched)>& feed,
+        bool& matched, std::uint32_t& scanned);
     // Bytes from the tail through position p; 0 when p has already been taken out.
     std::uint32_t CountThrough(std::uint32_t p);
 

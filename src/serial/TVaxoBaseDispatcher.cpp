@@ -342,10 +342,9 @@ bool TVaxoBaseDispatcher::InputRingFull() {
 }
 
 std::uint32_t TVaxoBaseDispatcher::PullDeviceInput() {
-    return inRing_.Fill([this] { return RefreshDeviceStatus(); },
-                        [this](std::uint8_t* buffer, std::uint32_t count) {
-                            return DeviceRead(buffer, count);
-                        });
+    return inRing_.Fill(
+        [this] { return RefreshDeviceStatus(); },
+        [this](std::uint8_t* buffer, std::uint32_t count) { return DeviceRead(buffer, count); });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -678,12 +677,7 @@ void TVaxoBaseDispatcher::RecountHandlers(int change) {
 }
 
 bool TVaxoBaseDispatcher::AbandonCurrentDelivery() {
-    std::shared_ptr<DeliveryToken> pending;
-    {
-        std::lock_guard lock(deliveryLock_);
-        pending = currentDelivery_;
-    }
-    return !pending || pending->Abandon();
+    return delivery_.AbandonCurrent();
 }
 
 bool TVaxoBaseDispatcher::SetDelivering(bool on) {
@@ -725,6 +719,24 @@ bool TVaxoBaseDispatcher::DeliverTriggerEvent(std::uint32_t msg, std::uint32_t p
     }
     inRing_.BeginDelivery(readsInput);
     const std::uint32_t lParam = (static_cast<std::uint32_t>(portHandle_) << 16) | (extra & 0xFFFF);
+    // While the handler of an input notice runs the ring holds still: what the device sends
+    // meanwhile is staged beside it instead of waiting in the driver.
+    bool watchInput = true;
+    const NotificationDelivery::WaitStep stageWhileHandled = [&](const TVaxoEvent& handled,
+                                                                 int leftMs) {
+        const int ready = DeviceAwaitInputOr(handled, watchInput, leftMs);
+        if (ready < 0 || stopWorkers_) {
+            return false;
+        }
+        if (ready & kDeviceInputReady) {
+            // Not watched again in this delivery once the staging buffer is full, or when the
+            // device reports input but gives none (hung up): it would wake this wait for ever.
+            watchInput = inRing_.Stage([this](std::uint8_t* buffer, std::uint32_t count) {
+                return DeviceRead(buffer, count);
+            });
+        }
+        return true;
+    };
     bool result = true;
     for (INotificationWindow* window : targets) {
         {
@@ -736,21 +748,11 @@ bool TVaxoBaseDispatcher::DeliverTriggerEvent(std::uint32_t msg, std::uint32_t p
             }
         }
         inRing_.BeginHandler();
-        auto token = std::make_shared<DeliveryToken>(readsInput ? handlerDone_ : nullptr);
-        {
-            std::lock_guard lock(deliveryLock_);
-            currentDelivery_ = token;
-        }
         // During a wait-for-text the GUI thread handles nothing: a notification posted now
         // would only time out.
         if (!stopWorkers_ && !waitingForText_) {
-            handlerDone_->Reset();
-            window->PostNotification(msg, param, lParam, token);
-            token->WaitDone(readsInput ? StageWhileHandled(*token) : DeliveryTimeoutMs);
-        }
-        {
-            std::lock_guard lock(deliveryLock_);
-            currentDelivery_.reset();
+            delivery_.Deliver(*window, msg, param, lParam,
+                              readsInput ? stageWhileHandled : nullptr);
         }
         inRing_.EndHandler();
         if (closePending_ || stopWorkers_) {
@@ -781,28 +783,6 @@ bool TVaxoBaseDispatcher::DeliverTriggerEvent(std::uint32_t msg, std::uint32_t p
     return result;
 }
 
-int TVaxoBaseDispatcher::StageWhileHandled(const DeliveryToken& token) {
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(DeliveryTimeoutMs);
-    auto read = [this](std::uint8_t* buffer, std::uint32_t count) {
-        return DeviceRead(buffer, count);
-    };
-    bool watchInput = true;
-    while (!token.Settled() && !stopWorkers_) {
-        const int left = RemainingMs(deadline);
-        const int ready = left == 0 ? -1 : DeviceAwaitInputOr(*handlerDone_, watchInput, left);
-        if (ready < 0) {
-            break;
-        }
-        if (ready & kDeviceInputReady) {
-            // Not watched again in this delivery once the staging buffer is full, or when the
-            // device reports input but gives none (hung up): it would wake this wait for ever.
-            watchInput = inRing_.Stage(read);
-        }
-    }
-    return RemainingMs(deadline);
-}
-
 bool TVaxoBaseDispatcher::ScanNewInput() {
     const std::uint32_t threshold = triggers_.AvailThreshold();
     std::uint32_t longest = 0;
@@ -828,8 +808,8 @@ bool TVaxoBaseDispatcher::ScanNewInput() {
         // From the last trigger to the first; a handler may add or drop triggers meanwhile.
         std::uint32_t handle = 0;
         std::uint32_t length = 0;
-        for (std::size_t idx = 0; !closePending_ && triggers_.TakeMatchFromLast(idx, handle, length);
-             ++idx) {
+        for (std::size_t idx = 0;
+             !closePending_ && triggers_.TakeMatchFromLast(idx, handle, length); ++idx) {
             if (handle != 0) {
                 result = DeliverTriggerEvent(MsgTriggerData, handle, length);
             }

@@ -21,7 +21,7 @@
 
 #include "serial/DispatcherTypes.h"
 #include "serial/InputRing.h"
-#include "serial/NotificationWindow.h"
+#include "serial/NotificationDelivery.h"
 #include "serial/OutputRing.h"
 #include "serial/TriggerTable.h"
 
@@ -131,7 +131,7 @@ public:
     bool WorkersStarted() const { return workersStarted_.load(); }
 
     // How long a notification window may take to handle one notification.
-    static constexpr int DeliveryTimeoutMs = 3000;
+    static constexpr int DeliveryTimeoutMs = NotificationDelivery::TimeoutMs;
 
 protected:
     // --- Device layer ------------------------------------------------------------------------
@@ -205,9 +205,6 @@ private:
     bool TestTimerTriggers();
     bool StatusPass(); // runs TestStatusTriggers until none fires; true if any fired
     bool DeliverTriggerEvent(std::uint32_t msg, std::uint32_t param, std::uint32_t extra);
-    // Waits for the handler of an input notice up to the delivery limit, staging what the
-    // device sends meanwhile; returns the milliseconds left of the limit.
-    int StageWhileHandled(const DeliveryToken& token);
     int SetLineBlockLocked(LineBlock& block);
     void DrainBeforeReconfigure();
 
@@ -236,12 +233,9 @@ private:
     bool portHandlerInstalled_ = false;
     std::atomic<bool> deliveryNeeded_{false};
     bool handlerRemovalPending_ = false;
-    std::atomic<bool> delivering_{false};            // set by the dispatch worker around a delivery
-    std::atomic<bool> waitingForText_{false};        // set by the GUI thread's wait-for-text
-    std::shared_ptr<DeliveryToken> currentDelivery_; // guarded by deliveryLock_
-    // Set by the token of an input notice when it is handled (dispatch worker waits on it).
-    const std::shared_ptr<TVaxoEvent> handlerDone_ = std::make_shared<TVaxoEvent>(false);
-    std::mutex deliveryLock_;
+    std::atomic<bool> delivering_{false};     // set by the dispatch worker around a delivery
+    std::atomic<bool> waitingForText_{false}; // set by the GUI thread's wait-for-text
+    NotificationDelivery delivery_;
 
     // The rings and the trigger table, each under its own lock.
     InputRing inRing_;

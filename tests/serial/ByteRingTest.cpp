@@ -4,8 +4,8 @@
 #include "serial/InputRing.h"
 #include "serial/OutputRing.h"
 
-#include <gtest/gtest.h>
 #include <cstring>
+#include <gtest/gtest.h>
 #include <string>
 
 using namespace pellwick;

@@ -38,8 +38,8 @@ TEST(TriggerTableTest, FeedingStopsAtTheMatchingByteAndMatchesAreTakenFromTheLas
                              longest)); // no data triggers: all taken
     const int bcd = table.AddData("BCD", 3, true);
     const int cd = table.AddData("cd", 2, false);
-    EXPECT_EQ(6u, table.Feed(reinterpret_cast<const std::uint8_t*>(text.data()), 6, matched,
-                             longest));
+    EXPECT_EQ(6u,
+              table.Feed(reinterpret_cast<const std::uint8_t*>(text.data()), 6, matched, longest));
     EXPECT_TRUE(matched);
     EXPECT_EQ(3u, longest);
     std::uint32_t handle = 0, length = 0;
@@ -79,12 +79,13 @@ TEST(TriggerTableTest, EachStatusKindFiresOnItsLevelOnceAPass) {
         ASSERT_EQ(0, table.ArmStatus(handle, c.value, true, 0x10));
         std::uint32_t extra = 99;
         table.BeginStatusPass();
-        EXPECT_EQ(c.fires ? handle : 0u,
-                  table.TakeFiredStatus(c.levels, [&] { return c.sent; }, extra));
+        EXPECT_EQ(c.fires ? handle : 0u, table.TakeFiredStatus(
+                                             c.levels, [&] { return c.sent; }, extra));
         EXPECT_EQ(c.fires, table.AnyStatusHit());
         if (c.fires) {
             EXPECT_EQ(c.extra, extra);
-            EXPECT_EQ(0u, table.TakeFiredStatus(c.levels, [] { return true; }, extra));
+            EXPECT_EQ(0u, table.TakeFiredStatus(
+                              c.levels, [] { return true; }, extra));
         }
     }
 }
