@@ -49,7 +49,7 @@ std::string PortNameOf(int number) {
 TVaxoCustomComPort::TVaxoCustomComPort(QObject* owner) : QObject(owner) {}
 
 TVaxoCustomComPort::~TVaxoCustomComPort() {
-    if (portState_ == 2) {
+    if (portState_ == State::Open) {
         try {
             ClosePort();
         } catch (...) {
@@ -91,9 +91,8 @@ int TVaxoCustomComPort::Check(int result) const {
 // Properties
 
 void TVaxoCustomComPort::SetDeviceLayer(TDeviceLayer v) {
-    if (portState_ == 0 && v == dlWin32) {
+    if (portState_ == State::Closed && v == dlWin32) {
         deviceLayer_ = v;
-        DeviceLayerChanged();
     }
 }
 
@@ -114,54 +113,49 @@ void TVaxoCustomComPort::SetComNumber(std::uint16_t v) {
         SetTracing(tracing == tlOn ? tlOn : tlOff);
         SetLogging(logging == tlOn ? tlOn : tlOff);
         SetOpen(true);
-        if (portState_ == 2 && triggersSaved_) {
+        if (portState_ == State::Open && triggersSaved_) {
             dispatcher_->ReinstateTriggers(savedTriggers_);
         }
     }
 }
 
-void TVaxoCustomComPort::SetBaud(std::int32_t v) {
-    baud_ = v;
-    if (portState_ == 2) {
+void TVaxoCustomComPort::ApplyLineSettings() {
+    if (portState_ == State::Open) {
         Check(dispatcher_->ConfigureLine(static_cast<std::uint32_t>(baud_), parity_, dataBits_,
                                          stopBits_));
     }
+}
+
+void TVaxoCustomComPort::SetBaud(std::int32_t v) {
+    baud_ = v;
+    ApplyLineSettings();
 }
 
 void TVaxoCustomComPort::SetParity(TParity v) {
     parity_ = v;
-    if (portState_ == 2) {
-        Check(dispatcher_->ConfigureLine(static_cast<std::uint32_t>(baud_), parity_, dataBits_,
-                                         stopBits_));
-    }
+    ApplyLineSettings();
 }
 
 void TVaxoCustomComPort::SetDataBits(std::uint16_t v) {
     dataBits_ = v;
-    if (portState_ == 2) {
-        Check(dispatcher_->ConfigureLine(static_cast<std::uint32_t>(baud_), parity_, dataBits_,
-                                         stopBits_));
-    }
+    ApplyLineSettings();
 }
 
 void TVaxoCustomComPort::SetStopBits(std::uint16_t v) {
     stopBits_ = v;
-    if (portState_ == 2) {
-        Check(dispatcher_->ConfigureLine(static_cast<std::uint32_t>(baud_), parity_, dataBits_,
-                                         stopBits_));
-    }
+    ApplyLineSettings();
 }
 
 void TVaxoCustomComPort::SetInSize(std::uint16_t v) {
     inSize_ = v;
-    if (portState_ == 2) {
+    if (portState_ == State::Open) {
         dispatcher_->SizeDeviceQueues(inSize_, outSize_);
     }
 }
 
 void TVaxoCustomComPort::SetOutSize(std::uint16_t v) {
     outSize_ = v;
-    if (portState_ == 2) {
+    if (portState_ == State::Open) {
         dispatcher_->SizeDeviceQueues(inSize_, outSize_);
     }
 }
@@ -179,9 +173,9 @@ void TVaxoCustomComPort::SetOpen(bool v) {
     }
     if (!v) {
         ClosePort();
-    } else if (portState_ == 0) {
+    } else if (portState_ == State::Closed) {
         OpenPort();
-    } else if (portState_ == 1) {
+    } else if (portState_ == State::Closing) {
         reopenPending_ = true;
     }
 }
@@ -190,7 +184,7 @@ void TVaxoCustomComPort::SetDTR(bool v) {
     if (v == dtr_ && !forceApply_) {
         return;
     }
-    if (portState_ != 2) {
+    if (portState_ != State::Open) {
         dtr_ = v;
         return;
     }
@@ -204,7 +198,7 @@ void TVaxoCustomComPort::SetRTS(bool v) {
     if (v == rts_ && !forceApply_) {
         return;
     }
-    if (portState_ != 2) {
+    if (portState_ != State::Open) {
         rts_ = v;
         return;
     }
@@ -229,7 +223,7 @@ void TVaxoCustomComPort::SetHWFlowOptions(THWFlowOptionSet v) {
     if (v & (hwfUseRTS | hwfRequireCTS)) {
         SetRS485Mode(false);
     }
-    if (portState_ == 2) {
+    if (portState_ == State::Open) {
         Check(dispatcher_->ConfigureHardwareFlow(bufferFull_, bufferResume_, v));
     }
 }
@@ -249,7 +243,7 @@ void TVaxoCustomComPort::SetSWFlowOptions(TSWFlowOptions v) {
         }
     }
     swFlow_ = v;
-    if (portState_ == 2) {
+    if (portState_ == State::Open) {
         Check(code != 0 ? dispatcher_->ConfigureSoftwareFlow(bufferFull_, bufferResume_, code)
                         : dispatcher_->StopSoftwareFlow());
     }
@@ -287,7 +281,7 @@ void TVaxoCustomComPort::SetBufferResume(std::uint16_t v) {
 
 void TVaxoCustomComPort::SetXOnChar(char v) {
     xonChar_ = v;
-    if (portState_ == 2) {
+    if (portState_ == State::Open) {
         Check(dispatcher_->ConfigureFlowChars(static_cast<std::uint8_t>(xonChar_),
                                               static_cast<std::uint8_t>(xoffChar_)));
     }
@@ -295,7 +289,7 @@ void TVaxoCustomComPort::SetXOnChar(char v) {
 
 void TVaxoCustomComPort::SetXOffChar(char v) {
     xoffChar_ = v;
-    if (portState_ == 2) {
+    if (portState_ == State::Open) {
         Check(dispatcher_->ConfigureFlowChars(static_cast<std::uint8_t>(xonChar_),
                                               static_cast<std::uint8_t>(xoffChar_)));
     }
@@ -305,7 +299,7 @@ void TVaxoCustomComPort::SetXOffChar(char v) {
 void TVaxoCustomComPort::SetTracing(TTraceLogState v) {
     if (v == tlOff || v == tlOn) {
         tracing_ = v;
-    } else if (portState_ != 2) {
+    } else if (portState_ != State::Open) {
         tracing_ = tlOff;
     }
 }
@@ -313,7 +307,7 @@ void TVaxoCustomComPort::SetTracing(TTraceLogState v) {
 void TVaxoCustomComPort::SetLogging(TTraceLogState v) {
     if (v == tlOff || v == tlOn) {
         logging_ = v;
-    } else if (portState_ != 2) {
+    } else if (portState_ != State::Open) {
         logging_ = tlOff;
     }
 }
@@ -322,7 +316,7 @@ void TVaxoCustomComPort::SetUseMSRShadow(bool) {}
 
 void TVaxoCustomComPort::SetUseEventWord(bool v) {
     useEventWord_ = v;
-    if (portState_ == 2) {
+    if (portState_ == State::Open) {
         dispatcher_->SetOptionFlag(4, v);
     }
 }
@@ -332,7 +326,7 @@ void TVaxoCustomComPort::SetRS485Mode(bool v) {
         return;
     }
     rs485Mode_ = v;
-    if (portState_ == 2) {
+    if (portState_ == State::Open) {
         dispatcher_->ApplyRs485Mode(v);
     }
     if (v) {
@@ -343,178 +337,15 @@ void TVaxoCustomComPort::SetRS485Mode(bool v) {
 
 void TVaxoCustomComPort::SetWorkerPriority(std::uint8_t v) {
     workerPriority_ = v;
-    if (portState_ == 2) {
+    if (portState_ == State::Open) {
         dispatcher_->SetWorkerPriority(v);
     }
 }
 
 void TVaxoCustomComPort::SetAvailLength(std::uint16_t v) {
     availLength_ = v;
-    if (portState_ == 2) {
+    if (portState_ == State::Open) {
         dispatcher_->SetAvailThreshold(v);
-    }
-}
-
-// ---------------------------------------------------------------------------------------------
-// Events
-
-void TVaxoCustomComPort::SetOnTrigger(TTriggerEvent e) {
-    onTrigger_ = std::move(e);
-    SyncHandlerState();
-}
-void TVaxoCustomComPort::SetOnTriggerAvail(TTriggerAvailEvent e) {
-    onTriggerAvail_ = std::move(e);
-    SyncHandlerState();
-}
-void TVaxoCustomComPort::SetOnTriggerData(TTriggerDataEvent e) {
-    onTriggerData_ = std::move(e);
-    SyncHandlerState();
-}
-void TVaxoCustomComPort::SetOnTriggerStatus(TTriggerStatusEvent e) {
-    onTriggerStatus_ = std::move(e);
-    SyncHandlerState();
-}
-void TVaxoCustomComPort::SetOnTriggerTimer(TTriggerTimerEvent e) {
-    onTriggerTimer_ = std::move(e);
-    SyncHandlerState();
-}
-void TVaxoCustomComPort::SetOnTriggerLineError(TTriggerLineErrorEvent e) {
-    onTriggerLineError_ = std::move(e);
-    SyncHandlerState();
-}
-void TVaxoCustomComPort::SetOnTriggerModemStatus(TNotifyEvent e) {
-    onTriggerModemStatus_ = std::move(e);
-    SyncHandlerState();
-}
-void TVaxoCustomComPort::SetOnTriggerOutbuffFree(TNotifyEvent e) {
-    onTriggerOutbuffFree_ = std::move(e);
-    SyncHandlerState();
-}
-void TVaxoCustomComPort::SetOnTriggerOutbuffUsed(TNotifyEvent e) {
-    onTriggerOutbuffUsed_ = std::move(e);
-    SyncHandlerState();
-}
-void TVaxoCustomComPort::SetOnTriggerOutSent(TNotifyEvent e) {
-    onTriggerOutSent_ = std::move(e);
-    SyncHandlerState();
-}
-
-void TVaxoCustomComPort::SyncHandlerState() {
-    if (portState_ != 2) {
-        return;
-    }
-    const bool any = onTrigger_ || onTriggerAvail_ || onTriggerData_ || onTriggerStatus_ ||
-                     onTriggerTimer_ || onTriggerLineError_ || onTriggerModemStatus_ ||
-                     onTriggerOutbuffFree_ || onTriggerOutbuffUsed_ || onTriggerOutSent_;
-    dispatcher_->RecountHandlers(any ? 1 : 2);
-}
-
-// Each event is copied before it runs: a handler may replace it (the status lights do).
-void TVaxoCustomComPort::FireTrigger(std::uint16_t Msg, std::uint16_t TriggerHandle,
-                                     std::uint16_t Data) {
-    if (auto e = onTrigger_) {
-        e(*this, Msg, TriggerHandle, Data);
-    }
-}
-void TVaxoCustomComPort::FireTriggerAvail(std::uint16_t Count) {
-    if (auto e = onTriggerAvail_) {
-        e(*this, Count);
-    }
-}
-void TVaxoCustomComPort::FireTriggerData(std::uint16_t TriggerHandle) {
-    if (auto e = onTriggerData_) {
-        e(*this, TriggerHandle);
-    }
-}
-void TVaxoCustomComPort::FireTriggerStatus(std::uint16_t TriggerHandle) {
-    if (auto e = onTriggerStatus_) {
-        e(*this, TriggerHandle);
-    }
-}
-void TVaxoCustomComPort::FireTriggerTimer(std::uint16_t TriggerHandle) {
-    if (auto e = onTriggerTimer_) {
-        e(*this, TriggerHandle);
-    }
-}
-void TVaxoCustomComPort::FireTriggerLineError(std::uint16_t Error, bool LineBreak) {
-    if (auto e = onTriggerLineError_) {
-        e(*this, Error, LineBreak);
-    }
-}
-void TVaxoCustomComPort::FireTriggerModemStatus() {
-    if (auto e = onTriggerModemStatus_) {
-        e(*this);
-    }
-}
-void TVaxoCustomComPort::FireTriggerOutbuffFree() {
-    if (auto e = onTriggerOutbuffFree_) {
-        e(*this);
-    }
-}
-void TVaxoCustomComPort::FireTriggerOutbuffUsed() {
-    if (auto e = onTriggerOutbuffUsed_) {
-        e(*this);
-    }
-}
-void TVaxoCustomComPort::FireTriggerOutSent() {
-    if (auto e = onTriggerOutSent_) {
-        e(*this);
-    }
-}
-void TVaxoCustomComPort::FireWaitChar(char c) {
-    if (auto e = onWaitChar_) {
-        e(*this, c);
-    }
-}
-
-void TVaxoCustomComPort::HandleNotification(std::uint32_t msg, std::uint32_t wParam,
-                                            std::uint32_t lParam) {
-    const auto handle = static_cast<std::uint16_t>(wParam);
-    const auto low = static_cast<std::uint16_t>(lParam & 0xFFFF);
-    switch (msg) {
-    case MsgTriggerAvail:
-        FireTrigger(static_cast<std::uint16_t>(msg), handle, handle);
-        FireTriggerAvail(handle);
-        break;
-    case MsgTriggerData:
-        FireTrigger(static_cast<std::uint16_t>(msg), handle, low);
-        FireTriggerData(handle);
-        break;
-    case MsgTriggerTimer:
-        FireTrigger(static_cast<std::uint16_t>(msg), handle, low);
-        FireTriggerTimer(handle);
-        break;
-    case MsgTriggerStatus:
-        FireTrigger(static_cast<std::uint16_t>(msg), handle, low);
-        FireTriggerStatus(handle);
-        switch (handle & 7) {
-        case skModem:
-            FireTriggerModemStatus();
-            break;
-        case skLineError: {
-            const bool lineBreak = PendingBreak();
-            const std::uint16_t error = PendingLineError();
-            FireTriggerLineError(error, lineBreak);
-            break;
-        }
-        case skOutputFree:
-            FireTriggerOutbuffFree();
-            break;
-        case skOutputUsed:
-            FireTriggerOutbuffUsed();
-            break;
-        case skOutputSent:
-            FireTriggerOutSent();
-            break;
-        default:
-            break;
-        }
-        break;
-    case MsgDeferredClose:
-        FinishDeferredClose();
-        break;
-    default:
-        break;
     }
 }
 
@@ -600,7 +431,7 @@ void TVaxoCustomComPort::OpenPort() {
     MakeDispatcher();
     try {
         StartDevice();
-        portState_ = 2;
+        portState_ = State::Open;
         SyncHandlerState();
         forceApply_ = true;
         SetTracing(tracing_);
@@ -632,7 +463,7 @@ void TVaxoCustomComPort::OpenPort() {
             dispatcher_->CloseDevice();
         }
         ReleaseDispatcher();
-        portState_ = 0;
+        portState_ = State::Closed;
         open_ = false;
         if (loading_) {
             return;
@@ -644,12 +475,12 @@ void TVaxoCustomComPort::OpenPort() {
 
 void TVaxoCustomComPort::ClosePort() {
     open_ = false;
-    if (portState_ != 2) {
+    if (portState_ != State::Open) {
         return;
     }
     SetTracing(tlDump);
     SetLogging(tlDump);
-    portState_ = 1;
+    portState_ = State::Closing;
     AnnouncePortClose();
     dispatcher_->SnapshotTriggers(savedTriggers_);
     triggersSaved_ = true;
@@ -662,11 +493,11 @@ void TVaxoCustomComPort::ClosePort() {
         return;
     }
     ReleaseDispatcher();
-    portState_ = 0;
+    portState_ = State::Closed;
 }
 
 void TVaxoCustomComPort::FinishDeferredClose() {
-    if (!dispatcher_ || portState_ != 1) {
+    if (!dispatcher_ || portState_ != State::Closing) {
         return;
     }
     if (dispatcher_->WorkersStarted() || awaiting_) {
@@ -683,7 +514,7 @@ void TVaxoCustomComPort::FinishDeferredClose() {
         notifyWindow_.release()->deleteLater();
     }
     dispatcher_.reset();
-    portState_ = 0;
+    portState_ = State::Closed;
     if (reopenPending_) {
         reopenPending_ = false;
         OpenPort();
@@ -759,7 +590,7 @@ TVaxoWin32Dispatcher* TVaxoCustomComPort::CurrentDispatcher() {
     if (!dispatcher_ && !loading_ && !open_ && autoOpen_) {
         SetOpen(true);
     }
-    return portState_ == 2 ? dispatcher_.get() : nullptr;
+    return portState_ == State::Open ? dispatcher_.get() : nullptr;
 }
 
 TVaxoWin32Dispatcher* TVaxoCustomComPort::RequireDispatcher() {
@@ -771,55 +602,56 @@ TVaxoWin32Dispatcher* TVaxoCustomComPort::RequireDispatcher() {
 }
 
 bool TVaxoCustomComPort::CtsSignal() {
-    return portState_ == 2 && dispatcher_->CtsAsserted();
+    return portState_ == State::Open && dispatcher_->CtsAsserted();
 }
 bool TVaxoCustomComPort::DsrSignal() {
-    return portState_ == 2 && dispatcher_->DsrAsserted();
+    return portState_ == State::Open && dispatcher_->DsrAsserted();
 }
 bool TVaxoCustomComPort::DcdSignal() {
-    return portState_ == 2 && dispatcher_->DcdAsserted();
+    return portState_ == State::Open && dispatcher_->DcdAsserted();
 }
 bool TVaxoCustomComPort::RingSignal() {
-    return portState_ == 2 && dispatcher_->RingAsserted();
+    return portState_ == State::Open && dispatcher_->RingAsserted();
 }
 
 std::uint16_t TVaxoCustomComPort::PendingLineError() {
-    if (portState_ != 2) {
+    if (portState_ != State::Open) {
         return 0;
     }
     return static_cast<std::uint16_t>(Check(dispatcher_->TakeLineError()));
 }
 
 bool TVaxoCustomComPort::PendingBreak() {
-    return portState_ == 2 && dispatcher_->TakeBreakFlag();
+    return portState_ == State::Open && dispatcher_->TakeBreakFlag();
 }
 
 std::uint16_t TVaxoCustomComPort::InputCount() {
-    return portState_ == 2 ? static_cast<std::uint16_t>(dispatcher_->InputUsed()) : 0;
+    return portState_ == State::Open ? static_cast<std::uint16_t>(dispatcher_->InputUsed()) : 0;
 }
 
 std::uint16_t TVaxoCustomComPort::OutputCount() {
-    return portState_ == 2 ? static_cast<std::uint16_t>(dispatcher_->OutputUsed()) : 0;
+    return portState_ == State::Open ? static_cast<std::uint16_t>(dispatcher_->OutputUsed()) : 0;
 }
 
 std::uint16_t TVaxoCustomComPort::OutputRoom() {
-    return portState_ == 2 ? static_cast<std::uint16_t>(dispatcher_->OutputFree()) : outSize_;
+    return portState_ == State::Open ? static_cast<std::uint16_t>(dispatcher_->OutputFree())
+                                     : outSize_;
 }
 
 void TVaxoCustomComPort::DiscardInput() {
-    if (portState_ != 1) {
+    if (portState_ != State::Closing) {
         Check(RequireDispatcher()->ClearInput());
     }
 }
 
 void TVaxoCustomComPort::DiscardOutput() {
-    if (portState_ != 1) {
+    if (portState_ != State::Closing) {
         Check(RequireDispatcher()->ClearOutput());
     }
 }
 
 std::uint16_t TVaxoCustomComPort::NewTextTrigger(const std::string& text, bool ignoreCase) {
-    if (portState_ == 1) {
+    if (portState_ == State::Closing) {
         return 0;
     }
     // Trigger strings are short strings: at most 255 characters reach the dispatcher.
@@ -829,47 +661,47 @@ std::uint16_t TVaxoCustomComPort::NewTextTrigger(const std::string& text, bool i
 }
 
 std::uint16_t TVaxoCustomComPort::NewTimerTrigger() {
-    if (portState_ == 1) {
+    if (portState_ == State::Closing) {
         return 0;
     }
     return static_cast<std::uint16_t>(Check(RequireDispatcher()->AddTickTrigger()));
 }
 
 std::uint16_t TVaxoCustomComPort::NewStatusTrigger(std::uint16_t kind) {
-    if (portState_ == 1) {
+    if (portState_ == State::Closing) {
         return 0;
     }
     return static_cast<std::uint16_t>(Check(RequireDispatcher()->AddStatusWatch(kind)));
 }
 
 void TVaxoCustomComPort::DropTrigger(std::uint16_t handle) {
-    if (portState_ == 2) {
+    if (portState_ == State::Open) {
         Check(dispatcher_->DeleteTrigger(handle));
     }
 }
 
 void TVaxoCustomComPort::ArmTimerTrigger(std::uint16_t handle, std::int32_t ticks, bool activate) {
-    if (portState_ != 1) {
+    if (portState_ != State::Closing) {
         Check(RequireDispatcher()->ArmTickTrigger(handle, ticks, activate));
     }
 }
 
 void TVaxoCustomComPort::ArmStatusTrigger(std::uint16_t handle, std::uint16_t value,
                                           bool activate) {
-    if (portState_ != 1) {
+    if (portState_ != State::Closing) {
         Check(RequireDispatcher()->ArmStatusWatch(handle, value, activate));
     }
 }
 
 bool TVaxoCustomComPort::InputWaiting() {
-    if (portState_ == 1) {
+    if (portState_ == State::Closing) {
         return false;
     }
     return RequireDispatcher()->HasInput();
 }
 
 char TVaxoCustomComPort::PeekInput(std::uint16_t index) {
-    if (portState_ == 1) {
+    if (portState_ == State::Closing) {
         return 0;
     }
     std::uint8_t b = 0;
@@ -880,7 +712,7 @@ char TVaxoCustomComPort::PeekInput(std::uint16_t index) {
 }
 
 char TVaxoCustomComPort::ReadChar() {
-    if (portState_ == 1) {
+    if (portState_ == State::Closing) {
         return 0;
     }
     std::uint8_t b = 0;
@@ -891,26 +723,26 @@ char TVaxoCustomComPort::ReadChar() {
 }
 
 void TVaxoCustomComPort::ReadBlock(void* buffer, std::uint16_t length) {
-    if (portState_ != 1) {
+    if (portState_ != State::Closing) {
         Check(RequireDispatcher()->TakeBlock(buffer, length));
     }
 }
 
 void TVaxoCustomComPort::WriteChar(char c) {
-    if (portState_ != 1) {
+    if (portState_ != State::Closing) {
         Check(RequireDispatcher()->QueueByte(static_cast<std::uint8_t>(c)));
     }
 }
 
 void TVaxoCustomComPort::WriteText(const std::string& text) {
-    if (portState_ != 1) {
+    if (portState_ != State::Closing) {
         Check(
             RequireDispatcher()->QueueBlock(text.data(), static_cast<std::uint32_t>(text.size())));
     }
 }
 
 void TVaxoCustomComPort::WriteBlock(const void* buffer, std::uint16_t length) {
-    if (portState_ != 1) {
+    if (portState_ != State::Closing) {
         Check(RequireDispatcher()->QueueBlock(buffer, length));
     }
 }
@@ -920,12 +752,12 @@ void TVaxoCustomComPort::YieldToDevice() {
 }
 
 bool TVaxoCustomComPort::LineHungUp() {
-    return portState_ == 2 && dispatcher_ && dispatcher_->DeviceHungUp();
+    return portState_ == State::Open && dispatcher_ && dispatcher_->DeviceHungUp();
 }
 
 bool TVaxoCustomComPort::AwaitText(const std::string& text, std::int32_t ticks, bool yield,
                                    bool ignoreCase) {
-    if (text.empty() || portState_ == 1) {
+    if (text.empty() || portState_ == State::Closing) {
         return true;
     }
     TVaxoWin32Dispatcher* d = RequireDispatcher();
@@ -945,7 +777,7 @@ bool TVaxoCustomComPort::AwaitText(const std::string& text, std::int32_t ticks, 
     try {
         for (;;) {
             bool found = false;
-            while (portState_ == 2 && d->HasInput()) {
+            while (portState_ == State::Open && d->HasInput()) {
                 std::uint8_t b = 0;
                 if (d->TakeByte(b) < 0) {
                     break;
@@ -964,7 +796,7 @@ bool TVaxoCustomComPort::AwaitText(const std::string& text, std::int32_t ticks, 
             }
             // A device that has hung up will not answer: the wait ends once its last bytes
             // have been taken instead of running out the time.
-            if (found || timer.Expired() || portState_ != 2) {
+            if (found || timer.Expired() || portState_ != State::Open) {
                 break;
             }
             if (d->DeviceHungUp() && !d->HasInput()) {

@@ -138,7 +138,7 @@ public:
     bool LogHex() const { return logHex_; }
     void SetLogHex(bool v) { logHex_ = v; }
     bool UseMSRShadow() const { return true; }
-    virtual void SetUseMSRShadow(bool v);
+    void SetUseMSRShadow(bool v);
     bool UseEventWord() const { return useEventWord_; }
     void SetUseEventWord(bool v);
     std::uint16_t CommNotificationLevel() const { return commNotificationLevel_; }
@@ -187,8 +187,10 @@ public:
     bool Loading() const { return loading_; }
 
     // --- Operations ------------------------------------------------------------------------
-    // 0 closed, 1 closing, 2 open.
-    int PortState() const { return portState_; }
+    // Closing: the device is closed, but the dispatcher and its window stay until the dispatch
+    // worker has ended its work (a close from inside a handler or a wait for text).
+    enum class State { Closed, Closing, Open };
+    State PortState() const { return portState_; }
     TVaxoWin32Dispatcher* CurrentDispatcher();
     // The device hung up (peer gone, adapter pulled) while the port is open.
     bool LineHungUp();
@@ -228,29 +230,30 @@ public:
     std::function<void(TVaxoCustomComPort&)> PortOpenHook;
     std::function<void(TVaxoCustomComPort&)> PortCloseHook;
 
-protected:
-    virtual void MakeDispatcher();
-    virtual void DeviceLayerChanged() {}
-    virtual void StartDevice();
-    virtual void SetupNotifyWindow(bool create);
-    virtual void EnsureComNumber();
-    virtual void FireTrigger(std::uint16_t Msg, std::uint16_t TriggerHandle, std::uint16_t Data);
-    virtual void FireTriggerAvail(std::uint16_t Count);
-    virtual void FireTriggerData(std::uint16_t TriggerHandle);
-    virtual void FireTriggerStatus(std::uint16_t TriggerHandle);
-    virtual void FireTriggerTimer(std::uint16_t TriggerHandle);
-    virtual void SyncHandlerState();
-    virtual void FireTriggerLineError(std::uint16_t Error, bool LineBreak);
-    virtual void FireTriggerModemStatus();
-    virtual void FireTriggerOutbuffFree();
-    virtual void FireTriggerOutbuffUsed();
-    virtual void FireTriggerOutSent();
-    virtual void FireWaitChar(char c);
-    virtual void ClosePort();
-    virtual void YieldToDevice();
-    virtual void OpenPort();
-    virtual void AnnouncePortOpen();
-    virtual void AnnouncePortClose();
+private:
+    // Rate, parity, data and stop bits to the open device.
+    void ApplyLineSettings();
+    void MakeDispatcher();
+    void StartDevice();
+    void SetupNotifyWindow(bool create);
+    void EnsureComNumber();
+    void FireTrigger(std::uint16_t Msg, std::uint16_t TriggerHandle, std::uint16_t Data);
+    void FireTriggerAvail(std::uint16_t Count);
+    void FireTriggerData(std::uint16_t TriggerHandle);
+    void FireTriggerStatus(std::uint16_t TriggerHandle);
+    void FireTriggerTimer(std::uint16_t TriggerHandle);
+    void SyncHandlerState();
+    void FireTriggerLineError(std::uint16_t Error, bool LineBreak);
+    void FireTriggerModemStatus();
+    void FireTriggerOutbuffFree();
+    void FireTriggerOutbuffUsed();
+    void FireTriggerOutSent();
+    void FireWaitChar(char c);
+    void ClosePort();
+    void YieldToDevice();
+    void OpenPort();
+    void AnnouncePortOpen();
+    void AnnouncePortClose();
 
 private:
     friend class VxComWindow;
@@ -309,7 +312,7 @@ private:
     TWaitCharEvent onWaitChar_;
 
     bool forceApply_ = false;
-    int portState_ = 0;
+    State portState_ = State::Closed;
     bool reopenPending_ = false;
     bool openOnLoad_ = false;
     bool loading_ = false;
@@ -327,7 +330,7 @@ private:
 };
 
 // The component as the program places it: all logic is in TVaxoCustomComPort.
-class TVaxoComPort : public TVaxoCustomComPort {
+class TVaxoComPort final : public TVaxoCustomComPort {
     Q_OBJECT
 public:
     explicit TVaxoComPort(QObject* owner = nullptr) : TVaxoCustomComPort(owner) {}

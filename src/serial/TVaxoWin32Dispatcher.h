@@ -15,7 +15,7 @@
 
 namespace pellwick {
 
-class TVaxoWin32Dispatcher : public TVaxoBaseDispatcher {
+class TVaxoWin32Dispatcher final : public TVaxoBaseDispatcher {
 public:
     explicit TVaxoWin32Dispatcher(void* owner);
     ~TVaxoWin32Dispatcher() override;

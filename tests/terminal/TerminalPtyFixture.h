@@ -70,17 +70,18 @@ protected:
     void TearDown() override {
         if (port) {
             port->SetOpen(false);
-            PumpUntil([&] { return port->PortState() == 0; });
+            PumpUntil([&] { return port->PortState() == TVaxoCustomComPort::State::Closed; });
         }
         PortMap::SetGlobal(nullptr);
     }
     void OpenPort() {
         port->SetOpen(true);
-        ASSERT_EQ(2, port->PortState());
+        ASSERT_EQ(TVaxoCustomComPort::State::Open, port->PortState());
     }
     void ClosePort() {
         port->SetOpen(false);
-        ASSERT_TRUE(PumpUntil([&] { return port->PortState() == 0; }));
+        ASSERT_TRUE(
+            PumpUntil([&] { return port->PortState() == TVaxoCustomComPort::State::Closed; }));
     }
 
     PtyPair pty;
