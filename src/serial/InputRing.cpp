@@ -91,7 +91,7 @@ bool InputRing::HasStagedInput() {
 int InputRing::Take(void* buffer, std::uint32_t count) {
     std::lock_guard lock(lock_);
     if (buffer_.empty() || AvailableLocked() < count) {
-        return dr::BufferIsEmpty;
+        return ecBufferIsEmpty;
     }
     auto* out = static_cast<std::uint8_t*>(buffer);
     const std::uint32_t start = TakeStartLocked();
@@ -110,7 +110,7 @@ int InputRing::Take(void* buffer, std::uint32_t count) {
 int InputRing::Peek(std::uint32_t n, std::uint8_t& byte) {
     std::lock_guard lock(lock_);
     if (n == 0 || buffer_.empty() || AvailableLocked() < n) {
-        return dr::BufferIsEmpty;
+        return ecBufferIsEmpty;
     }
     byte = buffer_[Wrap(TakeStartLocked() + n - 1)];
     return 0;

@@ -37,7 +37,7 @@ public:
     bool MoreInputPending();
     bool HasStagedInput();
 
-    // Takes count bytes, all or none: count, or dr::BufferIsEmpty when fewer are there.
+    // Takes count bytes, all or none: count, or ecBufferIsEmpty when fewer are there.
     int Take(void* buffer, std::uint32_t count);
     // The n-th byte the program would take next (n = 1 the oldest), without taking it.
     int Peek(std::uint32_t n, std::uint8_t& byte);

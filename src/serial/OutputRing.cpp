@@ -61,11 +61,11 @@ int OutputRing::Put(const void* data, std::uint32_t count) {
     std::lock_guard lock(lock_);
     auto size = static_cast<std::uint32_t>(buffer_.size());
     if (size == 0) {
-        return dr::PutBlockFail;
+        return ecPutBlockFail;
     }
     std::uint32_t free = size - UsedLocked();
     if (count > free) {
-        return dr::OutputBufferTooSmall;
+        return ecOutputBufferTooSmall;
     }
     if (count == 0) {
         return 0;

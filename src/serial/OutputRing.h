@@ -22,8 +22,8 @@ public:
     // Both levels read at one moment (the ring size is used + free).
     void Levels(std::uint32_t& used, std::uint32_t& size);
 
-    // Queues count bytes, all or none: 0, dr::PutBlockFail without a ring, or
-    // dr::OutputBufferTooSmall when they do not fit.
+    // Queues count bytes, all or none: 0, ecPutBlockFail without a ring, or
+    // ecOutputBufferTooSmall when they do not fit.
     int Put(const void* data, std::uint32_t count);
     // The run of waiting bytes to write next, contiguous: bytes that wrap round the ring's end
     // are rotated in place first, so that one write takes them all. False when none wait.

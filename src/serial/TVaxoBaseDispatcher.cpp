@@ -122,10 +122,7 @@ int TVaxoBaseDispatcher::CloseDevice() {
         // Called from inside a delivery (or while the port's wait-for-text holds the flag):
         // the dispatch worker cannot be joined from here. It ends by itself as soon as the
         // delivery returns, and closes the device and frees the rings on its way out.
-        {
-            Lock lock(statusLock_);
-            closePending_ = true;
-        }
+        closePending_ = true;
         StopDeviceWorkers();
         return 0;
     }
@@ -265,7 +262,7 @@ int TVaxoBaseDispatcher::QueueBlock(const void* data, std::uint32_t count) {
         Lock lock(statusLock_);
         if (rs485Mode_ && !rs485ByDriver_) {
             // Without direction control by the driver there is no way to toggle RTS.
-            return dr::BaseAddressNotSet;
+            return ecBaseAddressNotSet;
         }
     }
     if (const int result = outRing_.Put(data, count); result != 0) {
@@ -312,7 +309,7 @@ std::uint32_t TVaxoBaseDispatcher::InputUsed() {
 }
 
 int TVaxoBaseDispatcher::TakeByte(std::uint8_t& byte) {
-    return TakeBlock(&byte, 1) < 0 ? dr::BufferIsEmpty : 0;
+    return TakeBlock(&byte, 1) < 0 ? ecBufferIsEmpty : 0;
 }
 
 int TVaxoBaseDispatcher::TakeBlock(void* buffer, std::uint32_t count) {
@@ -479,19 +476,19 @@ int TVaxoBaseDispatcher::ConfigureHardwareFlow(std::uint32_t bufferFull, std::ui
                                                std::uint32_t options) {
     Lock lock(statusLock_);
     if (bufferFull < bufferResume || bufferFull > inSize_) {
-        return dr::BadArgument;
+        return ecBadArgument;
     }
     DeviceGetLine(lineBlock_);
     LineBlock& b = lineBlock_;
     b.outxCtsFlow = b.outxDsrFlow = false;
     dtrFlow_ = rtsFlow_ = false;
-    if (options & 1) {
+    if (options & hwfUseDTR) {
         b.dtrControl = LineControl::Handshake;
         dtrFlow_ = true;
     } else {
         b.dtrControl = dtrState_ ? LineControl::Enable : LineControl::Disable;
     }
-    if (options & 2) {
+    if (options & hwfUseRTS) {
         b.rtsControl = LineControl::Handshake;
         rtsFlow_ = true;
     } else {
@@ -503,8 +500,8 @@ int TVaxoBaseDispatcher::ConfigureHardwareFlow(std::uint32_t bufferFull, std::ui
     }
     b.xoffLim = static_cast<std::uint16_t>(inSize_ - bufferFull);
     b.xonLim = static_cast<std::uint16_t>(bufferResume);
-    b.outxDsrFlow = (options & 4) != 0;
-    b.outxCtsFlow = (options & 8) != 0;
+    b.outxDsrFlow = (options & hwfRequireDSR) != 0;
+    b.outxCtsFlow = (options & hwfRequireCTS) != 0;
     return SetLineBlockLocked(b);
 }
 
@@ -512,15 +509,15 @@ int TVaxoBaseDispatcher::ConfigureSoftwareFlow(std::uint32_t bufferFull, std::ui
                                                std::uint32_t options) {
     Lock lock(statusLock_);
     if (bufferFull < bufferResume || bufferFull > inSize_) {
-        return dr::BadArgument;
+        return ecBadArgument;
     }
     DeviceGetLine(lineBlock_);
     LineBlock& b = lineBlock_;
-    b.inX = (options & 2) != 0;
-    b.outX = (options & 1) != 0;
+    b.inX = (options & sfSendXoff) != 0;
+    b.outX = (options & sfObeyXoff) != 0;
     b.xoffLim = static_cast<std::uint16_t>(inSize_ - bufferFull);
     b.xonLim = static_cast<std::uint16_t>(bufferResume);
-    if (options & 3) {
+    if (options & (sfObeyXoff | sfSendXoff)) {
         b.xonChar = 17;
         b.xoffChar = 19;
     }
@@ -547,10 +544,11 @@ void TVaxoBaseDispatcher::QueryFlow(std::uint32_t& hwOptions, std::uint32_t& swO
     Lock lock(statusLock_);
     DeviceGetLine(lineBlock_);
     const LineBlock& b = lineBlock_;
-    hwOptions = (b.dtrControl == LineControl::Handshake ? 1u : 0u) |
-                (b.rtsControl == LineControl::Handshake ? 2u : 0u) | (b.outxDsrFlow ? 4u : 0u) |
-                (b.outxCtsFlow ? 8u : 0u);
-    swOptions = (b.outX ? 1u : 0u) | (b.inX ? 2u : 0u);
+    auto bit = [](bool on, std::uint32_t option) { return on ? option : 0u; };
+    hwOptions = bit(b.dtrControl == LineControl::Handshake, hwfUseDTR) |
+                bit(b.rtsControl == LineControl::Handshake, hwfUseRTS) |
+                bit(b.outxDsrFlow, hwfRequireDSR) | bit(b.outxCtsFlow, hwfRequireCTS);
+    swOptions = bit(b.outX, sfObeyXoff) | bit(b.inX, sfSendXoff);
     xonChar = b.xonChar;
     xoffChar = b.xoffChar;
 }
@@ -680,7 +678,7 @@ bool TVaxoBaseDispatcher::AbandonCurrentDelivery() {
     return delivery_.AbandonCurrent();
 }
 
-bool TVaxoBaseDispatcher::SetDelivering(bool on) {
+bool TVaxoBaseDispatcher::SetWaitingForText(bool on) {
     bool was;
     {
         Lock lock(statusLock_);

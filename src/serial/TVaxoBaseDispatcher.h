@@ -1,22 +1,29 @@
 // The serial engine's dispatcher: one per open port. It owns the input ring (8192 bytes), the
-// output ring (OutSize bytes), the trigger lists and the handler list, and tests the triggers
-// against arriving data, device status and time. TVaxoWin32Dispatcher adds the device layer
-// and the three worker threads.
+// output ring (OutSize bytes), the trigger table and the handler list, keeps the line, modem
+// and flow settings, and runs the triggers against arriving data, device status and time
+// (the trigger passes). TVaxoWin32Dispatcher adds the device layer and the three workers.
 //
 // Threads and locks
 // - The application's main thread calls every public operation.
 // - TComThread waits for device events; TDispThread reads input, tests triggers and delivers
-//   notifications; TOutThread writes the output ring to the device.
+//   notifications (NotificationDelivery); TOutThread writes the output ring to the device.
 // - StatusLock guards the line settings and LineBlock, modem and error bits, the handler list,
-//   the delivering flag and worker start/stop. The input ring (InputRing), the output ring
-//   (OutputRing) and the trigger table (TriggerTable) each have a lock of their own, held
-//   only inside their operations.
-// - The input ring's lock may be held while StatusLock is taken (a fill asks for the device
-//   status) or the trigger table's (a scan feeds the data triggers); the output ring's and
-//   the trigger table's locks are never held with StatusLock; no lock is held while a
-//   notification is being delivered.
-// - Flags that a worker polls in its loop (stop, close pending, delivering) are atomics whose
-//   writers hold the lock named above.
+//   the delivering and wait-for-text flags and worker start. The input ring (InputRing), the
+//   output ring (OutputRing), the trigger table (TriggerTable) and the delivery in flight
+//   (NotificationDelivery) each have a lock of their own, held only inside their operations.
+// - Lock order: the dispatcher registry's lock (DispatcherRegistryLock, held by the port's
+//   notification window while the port's event handlers run, which call in here), then the
+//   input ring's, then StatusLock or the trigger table's. The input ring's lock is held while
+//   StatusLock is taken (a fill asks for the device status) or the trigger table's (a scan
+//   feeds the data triggers); the output ring's and the trigger table's locks are never held
+//   with StatusLock. No dispatcher lock is held while a notification is being delivered, and
+//   the registry lock is never taken under one.
+// - Written without a lock: stopWorkers_ (set by the main thread to stop the workers),
+//   closePending_ (set by the main thread when it closes from inside a delivery),
+//   workersStarted_ (cleared by the last worker to end) and outputSent_. Each is an atomic
+//   flag that stands alone: no other field must change with it, a worker only reads the stop
+//   and close flags and acts on them at its next look, and it is woken through its events
+//   after they are set.
 #pragma once
 
 #include "serial/DispatcherTypes.h"
@@ -87,10 +94,10 @@ public:
     std::uint32_t ErrorBits();
 
     // --- Flow control ----------------------------------------------------------------------
-    // options: 1 DTR flow, 2 RTS flow, 4 require DSR, 8 require CTS.
+    // options: THWFlowOptions bits.
     int ConfigureHardwareFlow(std::uint32_t bufferFull, std::uint32_t bufferResume,
                               std::uint32_t options);
-    // options: 1 obey received XOFF, 2 send XOFF/XON.
+    // options: SoftwareFlowOptions bits.
     int ConfigureSoftwareFlow(std::uint32_t bufferFull, std::uint32_t bufferResume,
                               std::uint32_t options);
     int StopSoftwareFlow();
@@ -123,7 +130,7 @@ public:
 
     // The port's wait-for-text reads the input itself: while it runs, the dispatch worker
     // reads input but neither tests triggers nor delivers. Returns the previous value.
-    bool SetDelivering(bool on);
+    bool SetWaitingForText(bool on);
     // Notifications are being delivered, or a wait-for-text is running.
     bool Delivering() const { return delivering_.load() || waitingForText_.load(); }
     bool ClosePending() const { return closePending_.load(); }

@@ -232,7 +232,8 @@ void TVaxoCustomComPort::SetSWFlowOptions(TSWFlowOptions v) {
     if (v == swFlow_ && !forceApply_) {
         return;
     }
-    static const std::uint32_t kCode[] = {0, 2, 1, 3};
+    // swfReceive: the device is held back by XOFF; swfTransmit: our output obeys its XOFF.
+    static const std::uint32_t kCode[] = {0, sfSendXoff, sfObeyXoff, sfSendXoff | sfObeyXoff};
     const std::uint32_t code = kCode[v];
     if (code != 0) {
         if (bufferFull_ == 0 || bufferFull_ > inSize_) {
@@ -409,7 +410,7 @@ void TVaxoCustomComPort::StartDevice() {
                                          dataBits_, stopBits_, inSize_, outSize_, dtr_, rts_);
     if (result == dr::DeviceAccessDenied) {
         result = ecAlreadyOpen;
-    } else if (result == dr::DeviceNotFound || result == -3) {
+    } else if (result == dr::DeviceNotFound || result == dr::PathNotFound) {
         result = ecBadId;
     }
     if (result != 0) {
@@ -763,7 +764,7 @@ bool TVaxoCustomComPort::AwaitText(const std::string& text, std::int32_t ticks, 
     TVaxoWin32Dispatcher* d = RequireDispatcher();
     // While the flag is set the dispatcher neither tests nor delivers triggers: no event
     // handler runs during the wait, and the bytes taken here are scanned afterwards.
-    const bool wasDelivering = d->SetDelivering(true);
+    const bool wasDelivering = d->SetWaitingForText(true);
     awaiting_ = true;
     TickTimer timer;
     timer.Start(ticks);
@@ -817,13 +818,13 @@ bool TVaxoCustomComPort::AwaitText(const std::string& text, std::int32_t ticks, 
     } catch (...) {
         awaiting_ = false;
         if (!wasDelivering && dispatcher_.get() == d) {
-            d->SetDelivering(false);
+            d->SetWaitingForText(false);
         }
         throw;
     }
     awaiting_ = false;
     if (!wasDelivering && dispatcher_.get() == d) {
-        d->SetDelivering(false);
+        d->SetWaitingForText(false);
     }
     return !lost && (terminating || !timer.Expired());
 }

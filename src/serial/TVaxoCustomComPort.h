@@ -29,13 +29,7 @@ class VxComWindow;
 enum TParity { pNone, pOdd, pEven, pMark, pSpace };
 enum TDeviceLayer { dlWin16, dlFossil, dlWin32, dlWinsock };
 enum TTapiMode { tmNone, tmAuto, tmOn, tmOff };
-// Bits of THWFlowOptionSet.
-enum THWFlowOptions : std::uint8_t {
-    hwfUseDTR = 1,
-    hwfUseRTS = 2,
-    hwfRequireDSR = 4,
-    hwfRequireCTS = 8,
-};
+// Bits of THWFlowOptionSet (THWFlowOptions, with the dispatcher).
 using THWFlowOptionSet = std::uint8_t;
 enum TSWFlowOptions { swfNone, swfReceive, swfTransmit, swfBoth };
 enum TTraceLogState { tlOff, tlOn, tlDump, tlAppend, tlClear, tlPause };

@@ -331,9 +331,11 @@ void TVaxoWin32Dispatcher::ComThreadRun() {
         if (inputHeld && (timeout < 0 || timeout > kHeldInputIntervalMs)) {
             timeout = kHeldInputIntervalMs;
         }
-        int n = poll(fds, 2, timeout);
-        if (n < 0 && errno != EINTR) {
-            break;
+        if (poll(fds, 2, timeout) < 0) {
+            // A wait that fails can no longer watch the device: it counts as a hang-up, so
+            // that the port reports a lost line instead of falling silent.
+            fds[0].revents = 0;
+            fds[1].revents = errno == EINTR ? 0 : POLLERR;
         }
         if (stopWorkers_) {
             break;

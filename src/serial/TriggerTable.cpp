@@ -35,7 +35,7 @@ std::uint32_t TriggerTable::NewHandleLocked() {
 
 int TriggerTable::AddData(const void* bytes, std::uint32_t length, bool ignoreCase) {
     if (length > MaxMatchLength) {
-        return dr::TriggerTooLong;
+        return ecTriggerTooLong;
     }
     Lock lock(lock_);
     DataTrigger t;
@@ -60,7 +60,7 @@ int TriggerTable::AddTimer() {
 
 int TriggerTable::AddStatus(std::uint32_t kind) {
     if (kind > skOutputSent) {
-        return dr::BadArgument;
+        return ecBadArgument;
     }
     Lock lock(lock_);
     StatusTrigger t;
@@ -84,7 +84,7 @@ int TriggerTable::ArmTimer(std::uint32_t handle, std::int32_t ticks, bool activa
             return 0;
         }
     }
-    return dr::BadTriggerHandle;
+    return ecBadTriggerHandle;
 }
 
 int TriggerTable::ArmStatus(std::uint32_t handle, std::uint32_t value, bool activate,
@@ -114,7 +114,7 @@ int TriggerTable::ArmStatus(std::uint32_t handle, std::uint32_t value, bool acti
         t.active = activate;
         return 0;
     }
-    return dr::BadTriggerHandle;
+    return ecBadTriggerHandle;
 }
 
 int TriggerTable::Drop(std::uint32_t handle) {
@@ -124,7 +124,7 @@ int TriggerTable::Drop(std::uint32_t handle) {
         return 0;
     }
     if (handle == 0) {
-        return dr::BadTriggerHandle;
+        return ecBadTriggerHandle;
     }
     auto erase = [handle](auto& list) {
         auto it = std::find_if(list.begin(), list.end(),
@@ -138,7 +138,7 @@ int TriggerTable::Drop(std::uint32_t handle) {
     if (erase(lists_.timers) || erase(lists_.status) || erase(lists_.data)) {
         return 0;
     }
-    return dr::BadTriggerHandle;
+    return ecBadTriggerHandle;
 }
 
 void TriggerTable::SetAvailThreshold(std::uint32_t count) {

@@ -25,11 +25,11 @@ struct StatusLevels {
 
 class TriggerTable {
 public:
-    // Handles (> 0) or dr::TriggerTooLong / dr::BadArgument.
+    // Handles (> 0) or ecTriggerTooLong / ecBadArgument.
     int AddData(const void* bytes, std::uint32_t length, bool ignoreCase);
     int AddTimer();
     int AddStatus(std::uint32_t kind);
-    // 0 or dr::BadTriggerHandle. ticks 0 keeps the last duration. modemBits: the lines' state
+    // 0 or ecBadTriggerHandle. ticks 0 keeps the last duration. modemBits: the lines' state
     // now, which a modem watch compares against.
     int ArmTimer(std::uint32_t handle, std::int32_t ticks, bool activate);
     int ArmStatus(std::uint32_t handle, std::uint32_t value, bool activate,

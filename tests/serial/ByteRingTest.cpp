@@ -43,7 +43,7 @@ std::string Take(InputRing& ring, std::uint32_t n) {
 
 TEST(OutputRingTest, QueueingIsAllOrNoneAndAWrappedRunLeavesInOneWriteInOrder) {
     OutputRing ring;
-    EXPECT_EQ(dr::PutBlockFail, ring.Put("x", 1)); // no ring yet
+    EXPECT_EQ(ecPutBlockFail, ring.Put("x", 1)); // no ring yet
     ring.Allocate(100);
     const std::string first = Bytes(80, 'A'), second = Bytes(40, 'a');
     ASSERT_EQ(0, ring.Put(first.data(), 80));
@@ -52,7 +52,7 @@ TEST(OutputRingTest, QueueingIsAllOrNoneAndAWrappedRunLeavesInOneWriteInOrder) {
     ASSERT_TRUE(ring.NextRun(data, count));
     ASSERT_EQ(80u, count);
     ring.Advance(50, ring.Generation());
-    EXPECT_EQ(dr::OutputBufferTooSmall, ring.Put(second.data(), 71));
+    EXPECT_EQ(ecOutputBufferTooSmall, ring.Put(second.data(), 71));
     EXPECT_EQ(30u, ring.Used());
     ASSERT_EQ(0, ring.Put(second.data(), 40)); // wraps round the end
     EXPECT_EQ(70u, ring.Used());

@@ -64,8 +64,8 @@ TEST_F(DispatcherLineTest, HardwareFlowThresholdsBecomeDriverLimits) {
         EXPECT_TRUE(state->line.outxCtsFlow);
         EXPECT_EQ(LineControl::Handshake, state->line.rtsControl);
     }
-    EXPECT_EQ(dr::BadArgument, dispatcher->ConfigureHardwareFlow(400, 409, 2));
-    EXPECT_EQ(dr::BadArgument, dispatcher->ConfigureHardwareFlow(4097, 409, 2));
+    EXPECT_EQ(ecBadArgument, dispatcher->ConfigureHardwareFlow(400, 409, 2));
+    EXPECT_EQ(ecBadArgument, dispatcher->ConfigureHardwareFlow(4097, 409, 2));
     std::uint32_t hw, sw;
     std::uint8_t xon, xoff;
     dispatcher->QueryFlow(hw, sw, xon, xoff);
@@ -142,7 +142,7 @@ TEST_F(DispatcherLineTest, LineErrorsAreReportedInOrderAndBreakSeparately) {
 TEST_F(DispatcherLineTest, Rs485WithoutDriverSupportRefusesOutput) {
     Open();
     dispatcher->ApplyRs485Mode(true);
-    EXPECT_EQ(dr::BaseAddressNotSet, dispatcher->QueueBlock("x", 1));
+    EXPECT_EQ(ecBaseAddressNotSet, dispatcher->QueueBlock("x", 1));
     dispatcher->ApplyRs485Mode(false);
     EXPECT_EQ(0, dispatcher->QueueBlock("x", 1));
 }
