@@ -4,6 +4,7 @@
 #include "serial/TVaxoWin32Dispatcher.h"
 #include "serial/errors/EVaxoException.h"
 #include "serial/portmap/PortMap.h"
+#include "support/PumpUntil.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -15,20 +16,6 @@ using namespace pellwick;
 using namespace pellwick::test;
 
 namespace {
-
-// Runs the event loop until cond holds: notifications are handled on this (GUI) thread.
-bool PumpUntil(const std::function<bool()>& cond, int timeoutMs = 5000) {
-    QElapsedTimer t;
-    t.start();
-    while (!cond()) {
-        if (t.elapsed() > timeoutMs) {
-            return cond();
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QTest::qWait(1);
-    }
-    return true;
-}
 
 int ErrorNumberOf(const std::function<void()>& fn) {
     try {
