@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <thread>
 
 namespace pellwick {
@@ -357,24 +358,24 @@ std::uint32_t TVaxoBaseDispatcher::RefreshDeviceStatus() {
     return queued;
 }
 
+int TVaxoBaseDispatcher::DriveControlLine(bool byFlow, bool& state, int on, LineFunction set,
+                                          LineFunction clear) {
+    if (byFlow) {
+        return 1; // flow control drives the line
+    }
+    state = on == 1;
+    DeviceEscape(state ? set : clear);
+    return 0;
+}
+
 int TVaxoBaseDispatcher::DriveDtr(int on) {
     Lock lock(statusLock_);
-    if (dtrFlow_) {
-        return 1;
-    }
-    dtrState_ = on == 1;
-    DeviceEscape(dtrState_ ? LineFunction::SetDtr : LineFunction::ClrDtr);
-    return 0;
+    return DriveControlLine(dtrFlow_, dtrState_, on, LineFunction::SetDtr, LineFunction::ClrDtr);
 }
 
 int TVaxoBaseDispatcher::DriveRts(int on) {
     Lock lock(statusLock_);
-    if (rtsFlow_) {
-        return 1;
-    }
-    rtsState_ = on == 1;
-    DeviceEscape(rtsState_ ? LineFunction::SetRts : LineFunction::ClrRts);
-    return 0;
+    return DriveControlLine(rtsFlow_, rtsState_, on, LineFunction::SetRts, LineFunction::ClrRts);
 }
 
 std::uint8_t TVaxoBaseDispatcher::SampleModemStatus(std::uint8_t mask) {
@@ -472,56 +473,55 @@ bool TVaxoBaseDispatcher::TakeBreakFlag() {
 // ---------------------------------------------------------------------------------------------
 // Flow control
 
-int TVaxoBaseDispatcher::ConfigureHardwareFlow(std::uint32_t bufferFull, std::uint32_t bufferResume,
-                                               std::uint32_t options) {
+int TVaxoBaseDispatcher::ConfigureFlow(std::uint32_t bufferFull, std::uint32_t bufferResume,
+                                       const std::function<void(LineBlock&)>& set) {
     Lock lock(statusLock_);
     if (bufferFull < bufferResume || bufferFull > inSize_) {
         return ecBadArgument;
     }
     DeviceGetLine(lineBlock_);
-    LineBlock& b = lineBlock_;
-    b.outxCtsFlow = b.outxDsrFlow = false;
-    dtrFlow_ = rtsFlow_ = false;
-    if (options & hwfUseDTR) {
-        b.dtrControl = LineControl::Handshake;
-        dtrFlow_ = true;
-    } else {
-        b.dtrControl = dtrState_ ? LineControl::Enable : LineControl::Disable;
-    }
-    if (options & hwfUseRTS) {
-        b.rtsControl = LineControl::Handshake;
-        rtsFlow_ = true;
-    } else {
-        b.rtsControl = rtsState_ ? LineControl::Enable : LineControl::Disable;
-    }
-    if (rs485Mode_ && rs485ByDriver_) {
-        b.rtsControl = LineControl::Toggle;
-        rtsFlow_ = true;
-    }
-    b.xoffLim = static_cast<std::uint16_t>(inSize_ - bufferFull);
-    b.xonLim = static_cast<std::uint16_t>(bufferResume);
-    b.outxDsrFlow = (options & hwfRequireDSR) != 0;
-    b.outxCtsFlow = (options & hwfRequireCTS) != 0;
-    return SetLineBlockLocked(b);
+    lineBlock_.xoffLim = static_cast<std::uint16_t>(inSize_ - bufferFull);
+    lineBlock_.xonLim = static_cast<std::uint16_t>(bufferResume);
+    set(lineBlock_);
+    return SetLineBlockLocked(lineBlock_);
+}
+
+int TVaxoBaseDispatcher::ConfigureHardwareFlow(std::uint32_t bufferFull, std::uint32_t bufferResume,
+                                               std::uint32_t options) {
+    return ConfigureFlow(bufferFull, bufferResume, [&](LineBlock& b) {
+        b.outxCtsFlow = b.outxDsrFlow = false;
+        dtrFlow_ = rtsFlow_ = false;
+        if (options & hwfUseDTR) {
+            b.dtrControl = LineControl::Handshake;
+            dtrFlow_ = true;
+        } else {
+            b.dtrControl = dtrState_ ? LineControl::Enable : LineControl::Disable;
+        }
+        if (options & hwfUseRTS) {
+            b.rtsControl = LineControl::Handshake;
+            rtsFlow_ = true;
+        } else {
+            b.rtsControl = rtsState_ ? LineControl::Enable : LineControl::Disable;
+        }
+        if (rs485Mode_ && rs485ByDriver_) {
+            b.rtsControl = LineControl::Toggle;
+            rtsFlow_ = true;
+        }
+        b.outxDsrFlow = (options & hwfRequireDSR) != 0;
+        b.outxCtsFlow = (options & hwfRequireCTS) != 0;
+    });
 }
 
 int TVaxoBaseDispatcher::ConfigureSoftwareFlow(std::uint32_t bufferFull, std::uint32_t bufferResume,
                                                std::uint32_t options) {
-    Lock lock(statusLock_);
-    if (bufferFull < bufferResume || bufferFull > inSize_) {
-        return ecBadArgument;
-    }
-    DeviceGetLine(lineBlock_);
-    LineBlock& b = lineBlock_;
-    b.inX = (options & sfSendXoff) != 0;
-    b.outX = (options & sfObeyXoff) != 0;
-    b.xoffLim = static_cast<std::uint16_t>(inSize_ - bufferFull);
-    b.xonLim = static_cast<std::uint16_t>(bufferResume);
-    if (options & (sfObeyXoff | sfSendXoff)) {
-        b.xonChar = 17;
-        b.xoffChar = 19;
-    }
-    return SetLineBlockLocked(b);
+    return ConfigureFlow(bufferFull, bufferResume, [&](LineBlock& b) {
+        b.inX = (options & sfSendXoff) != 0;
+        b.outX = (options & sfObeyXoff) != 0;
+        if (options & (sfObeyXoff | sfSendXoff)) {
+            b.xonChar = 17;
+            b.xoffChar = 19;
+        }
+    });
 }
 
 int TVaxoBaseDispatcher::StopSoftwareFlow() {

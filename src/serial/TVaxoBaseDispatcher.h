@@ -34,6 +34,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -213,6 +214,12 @@ private:
     bool StatusPass(); // runs TestStatusTriggers until none fires; true if any fired
     bool DeliverTriggerEvent(std::uint32_t msg, std::uint32_t param, std::uint32_t extra);
     int SetLineBlockLocked(LineBlock& block);
+    // Reads the line block, sets the flow limits for the two input levels and what set()
+    // changes, and applies it; ecBadArgument for levels out of range.
+    int ConfigureFlow(std::uint32_t bufferFull, std::uint32_t bufferResume,
+                      const std::function<void(LineBlock&)>& set);
+    // DTR or RTS by hand (StatusLock held): 1, with the line kept, while flow control drives it.
+    int DriveControlLine(bool byFlow, bool& state, int on, LineFunction set, LineFunction clear);
     void DrainBeforeReconfigure();
 
     void* owner_;

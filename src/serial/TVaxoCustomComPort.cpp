@@ -180,30 +180,35 @@ void TVaxoCustomComPort::SetOpen(bool v) {
     }
 }
 
-void TVaxoCustomComPort::SetDTR(bool v) {
-    if (v == dtr_ && !forceApply_) {
+void TVaxoCustomComPort::DriveControlLine(bool v, bool& kept,
+                                          int (TVaxoBaseDispatcher::*drive)(int)) {
+    if (v == kept && !forceApply_) {
         return;
     }
     if (portState_ != State::Open) {
-        dtr_ = v;
+        kept = v;
         return;
     }
     // Under hardware flow control the dispatcher answers 1 and the line keeps its state.
-    if (Check(dispatcher_->DriveDtr(v ? 1 : 0)) == 0) {
-        dtr_ = v;
+    if (Check((dispatcher_.get()->*drive)(v ? 1 : 0)) == 0) {
+        kept = v;
     }
 }
 
+void TVaxoCustomComPort::SetDTR(bool v) {
+    DriveControlLine(v, dtr_, &TVaxoBaseDispatcher::DriveDtr);
+}
+
 void TVaxoCustomComPort::SetRTS(bool v) {
-    if (v == rts_ && !forceApply_) {
-        return;
+    DriveControlLine(v, rts_, &TVaxoBaseDispatcher::DriveRts);
+}
+
+void TVaxoCustomComPort::DefaultFlowLevels(int fullPercent, int resumePercent) {
+    if (bufferFull_ == 0 || bufferFull_ > inSize_) {
+        bufferFull_ = Percent(inSize_, fullPercent);
     }
-    if (portState_ != State::Open) {
-        rts_ = v;
-        return;
-    }
-    if (Check(dispatcher_->DriveRts(v ? 1 : 0)) == 0) {
-        rts_ = v;
+    if (bufferResume_ == 0 || bufferResume_ > bufferFull_) {
+        bufferResume_ = Percent(inSize_, resumePercent);
     }
 }
 
@@ -212,12 +217,7 @@ void TVaxoCustomComPort::SetHWFlowOptions(THWFlowOptionSet v) {
         return;
     }
     if (v != 0) {
-        if (bufferFull_ == 0 || bufferFull_ > inSize_) {
-            bufferFull_ = Percent(inSize_, 90);
-        }
-        if (bufferResume_ == 0 || bufferResume_ > bufferFull_) {
-            bufferResume_ = Percent(inSize_, 10);
-        }
+        DefaultFlowLevels(90, 10);
     }
     hwFlow_ = v;
     if (v & (hwfUseRTS | hwfRequireCTS)) {
@@ -236,12 +236,7 @@ void TVaxoCustomComPort::SetSWFlowOptions(TSWFlowOptions v) {
     static const std::uint32_t kCode[] = {0, sfSendXoff, sfObeyXoff, sfSendXoff | sfObeyXoff};
     const std::uint32_t code = kCode[v];
     if (code != 0) {
-        if (bufferFull_ == 0 || bufferFull_ > inSize_) {
-            bufferFull_ = Percent(inSize_, 75);
-        }
-        if (bufferResume_ == 0 || bufferResume_ > bufferFull_) {
-            bufferResume_ = Percent(inSize_, 25);
-        }
+        DefaultFlowLevels(75, 25);
     }
     swFlow_ = v;
     if (portState_ == State::Open) {
@@ -539,32 +534,26 @@ void TVaxoCustomComPort::SetupNotifyWindow(bool create) {
 }
 
 void TVaxoCustomComPort::AnnouncePortOpen() {
-    const auto list = notifyList_;
-    for (auto it = list.rbegin(); it != list.rend(); ++it) {
-        if (it->window) {
-            PortNotifyEvent e(MsgPortOpened);
-            QCoreApplication::sendEvent(it->window, &e);
-        } else if (it->proc) {
-            it->proc(it->context, this, true);
-        }
-    }
-    if (PortOpenHook) {
-        PortOpenHook(*this);
-    }
+    AnnouncePort(true);
 }
 
 void TVaxoCustomComPort::AnnouncePortClose() {
+    AnnouncePort(false);
+}
+
+void TVaxoCustomComPort::AnnouncePort(bool opened) {
     const auto list = notifyList_;
     for (auto it = list.rbegin(); it != list.rend(); ++it) {
         if (it->window) {
-            PortNotifyEvent e(MsgPortClosing);
+            PortNotifyEvent e(opened ? MsgPortOpened : MsgPortClosing);
             QCoreApplication::sendEvent(it->window, &e);
         } else if (it->proc) {
-            it->proc(it->context, this, false);
+            it->proc(it->context, this, opened);
         }
     }
-    if (PortCloseHook) {
-        PortCloseHook(*this);
+    const auto& hook = opened ? PortOpenHook : PortCloseHook;
+    if (hook) {
+        hook(*this);
     }
 }
 

@@ -22,6 +22,7 @@
 
 namespace pellwick {
 
+class TVaxoBaseDispatcher;
 class TVaxoWin32Dispatcher;
 class TVaxoCustomComPort;
 class VxComWindow;
@@ -227,6 +228,10 @@ public:
 private:
     // Rate, parity, data and stop bits to the open device.
     void ApplyLineSettings();
+    // Flow levels left unset or out of range become these shares of the input size.
+    void DefaultFlowLevels(int fullPercent, int resumePercent);
+    // DTR or RTS: kept as the property, and driven on the open device.
+    void DriveControlLine(bool v, bool& kept, int (TVaxoBaseDispatcher::*drive)(int));
     void MakeDispatcher();
     void StartDevice();
     void SetupNotifyWindow(bool create);
@@ -248,6 +253,8 @@ private:
     void OpenPort();
     void AnnouncePortOpen();
     void AnnouncePortClose();
+    // The registered windows and routines, last first, then the hook.
+    void AnnouncePort(bool opened);
 
 private:
     friend class VxComWindow;

@@ -17,10 +17,8 @@ namespace pellwick {
 
 // What a status trigger is tested against.
 struct StatusLevels {
-    std::uint32_t modemBits = 0;
-    std::uint32_t errorBits = 0;
-    std::uint32_t outputUsed = 0;
-    std::uint32_t outputFree = 0;
+    std::uint32_t modemBits = 0, errorBits = 0; // as ModemBits and ErrorBits
+    std::uint32_t outputUsed = 0, outputFree = 0;
 };
 
 class TriggerTable {
