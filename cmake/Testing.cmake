@@ -12,6 +12,8 @@ function(pellwick_add_test name)
         target_link_libraries(${name} PRIVATE GTest::gtest_main)
     endif()
     target_link_libraries(${name} PRIVATE GTest::gtest GTest::gmock Threads::Threads ${T_LIBS})
+    # Shared test support (support/WaitUntil.h, ...).
+    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
     add_test(NAME ${name} COMMAND ${name})
     if(NOT T_TIMEOUT)
         set(T_TIMEOUT 300)

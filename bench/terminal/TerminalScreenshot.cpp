@@ -96,7 +96,7 @@ int main(int argc, char** argv) {
     std::printf("%s %s\n", saved ? "wrote" : "could not write", qPrintable(out));
     form.close();
     port.SetOpen(false);
-    PumpUntil([&] { return port.PortState() == 0; });
+    PumpUntil([&] { return port.PortState() == TVaxoCustomComPort::State::Closed; });
     close(master);
     return saved ? 0 : 1;
 }

@@ -20,8 +20,6 @@ constexpr std::uint16_t kMaskDsr = 0x20;
 constexpr std::uint16_t kMaskDcd = 0x80;
 constexpr std::uint16_t kMaskRing = 0x04;
 
-constexpr int kPortOpen = 2;
-
 // Longest chain of controllers followed when one leaves the middle of it; a guard against a
 // cycle, far above the number of controllers a port has.
 constexpr int kMaxChain = 64;
@@ -294,7 +292,7 @@ void TVaxoCustomSLController::DropLightTriggers() {
     std::exception_ptr failure;
     if (port_ != nullptr) {
         // A closing port does not drop triggers but keeps them for its reopen.
-        const bool live = port_->PortState() == kPortOpen;
+        const bool live = port_->PortState() == TVaxoCustomComPort::State::Open;
         for (std::uint16_t handle :
              {handles_.modem, handles_.ringOff, handles_.error, handles_.errorOff, handles_.brk,
               handles_.breakOff, handles_.rxdOff, handles_.txd, handles_.txdOff}) {
@@ -322,7 +320,7 @@ void TVaxoCustomSLController::DropLightTriggers() {
 }
 
 void TVaxoCustomSLController::DropStaleTriggers() {
-    if (port_ == nullptr || port_->PortState() != kPortOpen) {
+    if (port_ == nullptr || port_->PortState() != TVaxoCustomComPort::State::Open) {
         return;
     }
     const auto stale = std::move(staleHandles_);

@@ -62,7 +62,7 @@ void PortRecovery::TryReopen() {
         StopWaiting();
         return;
     }
-    if (port_.PortState() == 0 && watch_.Present()) {
+    if (port_.PortState() == TVaxoCustomComPort::State::Closed && watch_.Present()) {
         try {
             link_.OpenWithTriggers();
         } catch (const std::exception&) {
@@ -76,7 +76,7 @@ void PortRecovery::TryReopen() {
             }
             return;
         }
-    } else if (port_.PortState() != 0) {
+    } else if (port_.PortState() != TVaxoCustomComPort::State::Closed) {
         // The close of the loss is still being finished; look again in a moment.
         retry_.start(FirstRetryMs);
         return;

@@ -7,22 +7,31 @@
 
 namespace pellwick {
 
-// Results the dispatcher returns (0 or a positive count means success): the engine's error
-// numbers, and the device layer's own codes for the two open failures a user meets most.
+// Results the dispatcher returns (0 or a positive count means success) are the engine's error
+// numbers (serial/errors/ErrorNumbers.h) and these codes of the device layer, numbered as the
+// run-time input/output errors whose texts they take.
 namespace dr {
-constexpr int BadHandle = ecBadHandle;
-constexpr int BadArgument = ecBadArgument;
-constexpr int OutOfMemory = -8;
-constexpr int PutBlockFail = ecPutBlockFail;
-constexpr int OutputBufferTooSmall = ecOutputBufferTooSmall;
-constexpr int BufferIsEmpty = ecBufferIsEmpty;
-constexpr int BaseAddressNotSet = ecBaseAddressNotSet;
-constexpr int TriggerTooLong = ecTriggerTooLong;
-constexpr int BadTriggerHandle = ecBadTriggerHandle;
 // The device does not exist; the device is held by another program.
 constexpr int DeviceNotFound = -2;
 constexpr int DeviceAccessDenied = -5;
+// "Path not found", taken as a missing device too; "General failure", a device that fails with
+// an input/output error when opened.
+constexpr int PathNotFound = -3;
+constexpr int GeneralFailure = -162;
 } // namespace dr
+
+// Hardware flow options, as the port component keeps them and the dispatcher applies them.
+enum THWFlowOptions : std::uint8_t {
+    hwfUseDTR = 1,
+    hwfUseRTS = 2,
+    hwfRequireDSR = 4,
+    hwfRequireCTS = 8,
+};
+// Software flow options of the dispatcher.
+enum SoftwareFlowOptions : std::uint32_t {
+    sfObeyXoff = 1, // output stops at a received XOFF and goes on at XON
+    sfSendXoff = 2, // XOFF and XON are sent as the input fills and drains
+};
 
 constexpr std::uint32_t InputRingSize = 8192;
 constexpr std::uint32_t MaxMatchLength = 21;

@@ -93,11 +93,11 @@ int LinuxSerialDevice::ResultFromErrno(int err) {
         // Locked or opened exclusively by another program.
         return dr::DeviceAccessDenied;
     case ENOMEM:
-        return dr::OutOfMemory;
+        return ecIoOutOfMemory;
     case EIO:
         // The OS number would read as "access denied" in the engine's numbering; an I/O error
         // of a serial device is a general device failure.
-        return -162;
+        return dr::GeneralFailure;
     default:
         return -err;
     }
@@ -133,8 +133,8 @@ int LinuxSerialDevice::Open(const std::string& path) {
     }
     // Only a flag this open sets is cleared again on close: a holder's own stays.
     int exclusive = 0;
-    exclusiveSet_ = ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive == 0 &&
-                    ioctl(fd, TIOCEXCL) == 0;
+    exclusiveSet_ =
+        ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive == 0 && ioctl(fd, TIOCEXCL) == 0;
 
     termios t{};
     if (tcgetattr(fd, &t) != 0) {

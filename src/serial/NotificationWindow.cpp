@@ -18,37 +18,25 @@ void DeliveryToken::Finish() {
         std::lock_guard lock(mutex_);
         state_ = State::Done;
     }
+    Settle();
+}
+
+void DeliveryToken::Settle() {
     settled_.store(true, std::memory_order_release);
     changed_.notify_all();
-}
-
-namespace {
-
-void CpuRelax() {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#elif defined(__aarch64__)
-    asm volatile("yield");
-#endif
-}
-
-} // namespace
-
-bool DeliveryToken::WaitDone(int timeoutMs, int spinMicroseconds) {
-    if (spinMicroseconds > 0) {
-        const auto until =
-            std::chrono::steady_clock::now() + std::chrono::microseconds(spinMicroseconds);
-        while (!settled_.load(std::memory_order_acquire) &&
-               std::chrono::steady_clock::now() < until) {
-            CpuRelax();
-        }
+    if (settledSignal_) {
+        settledSignal_->Set();
     }
+}
+
+bool DeliveryToken::WaitDone(int timeoutMs) {
     std::unique_lock lock(mutex_);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     changed_.wait_until(lock, deadline,
                         [&] { return state_ == State::Done || state_ == State::Abandoned; });
     if (state_ == State::Pending) {
         state_ = State::Abandoned;
+        settled_.store(true, std::memory_order_release);
     }
     // A handler that has begun is never cut off: the GUI thread owns the state it touches.
     changed_.wait(lock, [&] { return state_ != State::Running; });
@@ -63,8 +51,7 @@ bool DeliveryToken::Abandon() {
         }
         state_ = State::Abandoned;
     }
-    settled_.store(true, std::memory_order_release);
-    changed_.notify_all();
+    Settle();
     return true;
 }
 

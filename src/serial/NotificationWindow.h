@@ -4,6 +4,8 @@
 // and never runs later on stale state.
 #pragma once
 
+#include "serial/TVaxoEvent.h"
+
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -15,6 +17,10 @@ namespace pellwick {
 // One notification in flight between the dispatch worker and the GUI thread.
 class DeliveryToken {
 public:
+    // settled, when given, is set once the notification has been handled or abandoned, so that
+    // the sender can wait for that and for other descriptors in one poll().
+    explicit DeliveryToken(std::shared_ptr<TVaxoEvent> settled = nullptr)
+        : settledSignal_(std::move(settled)) {}
     // GUI side: claims the notification before handling it. False when the sender has given
     // up on it (the handler must then not run).
     bool Begin();
@@ -22,20 +28,24 @@ public:
     void Finish();
     // Sender side: waits for Finish up to timeoutMs. On time-out the notification is abandoned,
     // unless the GUI thread has already begun it, in which case the wait goes on until it ends.
-    // The first spinMicroseconds are spent awake, polling, for a handler expected to be quick.
     // True when the handler ran to its end.
-    bool WaitDone(int timeoutMs, int spinMicroseconds = 0);
+    bool WaitDone(int timeoutMs);
     // Sender side, from any thread: abandon a notification that has not begun. False while its
     // handler runs; true when the handler will never run or has already ended.
     bool Abandon();
+    // Handled or abandoned: WaitDone would return at once.
+    bool Settled() const { return settled_.load(std::memory_order_acquire); }
 
 private:
+    void Settle();
+
     enum class State { Pending, Running, Done, Abandoned };
     std::mutex mutex_;
     std::condition_variable changed_;
     State state_ = State::Pending;
-    // Set with Done or Abandoned, so that a spinning sender need not take the mutex.
+    // Set with Done or Abandoned, so that Settled need not take the mutex.
     std::atomic<bool> settled_{false};
+    const std::shared_ptr<TVaxoEvent> settledSignal_;
 };
 
 class INotificationWindow {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <thread>
 
 namespace pellwick {
@@ -16,13 +17,6 @@ using Lock = std::lock_guard<std::recursive_mutex>;
 // A read of at least this much emptied (nearly) all of a terminal line discipline's 4 KiB
 // buffer; the driver refills it from its own queue as soon as the read makes room.
 constexpr std::uint32_t kFullDriverBuffer = 4000;
-
-// How long the dispatch worker busy-waits for a handler of bulk input before it sleeps.
-constexpr int kBulkSpinMicroseconds = 200;
-
-std::uint32_t Wrap(std::uint32_t index) {
-    return index % InputRingSize;
-}
 
 // Legacy rate codes of the line block and the rates they stand for.
 std::uint32_t TranslateBaud(std::uint32_t baud) {
@@ -79,24 +73,9 @@ int TVaxoBaseDispatcher::OpenDevice(const std::string& name, std::uint32_t baud,
     if (result < 0) {
         return result;
     }
-    {
-        Lock in(inputLock_);
-        inRing_.assign(InputRingSize, 0);
-        inHead_ = inTail_ = 0;
-        inFull_ = false;
-        moreInputPending_ = false;
-        readAhead_ = largestReadAhead_ = 0;
-        inAvailDelivery_ = false;
-        scanPos_ = 0;
-        unscanned_ = 0;
-        lastNotify_ = 0;
-    }
-    {
-        Lock out(outputLock_);
-        outRing_.assign(outSize, 0);
-        outHead_ = outTail_ = 0;
-        outFull_ = false;
-    }
+    inRing_.Allocate();
+    lastNotify_ = 0;
+    outRing_.Allocate(outSize);
     outputSent_ = false;
     {
         Lock lock(statusLock_);
@@ -113,9 +92,6 @@ int TVaxoBaseDispatcher::OpenDevice(const std::string& name, std::uint32_t baud,
     ClearAllTriggers();
     {
         Lock lock(statusLock_);
-        for (auto& t : statusTriggers_) {
-            t.hit = false;
-        }
         modemBits_ = 0;
     }
     SampleModemStatus(0xF0);
@@ -147,10 +123,7 @@ int TVaxoBaseDispatcher::CloseDevice() {
         // Called from inside a delivery (or while the port's wait-for-text holds the flag):
         // the dispatch worker cannot be joined from here. It ends by itself as soon as the
         // delivery returns, and closes the device and frees the rings on its way out.
-        {
-            Lock lock(statusLock_);
-            closePending_ = true;
-        }
+        closePending_ = true;
         StopDeviceWorkers();
         return 0;
     }
@@ -166,19 +139,8 @@ void TVaxoBaseDispatcher::FinishPendingClose() {
 }
 
 void TVaxoBaseDispatcher::ReleaseBuffers() {
-    {
-        Lock in(inputLock_);
-        inRing_.clear();
-        inRing_.shrink_to_fit();
-        inHead_ = inTail_ = 0;
-        inFull_ = false;
-        readAhead_ = largestReadAhead_ = 0;
-    }
-    Lock out(outputLock_);
-    outRing_.clear();
-    outRing_.shrink_to_fit();
-    outHead_ = outTail_ = 0;
-    outFull_ = false;
+    inRing_.Release();
+    outRing_.Release();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -281,28 +243,12 @@ int TVaxoBaseDispatcher::SizeDeviceQueues(std::uint32_t, std::uint32_t) {
 // ---------------------------------------------------------------------------------------------
 // Output ring
 
-std::uint32_t TVaxoBaseDispatcher::OutputUsedLocked() const {
-    auto size = static_cast<std::uint32_t>(outRing_.size());
-    if (outFull_) {
-        return size;
-    }
-    if (outTail_ < outHead_) {
-        return outHead_ - outTail_;
-    }
-    if (outHead_ < outTail_) {
-        return outHead_ + size - outTail_;
-    }
-    return 0;
-}
-
 std::uint32_t TVaxoBaseDispatcher::OutputUsed() {
-    Lock lock(outputLock_);
-    return OutputUsedLocked();
+    return outRing_.Used();
 }
 
 std::uint32_t TVaxoBaseDispatcher::OutputFree() {
-    Lock lock(outputLock_);
-    return static_cast<std::uint32_t>(outRing_.size()) - OutputUsedLocked();
+    return outRing_.Free();
 }
 
 int TVaxoBaseDispatcher::QueueByte(std::uint8_t byte) {
@@ -317,94 +263,35 @@ int TVaxoBaseDispatcher::QueueBlock(const void* data, std::uint32_t count) {
         Lock lock(statusLock_);
         if (rs485Mode_ && !rs485ByDriver_) {
             // Without direction control by the driver there is no way to toggle RTS.
-            return dr::BaseAddressNotSet;
+            return ecBaseAddressNotSet;
         }
     }
-    {
-        Lock lock(outputLock_);
-        auto size = static_cast<std::uint32_t>(outRing_.size());
-        if (size == 0) {
-            return dr::PutBlockFail;
-        }
-        std::uint32_t free = size - OutputUsedLocked();
-        if (count > free) {
-            return dr::OutputBufferTooSmall;
-        }
-        if (count == free) {
-            outFull_ = true;
-        }
-        const auto* bytes = static_cast<const std::uint8_t*>(data);
-        std::uint32_t room = size - outHead_;
-        if (count < room) {
-            std::memcpy(&outRing_[outHead_], bytes, count);
-            outHead_ += count;
-        } else {
-            std::memcpy(&outRing_[outHead_], bytes, room);
-            std::memcpy(outRing_.data(), bytes + room, count - room);
-            outHead_ = count - room;
-        }
+    if (const int result = outRing_.Put(data, count); result != 0) {
+        return result;
     }
     SignalOutputPending();
     outputSent_ = true;
-    // The device's error bits are collected after OutputLock is released (the two locks are
-    // never held together); they are added to the accumulated bits, not put in their place,
-    // so that an error noted before is not lost before anyone has read it.
+    // The device's error bits are collected after the output ring's lock is released; they
+    // are added to the accumulated bits, not put in their place, so that an error noted before
+    // is not lost before anyone has read it.
     RefreshDeviceStatus();
     return 0;
 }
 
 bool TVaxoBaseDispatcher::NextOutputRun(const std::uint8_t*& data, std::uint32_t& count) {
-    Lock lock(outputLock_);
-    auto size = static_cast<std::uint32_t>(outRing_.size());
-    if (size == 0 || (!outFull_ && outHead_ == outTail_)) {
-        return false;
-    }
-    if (outTail_ < outHead_) {
-        count = outHead_ - outTail_;
-    } else if (outHead_ > 0) {
-        // The waiting bytes wrap: rotate them in place so that one write takes them all.
-        std::rotate(outRing_.begin(), outRing_.begin() + outTail_, outRing_.end());
-        outHead_ = outHead_ + size - outTail_;
-        outTail_ = 0;
-        count = outFull_ ? size : outHead_;
-        if (outHead_ == size) {
-            outHead_ = 0;
-        }
-    } else {
-        count = size - outTail_;
-    }
-    data = &outRing_[outTail_];
-    return true;
+    return outRing_.NextRun(data, count);
 }
 
 std::uint64_t TVaxoBaseDispatcher::OutputGeneration() {
-    Lock lock(outputLock_);
-    return outGeneration_;
+    return outRing_.Generation();
 }
 
 void TVaxoBaseDispatcher::AdvanceOutputTail(std::uint32_t n, std::uint64_t generation) {
-    Lock lock(outputLock_);
-    auto size = static_cast<std::uint32_t>(outRing_.size());
-    if (generation != outGeneration_ || size == 0) {
-        return; // the ring was purged while the bytes were being written
-    }
-    outTail_ += n;
-    if (outTail_ >= size) {
-        outTail_ -= size;
-    }
-    if (outTail_ == outHead_) {
-        outTail_ = outHead_ = 0;
-    }
-    outFull_ = false;
+    outRing_.Advance(n, generation);
 }
 
 int TVaxoBaseDispatcher::ClearOutput() {
-    {
-        Lock lock(outputLock_);
-        outHead_ = outTail_ = 0;
-        outFull_ = false;
-        ++outGeneration_;
-    }
+    outRing_.Clear();
     // Wait until the output worker has let go of the bytes it was writing, so that new output
     // never overwrites a buffer that is still being written.
     HaltOutputWorker();
@@ -414,62 +301,24 @@ int TVaxoBaseDispatcher::ClearOutput() {
 // ---------------------------------------------------------------------------------------------
 // Input ring
 
-std::uint32_t TVaxoBaseDispatcher::InputUsedLocked() const {
-    if (inFull_) {
-        return InputRingSize;
-    }
-    return inHead_ >= inTail_ ? inHead_ - inTail_ : inHead_ + InputRingSize - inTail_;
-}
-
-std::uint32_t TVaxoBaseDispatcher::AvailableLocked() const {
-    std::uint32_t used = InputUsedLocked();
-    std::uint32_t ahead = inAvailDelivery_ ? readAhead_ : 0;
-    return used > ahead ? used - ahead : 0;
-}
-
 bool TVaxoBaseDispatcher::HasInput() {
-    Lock lock(inputLock_);
-    return AvailableLocked() > 0;
+    return inRing_.Available() > 0;
 }
 
 std::uint32_t TVaxoBaseDispatcher::InputUsed() {
-    Lock lock(inputLock_);
-    return AvailableLocked();
+    return inRing_.Available();
 }
 
 int TVaxoBaseDispatcher::TakeByte(std::uint8_t& byte) {
-    return TakeBlock(&byte, 1) < 0 ? dr::BufferIsEmpty : 0;
+    return TakeBlock(&byte, 1) < 0 ? ecBufferIsEmpty : 0;
 }
 
 int TVaxoBaseDispatcher::TakeBlock(void* buffer, std::uint32_t count) {
-    Lock lock(inputLock_);
-    if (inRing_.empty() || AvailableLocked() < count) {
-        return dr::BufferIsEmpty;
-    }
-    auto* out = static_cast<std::uint8_t*>(buffer);
-    std::uint32_t start = inAvailDelivery_ ? Wrap(inTail_ + readAhead_) : inTail_;
-    std::uint32_t first = std::min(count, InputRingSize - start);
-    std::memcpy(out, &inRing_[start], first);
-    std::memcpy(out + first, inRing_.data(), count - first);
-    if (inAvailDelivery_) {
-        // Inside a delivery every handler reads the same bytes; they leave the ring once, after
-        // the last handler, by the largest amount any handler read.
-        readAhead_ += count;
-    } else {
-        inTail_ = Wrap(inTail_ + count);
-        inFull_ = false;
-    }
-    return static_cast<int>(count);
+    return inRing_.Take(buffer, count);
 }
 
 int TVaxoBaseDispatcher::PeekByteAt(std::uint32_t n, std::uint8_t& byte) {
-    Lock lock(inputLock_);
-    if (n == 0 || inRing_.empty() || AvailableLocked() < n) {
-        return dr::BufferIsEmpty;
-    }
-    std::uint32_t start = inAvailDelivery_ ? inTail_ + readAhead_ : inTail_;
-    byte = inRing_[Wrap(start + n - 1)];
-    return 0;
+    return inRing_.Peek(n, byte);
 }
 
 int TVaxoBaseDispatcher::ClearInput() {
@@ -477,92 +326,23 @@ int TVaxoBaseDispatcher::ClearInput() {
     // Outside a handler, a notification that is still waiting for the GUI thread is given up:
     // its handler would read the bytes being discarded, and deferring the discard to the end of
     // that delivery would leave them to whoever reads next (a wait for a prompt).
-    const bool handlerRunning = !AbandonCurrentDelivery();
-    {
-        Lock lock(inputLock_);
-        if (inAvailDelivery_ && handlerRunning) {
-            largestReadAhead_ = InputUsedLocked();
-        } else {
-            inTail_ = inHead_;
-            readAhead_ = 0;
-            largestReadAhead_ = 0; // the end of the delivery then moves nothing
-        }
-        inFull_ = false;
-    }
-    Lock lock(statusLock_);
-    for (auto& t : dataTriggers_) {
-        t.ResetMatch();
-    }
+    inRing_.Discard(!AbandonCurrentDelivery());
+    triggers_.ResetDataMatches();
     return result;
 }
 
 bool TVaxoBaseDispatcher::MoreInputPending() {
-    Lock lock(inputLock_);
-    return moreInputPending_;
+    return inRing_.MoreInputPending();
 }
 
 bool TVaxoBaseDispatcher::InputRingFull() {
-    Lock lock(inputLock_);
-    return inFull_;
+    return inRing_.Full();
 }
 
 std::uint32_t TVaxoBaseDispatcher::PullDeviceInput() {
-    Lock lock(inputLock_);
-    if (inRing_.empty()) {
-        return 0;
-    }
-    std::uint32_t queued = 0;
-    if (inFull_) {
-        if (!moreInputPending_) {
-            moreInputPending_ = RefreshDeviceStatus() > 0;
-        }
-        return 0;
-    }
-    queued = RefreshDeviceStatus();
-    if (queued == 0) {
-        moreInputPending_ = false;
-        return 0;
-    }
-    std::uint32_t e, d;
-    if (inHead_ == inTail_) {
-        e = InputRingSize;
-        d = InputRingSize - inHead_;
-    } else if (inTail_ > inHead_) {
-        e = d = inTail_ - inHead_;
-    } else {
-        e = inTail_ + InputRingSize - inHead_;
-        d = InputRingSize - inHead_;
-    }
-    if (e < queued) {
-        moreInputPending_ = true;
-    } else {
-        moreInputPending_ = false;
-        e = queued;
-    }
-    auto readInto = [&](std::uint32_t count) -> std::uint32_t {
-        long n = DeviceRead(&inRing_[inHead_], count);
-        if (n <= 0) {
-            return 0;
-        }
-        auto got = static_cast<std::uint32_t>(n);
-        inHead_ = Wrap(inHead_ + got);
-        inFull_ = inHead_ == inTail_;
-        // Bytes not yet run through the data triggers; when more arrived than the ring holds
-        // (possible only while scanning is suppressed and the input is taken meanwhile), the
-        // oldest of them are gone and scanning resumes at the oldest byte still there.
-        unscanned_ += got;
-        if (unscanned_ > InputRingSize) {
-            unscanned_ = InputRingSize;
-            scanPos_ = inHead_;
-        }
-        return got;
-    };
-    // A contiguous read may ask for more than the driver reported; it returns what is there.
-    std::uint32_t got = readInto(d);
-    if (got == d && e > d && !inFull_) {
-        readInto(e - d);
-    }
-    return queued;
+    return inRing_.Fill(
+        [this] { return RefreshDeviceStatus(); },
+        [this](std::uint8_t* buffer, std::uint32_t count) { return DeviceRead(buffer, count); });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -578,24 +358,24 @@ std::uint32_t TVaxoBaseDispatcher::RefreshDeviceStatus() {
     return queued;
 }
 
+int TVaxoBaseDispatcher::DriveControlLine(bool byFlow, bool& state, int on, LineFunction set,
+                                          LineFunction clear) {
+    if (byFlow) {
+        return 1; // flow control drives the line
+    }
+    state = on == 1;
+    DeviceEscape(state ? set : clear);
+    return 0;
+}
+
 int TVaxoBaseDispatcher::DriveDtr(int on) {
     Lock lock(statusLock_);
-    if (dtrFlow_) {
-        return 1;
-    }
-    dtrState_ = on == 1;
-    DeviceEscape(dtrState_ ? LineFunction::SetDtr : LineFunction::ClrDtr);
-    return 0;
+    return DriveControlLine(dtrFlow_, dtrState_, on, LineFunction::SetDtr, LineFunction::ClrDtr);
 }
 
 int TVaxoBaseDispatcher::DriveRts(int on) {
     Lock lock(statusLock_);
-    if (rtsFlow_) {
-        return 1;
-    }
-    rtsState_ = on == 1;
-    DeviceEscape(rtsState_ ? LineFunction::SetRts : LineFunction::ClrRts);
-    return 0;
+    return DriveControlLine(rtsFlow_, rtsState_, on, LineFunction::SetRts, LineFunction::ClrRts);
 }
 
 int TVaxoBaseDispatcher::SendBreak() {
@@ -698,56 +478,55 @@ bool TVaxoBaseDispatcher::TakeBreakFlag() {
 // ---------------------------------------------------------------------------------------------
 // Flow control
 
-int TVaxoBaseDispatcher::ConfigureHardwareFlow(std::uint32_t bufferFull, std::uint32_t bufferResume,
-                                               std::uint32_t options) {
+int TVaxoBaseDispatcher::ConfigureFlow(std::uint32_t bufferFull, std::uint32_t bufferResume,
+                                       const std::function<void(LineBlock&)>& set) {
     Lock lock(statusLock_);
     if (bufferFull < bufferResume || bufferFull > inSize_) {
-        return dr::BadArgument;
+        return ecBadArgument;
     }
     DeviceGetLine(lineBlock_);
-    LineBlock& b = lineBlock_;
-    b.outxCtsFlow = b.outxDsrFlow = false;
-    dtrFlow_ = rtsFlow_ = false;
-    if (options & 1) {
-        b.dtrControl = LineControl::Handshake;
-        dtrFlow_ = true;
-    } else {
-        b.dtrControl = dtrState_ ? LineControl::Enable : LineControl::Disable;
-    }
-    if (options & 2) {
-        b.rtsControl = LineControl::Handshake;
-        rtsFlow_ = true;
-    } else {
-        b.rtsControl = rtsState_ ? LineControl::Enable : LineControl::Disable;
-    }
-    if (rs485Mode_ && rs485ByDriver_) {
-        b.rtsControl = LineControl::Toggle;
-        rtsFlow_ = true;
-    }
-    b.xoffLim = static_cast<std::uint16_t>(inSize_ - bufferFull);
-    b.xonLim = static_cast<std::uint16_t>(bufferResume);
-    b.outxDsrFlow = (options & 4) != 0;
-    b.outxCtsFlow = (options & 8) != 0;
-    return SetLineBlockLocked(b);
+    lineBlock_.xoffLim = static_cast<std::uint16_t>(inSize_ - bufferFull);
+    lineBlock_.xonLim = static_cast<std::uint16_t>(bufferResume);
+    set(lineBlock_);
+    return SetLineBlockLocked(lineBlock_);
+}
+
+int TVaxoBaseDispatcher::ConfigureHardwareFlow(std::uint32_t bufferFull, std::uint32_t bufferResume,
+                                               std::uint32_t options) {
+    return ConfigureFlow(bufferFull, bufferResume, [&](LineBlock& b) {
+        b.outxCtsFlow = b.outxDsrFlow = false;
+        dtrFlow_ = rtsFlow_ = false;
+        if (options & hwfUseDTR) {
+            b.dtrControl = LineControl::Handshake;
+            dtrFlow_ = true;
+        } else {
+            b.dtrControl = dtrState_ ? LineControl::Enable : LineControl::Disable;
+        }
+        if (options & hwfUseRTS) {
+            b.rtsControl = LineControl::Handshake;
+            rtsFlow_ = true;
+        } else {
+            b.rtsControl = rtsState_ ? LineControl::Enable : LineControl::Disable;
+        }
+        if (rs485Mode_ && rs485ByDriver_) {
+            b.rtsControl = LineControl::Toggle;
+            rtsFlow_ = true;
+        }
+        b.outxDsrFlow = (options & hwfRequireDSR) != 0;
+        b.outxCtsFlow = (options & hwfRequireCTS) != 0;
+    });
 }
 
 int TVaxoBaseDispatcher::ConfigureSoftwareFlow(std::uint32_t bufferFull, std::uint32_t bufferResume,
                                                std::uint32_t options) {
-    Lock lock(statusLock_);
-    if (bufferFull < bufferResume || bufferFull > inSize_) {
-        return dr::BadArgument;
-    }
-    DeviceGetLine(lineBlock_);
-    LineBlock& b = lineBlock_;
-    b.inX = (options & 2) != 0;
-    b.outX = (options & 1) != 0;
-    b.xoffLim = static_cast<std::uint16_t>(inSize_ - bufferFull);
-    b.xonLim = static_cast<std::uint16_t>(bufferResume);
-    if (options & 3) {
-        b.xonChar = 17;
-        b.xoffChar = 19;
-    }
-    return SetLineBlockLocked(b);
+    return ConfigureFlow(bufferFull, bufferResume, [&](LineBlock& b) {
+        b.inX = (options & sfSendXoff) != 0;
+        b.outX = (options & sfObeyXoff) != 0;
+        if (options & (sfObeyXoff | sfSendXoff)) {
+            b.xonChar = 17;
+            b.xoffChar = 19;
+        }
+    });
 }
 
 int TVaxoBaseDispatcher::StopSoftwareFlow() {
@@ -770,10 +549,11 @@ void TVaxoBaseDispatcher::QueryFlow(std::uint32_t& hwOptions, std::uint32_t& swO
     Lock lock(statusLock_);
     DeviceGetLine(lineBlock_);
     const LineBlock& b = lineBlock_;
-    hwOptions = (b.dtrControl == LineControl::Handshake ? 1u : 0u) |
-                (b.rtsControl == LineControl::Handshake ? 2u : 0u) | (b.outxDsrFlow ? 4u : 0u) |
-                (b.outxCtsFlow ? 8u : 0u);
-    swOptions = (b.outX ? 1u : 0u) | (b.inX ? 2u : 0u);
+    auto bit = [](bool on, std::uint32_t option) { return on ? option : 0u; };
+    hwOptions = bit(b.dtrControl == LineControl::Handshake, hwfUseDTR) |
+                bit(b.rtsControl == LineControl::Handshake, hwfUseRTS) |
+                bit(b.outxDsrFlow, hwfRequireDSR) | bit(b.outxCtsFlow, hwfRequireCTS);
+    swOptions = bit(b.outX, sfObeyXoff) | bit(b.inX, sfSendXoff);
     xonChar = b.xonChar;
     xoffChar = b.xoffChar;
 }
@@ -807,189 +587,45 @@ void TVaxoBaseDispatcher::SetWorkerPriority(int) {}
 // ---------------------------------------------------------------------------------------------
 // Triggers
 
-bool TVaxoBaseDispatcher::HandleInUse(std::uint32_t handle) {
-    for (const auto& t : timers_) {
-        if (t.handle == handle) {
-            return true;
-        }
-    }
-    for (const auto& t : statusTriggers_) {
-        if ((t.handle & ~7u) == handle) {
-            return true;
-        }
-    }
-    for (const auto& t : dataTriggers_) {
-        if (t.handle == handle) {
-            return true;
-        }
-    }
-    return false;
-}
-
-std::uint32_t TVaxoBaseDispatcher::NewTriggerHandle() {
-    if (nextHandle_ < 4096) {
-        return 8 * nextHandle_++;
-    }
-    std::uint32_t handle = 8;
-    while (HandleInUse(handle)) {
-        handle += 8;
-    }
-    return handle;
-}
-
 int TVaxoBaseDispatcher::AddDataMatchTrigger(const void* bytes, std::uint32_t length,
                                              bool ignoreCase) {
-    if (length > MaxMatchLength) {
-        return dr::TriggerTooLong;
-    }
-    Lock lock(statusLock_);
-    DataTrigger t;
-    t.handle = NewTriggerHandle();
-    t.length = length;
-    t.ignoreCase = ignoreCase;
-    const auto* p = static_cast<const std::uint8_t*>(bytes);
-    for (std::uint32_t i = 0; i < length; ++i) {
-        t.pattern[i] = ignoreCase ? UpperByte(p[i]) : p[i];
-    }
-    dataTriggers_.push_back(t);
-    return static_cast<int>(t.handle);
+    return triggers_.AddData(bytes, length, ignoreCase);
 }
 
 int TVaxoBaseDispatcher::AddTickTrigger() {
-    Lock lock(statusLock_);
-    TimerTrigger t;
-    t.handle = NewTriggerHandle();
-    timers_.push_back(t);
-    return static_cast<int>(t.handle);
+    return triggers_.AddTimer();
 }
 
 int TVaxoBaseDispatcher::AddStatusWatch(std::uint32_t kind) {
-    if (kind > skOutputSent) {
-        return dr::BadArgument;
-    }
-    Lock lock(statusLock_);
-    StatusTrigger t;
-    t.handle = NewTriggerHandle() | kind;
-    t.kind = kind;
-    statusTriggers_.push_back(t);
-    return static_cast<int>(t.handle);
+    return triggers_.AddStatus(kind);
 }
 
 int TVaxoBaseDispatcher::ArmTickTrigger(std::uint32_t handle, std::int32_t ticks, bool activate) {
-    Lock lock(statusLock_);
-    for (auto& t : timers_) {
-        if (t.handle == handle && handle > 1) {
-            if (activate) {
-                if (ticks != 0) {
-                    t.tickCount = ticks;
-                }
-                t.timer.Start(t.tickCount);
-            }
-            t.active = activate;
-            return 0;
-        }
-    }
-    return dr::BadTriggerHandle;
+    return triggers_.ArmTimer(handle, ticks, activate);
 }
 
 int TVaxoBaseDispatcher::ArmStatusWatch(std::uint32_t handle, std::uint32_t value, bool activate) {
-    std::uint32_t modem = 0;
-    {
-        Lock lock(statusLock_);
-        modem = modemBits_;
-    }
-    Lock lock(statusLock_);
-    for (auto& t : statusTriggers_) {
-        if (t.handle != handle || handle <= 1) {
-            continue;
-        }
-        if (activate) {
-            switch (t.kind) {
-            case skModem: {
-                std::uint32_t mask = value & 0xFF;
-                t.value = static_cast<std::uint16_t>((mask << 8) | (modem & mask));
-                break;
-            }
-            case skLineError:
-                // Error classes 1 overrun, 2 parity, 4 framing, 8 break as error bits 2..16.
-                t.value = static_cast<std::uint16_t>((value & 0x0F) << 1);
-                break;
-            default:
-                t.value = static_cast<std::uint16_t>(value);
-                break;
-            }
-        }
-        t.active = activate;
-        return 0;
-    }
-    return dr::BadTriggerHandle;
+    return triggers_.ArmStatus(handle, value, activate, ModemBits());
 }
 
 int TVaxoBaseDispatcher::DeleteTrigger(std::uint32_t handle) {
-    Lock lock(statusLock_);
-    if (handle == AvailTriggerHandle) {
-        availThreshold_ = 0;
-        return 0;
-    }
-    if (handle == 0) {
-        return dr::BadTriggerHandle;
-    }
-    auto erase = [handle](auto& list) {
-        auto it = std::find_if(list.begin(), list.end(),
-                               [handle](const auto& t) { return t.handle == handle; });
-        if (it == list.end()) {
-            return false;
-        }
-        list.erase(it);
-        return true;
-    };
-    if (erase(timers_) || erase(statusTriggers_) || erase(dataTriggers_)) {
-        return 0;
-    }
-    return dr::BadTriggerHandle;
+    return triggers_.Drop(handle);
 }
 
 void TVaxoBaseDispatcher::SetAvailThreshold(std::uint32_t count) {
-    Lock lock(statusLock_);
-    availThreshold_ = count;
+    triggers_.SetAvailThreshold(count);
 }
 
 void TVaxoBaseDispatcher::ClearAllTriggers() {
-    Lock lock(statusLock_);
-    timers_.clear();
-    dataTriggers_.clear();
-    statusTriggers_.clear();
-    availThreshold_ = 0;
-    nextHandle_ = 1;
+    triggers_.Clear();
 }
 
 void TVaxoBaseDispatcher::SnapshotTriggers(TriggerSaveRecord& save) {
-    Lock lock(statusLock_);
-    save.availThreshold = availThreshold_;
-    save.timers = timers_;
-    save.data = dataTriggers_;
-    save.status = statusTriggers_;
+    triggers_.Snapshot(save);
 }
 
 void TVaxoBaseDispatcher::ReinstateTriggers(const TriggerSaveRecord& save) {
-    Lock lock(statusLock_);
-    availThreshold_ = save.availThreshold;
-    timers_ = save.timers;
-    dataTriggers_ = save.data;
-    statusTriggers_ = save.status;
-    // New triggers must not get the handle of a reinstated one (two triggers under one handle
-    // would make DeleteTrigger and the handlers act on the wrong one).
-    std::uint32_t highest = 0;
-    for (const auto& t : timers_) {
-        highest = std::max(highest, t.handle);
-    }
-    for (const auto& t : statusTriggers_) {
-        highest = std::max(highest, t.handle & ~7u);
-    }
-    for (const auto& t : dataTriggers_) {
-        highest = std::max(highest, t.handle);
-    }
-    nextHandle_ = std::max(nextHandle_, std::min<std::uint32_t>(highest / 8 + 1, 4096));
+    triggers_.Reinstate(save);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1044,15 +680,10 @@ void TVaxoBaseDispatcher::RecountHandlers(int change) {
 }
 
 bool TVaxoBaseDispatcher::AbandonCurrentDelivery() {
-    std::shared_ptr<DeliveryToken> pending;
-    {
-        std::lock_guard lock(deliveryLock_);
-        pending = currentDelivery_;
-    }
-    return !pending || pending->Abandon();
+    return delivery_.AbandonCurrent();
 }
 
-bool TVaxoBaseDispatcher::SetDelivering(bool on) {
+bool TVaxoBaseDispatcher::SetWaitingForText(bool on) {
     bool was;
     {
         Lock lock(statusLock_);
@@ -1073,7 +704,6 @@ bool TVaxoBaseDispatcher::DeliverTriggerEvent(std::uint32_t msg, std::uint32_t p
         return true;
     }
     const bool readsInput = msg == MsgTriggerAvail || msg == MsgTriggerData;
-    static const bool multiCore = std::thread::hardware_concurrency() > 1;
     std::vector<INotificationWindow*> targets;
     {
         Lock lock(statusLock_);
@@ -1090,12 +720,26 @@ bool TVaxoBaseDispatcher::DeliverTriggerEvent(std::uint32_t msg, std::uint32_t p
             }
         }
     }
-    {
-        Lock lock(inputLock_);
-        largestReadAhead_ = 0;
-        inAvailDelivery_ = readsInput;
-    }
+    inRing_.BeginDelivery(readsInput);
     const std::uint32_t lParam = (static_cast<std::uint32_t>(portHandle_) << 16) | (extra & 0xFFFF);
+    // While the handler of an input notice runs the ring holds still: what the device sends
+    // meanwhile is staged beside it instead of waiting in the driver.
+    bool watchInput = true;
+    const NotificationDelivery::WaitStep stageWhileHandled = [&](const TVaxoEvent& handled,
+                                                                 int leftMs) {
+        const int ready = DeviceAwaitInputOr(handled, watchInput, leftMs);
+        if (ready < 0 || stopWorkers_) {
+            return false;
+        }
+        if (ready & kDeviceInputReady) {
+            // Not watched again in this delivery once the staging buffer is full, or when the
+            // device reports input but gives none (hung up): it would wake this wait for ever.
+            watchInput = inRing_.Stage([this](std::uint8_t* buffer, std::uint32_t count) {
+                return DeviceRead(buffer, count);
+            });
+        }
+        return true;
+    };
     bool result = true;
     for (INotificationWindow* window : targets) {
         {
@@ -1106,55 +750,23 @@ bool TVaxoBaseDispatcher::DeliverTriggerEvent(std::uint32_t msg, std::uint32_t p
                 continue; // detached by an earlier handler of this delivery
             }
         }
-        {
-            Lock lock(inputLock_);
-            readAhead_ = 0;
-        }
-        auto token = std::make_shared<DeliveryToken>();
-        // Input arriving in bulk keeps the GUI thread handling one notification after another;
-        // waking from sleep after each would cost more than the handler. With a second core
-        // the worker briefly waits awake instead.
-        int spin = 0;
-        if (readsInput && multiCore) {
-            Lock lock(inputLock_);
-            spin = InputUsedLocked() >= InputRingSize / 2 ? kBulkSpinMicroseconds : 0;
-        }
-        {
-            std::lock_guard lock(deliveryLock_);
-            currentDelivery_ = token;
-        }
+        inRing_.BeginHandler();
         // During a wait-for-text the GUI thread handles nothing: a notification posted now
         // would only time out.
         if (!stopWorkers_ && !waitingForText_) {
-            window->PostNotification(msg, param, lParam, token);
-            token->WaitDone(DeliveryTimeoutMs, spin);
+            delivery_.Deliver(*window, msg, param, lParam,
+                              readsInput ? stageWhileHandled : nullptr);
         }
-        {
-            std::lock_guard lock(deliveryLock_);
-            currentDelivery_.reset();
-        }
-        {
-            Lock lock(inputLock_);
-            largestReadAhead_ = std::max(largestReadAhead_, readAhead_);
-        }
+        inRing_.EndHandler();
         if (closePending_ || stopWorkers_) {
             result = false;
             break;
         }
     }
-    {
-        Lock lock(inputLock_);
-        if (inAvailDelivery_) {
-            inAvailDelivery_ = false;
-            if (largestReadAhead_ > 0 && !inRing_.empty()) {
-                inTail_ = Wrap(inTail_ + largestReadAhead_);
-                inFull_ = false;
-            }
-            if (msg == MsgTriggerAvail && largestReadAhead_ != param) {
-                result = false;
-            }
-        }
-        readAhead_ = 0;
+    // An availability notice whose handlers did not take just what it announced ends the
+    // caller's round of scanning.
+    if (inRing_.EndDelivery() != param && msg == MsgTriggerAvail) {
+        result = false;
     }
     bool recount = false;
     {
@@ -1175,92 +787,39 @@ bool TVaxoBaseDispatcher::DeliverTriggerEvent(std::uint32_t msg, std::uint32_t p
 }
 
 bool TVaxoBaseDispatcher::ScanNewInput() {
-    std::uint32_t threshold;
-    {
-        Lock lock(statusLock_);
-        threshold = availThreshold_;
-    }
-    std::uint32_t p = scanPos_;
+    const std::uint32_t threshold = triggers_.AvailThreshold();
+    std::uint32_t longest = 0;
+    // The trigger table's lock is taken once per run of bytes up to the next match, inside the
+    // ring's lock (the permitted order): taken per byte, it made scanning cost more than
+    // reading.
+    auto feed = [&](const std::uint8_t* run, std::uint32_t n, bool& matched) {
+        return triggers_.Feed(run, n, matched, longest);
+    };
+    bool any = false;
     std::uint32_t scanned = 0;
-    for (;;) {
-        bool any = false;
-        std::uint32_t longest = 0;
-        {
-            // Both locks are held over the whole run of bytes up to the next match (InputLock
-            // before StatusLock, the permitted order): taken per byte, they made scanning cost
-            // more than reading the device.
-            Lock in(inputLock_);
-            Lock status(statusLock_);
-            if (dataTriggers_.empty() && !inRing_.empty()) {
-                // Nothing to match: the whole run is scanned at once.
-                scanned += unscanned_;
-                p = Wrap(p + unscanned_);
-                unscanned_ = 0;
-            }
-            while (!any && !inRing_.empty() && unscanned_ > 0) {
-                const std::uint8_t c = inRing_[p];
-                --unscanned_;
-                ++scanned;
-                for (auto& t : dataTriggers_) {
-                    t.Feed(c);
-                    if (t.matched) {
-                        any = true;
-                        longest = std::max(longest, t.length);
-                    }
-                }
-                if (!any) {
-                    p = Wrap(p + 1);
-                }
-            }
-        }
-        if (!any) {
-            break;
-        }
+    const std::uint32_t p = inRing_.Scan(feed, any, scanned);
+    if (any) {
         if (threshold > 0 && p != lastNotify_) {
             // Bytes from the tail through p; none when p has already been taken out.
-            std::uint32_t n = 0;
-            {
-                Lock lock(inputLock_);
-                std::uint32_t fromTail = Wrap(p + InputRingSize - inTail_);
-                if (fromTail < InputUsedLocked()) {
-                    n = fromTail + 1;
-                }
-            }
+            const std::uint32_t n = inRing_.CountThrough(p);
             if (n >= longest + threshold) {
-                scanPos_ = p;
                 lastNotify_ = p;
                 DeliverTriggerEvent(MsgTriggerAvail, n - longest, 0);
             }
         }
         bool result = true;
-        for (std::size_t idx = 0; !closePending_; ++idx) {
-            std::uint32_t handle = 0;
-            std::uint32_t length = 0;
-            {
-                Lock lock(statusLock_);
-                if (idx >= dataTriggers_.size()) {
-                    break;
-                }
-                // From the last trigger to the first.
-                auto& t = dataTriggers_[dataTriggers_.size() - 1 - idx];
-                if (!t.matched) {
-                    continue;
-                }
-                t.matched = false;
-                handle = t.handle;
-                length = t.length;
+        // From the last trigger to the first; a handler may add or drop triggers meanwhile.
+        std::uint32_t handle = 0;
+        std::uint32_t length = 0;
+        for (std::size_t idx = 0;
+             !closePending_ && triggers_.TakeMatchFromLast(idx, handle, length); ++idx) {
+            if (handle != 0) {
+                result = DeliverTriggerEvent(MsgTriggerData, handle, length);
             }
-            result = DeliverTriggerEvent(MsgTriggerData, handle, length);
         }
-        scanPos_ = Wrap(p + 1);
         return result;
     }
-    scanPos_ = p;
-    std::uint32_t used;
-    {
-        Lock lock(inputLock_);
-        used = InputUsedLocked();
-    }
+    const std::uint32_t used = inRing_.Used();
     // New bytes count even when the head has come right round to the last notice's position
     // (a read that filled the ring): otherwise a full ring would never be announced, and with
     // no room for more input nothing would ever announce it.
@@ -1272,56 +831,18 @@ bool TVaxoBaseDispatcher::ScanNewInput() {
 }
 
 bool TVaxoBaseDispatcher::TestStatusTriggers() {
-    // Output levels are read before StatusLock is taken: the two locks are never held together.
-    const std::uint32_t used = OutputUsed();
-    std::uint32_t size;
-    {
-        Lock lock(outputLock_);
-        size = static_cast<std::uint32_t>(outRing_.size());
-    }
-    const std::uint32_t free = size - std::min(size, used);
-    std::uint32_t handle = 0;
-    std::uint32_t extra = 0;
+    StatusLevels levels;
+    std::uint32_t size = 0;
+    outRing_.Levels(levels.outputUsed, size);
+    levels.outputFree = size - std::min(size, levels.outputUsed);
     {
         Lock lock(statusLock_);
-        for (auto& t : statusTriggers_) {
-            if (!t.active || t.hit) {
-                continue;
-            }
-            bool fires = false;
-            switch (t.kind) {
-            case skModem:
-                fires = (((t.value & 0xFF) ^ modemBits_) & (t.value >> 8)) != 0;
-                break;
-            case skLineError:
-                fires = (errorBits_ & t.value) != 0;
-                break;
-            case skOutputFree:
-                fires = free >= t.value;
-                extra = free;
-                break;
-            case skOutputUsed:
-                fires = used <= t.value;
-                extra = used;
-                break;
-            case skOutputSent:
-                fires = outputSent_.exchange(false);
-                break;
-            default:
-                break;
-            }
-            if (fires) {
-                if (t.kind != skOutputFree && t.kind != skOutputUsed) {
-                    extra = 0;
-                }
-                t.active = false;
-                t.hit = true;
-                statusHit_ = true;
-                handle = t.handle;
-                break;
-            }
-        }
+        levels.modemBits = modemBits_;
+        levels.errorBits = errorBits_;
     }
+    std::uint32_t extra = 0;
+    const std::uint32_t handle = triggers_.TakeFiredStatus(
+        levels, [this] { return outputSent_.exchange(false); }, extra);
     if (handle == 0) {
         return false;
     }
@@ -1329,63 +850,29 @@ bool TVaxoBaseDispatcher::TestStatusTriggers() {
 }
 
 bool TVaxoBaseDispatcher::TestTimerTriggers() {
-    std::uint32_t handle = 0;
-    {
-        Lock lock(statusLock_);
-        for (auto& t : timers_) {
-            if (t.active && t.timer.Expired()) {
-                t.active = false;
-                handle = t.handle;
-                break;
-            }
-        }
-    }
+    const std::uint32_t handle = triggers_.TakeExpiredTimer();
     if (handle == 0) {
         return false;
     }
     return DeliverTriggerEvent(MsgTriggerTimer, handle, 0);
 }
 
-void TVaxoBaseDispatcher::ClearStatusHits() {
-    Lock lock(statusLock_);
-    for (auto& t : statusTriggers_) {
-        t.hit = false;
-    }
-    statusHit_ = false;
-}
-
 bool TVaxoBaseDispatcher::StatusPass() {
-    bool any = false;
-    {
-        Lock lock(statusLock_);
-        statusHit_ = false;
-    }
+    triggers_.BeginStatusPass();
     while (!closePending_ && !stopWorkers_ && TestStatusTriggers()) {
     }
-    {
-        Lock lock(statusLock_);
-        any = statusHit_;
-    }
-    return any;
+    return triggers_.AnyStatusHit();
 }
 
 void TVaxoBaseDispatcher::ServiceIdleTriggers() {
     if (closePending_ || Delivering()) {
         return;
     }
-    {
-        Lock lock(statusLock_);
-        statusHit_ = false;
-    }
+    triggers_.BeginStatusPass();
     while (!closePending_ && !stopWorkers_ && (TestStatusTriggers() || TestTimerTriggers())) {
     }
-    bool hit;
-    {
-        Lock lock(statusLock_);
-        hit = statusHit_;
-    }
-    if (hit) {
-        ClearStatusHits();
+    if (triggers_.AnyStatusHit()) {
+        triggers_.ClearStatusHits();
     }
 }
 
@@ -1393,13 +880,13 @@ void TVaxoBaseDispatcher::ServiceDeviceEvents(std::uint32_t mask) {
     if (mask & evModemMask) {
         RecordModemChange();
         if (!Delivering() && StatusPass()) {
-            ClearStatusHits();
+            triggers_.ClearStatusHits();
         }
     }
     if (mask & (evBreak | evErr)) {
         RefreshDeviceStatus();
         if (!Delivering() && StatusPass()) {
-            ClearStatusHits();
+            triggers_.ClearStatusHits();
         }
     }
     if (mask & evRxChar) {
@@ -1420,7 +907,7 @@ void TVaxoBaseDispatcher::ServiceDeviceEvents(std::uint32_t mask) {
             while (!closePending_ && !stopWorkers_ && !waitingForText_ && ScanNewInput()) {
             }
             if (hit) {
-                ClearStatusHits();
+                triggers_.ClearStatusHits();
             }
             if (closePending_ || stopWorkers_ || !DeviceInputWaiting()) {
                 break;
@@ -1430,11 +917,11 @@ void TVaxoBaseDispatcher::ServiceDeviceEvents(std::uint32_t mask) {
 }
 
 bool TVaxoBaseDispatcher::DeviceInputWaiting() {
-    Lock lock(inputLock_);
-    if (inRing_.empty() || inFull_) {
+    // Only the dispatch worker fills the ring: it cannot become full meanwhile.
+    if (!inRing_.Allocated() || inRing_.Full()) {
         return false;
     }
-    return RefreshDeviceStatus() > 0;
+    return inRing_.HasStagedInput() || RefreshDeviceStatus() > 0;
 }
 
 } // namespace pellwick

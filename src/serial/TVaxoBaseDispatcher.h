@@ -1,28 +1,40 @@
 // The serial engine's dispatcher: one per open port. It owns the input ring (8192 bytes), the
-// output ring (OutSize bytes), the trigger lists and the handler list, and tests the triggers
-// against arriving data, device status and time. TVaxoWin32Dispatcher adds the device layer
-// and the three worker threads.
+// output ring (OutSize bytes), the trigger table and the handler list, keeps the line, modem
+// and flow settings, and runs the triggers against arriving data, device status and time
+// (the trigger passes). TVaxoWin32Dispatcher adds the device layer and the three workers.
 //
 // Threads and locks
 // - The application's main thread calls every public operation.
 // - TComThread waits for device events; TDispThread reads input, tests triggers and delivers
-//   notifications; TOutThread writes the output ring to the device.
-// - StatusLock guards the line settings and LineBlock, modem and error bits, the trigger lists,
-//   the handler list, the availability threshold, the delivering flag and worker start/stop.
-//   OutputLock guards the output ring (buffer, head, tail, full). InputLock guards the input
-//   ring (head, tail, full), the read-ahead counts and the more-input-pending flag.
-// - InputLock may be held while OutputLock or StatusLock is taken; OutputLock and StatusLock
-//   are never held together; no lock is held while a notification is being delivered.
-// - Flags that a worker polls in its loop (stop, close pending, delivering) are atomics whose
-//   writers hold the lock named above.
+//   notifications (NotificationDelivery); TOutThread writes the output ring to the device.
+// - StatusLock guards the line settings and LineBlock, modem and error bits, the handler list,
+//   the delivering and wait-for-text flags and worker start. The input ring (InputRing), the
+//   output ring (OutputRing), the trigger table (TriggerTable) and the delivery in flight
+//   (NotificationDelivery) each have a lock of their own, held only inside their operations.
+// - Lock order: the dispatcher registry's lock (DispatcherRegistryLock, held by the port's
+//   notification window while the port's event handlers run, which call in here), then the
+//   input ring's, then StatusLock or the trigger table's. The input ring's lock is held while
+//   StatusLock is taken (a fill asks for the device status) or the trigger table's (a scan
+//   feeds the data triggers); the output ring's and the trigger table's locks are never held
+//   with StatusLock. No dispatcher lock is held while a notification is being delivered, and
+//   the registry lock is never taken under one.
+// - Written without a lock: stopWorkers_ (set by the main thread to stop the workers),
+//   closePending_ (set by the main thread when it closes from inside a delivery),
+//   workersStarted_ (cleared by the last worker to end) and outputSent_. Each is an atomic
+//   flag that stands alone: no other field must change with it, a worker only reads the stop
+//   and close flags and acts on them at its next look, and it is woken through its events
+//   after they are set.
 #pragma once
 
 #include "serial/DispatcherTypes.h"
-#include "serial/NotificationWindow.h"
-#include "serial/Triggers.h"
+#include "serial/InputRing.h"
+#include "serial/NotificationDelivery.h"
+#include "serial/OutputRing.h"
+#include "serial/TriggerTable.h"
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -86,10 +98,10 @@ public:
     std::uint32_t ErrorBits();
 
     // --- Flow control ----------------------------------------------------------------------
-    // options: 1 DTR flow, 2 RTS flow, 4 require DSR, 8 require CTS.
+    // options: THWFlowOptions bits.
     int ConfigureHardwareFlow(std::uint32_t bufferFull, std::uint32_t bufferResume,
                               std::uint32_t options);
-    // options: 1 obey received XOFF, 2 send XOFF/XON.
+    // options: SoftwareFlowOptions bits.
     int ConfigureSoftwareFlow(std::uint32_t bufferFull, std::uint32_t bufferResume,
                               std::uint32_t options);
     int StopSoftwareFlow();
@@ -122,7 +134,7 @@ public:
 
     // The port's wait-for-text reads the input itself: while it runs, the dispatch worker
     // reads input but neither tests triggers nor delivers. Returns the previous value.
-    bool SetDelivering(bool on);
+    bool SetWaitingForText(bool on);
     // Notifications are being delivered, or a wait-for-text is running.
     bool Delivering() const { return delivering_.load() || waitingForText_.load(); }
     bool ClosePending() const { return closePending_.load(); }
@@ -130,7 +142,7 @@ public:
     bool WorkersStarted() const { return workersStarted_.load(); }
 
     // How long a notification window may take to handle one notification.
-    static constexpr int DeliveryTimeoutMs = 3000;
+    static constexpr int DeliveryTimeoutMs = NotificationDelivery::TimeoutMs;
 
 protected:
     // --- Device layer ------------------------------------------------------------------------
@@ -151,6 +163,12 @@ protected:
     virtual int DeviceSetRs485(bool on) = 0;
     // Waits up to timeoutMs for the device to have input; false when none came.
     virtual bool DeviceAwaitInput(int timeoutMs) = 0;
+    // Waits up to timeoutMs for the device to have input (only when watchInput) or for signal
+    // to be set. Returns kDeviceInputReady and kSignalReady bits (0: time ran out), or -1 when
+    // the wait itself failed.
+    virtual int DeviceAwaitInputOr(const TVaxoEvent& signal, bool watchInput, int timeoutMs) = 0;
+    static constexpr int kDeviceInputReady = 1;
+    static constexpr int kSignalReady = 2;
     // Wakes the output worker after bytes were queued.
     virtual void SignalOutputPending() = 0;
     // Stops the output worker from writing and waits until it has let go of the output ring.
@@ -172,8 +190,10 @@ protected:
     void AdvanceOutputTail(std::uint32_t n, std::uint64_t generation);
     std::uint64_t OutputGeneration();
     bool MoreInputPending();
-    // The driver holds input and the ring has room for it.
+    // The driver or the staging buffer holds input and the ring has room for it.
     bool DeviceInputWaiting();
+    // Input waits in the staging buffer and the ring has room for it.
+    bool StagedInputWaiting() { return inRing_.HasStagedInput() && !inRing_.Full(); }
     bool InputRingFull();
     void RecordModemChange();
     // A ring-indicator event arrived since the last modem-status read.
@@ -192,21 +212,19 @@ protected:
     std::atomic<bool> closePending_{false};
 
 private:
-    struct InputView; // the ring as seen through the read-ahead
-
     bool ScanNewInput();
     bool TestStatusTriggers();
     bool TestTimerTriggers();
-    void ClearStatusHits();
     bool StatusPass(); // runs TestStatusTriggers until none fires; true if any fired
     bool DeliverTriggerEvent(std::uint32_t msg, std::uint32_t param, std::uint32_t extra);
-    std::uint32_t NewTriggerHandle();
-    bool HandleInUse(std::uint32_t handle);
     int SetLineBlockLocked(LineBlock& block);
+    // Reads the line block, sets the flow limits for the two input levels and what set()
+    // changes, and applies it; ecBadArgument for levels out of range.
+    int ConfigureFlow(std::uint32_t bufferFull, std::uint32_t bufferResume,
+                      const std::function<void(LineBlock&)>& set);
+    // DTR or RTS by hand (StatusLock held): 1, with the line kept, while flow control drives it.
+    int DriveControlLine(bool byFlow, bool& state, int on, LineFunction set, LineFunction clear);
     void DrainBeforeReconfigure();
-    std::uint32_t InputUsedLocked() const;
-    std::uint32_t OutputUsedLocked() const;
-    std::uint32_t AvailableLocked() const; // bytes beyond the read-ahead
 
     void* owner_;
     int portHandle_ = -1;
@@ -233,39 +251,20 @@ private:
     bool portHandlerInstalled_ = false;
     std::atomic<bool> deliveryNeeded_{false};
     bool handlerRemovalPending_ = false;
-    std::vector<TimerTrigger> timers_;
-    std::vector<DataTrigger> dataTriggers_;
-    std::vector<StatusTrigger> statusTriggers_;
-    std::uint32_t availThreshold_ = 0;
-    bool statusHit_ = false;
-    std::uint32_t nextHandle_ = 1;
-    std::atomic<bool> delivering_{false};            // set by the dispatch worker around a delivery
-    std::atomic<bool> waitingForText_{false};        // set by the GUI thread's wait-for-text
-    std::shared_ptr<DeliveryToken> currentDelivery_; // guarded by deliveryLock_
-    std::mutex deliveryLock_;
+    std::atomic<bool> delivering_{false};     // set by the dispatch worker around a delivery
+    std::atomic<bool> waitingForText_{false}; // set by the GUI thread's wait-for-text
+    NotificationDelivery delivery_;
 
-    // Input ring (InputLock). scanPos_ and lastNotify_ belong to the dispatch worker.
-    std::vector<std::uint8_t> inRing_;
-    std::uint32_t inHead_ = 0, inTail_ = 0;
-    bool inFull_ = false;
-    bool inAvailDelivery_ = false; // inside an availability or data delivery
-    std::uint32_t readAhead_ = 0, largestReadAhead_ = 0;
-    bool moreInputPending_ = false;
-    std::uint32_t unscanned_ = 0; // bytes read but not yet run through the data triggers
-    std::uint32_t scanPos_ = 0;
+    // The rings and the trigger table, each under its own lock.
+    InputRing inRing_;
+    TriggerTable triggers_;
+    OutputRing outRing_;
+    // Where the last availability notice ended (dispatch worker; reset at open).
     std::uint32_t lastNotify_ = 0;
-
-    // Output ring (OutputLock).
-    std::vector<std::uint8_t> outRing_;
-    std::uint32_t outHead_ = 0, outTail_ = 0;
-    bool outFull_ = false;
-    std::uint64_t outGeneration_ = 0;
     std::atomic<bool> outputSent_{false};
 
 protected:
     std::recursive_mutex statusLock_;
-    std::recursive_mutex outputLock_;
-    std::recursive_mutex inputLock_;
 };
 
 } // namespace pellwick

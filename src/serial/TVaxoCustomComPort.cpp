@@ -49,7 +49,7 @@ std::string PortNameOf(int number) {
 TVaxoCustomComPort::TVaxoCustomComPort(QObject* owner) : QObject(owner) {}
 
 TVaxoCustomComPort::~TVaxoCustomComPort() {
-    if (portState_ == 2) {
+    if (portState_ == State::Open) {
         try {
             ClosePort();
         } catch (...) {
@@ -91,9 +91,8 @@ int TVaxoCustomComPort::Check(int result) const {
 // Properties
 
 void TVaxoCustomComPort::SetDeviceLayer(TDeviceLayer v) {
-    if (portState_ == 0 && v == dlWin32) {
+    if (portState_ == State::Closed && v == dlWin32) {
         deviceLayer_ = v;
-        DeviceLayerChanged();
     }
 }
 
@@ -114,54 +113,49 @@ void TVaxoCustomComPort::SetComNumber(std::uint16_t v) {
         SetTracing(tracing == tlOn ? tlOn : tlOff);
         SetLogging(logging == tlOn ? tlOn : tlOff);
         SetOpen(true);
-        if (portState_ == 2 && triggersSaved_) {
+        if (portState_ == State::Open && triggersSaved_) {
             dispatcher_->ReinstateTriggers(savedTriggers_);
         }
     }
 }
 
-void TVaxoCustomComPort::SetBaud(std::int32_t v) {
-    baud_ = v;
-    if (portState_ == 2) {
+void TVaxoCustomComPort::ApplyLineSettings() {
+    if (portState_ == State::Open) {
         Check(dispatcher_->ConfigureLine(static_cast<std::uint32_t>(baud_), parity_, dataBits_,
                                          stopBits_));
     }
+}
+
+void TVaxoCustomComPort::SetBaud(std::int32_t v) {
+    baud_ = v;
+    ApplyLineSettings();
 }
 
 void TVaxoCustomComPort::SetParity(TParity v) {
     parity_ = v;
-    if (portState_ == 2) {
-        Check(dispatcher_->ConfigureLine(static_cast<std::uint32_t>(baud_), parity_, dataBits_,
-                                         stopBits_));
-    }
+    ApplyLineSettings();
 }
 
 void TVaxoCustomComPort::SetDataBits(std::uint16_t v) {
     dataBits_ = v;
-    if (portState_ == 2) {
-        Check(dispatcher_->ConfigureLine(static_cast<std::uint32_t>(baud_), parity_, dataBits_,
-                                         stopBits_));
-    }
+    ApplyLineSettings();
 }
 
 void TVaxoCustomComPort::SetStopBits(std::uint16_t v) {
     stopBits_ = v;
-    if (portState_ == 2) {
-        Check(dispatcher_->ConfigureLine(static_cast<std::uint32_t>(baud_), parity_, dataBits_,
-                                         stopBits_));
-    }
+    ApplyLineSettings();
 }
 
 void TVaxoCustomComPort::SetInSize(std::uint16_t v) {
     inSize_ = v;
-    if (portState_ == 2) {
+    if (portState_ == State::Open) {
         dispatcher_->SizeDeviceQueues(inSize_, outSize_);
     }
 }
 
 void TVaxoCustomComPort::SetOutSize(std::uint16_t v) {
     outSize_ = v;
-    if (portState_ == 2) {
+    if (portState_ == State::Open) {
         dispatcher_->SizeDeviceQueues(inSize_, outSize_);
     }
 }
@@ -179,37 +173,42 @@ void TVaxoCustomComPort::SetOpen(bool v) {
     }
     if (!v) {
         ClosePort();
-    } else if (portState_ == 0) {
+    } else if (portState_ == State::Closed) {
         OpenPort();
-    } else if (portState_ == 1) {
+    } else if (portState_ == State::Closing) {
         reopenPending_ = true;
     }
 }
 
-void TVaxoCustomComPort::SetDTR(bool v) {
-    if (v == dtr_ && !forceApply_) {
+void TVaxoCustomComPort::DriveControlLine(bool v, bool& kept,
+                                          int (TVaxoBaseDispatcher::*drive)(int)) {
+    if (v == kept && !forceApply_) {
         return;
     }
-    if (portState_ != 2) {
-        dtr_ = v;
+    if (portState_ != State::Open) {
+        kept = v;
         return;
     }
     // Under hardware flow control the dispatcher answers 1 and the line keeps its state.
-    if (Check(dispatcher_->DriveDtr(v ? 1 : 0)) == 0) {
-        dtr_ = v;
+    if (Check((dispatcher_.get()->*drive)(v ? 1 : 0)) == 0) {
+        kept = v;
     }
 }
 
+void TVaxoCustomComPort::SetDTR(bool v) {
+    DriveControlLine(v, dtr_, &TVaxoBaseDispatcher::DriveDtr);
+}
+
 void TVaxoCustomComPort::SetRTS(bool v) {
-    if (v == rts_ && !forceApply_) {
-        return;
+    DriveControlLine(v, rts_, &TVaxoBaseDispatcher::DriveRts);
+}
+
+void TVaxoCustomComPort::DefaultFlowLevels(int fullPercent, int resumePercent) {
+    if (bufferFull_ == 0 || bufferFull_ > inSize_) {
+        bufferFull_ = Percent(inSize_, fullPercent);
     }
-    if (portState_ != 2) {
-        rts_ = v;
-        return;
-    }
-    if (Check(dispatcher_->DriveRts(v ? 1 : 0)) == 0) {
-        rts_ = v;
+    if (bufferResume_ == 0 || bufferResume_ > bufferFull_) {
+        bufferResume_ = Percent(inSize_, resumePercent);
     }
 }
 
@@ -218,18 +217,13 @@ void TVaxoCustomComPort::SetHWFlowOptions(THWFlowOptionSet v) {
         return;
     }
     if (v != 0) {
-        if (bufferFull_ == 0 || bufferFull_ > inSize_) {
-            bufferFull_ = Percent(inSize_, 90);
-        }
-        if (bufferResume_ == 0 || bufferResume_ > bufferFull_) {
-            bufferResume_ = Percent(inSize_, 10);
-        }
+        DefaultFlowLevels(90, 10);
     }
     hwFlow_ = v;
     if (v & (hwfUseRTS | hwfRequireCTS)) {
         SetRS485Mode(false);
     }
-    if (portState_ == 2) {
+    if (portState_ == State::Open) {
         Check(dispatcher_->ConfigureHardwareFlow(bufferFull_, bufferResume_, v));
     }
 }
@@ -238,18 +232,14 @@ void TVaxoCustomComPort::SetSWFlowOptions(TSWFlowOptions v) {
     if (v == swFlow_ && !forceApply_) {
         return;
     }
-    static const std::uint32_t kCode[] = {0, 2, 1, 3};
+    // swfReceive: the device is held back by XOFF; swfTransmit: our output obeys its XOFF.
+    static const std::uint32_t kCode[] = {0, sfSendXoff, sfObeyXoff, sfSendXoff | sfObeyXoff};
     const std::uint32_t code = kCode[v];
     if (code != 0) {
-        if (bufferFull_ == 0 || bufferFull_ > inSize_) {
-            bufferFull_ = Percent(inSize_, 75);
-        }
-        if (bufferResume_ == 0 || bufferResume_ > bufferFull_) {
-            bufferResume_ = Percent(inSize_, 25);
-        }
+        DefaultFlowLevels(75, 25);
     }
     swFlow_ = v;
-    if (portState_ == 2) {
+    if (portState_ == State::Open) {
         Check(code != 0 ? dispatcher_->ConfigureSoftwareFlow(bufferFull_, bufferResume_, code)
                         : dispatcher_->StopSoftwareFlow());
     }
@@ -287,7 +277,7 @@ void TVaxoCustomComPort::SetBufferResume(std::uint16_t v) {
 
 void TVaxoCustomComPort::SetXOnChar(char v) {
     xonChar_ = v;
-    if (portState_ == 2) {
+    if (portState_ == State::Open) {
         Check(dispatcher_->ConfigureFlowChars(static_cast<std::uint8_t>(xonChar_),
                                               static_cast<std::uint8_t>(xoffChar_)));
     }
@@ -295,7 +285,7 @@ void TVaxoCustomComPort::SetXOnChar(char v) {
 
 void TVaxoCustomComPort::SetXOffChar(char v) {
     xoffChar_ = v;
-    if (portState_ == 2) {
+    if (portState_ == State::Open) {
         Check(dispatcher_->ConfigureFlowChars(static_cast<std::uint8_t>(xonChar_),
                                               static_cast<std::uint8_t>(xoffChar_)));
     }
@@ -305,7 +295,7 @@ void TVaxoCustomComPort::SetXOffChar(char v) {
 void TVaxoCustomComPort::SetTracing(TTraceLogState v) {
     if (v == tlOff || v == tlOn) {
         tracing_ = v;
-    } else if (portState_ != 2) {
+    } else if (portState_ != State::Open) {
         tracing_ = tlOff;
     }
 }
@@ -313,7 +303,7 @@ void TVaxoCustomComPort::SetTracing(TTraceLogState v) {
 void TVaxoCustomComPort::SetLogging(TTraceLogState v) {
     if (v == tlOff || v == tlOn) {
         logging_ = v;
-    } else if (portState_ != 2) {
+    } else if (portState_ != State::Open) {
         logging_ = tlOff;
     }
 }
@@ -322,7 +312,7 @@ void TVaxoCustomComPort::SetUseMSRShadow(bool) {}
 
 void TVaxoCustomComPort::SetUseEventWord(bool v) {
     useEventWord_ = v;
-    if (portState_ == 2) {
+    if (portState_ == State::Open) {
         dispatcher_->SetOptionFlag(4, v);
     }
 }
@@ -332,7 +322,7 @@ void TVaxoCustomComPort::SetRS485Mode(bool v) {
         return;
     }
     rs485Mode_ = v;
-    if (portState_ == 2) {
+    if (portState_ == State::Open) {
         dispatcher_->ApplyRs485Mode(v);
     }
     if (v) {
@@ -343,178 +333,15 @@ void TVaxoCustomComPort::SetRS485Mode(bool v) {
 
 void TVaxoCustomComPort::SetWorkerPriority(std::uint8_t v) {
     workerPriority_ = v;
-    if (portState_ == 2) {
+    if (portState_ == State::Open) {
         dispatcher_->SetWorkerPriority(v);
     }
 }
 
 void TVaxoCustomComPort::SetAvailLength(std::uint16_t v) {
     availLength_ = v;
-    if (portState_ == 2) {
+    if (portState_ == State::Open) {
         dispatcher_->SetAvailThreshold(v);
-    }
-}
-
-// ---------------------------------------------------------------------------------------------
-// Events
-
-void TVaxoCustomComPort::SetOnTrigger(TTriggerEvent e) {
-    onTrigger_ = std::move(e);
-    SyncHandlerState();
-}
-void TVaxoCustomComPort::SetOnTriggerAvail(TTriggerAvailEvent e) {
-    onTriggerAvail_ = std::move(e);
-    SyncHandlerState();
-}
-void TVaxoCustomComPort::SetOnTriggerData(TTriggerDataEvent e) {
-    onTriggerData_ = std::move(e);
-    SyncHandlerState();
-}
-void TVaxoCustomComPort::SetOnTriggerStatus(TTriggerStatusEvent e) {
-    onTriggerStatus_ = std::move(e);
-    SyncHandlerState();
-}
-void TVaxoCustomComPort::SetOnTriggerTimer(TTriggerTimerEvent e) {
-    onTriggerTimer_ = std::move(e);
-    SyncHandlerState();
-}
-void TVaxoCustomComPort::SetOnTriggerLineError(TTriggerLineErrorEvent e) {
-    onTriggerLineError_ = std::move(e);
-    SyncHandlerState();
-}
-void TVaxoCustomComPort::SetOnTriggerModemStatus(TNotifyEvent e) {
-    onTriggerModemStatus_ = std::move(e);
-    SyncHandlerState();
-}
-void TVaxoCustomComPort::SetOnTriggerOutbuffFree(TNotifyEvent e) {
-    onTriggerOutbuffFree_ = std::move(e);
-    SyncHandlerState();
-}
-void TVaxoCustomComPort::SetOnTriggerOutbuffUsed(TNotifyEvent e) {
-    onTriggerOutbuffUsed_ = std::move(e);
-    SyncHandlerState();
-}
-void TVaxoCustomComPort::SetOnTriggerOutSent(TNotifyEvent e) {
-    onTriggerOutSent_ = std::move(e);
-    SyncHandlerState();
-}
-
-void TVaxoCustomComPort::SyncHandlerState() {
-    if (portState_ != 2) {
-        return;
-    }
-    const bool any = onTrigger_ || onTriggerAvail_ || onTriggerData_ || onTriggerStatus_ ||
-                     onTriggerTimer_ || onTriggerLineError_ || onTriggerModemStatus_ ||
-                     onTriggerOutbuffFree_ || onTriggerOutbuffUsed_ || onTriggerOutSent_;
-    dispatcher_->RecountHandlers(any ? 1 : 2);
-}
-
-// Each event is copied before it runs: a handler may replace it (the status lights do).
-void TVaxoCustomComPort::FireTrigger(std::uint16_t Msg, std::uint16_t TriggerHandle,
-                                     std::uint16_t Data) {
-    if (auto e = onTrigger_) {
-        e(*this, Msg, TriggerHandle, Data);
-    }
-}
-void TVaxoCustomComPort::FireTriggerAvail(std::uint16_t Count) {
-    if (auto e = onTriggerAvail_) {
-        e(*this, Count);
-    }
-}
-void TVaxoCustomComPort::FireTriggerData(std::uint16_t TriggerHandle) {
-    if (auto e = onTriggerData_) {
-        e(*this, TriggerHandle);
-    }
-}
-void TVaxoCustomComPort::FireTriggerStatus(std::uint16_t TriggerHandle) {
-    if (auto e = onTriggerStatus_) {
-        e(*this, TriggerHandle);
-    }
-}
-void TVaxoCustomComPort::FireTriggerTimer(std::uint16_t TriggerHandle) {
-    if (auto e = onTriggerTimer_) {
-        e(*this, TriggerHandle);
-    }
-}
-void TVaxoCustomComPort::FireTriggerLineError(std::uint16_t Error, bool LineBreak) {
-    if (auto e = onTriggerLineError_) {
-        e(*this, Error, LineBreak);
-    }
-}
-void TVaxoCustomComPort::FireTriggerModemStatus() {
-    if (auto e = onTriggerModemStatus_) {
-        e(*this);
-    }
-}
-void TVaxoCustomComPort::FireTriggerOutbuffFree() {
-    if (auto e = onTriggerOutbuffFree_) {
-        e(*this);
-    }
-}
-void TVaxoCustomComPort::FireTriggerOutbuffUsed() {
-    if (auto e = onTriggerOutbuffUsed_) {
-        e(*this);
-    }
-}
-void TVaxoCustomComPort::FireTriggerOutSent() {
-    if (auto e = onTriggerOutSent_) {
-        e(*this);
-    }
-}
-void TVaxoCustomComPort::FireWaitChar(char c) {
-    if (auto e = onWaitChar_) {
-        e(*this, c);
-    }
-}
-
-void TVaxoCustomComPort::HandleNotification(std::uint32_t msg, std::uint32_t wParam,
-                                            std::uint32_t lParam) {
-    const auto handle = static_cast<std::uint16_t>(wParam);
-    const auto low = static_cast<std::uint16_t>(lParam & 0xFFFF);
-    switch (msg) {
-    case MsgTriggerAvail:
-        FireTrigger(static_cast<std::uint16_t>(msg), handle, handle);
-        FireTriggerAvail(handle);
-        break;
-    case MsgTriggerData:
-        FireTrigger(static_cast<std::uint16_t>(msg), handle, low);
-        FireTriggerData(handle);
-        break;
-    case MsgTriggerTimer:
-        FireTrigger(static_cast<std::uint16_t>(msg), handle, low);
-        FireTriggerTimer(handle);
-        break;
-    case MsgTriggerStatus:
-        FireTrigger(static_cast<std::uint16_t>(msg), handle, low);
-        FireTriggerStatus(handle);
-        switch (handle & 7) {
-        case skModem:
-            FireTriggerModemStatus();
-            break;
-        case skLineError: {
-            const bool lineBreak = PendingBreak();
-            const std::uint16_t error = PendingLineError();
-            FireTriggerLineError(error, lineBreak);
-            break;
-        }
-        case skOutputFree:
-            FireTriggerOutbuffFree();
-            break;
-        case skOutputUsed:
-            FireTriggerOutbuffUsed();
-            break;
-        case skOutputSent:
-            FireTriggerOutSent();
-            break;
-        default:
-            break;
-        }
-        break;
-    case MsgDeferredClose:
-        FinishDeferredClose();
-        break;
-    default:
-        break;
     }
 }
 
@@ -582,7 +409,7 @@ void TVaxoCustomComPort::StartDevice() {
                                          dataBits_, stopBits_, inSize_, outSize_, dtr_, rts_);
     if (result == dr::DeviceAccessDenied) {
         result = ecAlreadyOpen;
-    } else if (result == dr::DeviceNotFound || result == -3) {
+    } else if (result == dr::DeviceNotFound || result == dr::PathNotFound) {
         result = ecBadId;
     }
     if (result != 0) {
@@ -609,7 +436,7 @@ void TVaxoCustomComPort::OpenPort() {
     });
     try {
         StartDevice();
-        portState_ = 2;
+        portState_ = State::Open;
         SyncHandlerState();
         forceApply_ = true;
         SetTracing(tracing_);
@@ -643,7 +470,7 @@ void TVaxoCustomComPort::OpenPort() {
             dispatcher_->CloseDevice();
         }
         ReleaseDispatcher();
-        portState_ = 0;
+        portState_ = State::Closed;
         open_ = false;
         if (loading_) {
             return;
@@ -655,12 +482,12 @@ void TVaxoCustomComPort::OpenPort() {
 
 void TVaxoCustomComPort::ClosePort() {
     open_ = false;
-    if (portState_ != 2) {
+    if (portState_ != State::Open) {
         return;
     }
     SetTracing(tlDump);
     SetLogging(tlDump);
-    portState_ = 1;
+    portState_ = State::Closing;
     AnnouncePortClose();
     dispatcher_->SnapshotTriggers(savedTriggers_);
     triggersSaved_ = true;
@@ -673,11 +500,11 @@ void TVaxoCustomComPort::ClosePort() {
         return;
     }
     ReleaseDispatcher();
-    portState_ = 0;
+    portState_ = State::Closed;
 }
 
 void TVaxoCustomComPort::FinishDeferredClose() {
-    if (!dispatcher_ || portState_ != 1) {
+    if (!dispatcher_ || portState_ != State::Closing) {
         return;
     }
     if (dispatcher_->WorkersStarted() || awaiting_) {
@@ -694,7 +521,7 @@ void TVaxoCustomComPort::FinishDeferredClose() {
         notifyWindow_.release()->deleteLater();
     }
     dispatcher_.reset();
-    portState_ = 0;
+    portState_ = State::Closed;
     if (reopenPending_) {
         reopenPending_ = false;
         OpenPort();
@@ -718,32 +545,26 @@ void TVaxoCustomComPort::SetupNotifyWindow(bool create) {
 }
 
 void TVaxoCustomComPort::AnnouncePortOpen() {
-    const auto list = notifyList_;
-    for (auto it = list.rbegin(); it != list.rend(); ++it) {
-        if (it->window) {
-            PortNotifyEvent e(MsgPortOpened);
-            QCoreApplication::sendEvent(it->window, &e);
-        } else if (it->proc) {
-            it->proc(it->context, this, true);
-        }
-    }
-    if (PortOpenHook) {
-        PortOpenHook(*this);
-    }
+    AnnouncePort(true);
 }
 
 void TVaxoCustomComPort::AnnouncePortClose() {
+    AnnouncePort(false);
+}
+
+void TVaxoCustomComPort::AnnouncePort(bool opened) {
     const auto list = notifyList_;
     for (auto it = list.rbegin(); it != list.rend(); ++it) {
         if (it->window) {
-            PortNotifyEvent e(MsgPortClosing);
+            PortNotifyEvent e(opened ? MsgPortOpened : MsgPortClosing);
             QCoreApplication::sendEvent(it->window, &e);
         } else if (it->proc) {
-            it->proc(it->context, this, false);
+            it->proc(it->context, this, opened);
         }
     }
-    if (PortCloseHook) {
-        PortCloseHook(*this);
+    const auto& hook = opened ? PortOpenHook : PortCloseHook;
+    if (hook) {
+        hook(*this);
     }
 }
 
@@ -770,7 +591,7 @@ TVaxoWin32Dispatcher* TVaxoCustomComPort::CurrentDispatcher() {
     if (!dispatcher_ && !loading_ && !open_ && autoOpen_) {
         SetOpen(true);
     }
-    return portState_ == 2 ? dispatcher_.get() : nullptr;
+    return portState_ == State::Open ? dispatcher_.get() : nullptr;
 }
 
 TVaxoWin32Dispatcher* TVaxoCustomComPort::RequireDispatcher() {
@@ -782,49 +603,50 @@ TVaxoWin32Dispatcher* TVaxoCustomComPort::RequireDispatcher() {
 }
 
 bool TVaxoCustomComPort::CtsSignal() {
-    return portState_ == 2 && dispatcher_->CtsAsserted();
+    return portState_ == State::Open && dispatcher_->CtsAsserted();
 }
 bool TVaxoCustomComPort::DsrSignal() {
-    return portState_ == 2 && dispatcher_->DsrAsserted();
+    return portState_ == State::Open && dispatcher_->DsrAsserted();
 }
 bool TVaxoCustomComPort::DcdSignal() {
-    return portState_ == 2 && dispatcher_->DcdAsserted();
+    return portState_ == State::Open && dispatcher_->DcdAsserted();
 }
 bool TVaxoCustomComPort::RingSignal() {
-    return portState_ == 2 && dispatcher_->RingAsserted();
+    return portState_ == State::Open && dispatcher_->RingAsserted();
 }
 
 std::uint16_t TVaxoCustomComPort::PendingLineError() {
-    if (portState_ != 2) {
+    if (portState_ != State::Open) {
         return 0;
     }
     return static_cast<std::uint16_t>(Check(dispatcher_->TakeLineError()));
 }
 
 bool TVaxoCustomComPort::PendingBreak() {
-    return portState_ == 2 && dispatcher_->TakeBreakFlag();
+    return portState_ == State::Open && dispatcher_->TakeBreakFlag();
 }
 
 std::uint16_t TVaxoCustomComPort::InputCount() {
-    return portState_ == 2 ? static_cast<std::uint16_t>(dispatcher_->InputUsed()) : 0;
+    return portState_ == State::Open ? static_cast<std::uint16_t>(dispatcher_->InputUsed()) : 0;
 }
 
 std::uint16_t TVaxoCustomComPort::OutputCount() {
-    return portState_ == 2 ? static_cast<std::uint16_t>(dispatcher_->OutputUsed()) : 0;
+    return portState_ == State::Open ? static_cast<std::uint16_t>(dispatcher_->OutputUsed()) : 0;
 }
 
 std::uint16_t TVaxoCustomComPort::OutputRoom() {
-    return portState_ == 2 ? static_cast<std::uint16_t>(dispatcher_->OutputFree()) : outSize_;
+    return portState_ == State::Open ? static_cast<std::uint16_t>(dispatcher_->OutputFree())
+                                     : outSize_;
 }
 
 void TVaxoCustomComPort::DiscardInput() {
-    if (portState_ != 1) {
+    if (portState_ != State::Closing) {
         Check(RequireDispatcher()->ClearInput());
     }
 }
 
 void TVaxoCustomComPort::DiscardOutput() {
-    if (portState_ != 1) {
+    if (portState_ != State::Closing) {
         Check(RequireDispatcher()->ClearOutput());
     }
 }
@@ -834,7 +656,7 @@ void TVaxoCustomComPort::SendBreak() {
 }
 
 std::uint16_t TVaxoCustomComPort::NewTextTrigger(const std::string& text, bool ignoreCase) {
-    if (portState_ == 1) {
+    if (portState_ == State::Closing) {
         return 0;
     }
     // Trigger strings are short strings: at most 255 characters reach the dispatcher.
@@ -844,47 +666,47 @@ std::uint16_t TVaxoCustomComPort::NewTextTrigger(const std::string& text, bool i
 }
 
 std::uint16_t TVaxoCustomComPort::NewTimerTrigger() {
-    if (portState_ == 1) {
+    if (portState_ == State::Closing) {
         return 0;
     }
     return static_cast<std::uint16_t>(Check(RequireDispatcher()->AddTickTrigger()));
 }
 
 std::uint16_t TVaxoCustomComPort::NewStatusTrigger(std::uint16_t kind) {
-    if (portState_ == 1) {
+    if (portState_ == State::Closing) {
         return 0;
     }
     return static_cast<std::uint16_t>(Check(RequireDispatcher()->AddStatusWatch(kind)));
 }
 
 void TVaxoCustomComPort::DropTrigger(std::uint16_t handle) {
-    if (portState_ == 2) {
+    if (portState_ == State::Open) {
         Check(dispatcher_->DeleteTrigger(handle));
     }
 }
 
 void TVaxoCustomComPort::ArmTimerTrigger(std::uint16_t handle, std::int32_t ticks, bool activate) {
-    if (portState_ != 1) {
+    if (portState_ != State::Closing) {
         Check(RequireDispatcher()->ArmTickTrigger(handle, ticks, activate));
     }
 }
 
 void TVaxoCustomComPort::ArmStatusTrigger(std::uint16_t handle, std::uint16_t value,
                                           bool activate) {
-    if (portState_ != 1) {
+    if (portState_ != State::Closing) {
         Check(RequireDispatcher()->ArmStatusWatch(handle, value, activate));
     }
 }
 
 bool TVaxoCustomComPort::InputWaiting() {
-    if (portState_ == 1) {
+    if (portState_ == State::Closing) {
         return false;
     }
     return RequireDispatcher()->HasInput();
 }
 
 char TVaxoCustomComPort::PeekInput(std::uint16_t index) {
-    if (portState_ == 1) {
+    if (portState_ == State::Closing) {
         return 0;
     }
     std::uint8_t b = 0;
@@ -895,7 +717,7 @@ char TVaxoCustomComPort::PeekInput(std::uint16_t index) {
 }
 
 char TVaxoCustomComPort::ReadChar() {
-    if (portState_ == 1) {
+    if (portState_ == State::Closing) {
         return 0;
     }
     std::uint8_t b = 0;
@@ -906,26 +728,26 @@ char TVaxoCustomComPort::ReadChar() {
 }
 
 void TVaxoCustomComPort::ReadBlock(void* buffer, std::uint16_t length) {
-    if (portState_ != 1) {
+    if (portState_ != State::Closing) {
         Check(RequireDispatcher()->TakeBlock(buffer, length));
     }
 }
 
 void TVaxoCustomComPort::WriteChar(char c) {
-    if (portState_ != 1) {
+    if (portState_ != State::Closing) {
         Check(RequireDispatcher()->QueueByte(static_cast<std::uint8_t>(c)));
     }
 }
 
 void TVaxoCustomComPort::WriteText(const std::string& text) {
-    if (portState_ != 1) {
+    if (portState_ != State::Closing) {
         Check(
             RequireDispatcher()->QueueBlock(text.data(), static_cast<std::uint32_t>(text.size())));
     }
 }
 
 void TVaxoCustomComPort::WriteBlock(const void* buffer, std::uint16_t length) {
-    if (portState_ != 1) {
+    if (portState_ != State::Closing) {
         Check(RequireDispatcher()->QueueBlock(buffer, length));
     }
 }
@@ -935,11 +757,11 @@ void TVaxoCustomComPort::YieldToDevice() {
 }
 
 bool TVaxoCustomComPort::LineHungUp() {
-    return lost_ || (portState_ == 2 && dispatcher_ && dispatcher_->DeviceHungUp());
+    return lost_ || (portState_ == State::Open && dispatcher_ && dispatcher_->DeviceHungUp());
 }
 
 void TVaxoCustomComPort::DeviceWentAway(std::uint64_t serial) {
-    if (serial != openSerial_ || portState_ != 2) {
+    if (serial != openSerial_ || portState_ != State::Open) {
         return;
     }
     lostDevice_ = TVaxoWin32Dispatcher::ResolveName(DeviceName()).value_or(DeviceName());
@@ -970,13 +792,13 @@ void TVaxoCustomComPort::ClearLoss() {
 
 bool TVaxoCustomComPort::AwaitText(const std::string& text, std::int32_t ticks, bool yield,
                                    bool ignoreCase) {
-    if (text.empty() || portState_ == 1) {
+    if (text.empty() || portState_ == State::Closing) {
         return true;
     }
     TVaxoWin32Dispatcher* d = RequireDispatcher();
     // While the flag is set the dispatcher neither tests nor delivers triggers: no event
     // handler runs during the wait, and the bytes taken here are scanned afterwards.
-    const bool wasDelivering = d->SetDelivering(true);
+    const bool wasDelivering = d->SetWaitingForText(true);
     awaiting_ = true;
     TickTimer timer;
     timer.Start(ticks);
@@ -990,7 +812,7 @@ bool TVaxoCustomComPort::AwaitText(const std::string& text, std::int32_t ticks, 
     try {
         for (;;) {
             bool found = false;
-            while (portState_ == 2 && d->HasInput()) {
+            while (portState_ == State::Open && d->HasInput()) {
                 std::uint8_t b = 0;
                 if (d->TakeByte(b) < 0) {
                     break;
@@ -1009,7 +831,7 @@ bool TVaxoCustomComPort::AwaitText(const std::string& text, std::int32_t ticks, 
             }
             // A device that has hung up will not answer: the wait ends once its last bytes
             // have been taken instead of running out the time.
-            if (found || timer.Expired() || portState_ != 2) {
+            if (found || timer.Expired() || portState_ != State::Open) {
                 break;
             }
             if (d->DeviceHungUp() && !d->HasInput()) {
@@ -1030,13 +852,13 @@ bool TVaxoCustomComPort::AwaitText(const std::string& text, std::int32_t ticks, 
     } catch (...) {
         awaiting_ = false;
         if (!wasDelivering && dispatcher_.get() == d) {
-            d->SetDelivering(false);
+            d->SetWaitingForText(false);
         }
         throw;
     }
     awaiting_ = false;
     if (!wasDelivering && dispatcher_.get() == d) {
-        d->SetDelivering(false);
+        d->SetWaitingForText(false);
     }
     return !lost && (terminating || !timer.Expired());
 }

@@ -22,6 +22,7 @@
 
 namespace pellwick {
 
+class TVaxoBaseDispatcher;
 class TVaxoWin32Dispatcher;
 class TVaxoCustomComPort;
 class VxComWindow;
@@ -29,13 +30,7 @@ class VxComWindow;
 enum TParity { pNone, pOdd, pEven, pMark, pSpace };
 enum TDeviceLayer { dlWin16, dlFossil, dlWin32, dlWinsock };
 enum TTapiMode { tmNone, tmAuto, tmOn, tmOff };
-// Bits of THWFlowOptionSet.
-enum THWFlowOptions : std::uint8_t {
-    hwfUseDTR = 1,
-    hwfUseRTS = 2,
-    hwfRequireDSR = 4,
-    hwfRequireCTS = 8,
-};
+// Bits of THWFlowOptionSet (THWFlowOptions, with the dispatcher).
 using THWFlowOptionSet = std::uint8_t;
 enum TSWFlowOptions { swfNone, swfReceive, swfTransmit, swfBoth };
 enum TTraceLogState { tlOff, tlOn, tlDump, tlAppend, tlClear, tlPause };
@@ -138,7 +133,7 @@ public:
     bool LogHex() const { return logHex_; }
     void SetLogHex(bool v) { logHex_ = v; }
     bool UseMSRShadow() const { return true; }
-    virtual void SetUseMSRShadow(bool v);
+    void SetUseMSRShadow(bool v);
     bool UseEventWord() const { return useEventWord_; }
     void SetUseEventWord(bool v);
     std::uint16_t CommNotificationLevel() const { return commNotificationLevel_; }
@@ -187,8 +182,10 @@ public:
     bool Loading() const { return loading_; }
 
     // --- Operations ------------------------------------------------------------------------
-    // 0 closed, 1 closing, 2 open.
-    int PortState() const { return portState_; }
+    // Closing: the device is closed, but the dispatcher and its window stay until the dispatch
+    // worker has ended its work (a close from inside a handler or a wait for text).
+    enum class State { Closed, Closing, Open };
+    State PortState() const { return portState_; }
     TVaxoWin32Dispatcher* CurrentDispatcher();
     // The device hung up (peer gone, adapter pulled) while the port is open, or the port was
     // lost that way.
@@ -241,29 +238,36 @@ public:
     std::function<void(TVaxoCustomComPort&)> PortOpenHook;
     std::function<void(TVaxoCustomComPort&)> PortCloseHook;
 
-protected:
-    virtual void MakeDispatcher();
-    virtual void DeviceLayerChanged() {}
-    virtual void StartDevice();
-    virtual void SetupNotifyWindow(bool create);
-    virtual void EnsureComNumber();
-    virtual void FireTrigger(std::uint16_t Msg, std::uint16_t TriggerHandle, std::uint16_t Data);
-    virtual void FireTriggerAvail(std::uint16_t Count);
-    virtual void FireTriggerData(std::uint16_t TriggerHandle);
-    virtual void FireTriggerStatus(std::uint16_t TriggerHandle);
-    virtual void FireTriggerTimer(std::uint16_t TriggerHandle);
-    virtual void SyncHandlerState();
-    virtual void FireTriggerLineError(std::uint16_t Error, bool LineBreak);
-    virtual void FireTriggerModemStatus();
-    virtual void FireTriggerOutbuffFree();
-    virtual void FireTriggerOutbuffUsed();
-    virtual void FireTriggerOutSent();
-    virtual void FireWaitChar(char c);
-    virtual void ClosePort();
-    virtual void YieldToDevice();
-    virtual void OpenPort();
-    virtual void AnnouncePortOpen();
-    virtual void AnnouncePortClose();
+private:
+    // Rate, parity, data and stop bits to the open device.
+    void ApplyLineSettings();
+    // Flow levels left unset or out of range become these shares of the input size.
+    void DefaultFlowLevels(int fullPercent, int resumePercent);
+    // DTR or RTS: kept as the property, and driven on the open device.
+    void DriveControlLine(bool v, bool& kept, int (TVaxoBaseDispatcher::*drive)(int));
+    void MakeDispatcher();
+    void StartDevice();
+    void SetupNotifyWindow(bool create);
+    void EnsureComNumber();
+    void FireTrigger(std::uint16_t Msg, std::uint16_t TriggerHandle, std::uint16_t Data);
+    void FireTriggerAvail(std::uint16_t Count);
+    void FireTriggerData(std::uint16_t TriggerHandle);
+    void FireTriggerStatus(std::uint16_t TriggerHandle);
+    void FireTriggerTimer(std::uint16_t TriggerHandle);
+    void SyncHandlerState();
+    void FireTriggerLineError(std::uint16_t Error, bool LineBreak);
+    void FireTriggerModemStatus();
+    void FireTriggerOutbuffFree();
+    void FireTriggerOutbuffUsed();
+    void FireTriggerOutSent();
+    void FireWaitChar(char c);
+    void ClosePort();
+    void YieldToDevice();
+    void OpenPort();
+    void AnnouncePortOpen();
+    void AnnouncePortClose();
+    // The registered windows and routines, last first, then the hook.
+    void AnnouncePort(bool opened);
 
 private:
     friend class VxComWindow;
@@ -326,7 +330,7 @@ private:
     TNotifyEvent onPortLost_;
 
     bool forceApply_ = false;
-    int portState_ = 0;
+    State portState_ = State::Closed;
     bool reopenPending_ = false;
     bool openOnLoad_ = false;
     bool loading_ = false;
@@ -347,7 +351,7 @@ private:
 };
 
 // The component as the program places it: all logic is in TVaxoCustomComPort.
-class TVaxoComPort : public TVaxoCustomComPort {
+class TVaxoComPort final : public TVaxoCustomComPort {
     Q_OBJECT
 public:
     explicit TVaxoComPort(QObject* owner = nullptr) : TVaxoCustomComPort(owner) {}

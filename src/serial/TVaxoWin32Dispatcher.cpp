@@ -217,6 +217,18 @@ bool TVaxoWin32Dispatcher::DeviceAwaitInput(int timeoutMs) {
     return poll(&fd, 1, timeoutMs) > 0 && (fd.revents & POLLIN) != 0;
 }
 
+int TVaxoWin32Dispatcher::DeviceAwaitInputOr(const TVaxoEvent& signal, bool watchInput,
+                                             int timeoutMs) {
+    // A negative descriptor is left out of the poll.
+    pollfd fds[2] = {{signal.Fd(), POLLIN, 0}, {watchInput ? device_->Fd() : -1, POLLIN, 0}};
+    const int n = poll(fds, 2, timeoutMs);
+    if (n < 0) {
+        return errno == EINTR ? 0 : -1;
+    }
+    return ((fds[1].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) ? kDeviceInputReady : 0) |
+           ((fds[0].revents & POLLIN) ? kSignalReady : 0);
+}
+
 int TVaxoWin32Dispatcher::DeviceSetRs485(bool on) {
     return device_->SetRs485(on);
 }
@@ -334,9 +346,11 @@ void TVaxoWin32Dispatcher::ComThreadRun() {
         if (inputHeld && (timeout < 0 || timeout > kHeldInputIntervalMs)) {
             timeout = kHeldInputIntervalMs;
         }
-        int n = poll(fds, 2, timeout);
-        if (n < 0 && errno != EINTR) {
-            break;
+        if (poll(fds, 2, timeout) < 0) {
+            // A wait that fails can no longer watch the device: it counts as a hang-up, so
+            // that the port reports a lost line instead of falling silent.
+            fds[0].revents = 0;
+            fds[1].revents = errno == EINTR ? 0 : POLLERR;
         }
         if (stopWorkers_) {
             break;
@@ -411,7 +425,9 @@ void TVaxoWin32Dispatcher::DispThreadRun() {
     WorkerStarted(dispTid_);
     workerSignal_.Set();
     while (!stopWorkers_ && !closePending_) {
-        int which = TVaxoEvent::WaitAny(deviceEventReady_, outputProgress_, kDispatchWakeMs);
+        // Input staged during the last notice is run through at once when no event comes.
+        int which = TVaxoEvent::WaitAny(deviceEventReady_, outputProgress_,
+                                        StagedInputWaiting() ? 0 : kDispatchWakeMs);
         if (stopWorkers_ || closePending_) {
             break;
         }

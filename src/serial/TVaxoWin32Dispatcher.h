@@ -15,7 +15,7 @@
 
 namespace pellwick {
 
-class TVaxoWin32Dispatcher : public TVaxoBaseDispatcher {
+class TVaxoWin32Dispatcher final : public TVaxoBaseDispatcher {
 public:
     explicit TVaxoWin32Dispatcher(void* owner);
     ~TVaxoWin32Dispatcher() override;
@@ -57,6 +57,7 @@ protected:
     bool DeviceModemStatus(std::uint8_t& bits) override;
     int DeviceSetRs485(bool on) override;
     bool DeviceAwaitInput(int timeoutMs) override;
+    int DeviceAwaitInputOr(const TVaxoEvent& signal, bool watchInput, int timeoutMs) override;
     void SignalOutputPending() override;
     void HaltOutputWorker() override;
     void StartWorkers() override;

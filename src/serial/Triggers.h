@@ -1,5 +1,5 @@
-// Trigger records and the data-trigger match algorithm. The dispatcher keeps these in three
-// lists (timer, data, status) under its StatusLock.
+// Trigger records and the data-trigger match algorithm. The dispatcher's trigger table keeps
+// them in three lists (timer, data, status).
 #pragma once
 
 #include "serial/DispatcherTypes.h"
@@ -40,7 +40,8 @@ struct StatusTrigger {
     bool hit = false;
 };
 
-// Triggers as kept across a close and reopen of the port.
+// The contents of the trigger table; a copy of them keeps the triggers across a close and
+// reopen of the port.
 struct TriggerSaveRecord {
     std::uint32_t availThreshold = 0;
     std::vector<TimerTrigger> timers;

@@ -1,6 +1,7 @@
 #include "serial/VxComWindow.h"
 
 #include "serial/DispatcherRegistry.h"
+#include "serial/NotificationEvent.h"
 #include "serial/TVaxoCustomComPort.h"
 #include "serial/TVaxoWin32Dispatcher.h"
 
@@ -8,23 +9,6 @@
 #include <QThread>
 
 namespace pellwick {
-
-namespace {
-
-class NotificationEvent : public QEvent {
-public:
-    static QEvent::Type EventType() {
-        static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
-        return type;
-    }
-    NotificationEvent(std::uint32_t m, std::uint32_t w, std::uint32_t l,
-                      std::shared_ptr<DeliveryToken> tok)
-        : QEvent(EventType()), msg(m), wParam(w), lParam(l), token(std::move(tok)) {}
-    std::uint32_t msg, wParam, lParam;
-    std::shared_ptr<DeliveryToken> token;
-};
-
-} // namespace
 
 void VxComWindow::PostNotification(std::uint32_t msg, std::uint32_t wParam, std::uint32_t lParam,
                                    std::shared_ptr<DeliveryToken> token) {
@@ -40,13 +24,7 @@ bool VxComWindow::event(QEvent* e) {
         return QObject::event(e);
     }
     auto* n = static_cast<NotificationEvent*>(e);
-    if (n->token && !n->token->Begin()) {
-        return true; // the dispatcher gave up waiting: a late notification never runs
-    }
-    Handle(n->msg, n->wParam, n->lParam);
-    if (n->token) {
-        n->token->Finish();
-    }
+    n->Handle([&] { Handle(n->msg, n->wParam, n->lParam); });
     return true;
 }
 

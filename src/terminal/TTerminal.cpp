@@ -3,6 +3,7 @@
 
 #include "serial/DispatcherRegistry.h"
 #include "serial/DispatcherTypes.h"
+#include "serial/NotificationEvent.h"
 #include "serial/TVaxoBaseDispatcher.h"
 
 #include <QApplication>
@@ -25,30 +26,6 @@ namespace pellwick {
 
 namespace {
 
-// A dispatcher notification on its way to the GUI thread. A catch-up the window posts to itself
-// carries no token.
-class NotifyEvent : public QEvent {
-public:
-    static QEvent::Type Type() {
-        static const int type = QEvent::registerEventType();
-        return static_cast<QEvent::Type>(type);
-    }
-    NotifyEvent(std::uint32_t message, std::uint32_t count, std::shared_ptr<DeliveryToken> delivery)
-        : QEvent(Type()), msg(message), param(count), token(std::move(delivery)) {}
-    // An event dropped unhandled (its window destroyed first) releases the waiting dispatch
-    // worker at once instead of after the delivery time-out; a handled one is left as it is.
-    ~NotifyEvent() override {
-        if (token) {
-            token->Abandon();
-        }
-    }
-    NotifyEvent(const NotifyEvent&) = delete;
-    NotifyEvent& operator=(const NotifyEvent&) = delete;
-    std::uint32_t msg;
-    std::uint32_t param;
-    std::shared_ptr<DeliveryToken> token;
-};
-
 class StatusEvent : public QEvent {
 public:
     static QEvent::Type Type() {
@@ -58,22 +35,6 @@ public:
     StatusEvent(std::uint32_t f, std::uint32_t s) : QEvent(Type()), first(f), second(s) {}
     std::uint32_t first;
     std::uint32_t second;
-};
-
-// Finishes a delivery however its handler ends.
-class DeliveryScope {
-public:
-    explicit DeliveryScope(DeliveryToken* token) : token_(token) {}
-    ~DeliveryScope() {
-        if (token_) {
-            token_->Finish();
-        }
-    }
-    DeliveryScope(const DeliveryScope&) = delete;
-    DeliveryScope& operator=(const DeliveryScope&) = delete;
-
-private:
-    DeliveryToken* token_;
 };
 
 // What each byte looks like on screen: the control bytes and DEL show the symbols of the
@@ -208,9 +169,9 @@ void TTerminal::ForgetDispatcher() {
     dispatcher_ = nullptr;
 }
 
-void TTerminal::PostNotification(std::uint32_t msg, std::uint32_t wParam, std::uint32_t,
+void TTerminal::PostNotification(std::uint32_t msg, std::uint32_t wParam, std::uint32_t lParam,
                                  std::shared_ptr<DeliveryToken> token) {
-    QCoreApplication::postEvent(this, new NotifyEvent(msg, wParam, std::move(token)));
+    QCoreApplication::postEvent(this, new NotificationEvent(msg, wParam, lParam, std::move(token)));
 }
 
 void TTerminal::HandleAvail(int count) {
@@ -243,15 +204,13 @@ void TTerminal::HandleAvail(int count) {
 }
 
 bool TTerminal::event(QEvent* e) {
-    if (e->type() == NotifyEvent::Type()) {
-        auto* n = static_cast<NotifyEvent*>(e);
-        if (n->token && !n->token->Begin()) {
-            return true; // the dispatcher gave up on it
-        }
-        DeliveryScope scope(n->token.get());
-        if (n->msg == MsgTriggerAvail) {
-            HandleAvail(static_cast<int>(n->param));
-        }
+    if (e->type() == NotificationEvent::EventType()) {
+        auto* n = static_cast<NotificationEvent*>(e);
+        n->Handle([&] {
+            if (n->msg == MsgTriggerAvail) {
+                HandleAvail(static_cast<int>(n->wParam));
+            }
+        });
         return true;
     }
     if (e->type() == StatusEvent::Type()) {
@@ -430,7 +389,8 @@ void TTerminal::LeaveScrollback() {
     b.PostStatus();
     if (inputPending_) {
         inputPending_ = false;
-        QCoreApplication::postEvent(this, new NotifyEvent(MsgTriggerAvail, CatchUpCount, nullptr));
+        QCoreApplication::postEvent(
+            this, new NotificationEvent(MsgTriggerAvail, CatchUpCount, 0, nullptr));
     }
 }
 

@@ -75,18 +75,6 @@ std::string WorkFolder::Read(const std::string& name) const {
     return text.str();
 }
 
-bool WaitFor(const std::function<bool()>& condition, int timeoutMs) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!condition()) {
-        if (clock.elapsed() > timeoutMs) {
-            return condition();
-        }
-        QTest::qWait(5);
-    }
-    return true;
-}
-
 void WhenModalWidget(std::function<bool(QWidget*)> action) {
     auto* poll = new QTimer(qApp);
     poll->setInterval(10);

@@ -11,6 +11,7 @@
 
 #include "link/LinkInterfaces.h"
 #include "serial/MessageBoxes.h"
+#include "support/PumpUntil.h"
 #include "support/TempFolder.h"
 
 namespace pellwick::test {
@@ -77,9 +78,6 @@ private:
     std::string previous_;
     TempFolder folder_;
 };
-
-// Runs the event loop until the condition holds or the deadline passes.
-bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 20000);
 
 // Calls `action` with the first modal widget of type T that appears (polling the event loop).
 template <typename T> void WhenModal(std::function<void(T*)> action);

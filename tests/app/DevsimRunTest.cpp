@@ -125,7 +125,7 @@ TEST_F(DevsimRunTest, ScriptRunsFromTheClickToIdleAndTheDeviceAcceptsEveryFile) 
 
     // The first file on its way: its name over the upload gauge, the gauge moving.
     std::set<int> gauges;
-    ASSERT_TRUE(WaitFor([&] {
+    ASSERT_TRUE(PumpUntil([&] {
         if (Find<QLabel>("LblUpload")->text() == "one.bin") {
             gauges.insert(Find<QProgressBar>("GgeUpload")->value());
         }
@@ -137,7 +137,7 @@ TEST_F(DevsimRunTest, ScriptRunsFromTheClickToIdleAndTheDeviceAcceptsEveryFile) 
         window->grab().save(QDir(QString::fromLocal8Bit(shots)).filePath("mainwin-upload.png"));
     }
 
-    ASSERT_TRUE(WaitFor([&] { return !window->Engine().Running(); }, 60000));
+    ASSERT_TRUE(PumpUntil([&] { return !window->Engine().Running(); }, 60000));
     EXPECT_TRUE(boxes.Shown.empty()) << boxes.Shown.front().Text;
     EXPECT_TRUE(IdleControls());
     EXPECT_EQ(Lamp(), QColor(0, 128, 0));
@@ -162,14 +162,14 @@ TEST_F(DevsimRunTest, UploadsStillWorkAfterTheTerminalWindowWasOpenedAndClosed) 
                         "_LF a.bin\n_LD\n_SC \"GO^M\"\n");
     QTest::mouseClick(Find<QToolButton>("SpdBtnTerm"), Qt::LeftButton);
     ASSERT_NE(terminal, nullptr);
-    ASSERT_TRUE(WaitFor([&] { return terminal->isVisible(); }));
+    ASSERT_TRUE(PumpUntil([&] { return terminal->isVisible(); }));
     EXPECT_TRUE(window->TerminalExists());
     terminal->close();
-    ASSERT_TRUE(WaitFor([&] { return !terminal->isVisible(); }));
+    ASSERT_TRUE(PumpUntil([&] { return !terminal->isVisible(); }));
 
     for (int run = 1; run <= 2; ++run) {
         QTest::mouseClick(Find<QPushButton>("BtnUpload"), Qt::LeftButton);
-        ASSERT_TRUE(WaitFor([&] { return !window->Engine().Running(); }, 60000));
+        ASSERT_TRUE(PumpUntil([&] { return !window->Engine().Running(); }, 60000));
         ASSERT_TRUE(boxes.Shown.empty()) << "run " << run << ": " << boxes.Shown.front().Text;
         EXPECT_EQ(Lamp(), QColor(0, 128, 0));
         EXPECT_EQ(sim.Server()->Uploads().size(), static_cast<std::size_t>(run));

@@ -97,7 +97,7 @@ TEST_F(HelpWindowTest, F1OnAHighlightedMenuItemOpensItsTopic) {
     auto* menu = window->findChild<QMenu*>("MnuConfiguration");
     ASSERT_NE(menu, nullptr);
     menu->popup(window->mapToGlobal(QPoint(0, 0)));
-    ASSERT_TRUE(WaitFor([menu] { return menu->isVisible(); }));
+    ASSERT_TRUE(PumpUntil([menu] { return menu->isVisible(); }));
     menu->setActiveAction(window->findChild<QAction*>("MnuItmRS232"));
     QTest::keyClick(menu, Qt::Key_F1);
     ASSERT_NE(window->HelpWindow(), nullptr);

@@ -385,12 +385,12 @@ TEST_F(MainWindowTest, StatusLightsFollowModemLinesAndLineErrorsWhileMarked) {
         std::lock_guard lock(device->lock);
         device->modem = msCtsOn | msDcdOn;
     }
-    ASSERT_TRUE(WaitFor([&] { return cts->Lit() && dcd->Lit() && !dsr->Lit(); }));
+    ASSERT_TRUE(PumpUntil([&] { return cts->Lit() && dcd->Lit() && !dsr->Lit(); }));
     {
         std::lock_guard lock(device->lock);
         ++device->counts.parity;
     }
-    ASSERT_TRUE(WaitFor([&] { return err->Lit(); }));
+    ASSERT_TRUE(PumpUntil([&] { return err->Lit(); }));
 
     // A lit lamp paints red, an unlit one dark green.
     const QImage lit = cts->grab().toImage();
@@ -424,7 +424,7 @@ TEST_F(MainWindowTest, ALostPortIsShownInTheLampHintAndTheLightsPanelUntilItOpen
     EXPECT_FALSE(state->isVisibleTo(window.get()));
 
     gone.CloseMaster();
-    ASSERT_TRUE(WaitFor([&] { return port->Lost(); }));
+    ASSERT_TRUE(PumpUntil([&] { return port->Lost(); }));
     const QString text = "disconnected: " + QString::fromStdString(gone.SlavePath());
     EXPECT_EQ(lamp->toolTip(), text);
     EXPECT_EQ(lights->toolTip(), text);
@@ -488,7 +488,7 @@ TEST_F(MainWindowTest, ScriptChosenByHandRunsFromItsFolderAndStaysTheDefault) {
         return !dialog->isVisible();
     });
     window->BtnUploadClick();
-    ASSERT_TRUE(WaitFor([&] { return !window->Engine().Running(); }));
+    ASSERT_TRUE(PumpUntil([&] { return !window->Engine().Running(); }));
     EXPECT_EQ(link.Sent, std::vector<std::string>{"A\r"});
     EXPECT_EQ(std::filesystem::current_path().string(), sub);
     EXPECT_EQ(window->Engine().Run().ScriptFileName, sub + "/job.sld");
@@ -496,7 +496,7 @@ TEST_F(MainWindowTest, ScriptChosenByHandRunsFromItsFolderAndStaysTheDefault) {
     Find<QAction>(*window, "MnuItmAutomatic")->trigger();
     EXPECT_EQ(Find<QPushButton>(*window, "BtnUpload")->text(), "Start File Upload");
     window->BtnUploadClick();
-    ASSERT_TRUE(WaitFor([&] { return !window->Engine().Running(); }));
+    ASSERT_TRUE(PumpUntil([&] { return !window->Engine().Running(); }));
     EXPECT_EQ(link.Sent.size(), 2u);
 }
 
@@ -520,7 +520,7 @@ TEST_F(MainWindowTest, RunShowsEachPhaseFromStartToIdle) {
     EXPECT_EQ(LampOf(*window), QColor(0, 128, 0));
 
     // First file handed to the link: label shows its name while the transfer runs.
-    ASSERT_TRUE(WaitFor([&] { return link.TransferRunning; }));
+    ASSERT_TRUE(PumpUntil([&] { return link.TransferRunning; }));
     EXPECT_EQ(link.Blocks.back(), std::string(300, 'x'));
     EXPECT_EQ(lblUpload->text(), "one.bin");
     EXPECT_GT(ggeScript->value(), 0);
@@ -530,12 +530,12 @@ TEST_F(MainWindowTest, RunShowsEachPhaseFromStartToIdle) {
     EXPECT_EQ(ControlsOf(*window), (Controls{false, false, false, false, false, true}));
     link.Drain();
 
-    ASSERT_TRUE(WaitFor([&] { return link.TransferRunning; }));
+    ASSERT_TRUE(PumpUntil([&] { return link.TransferRunning; }));
     EXPECT_EQ(link.Blocks.back(), "tail");
     EXPECT_EQ(lblUpload->text(), "two.bin");
     link.Drain();
 
-    ASSERT_TRUE(WaitFor([&] { return !window->Engine().Running(); }));
+    ASSERT_TRUE(PumpUntil([&] { return !window->Engine().Running(); }));
     EXPECT_TRUE(boxes.Shown.empty());
     EXPECT_EQ(ControlsOf(*window), (Controls{true, false, false, true, true, false}));
     EXPECT_TRUE(progress->isHidden());
@@ -553,7 +553,7 @@ TEST_F(MainWindowTest, CancelNoKeepsTheRunAndCancelYesEndsItRed) {
     auto window = MakeLinkedWindow();
     link.AutoDrain = false;
     window->BtnUploadClick();
-    ASSERT_TRUE(WaitFor([&] { return link.TransferRunning; }));
+    ASSERT_TRUE(PumpUntil([&] { return link.TransferRunning; }));
 
     boxes.Answers = {MbNo};
     QTest::mouseClick(Find<QPushButton>(*window, "BtnULCancel"), Qt::LeftButton);
@@ -567,7 +567,7 @@ TEST_F(MainWindowTest, CancelNoKeepsTheRunAndCancelYesEndsItRed) {
     QTest::mouseClick(Find<QPushButton>(*window, "BtnULCancel"), Qt::LeftButton);
     EXPECT_EQ(link.StopRequests.front(), true);
     link.Drain();
-    ASSERT_TRUE(WaitFor([&] { return !window->Engine().Running(); }));
+    ASSERT_TRUE(PumpUntil([&] { return !window->Engine().Running(); }));
     EXPECT_EQ(LampOf(*window), QColor(255, 0, 0));
     EXPECT_TRUE(Find<QGroupBox>(*window, "GrpBxProgress")->isHidden());
     EXPECT_EQ(ControlsOf(*window), (Controls{true, false, false, true, true, false}));

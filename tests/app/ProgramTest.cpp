@@ -105,11 +105,11 @@ protected:
     void OpenTerminal() {
         QTest::mouseClick(Find<QToolButton>("SpdBtnTerm"), Qt::LeftButton);
         ASSERT_NE(w.Terminal(), nullptr);
-        ASSERT_TRUE(WaitFor([&] { return w.Terminal()->isVisible(); }));
+        ASSERT_TRUE(PumpUntil([&] { return w.Terminal()->isVisible(); }));
     }
     void CloseTerminal() {
         w.Terminal()->close();
-        ASSERT_TRUE(WaitFor([&] { return !w.Terminal()->isVisible(); }));
+        ASSERT_TRUE(PumpUntil([&] { return !w.Terminal()->isVisible(); }));
     }
 
     // One run of loader.sld; the device behind `sim` must store a.bin intact.
@@ -117,13 +117,13 @@ protected:
         const std::size_t before = sim.Server()->Uploads().size();
         QTest::mouseClick(Find<QPushButton>("BtnUpload"), Qt::LeftButton);
         if (closeTerminalMidway) {
-            ASSERT_TRUE(WaitFor([&] {
+            ASSERT_TRUE(PumpUntil([&] {
                 const int gauge = Find<QProgressBar>("GgeUpload")->value();
                 return gauge > 0 && gauge < 100;
             }));
             CloseTerminal();
         }
-        ASSERT_TRUE(WaitFor([&] { return !w.Main->Engine().Running(); }, 60000));
+        ASSERT_TRUE(PumpUntil([&] { return !w.Main->Engine().Running(); }, 60000));
         const auto uploads = sim.Server()->Uploads();
         ASSERT_EQ(uploads.size(), before + 1);
         EXPECT_TRUE(uploads.back().accepted) << uploads.back().reason;
@@ -141,7 +141,7 @@ protected:
             saved = true;
         });
         QTest::mouseClick(Find<QToolButton>("SpdBtnComSet"), Qt::LeftButton);
-        ASSERT_TRUE(WaitFor([&] { return saved && !w.Settings->isVisible(); }));
+        ASSERT_TRUE(PumpUntil([&] { return saved && !w.Settings->isVisible(); }));
     }
 
     // The boxes shown besides the confirmation of Exit.
@@ -238,7 +238,7 @@ TEST_F(ProgramTest, ExceptionsLeftUncaughtByTimersAndPostedEventsEndInTheErrorRe
     const int status = Run([&] {
         QTimer::singleShot(0, [] { throw std::runtime_error("from a timer"); });
         QCoreApplication::postEvent(&target, new QEvent(QEvent::User));
-        EXPECT_TRUE(WaitFor([&] { return OtherBoxes().size() == 2; }));
+        EXPECT_TRUE(PumpUntil([&] { return OtherBoxes().size() == 2; }));
     });
     EXPECT_EQ(OtherBoxes(), (std::vector<std::string>{"from a timer", "from a posted event"}));
     EXPECT_EQ(status, 0);

@@ -1,5 +1,6 @@
 // The faults the simulated device injects on request.
 #include "DeviceFixture.h"
+#include "support/WaitUntil.h"
 
 #include <functional>
 #include <thread>
@@ -9,24 +10,14 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using FaultTest = DeviceFixture;
-
-bool WaitFor(const std::function<bool()>& condition) {
-    const auto deadline = Clock::now() + std::chrono::seconds(10);
-    while (!condition()) {
-        if (Clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
+using test::WaitUntil;
 
 TEST_F(FaultTest, SilentDeviceTakesInputButAnswersNothing) {
     DeviceConfig config;
     config.silent = true;
     Start(config);
     ASSERT_TRUE(peer_.Write("UL\r\r"));
-    ASSERT_TRUE(WaitFor([&] { return harness_.Server()->UploadMode(); }));
+    ASSERT_TRUE(WaitUntil([&] { return harness_.Server()->UploadMode(); }));
     EXPECT_EQ(peer_.ReadFor(std::chrono::milliseconds(200)), "");
 }
 
@@ -39,10 +30,10 @@ TEST_F(FaultTest, ErrorAfterNBytesStopsTheFileAndDiscardsItsRest) {
     const std::string data(300, '\r'); // would be 300 empty lines if not discarded
     ASSERT_TRUE(peer_.Write(Header("1", data) + data));
     EXPECT_EQ(peer_.ReadUntil(">"), "ERR\r\n>");
-    ASSERT_TRUE(WaitFor([&] { return harness_.Server()->Uploads().size() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return harness_.Server()->Uploads().size() == 1; }));
     EXPECT_FALSE(harness_.Server()->Uploads()[0].accepted);
     // Once the line has been quiet the device reads commands again, still not ready.
-    ASSERT_TRUE(WaitFor([&] { return !harness_.Server()->Discarding(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !harness_.Server()->Discarding(); }));
     EXPECT_EQ(Ask("", ">"), "ERR\r\n>");
     // The error comes for every file; smaller files pass.
     ASSERT_TRUE(peer_.Write(Header("2", "small") + "small"));
@@ -120,7 +111,7 @@ TEST_F(FaultTest, RefusalAtVerificationOfAnIntactFileCanBeForgottenByTheNextCr) 
     ASSERT_TRUE(peer_.Write(Header("1", "abcd") + "abcd"));
     EXPECT_EQ(Ask("", ">"), "ERR\r\n>");
     EXPECT_EQ(Ask("", ">"), ">");
-    ASSERT_TRUE(WaitFor([&] { return harness_.Server()->Uploads().size() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return harness_.Server()->Uploads().size() == 1; }));
     EXPECT_FALSE(harness_.Server()->Uploads()[0].accepted);
 }
 

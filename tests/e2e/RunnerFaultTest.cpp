@@ -10,9 +10,6 @@ namespace {
 using RunnerFaultTest = RunnerFixture;
 using namespace std::chrono_literals;
 
-constexpr const char* UploadErrorBox =
-    "[Error] Upload error encountered, script aborted! Reset remote system.\n    File: ";
-
 std::string UploadScript(const std::string& file) {
     return "_SC \"UL^M\"\n_LA 00050000\n_LV 1.0\n_LF " + file + "\n_LD\n";
 }
@@ -24,8 +21,7 @@ TEST_F(RunnerFaultTest, DeviceErrorMidTransferIsAnUploadErrorAndASmallerFileStil
     ASSERT_TRUE(WriteFile(File("mid.bin"), AllByteValues(64 * 1024)));
 
     EXPECT_EQ(RunScript(UploadScript("mid.bin")), 3) << Output();
-    EXPECT_NE(Output().find(std::string(UploadErrorBox) + "mid.bin"), std::string::npos)
-        << Output();
+    EXPECT_NE(Output().find(UploadErrorBox("mid.bin")), std::string::npos) << Output();
     ASSERT_EQ(Device().Server()->Uploads().size(), 1u);
     EXPECT_FALSE(Device().Server()->Uploads()[0].accepted);
 
@@ -50,7 +46,7 @@ TEST_F(RunnerFaultTest, NoPromptAfterTheDataReportsTheFailedVerificationThenTheU
     const auto failed =
         Output().find("[Error] Communication test failed. Upload of lost.bin may have failed!\n"
                       "    Script Line: 5\n");
-    const auto aborted = Output().find(std::string(UploadErrorBox) + "lost.bin");
+    const auto aborted = Output().find(UploadErrorBox("lost.bin"));
     ASSERT_NE(failed, std::string::npos) << Output();
     ASSERT_NE(aborted, std::string::npos) << Output();
     EXPECT_LT(failed, aborted);
@@ -73,7 +69,7 @@ TEST_F(RunnerFaultTest, CtrlCDuringASlowTransferCancelsWithAnUploadError) {
     EXPECT_EQ(runner.Wait(RunDeadline), 3) << runner.Output();
     const std::string& out = runner.Output();
     const auto asked = out.find("[Warning] Cancel current upload?\n    -> &Yes\n");
-    const auto aborted = out.find(std::string(UploadErrorBox) + "slow.bin");
+    const auto aborted = out.find(UploadErrorBox("slow.bin"));
     ASSERT_NE(asked, std::string::npos) << out;
     ASSERT_NE(aborted, std::string::npos) << out;
     EXPECT_LT(asked, aborted);
@@ -90,8 +86,7 @@ TEST_F(RunnerFaultTest, DeviceHangingUpMidTransferEndsTheRunWithAnUploadError) {
     ASSERT_TRUE(WriteFile(File("cut.bin"), AllByteValues(256 * 1024)));
 
     EXPECT_EQ(RunScript(UploadScript("cut.bin")), 3) << Output();
-    EXPECT_NE(Output().find(std::string(UploadErrorBox) + "cut.bin"), std::string::npos)
-        << Output();
+    EXPECT_NE(Output().find(UploadErrorBox("cut.bin")), std::string::npos) << Output();
     EXPECT_TRUE(Device().Server()->Uploads().empty() || !Device().Server()->Uploads()[0].accepted);
     ExpectCleanRunAgainstFreshDevice();
 }

@@ -15,6 +15,12 @@
 
 namespace pellwick::e2e {
 
+// The runner's upload-error box as printed, up to the file's name.
+inline std::string UploadErrorBox(const std::string& file) {
+    return "[Error] Upload error encountered, script aborted! Reset remote system.\n    File: " +
+           file;
+}
+
 class RunnerFixture : public ::testing::Test {
 protected:
     static constexpr auto RunDeadline = std::chrono::seconds(60);

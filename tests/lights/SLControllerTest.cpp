@@ -7,6 +7,7 @@
 #include "serial/portmap/PortMap.h"
 
 #include "SerialTestSupport.h"
+#include "support/PumpUntil.h"
 
 #include <QCoreApplication>
 #include <QTest>
@@ -20,12 +21,8 @@ namespace pellwick {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using test::PumpUntil;
 constexpr int kTickMs = 55;
-
-// Keeps the event loop running while waiting: notifications are delivered on this thread.
-bool WaitFor(const std::function<bool()>& cond, int timeoutMs = 10000) {
-    return QTest::qWaitFor(cond, timeoutMs);
-}
 
 long long MsSince(Clock::time_point start, Clock::time_point end) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(end - start).count();
@@ -138,15 +135,15 @@ TEST_F(ControllerFixture, ErrorLampStaysLitForErrorOffTimeoutAndASecondErrorDoes
 
     const auto firstError = Clock::now();
     AddParityError();
-    ASSERT_TRUE(WaitFor([&] { return !changes.empty(); }));
+    ASSERT_TRUE(PumpUntil([&] { return !changes.empty(); }));
     ASSERT_TRUE(changes[0].first);
     EXPECT_EQ(0, port->PendingLineError()) << "the controller takes the error it shows";
 
     // A second error a second later, while the lamp is lit.
-    (void)WaitFor([&] { return MsSince(changes[0].second, Clock::now()) >= 1000; }, 3000);
+    (void)PumpUntil([&] { return MsSince(changes[0].second, Clock::now()) >= 1000; }, 3000);
     const auto secondError = Clock::now();
     AddFramingError();
-    ASSERT_TRUE(WaitFor([&] { return changes.size() >= 2; }));
+    ASSERT_TRUE(PumpUntil([&] { return changes.size() >= 2; }));
     ASSERT_FALSE(changes[1].first);
     const auto litFor = MsSince(firstError, changes[1].second);
     EXPECT_GE(litFor, 35 * kTickMs) << "lit for 36 ticks";
@@ -154,14 +151,14 @@ TEST_F(ControllerFixture, ErrorLampStaysLitForErrorOffTimeoutAndASecondErrorDoes
         << "the second error did not restart the off timer";
 
     // The second error was kept by the port: it is shown once the lamp has gone off.
-    ASSERT_TRUE(WaitFor([&] { return changes.size() >= 4; }));
+    ASSERT_TRUE(PumpUntil([&] { return changes.size() >= 4; }));
     EXPECT_TRUE(changes[2].first);
     EXPECT_FALSE(changes[3].first);
     EXPECT_FALSE(error->Lit());
 
     // The error trigger is armed again: a later error lights the lamp again.
     AddParityError();
-    ASSERT_TRUE(WaitFor([&] { return error->Lit(); }));
+    ASSERT_TRUE(PumpUntil([&] { return error->Lit(); }));
 }
 
 TEST_F(ControllerFixture, RxdLampStaysLitWhileInputWaitsAndGoesOffAtTheFirstCheckAfterReading) {
@@ -177,30 +174,30 @@ TEST_F(ControllerFixture, RxdLampStaysLitWhileInputWaitsAndGoesOffAtTheFirstChec
     c.SetWatching(true);
 
     pty.Write("abc");
-    ASSERT_TRUE(WaitFor([&] { return rxd->Lit(); }));
+    ASSERT_TRUE(PumpUntil([&] { return rxd->Lit(); }));
     EXPECT_GE(availCalls, 1) << "the port's own availability handler is still called";
 
     // Several off checks pass while the bytes wait unread.
-    ASSERT_TRUE(WaitFor([&] { return checks >= 5; }));
+    ASSERT_TRUE(PumpUntil([&] { return checks >= 5; }));
     EXPECT_TRUE(rxd->Lit());
     ASSERT_EQ(3, port->InputCount());
 
     char buffer[3];
     port->ReadBlock(buffer, sizeof buffer);
     const int checksAtRead = checks;
-    ASSERT_TRUE(WaitFor([&] { return !rxd->Lit(); }));
+    ASSERT_TRUE(PumpUntil([&] { return !rxd->Lit(); }));
     EXPECT_EQ(checksAtRead + 1, checks) << "off at the first check after reading";
 
     // Lit again by new input.
     pty.Write("d");
-    EXPECT_TRUE(WaitFor([&] { return rxd->Lit(); }));
+    EXPECT_TRUE(PumpUntil([&] { return rxd->Lit(); }));
 }
 
 TEST_F(ControllerFixture, ModemLampsFollowTheLines) {
     MakeFakePort();
     SetModem(msDsrOn);
     port->SetOpen(true);
-    ASSERT_TRUE(WaitFor([&] { return port->DsrSignal(); }));
+    ASSERT_TRUE(PumpUntil([&] { return port->DsrSignal(); }));
     auto& c = MakeController();
     auto* cts = Lamp(c, TLightSet::CTS);
     auto* dsr = Lamp(c, TLightSet::DSR);
@@ -213,11 +210,11 @@ TEST_F(ControllerFixture, ModemLampsFollowTheLines) {
     EXPECT_FALSE(dcd->Lit());
 
     SetModem(msCtsOn | msDcdOn);
-    ASSERT_TRUE(WaitFor([&] { return cts->Lit() && dcd->Lit() && !dsr->Lit(); }));
+    ASSERT_TRUE(PumpUntil([&] { return cts->Lit() && dcd->Lit() && !dsr->Lit(); }));
 
     // The modem trigger is armed again after each change.
     SetModem(msDsrOn);
-    ASSERT_TRUE(WaitFor([&] { return !cts->Lit() && !dcd->Lit() && dsr->Lit(); }));
+    ASSERT_TRUE(PumpUntil([&] { return !cts->Lit() && !dcd->Lit() && dsr->Lit(); }));
 
     c.SetWatching(false);
     EXPECT_FALSE(cts->Lit() || dsr->Lit() || dcd->Lit()) << "lamps go out when watching stops";
@@ -239,20 +236,20 @@ TEST_F(ControllerFixture, BreakRingAndTxdLampsLightAndGoOutAfterTheirTimeouts) {
         std::lock_guard lock(device->lock);
         ++device->counts.brk;
     }
-    ASSERT_TRUE(WaitFor([&] { return brk->Lit(); }));
+    ASSERT_TRUE(PumpUntil([&] { return brk->Lit(); }));
     EXPECT_FALSE(port->PendingBreak()) << "the controller takes the break it shows";
-    ASSERT_TRUE(WaitFor([&] { return !brk->Lit(); }));
+    ASSERT_TRUE(PumpUntil([&] { return !brk->Lit(); }));
 
     SetModem(msRingOn);
-    ASSERT_TRUE(WaitFor([&] { return ring->Lit(); }));
-    ASSERT_TRUE(WaitFor([&] { return !ring->Lit(); }));
+    ASSERT_TRUE(PumpUntil([&] { return ring->Lit(); }));
+    ASSERT_TRUE(PumpUntil([&] { return !ring->Lit(); }));
 
     port->WriteText("hello");
-    ASSERT_TRUE(WaitFor([&] { return txd->Lit(); }));
-    ASSERT_TRUE(WaitFor([&] { return !txd->Lit(); }));
+    ASSERT_TRUE(PumpUntil([&] { return txd->Lit(); }));
+    ASSERT_TRUE(PumpUntil([&] { return !txd->Lit(); }));
     // The TXD trigger is armed again when the lamp goes out.
     port->WriteText("again");
-    EXPECT_TRUE(WaitFor([&] { return txd->Lit(); }));
+    EXPECT_TRUE(PumpUntil([&] { return txd->Lit(); }));
 }
 
 TEST_F(ControllerFixture, WhileLoadingWatchingIsLeftAloneAndTheEndLinksToThePort) {
@@ -298,7 +295,7 @@ TEST_F(ControllerFixture, WatchingAskedForOnAClosedPortStartsWhenItOpens) {
     port->SetOpen(true);
     EXPECT_TRUE(c.Watching());
     EXPECT_FALSE(c.ResumeOnOpen());
-    ASSERT_TRUE(WaitFor([&] { return cts->Lit(); }));
+    ASSERT_TRUE(PumpUntil([&] { return cts->Lit(); }));
 
     // Switching off while the port is closed cancels the pending start.
     port->SetOpen(false);
@@ -332,7 +329,7 @@ TEST_F(ControllerFixture, CloseAndReopenWhileWatchingResumesWithoutLeftoverTrigg
     }
 
     SetModem(msCtsOn);
-    ASSERT_TRUE(WaitFor([&] { return cts->Lit(); }));
+    ASSERT_TRUE(PumpUntil([&] { return cts->Lit(); }));
     c.SetWatching(false);
     EXPECT_EQ(before, StatusTriggerCount());
 }
@@ -350,15 +347,15 @@ TEST_F(ControllerFixture, PortHandlerAssignedBeforeWatchingIsChainedAndPutBack) 
 
     // Two modem changes: the controller's trigger, seen by the chained handler each time.
     SetModem(msCtsOn);
-    ASSERT_TRUE(WaitFor([&] { return cts->Lit() && seen.size() == 1; }));
+    ASSERT_TRUE(PumpUntil([&] { return cts->Lit() && seen.size() == 1; }));
     SetModem(0);
-    ASSERT_TRUE(WaitFor([&] { return !cts->Lit() && seen.size() == 2; }));
+    ASSERT_TRUE(PumpUntil([&] { return !cts->Lit() && seen.size() == 2; }));
     EXPECT_EQ(seen[0], seen[1]);
 
     // A trigger of another owner reaches it as well, untouched.
     const std::uint16_t other = port->NewStatusTrigger(skOutputUsed);
     port->ArmStatusTrigger(other, 0, true);
-    ASSERT_TRUE(WaitFor([&] { return seen.size() == 3; }));
+    ASSERT_TRUE(PumpUntil([&] { return seen.size() == 3; }));
     EXPECT_EQ(other, seen[2]);
     EXPECT_FALSE(cts->Lit());
 
@@ -384,7 +381,7 @@ TEST_F(ControllerFixture, TwoControllersOnOnePortStopInEitherOrder) {
     // The first stops while the second, which took the events over after it, goes on.
     first.SetWatching(false);
     SetModem(msCtsOn);
-    ASSERT_TRUE(WaitFor([&] { return cts2->Lit() && calls == 1; }));
+    ASSERT_TRUE(PumpUntil([&] { return cts2->Lit() && calls == 1; }));
     EXPECT_FALSE(cts1->Lit());
 
     second.SetWatching(false);
@@ -394,7 +391,7 @@ TEST_F(ControllerFixture, TwoControllersOnOnePortStopInEitherOrder) {
     first.SetWatching(true);
     EXPECT_TRUE(cts1->Lit());
     SetModem(0);
-    ASSERT_TRUE(WaitFor([&] { return !cts1->Lit() && calls == 2; }));
+    ASSERT_TRUE(PumpUntil([&] { return !cts1->Lit() && calls == 2; }));
     first.SetWatching(false);
     EXPECT_NE(nullptr, port->OnTriggerStatus().target<decltype(mine)>());
 }
@@ -419,7 +416,7 @@ TEST_F(ControllerFixture, DestroyedControllerLeavesThePortAndItsNeighbourIntact)
     port->SetOpen(true);
     ASSERT_TRUE(kept.Watching());
     SetModem(msCtsOn);
-    ASSERT_TRUE(WaitFor([&] { return cts->Lit() && calls == 1; }));
+    ASSERT_TRUE(PumpUntil([&] { return cts->Lit() && calls == 1; }));
 
     kept.SetWatching(false);
     EXPECT_NE(nullptr, port->OnTriggerStatus().target<decltype(mine)>());
@@ -437,7 +434,7 @@ TEST_F(ControllerFixture, DestroyedPortAndLampAreForgotten) {
     lamps.pop_back();
     EXPECT_FALSE(c.Lights().Assigned(TLightSet::DSR));
     SetModem(msCtsOn | msDsrOn);
-    ASSERT_TRUE(WaitFor([&] { return cts->Lit(); }));
+    ASSERT_TRUE(PumpUntil([&] { return cts->Lit(); }));
 
     port.reset();
     EXPECT_EQ(nullptr, c.ComPort());

@@ -5,6 +5,7 @@
 #include "serial/TVaxoCustomComPort.h"
 #include "serial/portmap/PortMap.h"
 #include "support/DevsimHarness.h"
+#include "support/PumpUntil.h"
 
 #include <QEventLoop>
 #include <QTimer>
@@ -22,21 +23,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using test::FakeLinkHost;
+using test::PumpUntil;
 using test::RecordingBoxes;
-
-// Keeps the event loop running: the port's notifications are handled on this thread.
-bool WaitFor(const std::function<bool()>& cond, int timeoutMs = 30000) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    QEventLoop loop;
-    QTimer tick; // bounds each sleep, so that the deadline is seen
-    tick.start(20);
-    while (!cond()) {
-        if (Clock::now() > deadline)
-            return false;
-        loop.processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
 
 std::string UploadHeader(const std::vector<std::uint8_t>& data, const std::string& address) {
     unsigned sum = 0;
@@ -94,8 +82,8 @@ TEST_F(LinkDeviceTest, VersionCommandAnswersTheValueAndThePromptTriggerClearsThe
     // The prompt that ended the wait is still in the trigger's view: the next byte that comes
     // while no wait runs fires the prompt trigger, which throws the waiting input away.
     port.WriteText("VER\r");
-    EXPECT_TRUE(WaitFor([&] { return link.State().ReplyText.empty(); }));
-    EXPECT_TRUE(WaitFor([&] { return port.InputCount() == 0; }));
+    EXPECT_TRUE(PumpUntil([&] { return link.State().ReplyText.empty(); }));
+    EXPECT_TRUE(PumpUntil([&] { return port.InputCount() == 0; }));
 }
 
 TEST_F(LinkDeviceTest, SilentDeviceAnswersErrorAfterTheFullWait) {
@@ -140,7 +128,7 @@ TEST_F(LinkDeviceTest, MebibyteUploadArrivesByteForByte) {
         b = static_cast<std::uint8_t>(random());
     link.SendDataString(UploadHeader(data, "00020000"));
     link.SendBuffer(data.data(), static_cast<std::uint32_t>(data.size()));
-    ASSERT_TRUE(WaitFor([&] { return HostCalled("EnableScriptTimer"); }, 120000));
+    ASSERT_TRUE(PumpUntil([&] { return HostCalled("EnableScriptTimer"); }, 120000));
     EXPECT_EQ(host.Gauge.back(), 100);
     EXPECT_EQ(port.Tag(), PhaseNone);
 
@@ -168,7 +156,7 @@ TEST_F(LinkDeviceTest, DeviceErrorDuringUploadStopsTheTransferAndReportsIt) {
     std::vector<std::uint8_t> data(1 << 20, 0x55);
     link.SendDataString(UploadHeader(data, "1"));
     link.SendBuffer(data.data(), static_cast<std::uint32_t>(data.size()));
-    ASSERT_TRUE(WaitFor([&] { return HostCalled("SetULError"); }));
+    ASSERT_TRUE(PumpUntil([&] { return HostCalled("SetULError"); }));
     EXPECT_FALSE(HostCalled("EnableScriptTimer"));
     EXPECT_LT(device.Server()->BytesReceived(), data.size() / 2);
     EXPECT_EQ(port.Tag(), PhaseNone);

@@ -190,7 +190,8 @@ TEST(ComSelectForm, PortComponentOpensThePortChosenInTheDialogAndCancelIsNoPortS
         EXPECT_TRUE(port.Open());
         EXPECT_EQ(port.ComNumber(), 3);
         port.SetOpen(false);
-        EXPECT_TRUE(QTest::qWaitFor([&] { return port.PortState() == 0; }, 10000));
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return port.PortState() == TVaxoCustomComPort::State::Closed; }, 10000));
     }
     port.SetComNumber(0);
     {

@@ -62,7 +62,7 @@ TEST_F(DeliveryTest, CloseFromInsideADataHandlerReturnsAtOnceAndTheDispatcherOpe
     ASSERT_TRUE(WaitUntil([&] { return !dispatcher->WorkersStarted(); }));
     EXPECT_FALSE(dispatcher->DeviceIsOpen());
     std::uint8_t byte = 0;
-    EXPECT_EQ(dr::BufferIsEmpty, dispatcher->TakeByte(byte));
+    EXPECT_EQ(ecBufferIsEmpty, dispatcher->TakeByte(byte));
 
     gui.SetHandler(nullptr);
     gui.ClearReceived();
@@ -102,7 +102,7 @@ TEST_F(DeliveryTest, BytesReadWhileWaitingForTextAreScannedAtTheNextByte) {
     OpenAttached();
     int ok = dispatcher->AddDataMatchTrigger("OK", 2, false);
     int probe = dispatcher->AddTickTrigger();
-    EXPECT_FALSE(dispatcher->SetDelivering(true));
+    EXPECT_FALSE(dispatcher->SetWaitingForText(true));
     ASSERT_EQ(0, dispatcher->ArmTickTrigger(static_cast<std::uint32_t>(probe), 1, true));
     pty.Write("OK");
     ASSERT_TRUE(WaitUntil([&] { return dispatcher->InputUsed() == 2; }));
@@ -113,7 +113,7 @@ TEST_F(DeliveryTest, BytesReadWhileWaitingForTextAreScannedAtTheNextByte) {
     auto t0 = Clock::now();
     ASSERT_TRUE(WaitUntil([&] { return MsSince(t0) > 300; }));
     EXPECT_TRUE(gui.Received().empty());
-    EXPECT_TRUE(dispatcher->SetDelivering(false));
+    EXPECT_TRUE(dispatcher->SetWaitingForText(false));
     ASSERT_TRUE(WaitUntil([&] { return gui.Count(MsgTriggerTimer) == 1; }));
     EXPECT_EQ(0u, DataCount(ok)); // no byte has arrived since
     pty.Write("x");
@@ -139,7 +139,7 @@ TEST_F(DeliveryTest, DiscardAndWaitForTextWhileTheGuiIsBusyDoNotWaitOutPendingNo
     const auto t0 = Clock::now();
     ASSERT_EQ(0, dispatcher->ClearInput());
     EXPECT_EQ(0u, dispatcher->InputUsed()); // gone now, not when the delivery gives up
-    EXPECT_FALSE(dispatcher->SetDelivering(true));
+    EXPECT_FALSE(dispatcher->SetWaitingForText(true));
     pty.Write("OK");
     ASSERT_TRUE(WaitUntil([&] { return dispatcher->InputUsed() == 2; }, 10000));
     // Far below one delivery limit (3000 ms), let alone one per pending prompt.
@@ -147,7 +147,7 @@ TEST_F(DeliveryTest, DiscardAndWaitForTextWhileTheGuiIsBusyDoNotWaitOutPendingNo
     char reply[2];
     ASSERT_EQ(2, dispatcher->TakeBlock(reply, 2));
     EXPECT_EQ("OK", std::string(reply, 2));
-    EXPECT_TRUE(dispatcher->SetDelivering(false));
+    EXPECT_TRUE(dispatcher->SetWaitingForText(false));
 }
 
 TEST_F(DeliveryTest, UploadPacedByItsOwnStatusHandlerMovesAtLineSpeed) {

@@ -27,7 +27,7 @@ void QueueAll(TVaxoWin32Dispatcher& d, const std::vector<std::uint8_t>& data, st
     while (done < data.size()) {
         std::size_t n = std::min({block, ring, data.size() - done});
         int r = d.QueueBlock(data.data() + done, static_cast<std::uint32_t>(n));
-        if (r == dr::OutputBufferTooSmall) {
+        if (r == ecOutputBufferTooSmall) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
             continue;
         }

@@ -23,7 +23,7 @@ TEST_F(DispatcherOutputRingTest, QueueBlockOneByteOverFreeRoomQueuesNothing) {
     Open(4096, 100);
     std::string block(60, 'x');
     ASSERT_EQ(0, dispatcher->QueueBlock(block.data(), 60));
-    EXPECT_EQ(dr::OutputBufferTooSmall, dispatcher->QueueBlock(block.data(), 41));
+    EXPECT_EQ(ecOutputBufferTooSmall, dispatcher->QueueBlock(block.data(), 41));
     EXPECT_EQ(60u, dispatcher->OutputUsed());
     EXPECT_EQ(0, dispatcher->QueueBlock(block.data(), 0));
 }
@@ -84,9 +84,9 @@ TEST_F(DispatcherInputRingTest, TakePeekAndEmptyRing) {
     EXPECT_EQ('A', b);
     ASSERT_EQ(0, dispatcher->PeekByteAt(3, b));
     EXPECT_EQ('C', b);
-    EXPECT_EQ(dr::BufferIsEmpty, dispatcher->PeekByteAt(4, b));
+    EXPECT_EQ(ecBufferIsEmpty, dispatcher->PeekByteAt(4, b));
     char buf[4] = {};
-    EXPECT_EQ(dr::BufferIsEmpty, dispatcher->TakeBlock(buf, 4));
+    EXPECT_EQ(ecBufferIsEmpty, dispatcher->TakeBlock(buf, 4));
     EXPECT_EQ(3u, dispatcher->InputUsed()); // a failed take removes nothing
     ASSERT_EQ(0, dispatcher->TakeByte(b));
     EXPECT_EQ('A', b);
@@ -94,7 +94,7 @@ TEST_F(DispatcherInputRingTest, TakePeekAndEmptyRing) {
     EXPECT_EQ("BC", std::string(buf, 2));
     EXPECT_FALSE(dispatcher->HasInput());
     EXPECT_EQ(0u, dispatcher->InputUsed());
-    EXPECT_EQ(dr::BufferIsEmpty, dispatcher->TakeByte(b));
+    EXPECT_EQ(ecBufferIsEmpty, dispatcher->TakeByte(b));
 }
 
 TEST_F(DispatcherInputRingTest, InputBeyondAFullRingWaitsInDriverAndFollowsWhenRoomIsMade) {

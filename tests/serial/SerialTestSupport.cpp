@@ -11,17 +11,6 @@
 
 namespace pellwick::test {
 
-bool WaitUntil(const std::function<bool()>& cond, int timeoutMs) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return cond();
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
-
 // ---------------------------------------------------------------------------------------------
 
 PtyPair::PtyPair() {

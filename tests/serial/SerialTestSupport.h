@@ -4,6 +4,7 @@
 
 #include "serial/ISerialDevice.h"
 #include "serial/NotificationWindow.h"
+#include "support/WaitUntil.h"
 
 #include <atomic>
 #include <chrono>
@@ -16,9 +17,6 @@
 #include <vector>
 
 namespace pellwick::test {
-
-// Polls cond until it holds or the deadline passes; generous deadlines, no fixed sleeps.
-bool WaitUntil(const std::function<bool()>& cond, int timeoutMs = 5000);
 
 // A pseudo-terminal: the engine opens the slave path; the test plays the device on the master.
 class PtyPair {

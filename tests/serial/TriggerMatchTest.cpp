@@ -115,7 +115,7 @@ TEST_F(DataTriggerTest, TriggersMatchingOnTheSameByteArriveNewestFirst) {
 TEST_F(DataTriggerTest, LengthLimitsAndTheEmptyPattern) {
     OpenAttached();
     const std::string longest = "ABCDEFGHIJKLMNOPQRSTU"; // 21 bytes
-    EXPECT_EQ(dr::TriggerTooLong,
+    EXPECT_EQ(ecTriggerTooLong,
               dispatcher->AddDataMatchTrigger("ABCDEFGHIJKLMNOPQRSTUV", 22, false));
     int full = dispatcher->AddDataMatchTrigger(longest.data(), 21, false);
     ASSERT_GT(full, 0);

@@ -14,12 +14,12 @@ TEST_F(TriggerHandleTest, HandlesCountInEightsAndStatusHandlesCarryTheirKind) {
     EXPECT_EQ(8, dispatcher->AddDataMatchTrigger("A", 1, false));
     EXPECT_EQ(16, dispatcher->AddTickTrigger());
     EXPECT_EQ(24 | skOutputFree, dispatcher->AddStatusWatch(skOutputFree));
-    EXPECT_EQ(dr::BadArgument, dispatcher->AddStatusWatch(6));
+    EXPECT_EQ(ecBadArgument, dispatcher->AddStatusWatch(6));
     EXPECT_EQ(32 | skOutputSent, dispatcher->AddStatusWatch(skOutputSent));
     // Arming a handle of the wrong list is refused.
-    EXPECT_EQ(dr::BadTriggerHandle, dispatcher->ArmTickTrigger(27, 1, true));
-    EXPECT_EQ(dr::BadTriggerHandle, dispatcher->ArmTickTrigger(8, 1, true));
-    EXPECT_EQ(dr::BadTriggerHandle, dispatcher->ArmStatusWatch(16, 1, true));
+    EXPECT_EQ(ecBadTriggerHandle, dispatcher->ArmTickTrigger(27, 1, true));
+    EXPECT_EQ(ecBadTriggerHandle, dispatcher->ArmTickTrigger(8, 1, true));
+    EXPECT_EQ(ecBadTriggerHandle, dispatcher->ArmStatusWatch(16, 1, true));
     EXPECT_EQ(0, dispatcher->ArmTickTrigger(16, 1, false));
     EXPECT_EQ(0, dispatcher->ArmStatusWatch(27, 10, false));
     // A reopen starts the count again.
@@ -32,10 +32,10 @@ TEST_F(TriggerHandleTest, DeleteTriggerAndTheAvailabilityHandle) {
     OpenAttached();
     dispatcher->SetAvailThreshold(2);
     EXPECT_EQ(0, dispatcher->DeleteTrigger(AvailTriggerHandle));
-    EXPECT_EQ(dr::BadTriggerHandle, dispatcher->DeleteTrigger(0));
+    EXPECT_EQ(ecBadTriggerHandle, dispatcher->DeleteTrigger(0));
     int data = dispatcher->AddDataMatchTrigger("xyz", 3, false);
     EXPECT_EQ(0, dispatcher->DeleteTrigger(data));
-    EXPECT_EQ(dr::BadTriggerHandle, dispatcher->DeleteTrigger(data));
+    EXPECT_EQ(ecBadTriggerHandle, dispatcher->DeleteTrigger(data));
     int sentinel = dispatcher->AddDataMatchTrigger("!", 1, false);
     Feed("abcxyz!");
     ASSERT_TRUE(WaitUntil([&] { return gui.Count(MsgTriggerData) == 1; }));
@@ -68,7 +68,7 @@ TEST_F(TriggerHandleTest, ReinstatedTriggersKeepTheirHandlesAndNewOnesDoNotColli
     EXPECT_EQ(static_cast<std::uint32_t>(data), gui.Received().back().wParam);
     EXPECT_EQ(0, dispatcher->DeleteTrigger(fresh));
     EXPECT_EQ(0, dispatcher->DeleteTrigger(data));
-    EXPECT_EQ(dr::BadTriggerHandle, dispatcher->DeleteTrigger(data));
+    EXPECT_EQ(ecBadTriggerHandle, dispatcher->DeleteTrigger(data));
 }
 
 TEST_F(TimerTriggerTest, EighteenTicksFireAfterAtLeast990MsOnce) {

@@ -46,7 +46,7 @@ protected:
 };
 
 TEST_F(TerminalFormTest, CreationReopensThePortAndLeavesTheTerminalInactive) {
-    EXPECT_EQ(2, port->PortState());
+    EXPECT_EQ(TVaxoCustomComPort::State::Open, port->PortState());
     EXPECT_FALSE(form->Terminal().Active());
     EXPECT_FALSE(form->LightController().Watching());
     EXPECT_TRUE(host.calls.empty());
@@ -169,7 +169,7 @@ TEST_F(TerminalFormTest, FormCarriesItsCaptionControlsAndLamps) {
         const char* name;
         int left;
         const char* spoken; // what a screen reader says of it
-    } lamps[] = {{"SLRx", 32, "Rx off"},    {"SLTx", 80, "Tx off"},   {"SLCts", 136, "CTS off"},
+    } lamps[] = {{"SLRx", 32, "Rx off"},    {"SLTx", 80, "Tx off"},    {"SLCts", 136, "CTS off"},
                  {"SLDsr", 192, "DSR off"}, {"SLDcd", 248, "DCD off"}, {"SLBrk", 304, "BRK off"},
                  {"SLErr", 360, "ERR off"}};
     for (const auto& l : lamps) {
@@ -177,10 +177,12 @@ TEST_F(TerminalFormTest, FormCarriesItsCaptionControlsAndLamps) {
         ASSERT_NE(nullptr, lamp) << l.name;
         EXPECT_EQ(QRect(l.left, 8, 13, 13), lamp->geometry()) << l.name;
         EXPECT_FALSE(lamp->Lit());
-        EXPECT_EQ(l.spoken, QAccessible::queryAccessibleInterface(lamp)->text(QAccessible::Description));
+        EXPECT_EQ(l.spoken,
+                  QAccessible::queryAccessibleInterface(lamp)->text(QAccessible::Description));
     }
-    EXPECT_EQ("RS232 Terminal", QAccessible::queryAccessibleInterface(&form->Terminal().Window())
-                                    ->text(QAccessible::Name));
+    EXPECT_EQ(
+        "RS232 Terminal",
+        QAccessible::queryAccessibleInterface(&form->Terminal().Window())->text(QAccessible::Name));
     EXPECT_TRUE(form->LightController().Lights().Assigned(TLightSet::RXD));
     EXPECT_TRUE(form->LightController().Lights().Assigned(TLightSet::ERROR));
     EXPECT_FALSE(form->LightController().Lights().Assigned(TLightSet::RING));
@@ -197,10 +199,10 @@ TEST_F(TerminalFormTest, FormCarriesItsCaptionControlsAndLamps) {
 TEST_F(TerminalFormTest, ReopenFailureInCreationIsSwallowedAndShowingLeavesActivationPending) {
     form.reset();
     port->SetOpen(false);
-    ASSERT_TRUE(PumpUntil([&] { return port->PortState() == 0; }));
+    ASSERT_TRUE(PumpUntil([&] { return port->PortState() == TVaxoCustomComPort::State::Closed; }));
     port->SetComNumber(3); // not in the port map
     form = std::make_unique<TFrmTerminal>(port.get(), &host);
-    EXPECT_EQ(0, port->PortState());
+    EXPECT_EQ(TVaxoCustomComPort::State::Closed, port->PortState());
     Show();
     EXPECT_FALSE(form->Terminal().Active());
     EXPECT_TRUE(form->Terminal().ActivationPending());
@@ -217,7 +219,7 @@ TEST_F(TerminalFormTest, ALostPortSaysDisconnectedAndRefusesTypingWithOneBeep) {
     pty.Write("last");
     ASSERT_TRUE(PumpUntil([&] { return RowText(Buf(), 0) == "last"; }));
     pty.CloseMaster();
-    ASSERT_TRUE(PumpUntil([&] { return port->Lost() && port->PortState() == 0; }));
+    ASSERT_TRUE(PumpUntil([&] { return port->Lost() && port->PortState() == TVaxoCustomComPort::State::Closed; }));
     EXPECT_EQ(" disconnected", form->StatusText(0));
     QTest::keyClicks(&form->Terminal().Window(), "typed\r");
     EXPECT_EQ(1, form->RefusedKeyBeeps());

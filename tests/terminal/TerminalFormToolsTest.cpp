@@ -73,7 +73,7 @@ protected:
         port->SetAutoOpen(false);
         port->SetPromptForPort(false);
         port->SetOpen(true);
-        ASSERT_EQ(2, port->PortState());
+        ASSERT_EQ(TVaxoCustomComPort::State::Open, port->PortState());
         host.port = port.get();
         form = std::make_unique<TFrmTerminal>(port.get(), &host);
         form->SetMessageBoxes(&boxes);
@@ -85,7 +85,7 @@ protected:
         form.reset();
         if (port) {
             port->SetOpen(false);
-            PumpUntil([&] { return port->PortState() == 0; });
+            PumpUntil([&] { return port->PortState() == TVaxoCustomComPort::State::Closed; });
             port.reset();
         }
         PortMap::SetGlobal(nullptr);
@@ -280,7 +280,7 @@ TEST_F(FormOnPty, ABreakOnThePortSucceedsAndNeedsAnOpenPort) {
     EXPECT_EQ(std::vector<std::string>{"break"}, host.lines);
     EXPECT_TRUE(boxes.texts.empty());
     port->SetOpen(false);
-    ASSERT_TRUE(PumpUntil([&] { return port->PortState() == 0; }));
+    ASSERT_TRUE(PumpUntil([&] { return port->PortState() == TVaxoCustomComPort::State::Closed; }));
     EXPECT_FALSE(Action("MnuItmBreak")->isEnabled());
     EXPECT_FALSE(Action("MnuItmDtr")->isEnabled());
     Paste("nothing");

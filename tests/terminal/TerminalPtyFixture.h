@@ -6,6 +6,7 @@
 #include "SerialTestSupport.h"
 #include "serial/TVaxoCustomComPort.h"
 #include "serial/portmap/PortMap.h"
+#include "support/PumpUntil.h"
 #include "terminal/TBuffer.h"
 
 #include <QCoreApplication>
@@ -19,19 +20,6 @@
 #include <vector>
 
 namespace pellwick::test {
-
-inline bool PumpUntil(const std::function<bool()>& cond, int timeoutMs = 10000) {
-    QElapsedTimer t;
-    t.start();
-    while (!cond()) {
-        if (t.elapsed() > timeoutMs) {
-            return cond();
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QTest::qWait(1);
-    }
-    return true;
-}
 
 // Keeps the event loop running for a while (for checks that something does NOT happen).
 inline void PumpFor(int ms) {
@@ -70,17 +58,18 @@ protected:
     void TearDown() override {
         if (port) {
             port->SetOpen(false);
-            PumpUntil([&] { return port->PortState() == 0; });
+            PumpUntil([&] { return port->PortState() == TVaxoCustomComPort::State::Closed; });
         }
         PortMap::SetGlobal(nullptr);
     }
     void OpenPort() {
         port->SetOpen(true);
-        ASSERT_EQ(2, port->PortState());
+        ASSERT_EQ(TVaxoCustomComPort::State::Open, port->PortState());
     }
     void ClosePort() {
         port->SetOpen(false);
-        ASSERT_TRUE(PumpUntil([&] { return port->PortState() == 0; }));
+        ASSERT_TRUE(
+            PumpUntil([&] { return port->PortState() == TVaxoCustomComPort::State::Closed; }));
     }
 
     PtyPair pty;

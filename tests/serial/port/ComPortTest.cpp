@@ -4,6 +4,7 @@
 #include "serial/TVaxoWin32Dispatcher.h"
 #include "serial/errors/EVaxoException.h"
 #include "serial/portmap/PortMap.h"
+#include "support/PumpUntil.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -15,20 +16,6 @@ using namespace pellwick;
 using namespace pellwick::test;
 
 namespace {
-
-// Runs the event loop until cond holds: notifications are handled on this (GUI) thread.
-bool PumpUntil(const std::function<bool()>& cond, int timeoutMs = 5000) {
-    QElapsedTimer t;
-    t.start();
-    while (!cond()) {
-        if (t.elapsed() > timeoutMs) {
-            return cond();
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QTest::qWait(1);
-    }
-    return true;
-}
 
 int ErrorNumberOf(const std::function<void()>& fn) {
     try {
@@ -49,7 +36,7 @@ protected:
     }
     void TearDown() override {
         port.SetOpen(false);
-        PumpUntil([&] { return port.PortState() == 0; });
+        PumpUntil([&] { return port.PortState() == TVaxoCustomComPort::State::Closed; });
         PortMap::SetGlobal(nullptr);
         TVaxoCustomComPort::SetPortSelector(nullptr);
     }
@@ -124,9 +111,9 @@ TEST_F(ComPortTest, OpenConfiguresTheDeviceAndSettingOpenTwiceDoesNothing) {
     port.SetBaud(9600);
     port.SetOpen(true);
     ASSERT_TRUE(port.Open());
-    EXPECT_EQ(2, port.PortState());
+    EXPECT_EQ(TVaxoCustomComPort::State::Open, port.PortState());
     port.SetOpen(true);
-    EXPECT_EQ(2, port.PortState());
+    EXPECT_EQ(TVaxoCustomComPort::State::Open, port.PortState());
     std::uint32_t baud;
     int parity, data, stop;
     port.CurrentDispatcher()->QueryLine(baud, parity, data, stop);
@@ -139,7 +126,7 @@ TEST_F(ComPortTest, OpenFailuresRaiseTheirErrors) {
     port.SetComNumber(9); // not in the port map
     EXPECT_EQ(ecBadId, ErrorNumberOf([&] { port.SetOpen(true); }));
     EXPECT_FALSE(port.Open());
-    EXPECT_EQ(0, port.PortState());
+    EXPECT_EQ(TVaxoCustomComPort::State::Closed, port.PortState());
 
     TVaxoWin32Dispatcher holder(nullptr);
     ASSERT_EQ(0, holder.OpenDevice(pty.SlavePath(), 19200, 0, 8, 1, 4096, 4096, true, true));
@@ -205,12 +192,13 @@ TEST_F(ComPortTest, ClosingInsideAHandlerIsDeferredAndTheNextOpenWorks) {
     port.SetOnTriggerData([&](TVaxoCustomComPort& cp, std::uint16_t) {
         cp.SetOpen(false);
         closedInside = true;
-        EXPECT_EQ(1, cp.PortState()); // closing: window and dispatcher stay for now
+        EXPECT_EQ(TVaxoCustomComPort::State::Closing,
+                  cp.PortState()); // closing: window and dispatcher stay for now
     });
     port.NewTextTrigger("BYE", false);
     pty.Write("BYE");
     ASSERT_TRUE(PumpUntil([&] { return closedInside; }));
-    ASSERT_TRUE(PumpUntil([&] { return port.PortState() == 0; }));
+    ASSERT_TRUE(PumpUntil([&] { return port.PortState() == TVaxoCustomComPort::State::Closed; }));
     port.SetOpen(true);
     ASSERT_TRUE(port.Open());
     port.WriteText("again");
@@ -225,7 +213,8 @@ TEST_F(ComPortTest, OpenWhileClosingReopensWhenTheCloseHasFinished) {
     });
     port.NewTextTrigger("X", false);
     pty.Write("X");
-    ASSERT_TRUE(PumpUntil([&] { return port.PortState() == 2 && port.Open(); }));
+    ASSERT_TRUE(PumpUntil(
+        [&] { return port.PortState() == TVaxoCustomComPort::State::Open && port.Open(); }));
 }
 
 TEST_F(ComPortTest, AwaitTextFindsTheTextAndIgnoresCaseOfLettersOnly) {
