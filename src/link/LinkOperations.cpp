@@ -460,7 +460,7 @@ void LinkOperations::LineLost() {
     if (host_ == nullptr)
         return;
     host_->SetComBtnState(false);
-    if (transferring || state_.UploadMode)
+    if (transferring)
         host_->SetULError();
 }
 

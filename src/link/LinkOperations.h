@@ -90,8 +90,10 @@ public:
     // Drops the triggers it holds and closes the port, when it is open; never drops one twice.
     void CloseAndDropTriggers();
     // The port has closed because its device went away, taking the triggers with it: a
-    // transfer under way ends, and in upload mode the host hears of an upload error (no room
-    // or drain notice will come). The host's port-dependent controls are switched off.
+    // transfer under way ends and the host hears of an upload error (no room or drain notice
+    // will come). Between transfers nothing is reported here: a run fails at its next step that
+    // needs the line, and a run with nothing left to send (a closing message) ends as it would.
+    // The host's port-dependent controls are switched off.
     void LineLost();
     // The whole set-up of a start: link settings, port settings, open, triggers.
     bool OpenWithSettings(const Rs232Settings& settings, const LinkSettings& link);

@@ -146,8 +146,8 @@ void ScriptEngine::ScriptTimerTimer() {
         fault = "Unknown error";
     }
     if (fault && link_.LineHungUp()) {
-        // The device went away under the step (the port closed with it): the run ends with
-        // the upload-error report, as it does when the loss is seen between steps.
+        // The device went away before or under the step (the port closed with it): the run
+        // ends with the upload-error report, as a loss during a transfer does.
         run_.State = ScriptState::ssUploadError;
         UploadError();
         tickDeferred_ = false;

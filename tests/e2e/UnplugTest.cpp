@@ -249,6 +249,34 @@ TEST(UnplugTest, UnplugIsSeenAtOnceWhateverThePortIsDoing) {
     }
 }
 
+// A loss between transfers fails the run only when a later step needs the line: a run whose
+// files are all in and that has nothing left to send ends as it would have.
+TEST(UnplugTest, ALossBetweenTransfersFailsOnlyARunThatStillNeedsTheLine) {
+    for (bool laterCommand : {false, true}) {
+        SCOPED_TRACE(laterCommand);
+        Plugged p;
+        p.Start();
+        ASSERT_FALSE(::testing::Test::HasFatalFailure());
+        ASSERT_TRUE(WriteFile(p.device.File("data.bin"), AllByteValues(256)));
+        ASSERT_TRUE(WriteText(p.device.File("test.sld"),
+                              std::string("_TC \"UL^M\"\n_LA 00070000\n_LV 1\n_LF data.bin\n_LD\n"
+                                          "_DY 20\n") +
+                                  (laterCommand ? "_SC \"GO^M\"\n" : "")));
+        p.boxes.Answers = {MbOk, MbOk};
+        p.engine->Run().ScriptFileName = "test.sld";
+        p.engine->StartRun(false);
+        ASSERT_TRUE(RunEventsUntil(
+            [&] { return p.engine->Run().State == ScriptState::ssDelay; }, 20s));
+        p.Unplug();
+        ASSERT_TRUE(p.WaitLost());
+        ASSERT_TRUE(RunEventsUntil([&] { return !p.engine->Running(); }, 10s));
+        const bool uploadError =
+            !p.boxes.Shown.empty() &&
+            p.boxes.Shown.back().Text.rfind("Upload error encountered", 0) == 0;
+        EXPECT_EQ(uploadError, laterCommand);
+    }
+}
+
 TEST(UnplugTest, ReplugOpensThePortAgainWithItsSettings) {
     for (auto away : {500ms, 10000ms}) {
         SCOPED_TRACE(away.count());
