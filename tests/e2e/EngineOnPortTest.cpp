@@ -120,6 +120,9 @@ protected:
         port_->SetAutoOpen(false);
         portLink_ = std::make_unique<ComPortLink>(*port_);
         link_ = std::make_unique<LinkOperations>(*portLink_, boxes_);
+        // As the port's owner does: a device that goes away closes the port by itself, and the
+        // link must hear of it (a transfer's room and drain notices go with the port).
+        port_->SetOnPortLost([this](TVaxoCustomComPort&) { link_->LineLost(); });
         PrivateProfile profile(ini);
         Rs232SettingsFile::Load(profile, settings_, linkSettings_);
         ASSERT_TRUE(link_->OpenWithSettings(settings_, linkSettings_));
