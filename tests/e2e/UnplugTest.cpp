@@ -6,6 +6,7 @@
 #include "link/PortOwner.h"
 #include "serial/portmap/PortMap.h"
 #include "support/DevsimHarness.h"
+#include "support/PumpUntil.h"
 #include "terminal/TVaxoTerminal.h"
 #include "upload/ScriptEngine.h"
 #include "upload/UploadFakes.h"
@@ -13,8 +14,6 @@
 #include "upload/headless/HeadlessUploadWindow.h"
 
 #include <QCoreApplication>
-#include <QEventLoop>
-#include <QTimer>
 #include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -29,20 +28,7 @@ using test::ScriptedBoxes;
 
 // Runs the event loop (the port's notices need it) until done() or the deadline.
 bool RunEventsUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-    const auto deadline = Clock::now() + timeout;
-    QEventLoop loop;
-    QTimer check;
-    check.setInterval(2);
-    QObject::connect(&check, &QTimer::timeout, [&] {
-        if (done() || Clock::now() >= deadline) {
-            loop.quit();
-        }
-    });
-    check.start();
-    if (!done()) {
-        loop.exec();
-    }
-    return done();
+    return test::PumpUntil(done, static_cast<int>(timeout.count()));
 }
 
 bool Exists(const std::string& path) {
