@@ -1,12 +1,14 @@
 // Figures of the serial engine on real pseudo-terminals:
 //   throughput  16 MiB each way through the engine's rings and workers, against plain
 //               write/read on the same kind of pair (medians of five runs);
+//   receive     the engine's receive direction alone, five runs (for profiling it);
 //   idle        CPU time one open, idle port costs over 10 s;
 //   latency     time from a peer's 2-byte write until the data-trigger handler runs on the
 //               (stand-in) GUI thread, 1000 rounds;
 //   paced       50-byte blocks driven by a self re-arming output-free trigger into a peer that
 //               reads at 115200 baud for 10 s, and 1 MiB into a peer that reads at once.
-// Usage: serial_engine_bench [throughput|idle|latency|paced ...] (default: all of them)
+// Usage: serial_engine_bench [throughput|receive|idle|latency|paced ...] (default: all but
+// receive)
 #include "SerialTestSupport.h"
 #include "devsim/LinePacer.h"
 #include "serial/TVaxoWin32Dispatcher.h"
@@ -105,62 +107,71 @@ struct Rates {
     double out, in; // bytes per second
 };
 
+// Bytes per second from the engine to a peer that reads at once.
+double EngineSend(TVaxoWin32Dispatcher& d, const PtyPair& pty,
+                  const std::vector<std::uint8_t>& data) {
+    bool ok = false;
+    std::thread peer([&] { ok = ReadAll(pty.Master(), data); });
+    auto t0 = Clock::now();
+    std::size_t done = 0;
+    while (done < data.size()) {
+        auto n = static_cast<std::uint32_t>(
+            std::min<std::size_t>({d.OutputFree(), 4096, data.size() - done}));
+        if (n == 0 || d.QueueBlock(&data[done], n) != 0) {
+            // A full ring drains in a few hundred microseconds at these rates: look again
+            // soon, so that the producer is not what limits the figure.
+            std::this_thread::sleep_for(std::chrono::microseconds(20));
+            continue;
+        }
+        done += n;
+    }
+    peer.join();
+    if (!ok) {
+        std::printf("  engine -> peer: bytes differ\n");
+    }
+    return static_cast<double>(data.size()) / Seconds(t0);
+}
+
+// Bytes per second from a peer that writes at once into the engine. The bytes are taken by the
+// handler of the availability notice, as the terminal does.
+double EngineReceive(TVaxoWin32Dispatcher& d, const PtyPair& pty,
+                     const std::vector<std::uint8_t>& data) {
+    FakeGuiWindow gui;
+    d.AttachWindowHandler(&gui);
+    d.RecountHandlers(1);
+    d.SetAvailThreshold(1);
+    std::atomic<std::size_t> done{0};
+    bool same = true;
+    std::vector<std::uint8_t> buf(InputRingSize);
+    gui.SetHandler([&](const Notification& n) {
+        if (n.msg != MsgTriggerAvail || d.TakeBlock(buf.data(), n.wParam) < 0) {
+            return;
+        }
+        std::size_t at = done.load();
+        same = same && std::memcmp(buf.data(), &data[at], n.wParam) == 0;
+        done = at + n.wParam;
+    });
+    auto t0 = Clock::now();
+    std::thread peer([&] { WriteAll(pty.Master(), data); });
+    WaitUntil([&] { return done.load() >= data.size(); }, 120000);
+    const double rate = static_cast<double>(done.load()) / Seconds(t0);
+    peer.join();
+    gui.SetHandler(nullptr);
+    gui.RunOnGui([] {});
+    if (!same || done.load() != data.size()) {
+        std::printf("  peer -> engine: bytes differ\n");
+    }
+    d.DetachWindowHandler(&gui);
+    d.RecountHandlers(2);
+    return rate;
+}
+
 Rates EngineThroughput(const std::vector<std::uint8_t>& data) {
     PtyPair pty;
     auto d = OpenOn(pty);
     Rates r{};
-    bool ok = false;
-    {
-        std::thread peer([&] { ok = ReadAll(pty.Master(), data); });
-        auto t0 = Clock::now();
-        std::size_t done = 0;
-        while (done < data.size()) {
-            auto n = static_cast<std::uint32_t>(
-                std::min<std::size_t>({d->OutputFree(), 4096, data.size() - done}));
-            if (n == 0 || d->QueueBlock(&data[done], n) != 0) {
-                // A full ring drains in a few hundred microseconds at these rates: look again
-                // soon, so that the producer is not what limits the figure.
-                std::this_thread::sleep_for(std::chrono::microseconds(20));
-                continue;
-            }
-            done += n;
-        }
-        peer.join();
-        r.out = static_cast<double>(data.size()) / Seconds(t0);
-        if (!ok) {
-            std::printf("  engine -> peer: bytes differ\n");
-        }
-    }
-    {
-        // The bytes are taken by the handler of the availability notice, as the terminal does.
-        FakeGuiWindow gui;
-        d->AttachWindowHandler(&gui);
-        d->RecountHandlers(1);
-        d->SetAvailThreshold(1);
-        std::atomic<std::size_t> done{0};
-        bool same = true;
-        std::vector<std::uint8_t> buf(InputRingSize);
-        gui.SetHandler([&](const Notification& n) {
-            if (n.msg != MsgTriggerAvail || d->TakeBlock(buf.data(), n.wParam) < 0) {
-                return;
-            }
-            std::size_t at = done.load();
-            same = same && std::memcmp(buf.data(), &data[at], n.wParam) == 0;
-            done = at + n.wParam;
-        });
-        auto t0 = Clock::now();
-        std::thread peer([&] { WriteAll(pty.Master(), data); });
-        WaitUntil([&] { return done.load() >= data.size(); }, 120000);
-        r.in = static_cast<double>(done.load()) / Seconds(t0);
-        peer.join();
-        gui.SetHandler(nullptr);
-        gui.RunOnGui([] {});
-        if (!same || done.load() != data.size()) {
-            std::printf("  peer -> engine: bytes differ\n");
-        }
-        d->DetachWindowHandler(&gui);
-        d->RecountHandlers(2);
-    }
+    r.out = EngineSend(*d, pty, data);
+    r.in = EngineReceive(*d, pty, data);
     d->CloseDevice();
     return r;
 }
@@ -370,6 +381,15 @@ int main(int argc, char** argv) {
     };
     if (wanted("throughput")) {
         Throughput();
+    }
+    if (which.size() > 0 && wanted("receive")) {
+        const auto data = Pattern(16 * kMiB);
+        for (int run = 0; run < 5; ++run) {
+            PtyPair pty;
+            auto d = OpenOn(pty);
+            std::printf("receive: engine %.1f MB/s\n", EngineReceive(*d, pty, data) / 1e6);
+            d->CloseDevice();
+        }
     }
     if (wanted("idle")) {
         Idle();
