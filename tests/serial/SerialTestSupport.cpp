@@ -126,8 +126,7 @@ void FakeGuiWindow::Loop() {
 
 void FakeGuiWindow::PostNotification(std::uint32_t msg, std::uint32_t wParam, std::uint32_t lParam,
                                      std::shared_ptr<DeliveryToken> token) {
-    std::lock_guard lock(lock_);
-    queue_.push_back([this, msg, wParam, lParam, token] {
+    Post([this, msg, wParam, lParam, token] {
         if (!token->Begin()) {
             return; // the sender gave up on it: it must never run late
         }
@@ -143,7 +142,6 @@ void FakeGuiWindow::PostNotification(std::uint32_t msg, std::uint32_t wParam, st
         }
         token->Finish();
     });
-    wake_.notify_all();
 }
 
 void FakeGuiWindow::SetHandler(std::function<void(const Notification&)> handler) {
