@@ -127,15 +127,10 @@ void InputRing::Discard(bool handlerRunning) {
     }
     full_ = false;
     staged_ = 0;
+    ++discards_;
 }
 
-std::uint32_t InputRing::ReadLocked(const std::function<long(std::uint8_t*, std::uint32_t)>& read,
-                                    std::uint32_t count) {
-    const long n = read(&buffer_[head_], count);
-    if (n <= 0) {
-        return 0;
-    }
-    const auto got = static_cast<std::uint32_t>(n);
+void InputRing::CommitLocked(std::uint32_t got) {
     head_ = Wrap(head_ + got);
     full_ = head_ == tail_;
     // When more arrived than the ring holds (possible only while scanning is suppressed and the
@@ -146,20 +141,53 @@ std::uint32_t InputRing::ReadLocked(const std::function<long(std::uint8_t*, std:
         unscanned_ = InputRingSize;
         scanPos_ = head_;
     }
-    return got;
+}
+
+std::uint32_t InputRing::ReadLocked(const std::function<long(std::uint8_t*, std::uint32_t)>& read,
+                                    std::uint32_t count) {
+    const long n = read(&buffer_[head_], count);
+    if (n <= 0) {
+        return 0;
+    }
+    CommitLocked(static_cast<std::uint32_t>(n));
+    return static_cast<std::uint32_t>(n);
+}
+
+// The room at `at` is free and only the worker that fills the ring writes there, so the read
+// itself runs without the lock: the program takes and peeks meanwhile instead of waiting for
+// a system call. Bytes read while a discard happened are discarded with the rest.
+std::uint32_t InputRing::ReadUnlocked(std::unique_lock<std::mutex>& lock,
+                                      const std::function<long(std::uint8_t*, std::uint32_t)>& read,
+                                      std::uint32_t at, std::uint32_t count) {
+    const std::uint64_t discards = discards_;
+    lock.unlock();
+    const long n = read(&buffer_[at], count);
+    lock.lock();
+    if (n <= 0 || discards != discards_) {
+        return 0;
+    }
+    CommitLocked(static_cast<std::uint32_t>(n));
+    return static_cast<std::uint32_t>(n);
 }
 
 bool InputRing::Stage(const std::function<long(std::uint8_t*, std::uint32_t)>& read) {
-    std::lock_guard lock(lock_);
+    std::unique_lock lock(lock_);
     const auto room = static_cast<std::uint32_t>(stage_.size()) - staged_;
     if (room == 0) {
         return false;
     }
-    const long n = read(&stage_[staged_], room);
+    // As for the ring: the free part of the staging buffer is this worker's alone.
+    const std::uint32_t at = staged_;
+    const std::uint64_t discards = discards_;
+    lock.unlock();
+    const long n = read(&stage_[at], room);
+    lock.lock();
     if (n <= 0) {
         return false;
     }
-    staged_ += static_cast<std::uint32_t>(n);
+    if (discards == discards_) {
+        staged_ = at + static_cast<std::uint32_t>(n);
+    }
     return true;
 }
 
@@ -202,7 +230,9 @@ std::uint32_t InputRing::MoveStagedLocked() {
 
 std::uint32_t InputRing::Fill(const std::function<std::uint32_t()>& queued,
                               const std::function<long(std::uint8_t*, std::uint32_t)>& read) {
-    std::lock_guard lock(lock_);
+    // Only this worker reads the driver: what it holds now is there when the read comes.
+    const std::uint32_t waiting = queued();
+    std::unique_lock lock(lock_);
     if (buffer_.empty()) {
         return 0;
     }
@@ -210,11 +240,10 @@ std::uint32_t InputRing::Fill(const std::function<std::uint32_t()>& queued,
     const std::uint32_t moved = MoveStagedLocked();
     if (full_) {
         if (!moreInputPending_) {
-            moreInputPending_ = staged_ > 0 || queued() > 0;
+            moreInputPending_ = staged_ > 0 || waiting > 0;
         }
         return moved;
     }
-    const std::uint32_t waiting = queued();
     if (waiting == 0) {
         moreInputPending_ = false;
         return moved;
@@ -224,9 +253,9 @@ std::uint32_t InputRing::Fill(const std::function<std::uint32_t()>& queued,
     moreInputPending_ = e < waiting;
     e = std::min(e, waiting);
     // A contiguous read may ask for more than the driver reported; it returns what is there.
-    const std::uint32_t got = ReadLocked(read, d);
+    const std::uint32_t got = ReadUnlocked(lock, read, head_, d);
     if (got == d && e > d && !full_) {
-        ReadLocked(read, e - d);
+        ReadUnlocked(lock, read, head_, e - d);
     }
     return moved + waiting;
 }

@@ -1,6 +1,6 @@
 // The dispatcher's input ring (InputRingSize bytes): the dispatch worker reads the device into
 // it and scans the new bytes for data triggers; the program takes them out. Every operation
-// takes the ring's own lock.
+// takes the ring's own lock; a fill and a stage let it go while they read the device.
 //
 // While a notice is being handled the ring holds still, so the worker reads what the device
 // sends meanwhile into a staging buffer beside the ring (as large as the ring) instead of
@@ -46,12 +46,13 @@ public:
     void Discard(bool handlerRunning);
 
     // Reads the device into the free room of the staging buffer (read as for Fill); false when
-    // it got nothing or has no room.
+    // it got nothing or has no room. Stage and Fill are called by one worker only, and never
+    // while another thread releases or allocates the ring.
     bool Stage(const std::function<long(std::uint8_t*, std::uint32_t)>& read);
 
     // Moves staged input into the ring, then reads the device into the free room. queued() asks the
     // driver how many bytes it holds; read(buffer, count) reads up to count bytes and returns how
-    // many it got (<= 0: none). Both are called under the ring's lock. Returns the staged count
+    // many it got (<= 0: none). Neither is called under the ring's lock. Returns the staged count
     // plus the driver's count before the read (0 with the ring full: then only whether more waits
     // is noted).
     std::uint32_t Fill(const std::function<std::uint32_t()>& queued,
@@ -82,6 +83,10 @@ private:
     std::uint32_t TakeStartLocked() const;
     std::uint32_t ReadLocked(const std::function<long(std::uint8_t*, std::uint32_t)>& read,
                              std::uint32_t count);
+    std::uint32_t ReadUnlocked(std::unique_lock<std::mutex>& lock,
+                               const std::function<long(std::uint8_t*, std::uint32_t)>& read,
+                               std::uint32_t at, std::uint32_t count);
+    void CommitLocked(std::uint32_t got);
     std::uint32_t FreeRunLocked(std::uint32_t& total) const;
     std::uint32_t MoveStagedLocked();
 
@@ -96,6 +101,7 @@ private:
     std::uint32_t unscanned_ = 0; // bytes read but not yet run through the data triggers
     std::vector<std::uint8_t> stage_;
     std::uint32_t staged_ = 0; // bytes waiting at the front of stage_
+    std::uint64_t discards_ = 0; // counts Discard calls, so that a read beside one is dropped
 };
 
 } // namespace pellwick

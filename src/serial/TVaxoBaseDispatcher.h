@@ -13,9 +13,9 @@
 //   (NotificationDelivery) each have a lock of their own, held only inside their operations.
 // - Lock order: the dispatcher registry's lock (DispatcherRegistryLock, held by the port's
 //   notification window while the port's event handlers run, which call in here), then the
-//   input ring's, then StatusLock or the trigger table's. The input ring's lock is held while
-//   StatusLock is taken (a fill asks for the device status) or the trigger table's (a scan
-//   feeds the data triggers); the output ring's and the trigger table's locks are never held
+//   input ring's, then the trigger table's: the input ring's lock is held while a scan feeds
+//   the data triggers. It is let go while the device is read, so that taking input never
+//   waits for a system call. The output ring's and the trigger table's locks are never held
 //   with StatusLock. No dispatcher lock is held while a notification is being delivered, and
 //   the registry lock is never taken under one.
 // - Written without a lock: stopWorkers_ (set by the main thread to stop the workers),

@@ -5,6 +5,7 @@
 #include "serial/OutputRing.h"
 
 #include <cstring>
+#include <functional>
 #include <gtest/gtest.h>
 #include <string>
 
@@ -192,4 +193,34 @@ TEST(InputRingTest, StagedInputIsUnseenUntilTheNextFillAndKeepsItsPlaceBeforeThe
     EXPECT_FALSE(ring.MoreInputPending());
     driver.Fill(ring);
     EXPECT_EQ(0u, ring.Available());
+}
+
+// The worker's reads run without the ring's lock (a take or a discard from inside one would
+// otherwise never return); bytes read beside a discard are discarded with the rest.
+TEST(InputRingTest, DeviceReadsLetGoOfTheLockAndADiscardMeanwhileDropsWhatTheyRead) {
+    InputRing ring;
+    ring.Allocate();
+    FakeDriver driver{"abcdefghij"};
+    driver.Fill(ring);
+    auto fill = [&](const std::function<void()>& meanwhile, const std::string& bytes) {
+        return ring.Fill([&] { return static_cast<std::uint32_t>(bytes.size()); },
+                         [&](std::uint8_t* to, std::uint32_t) -> long {
+                             meanwhile();
+                             std::memcpy(to, bytes.data(), bytes.size());
+                             return static_cast<long>(bytes.size());
+                         });
+    };
+    fill([&] { EXPECT_EQ("abc", Take(ring, 3)); }, "new");
+    EXPECT_EQ("defghijnew", Take(ring, 10));
+    fill([&] { ring.Discard(false); }, "lost");
+    EXPECT_EQ(0u, ring.Available());
+    EXPECT_TRUE(ring.Stage([&](std::uint8_t* to, std::uint32_t) -> long {
+        ring.Discard(false);
+        std::memcpy(to, "gone", 4);
+        return 4;
+    }));
+    EXPECT_FALSE(ring.HasStagedInput());
+    driver.pending = "kept";
+    driver.Fill(ring);
+    EXPECT_EQ("kept", Take(ring, 4));
 }
