@@ -894,10 +894,10 @@ void TVaxoBaseDispatcher::ServiceDeviceEvents(std::uint32_t mask) {
         // instead of going back to the event worker for each piece (a few rounds at most, so
         // that line and modem events are not held up).
         for (int round = 0; round < 16; ++round) {
-            // A read that emptied a full driver buffer lets the driver refill it at once:
-            // waiting a moment for that fills the ring, so one notification carries more.
-            while (PullDeviceInput() >= kFullDriverBuffer && !InputRingFull() &&
-                   DeviceAwaitInput(1)) {
+            // A read that emptied a full driver buffer lets the driver refill it: what it has
+            // refilled by now goes into the same notification. It is not waited for; the bytes
+            // that come while the notification is handled are staged and carried by the next.
+            while (PullDeviceInput() >= kFullDriverBuffer && !InputRingFull()) {
             }
             if (Delivering()) {
                 break;
