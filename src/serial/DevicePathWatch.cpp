@@ -112,7 +112,7 @@ bool DevicePathWatch::Update() {
 }
 
 bool DevicePathWatch::WaitFor(const std::string& path, std::chrono::milliseconds timeout,
-                              std::string& error) {
+                              std::string& error, int cancelFd) {
     DevicePathWatch watch;
     if (!watch.Start(path)) {
         error = watch.Error();
@@ -126,10 +126,14 @@ bool DevicePathWatch::WaitFor(const std::string& path, std::chrono::milliseconds
         if (left.count() <= 0) {
             return false;
         }
-        pollfd p{watch.Fd(), POLLIN, 0};
-        if (poll(&p, 1, static_cast<int>(left.count())) < 0 && errno != EINTR) {
+        // A negative descriptor is left out of the poll.
+        pollfd p[2] = {{watch.Fd(), POLLIN, 0}, {cancelFd, POLLIN, 0}};
+        if (poll(p, 2, static_cast<int>(left.count())) < 0 && errno != EINTR) {
             error = std::string("waiting for ") + watch.Path() + ": " + std::strerror(errno);
             return false;
+        }
+        if (p[1].revents & POLLIN) {
+            return watch.Present();
         }
         watch.Update();
     }

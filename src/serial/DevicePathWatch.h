@@ -32,10 +32,11 @@ public:
     const std::string& Path() const { return path_; }
     const std::string& Error() const { return error_; }
 
-    // Waits up to timeout for path to lead to an existing file. False on time-out, or with the
-    // reason in error when the file watching cannot be set up.
+    // Waits up to timeout for path to lead to an existing file. False on time-out, when
+    // cancelFd (if not negative) becomes readable first, or with the reason in error when the
+    // file watching cannot be set up.
     static bool WaitFor(const std::string& path, std::chrono::milliseconds timeout,
-                        std::string& error);
+                        std::string& error, int cancelFd = -1);
 
 private:
     bool Rearm();

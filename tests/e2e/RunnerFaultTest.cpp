@@ -181,32 +181,48 @@ namespace pellwick::e2e {
 namespace {
 
 // The station script starts the runner before the board is plugged in: --wait-port waits for
-// the device's path, and a device that never comes ends the run with its own status.
+// the device's path; a device that never comes, or a Ctrl-C during the wait, ends the run with
+// its own status and a written report.
 TEST(RunnerWaitPortTest, WaitsForTheDeviceOrEndsWithPortMissing) {
     using namespace std::chrono_literals;
-    for (const bool plugged : {false, true}) {
-        SCOPED_TRACE(plugged);
+    enum class Then { Nothing, PlugIn, Interrupt };
+    struct Row {
+        Then then;
+        const char* seconds;
+        int status;
+        std::string error; // the error the run ends with; where the link goes is appended
+    };
+    const Row rows[] = {
+        {Then::Nothing, "1", 9, "[Error] The port's device "},
+        {Then::PlugIn, "20", 0, ""},
+        {Then::Interrupt, "20", 9, "[Error] The wait for the port's device "},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(static_cast<int>(row.then));
         DevsimHarness device;
         const std::string link = device.File("by-id/usb-board");
         ASSERT_FALSE(device.WriteLoaderIni(1, {{"Ports", "COM1", link}}).empty());
         ASSERT_TRUE(WriteText(device.File("test.sld"), "_TC \"UL^M\"\n"));
         RunnerProcess runner;
-        ASSERT_TRUE(runner.Start(device.Folder(), {"--wait-port", plugged ? "20" : "1",
-                                                   "test.sld"}))
+        ASSERT_TRUE(runner.Start(device.Folder(), {"--wait-port", row.seconds, "--report",
+                                                   "run.json", "test.sld"}))
             << runner.Error();
-        if (plugged) {
-            // The link's folder does not exist yet either, as before udev's first by-id link.
-            ASSERT_TRUE(runner.WaitForOutput("waiting up to 20 s for " + link, 10s))
-                << runner.Output();
+        // The link's folder does not exist yet either, as before udev's first by-id link.
+        ASSERT_TRUE(runner.WaitForOutput(std::string("waiting up to ") + row.seconds +
+                                             " s for " + link,
+                                         10s))
+            << runner.Output();
+        if (row.then == Then::PlugIn) {
             std::filesystem::create_directory(device.File("by-id"));
             ASSERT_TRUE(device.StartProcess({"--link", link})) << device.Error();
-            EXPECT_EQ(runner.Wait(30s), 0) << runner.Output();
-        } else {
-            EXPECT_EQ(runner.Wait(30s), 9) << runner.Output();
-            EXPECT_NE(runner.Output().find("[Error] The port's device " + link +
-                                           " did not appear within 1 s."),
-                      std::string::npos)
+        } else if (row.then == Then::Interrupt) {
+            ASSERT_TRUE(runner.Signal(SIGINT));
+        }
+        EXPECT_EQ(runner.Wait(30s), row.status) << runner.Output();
+        if (!row.error.empty()) {
+            EXPECT_NE(runner.Output().find(row.error + link), std::string::npos)
                 << runner.Output();
+            EXPECT_NE(ReadText(device.File("run.json")).find("port missing"), std::string::npos);
         }
     }
 }

@@ -46,6 +46,45 @@ void OnSignal(int) {
     [[maybe_unused]] auto n = write(gSignalFd, &c, 1);
 }
 
+// Ctrl-C and SIGTERM from the port's start-up (a wait for the device) until the reports are
+// written: the first is passed on through a socket that the wait and the event loop watch, a
+// second ends the program in the handler. The default actions come back when it goes.
+class InterruptChannel {
+public:
+    InterruptChannel() = default;
+    InterruptChannel(const InterruptChannel&) = delete;
+    InterruptChannel& operator=(const InterruptChannel&) = delete;
+    ~InterruptChannel() {
+        if (fds_[0] < 0) {
+            return;
+        }
+        signal(SIGINT, SIG_DFL);
+        signal(SIGTERM, SIG_DFL);
+        gSignalFd = -1;
+        close(fds_[0]);
+        close(fds_[1]);
+    }
+    // False, with errno set, when the socket cannot be made.
+    bool Open() {
+        if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds_) != 0) {
+            fds_[0] = fds_[1] = -1;
+            return false;
+        }
+        gSignalFd = fds_[1];
+        gInterrupts = 0;
+        struct sigaction sa {};
+        sa.sa_handler = OnSignal;
+        sigaction(SIGINT, &sa, nullptr);
+        sigaction(SIGTERM, &sa, nullptr);
+        return true;
+    }
+    // Readable once an interrupt has come.
+    int Fd() const { return fds_[0]; }
+
+private:
+    int fds_[2] = {-1, -1};
+};
+
 // Runs an event-loop callback; an exception must not unwind through Qt's event loop, so it is
 // printed and the program ends with ExitFailure.
 template <typename Callback> void Guarded(std::FILE* out, Callback&& callback) {
@@ -136,7 +175,8 @@ const char* ParityName(std::uint8_t code) {
 }
 
 // Waits for the device of COMn to appear; false (reported) when it does not in time.
-bool WaitForPort(int portNumber, int seconds, IMessageBoxes& boxes, std::FILE* out) {
+bool WaitForPort(int portNumber, int seconds, int cancelFd, IMessageBoxes& boxes,
+                 std::FILE* out) {
     const auto map = PortMap::Global();
     const auto path = map ? map->PathOf(portNumber) : std::optional<std::string>();
     if (!path) {
@@ -148,8 +188,15 @@ bool WaitForPort(int portNumber, int seconds, IMessageBoxes& boxes, std::FILE* o
         std::fprintf(out, "pellwick-run: waiting up to %d s for %s\n", seconds, path->c_str());
         std::fflush(out);
     }
-    if (DevicePathWatch::WaitFor(*path, std::chrono::seconds(seconds), error)) {
+    if (DevicePathWatch::WaitFor(*path, std::chrono::seconds(seconds), error, cancelFd)) {
         return true;
+    }
+    if (gInterrupts > 0) {
+        boxes.Show(MsgKind::Error,
+                   "The wait for the port's device " + *path +
+                       " was cancelled.\rStart the run again once the board is plugged in.",
+                   MbOk);
+        return false;
     }
     boxes.Show(MsgKind::Error,
                (error.empty() ? "The port's device " + *path + " did not appear within " +
@@ -196,7 +243,7 @@ std::string RunnerHelp() {
                "  --wait-port SECONDS\n"
                "                  wait up to SECONDS for the port's device to appear before\n"
                "                  opening it (the operator plugs the board in after the start);\n"
-               "                  exit status 9 when it does not\n"
+               "                  exit status 9 when it does not, or on Ctrl-C meanwhile\n"
                "  --list-ports    print the port map, one port a line with tab-separated fields:\n"
                "                  COMn, device path, by-id name, USB vendor, product, serial\n"
                "  --help          show this text\n"
@@ -335,6 +382,13 @@ int RunHeadless(const RunnerOptions& options, std::FILE* out) {
         std::fprintf(out, "pellwick-run: %s", errors.c_str());
         return static_cast<int>(ExitReportUnwritable);
     };
+    // Ctrl-C and SIGTERM: cancel like a confirmed "Cancel Upload"; a second one ends at once.
+    InterruptChannel interrupts;
+    if (!interrupts.Open()) {
+        std::fprintf(out, "pellwick-run: cannot set up Ctrl-C handling: %s\n",
+                     std::strerror(errno));
+        return finish(ExitFailure);
+    }
     bool deviceMissing = false;
     const bool opened = owner.StartUp(iniPath, [&] {
         if (!portPath.empty()) {
@@ -344,7 +398,7 @@ int RunHeadless(const RunnerOptions& options, std::FILE* out) {
         }
         if (options.waitPortSeconds >= 0) {
             deviceMissing = !WaitForPort(owner.Settings().PortNumber, options.waitPortSeconds,
-                                         recorder.Boxes(), out);
+                                         interrupts.Fd(), recorder.Boxes(), out);
         }
         return !deviceMissing;
     });
@@ -365,23 +419,10 @@ int RunHeadless(const RunnerOptions& options, std::FILE* out) {
     window.SetTickHandler([&] { Guarded(out, [&] { engine.ScriptTimerTimer(); }); });
     window.SetRunEndedHandler([] { QCoreApplication::exit(0); });
 
-    // Ctrl-C and SIGTERM: cancel like a confirmed "Cancel Upload"; a second one ends at once.
-    int fds[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
-        std::fprintf(out, "pellwick-run: cannot set up Ctrl-C handling: %s\n",
-                     std::strerror(errno));
-        return finish(ExitFailure);
-    }
-    gSignalFd = fds[1];
-    gInterrupts = 0;
-    struct sigaction sa {};
-    sa.sa_handler = OnSignal;
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-    QSocketNotifier notifier(fds[0], QSocketNotifier::Read);
+    QSocketNotifier notifier(interrupts.Fd(), QSocketNotifier::Read);
     QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
         char c;
-        [[maybe_unused]] auto n = read(fds[0], &c, 1);
+        [[maybe_unused]] auto n = read(interrupts.Fd(), &c, 1);
         window.BreakLine();
         std::fprintf(out, "pellwick-run: cancelling (Ctrl-C again ends at once)\n");
         Guarded(out, [&] {
@@ -410,13 +451,7 @@ int RunHeadless(const RunnerOptions& options, std::FILE* out) {
     verdict.failed = loopStatus == ExitFailure;
     // Signals stay caught until the reports are written: a late Ctrl-C must not kill the
     // runner with the default action before they are.
-    const int status = finish(ExitStatusFor(verdict));
-    signal(SIGINT, SIG_DFL);
-    signal(SIGTERM, SIG_DFL);
-    gSignalFd = -1;
-    close(fds[0]);
-    close(fds[1]);
-    return status;
+    return finish(ExitStatusFor(verdict));
 }
 
 } // namespace pellwick

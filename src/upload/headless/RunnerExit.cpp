@@ -33,7 +33,8 @@ constexpr ExitRow ExitTable[] = {
      "the --report or --junit file could not be written (the run's own outcome\n"
      "is printed)"},
     {ExitPortMissing, "port missing",
-     "the port's device did not appear within the seconds of --wait-port"},
+     "the port's device did not appear within the seconds of --wait-port, or\n"
+     "the wait was cancelled"},
     {ExitInterrupted, "interrupted", "interrupted a second time while cancelling"},
 };
 
