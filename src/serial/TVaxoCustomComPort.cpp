@@ -4,11 +4,13 @@
 #include "serial/VxComWindow.h"
 #include "serial/errors/ErrorNumbers.h"
 #include "serial/errors/ErrorToException.h"
+#include "serial/errors/OpenFailure.h"
 
 #include <QCoreApplication>
 #include <QTimer>
 #include <chrono>
 #include <cstdio>
+#include <stdexcept>
 #include <thread>
 
 namespace pellwick {
@@ -360,7 +362,8 @@ void TVaxoCustomComPort::EndLoading() {
             OpenPort();
         } catch (const std::exception& e) {
             open_ = false;
-            ShowException(e);
+            // Nobody called here to catch it: the message goes out with the device's reason.
+            ShowException(std::runtime_error(WithOpenFailure(e.what())));
         }
     }
 }

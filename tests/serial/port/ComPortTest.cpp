@@ -138,6 +138,24 @@ TEST_F(ComPortTest, OpenFailuresRaiseTheirErrors) {
     EXPECT_EQ(ecNotOpenedByTapi, ErrorNumberOf([&] { port.SetOpen(true); }));
 }
 
+// An open remembered while loading fails with nobody to catch it: the message that shows it
+// carries the device's reason on its second line.
+TEST_F(ComPortTest, AnOpenAfterLoadingThatFailsIsShownWithTheDevicesReason) {
+    PortMap::SetGlobal(std::make_shared<PortMap>(
+        std::map<int, std::string>{{3, "/nonexistent/ttyPellwick"}}));
+    std::string shown;
+    TVaxoCustomComPort::SetExceptionDisplay([&](const std::exception& e) { shown = e.what(); });
+    port.SetComNumber(3);
+    port.BeginLoading();
+    port.SetOpen(true);
+    port.EndLoading();
+    TVaxoCustomComPort::SetExceptionDisplay(nullptr);
+    EXPECT_FALSE(port.Open());
+    EXPECT_NE(shown.find("\r/nonexistent/ttyPellwick: No such file or directory"),
+              std::string::npos)
+        << shown;
+}
+
 TEST_F(ComPortTest, PortZeroAsksTheSelectorAndCancelIsNoPortSelected) {
     port.SetComNumber(0);
     TVaxoCustomComPort::SetPortSelector([](int&) { return false; });
