@@ -59,12 +59,11 @@ TEST(GeneralSettingsTest, UnusableDefaultPathKeepsTheDirectoryAndSaysSo) {
     settings.DefaultPath = "/no/such/directory/here";
     EXPECT_FALSE(settings.EnterDefaultPath(boxes));
     EXPECT_EQ(std::filesystem::current_path(), before);
-    ASSERT_EQ(boxes.Shown.size(), 1u);
-    EXPECT_EQ(boxes.Shown[0].Kind, MsgKind::Error);
-    EXPECT_EQ(boxes.Shown[0].Buttons, unsigned{MbOk});
-    EXPECT_EQ(boxes.Shown[0].Text, "Could not set directory specified in the loader.ini file!\r"
-                                   "Edit the \"Default Path\" parameter to correct.\r"
-                                   "The current program directory will be used.");
+    EXPECT_EQ(boxes.Shown, (test::Boxes{{MsgKind::Error,
+                                         "Could not set directory specified in the loader.ini "
+                                         "file!\rEdit the \"Default Path\" parameter to correct.\r"
+                                         "The current program directory will be used.",
+                                         MbOk}}));
 
     settings.DefaultPath = testing::TempDir();
     EXPECT_TRUE(settings.EnterDefaultPath(boxes));

@@ -4,6 +4,7 @@ namespace pellwick {
 namespace {
 
 using test::BoxCall;
+using test::Boxes;
 using Strings = std::vector<std::string>;
 
 class ScriptEngineTest : public test::EngineFixture {};
@@ -52,11 +53,10 @@ TEST_F(ScriptEngineTest, CorruptDelayOffersIgnoreToSkipTheLine) {
     boxes.Answers = {MbIgnore};
     engine.StartRun(false);
     Drive();
-    ASSERT_EQ(boxes.Shown.size(), 1u);
-    EXPECT_EQ(boxes.Shown[0].Kind, MsgKind::Error);
-    EXPECT_EQ(boxes.Shown[0].Buttons, unsigned{MbAbort | MbIgnore});
-    EXPECT_EQ(boxes.Shown[0].Text, "Script file error - Delay value corrupt!\r"
-                                   "File Name: loader.sld\rLine Number: 1");
+    EXPECT_EQ(boxes.Shown, (Boxes{{MsgKind::Error,
+                                   "Script file error - Delay value corrupt!\r"
+                                   "File Name: loader.sld\rLine Number: 1",
+                                   MbAbort | MbIgnore}}));
     EXPECT_EQ(link.Sent, Strings{"A"});
     EXPECT_EQ(window.Lamp, LampGreen);
     ExpectIdle();
@@ -71,12 +71,16 @@ TEST_F(ScriptEngineTest, AbortOnACorruptDelayLeadsToTheScriptErrorDialogWhoseIgn
     EXPECT_EQ(engine.Run().LineIndex, 0); // not counted, gauge not moved
     EXPECT_EQ(window.ScriptGauge, std::vector<int>{0});
     Drive();
-    ASSERT_EQ(boxes.Shown.size(), 3u);
-    EXPECT_EQ(boxes.Shown[1].Text,
-              "Script error encountered! - System not responding or command error.\r"
-              "File Name: loader.sld\rLine Number: 0");
-    EXPECT_EQ(boxes.Shown[1].Buttons, unsigned{MbAbort | MbIgnore});
-    EXPECT_EQ(boxes.Shown[2].Text, boxes.Shown[0].Text); // the line ran again
+    const BoxCall corrupt{MsgKind::Error,
+                          "Script file error - Delay value corrupt!\r"
+                          "File Name: loader.sld\rLine Number: 1",
+                          MbAbort | MbIgnore};
+    EXPECT_EQ(boxes.Shown, (Boxes{corrupt,
+                                  {MsgKind::Error,
+                                   "Script error encountered! - System not responding or command "
+                                   "error.\rFile Name: loader.sld\rLine Number: 0",
+                                   MbAbort | MbIgnore},
+                                  corrupt})); // the line ran again
     EXPECT_EQ(link.Sent, Strings{"A"});
     EXPECT_EQ(window.Lamp, LampRed); // stays red after Ignore
     ExpectIdle();
@@ -121,10 +125,7 @@ TEST_F(ScriptEngineTest, CommandStringsAreDecodedBeforeTheyAreShownOrSent) {
     boxes.Answers = {MbOk};
     engine.StartRun(false);
     Drive();
-    ASSERT_EQ(boxes.Shown.size(), 1u);
-    EXPECT_EQ(boxes.Shown[0].Kind, MsgKind::Information);
-    EXPECT_EQ(boxes.Shown[0].Text, "A");
-    EXPECT_EQ(boxes.Shown[0].Buttons, unsigned{MbOk});
+    EXPECT_EQ(boxes.Shown, (Boxes{{MsgKind::Information, "A", MbOk}}));
     EXPECT_EQ(link.Sent, (Strings{"AT\r", "X", std::string("\0\x1e", 2)}));
 }
 
@@ -211,13 +212,9 @@ TEST_F(ScriptEngineTest, ANewRunReloadsTheScriptAndKeepsTheUploadValues) {
 TEST_F(ScriptEngineTest, MissingScriptIsReportedAndNoRunStarts) {
     boxes.Answers = {MbOk};
     engine.StartRun(false);
-    ASSERT_EQ(boxes.Shown.size(), 1u);
-    EXPECT_EQ(boxes.Shown[0].Kind, MsgKind::Error);
-    EXPECT_EQ(boxes.Shown[0].Text, "Script file \"loader.sld\" not found !");
-    EXPECT_FALSE(window.Timer);
-    EXPECT_FALSE(engine.Running());
-    EXPECT_FALSE(window.ProgressVisible);
-    EXPECT_TRUE(window.IdleControls);
+    EXPECT_EQ(boxes.Shown,
+              (Boxes{{MsgKind::Error, "Script file \"loader.sld\" not found !", MbOk}}));
+    ExpectIdle();
 }
 
 TEST_F(ScriptEngineTest, ManualStartRunsThePickedScriptAndACancelledPickRunsNothing) {

@@ -11,6 +11,8 @@ namespace pellwick {
 namespace {
 
 using Strings = std::vector<std::string>;
+using test::BoxCall;
+using test::Boxes;
 
 constexpr const char* UploadErrorText =
     "Upload error encountered, script aborted! Reset remote system.\rFile: ";
@@ -50,8 +52,7 @@ TEST_F(UploadEngineTest, UploadSendsHeaderWaitsSendsTheBytesAndVerifies) {
     // Header, then the pre-upload pause, then the data; the verification after the transfer.
     // Received input is thrown away before the verifying CR goes out.
     EXPECT_EQ(link.Calls, (Strings{"SetUploadMode", "SendDataString", "Sleep 1000", "SendBuffer",
-                                   "TakeInput", "SendInitCmd", "TakeInput",
-                                   "SendDataString"}));
+                                   "TakeInput", "SendInitCmd", "TakeInput", "SendDataString"}));
     EXPECT_EQ(link.InitCmds, Strings{"\r"});
     EXPECT_EQ(window.Labels, (Strings{"a.bin", "Verifying Upload", "Upload Progress"}));
     EXPECT_EQ(window.UploadGauge, (std::vector<int>{50, 0}));
@@ -98,11 +99,11 @@ TEST_F(UploadEngineTest, FailedVerificationShowsTheTestFailureThenTheUploadError
     window.TerminalCreated = true;
     engine.StartRun(false);
     Drive();
-    ASSERT_EQ(boxes.Shown.size(), 2u);
-    EXPECT_EQ(boxes.Shown[0].Text,
-              "Communication test failed. Upload of a.bin may have failed!\rScript Line: 2");
-    EXPECT_EQ(boxes.Shown[1].Text, std::string(UploadErrorText) + "a.bin");
-    EXPECT_EQ(boxes.Shown[1].Kind, MsgKind::Error);
+    EXPECT_EQ(boxes.Shown,
+              (Boxes{{MsgKind::Error,
+                      "Communication test failed. Upload of a.bin may have failed!\rScript Line: 2",
+                      MbOk},
+                     {MsgKind::Error, std::string(UploadErrorText) + "a.bin", MbOk}}));
     EXPECT_EQ(link.InitCmds, (Strings{"\r", "\r"}));
     EXPECT_EQ(window.Sleeps, (std::vector<std::int32_t>{1000, 2000}));
     // The report keeps the share handed over: all of it.
@@ -140,30 +141,33 @@ TEST_F(UploadEngineTest, EachStartCreatesTheLogAnew) {
     EXPECT_EQ(log.rfind("Quarrow, RS232 Pellwick upload log\r\n", 0), 0u);
 }
 
-TEST_F(UploadEngineTest, MissingUploadFileOffersIgnoreWhichGoesOnToTheVerification) {
+TEST_F(UploadEngineTest, MissingUploadFileOffersIgnoreToVerifyAndAbortToTheScriptErrorDialog) {
+    const BoxCall notFound{MsgKind::Error,
+                           "Script file error - File not found!\r"
+                           "File Name: missing.bin\rLine Number: 2",
+                           MbAbort | MbIgnore};
     WriteScript({"_LF missing.bin", "_LD", "_SC \"next\""});
     boxes.Answers = {MbIgnore};
     engine.StartRun(false);
     Drive();
-    ASSERT_EQ(boxes.Shown.size(), 1u);
-    EXPECT_EQ(boxes.Shown[0].Text, "Script file error - File not found!\r"
-                                   "File Name: missing.bin\rLine Number: 2");
-    EXPECT_EQ(boxes.Shown[0].Buttons, unsigned{MbAbort | MbIgnore});
+    EXPECT_EQ(boxes.Shown, Boxes{notFound});
     EXPECT_TRUE(link.Transfers.empty());
     EXPECT_EQ(link.InitCmds, Strings{"\r"});
     EXPECT_EQ(link.Sent, Strings{"next"});
     ExpectIdle();
-}
 
-TEST_F(UploadEngineTest, AbortOnAMissingUploadFileOpensTheScriptErrorDialog) {
-    WriteScript({"_LF missing.bin", "_LD", "_SC \"next\""});
+    boxes.Shown.clear();
+    link.InitCmds.clear();
+    link.Sent.clear();
     boxes.Answers = {MbAbort, MbAbort};
     engine.StartRun(false);
     Drive();
-    ASSERT_EQ(boxes.Shown.size(), 2u);
-    EXPECT_EQ(boxes.Shown[1].Text,
-              "Script error encountered! - System not responding or command error.\r"
-              "File Name: loader.sld\rLine Number: 2");
+    EXPECT_EQ(boxes.Shown,
+              (Boxes{notFound,
+                     {MsgKind::Error,
+                      "Script error encountered! - System not responding or command error.\r"
+                      "File Name: loader.sld\rLine Number: 2",
+                      MbAbort | MbIgnore}}));
     EXPECT_TRUE(link.InitCmds.empty());
     EXPECT_TRUE(link.Sent.empty());
     ExpectIdle();
@@ -177,10 +181,7 @@ TEST_F(UploadEngineTest, CancelAsksFirstAndYesEndsTheRunOnTheNextTick) {
 
     boxes.Answers = {MbNo};
     engine.BtnULCancelClick();
-    ASSERT_EQ(boxes.Shown.size(), 1u);
-    EXPECT_EQ(boxes.Shown[0].Kind, MsgKind::Warning);
-    EXPECT_EQ(boxes.Shown[0].Text, "Cancel current upload?");
-    EXPECT_EQ(boxes.Shown[0].Buttons, unsigned{MbYes | MbNo});
+    EXPECT_EQ(boxes.Shown, (Boxes{{MsgKind::Warning, "Cancel current upload?", MbYes | MbNo}}));
     EXPECT_EQ(engine.Run().State, ScriptState::ssDelay);
     EXPECT_FALSE(link.StopRequest);
 
@@ -255,12 +256,10 @@ TEST_F(UploadEngineTest, UnreadableUploadFileEndsTheRunAndReturnsToIdle) {
     boxes.Answers = {MbOk};
     engine.StartRun(false);
     Drive();
-    ASSERT_EQ(boxes.Shown.size(), 1u);
+    EXPECT_EQ(boxes.Shown, (Boxes{{MsgKind::Error,
+                                   "Insufficient Memory Resources - Script Terminated !", MbOk}}));
     EXPECT_TRUE(engine.Run().UploadBuffer.empty());
     ExpectIdle();
-
-    EXPECT_EQ(boxes.Shown[0].Text, "Insufficient Memory Resources - Script Terminated !");
-    EXPECT_EQ(boxes.Shown[0].Buttons, unsigned{MbOk});
 
     // A folder is no file to upload: it is not found, as a FIFO or a device would be.
     boxes.Shown.clear();
@@ -286,10 +285,7 @@ TEST_F(UploadEngineTest, LinkFailureInsideAStepIsReportedAndEndsTheRun) {
     boxes.Answers = {MbOk};
     engine.StartRun(false);
     Drive();
-    ASSERT_EQ(boxes.Shown.size(), 1u);
-    EXPECT_EQ(boxes.Shown[0].Kind, MsgKind::Error);
-    EXPECT_EQ(boxes.Shown[0].Text, "Port not open");
-    EXPECT_EQ(boxes.Shown[0].Buttons, unsigned{MbOk});
+    EXPECT_EQ(boxes.Shown, (Boxes{{MsgKind::Error, "Port not open", MbOk}}));
     EXPECT_TRUE(link.Sent.empty());
     EXPECT_EQ(window.Lamp, LampRed);
     ExpectIdle();

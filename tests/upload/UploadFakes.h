@@ -8,6 +8,7 @@
 #include <deque>
 #include <functional>
 #include <optional>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -22,7 +23,13 @@ struct BoxCall {
     MsgKind Kind;
     std::string Text;
     unsigned Buttons;
+    friend bool operator==(const BoxCall&, const BoxCall&) = default;
 };
+inline void PrintTo(const BoxCall& box, std::ostream* out) {
+    *out << "{kind " << static_cast<int>(box.Kind) << ", \"" << box.Text << "\", buttons "
+         << box.Buttons << "}";
+}
+using Boxes = std::vector<BoxCall>;
 
 class ScriptedBoxes : public IMessageBoxes {
 public:

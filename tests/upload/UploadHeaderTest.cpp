@@ -52,11 +52,12 @@ TEST(UploadHeaderTest, HeaderIsBlankSeparatedAndEndsInCarriageReturnOnly) {
 }
 
 TEST(UploadHeaderTest, OnlyTheWordDateInAnyCaseStandsForTheDateText) {
-    EXPECT_TRUE(UploadHeader::IsDateVersion("DATE"));
-    EXPECT_TRUE(UploadHeader::IsDateVersion("date"));
-    EXPECT_TRUE(UploadHeader::IsDateVersion("Date"));
-    EXPECT_FALSE(UploadHeader::IsDateVersion("DATE1"));
-    EXPECT_FALSE(UploadHeader::IsDateVersion(" DATE"));
+    for (const char* date : {"DATE", "date", "Date"}) {
+        EXPECT_TRUE(UploadHeader::IsDateVersion(date)) << date;
+    }
+    for (const char* other : {"DATE1", " DATE"}) {
+        EXPECT_FALSE(UploadHeader::IsDateVersion(other)) << other;
+    }
 }
 
 TEST(DateTextTest, TwelveAndTwentyFourHourFormatsBecomeOneWord) {
