@@ -6,6 +6,7 @@
 #include <QWidget>
 #include <deque>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -20,7 +21,12 @@ struct ShownBox {
     MsgKind Kind;
     std::string Text;
     unsigned Buttons;
+    friend bool operator==(const ShownBox&, const ShownBox&) = default;
 };
+inline void PrintTo(const ShownBox& box, std::ostream* out) {
+    *out << "{kind " << static_cast<int>(box.Kind) << ", \"" << box.Text << "\", buttons "
+         << box.Buttons << "}";
+}
 
 class ScriptedBoxes : public IMessageBoxes {
 public:

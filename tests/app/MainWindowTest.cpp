@@ -36,6 +36,7 @@ namespace pellwick::test {
 namespace {
 
 using pellwick::test::FakeSerialDevice;
+using Boxes = std::vector<ShownBox>;
 
 using namespace std::chrono_literals;
 
@@ -62,12 +63,16 @@ protected:
             [state] { return std::make_unique<FakeSerialDevice>(state); });
         PortMap::SetGlobal(
             std::make_shared<PortMap>(std::map<int, std::string>{{1, "/dev/fake-com1"}}));
+        return MakePortWindow();
+    }
+
+    // A shown window with the recording link and `port`, opened on COM1 of the global port map.
+    std::unique_ptr<TFrmLoadr> MakePortWindow() {
         port = std::make_unique<TVaxoComPort>();
         port->SetComNumber(1);
         port->SetAutoOpen(false);
         port->SetPromptForPort(false);
         port->SetOpen(true);
-
         auto window = MakeWindow();
         link.Host = window.get();
         TFrmLoadr::Peers peers;
@@ -224,12 +229,11 @@ TEST_F(MainWindowTest, DefaultPathIsEnteredOrReportedAndStartUpGoesOn) {
     std::filesystem::current_path(folder.Path());
     folder.Write("loader.ini", "[Upload Settings]\nDefault Path=" + folder.File("missing") + "\n");
     auto window = MakeWindow();
-    ASSERT_EQ(boxes.Shown.size(), 1u);
-    EXPECT_EQ(boxes.Shown[0].Kind, MsgKind::Error);
-    EXPECT_EQ(boxes.Shown[0].Buttons, MbOk);
-    EXPECT_EQ(boxes.Shown[0].Text, "Could not set directory specified in the loader.ini file!\r"
+    EXPECT_EQ(boxes.Shown, (Boxes{{MsgKind::Error,
+                                   "Could not set directory specified in the loader.ini file!\r"
                                    "Edit the \"Default Path\" parameter to correct.\r"
-                                   "The current program directory will be used.");
+                                   "The current program directory will be used.",
+                                   MbOk}}));
     EXPECT_EQ(std::filesystem::current_path().string(), folder.Path());
     EXPECT_NE(folder.Read("loader.ini").find("Driver Version=2.00"), std::string::npos);
 }
@@ -238,9 +242,8 @@ TEST_F(MainWindowTest, UnwritableIniIsReportedAndTheRestOfCreationIsSkipped) {
     // A folder in the file's place cannot be written even by root.
     std::filesystem::create_directory(folder.File("loader.ini"));
     auto window = MakeWindow(5000ms);
-    ASSERT_EQ(boxes.Shown.size(), 1u);
-    EXPECT_EQ(boxes.Shown[0].Kind, MsgKind::Error);
-    EXPECT_EQ(boxes.Shown[0].Text, "Unable to write to " + folder.File("loader.ini"));
+    EXPECT_EQ(boxes.Shown,
+              (Boxes{{MsgKind::Error, "Unable to write to " + folder.File("loader.ini"), MbOk}}));
     // No splash: it would have been shown for five seconds.
     for (QWidget* w : QApplication::topLevelWidgets()) {
         EXPECT_EQ(qobject_cast<TSplashScreen*>(w), nullptr);
@@ -286,9 +289,7 @@ TEST_F(MainWindowTest, ButtonStatesEnableExactlyTheirControls) {
 TEST_F(MainWindowTest, TerminalActionsStayOffWithoutATerminalWindow) {
     auto window = MakeLinkedWindow();
     window->SetComBtnState(true);
-    EXPECT_TRUE(Find<QPushButton>(*window, "BtnUpload")->isEnabled());
-    EXPECT_FALSE(Find<QToolButton>(*window, "SpdBtnTerm")->isEnabled());
-    EXPECT_FALSE(Find<QAction>(*window, "MnuItmTerminal")->isEnabled());
+    EXPECT_EQ(ControlsOf(*window), (Controls{true, false, false, true, true, false}));
 }
 
 TEST_F(MainWindowTest, TerminalIsRefusedWhileThePortIsClosedAndMadeOnlyOnceOtherwise) {
@@ -334,10 +335,7 @@ TEST_F(MainWindowTest, ExitAsksAndClosesTheLinkOnlyOnOk) {
     auto window = MakeLinkedWindow();
     boxes.Answers = {MbCancel};
     Find<QAction>(*window, "MnuItmExit")->trigger();
-    ASSERT_EQ(boxes.Shown.size(), 1u);
-    EXPECT_EQ(boxes.Shown[0].Kind, MsgKind::Confirm);
-    EXPECT_EQ(boxes.Shown[0].Text, "Exit now ?");
-    EXPECT_EQ(boxes.Shown[0].Buttons, unsigned(MbOk | MbCancel));
+    EXPECT_EQ(boxes.Shown, (Boxes{{MsgKind::Confirm, "Exit now ?", MbOk | MbCancel}}));
     EXPECT_TRUE(window->isVisible());
     EXPECT_TRUE(link.UploadModes.empty());
     EXPECT_TRUE(port->Open());
@@ -359,7 +357,6 @@ TEST_F(MainWindowTest, ExitAsksAndClosesTheLinkOnlyOnOk) {
 TEST_F(MainWindowTest, StatusLightsFollowModemLinesAndLineErrorsWhileMarked) {
     auto window = MakeLinkedWindow();
     TVaxoSLController& controller = window->VaxoSLController2();
-    EXPECT_EQ(controller.ComPort(), port.get());
     EXPECT_EQ(controller.RXDOffTimeout(), 5);
     EXPECT_EQ(controller.TXDOffTimeout(), 5);
     // Marked at start, but watching waits for the menu.
@@ -368,8 +365,6 @@ TEST_F(MainWindowTest, StatusLightsFollowModemLinesAndLineErrorsWhileMarked) {
     auto* dsr = Find<TVaxoStatusLight>(*window, "LightDSR");
     auto* dcd = Find<TVaxoStatusLight>(*window, "LightDCD");
     auto* err = Find<TVaxoStatusLight>(*window, "LightERR");
-    EXPECT_EQ(controller.Lights().CTSLight(), cts);
-    EXPECT_EQ(controller.Lights().ERRORLight(), err);
 
     auto* item = Find<QAction>(*window, "MnuItmStatusLights");
     item->trigger();
@@ -407,17 +402,7 @@ TEST_F(MainWindowTest, ALostPortIsShownInTheLampHintAndTheLightsPanelUntilItOpen
     PtyPair gone, back;
     PortMap::SetGlobal(std::make_shared<PortMap>(
         std::map<int, std::string>{{1, gone.SlavePath()}, {2, back.SlavePath()}}));
-    port = std::make_unique<TVaxoComPort>();
-    port->SetComNumber(1);
-    port->SetAutoOpen(false);
-    port->SetPromptForPort(false);
-    port->SetOpen(true);
-    auto window = MakeWindow();
-    TFrmLoadr::Peers peers;
-    peers.Link = &link;
-    peers.Port = port.get();
-    window->SetPeers(std::move(peers));
-    window->show();
+    auto window = MakePortWindow();
     auto* lamp = Find<QFrame>(*window, "PnlComLamp");
     auto* lights = Find<QFrame>(*window, "PnlLights");
     auto* state = Find<QLabel>(*window, "LblPortState");
@@ -557,9 +542,7 @@ TEST_F(MainWindowTest, CancelNoKeepsTheRunAndCancelYesEndsItRed) {
 
     boxes.Answers = {MbNo};
     QTest::mouseClick(Find<QPushButton>(*window, "BtnULCancel"), Qt::LeftButton);
-    ASSERT_EQ(boxes.Shown.size(), 1u);
-    EXPECT_EQ(boxes.Shown[0].Text, "Cancel current upload?");
-    EXPECT_EQ(boxes.Shown[0].Buttons, unsigned(MbYes | MbNo));
+    EXPECT_EQ(boxes.Shown, (Boxes{{MsgKind::Warning, "Cancel current upload?", MbYes | MbNo}}));
     EXPECT_TRUE(link.StopRequests.empty());
     EXPECT_TRUE(window->Engine().Running());
 
