@@ -84,17 +84,13 @@ protected:
 
     QColor Lamp() { return Find<QFrame>("PnlComLamp")->palette().color(QPalette::Window); }
 
-    bool RunningControls() {
-        return !Find<QPushButton>("BtnUpload")->isEnabled() &&
-               !Find<QToolButton>("SpdBtnComSet")->isEnabled() &&
-               Find<QPushButton>("BtnULCancel")->isEnabled() &&
-               Find<QGroupBox>("GrpBxProgress")->isVisible();
-    }
-    bool IdleControls() {
-        return Find<QPushButton>("BtnUpload")->isEnabled() &&
-               Find<QToolButton>("SpdBtnComSet")->isEnabled() &&
-               !Find<QPushButton>("BtnULCancel")->isEnabled() &&
-               Find<QGroupBox>("GrpBxProgress")->isHidden();
+    // The controls of a running upload (`running`) or of idle, progress shown or hidden.
+    bool ControlsOf(bool running) {
+        auto* progress = Find<QGroupBox>("GrpBxProgress");
+        return Find<QPushButton>("BtnUpload")->isEnabled() != running &&
+               Find<QToolButton>("SpdBtnComSet")->isEnabled() != running &&
+               Find<QPushButton>("BtnULCancel")->isEnabled() == running &&
+               (running ? progress->isVisible() : progress->isHidden());
     }
 
     std::string previous = std::filesystem::current_path().string();
@@ -120,7 +116,7 @@ TEST_F(DevsimRunTest, ScriptRunsFromTheClickToIdleAndTheDeviceAcceptsEveryFile) 
                         "_LF one.bin\n_LD\n_LA 00030000\n_LF two.bin\n_LD\n_SC \"GO^M\"\n");
 
     QTest::mouseClick(Find<QPushButton>("BtnUpload"), Qt::LeftButton);
-    EXPECT_TRUE(RunningControls());
+    EXPECT_TRUE(ControlsOf(true));
     EXPECT_EQ(Lamp(), QColor(0, 128, 0));
 
     // The first file on its way: its name over the upload gauge, the gauge moving.
@@ -132,14 +128,14 @@ TEST_F(DevsimRunTest, ScriptRunsFromTheClickToIdleAndTheDeviceAcceptsEveryFile) 
         return gauges.size() >= 3;
     })) << "upload gauge values seen: "
         << gauges.size();
-    EXPECT_TRUE(RunningControls());
+    EXPECT_TRUE(ControlsOf(true));
     if (const char* shots = std::getenv("PELLWICK_SCREENSHOT_DIR")) {
         window->grab().save(QDir(QString::fromLocal8Bit(shots)).filePath("mainwin-upload.png"));
     }
 
     ASSERT_TRUE(PumpUntil([&] { return !window->Engine().Running(); }, 60000));
     EXPECT_TRUE(boxes.Shown.empty()) << boxes.Shown.front().Text;
-    EXPECT_TRUE(IdleControls());
+    EXPECT_TRUE(ControlsOf(false));
     EXPECT_EQ(Lamp(), QColor(0, 128, 0));
     EXPECT_EQ(Find<QProgressBar>("GgeScript")->value(), 100);
     EXPECT_EQ(Find<QProgressBar>("GgeUpload")->value(), 0);

@@ -6,6 +6,7 @@
 #include <QTest>
 #include <QTextBrowser>
 #include <gtest/gtest.h>
+#include <vector>
 
 #include "AppTestSupport.h"
 #include "app/TFrmLoadr.h"
@@ -73,22 +74,21 @@ TEST_F(HelpWindowTest, ScriptTopicDocumentsEveryCommandAndIniTopicThePortsSectio
     THelpWindow help;
     help.ShowContext(999);
     auto* browser = help.findChild<QTextBrowser*>("HelpBrowser");
-    browser->setSource(QUrl("qrc:/pellwick/help/scripts.html"));
-    const QString scripts = browser->toPlainText();
-    for (const char* command : {"_DY", "_LP", "_LF", "_LA", "_LV", "_DM", "_TC", "_SC", "_LD"}) {
-        EXPECT_TRUE(scripts.contains(QString::fromLatin1(command))) << command;
-    }
-    browser->setSource(QUrl("qrc:/pellwick/help/ini.html"));
-    const QString ini = browser->toPlainText();
-    for (const char* key : {"[Ports]", "Scan=0", "COM1=/dev/", "Default Path", "Upload Method",
-                            "[Terminal]", "Send Line End"}) {
-        EXPECT_TRUE(ini.contains(QString::fromLatin1(key))) << key;
-    }
-    browser->setSource(QUrl("qrc:/pellwick/help/terminal.html"));
-    const QString terminal = browser->toPlainText();
-    for (const char* item : {"Paste", "Capture to File...", "Stop Capture", "View > Hex",
-                             "Local Echo", "Send Line End", "Send Break", "DTR", "RTS"}) {
-        EXPECT_TRUE(terminal.contains(QString::fromLatin1(item))) << item;
+    const std::pair<const char*, std::vector<const char*>> pages[] = {
+        {"scripts.html", {"_DY", "_LP", "_LF", "_LA", "_LV", "_DM", "_TC", "_SC", "_LD"}},
+        {"ini.html",
+         {"[Ports]", "Scan=0", "COM1=/dev/", "Default Path", "Upload Method", "[Terminal]",
+          "Send Line End"}},
+        {"terminal.html",
+         {"Paste", "Capture to File...", "Stop Capture", "View > Hex", "Local Echo",
+          "Send Line End", "Send Break", "DTR", "RTS"}},
+    };
+    for (const auto& [page, words] : pages) {
+        browser->setSource(QUrl(QStringLiteral("qrc:/pellwick/help/") + page));
+        const QString text = browser->toPlainText();
+        for (const char* word : words) {
+            EXPECT_TRUE(text.contains(QString::fromLatin1(word))) << page << ": " << word;
+        }
     }
 }
 

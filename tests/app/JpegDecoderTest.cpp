@@ -111,27 +111,23 @@ TEST(JpegDecoder, DecodesGreyAndAdobeCmykJpegsToRgb) {
 TEST(JpegDecoder, RejectsDamagedOrForeignDataWithoutEndingTheProcess) {
     const auto jpeg = Encode(128, 128, 3, JCS_RGB, Noise(128, 128), false);
     ASSERT_GT(jpeg.size(), 10000u);
-    std::string error;
-
-    EXPECT_TRUE(TJpegDecoder::Decode(nullptr, 0, &error).isNull());
-    EXPECT_FALSE(error.empty());
-
     const std::string text = "this is not a picture at all";
-    error.clear();
-    EXPECT_TRUE(TJpegDecoder::Decode(reinterpret_cast<const unsigned char*>(text.data()),
-                                     text.size(), &error)
-                    .isNull());
-    EXPECT_FALSE(error.empty());
-
-    // Cut in the middle of the scan: libjpeg alone would fill the rest with grey.
-    error.clear();
-    EXPECT_TRUE(TJpegDecoder::Decode(jpeg.data(), jpeg.size() * 3 / 4, &error).isNull());
-    EXPECT_FALSE(error.empty());
-
-    error.clear();
-    EXPECT_TRUE(TJpegDecoder::Decode(jpeg.data(), 40, &error).isNull()) << "header only";
-    EXPECT_FALSE(error.empty());
-
+    const struct {
+        const char* name;
+        const unsigned char* data;
+        std::size_t size;
+    } rows[] = {
+        {"nothing", nullptr, 0},
+        {"text", reinterpret_cast<const unsigned char*>(text.data()), text.size()},
+        // Cut in the middle of the scan: libjpeg alone would fill the rest with grey.
+        {"cut in the scan", jpeg.data(), jpeg.size() * 3 / 4},
+        {"header only", jpeg.data(), 40},
+    };
+    for (const auto& row : rows) {
+        std::string error;
+        EXPECT_TRUE(TJpegDecoder::Decode(row.data, row.size, &error).isNull()) << row.name;
+        EXPECT_FALSE(error.empty()) << row.name;
+    }
     EXPECT_FALSE(TJpegDecoder::Decode(jpeg.data(), jpeg.size()).isNull())
         << "a failure leaves no state behind";
 }

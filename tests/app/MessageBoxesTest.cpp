@@ -37,43 +37,42 @@ void AnswerNextBox(SeenBox& seen, const QString& press) {
     });
 }
 
-TEST(QtMessageBoxesTest, ConfirmBoxCarriesCaptionsIconAndLinesAndReturnsThePressedButton) {
+TEST(QtMessageBoxesTest, EachKindHasItsCaptionIconAndLinesAndReturnsThePressedButton) {
+    struct Row {
+        MsgKind kind;
+        const char* caption;
+        QMessageBox::Icon icon;
+        unsigned buttons;
+        const char* press; // a caption no button has closes the box without a button
+        MsgButton answer;
+        const char* captions; // sorted, blank-separated
+    };
+    // clang-format off
+    const Row rows[] = {
+        {MsgKind::Confirm, "Confirm", QMessageBox::Question,
+         MbYes | MbNo, "&No", MbNo, "&No &Yes"},
+        {MsgKind::Error, "Error", QMessageBox::Critical,
+         MbAbort | MbIgnore, "&Ignore", MbIgnore, "&Abort &Ignore"},
+        {MsgKind::Warning, "Warning", QMessageBox::Warning,
+         MbAbort | MbIgnore, "&Ignore", MbIgnore, "&Abort &Ignore"},
+        {MsgKind::Information, "Information", QMessageBox::Information,
+         MbAbort | MbIgnore, "&Ignore", MbIgnore, "&Abort &Ignore"},
+        {MsgKind::Confirm, "Confirm", QMessageBox::Question,
+         MbOk | MbCancel, "none", MbCancel, "Cancel OK"},
+    };
+    // clang-format on
     QtMessageBoxes boxes;
-    SeenBox seen;
-    AnswerNextBox(seen, "&No");
-    const MsgButton pressed = boxes.Show(MsgKind::Confirm, "first line\rsecond line", MbYes | MbNo);
-    EXPECT_EQ(pressed, MbNo);
-    EXPECT_EQ(seen.Title, "Confirm");
-    EXPECT_EQ(seen.Text, "first line\nsecond line");
-    EXPECT_EQ(seen.Icon, QMessageBox::Question);
-    seen.Buttons.sort();
-    EXPECT_EQ(seen.Buttons, QStringList({"&No", "&Yes"}));
-}
-
-TEST(QtMessageBoxesTest, EachKindHasItsCaptionAndIcon) {
-    const std::tuple<MsgKind, const char*, QMessageBox::Icon> cases[] = {
-        {MsgKind::Error, "Error", QMessageBox::Critical},
-        {MsgKind::Warning, "Warning", QMessageBox::Warning},
-        {MsgKind::Information, "Information", QMessageBox::Information}};
-    QtMessageBoxes boxes;
-    for (const auto& [kind, caption, icon] : cases) {
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.caption) + " pressing " + row.press);
         SeenBox seen;
-        AnswerNextBox(seen, "&Ignore");
-        EXPECT_EQ(boxes.Show(kind, "x", MbAbort | MbIgnore), MbIgnore);
-        EXPECT_EQ(seen.Title, caption);
-        EXPECT_EQ(seen.Icon, icon);
+        AnswerNextBox(seen, row.press);
+        EXPECT_EQ(boxes.Show(row.kind, "first line\rsecond line", row.buttons), row.answer);
+        EXPECT_EQ(seen.Title, row.caption);
+        EXPECT_EQ(seen.Text, "first line\nsecond line");
+        EXPECT_EQ(seen.Icon, row.icon);
         seen.Buttons.sort();
-        EXPECT_EQ(seen.Buttons, QStringList({"&Abort", "&Ignore"}));
+        EXPECT_EQ(seen.Buttons.join(' '), row.captions);
     }
-}
-
-TEST(QtMessageBoxesTest, OkCancelBoxClosedWithoutAButtonAnswersCancel) {
-    QtMessageBoxes boxes;
-    SeenBox seen;
-    AnswerNextBox(seen, "none");
-    EXPECT_EQ(boxes.Show(MsgKind::Confirm, "Exit now ?", MbOk | MbCancel), MbCancel);
-    seen.Buttons.sort();
-    EXPECT_EQ(seen.Buttons, QStringList({"Cancel", "OK"}));
 }
 
 TEST(QtMessageBoxesTest, DisplayTextTurnsEveryLineEndIntoOneBreakAndKeepsHighBytes) {
