@@ -248,7 +248,6 @@ TEST_F(UploadEngineTest, DeviceErrorOrHangUpDuringATransferEndsTheRunWithTheUplo
 // Mended: a read failure ("Insufficient Memory Resources") used to leave the window in the
 // running state for good.
 TEST_F(UploadEngineTest, UnreadableUploadFileEndsTheRunAndReturnsToIdle) {
-    std::filesystem::create_directory("dir.bin");
     // 2 GiB, sparse: more than a transfer can count.
     std::ofstream("huge.bin").close();
     std::filesystem::resize_file("huge.bin", std::uintmax_t{1} << 31);
@@ -259,22 +258,6 @@ TEST_F(UploadEngineTest, UnreadableUploadFileEndsTheRunAndReturnsToIdle) {
     EXPECT_EQ(boxes.Shown, (Boxes{{MsgKind::Error,
                                    "Insufficient Memory Resources - Script Terminated !", MbOk}}));
     EXPECT_TRUE(engine.Run().UploadBuffer.empty());
-    ExpectIdle();
-
-    // A folder is no file to upload: it is not found, as a FIFO or a device would be.
-    boxes.Shown.clear();
-    WriteScript({"_LF dir.bin", "_LD", "_SC \"A\""});
-    boxes.Answers = {MbAbort, MbAbort};
-    engine.StartRun(false);
-    Drive();
-    ASSERT_EQ(boxes.Shown.size(), 2u);
-    EXPECT_EQ(boxes.Shown[0].Text.rfind("Script file error - File not found!", 0), 0u);
-    EXPECT_TRUE(link.Sent.empty());
-    EXPECT_TRUE(link.Transfers.empty());
-    EXPECT_EQ(window.Lamp, LampRed);
-    ExpectIdle();
-    engine.ScriptTimerTimer(); // a stray tick after the end does nothing visible
-    EXPECT_EQ(boxes.Shown.size(), 2u);
     ExpectIdle();
 }
 

@@ -71,14 +71,26 @@ TEST_F(UploadVerdictTest, ScriptOrUploadFileThatIsNotARegularFileIsRefusedWithou
     EXPECT_EQ(boxes.Shown.back().Text, "Script file \"fifo\" not found !");
     EXPECT_FALSE(engine.Running());
 
-    WriteScript({"_LF fifo", "_LD"});
-    boxes.Answers = {MbAbort, MbAbort};
-    engine.StartRun(false);
-    Drive();
-    EXPECT_EQ(boxes.Shown[1].Text, "Script file error - File not found!\rFile Name: fifo\r"
-                                   "Line Number: 2");
-    EXPECT_TRUE(link.Transfers.empty());
-    ExpectIdle();
+    // A folder is no file to upload either: it is not found, as a FIFO or a device is.
+    std::filesystem::create_directory("dir.bin");
+    for (const std::string name : {"fifo", "dir.bin"}) {
+        SCOPED_TRACE(name);
+        boxes.Shown.clear();
+        WriteScript({"_LF " + name, "_LD", "_SC \"A\""});
+        boxes.Answers = {MbAbort, MbAbort};
+        engine.StartRun(false);
+        Drive();
+        ASSERT_EQ(boxes.Shown.size(), 2u);
+        EXPECT_EQ(boxes.Shown[0].Text,
+                  "Script file error - File not found!\rFile Name: " + name + "\rLine Number: 2");
+        EXPECT_TRUE(link.Sent.empty());
+        EXPECT_TRUE(link.Transfers.empty());
+        EXPECT_EQ(window.Lamp, LampRed);
+        ExpectIdle();
+        engine.ScriptTimerTimer(); // a stray tick after the end does nothing visible
+        EXPECT_EQ(boxes.Shown.size(), 2u);
+        ExpectIdle();
+    }
 }
 
 TEST_F(UploadVerdictTest, ScriptAboveTheSizeLimitIsReportedNotRead) {
