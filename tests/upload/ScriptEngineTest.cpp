@@ -48,22 +48,25 @@ TEST_F(ScriptEngineTest, DelayPausesForItsCountOfTicksAndAtLeastOne) {
     }
 }
 
-TEST_F(ScriptEngineTest, CorruptDelayOffersIgnoreToSkipTheLine) {
+TEST_F(ScriptEngineTest, CorruptDelayOffersIgnoreToSkipTheLineAndAbortToTheScriptErrorDialog) {
+    const BoxCall corrupt{MsgKind::Error,
+                          "Script file error - Delay value corrupt!\r"
+                          "File Name: loader.sld\rLine Number: 1",
+                          MbAbort | MbIgnore};
     WriteScript({"_DY", "_SC \"A\""});
     boxes.Answers = {MbIgnore};
     engine.StartRun(false);
     Drive();
-    EXPECT_EQ(boxes.Shown, (Boxes{{MsgKind::Error,
-                                   "Script file error - Delay value corrupt!\r"
-                                   "File Name: loader.sld\rLine Number: 1",
-                                   MbAbort | MbIgnore}}));
+    EXPECT_EQ(boxes.Shown, Boxes{corrupt});
     EXPECT_EQ(link.Sent, Strings{"A"});
     EXPECT_EQ(window.Lamp, LampGreen);
     ExpectIdle();
-}
 
-TEST_F(ScriptEngineTest, AbortOnACorruptDelayLeadsToTheScriptErrorDialogWhoseIgnoreRetriesIt) {
+    // Abort leads to the script error dialog, whose Ignore runs the line again.
     WriteScript({"_DY x", "_SC \"A\""});
+    boxes.Shown.clear();
+    link.Sent.clear();
+    window.ScriptGauge.clear();
     boxes.Answers = {MbAbort, MbIgnore, MbIgnore};
     engine.StartRun(false);
     engine.ScriptTimerTimer();
@@ -71,10 +74,6 @@ TEST_F(ScriptEngineTest, AbortOnACorruptDelayLeadsToTheScriptErrorDialogWhoseIgn
     EXPECT_EQ(engine.Run().LineIndex, 0); // not counted, gauge not moved
     EXPECT_EQ(window.ScriptGauge, std::vector<int>{0});
     Drive();
-    const BoxCall corrupt{MsgKind::Error,
-                          "Script file error - Delay value corrupt!\r"
-                          "File Name: loader.sld\rLine Number: 1",
-                          MbAbort | MbIgnore};
     EXPECT_EQ(boxes.Shown, (Boxes{corrupt,
                                   {MsgKind::Error,
                                    "Script error encountered! - System not responding or command "

@@ -173,7 +173,8 @@ TEST_F(UploadEngineTest, MissingUploadFileOffersIgnoreToVerifyAndAbortToTheScrip
     ExpectIdle();
 }
 
-TEST_F(UploadEngineTest, CancelAsksFirstAndYesEndsTheRunOnTheNextTick) {
+// Mended: a cancel outside a transfer left StopRequest set, and it stopped the next transfer.
+TEST_F(UploadEngineTest, CancelAsksFirstAndYesEndsTheRunOnTheNextTickLeavingNoStopRequest) {
     WriteScript({"_LF a.bin", "_DY 100", "_SC \"A\""});
     engine.StartRun(false);
     engine.ScriptTimerTimer();
@@ -194,6 +195,16 @@ TEST_F(UploadEngineTest, CancelAsksFirstAndYesEndsTheRunOnTheNextTick) {
     EXPECT_TRUE(link.Sent.empty());
     EXPECT_EQ(window.Lamp, LampRed);
     ExpectIdle();
+    EXPECT_FALSE(link.StopRequest);
+
+    WriteFile("a.bin", "abc");
+    WriteScript({"_LF a.bin", "_LD"});
+    link.Calls.clear();
+    engine.StartRun(false);
+    Drive();
+    EXPECT_EQ(link.StopRequestAtTransferStart, std::vector<bool>{false});
+    EXPECT_EQ(CallIndex("SetStopRequest(true)"), -1);
+    EXPECT_EQ(boxes.Shown.size(), 3u); // the two cancel questions and the upload error only
 }
 
 TEST_F(UploadEngineTest, CancelDuringATransferEndsTheRunWhenTheLinkHasDrained) {
@@ -299,27 +310,6 @@ TEST_F(UploadEngineTest, LinkFailureInsideAStepIsReportedAndEndsTheRun) {
     EXPECT_EQ(boxes.Shown.back().Text, "Device disconnected");
     EXPECT_TRUE(link.Sent.empty());
     ExpectIdle();
-}
-
-// Mended: a cancel outside a transfer left StopRequest set, and it stopped the next transfer.
-TEST_F(UploadEngineTest, CancelledRunLeavesNoStopRequestForTheNextTransfer) {
-    WriteScript({"_DY 100"});
-    engine.StartRun(false);
-    engine.ScriptTimerTimer();
-    boxes.Answers = {MbYes, MbOk};
-    engine.BtnULCancelClick();
-    Drive();
-    ExpectIdle();
-    EXPECT_FALSE(link.StopRequest);
-
-    WriteFile("a.bin", "abc");
-    WriteScript({"_LF a.bin", "_LD"});
-    link.Calls.clear();
-    engine.StartRun(false);
-    Drive();
-    EXPECT_EQ(link.StopRequestAtTransferStart, std::vector<bool>{false});
-    EXPECT_EQ(CallIndex("SetStopRequest(true)"), -1);
-    EXPECT_EQ(boxes.Shown.size(), 2u); // the cancel question and its upload error only
 }
 
 // Mended: a negative delay would have become an endless sleep of the GUI thread.
