@@ -52,12 +52,11 @@ TEST(UploadHeaderTest, HeaderIsBlankSeparatedAndEndsInCarriageReturnOnly) {
 }
 
 TEST(UploadHeaderTest, OnlyTheWordDateInAnyCaseStandsForTheDateText) {
-    for (const char* date : {"DATE", "date", "Date"}) {
-        EXPECT_TRUE(UploadHeader::IsDateVersion(date)) << date;
-    }
-    for (const char* other : {"DATE1", " DATE"}) {
-        EXPECT_FALSE(UploadHeader::IsDateVersion(other)) << other;
-    }
+    EXPECT_TRUE(UploadHeader::IsDateVersion("DATE"));
+    EXPECT_TRUE(UploadHeader::IsDateVersion("date"));
+    EXPECT_TRUE(UploadHeader::IsDateVersion("Date"));
+    EXPECT_FALSE(UploadHeader::IsDateVersion("DATE1"));
+    EXPECT_FALSE(UploadHeader::IsDateVersion(" DATE"));
 }
 
 TEST(DateTextTest, TwelveAndTwentyFourHourFormatsBecomeOneWord) {
