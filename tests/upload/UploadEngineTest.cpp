@@ -207,7 +207,7 @@ TEST_F(UploadEngineTest, CancelAsksFirstAndYesEndsTheRunOnTheNextTickLeavingNoSt
     EXPECT_EQ(boxes.Shown.size(), 3u); // the two cancel questions and the upload error only
 }
 
-TEST_F(UploadEngineTest, CancelDuringATransferEndsTheRunWhenTheLinkHasDrained) {
+TEST_F(UploadEngineTest, CancelDuringATransferEndsTheRunWhenTheLinkHasDrainedWithTheShareSent) {
     WriteFile("a.bin", std::string(500, 'x'));
     WriteScript({"_LF a.bin", "_LD", "_SC \"A\""});
     engine.StartRun(false);
@@ -216,9 +216,14 @@ TEST_F(UploadEngineTest, CancelDuringATransferEndsTheRunWhenTheLinkHasDrained) {
     boxes.Answers = {MbYes, MbOk};
     engine.BtnULCancelClick();
     EXPECT_TRUE(link.StopRequest);
+    // The link stopped after 200 of 500 bytes: the report shows that share, not all of it.
+    link.TransferPending = false;
+    link.LinkStateValue.BlockCursor = link.TransferEnd - 300;
+    engine.EnableScriptTimer();
     Drive();
     EXPECT_TRUE(link.InitCmds.empty()); // no verification of a cancelled upload
     EXPECT_EQ(boxes.Shown.back().Text, std::string(UploadErrorText) + "a.bin");
+    EXPECT_EQ(window.UploadGauge.back(), 40);
     EXPECT_TRUE(engine.Run().UploadBuffer.empty());
     ExpectIdle();
 }

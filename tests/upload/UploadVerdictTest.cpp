@@ -151,22 +151,6 @@ TEST_F(UploadVerdictTest, ErrorStringDuringOrAfterAFailedUploadStaysAnUploadErro
     }
 }
 
-TEST_F(UploadVerdictTest, CancelShowsTheShareReallyHandedOver) {
-    WriteScript({"_LF a.bin", "_LD"});
-    engine.StartRun(false);
-    TickUntil([&] { return link.TransferPending; });
-    boxes.Answers = {MbYes, MbOk};
-    engine.BtnULCancelClick();
-    // The link stopped after 200 of 500 bytes.
-    link.TransferPending = false;
-    link.LinkStateValue.BlockCursor = link.TransferEnd - 300;
-    engine.EnableScriptTimer();
-    Drive();
-    EXPECT_EQ(boxes.Shown.back().Text, UploadErrorText);
-    EXPECT_EQ(window.UploadGauge.back(), 40);
-    ExpectIdle();
-}
-
 TEST_F(UploadVerdictTest, YesToTheCancelQuestionAfterTheRunEndedIsAnswered) {
     WriteScript({"_SC \"A\""});
     engine.StartRun(false);
