@@ -63,9 +63,7 @@ protected:
         void operator()(TVaxoCustomComPort&, std::uint16_t) const { ++*calls; }
     };
     void GivePortAHandler() { port->SetOnTriggerStatus(CountingHandler{&portCalls}); }
-    bool PortHasItsHandler() {
-        return port->OnTriggerStatus().target<CountingHandler>() != nullptr;
-    }
+    bool PortHasItsHandler() { return port->OnTriggerStatus().target<CountingHandler>(); }
     void SetModem(std::uint8_t bits) {
         std::lock_guard lock(device->lock);
         device->modem = bits;
