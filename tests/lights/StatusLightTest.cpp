@@ -51,55 +51,46 @@ QImage TwoStateGlyph() {
     return glyph;
 }
 
-TEST(StatusLight, NewLampIsThirteenSquareUnlitDarkGreenWithRaisedEdge) {
-    TVaxoStatusLight lamp;
-    EXPECT_EQ(lamp.size(), QSize(13, 13));
-    EXPECT_FALSE(lamp.Lit());
-    EXPECT_FALSE(lamp.HasGlyph());
-    EXPECT_EQ(lamp.LitColor().rgb(), kRed);
-    EXPECT_EQ(lamp.NotLitColor().rgb(), kDarkGreen);
-
-    const QImage img = Picture(lamp);
-    EXPECT_EQ(img.pixel(6, 6), kDarkGreen);
-    EXPECT_EQ(img.pixel(11, 11), kDarkGreen);
-    EXPECT_EQ(img.pixel(0, 0), kWhite);
-    EXPECT_EQ(img.pixel(12, 12), kGrey);
-}
-
-TEST(StatusLight, LitLampIsRedWithWhiteTopLeftAndGreyBottomRightEdges) {
-    TVaxoStatusLight lamp;
-    lamp.setLit(true);
-    ASSERT_TRUE(lamp.Lit());
-    const QImage img = Picture(lamp);
-    ASSERT_EQ(img.size(), QSize(13, 13));
-    for (int i = 0; i < 13; ++i) {
-        EXPECT_EQ(img.pixel(i, 0), kWhite) << "top edge x=" << i;
-        EXPECT_EQ(img.pixel(0, i), kWhite) << "left edge y=" << i;
-    }
-    for (int i = 1; i < 13; ++i) {
-        EXPECT_EQ(img.pixel(12, i), kGrey) << "right edge y=" << i;
-        EXPECT_EQ(img.pixel(i, 12), kGrey) << "bottom edge x=" << i;
-    }
-    for (int y = 1; y < 12; ++y) {
-        for (int x = 1; x < 12; ++x) {
-            ASSERT_EQ(img.pixel(x, y), kRed) << "inside at " << x << "," << y;
+// The lamp is its colour inside a raised edge: white along the top and left (corners
+// included), grey along the right and bottom, whatever its size and state. The first two rows
+// are a new lamp's defaults: 13 x 13, unlit, dark green when unlit and red when lit.
+TEST(StatusLight, LampPaintsItsColourInsideARaisedEdgeAtAnySize) {
+    const struct {
+        const char* name;
+        QSize size;
+        bool lit;
+        QRgb litColor; // 0: the default
+        QRgb inside;
+    } rows[] = {
+        {"new lamp", {13, 13}, false, 0, kDarkGreen},
+        {"lit lamp", {13, 13}, true, 0, kRed},
+        {"lit, resized, own colour", {10, 8}, true, qRgb(0, 0, 200), qRgb(0, 0, 200)},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        TVaxoStatusLight lamp;
+        if (r.size != QSize(13, 13)) {
+            lamp.resize(r.size);
+        }
+        if (r.litColor) {
+            lamp.setLitColor(QColor(r.litColor));
+        }
+        if (r.lit) {
+            lamp.setLit(true);
+        }
+        const QImage img = Picture(lamp);
+        ASSERT_EQ(img.size(), r.size);
+        const int right = r.size.width() - 1;
+        const int bottom = r.size.height() - 1;
+        for (int y = 0; y <= bottom; ++y) {
+            for (int x = 0; x <= right; ++x) {
+                const QRgb want = (x == 0 || y == 0)            ? kWhite
+                                  : (x == right || y == bottom) ? kGrey
+                                                                : r.inside;
+                ASSERT_EQ(img.pixel(x, y), want) << "at " << x << "," << y;
+            }
         }
     }
-}
-
-TEST(StatusLight, EdgeFollowsAnyLampSize) {
-    TVaxoStatusLight lamp;
-    lamp.resize(10, 8);
-    lamp.setLitColor(QColor(0, 0, 200));
-    lamp.setLit(true);
-    const QImage img = Picture(lamp);
-    ASSERT_EQ(img.size(), QSize(10, 8));
-    EXPECT_EQ(img.pixel(9, 0), kWhite);
-    EXPECT_EQ(img.pixel(0, 7), kWhite);
-    EXPECT_EQ(img.pixel(9, 7), kGrey);
-    EXPECT_EQ(img.pixel(9, 1), kGrey);
-    EXPECT_EQ(img.pixel(1, 7), kGrey);
-    EXPECT_EQ(img.pixel(5, 4), qRgb(0, 0, 200));
 }
 
 TEST(StatusLight, GlyphSizesLampToHalfItsWidthAndShowsLitAndUnlitHalves) {

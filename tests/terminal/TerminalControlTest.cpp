@@ -51,29 +51,42 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowExposed(term.get()));
     }
     const TBuffer& Buf() const { return term->Buffer(); }
+    // Records the latest status event in `status`.
+    void WatchStatus() {
+        term->SetOnTerminalStatus([this](TVaxoCustomTerminal&, std::uint8_t row, std::uint8_t col,
+                                         std::uint16_t top, std::uint16_t) {
+            status = {row, col, top};
+        });
+    }
+    static std::string Lines(const std::string& prefix, int count) {
+        std::string sent;
+        for (int i = 0; i < count; ++i) {
+            sent += prefix + std::to_string(i) + "\r\n";
+        }
+        return sent;
+    }
 
+    struct {
+        int row = -1;
+        int col = -1;
+        int top = -1;
+    } status;
     std::unique_ptr<TVaxoTerminal> term;
 };
 
 TEST_F(TerminalControlTest, ReceivedBytesAppearInTheBufferWithTheCursorAfterThem) {
     Connect();
-    int statusRow = 0;
-    int statusCol = 0;
-    term->SetOnTerminalStatus([&](TVaxoCustomTerminal&, std::uint8_t row, std::uint8_t col,
-                                  std::uint16_t, std::uint16_t) {
-        statusRow = row;
-        statusCol = col;
-    });
+    WatchStatus();
     pty.Write(std::string("hello\r\nworld\x1b\t", 14));
     ASSERT_TRUE(PumpUntil([&] { return RowText(Buf(), 1) == "world\x1b\t"; }));
     EXPECT_EQ("hello", RowText(Buf(), 0));
     EXPECT_EQ(7, Buf().CursorColumn());
     EXPECT_EQ(1, Buf().CursorRow());
     // The status event follows the refresh: page row 2, column 8 (both from 1).
-    EXPECT_TRUE(PumpUntil([&] { return statusRow == 2 && statusCol == 8; }));
+    EXPECT_TRUE(PumpUntil([&] { return status.row == 2 && status.col == 8; }));
 }
 
-TEST_F(TerminalControlTest, TypedKeysGoOutOneByteEachAndAreNotShownWithoutHalfDuplex) {
+TEST_F(TerminalControlTest, TypedKeysGoOutOneByteEachAndAreShownOnlyWithHalfDuplex) {
     Connect();
     QTest::keyClicks(&term->Window(), "ab");
     QTest::keyClick(&term->Window(), Qt::Key_Return);
@@ -87,10 +100,7 @@ TEST_F(TerminalControlTest, TypedKeysGoOutOneByteEachAndAreNotShownWithoutHalfDu
     EXPECT_TRUE(pty.ReadAvailable(200).empty());
     PumpFor(100);
     EXPECT_EQ("", RowText(Buf(), 0));
-}
 
-TEST_F(TerminalControlTest, WithHalfDuplexTypedKeysAreSentAndShown) {
-    Connect();
     term->SetHalfDuplex(true);
     QTest::keyClicks(&term->Window(), "xy");
     EXPECT_EQ("xy", Str(pty.Read(2)));
@@ -106,16 +116,24 @@ TEST_F(TerminalControlTest, TypingWithoutDispatcherSendsAndShowsNothing) {
     QTest::keyClicks(&term->Window(), "abc");
     EXPECT_TRUE(pty.ReadAvailable(300).empty());
     EXPECT_EQ("", RowText(Buf(), 0));
+
+    // A port destroyed under an active terminal leaves it without port and dispatcher.
+    OpenPort();
+    ASSERT_TRUE(term->Active());
+    port.reset();
+    EXPECT_EQ(nullptr, term->ComPort());
+    EXPECT_EQ(nullptr, term->Window().Dispatcher());
+    EXPECT_FALSE(term->Active());
+    QTest::keyClicks(&term->Window(), "abc");
+    EXPECT_TRUE(pty.ReadAvailable(200).empty());
+    EXPECT_EQ("", RowText(Buf(), 0));
 }
 
 TEST_F(TerminalControlTest, DataReceivedDuringScrollbackIsShownAllOfItAfterwards) {
     Connect();
     term->SetScrollback(true);
     ASSERT_TRUE(term->Scrollback());
-    std::string sent;
-    for (int i = 0; i < 60; ++i) {
-        sent += "line " + std::to_string(i) + "\r\n";
-    }
+    const std::string sent = Lines("line ", 60);
     pty.Write(sent);
     ASSERT_TRUE(PumpUntil([&] { return port->InputCount() == sent.size(); }));
     PumpFor(200);
@@ -136,25 +154,15 @@ TEST_F(TerminalControlTest, DataReceivedDuringScrollbackIsShownAllOfItAfterwards
 TEST_F(TerminalControlTest, InScrollbackKeysAndScrollBarBrowseHistoryAndStatusReadsZero) {
     term->SetScrollBars(ssBoth);
     Connect();
-    int statusRow = -1;
-    int statusCol = -1;
-    term->SetOnTerminalStatus([&](TVaxoCustomTerminal&, std::uint8_t row, std::uint8_t col,
-                                  std::uint16_t, std::uint16_t) {
-        statusRow = row;
-        statusCol = col;
-    });
-    std::string sent;
-    for (int i = 0; i < 120; ++i) {
-        sent += "row " + std::to_string(i) + "\r\n";
-    }
-    pty.Write(sent);
+    WatchStatus();
+    pty.Write(Lines("row ", 120));
     ASSERT_TRUE(PumpUntil([&] { return Buf().CursorRow() == 120; }));
     const int liveTop = Buf().ViewTop();
     const int visible = Buf().VisibleRows();
     ASSERT_GT(liveTop, visible);
 
     term->SetScrollback(true);
-    EXPECT_TRUE(PumpUntil([&] { return statusRow == 0 && statusCol == 0; }));
+    EXPECT_TRUE(PumpUntil([&] { return status.row == 0 && status.col == 0; }));
     QScrollBar* bar = term->Window().verticalScrollBar();
     EXPECT_EQ(120 - visible + 1, bar->maximum());
 
@@ -175,7 +183,7 @@ TEST_F(TerminalControlTest, InScrollbackKeysAndScrollBarBrowseHistoryAndStatusRe
 
     term->SetScrollback(false);
     EXPECT_EQ(liveTop, Buf().ViewTop());
-    EXPECT_TRUE(PumpUntil([&] { return statusRow > 0; }));
+    EXPECT_TRUE(PumpUntil([&] { return status.row > 0; }));
 }
 
 TEST_F(TerminalControlTest, ActivationNeedsAPortAndWaitsForItToOpen) {
@@ -220,16 +228,6 @@ TEST(TerminalWindowTest, NotificationDroppedWithItsWindowReleasesTheWaitingSende
         dropped->Finish();
     }
     EXPECT_FALSE(stillPending);
-}
-
-TEST_F(TerminalControlTest, PortDestroyedFirstLeavesTheTerminalWithoutDispatcher) {
-    Connect();
-    port.reset();
-    EXPECT_EQ(nullptr, term->ComPort());
-    EXPECT_EQ(nullptr, term->Window().Dispatcher());
-    EXPECT_FALSE(term->Active());
-    QTest::keyClicks(&term->Window(), "abc");
-    EXPECT_TRUE(pty.ReadAvailable(200).empty());
 }
 
 TEST_F(TerminalControlTest, BufferSizeRulesKeepRowsTimesColumnsWithinLimits) {
@@ -300,14 +298,8 @@ TEST_F(TerminalControlTest, EveryFontEndsInCellsOfOneNonZeroWidth) {
 
 TEST_F(TerminalControlTest, LargerFontKeepsTheCursorInViewAndReportsTheNewView) {
     Connect();
-    std::uint16_t statusTop = 0;
-    term->SetOnTerminalStatus([&](TVaxoCustomTerminal&, std::uint8_t, std::uint8_t,
-                                  std::uint16_t bufRow, std::uint16_t) { statusTop = bufRow; });
-    std::string sent;
-    for (int i = 0; i < 24; ++i) {
-        sent += "row " + std::to_string(i) + "\r\n";
-    }
-    pty.Write(sent);
+    WatchStatus();
+    pty.Write(Lines("row ", 24));
     ASSERT_TRUE(PumpUntil([&] { return Buf().CursorRow() == 24; }));
     // The window keeps its size: only the cell count shrinks.
     QFont big = term->Font();
@@ -316,7 +308,7 @@ TEST_F(TerminalControlTest, LargerFontKeepsTheCursorInViewAndReportsTheNewView) 
     const TBuffer& b = Buf();
     EXPECT_GE(b.CursorRow(), b.ViewTop());
     EXPECT_LT(b.CursorRow(), b.ViewTop() + b.VisibleRows());
-    ASSERT_TRUE(PumpUntil([&] { return statusTop == b.ViewTop() + 1; }));
+    ASSERT_TRUE(PumpUntil([&] { return status.top == b.ViewTop() + 1; }));
 }
 
 TEST_F(TerminalControlTest, C1BytesDrawAsTheirC0GlyphsAndUnderlineReachesGlyphRuns) {

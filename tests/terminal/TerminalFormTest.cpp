@@ -198,8 +198,7 @@ TEST_F(TerminalFormTest, FormCarriesItsCaptionControlsAndLamps) {
 
 TEST_F(TerminalFormTest, ReopenFailureInCreationIsSwallowedAndShowingLeavesActivationPending) {
     form.reset();
-    port->SetOpen(false);
-    ASSERT_TRUE(PumpUntil([&] { return port->PortState() == TVaxoCustomComPort::State::Closed; }));
+    ClosePort();
     port->SetComNumber(3); // not in the port map
     form = std::make_unique<TFrmTerminal>(port.get(), &host);
     EXPECT_EQ(TVaxoCustomComPort::State::Closed, port->PortState());

@@ -26,6 +26,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <numeric>
 
 using namespace pellwick;
 using namespace pellwick::test;
@@ -174,9 +175,7 @@ TEST_F(FormOnPty, HexViewShowsAllByteValuesAsPairsWithTheirCharactersAndCopiesWh
     Action("MnuItmHex")->trigger();
     ASSERT_TRUE(Action("MnuItmHex")->isChecked());
     std::vector<std::uint8_t> all(256);
-    for (int b = 0; b < 256; ++b) {
-        all[static_cast<std::size_t>(b)] = static_cast<std::uint8_t>(b);
-    }
+    std::iota(all.begin(), all.end(), std::uint8_t{0});
     pty.Write(std::vector<std::uint8_t>(all.begin(), all.begin() + 100));
     pty.Write(std::vector<std::uint8_t>(all.begin() + 100, all.end()));
     ASSERT_TRUE(PumpUntil([&] { return !RowText(Buf(), 16).empty(); }));
