@@ -1,5 +1,6 @@
 // The input and output rings on their own: positions, wrapping, all-or-none queueing, the
 // read-ahead of a delivery and the scan positions, without a device or a worker.
+#include "DispatcherFixture.h"
 #include "serial/DispatcherTypes.h"
 #include "serial/InputRing.h"
 #include "serial/OutputRing.h"
@@ -10,16 +11,9 @@
 #include <string>
 
 using namespace pellwick;
+using pellwick::test::Bytes;
 
 namespace {
-
-std::string Bytes(std::uint32_t n, char first) {
-    std::string s;
-    for (std::uint32_t i = 0; i < n; ++i) {
-        s += static_cast<char>(first + i % 26);
-    }
-    return s;
-}
 
 // A driver holding `pending`; Fill reads from its front.
 struct FakeDriver {

@@ -4,7 +4,6 @@
 
 #include "DispatcherFixture.h"
 
-#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -80,20 +79,26 @@ protected:
         AttachAsPort(*dispatcher, gui);
     }
     void SetGate(bool open) {
-        std::lock_guard lock(state->lock);
-        state->writeGate = open;
+        OnDevice([open](auto& s) { s.writeGate = open; });
     }
     std::size_t StatusCount(int handle) {
         return CountOf(gui.Received(), MsgTriggerStatus, static_cast<std::uint32_t>(handle));
     }
+    // Arms a timer for two ticks and waits until its notification has been delivered: the
+    // worker has looked at the status triggers meanwhile.
+    void LetTwoTicksPass() {
+        if (probe_ == 0) {
+            probe_ = static_cast<std::uint32_t>(dispatcher->AddTickTrigger());
+        }
+        const std::size_t before = gui.Count(MsgTriggerTimer);
+        ASSERT_EQ(0, dispatcher->ArmTickTrigger(probe_, 2, true));
+        ASSERT_TRUE(WaitUntil([&] { return gui.Count(MsgTriggerTimer) > before; }));
+    }
 
     FakeGuiWindow gui;
+
+private:
+    std::uint32_t probe_ = 0;
 };
-
-using Clock = std::chrono::steady_clock;
-
-inline long long MsSince(Clock::time_point t0) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count();
-}
 
 } // namespace pellwick::test

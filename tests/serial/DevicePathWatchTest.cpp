@@ -2,6 +2,7 @@
 // device back (a node made in place, a link renamed into place, a link in folders that did not
 // exist), each seen through the watch's descriptor, not by polling.
 #include "serial/DevicePathWatch.h"
+#include "support/TempFolder.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -14,15 +15,6 @@ namespace pellwick {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Folder {
-    Folder() {
-        char pattern[] = "/tmp/pellwick-watch-XXXXXX";
-        path = mkdtemp(pattern);
-    }
-    ~Folder() { fs::remove_all(path); }
-    std::string path;
-};
 
 // Waits on the descriptor alone until Update() says the path is there.
 bool SeenThroughFd(DevicePathWatch& watch, int timeoutMs) {
@@ -61,25 +53,25 @@ TEST(DevicePathWatchTest, EachWayADeviceComesBackIsSeen) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Folder folder;
-        fs::create_directory(folder.path + "/dev");
+        TempFolder folder;
+        fs::create_directory(folder.Path() + "/dev");
         DevicePathWatch watch;
-        ASSERT_TRUE(watch.Start(folder.path + "/" + c.relative)) << watch.Error();
+        ASSERT_TRUE(watch.Start(folder.Path() + "/" + c.relative)) << watch.Error();
         EXPECT_FALSE(watch.Update());
-        c.bringBack(folder.path);
+        c.bringBack(folder.Path());
         EXPECT_TRUE(SeenThroughFd(watch, 5000));
     }
 }
 
 TEST(DevicePathWatchTest, WaitForEndsAtTheDeadlineOrWhenThePathIsThere) {
-    Folder folder;
+    TempFolder folder;
     std::string error;
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(DevicePathWatch::WaitFor(folder.path + "/none", std::chrono::milliseconds(200),
+    EXPECT_FALSE(DevicePathWatch::WaitFor(folder.Path() + "/none", std::chrono::milliseconds(200),
                                           error));
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
     EXPECT_TRUE(error.empty()) << error;
-    EXPECT_TRUE(DevicePathWatch::WaitFor(folder.path, std::chrono::milliseconds(0), error));
+    EXPECT_TRUE(DevicePathWatch::WaitFor(folder.Path(), std::chrono::milliseconds(0), error));
 }
 
 } // namespace

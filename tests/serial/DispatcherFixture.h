@@ -4,8 +4,10 @@
 #include "SerialTestSupport.h"
 #include "serial/TVaxoWin32Dispatcher.h"
 
+#include <chrono>
 #include <gtest/gtest.h>
 #include <memory>
+#include <string>
 
 namespace pellwick::test {
 
@@ -28,6 +30,11 @@ protected:
         ASSERT_EQ(0, dispatcher->OpenDevice("/fake", 19200, 0, 8, 1, inSize, outSize, true, true));
     }
     void Feed(const std::string& bytes) { FakeSerialDevice::Feed(*state, bytes); }
+    // Runs fn on the double's state under its lock and returns what fn returns.
+    template <class Fn> auto OnDevice(Fn fn) {
+        std::lock_guard lock(state->lock);
+        return fn(*state);
+    }
     std::vector<std::uint8_t> Written() {
         std::lock_guard lock(state->lock);
         return state->written;
@@ -58,6 +65,21 @@ protected:
 
 inline std::string Str(const std::vector<std::uint8_t>& v) {
     return std::string(v.begin(), v.end());
+}
+
+// n letters counting up from first, round the alphabet.
+inline std::string Bytes(std::uint32_t n, char first) {
+    std::string s;
+    for (std::uint32_t i = 0; i < n; ++i) {
+        s += static_cast<char>(first + i % 26);
+    }
+    return s;
+}
+
+using Clock = std::chrono::steady_clock;
+
+inline long long MsSince(Clock::time_point t0) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count();
 }
 
 } // namespace pellwick::test

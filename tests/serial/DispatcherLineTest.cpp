@@ -1,8 +1,6 @@
 // Line settings, flow control, modem lines and line errors, on a device double.
 #include "DispatcherFixture.h"
 
-#include <chrono>
-
 using namespace pellwick;
 using namespace pellwick::test;
 
@@ -10,7 +8,6 @@ using DispatcherLineTest = FakeDeviceFixture;
 
 namespace {
 int SetLineCalls(FakeSerialDevice::State& s) {
-    std::lock_guard lock(s.lock);
     return s.setLineCalls;
 }
 } // namespace
@@ -19,26 +16,23 @@ TEST_F(DispatcherLineTest, UnchangedSettingsNeitherTouchTheDeviceNorWait) {
     Open();
     // At 300 baud a change would first wait 18 character times (600 ms) for the line to drain.
     ASSERT_EQ(0, dispatcher->ConfigureLine(300, 0, 8, 1));
-    int before = SetLineCalls(*state);
-    auto t0 = std::chrono::steady_clock::now();
+    int before = OnDevice(SetLineCalls);
+    auto t0 = Clock::now();
     EXPECT_EQ(0, dispatcher->ConfigureLine(300, 0, 8, 1));
     EXPECT_EQ(0, dispatcher->ConfigureLine(0, 5, 9, 3)); // all "keep"
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now() - t0);
-    EXPECT_EQ(before, SetLineCalls(*state));
-    EXPECT_LT(ms.count(), 300);
+    const long long ms = MsSince(t0);
+    EXPECT_EQ(before, OnDevice(SetLineCalls));
+    EXPECT_LT(ms, 300);
 }
 
 TEST_F(DispatcherLineTest, ChangeAt9600WaitsEighteenCharacterTimesFirst) {
     Open();
     ASSERT_EQ(0, dispatcher->ConfigureLine(9600, 0, 8, 1));
-    int before = SetLineCalls(*state);
-    auto t0 = std::chrono::steady_clock::now();
+    int before = OnDevice(SetLineCalls);
+    auto t0 = Clock::now();
     ASSERT_EQ(0, dispatcher->ConfigureLine(19200, 0, 8, 1));
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now() - t0);
-    EXPECT_GE(ms.count(), 19); // (10,000,000 div 9600) x 10 bits x 18 = 18.7 ms, rounded up
-    EXPECT_EQ(before + 1, SetLineCalls(*state));
+    EXPECT_GE(MsSince(t0), 19); // (10,000,000 div 9600) x 10 bits x 18 = 18.7 ms, rounded up
+    EXPECT_EQ(before + 1, OnDevice(SetLineCalls));
     std::uint32_t baud;
     int parity, data, stop;
     dispatcher->QueryLine(baud, parity, data, stop);
@@ -78,18 +72,11 @@ TEST_F(DispatcherLineTest, HardwareFlowThresholdsBecomeDriverLimits) {
 TEST_F(DispatcherLineTest, RtsUnderHardwareFlowIsLeftAlone) {
     Open();
     ASSERT_EQ(0, dispatcher->ConfigureHardwareFlow(3686, 409, 2));
-    {
-        std::lock_guard lock(state->lock);
-        state->rts = true;
-    }
+    OnDevice([](auto& s) { s.rts = true; });
     EXPECT_EQ(1, dispatcher->DriveRts(0));
-    {
-        std::lock_guard lock(state->lock);
-        EXPECT_TRUE(state->rts);
-    }
+    EXPECT_TRUE(OnDevice([](auto& s) { return s.rts; }));
     EXPECT_EQ(0, dispatcher->DriveDtr(0));
-    std::lock_guard lock(state->lock);
-    EXPECT_FALSE(state->dtr);
+    EXPECT_FALSE(OnDevice([](auto& s) { return s.dtr; }));
 }
 
 TEST_F(DispatcherLineTest, SoftwareFlowSetsXonXoffCharacters) {
@@ -109,10 +96,7 @@ TEST_F(DispatcherLineTest, SoftwareFlowSetsXonXoffCharacters) {
 TEST_F(DispatcherLineTest, ModemChangesAreRecordedAndEachQueryClearsItsChangeBit) {
     Open();
     EXPECT_FALSE(dispatcher->CtsAsserted());
-    {
-        std::lock_guard lock(state->lock);
-        state->modem = msCtsOn | msDcdOn;
-    }
+    OnDevice([](auto& s) { s.modem = msCtsOn | msDcdOn; });
     ASSERT_TRUE(WaitUntil([&] { return (dispatcher->ModemBits() & 0x09) == 0x09; }));
     EXPECT_EQ(0x90u, dispatcher->ModemBits() & 0xF0);
     EXPECT_TRUE(dispatcher->CtsAsserted());
@@ -124,12 +108,7 @@ TEST_F(DispatcherLineTest, ModemChangesAreRecordedAndEachQueryClearsItsChangeBit
 
 TEST_F(DispatcherLineTest, LineErrorsAreReportedInOrderAndBreakSeparately) {
     Open();
-    {
-        std::lock_guard lock(state->lock);
-        state->counts.parity = 1;
-        state->counts.frame = 1;
-        state->counts.brk = 1;
-    }
+    OnDevice([](auto& s) { s.counts.parity = s.counts.frame = s.counts.brk = 1; });
     ASSERT_TRUE(WaitUntil([&] {
         return (dispatcher->ErrorBits() & (ceRxParity | ceBreak)) != 0 &&
                (dispatcher->ErrorBits() & ceFrame) != 0;

@@ -1,52 +1,44 @@
 // Rings, queueing, taking and peeking, on a device double whose output can be held back.
 #include "DispatcherFixture.h"
 
-#include <chrono>
-
 using namespace pellwick;
 using namespace pellwick::test;
 
 using DispatcherOutputRingTest = FakeDeviceFixture;
 using DispatcherInputRingTest = FakeDeviceFixture;
 
-TEST_F(DispatcherOutputRingTest, QueueBlockOfExactlyFreeRoomMarksRingFull) {
+// Queueing is all or none up to exactly the free room, and cleared bytes never reach the device.
+TEST_F(DispatcherOutputRingTest, QueueBlockFitsExactlyOrQueuesNothingAndClearDiscards) {
     state->writeGate = false;
     Open(4096, 100);
     std::string block(100, 'x');
     EXPECT_EQ(0, dispatcher->QueueBlock(block.data(), 100));
     EXPECT_EQ(100u, dispatcher->OutputUsed());
     EXPECT_EQ(0u, dispatcher->OutputFree());
-}
-
-TEST_F(DispatcherOutputRingTest, QueueBlockOneByteOverFreeRoomQueuesNothing) {
-    state->writeGate = false;
-    Open(4096, 100);
-    std::string block(60, 'x');
+    dispatcher->ClearOutput();
+    EXPECT_EQ(0u, dispatcher->OutputUsed());
     ASSERT_EQ(0, dispatcher->QueueBlock(block.data(), 60));
     EXPECT_EQ(ecOutputBufferTooSmall, dispatcher->QueueBlock(block.data(), 41));
     EXPECT_EQ(60u, dispatcher->OutputUsed());
     EXPECT_EQ(0, dispatcher->QueueBlock(block.data(), 0));
+    dispatcher->ClearOutput();
+    EXPECT_EQ(0u, dispatcher->OutputUsed());
+    OnDevice([](auto& s) { s.writeGate = true; });
+    ASSERT_EQ(0, dispatcher->QueueBlock("new", 3));
+    ASSERT_TRUE(WaitUntil([&] { return Written().size() == 3; }));
+    EXPECT_EQ("new", Str(Written()));
 }
 
 TEST_F(DispatcherOutputRingTest, WrappedRingIsRotatedAndWrittenInOneRunInOrder) {
     state->allowance = 50; // the device takes 50 bytes, then nothing more for now
     Open(4096, 100);
-    std::string first, second;
-    for (int i = 0; i < 80; ++i) {
-        first += static_cast<char>('A' + i % 26);
-    }
-    for (int i = 0; i < 40; ++i) {
-        second += static_cast<char>('a' + i % 26);
-    }
+    const std::string first = Bytes(80, 'A'), second = Bytes(40, 'a');
     ASSERT_EQ(0, dispatcher->QueueBlock(first.data(), 80));
     ASSERT_TRUE(WaitUntil([&] { return dispatcher->OutputUsed() == 30; }));
     // 30 bytes wait at 50..79; these 40 wrap around the end of the 100-byte ring.
     ASSERT_EQ(0, dispatcher->QueueBlock(second.data(), 40));
     EXPECT_EQ(70u, dispatcher->OutputUsed());
-    {
-        std::lock_guard lock(state->lock);
-        state->allowance = -1;
-    }
+    OnDevice([](auto& s) { s.allowance = -1; });
     ASSERT_TRUE(WaitUntil([&] { return dispatcher->OutputUsed() == 0; }));
     EXPECT_EQ(first + second, Str(Written()));
     std::lock_guard lock(state->lock);
@@ -58,21 +50,6 @@ TEST_F(DispatcherOutputRingTest, WrappedRingIsRotatedAndWrittenInOneRunInOrder) 
     EXPECT_TRUE(rest == std::vector<std::size_t>({70}) ||
                 rest == std::vector<std::size_t>({30, 40}))
         << "writes after the first: " << rest.size();
-}
-
-TEST_F(DispatcherOutputRingTest, ClearOutputDiscardsWaitingBytes) {
-    state->writeGate = false;
-    Open(4096, 100);
-    ASSERT_EQ(0, dispatcher->QueueBlock("stale", 5));
-    dispatcher->ClearOutput();
-    EXPECT_EQ(0u, dispatcher->OutputUsed());
-    {
-        std::lock_guard lock(state->lock);
-        state->writeGate = true;
-    }
-    ASSERT_EQ(0, dispatcher->QueueBlock("new", 3));
-    ASSERT_TRUE(WaitUntil([&] { return Written().size() == 3; }));
-    EXPECT_EQ("new", Str(Written()));
 }
 
 TEST_F(DispatcherInputRingTest, TakePeekAndEmptyRing) {
@@ -105,10 +82,7 @@ TEST_F(DispatcherInputRingTest, InputBeyondAFullRingWaitsInDriverAndFollowsWhenR
     }
     Feed(data);
     ASSERT_TRUE(WaitUntil([&] { return dispatcher->InputUsed() == InputRingSize; }));
-    {
-        std::lock_guard lock(state->lock);
-        EXPECT_EQ(100u, state->input.size()); // held back in the driver
-    }
+    EXPECT_EQ(100u, OnDevice([](auto& s) { return s.input.size(); })); // held back in the driver
     std::vector<std::uint8_t> got(1000);
     ASSERT_EQ(1000, dispatcher->TakeBlock(got.data(), 1000));
     ASSERT_TRUE(WaitUntil([&] { return dispatcher->InputUsed() == InputRingSize - 900; }, 2000));

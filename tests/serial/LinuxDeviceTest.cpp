@@ -6,12 +6,12 @@
 #include "serial/LinuxSerialDevice.h"
 #include "serial/PortLock.h"
 #include "serial/errors/OpenFailure.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
 #include <asm/ioctls.h>
 #include <cerrno>
-#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -41,21 +41,17 @@ tcflag_t LocalFlags(int fd) {
 class LinuxDeviceTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "pellwick-lock-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        folder_ = pattern;
+        ASSERT_FALSE(folder_.empty());
         UucpLock::SetFolder(folder_);
     }
-    void TearDown() override {
-        UucpLock::SetFolder("/var/lock");
-        fs::remove_all(folder_);
-    }
+    void TearDown() override { UucpLock::SetFolder("/var/lock"); }
     std::string LockOf(const PtyPair& pty) const { return UucpLock::PathFor(pty.SlavePath()); }
     static void PutLock(const std::string& path, pid_t pid) {
         std::ofstream(path) << std::string(10 - std::to_string(pid).size(), ' ') << pid << '\n';
     }
 
-    std::string folder_;
+    TempFolder temp_;
+    const std::string folder_ = temp_.Path();
 };
 
 TEST_F(LinuxDeviceTest, ProbeAndOpenLeaveAnotherProgramsLineAsItWas) {

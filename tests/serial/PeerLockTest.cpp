@@ -124,15 +124,12 @@ private:
     int status_ = 0;
 };
 
+// Waits for cond while keeping the peer's screen output flowing.
 bool Within(int ms, const std::function<bool()>& cond, const PeerProcess& peer) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (std::chrono::steady_clock::now() < end) {
+    return test::WaitUntil(cond, ms, [&peer] {
         peer.Drain();
-        if (cond())
-            return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
+    });
 }
 
 TEST(PeerLockTest, PellwickAndEachPeerRefuseEachOtherWithTheHolderNamed) {

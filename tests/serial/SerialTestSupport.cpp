@@ -204,9 +204,6 @@ FakeSerialDevice::~FakeSerialDevice() {
 
 int FakeSerialDevice::Open(const std::string&) {
     std::lock_guard lock(state_->lock);
-    if (state_->openResult != 0) {
-        return state_->openResult;
-    }
     int sv[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, sv) != 0) {
         return -errno;

@@ -95,7 +95,6 @@ public:
         LineBlock line;
         bool dtr = false, rts = false;
         std::vector<std::size_t> breaks; // for each break: the bytes written before it
-        int openResult = 0;
         int fd = -1;   // the device's descriptor: readable exactly while input waits
         int peer = -1; // the other end, written to make it readable
     };

@@ -45,19 +45,22 @@ TEST_F(DataTriggerTest, FiresOnceAmongOtherBytesWithTheMatchStillWaiting) {
     EXPECT_EQ(7u, dispatcher->InputUsed());
 }
 
-TEST_F(DataTriggerTest, IgnoreCaseOverlapsAndPrefixes) {
+TEST_F(DataTriggerTest, IgnoreCaseOverlapsPrefixesAndEveryByteValue) {
     OpenAttached();
     int ok = dispatcher->AddDataMatchTrigger("ok", 2, true);
     int okExact = dispatcher->AddDataMatchTrigger("ok", 2, false);
     int aa = dispatcher->AddDataMatchTrigger("aa", 2, false);
     int aab = dispatcher->AddDataMatchTrigger("aab", 3, false);
-    pty.Write("Ok-aaa-aaab");
+    const std::string binary("\x00\xFF\x80", 3);
+    int nulHigh = dispatcher->AddDataMatchTrigger(binary.data(), 3, true);
+    pty.Write("Ok-aaa-aaab" + std::string("-\x00\x00\xFF\x80z", 6));
     Sync();
     EXPECT_EQ(1u, DataCount(ok));
     EXPECT_EQ(0u, DataCount(okExact));
     // aa fires on the second and third a of "aaa", and twice more inside "aaab".
     EXPECT_EQ(4u, DataCount(aa));
     EXPECT_EQ(1u, DataCount(aab));
+    EXPECT_EQ(1u, DataCount(nulHigh));
 }
 
 // The byte that completes a match may start the next one, whichever match slot that candidate
@@ -127,15 +130,6 @@ TEST_F(DataTriggerTest, LengthLimitsAndTheEmptyPattern) {
     EXPECT_EQ(1u, DataCount(full));
     EXPECT_EQ(21u, Extra(gui.Received().front()));
     EXPECT_EQ(0u, DataCount(empty));
-}
-
-TEST_F(DataTriggerTest, NulAndHighBytesMatch) {
-    OpenAttached();
-    const std::string pattern("\x00\xFF\x80", 3);
-    int h = dispatcher->AddDataMatchTrigger(pattern.data(), 3, true);
-    pty.Write(std::string("a\x00\x00\xFF\x80z", 6));
-    Sync();
-    EXPECT_EQ(1u, DataCount(h));
 }
 
 TEST_F(AvailabilityTest, ThresholdNoticeAnnouncesTheBytesAheadOfAMatchFirst) {

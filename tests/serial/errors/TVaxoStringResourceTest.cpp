@@ -7,6 +7,7 @@
 
 #include <fstream>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -67,43 +68,35 @@ TEST(TVaxoStringResourceTest, TextsBecomeSingleByteWithQuestionMarksAboveLatin1)
     EXPECT_EQ(reader.GetText(5), "");
 }
 
-TEST(TVaxoStringResourceTest, UnknownNameRaisesResourceNotFound) {
-    EXPECT_EQ(OpenFailure("NO_SUCH_TABLE"), "String resource not found: NO_SUCH_TABLE");
-}
-
-TEST(TVaxoStringResourceTest, EmptyBlockRaisesUnableToOpen) {
-    RegisteredTable table("TEST_EMPTY_BLOCK", {});
-    EXPECT_EQ(OpenFailure(table.Name()), "Unable to open string resource: TEST_EMPTY_BLOCK");
-}
-
-TEST(TVaxoStringResourceTest, MalformedTablesRaiseInvalidResource) {
+// Each way a table fails to open raises with its reason.
+TEST(TVaxoStringResourceTest, TablesThatCannotBeReadRaiseWithTheReason) {
     const std::string invalid = "Invalid DqString resource";
-    {
-        RegisteredTable table("TEST_BAD_SIGNATURE", MakeStringTable({{1, u"x"}}, "STR1"));
-        EXPECT_EQ(OpenFailure(table.Name()), invalid);
-    }
-    {
-        RegisteredTable table("TEST_SHORT_HEADER", {'S', 'T', 'R', '0', 1});
-        EXPECT_EQ(OpenFailure(table.Name()), invalid);
-    }
-    {
-        // The count promises more entries than the block holds.
-        auto bytes = MakeStringTable({{1, u"x"}});
-        bytes[4] = 200;
-        RegisteredTable table("TEST_COUNT_TOO_BIG", std::move(bytes));
-        EXPECT_EQ(OpenFailure(table.Name()), invalid);
-    }
-    {
-        // The text length runs past the end of the block.
-        auto bytes = MakeStringTable({{1, u"x"}});
-        bytes[8 + 8] = 50;
-        RegisteredTable table("TEST_TEXT_PAST_END", std::move(bytes));
-        EXPECT_EQ(OpenFailure(table.Name()), invalid);
-    }
-    {
+    auto countTooBig = MakeStringTable({{1, u"x"}});
+    countTooBig[4] = 200; // the count promises more entries than the block holds
+    auto textPastEnd = MakeStringTable({{1, u"x"}});
+    textPastEnd[8 + 8] = 50; // the text length runs past the end of the block
+    const struct {
+        const char* name;
+        std::optional<std::vector<unsigned char>> bytes; // none: nothing is registered
+        std::string message;
+    } rows[] = {
+        {"NO_SUCH_TABLE", std::nullopt, "String resource not found: NO_SUCH_TABLE"},
+        {"TEST_EMPTY_BLOCK", std::vector<unsigned char>{},
+         "Unable to open string resource: TEST_EMPTY_BLOCK"},
+        {"TEST_BAD_SIGNATURE", MakeStringTable({{1, u"x"}}, "STR1"), invalid},
+        {"TEST_SHORT_HEADER", std::vector<unsigned char>{'S', 'T', 'R', '0', 1}, invalid},
+        {"TEST_COUNT_TOO_BIG", countTooBig, invalid},
+        {"TEST_TEXT_PAST_END", textPastEnd, invalid},
         // Unsorted ids would make the binary search miss present entries.
-        RegisteredTable table("TEST_UNSORTED", MakeStringTable({{5, u"b"}, {3, u"a"}}));
-        EXPECT_EQ(OpenFailure(table.Name()), invalid);
+        {"TEST_UNSORTED", MakeStringTable({{5, u"b"}, {3, u"a"}}), invalid},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::optional<RegisteredTable> table;
+        if (row.bytes) {
+            table.emplace(row.name, *row.bytes);
+        }
+        EXPECT_EQ(OpenFailure(row.name), row.message);
     }
 }
 

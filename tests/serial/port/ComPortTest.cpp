@@ -249,12 +249,9 @@ TEST_F(ComPortTest, AwaitTextFindsTheTextAndIgnoresCaseOfLettersOnly) {
 TEST_F(ComPortTest, AwaitTextDoesNotBacktrackAndTimesOut) {
     port.SetOpen(true);
     pty.Write("aaab");
-    auto t0 = std::chrono::steady_clock::now();
+    auto t0 = Clock::now();
     EXPECT_FALSE(port.AwaitText("aab", 4, false, false));
-    auto ms =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0)
-            .count();
-    EXPECT_GE(ms, 3 * 55);
+    EXPECT_GE(MsSince(t0), 3 * 55);
 }
 
 TEST_F(ComPortTest, ATriggerForTheAwaitedTextFiresAfterTheNextByte) {

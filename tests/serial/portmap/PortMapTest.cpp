@@ -3,10 +3,11 @@
 #include "serial/portmap/PortMap.h"
 #include "serial/portmap/UartHardware.h"
 
+#include "support/TempFolder.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -21,17 +22,13 @@ using Entries = std::vector<std::pair<int, std::string>>;
 class PortMapTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "pellwick-ports-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
+        ASSERT_FALSE(folder_.Path().empty());
+        root_ = folder_.Path();
         dev_ = root_ + "/dev";
         fs::create_directory(dev_);
         ini_ = root_ + "/loader.ini";
     }
-    void TearDown() override {
-        PortMap::SetGlobal(nullptr);
-        fs::remove_all(root_);
-    }
+    void TearDown() override { PortMap::SetGlobal(nullptr); }
 
     void Touch(const std::string& name) const { std::ofstream(dev_ + "/" + name).put('\0'); }
     void Ini(const std::string& content) const { std::ofstream(ini_) << content; }
@@ -45,6 +42,7 @@ protected:
         });
     }
 
+    TempFolder folder_;
     std::string root_;
     std::string dev_;
     std::string ini_;
