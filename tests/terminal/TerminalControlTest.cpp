@@ -1,9 +1,9 @@
 // The terminal control and its window on a pseudo-terminal through the real port component:
 // received bytes, typed keys, scrollback, activation, buffer-size rules, fonts, marking.
 #include "TerminalPtyFixture.h"
+#include "ErrorNumberOf.h"
 #include "serial/DispatcherTypes.h"
 #include "serial/NotificationWindow.h"
-#include "serial/errors/EVaxoException.h"
 #include "terminal/TTerminal.h"
 #include "terminal/TerminalFont.h"
 #include "terminal/TVaxoTerminal.h"
@@ -19,15 +19,6 @@ using namespace pellwick;
 using namespace pellwick::test;
 
 namespace {
-
-int ErrorNumberOf(const std::function<void()>& fn) {
-    try {
-        fn();
-    } catch (const EVaxoException& e) {
-        return e.ErrorNumber();
-    }
-    return 0;
-}
 
 class TerminalControlTest : public TerminalPtyFixture {
 protected:

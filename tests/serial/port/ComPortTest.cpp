@@ -1,8 +1,8 @@
 // The port component on a pseudo-terminal mapped to COM1, with events on the GUI thread.
 #include "DispatcherFixture.h"
+#include "ErrorNumberOf.h"
 #include "serial/TVaxoCustomComPort.h"
 #include "serial/TVaxoWin32Dispatcher.h"
-#include "serial/errors/EVaxoException.h"
 #include "serial/portmap/PortMap.h"
 #include "support/PumpUntil.h"
 
@@ -16,15 +16,6 @@ using namespace pellwick;
 using namespace pellwick::test;
 
 namespace {
-
-int ErrorNumberOf(const std::function<void()>& fn) {
-    try {
-        fn();
-    } catch (const EVaxoException& e) {
-        return e.ErrorNumber();
-    }
-    return 0;
-}
 
 class ComPortTest : public ::testing::Test {
 protected:
