@@ -712,16 +712,19 @@ bool TFrmTerminal::eventFilter(QObject* watched, QEvent* event) {
         }
     }
     if (event->type() == QEvent::KeyPress && watched == &terminal_->Window() && port_ &&
-        port_->Lost() && !terminal_->Scrollback() &&
-        TTerminal::KeyByte(static_cast<QKeyEvent*>(event)) >= 0) {
-        // Nothing typed is kept for a device that may come back as another one; one beep
-        // says so, not one a key.
-        if (!beeped_) {
-            QApplication::beep();
-            beeped_ = true;
-            ++refusedBeeps_;
+        !terminal_->Scrollback() && TTerminal::KeyByte(static_cast<QKeyEvent*>(event)) >= 0) {
+        // Nothing typed is kept for a device that may come back as another one, nor sent while
+        // an upload has the line (the terminal is inactive then): the byte would land inside
+        // the file being sent. One beep says so, not one a key.
+        if (port_->Lost() || !terminal_->Active()) {
+            if (!beeped_) {
+                QApplication::beep();
+                beeped_ = true;
+                ++refusedBeeps_;
+            }
+            return true;
         }
-        return true;
+        beeped_ = false;
     }
     return QMainWindow::eventFilter(watched, event);
 }

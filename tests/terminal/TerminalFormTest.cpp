@@ -234,4 +234,19 @@ TEST_F(TerminalFormTest, ALostPortSaysDisconnectedAndRefusesTypingWithOneBeep) {
     EXPECT_EQ(1, form->RefusedKeyBeeps());
 }
 
+// While an upload has the line the main window makes the terminal inactive: a typed byte would
+// land inside the file being sent, so none is sent or kept, and one beep says so.
+TEST_F(TerminalFormTest, TypingWhileAnUploadHasTheLineIsRefusedWithOneBeep) {
+    Show();
+    form->Terminal().SetActive(false);
+    QTest::keyClicks(&form->Terminal().Window(), "typed\r");
+    EXPECT_EQ(1, form->RefusedKeyBeeps());
+    form->Terminal().SetActive(true);
+    QTest::keyClicks(&form->Terminal().Window(), "ok");
+    EXPECT_EQ("ok", Str(pty.Read(2)));
+    form->Terminal().SetActive(false);
+    QTest::keyClick(&form->Terminal().Window(), 'x');
+    EXPECT_EQ(2, form->RefusedKeyBeeps());
+}
+
 } // namespace
