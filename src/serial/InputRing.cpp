@@ -153,17 +153,27 @@ std::uint32_t InputRing::ReadLocked(const std::function<long(std::uint8_t*, std:
     return static_cast<std::uint32_t>(n);
 }
 
-// The room at `at` is free and only the worker that fills the ring writes there, so the read
+// The room at `to` is free and only the worker that fills the ring writes there, so the read
 // itself runs without the lock: the program takes and peeks meanwhile instead of waiting for
-// a system call. Bytes read while a discard happened are discarded with the rest.
-std::uint32_t InputRing::ReadUnlocked(std::unique_lock<std::mutex>& lock,
-                                      const std::function<long(std::uint8_t*, std::uint32_t)>& read,
-                                      std::uint32_t at, std::uint32_t count) {
+// a system call. `kept` is false when a discard happened meanwhile: what the read got goes
+// with the rest.
+long InputRing::ReadUnlocked(std::unique_lock<std::mutex>& lock,
+                             const std::function<long(std::uint8_t*, std::uint32_t)>& read,
+                             std::uint8_t* to, std::uint32_t count, bool& kept) {
     const std::uint64_t discards = discards_;
     lock.unlock();
-    const long n = read(&buffer_[at], count);
+    const long n = read(to, count);
     lock.lock();
-    if (n <= 0 || discards != discards_) {
+    kept = discards == discards_;
+    return n;
+}
+
+std::uint32_t InputRing::ReadIntoRing(std::unique_lock<std::mutex>& lock,
+                                      const std::function<long(std::uint8_t*, std::uint32_t)>& read,
+                                      std::uint32_t count) {
+    bool kept = false;
+    const long n = ReadUnlocked(lock, read, &buffer_[head_], count, kept);
+    if (n <= 0 || !kept) {
         return 0;
     }
     CommitLocked(static_cast<std::uint32_t>(n));
@@ -178,14 +188,12 @@ bool InputRing::Stage(const std::function<long(std::uint8_t*, std::uint32_t)>& r
     }
     // As for the ring: the free part of the staging buffer is this worker's alone.
     const std::uint32_t at = staged_;
-    const std::uint64_t discards = discards_;
-    lock.unlock();
-    const long n = read(&stage_[at], room);
-    lock.lock();
+    bool kept = false;
+    const long n = ReadUnlocked(lock, read, &stage_[at], room, kept);
     if (n <= 0) {
         return false;
     }
-    if (discards == discards_) {
+    if (kept) {
         staged_ = at + static_cast<std::uint32_t>(n);
     }
     return true;
@@ -253,9 +261,9 @@ std::uint32_t InputRing::Fill(const std::function<std::uint32_t()>& queued,
     moreInputPending_ = e < waiting;
     e = std::min(e, waiting);
     // A contiguous read may ask for more than the driver reported; it returns what is there.
-    const std::uint32_t got = ReadUnlocked(lock, read, head_, d);
+    const std::uint32_t got = ReadIntoRing(lock, read, d);
     if (got == d && e > d && !full_) {
-        ReadUnlocked(lock, read, head_, e - d);
+        ReadIntoRing(lock, read, e - d);
     }
     return moved + waiting;
 }

@@ -83,9 +83,12 @@ private:
     std::uint32_t TakeStartLocked() const;
     std::uint32_t ReadLocked(const std::function<long(std::uint8_t*, std::uint32_t)>& read,
                              std::uint32_t count);
-    std::uint32_t ReadUnlocked(std::unique_lock<std::mutex>& lock,
+    long ReadUnlocked(std::unique_lock<std::mutex>& lock,
+                      const std::function<long(std::uint8_t*, std::uint32_t)>& read,
+                      std::uint8_t* to, std::uint32_t count, bool& kept);
+    std::uint32_t ReadIntoRing(std::unique_lock<std::mutex>& lock,
                                const std::function<long(std::uint8_t*, std::uint32_t)>& read,
-                               std::uint32_t at, std::uint32_t count);
+                               std::uint32_t count);
     void CommitLocked(std::uint32_t got);
     std::uint32_t FreeRunLocked(std::uint32_t& total) const;
     std::uint32_t MoveStagedLocked();
