@@ -74,12 +74,15 @@ TEST(ProgramTest, HelpDocumentsEveryOptionAndWrongOptionsAreRefused) {
 }
 
 // Timed cycles: each unplug takes the link away before the line hangs up; each plug-in is a
-// new pseudo-terminal behind the same link; after the last cycle the device stays.
+// new pseudo-terminal behind the same link; after the last cycle the device stays. The
+// transcript goes on across the plug-ins.
 TEST(ProgramTest, TimedCyclesUnplugAndReplugBehindTheLink) {
     DevsimHarness harness;
     const std::string link = harness.File("ttyPLUG");
+    const std::string transcript = harness.File("transcript.txt");
     ASSERT_TRUE(harness.StartProcess({"--link", link, "--unplug-after-ms", "300",
-                                      "--replug-after-ms", "200", "--cycles", "2"}))
+                                      "--replug-after-ms", "200", "--cycles", "2",
+                                      "--transcript", transcript}))
         << harness.Error();
     const auto linked = [&] { return fs::exists(fs::symlink_status(link)); };
     const auto waitFor = [&](bool present) {
@@ -110,6 +113,20 @@ TEST(ProgramTest, TimedCyclesUnplugAndReplugBehindTheLink) {
     }
     EXPECT_EQ(harness.Stop(), 0);
     EXPECT_FALSE(linked());
+
+    std::istringstream entries(ReadFile(transcript));
+    int plugIns = 0;
+    int commands = 0;
+    double last = 0;
+    for (std::string entry; std::getline(entries, entry);) {
+        plugIns += entry.ends_with(" * device ready");
+        commands += entry.ends_with(" < VER\\r");
+        const double stamp = std::stod(entry);
+        EXPECT_GE(stamp, last) << entry;
+        last = stamp;
+    }
+    EXPECT_EQ(plugIns, 3);
+    EXPECT_EQ(commands, 2);
 }
 
 TEST(ProgramTest, AnnouncesItsLineAndEndsCleanlyOnSigterm) {
