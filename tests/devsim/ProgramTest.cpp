@@ -1,5 +1,6 @@
 // The pellwick-devsim program itself: its command line, its path announcement, its signals, its
 // transcript and its emulated line rate.
+#include "devsim/DevsimOptions.h"
 #include "support/DevsimHarness.h"
 #include "support/LinePeer.h"
 
@@ -60,7 +61,8 @@ TEST(ProgramTest, HelpDocumentsEveryOptionAndWrongOptionsAreRefused) {
                                "--drop-at", "--garbage",    "--flood",          "--hangup-after",
                                "--delay",   "--transcript", "--device",         "--path-file",
                                "--link",    "--unplug-after-ms", "--unplug-after-bytes",
-                               "--replug-after-ms", "--cycles"}) {
+                               "--replug-after-ms", "--cycles", "--err-repeat", "--err-repeat-ms",
+                               "--verify-delay", "--ignore-verify"}) {
         EXPECT_NE(help.text.find(option), std::string::npos) << option;
     }
     EXPECT_EQ(RunProgram("--bogus").status, 2);
@@ -68,9 +70,23 @@ TEST(ProgramTest, HelpDocumentsEveryOptionAndWrongOptionsAreRefused) {
     EXPECT_EQ(RunProgram("--prompt").status, 2);
     EXPECT_EQ(RunProgram("--prompt '\\x4'").status, 2);
     EXPECT_EQ(RunProgram("--upload-command GO").status, 2);
+    // A repeat of an error that never comes.
+    EXPECT_EQ(RunProgram("--err-repeat 3").status, 2);
     // An unplug needs a link to take away, and a pseudo-terminal to close.
     EXPECT_EQ(RunProgram("--unplug-after-ms 5").status, 2);
     EXPECT_EQ(RunProgram("--unplug-after-bytes 5 --link /tmp/x --device /dev/null").status, 2);
+}
+
+TEST(ProgramTest, FaultOptionsReachTheDeviceConfig) {
+    DevsimOptions options;
+    ASSERT_EQ(options.Parse({"--err-after", "5", "--err-repeat", "4", "--err-repeat-ms=30",
+                             "--verify-delay", "7000", "--ignore-verify", "2"}),
+              "");
+    const DeviceConfig& device = options.device;
+    EXPECT_EQ(device.errRepeat, 4);
+    EXPECT_EQ(device.errRepeatMs, 30);
+    EXPECT_EQ(device.verifyDelayMs, 7000);
+    EXPECT_EQ(device.ignoreVerify, 2);
 }
 
 // Timed cycles: each unplug takes the link away before the line hangs up; each plug-in is a

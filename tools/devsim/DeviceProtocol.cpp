@@ -151,30 +151,37 @@ std::string DeviceProtocol::Junk(std::int64_t count) {
     return out;
 }
 
-void DeviceProtocol::Answer(std::string text) {
+void DeviceProtocol::Answer(std::string text, std::int64_t pauseMs) {
     if (!echo_.empty()) {
         output_.push_back({std::move(echo_), false});
         echo_.clear();
     }
     if (firstAnswer_ && config_.flood > 0) {
-        output_.push_back({Junk(config_.flood), true});
+        output_.push_back({Junk(config_.flood), true, std::exchange(pauseMs, 0)});
         Note("flood of " + std::to_string(config_.flood) + " bytes");
     }
     firstAnswer_ = false;
-    output_.push_back({Junk(config_.garbage) + text, true});
+    output_.push_back({Junk(config_.garbage) + text, true, pauseMs});
 }
 
-void DeviceProtocol::AnswerError() {
+void DeviceProtocol::AnswerError(std::int64_t pauseMs) {
     std::string text =
         config_.promptAfterError ? ActiveError() + "\r\n" + ActivePrompt() : ActiveError();
     if (config_.splitErrorMs <= 0) {
-        Answer(std::move(text));
+        Answer(std::move(text), pauseMs);
         return;
     }
     // The first piece ends inside the error string (after its first byte), as a slow line or a
     // device that writes byte by byte delivers it.
-    Answer(text.substr(0, 1));
+    Answer(text.substr(0, 1), pauseMs);
     output_.push_back({text.substr(1), true, config_.splitErrorMs});
+}
+
+void DeviceProtocol::AnswerInjectedError() {
+    // A device that keeps complaining while the rest of the file is still on its way.
+    for (std::int64_t i = 0; i < config_.errRepeat; ++i) {
+        AnswerError(i == 0 ? 0 : config_.errRepeatMs);
+    }
 }
 
 void DeviceProtocol::Note(std::string text) {
@@ -366,7 +373,7 @@ void DeviceProtocol::HeaderLine(const std::string& line) {
     phase_ = Phase::Data;
     if (config_.errAfter == 0) {
         FailUpload("error injected before the first byte");
-        AnswerError();
+        AnswerInjectedError();
         return;
     }
     if (file_->record.size == 0) {
@@ -391,7 +398,7 @@ void DeviceProtocol::DataBytes(std::string_view bytes, std::size_t& pos) {
         }
         if (config_.errAfter > 0 && file.offset == static_cast<std::uint64_t>(config_.errAfter)) {
             FailUpload("error injected after " + std::to_string(config_.errAfter) + " bytes");
-            AnswerError();
+            AnswerInjectedError();
             return;
         }
     }
@@ -421,6 +428,13 @@ void DeviceProtocol::FailUpload(const std::string& reason) {
 }
 
 void DeviceProtocol::VerifyFile(bool lone) {
+    if (lone && file_->unansweredVerifies < config_.ignoreVerify) {
+        // The file stays as it was, waiting for a later verifying CR.
+        ++file_->unansweredVerifies;
+        Note("verifying CR " + std::to_string(file_->unansweredVerifies) + " of file " +
+             file_->record.address + " left unanswered");
+        return;
+    }
     awaitingVerify_ = false;
     PendingFile file = std::move(*file_);
     file_.reset();
@@ -441,11 +455,11 @@ void DeviceProtocol::VerifyFile(bool lone) {
     if (file.record.accepted) {
         Note("file " + file.record.address + " accepted" +
              (file.record.storedPath.empty() ? "" : ", stored as " + file.record.storedPath));
-        Answer(config_.uploadPrompt);
+        Answer(config_.uploadPrompt, config_.verifyDelayMs);
     } else {
         Note("file " + file.record.address + " refused: " + file.record.reason);
         failed_ = !config_.forgetRefusal;
-        AnswerError();
+        AnswerError(config_.verifyDelayMs);
     }
 }
 

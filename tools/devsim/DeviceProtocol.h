@@ -65,6 +65,7 @@ private:
         UploadRecord record;
         std::string data;
         std::uint64_t offset = 0; // bytes of this file taken from the line, dropped ones included
+        std::int64_t unansweredVerifies = 0;
     };
 
     void LineByte(char c);
@@ -76,8 +77,11 @@ private:
     void FailUpload(const std::string& reason);
     bool StoreFile(PendingFile& file);
 
-    void Answer(std::string text);
-    void AnswerError();
+    // pauseMs holds the answer back that much longer than the chunk before it.
+    void Answer(std::string text, std::int64_t pauseMs = 0);
+    void AnswerError(std::int64_t pauseMs = 0);
+    // The error answer of the --err-after fault, repeated as configured.
+    void AnswerInjectedError();
     void Note(std::string text);
     std::string Junk(std::int64_t count);
     // Junk of the noise fault: may hold the prompts, never a byte of an error string.

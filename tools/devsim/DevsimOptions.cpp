@@ -161,6 +161,12 @@ const std::vector<Option>& Options() {
         {"err-after", "N",
          "fault: send the upload error after N bytes of every file (0: right after the header)",
          Number(&DeviceConfig::errAfter, 0, Big)},
+        {"err-repeat", "K",
+         "fault: send the error of --err-after K times in all, while the rest of the file is "
+         "discarded (default 1)",
+         Number(&DeviceConfig::errRepeat, 1, 1000000)},
+        {"err-repeat-ms", "MS", "pause between the repeated errors of --err-repeat (default 100)",
+         Number(&DeviceConfig::errRepeatMs, 0, 3600000)},
         {"corrupt-at", "OFFSET", "fault: invert the byte at OFFSET of every file",
          Number(&DeviceConfig::corruptAt, 0, Big)},
         {"drop-at", "OFFSET", "fault: lose the byte at OFFSET of every file",
@@ -199,6 +205,14 @@ const std::vector<Option>& Options() {
         {"refuse-verify", nullptr,
          "fault: refuse every file at its verifying CR, intact or not",
          Flag(&DeviceConfig::refuseVerify)},
+        {"verify-delay", "MS",
+         "fault: hold back the answer to a file's verifying CR by MS milliseconds (answers keep "
+         "their order)",
+         Number(&DeviceConfig::verifyDelayMs, 0, 3600000)},
+        {"ignore-verify", "N",
+         "fault: leave the first N verifying CRs of every file unanswered; the file waits for "
+         "the next one",
+         Number(&DeviceConfig::ignoreVerify, 0, Big)},
         {"forget-refusal", nullptr,
          "fault: after a refused file answer the next lone CR with the prompt again (default: "
          "the error until the next header or mode command)",
@@ -312,6 +326,9 @@ std::string DevsimOptions::Parse(const std::vector<std::string>& args) {
         if (std::string error = option->apply(*this, value); !error.empty()) {
             return "--" + name + " " + error;
         }
+    }
+    if (device.errRepeat > 1 && device.errAfter < 0) {
+        return "--err-repeat repeats the error of --err-after, which is missing";
     }
     if (device.uploadCommand == device.normalCommand) {
         return "--upload-command and --normal-command must differ";
