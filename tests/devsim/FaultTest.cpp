@@ -190,5 +190,70 @@ TEST_F(FaultTest, ErrorAfterNBytesComesKTimesApart) {
     EXPECT_EQ(peer_.ReadFor(2 * apart), "");
 }
 
+TEST_F(FaultTest, UnsolicitedErrorComesOnceInTheCurrentModeAndChangesNothing) {
+    struct Case {
+        const char* name;
+        std::int64_t afterMs;
+        std::int64_t afterLine;
+        std::vector<Step> dialogue;
+    };
+    const std::string data = "abcd";
+    const Case cases[] = {
+        {"300 ms after the first byte, normal mode",
+         300,
+         -1,
+         {{"VER\r", "VER=2.10\r\n#"}, {"", "?\r\n#"}, {"\r", "#"}}},
+        // The second line is a header: the error lands as the file begins, and the file
+        // still arrives and is accepted.
+        {"after the second line, upload mode",
+         -1,
+         2,
+         {{"UL\r", ">"}, {Header("1", data), "ERR\r\n>"}, {data + "\r", ">"}, {"\r", ">"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        harness_.Stop();
+        DeviceConfig config;
+        config.unsolicitedErrorMs = c.afterMs;
+        config.unsolicitedErrorLine = c.afterLine;
+        Start(config);
+        const auto start = Clock::now();
+        Converse(c.dialogue);
+        if (c.afterMs >= 0) {
+            EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(c.afterMs));
+        }
+        EXPECT_EQ(peer_.ReadFor(std::chrono::milliseconds(400)), "");
+        for (const auto& upload : harness_.Server()->Uploads()) {
+            EXPECT_TRUE(upload.accepted);
+        }
+    }
+}
+
+TEST_F(FaultTest, RefusedCommandIsAnsweredAsUnknownCountTimesThenAccepted) {
+    struct Case {
+        RefusedCommand refusal;
+        std::vector<Step> dialogue;
+    };
+    const Case cases[] = {
+        {{"VER", 2},
+         {{"VER\r", "?\r\n#"},
+          {"VER\r", "?\r\n#"},
+          {"VER\r", "VER=2.10\r\n#"},
+          {"VER\r", "VER=2.10\r\n#"}}},
+        // Names compare without case; a mode command can be refused too.
+        {{"ul", 1}, {{"UL\r", "?\r\n#"}, {"\r", "#"}, {"UL\r", ">"}}},
+        // In upload mode a refusal leaves the device not ready, as an unknown command does.
+        {{"GO", 1}, {{"UL\r", ">"}, {"GO\r", "ERR\r\n>"}, {"\r", "ERR\r\n>"}, {"GO\r", "#"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.refusal.name);
+        harness_.Stop();
+        DeviceConfig config;
+        config.refusedCommands = {c.refusal};
+        Start(config);
+        Converse(c.dialogue);
+    }
+}
+
 } // namespace
 } // namespace pellwick

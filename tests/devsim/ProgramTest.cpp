@@ -62,7 +62,8 @@ TEST(ProgramTest, HelpDocumentsEveryOptionAndWrongOptionsAreRefused) {
                                "--delay",   "--transcript", "--device",         "--path-file",
                                "--link",    "--unplug-after-ms", "--unplug-after-bytes",
                                "--replug-after-ms", "--cycles", "--err-repeat", "--err-repeat-ms",
-                               "--verify-delay", "--ignore-verify"}) {
+                               "--verify-delay", "--ignore-verify", "--unsolicited-error-ms",
+                               "--unsolicited-error-line", "--refuse-command"}) {
         EXPECT_NE(help.text.find(option), std::string::npos) << option;
     }
     EXPECT_EQ(RunProgram("--bogus").status, 2);
@@ -70,8 +71,11 @@ TEST(ProgramTest, HelpDocumentsEveryOptionAndWrongOptionsAreRefused) {
     EXPECT_EQ(RunProgram("--prompt").status, 2);
     EXPECT_EQ(RunProgram("--prompt '\\x4'").status, 2);
     EXPECT_EQ(RunProgram("--upload-command GO").status, 2);
-    // A repeat of an error that never comes.
+    // A repeat of an error that never comes, a refusal of nothing or of no time at all.
     EXPECT_EQ(RunProgram("--err-repeat 3").status, 2);
+    EXPECT_EQ(RunProgram("--refuse-command :2").status, 2);
+    EXPECT_EQ(RunProgram("--refuse-command VER:0").status, 2);
+    EXPECT_EQ(RunProgram("--unsolicited-error-line 0").status, 2);
     // An unplug needs a link to take away, and a pseudo-terminal to close.
     EXPECT_EQ(RunProgram("--unplug-after-ms 5").status, 2);
     EXPECT_EQ(RunProgram("--unplug-after-bytes 5 --link /tmp/x --device /dev/null").status, 2);
@@ -80,13 +84,24 @@ TEST(ProgramTest, HelpDocumentsEveryOptionAndWrongOptionsAreRefused) {
 TEST(ProgramTest, FaultOptionsReachTheDeviceConfig) {
     DevsimOptions options;
     ASSERT_EQ(options.Parse({"--err-after", "5", "--err-repeat", "4", "--err-repeat-ms=30",
-                             "--verify-delay", "7000", "--ignore-verify", "2"}),
+                             "--verify-delay", "7000", "--ignore-verify", "2",
+                             "--unsolicited-error-ms", "40", "--unsolicited-error-line", "3",
+                             "--refuse-command", "ver:3", "--refuse-command", "UL",
+                             "--refuse-command", "A:B:2", "--refuse-command", "VER:1"}),
               "");
     const DeviceConfig& device = options.device;
     EXPECT_EQ(device.errRepeat, 4);
     EXPECT_EQ(device.errRepeatMs, 30);
     EXPECT_EQ(device.verifyDelayMs, 7000);
     EXPECT_EQ(device.ignoreVerify, 2);
+    EXPECT_EQ(device.unsolicitedErrorMs, 40);
+    EXPECT_EQ(device.unsolicitedErrorLine, 3);
+    // The count follows the last colon; a name given again, in any case, replaces its count.
+    std::string refusals;
+    for (const RefusedCommand& refusal : device.refusedCommands) {
+        refusals += refusal.name + ":" + std::to_string(refusal.count) + " ";
+    }
+    EXPECT_EQ(refusals, "UL:1 A:B:2 VER:1 ");
 }
 
 // Timed cycles: each unplug takes the link away before the line hangs up; each plug-in is a

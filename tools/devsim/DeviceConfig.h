@@ -16,6 +16,13 @@ struct DeviceCommand {
     bool hasValue = false;
 };
 
+// A command the device refuses `count` times (answering as to an unknown command) before it
+// treats it normally again.
+struct RefusedCommand {
+    std::string name;
+    std::int64_t count = 1;
+};
+
 struct DeviceConfig {
     // Strings the device speaks.
     std::string prompt = "#";
@@ -62,6 +69,11 @@ struct DeviceConfig {
     std::int64_t ignoreVerify = 0;  // the first N verifying CRs of each file get no answer
     std::int64_t noiseAfterData = 0; // junk bytes, prompt characters among them, after each file
     std::int64_t splitErrorMs = 0;   // send error answers in two pieces this many ms apart
+    // An error answer of the current mode that no input asked for, once per plug-in: this many
+    // ms after the first byte received, or right after the answer to the N-th line read.
+    std::int64_t unsolicitedErrorMs = -1;
+    std::int64_t unsolicitedErrorLine = -1;
+    std::vector<RefusedCommand> refusedCommands; // refused before they are accepted
     std::uint32_t junkSeed = 12345; // seed of the junk generator (deterministic output)
 
     std::string transcriptPath; // empty: no transcript

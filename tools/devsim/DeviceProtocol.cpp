@@ -77,7 +77,7 @@ std::string Hex4(std::uint16_t value) {
 } // namespace
 
 DeviceProtocol::DeviceProtocol(DeviceConfig config)
-    : config_(std::move(config)), junkState_(config_.junkSeed) {
+    : config_(std::move(config)), refusals_(config_.refusedCommands), junkState_(config_.junkSeed) {
     // Junk never contains a byte of the device's own strings, in either letter case (the
     // uploader matches the error string without case), so it cannot fake an answer.
     const std::string reserved = Upper(config_.prompt + config_.error + config_.uploadPrompt +
@@ -184,6 +184,12 @@ void DeviceProtocol::AnswerInjectedError() {
     }
 }
 
+void DeviceProtocol::AnswerUnsolicitedError() {
+    // Nothing changes in the device: a file being received goes on, the mode stays.
+    Note("unsolicited error");
+    AnswerError();
+}
+
 void DeviceProtocol::Note(std::string text) {
     notes_.push_back(std::move(text));
 }
@@ -201,6 +207,12 @@ std::vector<std::string> DeviceProtocol::TakeNotes() {
 }
 
 void DeviceProtocol::Receive(std::string_view bytes, Clock::time_point now) {
+    if (!bytes.empty() && !sawByte_) {
+        sawByte_ = true;
+        if (config_.unsolicitedErrorMs >= 0) {
+            unsolicitedAt_ = now + std::chrono::milliseconds(config_.unsolicitedErrorMs);
+        }
+    }
     Tick(now);
     if (!bytes.empty()) {
         lastByte_ = now;
@@ -235,16 +247,23 @@ void DeviceProtocol::Tick(Clock::time_point now) {
                    std::to_string(received) + " bytes");
         phase_ = Phase::Line;
     }
+    if (unsolicitedAt_ && now >= *unsolicitedAt_) {
+        unsolicitedAt_.reset();
+        AnswerUnsolicitedError();
+    }
 }
 
 std::optional<DeviceProtocol::Clock::time_point> DeviceProtocol::NextDeadline() const {
+    std::optional<Clock::time_point> next = unsolicitedAt_;
+    const auto atLatest = [&next](Clock::time_point when) {
+        next = next ? std::min(*next, when) : when;
+    };
     if (phase_ == Phase::Discard) {
-        return lastByte_ + std::chrono::milliseconds(config_.resyncMs);
+        atLatest(lastByte_ + std::chrono::milliseconds(config_.resyncMs));
+    } else if (phase_ == Phase::Data && config_.dataTimeoutMs > 0) {
+        atLatest(lastByte_ + std::chrono::milliseconds(config_.dataTimeoutMs));
     }
-    if (phase_ == Phase::Data && config_.dataTimeoutMs > 0) {
-        return lastByte_ + std::chrono::milliseconds(config_.dataTimeoutMs);
-    }
-    return std::nullopt;
+    return next;
 }
 
 void DeviceProtocol::LineByte(char c) {
@@ -268,7 +287,13 @@ void DeviceProtocol::LineByte(char c) {
 void DeviceProtocol::EndOfLine() {
     const std::string line = std::exchange(line_, {});
     const bool tooLong = std::exchange(lineTooLong_, false);
+    HandleLine(line, tooLong);
+    if (++linesRead_ == config_.unsolicitedErrorLine) {
+        AnswerUnsolicitedError();
+    }
+}
 
+void DeviceProtocol::HandleLine(const std::string& line, bool tooLong) {
     if (awaitingVerify_) {
         VerifyFile(line.empty() && !tooLong);
         return;
@@ -296,8 +321,28 @@ void DeviceProtocol::EndOfLine() {
     CommandLine(line);
 }
 
+bool DeviceProtocol::RefuseCommand(const std::string& word) {
+    for (RefusedCommand& refusal : refusals_) {
+        if (refusal.count > 0 && word == Upper(refusal.name)) {
+            --refusal.count;
+            Note("command " + refusal.name + " refused, " + std::to_string(refusal.count) +
+                 " more to refuse");
+            return true;
+        }
+    }
+    return false;
+}
+
 void DeviceProtocol::CommandLine(const std::string& line) {
     const std::string word = Upper(Trim(line));
+    if (RefuseCommand(word)) {
+        // Answered as an unknown command is.
+        if (uploadMode_) {
+            failed_ = true;
+        }
+        AnswerError();
+        return;
+    }
     if (word == Upper(config_.uploadCommand)) {
         uploadMode_ = true;
         failed_ = false;

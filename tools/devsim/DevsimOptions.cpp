@@ -1,5 +1,6 @@
 #include "devsim/DevsimOptions.h"
 
+#include <algorithm>
 #include <cctype>
 #include <functional>
 #include <limits>
@@ -225,6 +226,41 @@ const std::vector<Option>& Options() {
          "fault: send every error answer in two pieces, MS milliseconds apart, split after "
          "the error string's first byte",
          Number(&DeviceConfig::splitErrorMs, 0, 60000)},
+        {"unsolicited-error-ms", "MS",
+         "fault: send the error answer of the current mode, unasked, MS milliseconds after the "
+         "first byte received since the plug-in",
+         Number(&DeviceConfig::unsolicitedErrorMs, 0, Big)},
+        {"unsolicited-error-line", "N",
+         "fault: send the error answer of the current mode, unasked, right after the answer to "
+         "the N-th line received since the plug-in (file data is no line)",
+         Number(&DeviceConfig::unsolicitedErrorLine, 1, Big)},
+        {"refuse-command", "NAME[:COUNT]",
+         "fault: answer the first COUNT receipts of command NAME (default 1) as an unknown "
+         "command, then treat it normally; repeatable",
+         [](DevsimOptions& o, const std::string& v) -> std::string {
+             std::string decoded;
+             if (!DevsimOptions::Unescape(v, decoded)) {
+                 return "has a malformed escape in \"" + v + "\"";
+             }
+             RefusedCommand refusal{decoded, 1};
+             if (const auto colon = decoded.rfind(':'); colon != std::string::npos) {
+                 refusal.name = decoded.substr(0, colon);
+                 if (!ParseInt(decoded.substr(colon + 1), 1, Big, refusal.count)) {
+                     return "expects a count from 1 after the colon, not \"" + v + "\"";
+                 }
+             }
+             if (refusal.name.empty()) {
+                 return "needs a command name";
+             }
+             auto& list = o.device.refusedCommands;
+             // Names compare without case, as the device compares commands.
+             const auto upper = [](char c) { return std::toupper(static_cast<unsigned char>(c)); };
+             std::erase_if(list, [&](const RefusedCommand& r) {
+                 return std::ranges::equal(r.name, refusal.name, {}, upper, upper);
+             });
+             list.push_back(refusal);
+             return {};
+         }},
         {"seed", "N", "seed of the junk bytes (default 12345)",
          Number(&DeviceConfig::junkSeed, 0, 0xFFFFFFFFll)},
         // Where and how.
