@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace pellwick {
 
@@ -22,6 +23,22 @@ protected:
     std::string Ask(std::string_view line, std::string_view until) {
         EXPECT_TRUE(peer_.Write(std::string(line) + "\r"));
         return peer_.ReadUntil(until);
+    }
+
+    // One exchange of a dialogue: bytes sent (as they are, may be empty) and the answer expected,
+    // read up to its last byte.
+    struct Step {
+        std::string send;
+        std::string answer;
+    };
+
+    void Converse(const std::vector<Step>& steps) {
+        for (const Step& step : steps) {
+            SCOPED_TRACE(step.send);
+            ASSERT_TRUE(peer_.Write(step.send));
+            EXPECT_EQ(peer_.ReadUntil(std::string_view(step.answer).substr(step.answer.size() - 1)),
+                      step.answer);
+        }
     }
 
     static std::string Header(std::string_view address, std::string_view data,

@@ -134,5 +134,105 @@ TEST_F(FaultTest, NoiseAfterTheDataHoldsPromptsButNoErrorByteAndASplitErrorComes
     EXPECT_EQ(peer_.ReadUntil(">"), "RR\r\n>");
 }
 
+TEST_F(FaultTest, LateVerificationAnswerLeavesTheOtherAnswersOnTime) {
+    constexpr auto late = std::chrono::milliseconds(1000);
+    DeviceConfig config;
+    config.verifyDelayMs = late.count();
+    Start(config);
+    const auto timed = [&](std::string_view line) {
+        const auto start = Clock::now();
+        EXPECT_EQ(Ask(line, ">"), ">");
+        return Clock::now() - start;
+    };
+    EXPECT_LT(timed("UL"), late);
+    ASSERT_TRUE(peer_.Write(Header("1", "abcd") + "abcd"));
+    EXPECT_GE(timed(""), late);
+    // The file is settled: the next lone CR is no verification.
+    EXPECT_LT(timed(""), late);
+}
+
+TEST_F(FaultTest, UnansweredVerifyingCrsLeaveEachFileForALaterOne) {
+    DeviceConfig config;
+    config.ignoreVerify = 2;
+    Start(config);
+    ASSERT_EQ(Ask("UL", ">"), ">");
+    // An intact file, then one whose announced checksum is wrong: the unanswered CRs neither
+    // become data nor change the verdict.
+    for (const auto& [file, verdict] :
+         {std::pair{Header("1", "abcd") + "abcd", ">"},
+          std::pair{std::string("LF 2 4 0000 v\rabcd"), "ERR\r\n>"}}) {
+        ASSERT_TRUE(peer_.Write(file + "\r\r"));
+        EXPECT_EQ(peer_.ReadFor(std::chrono::milliseconds(300)), "");
+        EXPECT_EQ(Ask("", ">"), verdict);
+    }
+    const auto uploads = harness_.Server()->Uploads();
+    ASSERT_EQ(uploads.size(), 2u);
+    EXPECT_TRUE(uploads[0].accepted);
+    EXPECT_FALSE(uploads[1].accepted);
+}
+
+TEST_F(FaultTest, ErrorAfterNBytesComesKTimesApart) {
+    constexpr auto apart = std::chrono::milliseconds(200);
+    DeviceConfig config;
+    config.errAfter = 4;
+    config.errRepeat = 3;
+    config.errRepeatMs = apart.count();
+    config.resyncMs = 100;
+    Start(config);
+    ASSERT_EQ(Ask("UL", ">"), ">");
+    const std::string data(64, 'x');
+    ASSERT_TRUE(peer_.Write(Header("1", data) + data));
+    ASSERT_EQ(peer_.ReadUntil(">"), "ERR\r\n>");
+    const auto first = Clock::now();
+    EXPECT_EQ(peer_.ReadUntil(">"), "ERR\r\n>");
+    EXPECT_EQ(peer_.ReadUntil(">"), "ERR\r\n>");
+    EXPECT_GE(Clock::now() - first, 2 * apart);
+    EXPECT_EQ(peer_.ReadFor(2 * apart), "");
+}
+
+TEST_F(FaultTest, UnsolicitedErrorComesOnceInTheCurrentModeAndChangesNothing) {
+    DeviceConfig config;
+    config.unsolicitedErrorMs = 300;
+    Start(config);
+    const auto start = Clock::now();
+    Converse({{"VER\r", "VER=2.10\r\n#"}, {"", "?\r\n#"}, {"\r", "#"}});
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(300));
+    EXPECT_EQ(peer_.ReadFor(std::chrono::milliseconds(400)), "");
+    // After the second line, here a header: the file that begins still arrives and passes.
+    harness_.Stop();
+    config = {};
+    config.unsolicitedErrorLine = 2;
+    Start(config);
+    Converse({{"UL\r", ">"}, {Header("1", "abcd"), "ERR\r\n>"}, {"abcd\r", ">"}, {"\r", ">"}});
+    EXPECT_EQ(peer_.ReadFor(std::chrono::milliseconds(400)), "");
+    EXPECT_TRUE(harness_.Server()->Uploads().at(0).accepted);
+}
+
+TEST_F(FaultTest, RefusedCommandIsAnsweredAsUnknownCountTimesThenAccepted) {
+    struct Case {
+        RefusedCommand refusal;
+        std::vector<Step> dialogue;
+    };
+    const Case cases[] = {
+        {{"VER", 2},
+         {{"VER\r", "?\r\n#"},
+          {"VER\r", "?\r\n#"},
+          {"VER\r", "VER=2.10\r\n#"},
+          {"VER\r", "VER=2.10\r\n#"}}},
+        // Names compare without case; a mode command can be refused too.
+        {{"ul", 1}, {{"UL\r", "?\r\n#"}, {"\r", "#"}, {"UL\r", ">"}}},
+        // In upload mode a refusal leaves the device not ready, as an unknown command does.
+        {{"GO", 1}, {{"UL\r", ">"}, {"GO\r", "ERR\r\n>"}, {"\r", "ERR\r\n>"}, {"GO\r", "#"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.refusal.name);
+        harness_.Stop();
+        DeviceConfig config;
+        config.refusedCommands = {c.refusal};
+        Start(config);
+        Converse(c.dialogue);
+    }
+}
+
 } // namespace
 } // namespace pellwick

@@ -1,5 +1,6 @@
 // The pellwick-devsim program itself: its command line, its path announcement, its signals, its
 // transcript and its emulated line rate.
+#include "devsim/DevsimOptions.h"
 #include "support/DevsimHarness.h"
 #include "support/LinePeer.h"
 
@@ -60,7 +61,9 @@ TEST(ProgramTest, HelpDocumentsEveryOptionAndWrongOptionsAreRefused) {
                                "--drop-at", "--garbage",    "--flood",          "--hangup-after",
                                "--delay",   "--transcript", "--device",         "--path-file",
                                "--link",    "--unplug-after-ms", "--unplug-after-bytes",
-                               "--replug-after-ms", "--cycles"}) {
+                               "--replug-after-ms", "--cycles", "--err-repeat", "--err-repeat-ms",
+                               "--verify-delay", "--ignore-verify", "--unsolicited-error-ms",
+                               "--unsolicited-error-line", "--refuse-command"}) {
         EXPECT_NE(help.text.find(option), std::string::npos) << option;
     }
     EXPECT_EQ(RunProgram("--bogus").status, 2);
@@ -68,18 +71,49 @@ TEST(ProgramTest, HelpDocumentsEveryOptionAndWrongOptionsAreRefused) {
     EXPECT_EQ(RunProgram("--prompt").status, 2);
     EXPECT_EQ(RunProgram("--prompt '\\x4'").status, 2);
     EXPECT_EQ(RunProgram("--upload-command GO").status, 2);
+    // A repeat of an error that never comes, a refusal of nothing or of no time at all.
+    EXPECT_EQ(RunProgram("--err-repeat 3").status, 2);
+    EXPECT_EQ(RunProgram("--refuse-command :2").status, 2);
+    EXPECT_EQ(RunProgram("--refuse-command VER:0").status, 2);
+    EXPECT_EQ(RunProgram("--unsolicited-error-line 0").status, 2);
     // An unplug needs a link to take away, and a pseudo-terminal to close.
     EXPECT_EQ(RunProgram("--unplug-after-ms 5").status, 2);
     EXPECT_EQ(RunProgram("--unplug-after-bytes 5 --link /tmp/x --device /dev/null").status, 2);
 }
 
+TEST(ProgramTest, FaultOptionsReachTheDeviceConfig) {
+    DevsimOptions options;
+    ASSERT_EQ(options.Parse({"--err-after", "5", "--err-repeat", "4", "--err-repeat-ms=30",
+                             "--verify-delay", "7000", "--ignore-verify", "2",
+                             "--unsolicited-error-ms", "40", "--unsolicited-error-line", "3",
+                             "--refuse-command", "ver:3", "--refuse-command", "UL",
+                             "--refuse-command", "A:B:2", "--refuse-command", "VER:1"}),
+              "");
+    const DeviceConfig& device = options.device;
+    EXPECT_EQ(device.errRepeat, 4);
+    EXPECT_EQ(device.errRepeatMs, 30);
+    EXPECT_EQ(device.verifyDelayMs, 7000);
+    EXPECT_EQ(device.ignoreVerify, 2);
+    EXPECT_EQ(device.unsolicitedErrorMs, 40);
+    EXPECT_EQ(device.unsolicitedErrorLine, 3);
+    // The count follows the last colon; a name given again, in any case, replaces its count.
+    std::string refusals;
+    for (const RefusedCommand& refusal : device.refusedCommands) {
+        refusals += refusal.name + ":" + std::to_string(refusal.count) + " ";
+    }
+    EXPECT_EQ(refusals, "UL:1 A:B:2 VER:1 ");
+}
+
 // Timed cycles: each unplug takes the link away before the line hangs up; each plug-in is a
-// new pseudo-terminal behind the same link; after the last cycle the device stays.
+// new pseudo-terminal behind the same link; after the last cycle the device stays. The
+// transcript goes on across the plug-ins.
 TEST(ProgramTest, TimedCyclesUnplugAndReplugBehindTheLink) {
     DevsimHarness harness;
     const std::string link = harness.File("ttyPLUG");
+    const std::string transcript = harness.File("transcript.txt");
     ASSERT_TRUE(harness.StartProcess({"--link", link, "--unplug-after-ms", "300",
-                                      "--replug-after-ms", "200", "--cycles", "2"}))
+                                      "--replug-after-ms", "200", "--cycles", "2",
+                                      "--transcript", transcript}))
         << harness.Error();
     const auto linked = [&] { return fs::exists(fs::symlink_status(link)); };
     const auto waitFor = [&](bool present) {
@@ -110,6 +144,20 @@ TEST(ProgramTest, TimedCyclesUnplugAndReplugBehindTheLink) {
     }
     EXPECT_EQ(harness.Stop(), 0);
     EXPECT_FALSE(linked());
+
+    std::istringstream entries(ReadFile(transcript));
+    int plugIns = 0;
+    int commands = 0;
+    double last = 0;
+    for (std::string entry; std::getline(entries, entry);) {
+        plugIns += entry.ends_with(" * device ready");
+        commands += entry.ends_with(" < VER\\r");
+        const double stamp = std::stod(entry);
+        EXPECT_GE(stamp, last) << entry;
+        last = stamp;
+    }
+    EXPECT_EQ(plugIns, 3);
+    EXPECT_EQ(commands, 2);
 }
 
 TEST(ProgramTest, AnnouncesItsLineAndEndsCleanlyOnSigterm) {

@@ -16,6 +16,13 @@ struct DeviceCommand {
     bool hasValue = false;
 };
 
+// A command the device refuses `count` times (answering as to an unknown command) before it
+// treats it normally again.
+struct RefusedCommand {
+    std::string name;
+    std::int64_t count = 1;
+};
+
 struct DeviceConfig {
     // Strings the device speaks.
     std::string prompt = "#";
@@ -44,6 +51,8 @@ struct DeviceConfig {
     // Faults. A negative count switches a fault off.
     bool silent = false;            // answer nothing at all
     std::int64_t errAfter = -1;     // send the upload error after N bytes of each file
+    std::int64_t errRepeat = 1;     // that error answer this many times in all,
+    std::int64_t errRepeatMs = 100; // this many ms apart
     std::int64_t corruptAt = -1;    // invert the byte at this offset of each file
     std::int64_t dropAt = -1;       // lose the byte at this offset of each file
     std::int64_t garbage = 0;       // junk bytes put in front of every answer
@@ -56,8 +65,15 @@ struct DeviceConfig {
     std::int64_t answerDelayMs = 0; // every answer leaves this much later
     bool refuseVerify = false;      // refuse every file at its verifying CR, intact or not
     bool forgetRefusal = false;     // after a refused file the next lone CR gets the prompt again
+    std::int64_t verifyDelayMs = 0; // the answer to a file's verifying CR leaves this much later
+    std::int64_t ignoreVerify = 0;  // the first N verifying CRs of each file get no answer
     std::int64_t noiseAfterData = 0; // junk bytes, prompt characters among them, after each file
     std::int64_t splitErrorMs = 0;   // send error answers in two pieces this many ms apart
+    // An error answer of the current mode that no input asked for, once per plug-in: this many
+    // ms after the first byte received, or right after the answer to the N-th line read.
+    std::int64_t unsolicitedErrorMs = -1;
+    std::int64_t unsolicitedErrorLine = -1;
+    std::vector<RefusedCommand> refusedCommands; // refused before they are accepted
     std::uint32_t junkSeed = 12345; // seed of the junk generator (deterministic output)
 
     std::string transcriptPath; // empty: no transcript

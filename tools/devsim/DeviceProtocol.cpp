@@ -77,7 +77,7 @@ std::string Hex4(std::uint16_t value) {
 } // namespace
 
 DeviceProtocol::DeviceProtocol(DeviceConfig config)
-    : config_(std::move(config)), junkState_(config_.junkSeed) {
+    : config_(std::move(config)), refusals_(config_.refusedCommands), junkState_(config_.junkSeed) {
     // Junk never contains a byte of the device's own strings, in either letter case (the
     // uploader matches the error string without case), so it cannot fake an answer.
     const std::string reserved = Upper(config_.prompt + config_.error + config_.uploadPrompt +
@@ -151,30 +151,43 @@ std::string DeviceProtocol::Junk(std::int64_t count) {
     return out;
 }
 
-void DeviceProtocol::Answer(std::string text) {
+void DeviceProtocol::Answer(std::string text, std::int64_t pauseMs) {
     if (!echo_.empty()) {
         output_.push_back({std::move(echo_), false});
         echo_.clear();
     }
     if (firstAnswer_ && config_.flood > 0) {
-        output_.push_back({Junk(config_.flood), true});
+        output_.push_back({Junk(config_.flood), true, std::exchange(pauseMs, 0)});
         Note("flood of " + std::to_string(config_.flood) + " bytes");
     }
     firstAnswer_ = false;
-    output_.push_back({Junk(config_.garbage) + text, true});
+    output_.push_back({Junk(config_.garbage) + text, true, pauseMs});
 }
 
-void DeviceProtocol::AnswerError() {
+void DeviceProtocol::AnswerError(std::int64_t pauseMs) {
     std::string text =
         config_.promptAfterError ? ActiveError() + "\r\n" + ActivePrompt() : ActiveError();
     if (config_.splitErrorMs <= 0) {
-        Answer(std::move(text));
+        Answer(std::move(text), pauseMs);
         return;
     }
     // The first piece ends inside the error string (after its first byte), as a slow line or a
     // device that writes byte by byte delivers it.
-    Answer(text.substr(0, 1));
+    Answer(text.substr(0, 1), pauseMs);
     output_.push_back({text.substr(1), true, config_.splitErrorMs});
+}
+
+void DeviceProtocol::AnswerInjectedError() {
+    // A device that keeps complaining while the rest of the file is still on its way.
+    for (std::int64_t i = 0; i < config_.errRepeat; ++i) {
+        AnswerError(i == 0 ? 0 : config_.errRepeatMs);
+    }
+}
+
+void DeviceProtocol::AnswerUnsolicitedError() {
+    // Nothing changes in the device: a file being received goes on, the mode stays.
+    Note("unsolicited error");
+    AnswerError();
 }
 
 void DeviceProtocol::Note(std::string text) {
@@ -194,6 +207,12 @@ std::vector<std::string> DeviceProtocol::TakeNotes() {
 }
 
 void DeviceProtocol::Receive(std::string_view bytes, Clock::time_point now) {
+    if (!bytes.empty() && !sawByte_) {
+        sawByte_ = true;
+        if (config_.unsolicitedErrorMs >= 0) {
+            unsolicitedAt_ = now + std::chrono::milliseconds(config_.unsolicitedErrorMs);
+        }
+    }
     Tick(now);
     if (!bytes.empty()) {
         lastByte_ = now;
@@ -228,16 +247,23 @@ void DeviceProtocol::Tick(Clock::time_point now) {
                    std::to_string(received) + " bytes");
         phase_ = Phase::Line;
     }
+    if (unsolicitedAt_ && now >= *unsolicitedAt_) {
+        unsolicitedAt_.reset();
+        AnswerUnsolicitedError();
+    }
 }
 
 std::optional<DeviceProtocol::Clock::time_point> DeviceProtocol::NextDeadline() const {
+    std::optional<Clock::time_point> next = unsolicitedAt_;
+    const auto atLatest = [&next](Clock::time_point when) {
+        next = next ? std::min(*next, when) : when;
+    };
     if (phase_ == Phase::Discard) {
-        return lastByte_ + std::chrono::milliseconds(config_.resyncMs);
+        atLatest(lastByte_ + std::chrono::milliseconds(config_.resyncMs));
+    } else if (phase_ == Phase::Data && config_.dataTimeoutMs > 0) {
+        atLatest(lastByte_ + std::chrono::milliseconds(config_.dataTimeoutMs));
     }
-    if (phase_ == Phase::Data && config_.dataTimeoutMs > 0) {
-        return lastByte_ + std::chrono::milliseconds(config_.dataTimeoutMs);
-    }
-    return std::nullopt;
+    return next;
 }
 
 void DeviceProtocol::LineByte(char c) {
@@ -261,7 +287,13 @@ void DeviceProtocol::LineByte(char c) {
 void DeviceProtocol::EndOfLine() {
     const std::string line = std::exchange(line_, {});
     const bool tooLong = std::exchange(lineTooLong_, false);
+    HandleLine(line, tooLong);
+    if (++linesRead_ == config_.unsolicitedErrorLine) {
+        AnswerUnsolicitedError();
+    }
+}
 
+void DeviceProtocol::HandleLine(const std::string& line, bool tooLong) {
     if (awaitingVerify_) {
         VerifyFile(line.empty() && !tooLong);
         return;
@@ -289,8 +321,28 @@ void DeviceProtocol::EndOfLine() {
     CommandLine(line);
 }
 
+bool DeviceProtocol::RefuseCommand(const std::string& word) {
+    for (RefusedCommand& refusal : refusals_) {
+        if (refusal.count > 0 && word == Upper(refusal.name)) {
+            --refusal.count;
+            Note("command " + refusal.name + " refused, " + std::to_string(refusal.count) +
+                 " more to refuse");
+            return true;
+        }
+    }
+    return false;
+}
+
 void DeviceProtocol::CommandLine(const std::string& line) {
     const std::string word = Upper(Trim(line));
+    if (RefuseCommand(word)) {
+        // Answered as an unknown command is.
+        if (uploadMode_) {
+            failed_ = true;
+        }
+        AnswerError();
+        return;
+    }
     if (word == Upper(config_.uploadCommand)) {
         uploadMode_ = true;
         failed_ = false;
@@ -366,7 +418,7 @@ void DeviceProtocol::HeaderLine(const std::string& line) {
     phase_ = Phase::Data;
     if (config_.errAfter == 0) {
         FailUpload("error injected before the first byte");
-        AnswerError();
+        AnswerInjectedError();
         return;
     }
     if (file_->record.size == 0) {
@@ -391,7 +443,7 @@ void DeviceProtocol::DataBytes(std::string_view bytes, std::size_t& pos) {
         }
         if (config_.errAfter > 0 && file.offset == static_cast<std::uint64_t>(config_.errAfter)) {
             FailUpload("error injected after " + std::to_string(config_.errAfter) + " bytes");
-            AnswerError();
+            AnswerInjectedError();
             return;
         }
     }
@@ -421,6 +473,13 @@ void DeviceProtocol::FailUpload(const std::string& reason) {
 }
 
 void DeviceProtocol::VerifyFile(bool lone) {
+    if (lone && file_->unansweredVerifies < config_.ignoreVerify) {
+        // The file stays as it was, waiting for a later verifying CR.
+        ++file_->unansweredVerifies;
+        Note("verifying CR " + std::to_string(file_->unansweredVerifies) + " of file " +
+             file_->record.address + " left unanswered");
+        return;
+    }
     awaitingVerify_ = false;
     PendingFile file = std::move(*file_);
     file_.reset();
@@ -441,11 +500,11 @@ void DeviceProtocol::VerifyFile(bool lone) {
     if (file.record.accepted) {
         Note("file " + file.record.address + " accepted" +
              (file.record.storedPath.empty() ? "" : ", stored as " + file.record.storedPath));
-        Answer(config_.uploadPrompt);
+        Answer(config_.uploadPrompt, config_.verifyDelayMs);
     } else {
         Note("file " + file.record.address + " refused: " + file.record.reason);
         failed_ = !config_.forgetRefusal;
-        AnswerError();
+        AnswerError(config_.verifyDelayMs);
     }
 }
 

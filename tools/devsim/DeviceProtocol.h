@@ -40,7 +40,8 @@ public:
     explicit DeviceProtocol(DeviceConfig config);
 
     void Receive(std::string_view bytes, Clock::time_point now);
-    // Runs the time-outs: the end of the discard after an error and the idle abandon of a file.
+    // Runs the time-outs: the end of the discard after an error, the idle abandon of a file and
+    // the timed unsolicited error.
     void Tick(Clock::time_point now);
     // When Tick next has something to do, if ever.
     std::optional<Clock::time_point> NextDeadline() const;
@@ -65,10 +66,12 @@ private:
         UploadRecord record;
         std::string data;
         std::uint64_t offset = 0; // bytes of this file taken from the line, dropped ones included
+        std::int64_t unansweredVerifies = 0;
     };
 
     void LineByte(char c);
     void EndOfLine();
+    void HandleLine(const std::string& line, bool tooLong);
     void CommandLine(const std::string& line);
     void HeaderLine(const std::string& line);
     void VerifyFile(bool lone);
@@ -76,8 +79,13 @@ private:
     void FailUpload(const std::string& reason);
     bool StoreFile(PendingFile& file);
 
-    void Answer(std::string text);
-    void AnswerError();
+    // pauseMs holds the answer back that much longer than the chunk before it.
+    void Answer(std::string text, std::int64_t pauseMs = 0);
+    void AnswerError(std::int64_t pauseMs = 0);
+    // The error answer of the --err-after fault, repeated as configured.
+    void AnswerInjectedError();
+    void AnswerUnsolicitedError();
+    bool RefuseCommand(const std::string& word);
     void Note(std::string text);
     std::string Junk(std::int64_t count);
     // Junk of the noise fault: may hold the prompts, never a byte of an error string.
@@ -94,6 +102,10 @@ private:
     std::optional<PendingFile> file_;
     bool awaitingVerify_ = false;
     Clock::time_point lastByte_{};
+    bool sawByte_ = false;
+    std::optional<Clock::time_point> unsolicitedAt_;
+    std::int64_t linesRead_ = 0;
+    std::vector<RefusedCommand> refusals_; // counts left of the refused commands
     bool firstAnswer_ = true;
     std::uint32_t junkState_;
     std::string junkAlphabet_;

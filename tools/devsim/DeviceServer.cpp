@@ -72,7 +72,8 @@ DeviceServer::Result DeviceServer::Run() {
     }
     const auto start = Clock::now();
     Transcript transcript;
-    if (!transcript.Open(config_.transcriptPath, start)) {
+    if (!transcript.Open(config_.transcriptPath, transcriptOrigin_.value_or(start),
+                         transcriptOrigin_.has_value())) {
         error_ = "cannot create transcript " + config_.transcriptPath + ": " + std::strerror(errno);
         return Result::Failed;
     }

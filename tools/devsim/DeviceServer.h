@@ -43,6 +43,11 @@ public:
     // destroying the server) once it has removed what points at it.
     void RequestUnplug();
     const std::string& Error() const { return error_; }
+    // Before Run: append to the transcript, times counted from origin, so that the record of a
+    // replugged line goes on after what the earlier plug-ins wrote.
+    void ContinueTranscript(std::chrono::steady_clock::time_point origin) {
+        transcriptOrigin_ = origin;
+    }
 
     std::vector<UploadRecord> Uploads() const;
     std::uint64_t BytesReceived() const { return received_.load(); }
@@ -70,6 +75,7 @@ private:
     int keepOpen_;
     int wakeFd_;
     std::string error_;
+    std::optional<std::chrono::steady_clock::time_point> transcriptOrigin_;
     std::atomic<std::uint64_t> received_{0};
     std::atomic<bool> uploadMode_{false};
     std::atomic<bool> discarding_{false};

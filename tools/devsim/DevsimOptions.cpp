@@ -1,5 +1,6 @@
 #include "devsim/DevsimOptions.h"
 
+#include <algorithm>
 #include <cctype>
 #include <functional>
 #include <limits>
@@ -161,6 +162,12 @@ const std::vector<Option>& Options() {
         {"err-after", "N",
          "fault: send the upload error after N bytes of every file (0: right after the header)",
          Number(&DeviceConfig::errAfter, 0, Big)},
+        {"err-repeat", "K",
+         "fault: send the error of --err-after K times in all, while the rest of the file is "
+         "discarded (default 1)",
+         Number(&DeviceConfig::errRepeat, 1, 1000000)},
+        {"err-repeat-ms", "MS", "pause between the repeated errors of --err-repeat (default 100)",
+         Number(&DeviceConfig::errRepeatMs, 0, 3600000)},
         {"corrupt-at", "OFFSET", "fault: invert the byte at OFFSET of every file",
          Number(&DeviceConfig::corruptAt, 0, Big)},
         {"drop-at", "OFFSET", "fault: lose the byte at OFFSET of every file",
@@ -199,6 +206,14 @@ const std::vector<Option>& Options() {
         {"refuse-verify", nullptr,
          "fault: refuse every file at its verifying CR, intact or not",
          Flag(&DeviceConfig::refuseVerify)},
+        {"verify-delay", "MS",
+         "fault: hold back the answer to a file's verifying CR by MS milliseconds (answers keep "
+         "their order)",
+         Number(&DeviceConfig::verifyDelayMs, 0, 3600000)},
+        {"ignore-verify", "N",
+         "fault: leave the first N verifying CRs of every file unanswered; the file waits for "
+         "the next one",
+         Number(&DeviceConfig::ignoreVerify, 0, Big)},
         {"forget-refusal", nullptr,
          "fault: after a refused file answer the next lone CR with the prompt again (default: "
          "the error until the next header or mode command)",
@@ -211,6 +226,41 @@ const std::vector<Option>& Options() {
          "fault: send every error answer in two pieces, MS milliseconds apart, split after "
          "the error string's first byte",
          Number(&DeviceConfig::splitErrorMs, 0, 60000)},
+        {"unsolicited-error-ms", "MS",
+         "fault: send the error answer of the current mode, unasked, MS milliseconds after the "
+         "first byte received since the plug-in",
+         Number(&DeviceConfig::unsolicitedErrorMs, 0, Big)},
+        {"unsolicited-error-line", "N",
+         "fault: send the error answer of the current mode, unasked, right after the answer to "
+         "the N-th line received since the plug-in (file data is no line)",
+         Number(&DeviceConfig::unsolicitedErrorLine, 1, Big)},
+        {"refuse-command", "NAME[:COUNT]",
+         "fault: answer the first COUNT receipts of command NAME (default 1) as an unknown "
+         "command, then treat it normally; repeatable",
+         [](DevsimOptions& o, const std::string& v) -> std::string {
+             std::string decoded;
+             if (!DevsimOptions::Unescape(v, decoded)) {
+                 return "has a malformed escape in \"" + v + "\"";
+             }
+             RefusedCommand refusal{decoded, 1};
+             if (const auto colon = decoded.rfind(':'); colon != std::string::npos) {
+                 refusal.name = decoded.substr(0, colon);
+                 if (!ParseInt(decoded.substr(colon + 1), 1, Big, refusal.count)) {
+                     return "expects a count from 1 after the colon, not \"" + v + "\"";
+                 }
+             }
+             if (refusal.name.empty()) {
+                 return "needs a command name";
+             }
+             auto& list = o.device.refusedCommands;
+             // Names compare without case, as the device compares commands.
+             const auto upper = [](char c) { return std::toupper(static_cast<unsigned char>(c)); };
+             std::erase_if(list, [&](const RefusedCommand& r) {
+                 return std::ranges::equal(r.name, refusal.name, {}, upper, upper);
+             });
+             list.push_back(refusal);
+             return {};
+         }},
         {"seed", "N", "seed of the junk bytes (default 12345)",
          Number(&DeviceConfig::junkSeed, 0, 0xFFFFFFFFll)},
         // Where and how.
@@ -312,6 +362,9 @@ std::string DevsimOptions::Parse(const std::vector<std::string>& args) {
         if (std::string error = option->apply(*this, value); !error.empty()) {
             return "--" + name + " " + error;
         }
+    }
+    if (device.errRepeat > 1 && device.errAfter < 0) {
+        return "--err-repeat repeats the error of --err-after, which is missing";
     }
     if (device.uploadCommand == device.normalCommand) {
         return "--upload-command and --normal-command must differ";

@@ -8,12 +8,12 @@ Transcript::~Transcript() {
     }
 }
 
-bool Transcript::Open(const std::string& path, Clock::time_point start) {
+bool Transcript::Open(const std::string& path, Clock::time_point start, bool append) {
     start_ = start;
     if (path.empty()) {
         return true;
     }
-    file_ = std::fopen(path.c_str(), "w");
+    file_ = std::fopen(path.c_str(), append ? "a" : "w");
     return file_ != nullptr;
 }
 

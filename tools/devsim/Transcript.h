@@ -20,8 +20,8 @@ public:
     Transcript& operator=(const Transcript&) = delete;
 
     // Empty path: the transcript stays closed and writes nothing. False if the file cannot be
-    // created.
-    bool Open(const std::string& path, Clock::time_point start);
+    // created. append continues an existing file instead of starting it anew.
+    bool Open(const std::string& path, Clock::time_point start, bool append = false);
     bool IsOpen() const { return file_ != nullptr; }
 
     void Received(std::string_view bytes, Clock::time_point now);

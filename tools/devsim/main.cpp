@@ -192,11 +192,15 @@ int main(int argc, char** argv) {
     }
 
     DeviceConfig config = options.device;
+    const auto started = std::chrono::steady_clock::now();
     std::int64_t unplugs = 0;
     DeviceServer::Result result = DeviceServer::Result::Stopped;
     std::string serverError;
     for (;;) {
         auto server = std::make_unique<DeviceServer>(config, fd, keepOpen);
+        if (result == DeviceServer::Result::Unplugged) {
+            server->ContinueTranscript(started); // a replug
+        }
         g_server = server.get();
         if (g_stop) {
             server->RequestStop(); // a stop that came before this plug-in
