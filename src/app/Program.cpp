@@ -17,6 +17,7 @@
 #include "serial/portmap/PortMap.h"
 #include "terminal/TFrmTerminal.h"
 #include "terminal/TVaxoTerminal.h"
+#include "upload/run/UploadRun.h"
 
 namespace pellwick {
 
@@ -45,22 +46,22 @@ int RunProgram(const ProgramOptions& options) {
     TVaxoCustomComPort::SetExceptionDisplay(report);
     TVaxoCustomComPort::SetPortSelector(SelectPortWithDialog);
 
-    // Declared before the windows, so that it outlives every one of them.
+    // Declared before the windows, so that they outlive every one of them: the port's owner
+    // and the owner of upload runs on its link, which the main window renders.
     PortOwner owner(boxes);
+    UploadRun run(owner.Operations(), boxes);
     LinkTerminalHost terminalHost(owner);
     std::unique_ptr<TFrmTerminal> terminalWindow;
 
     TFrmLoadr::Options mainOptions;
     mainOptions.SplashWait = options.SplashWait;
-    TFrmLoadr mainWindow(boxes, mainOptions);
+    TFrmLoadr mainWindow(run, boxes, mainOptions);
     qtBoxes.SetParent(&mainWindow);
-    owner.SetHost(&mainWindow);
 
     // No parent: the main window must not delete it.
     TFrmS_comm settingsWindow(owner, mainWindow.IniPath(), boxes);
     TAboutBox aboutBox(&mainWindow);
     TFrmLoadr::Peers peers;
-    peers.Link = &owner.Operations();
     peers.Port = &owner.Port();
     peers.ClosePort = [&owner] { owner.Shutdown(); };
     peers.ShowSettings = [&settingsWindow] { settingsWindow.exec(); };

@@ -17,14 +17,11 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStyle>
-#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QToolTip>
 #include <QVBoxLayout>
 #include <filesystem>
-#include <stdexcept>
-#include <thread>
 
 #include "app/THelpWindow.h"
 #include "app/THintDelayStyle.h"
@@ -35,7 +32,7 @@
 #include "serial/TVaxoCustomComPort.h"
 #include "upload/GeneralSettings.h"
 #include "upload/ProfileSettingsSource.h"
-#include "upload/ScriptEngine.h"
+#include "upload/run/UploadRun.h"
 
 namespace pellwick {
 
@@ -68,56 +65,33 @@ QProgressBar* MakeGauge(const char* name, QColor colour, QWidget* parent) {
 
 } // namespace
 
-// The engine is made with the window, the link only after the settings window exists; this
-// slot stands between them. Without a link the port counts as closed and operations fail.
-class TFrmLoadr::LinkSlot : public ILinkOperations {
-public:
-    ILinkOperations* Target = nullptr;
+TFrmLoadr::TFrmLoadr(UploadRun& run, IMessageBoxes& boxes, QWidget* parent)
+    : TFrmLoadr(run, boxes, Options(), parent) {}
 
-    void SendDataString(const std::string& text) override { Require().SendDataString(text); }
-    void SendInitCmd(const std::string& text, std::string& answer) override {
-        Require().SendInitCmd(text, answer);
-    }
-    void SendBuffer(const std::uint8_t* bytes, std::uint32_t count) override {
-        Require().SendBuffer(bytes, count);
-    }
-    void SetUploadMode(bool on) override { Require().SetUploadMode(on); }
-    void SetStopRequest(bool on) override {
-        if (Target != nullptr) {
-            Target->SetStopRequest(on);
-        }
-    }
-    bool SCommOpen() override { return Target != nullptr && Target->SCommOpen(); }
-    std::string TakeInput() override { return Require().TakeInput(); }
-    bool LineHungUp() override { return Target != nullptr && Target->LineHungUp(); }
-    const LinkState& State() const override { return Target != nullptr ? Target->State() : none_; }
-
-private:
-    LinkState none_; // no link yet: default strings, no reply
-    ILinkOperations& Require() {
-        if (Target == nullptr) {
-            throw std::runtime_error("Com port not available.");
-        }
-        return *Target;
-    }
-};
-
-TFrmLoadr::TFrmLoadr(IMessageBoxes& boxes, QWidget* parent) : TFrmLoadr(boxes, Options(), parent) {}
-
-TFrmLoadr::TFrmLoadr(IMessageBoxes& boxes, const Options& options, QWidget* parent)
-    : QMainWindow(parent), boxes_(boxes), link_(std::make_unique<LinkSlot>()) {
+TFrmLoadr::TFrmLoadr(UploadRun& run, IMessageBoxes& boxes, const Options& options,
+                     QWidget* parent)
+    : QMainWindow(parent), run_(run), boxes_(boxes) {
     InitResources();
     setObjectName(QStringLiteral("FrmLoadr"));
     setWindowTitle(QString::fromLatin1(kCaption));
     setWindowIcon(QIcon(QString::fromLatin1(kIconPath)));
-    engine_ = std::make_unique<ScriptEngine>(*link_, *this, boxes_);
     BuildMenus();
     BuildControls();
+    UploadRun::Hooks hooks;
+    hooks.TerminalExists = [this] { return TerminalExists(); };
+    hooks.SetTerminalActive = [this](bool on) { SetTerminalActive(on); };
+    hooks.ChooseScriptFile = [this](std::string& path) { return ChooseScriptFile(path); };
+    run_.SetHooks(std::move(hooks));
+    connect(&run_, &UploadRun::Changed, this, &TFrmLoadr::Render);
+    Render();
     FormCreate(options);
 }
 
 TFrmLoadr::~TFrmLoadr() {
     FormClose();
+    // The run outlives the window: it must not call back into it.
+    disconnect(&run_, nullptr, this, nullptr);
+    run_.SetHooks({});
     if (peers_.Port != nullptr) {
         peers_.Port->RemoveNotifyProc(&TFrmLoadr::PortOpenedOrClosing, this);
     }
@@ -227,7 +201,6 @@ void TFrmLoadr::BuildControls() {
     pnlComLamp_->setFrameShadow(QFrame::Sunken);
     pnlComLamp_->setFixedSize(22, 22);
     pnlComLamp_->setAutoFillBackground(true);
-    SetComLamp(LampRed);
     btnULCancel_ = new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton),
                                    QStringLiteral("Cancel Upload"), central);
     btnULCancel_->setObjectName(QStringLiteral("BtnULCancel"));
@@ -324,18 +297,10 @@ void TFrmLoadr::BuildControls() {
     vaxoSLController2_->Lights().SetDCDLight(lightDcd_);
     vaxoSLController2_->Lights().SetERRORLight(lightErr_);
 
-    scriptTimer_ = new QTimer(this);
-    scriptTimer_->setObjectName(QStringLiteral("ScriptTimer"));
-    scriptTimer_->setInterval(10);
-
     connect(spdBtnTerm_, &QToolButton::clicked, this, &TFrmLoadr::SpdBtnTermClick);
     connect(spdBtnComSet_, &QToolButton::clicked, this, &TFrmLoadr::SpdBtnComSetClick);
     connect(btnUpload_, &QPushButton::clicked, this, &TFrmLoadr::BtnUploadClick);
     connect(btnULCancel_, &QPushButton::clicked, this, &TFrmLoadr::BtnULCancelClick);
-    connect(scriptTimer_, &QTimer::timeout, this, &TFrmLoadr::ScriptTimerTimer);
-
-    // Without a terminal window to open, its actions stay off.
-    SetComBtnState(true);
 }
 
 QString TFrmLoadr::QtFilterOf(const std::string& filter) {
@@ -354,7 +319,7 @@ void TFrmLoadr::FormCreate(const Options& options) {
     PrivateProfile ini(iniPath_);
     ProfileSettingsSource source(ini);
     const GeneralSettings settings = GeneralSettings::Read(source, CurrentDirectory());
-    engine_->ApplySettings(settings);
+    run_.ApplySettings(settings);
     settings.EnterDefaultPath(boxes_);
     if (settings.ManualUpload) {
         MnuItmManualClick();
@@ -366,7 +331,7 @@ void TFrmLoadr::FormCreate(const Options& options) {
         ReportException(e);
         return;
     }
-    engine_->Run().LogOpen = false;
+    run_.Engine().Run().LogOpen = false;
 
     if (options.SplashWait.count() > 0) {
         splash_ = std::make_unique<TSplashScreen>();
@@ -382,9 +347,9 @@ void TFrmLoadr::SetPeers(Peers peers) {
     if (peers_.Port != nullptr) {
         peers_.Port->AddNotifyProc(&TFrmLoadr::PortOpenedOrClosing, this);
     }
-    link_->Target = peers_.Link;
     vaxoSLController2_->SetComPort(peers_.Port);
-    SetComBtnState(btnUpload_->isEnabled());
+    run_.PortChanged();
+    Render();
 }
 
 void TFrmLoadr::ReportException(const std::exception& e) {
@@ -395,18 +360,28 @@ bool TFrmLoadr::TerminalAvailable() const {
     return terminal_ != nullptr || static_cast<bool>(peers_.CreateTerminal);
 }
 
-// --- IUploadWindow ---------------------------------------------------------------------------
+// --- The run's view ---------------------------------------------------------------------------
 
-void TFrmLoadr::SetScriptGauge(int percent) {
-    ggeScript_->setValue(percent);
-}
-
-void TFrmLoadr::SetUploadGauge(int percent) {
-    ggeUpload_->setValue(percent);
-}
-
-void TFrmLoadr::SetUploadLabel(const std::string& text) {
-    lblUpload_->setText(QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())));
+void TFrmLoadr::Render() {
+    const RunView& view = run_.View();
+    ggeScript_->setValue(view.ScriptPercent);
+    ggeUpload_->setValue(view.UploadPercent);
+    lblUpload_->setText(QString::fromLocal8Bit(view.UploadLabel.data(),
+                                               static_cast<qsizetype>(view.UploadLabel.size())));
+    SetComLamp(view.Lamp);
+    grpBxProgress_->setVisible(view.ProgressVisible);
+    const RunControls& controls = view.Controls;
+    btnUpload_->setEnabled(controls.Start);
+    btnULCancel_->setEnabled(controls.Cancel);
+    spdBtnComSet_->setEnabled(controls.Settings);
+    mnuItmRS232_->setEnabled(controls.Settings);
+    // The window adds what only it knows: whether it can make a terminal window at all.
+    const bool terminal = controls.Terminal && TerminalAvailable();
+    spdBtnTerm_->setEnabled(terminal);
+    mnuItmTerminal_->setEnabled(terminal);
+    ShowPortState(view.State == RunState::PortLost ||
+                  (view.State == RunState::Running && peers_.Port != nullptr &&
+                   peers_.Port->Lost()));
 }
 
 void TFrmLoadr::SetComLamp(LampColour colour) {
@@ -418,25 +393,6 @@ void TFrmLoadr::SetComLamp(LampColour colour) {
                                                               : QStringLiteral("red: error or no run yet"));
 }
 
-void TFrmLoadr::ShowProgress(bool visible) {
-    grpBxProgress_->setVisible(visible);
-}
-
-void TFrmLoadr::SetUploadBtnState(bool on) {
-    spdBtnComSet_->setEnabled(on);
-    mnuItmRS232_->setEnabled(on);
-    btnULCancel_->setEnabled(!on);
-    SetComBtnState(on);
-}
-
-void TFrmLoadr::SetScriptTimerEnabled(bool on) {
-    if (on && !closed_) {
-        scriptTimer_->start();
-    } else {
-        scriptTimer_->stop();
-    }
-}
-
 bool TFrmLoadr::TerminalExists() const {
     return spdBtnTerm_->property("Tag").toInt() != 0;
 }
@@ -444,12 +400,6 @@ bool TFrmLoadr::TerminalExists() const {
 void TFrmLoadr::SetTerminalActive(bool active) {
     if (peers_.SetTerminalActive) {
         peers_.SetTerminalActive(active);
-    }
-}
-
-void TFrmLoadr::Sleep(std::int32_t milliseconds) {
-    if (milliseconds > 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
     }
 }
 
@@ -472,41 +422,11 @@ bool TFrmLoadr::ChooseScriptFile(std::string& path) {
     return true;
 }
 
-// --- ILinkHost -------------------------------------------------------------------------------
-
-void TFrmLoadr::SetScriptError() {
-    engine_->SetScriptError();
+void TFrmLoadr::PortOpenedOrClosing(void* context, TVaxoCustomComPort*, bool) {
+    static_cast<TFrmLoadr*>(context)->run_.PortChanged();
 }
 
-void TFrmLoadr::SetULError() {
-    engine_->SetULError();
-}
-
-void TFrmLoadr::EnableScriptTimer() {
-    engine_->EnableScriptTimer();
-}
-
-void TFrmLoadr::SetComBtnState(bool on) {
-    const bool lost = ShowPortState();
-    // While the port's device is away no run can start; a terminal window already made can
-    // still be shown (it says that the port is disconnected).
-    btnUpload_->setEnabled(on && !lost);
-    const bool terminal = (on || (lost && TerminalExists())) && TerminalAvailable();
-    spdBtnTerm_->setEnabled(terminal);
-    mnuItmTerminal_->setEnabled(terminal);
-}
-
-void TFrmLoadr::PortOpenedOrClosing(void* context, TVaxoCustomComPort* port, bool opening) {
-    auto* self = static_cast<TFrmLoadr*>(context);
-    // A plain close (new settings being applied) changes nothing shown; the link tells of the
-    // port's use once it has opened again.
-    if (opening || port->Lost()) {
-        self->SetComBtnState(!port->Lost() && self->btnUpload_->isEnabled());
-    }
-}
-
-bool TFrmLoadr::ShowPortState() {
-    const bool lost = peers_.Port != nullptr && peers_.Port->Lost();
+void TFrmLoadr::ShowPortState(bool lost) {
     const QString text =
         lost ? QStringLiteral("disconnected: ") + QString::fromStdString(peers_.Port->LostDevice())
              : QString();
@@ -519,7 +439,6 @@ bool TFrmLoadr::ShowPortState() {
     lblPortState_->setAccessibleName(text);
     lblPortState_->setVisible(lost);
     FitPortState();
-    return lost;
 }
 
 void TFrmLoadr::FitPortState() {
@@ -531,24 +450,16 @@ void TFrmLoadr::FitPortState() {
 // --- Handlers --------------------------------------------------------------------------------
 
 void TFrmLoadr::BtnUploadClick() {
-    engine_->StartRun(ManualMode());
+    run_.Start(ManualMode());
 }
 
 void TFrmLoadr::BtnULCancelClick() {
-    engine_->BtnULCancelClick();
-}
-
-void TFrmLoadr::ScriptTimerTimer() {
-    try {
-        engine_->ScriptTimerTimer();
-    } catch (const std::exception& e) {
-        ReportException(e);
-    }
+    run_.Cancel();
 }
 
 void TFrmLoadr::SpdBtnTermClick() {
     if (!TerminalExists()) {
-        if (!link_->SCommOpen()) {
+        if (!run_.Link().SCommOpen()) {
             boxes_.Show(MsgKind::Error, "Com port not available, can not open terminal.", MbOk);
             return;
         }
@@ -568,6 +479,7 @@ void TFrmLoadr::SpdBtnTermClick() {
     terminal_->raise();
     terminal_->activateWindow();
     spdBtnTerm_->setProperty("Tag", 1);
+    Render();
 }
 
 void TFrmLoadr::SpdBtnComSetClick() {
@@ -658,8 +570,8 @@ void TFrmLoadr::FormClose() {
         return;
     }
     closed_ = true;
-    // A run still going would tick on against a closed port.
-    scriptTimer_->stop();
+    // A run still going would tick on against a closed port; the log closes at the end.
+    run_.Close();
     try {
         if (mnuItmStatusLights_->isChecked()) {
             vaxoSLController2_->SetWatching(false);
@@ -675,10 +587,7 @@ void TFrmLoadr::FormClose() {
     } catch (const std::exception& e) {
         ReportException(e);
     }
-    engine_->Run().Lines.clear();
-    if (engine_->Run().LogOpen) {
-        engine_->CloseLog();
-    }
+    run_.Engine().Run().Lines.clear();
 }
 
 } // namespace pellwick

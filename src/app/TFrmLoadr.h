@@ -1,7 +1,8 @@
 // The main window: starts uploads and shows their progress, opens the terminal and settings
 // windows, shows the status lights, reads the general settings of loader.ini at creation and
-// shuts the link down when it closes. The script engine runs here (it drives the window
-// through IUploadWindow); the link reaches the window through ILinkHost.
+// shuts the link down when it closes. The run itself belongs to an UploadRun made outside the
+// window: the window renders its view (gauges, label, lamp, which actions are open) and
+// forwards the operator's actions to it.
 //
 // The port's owner and the windows created after this one (settings window, terminal window,
 // about box) are handed in with SetPeers once they exist; until then the actions that need them
@@ -16,7 +17,6 @@
 #include <string>
 
 #include "app/TSplashScreen.h"
-#include "link/LinkInterfaces.h"
 #include "serial/MessageBoxes.h"
 #include "upload/IUploadWindow.h"
 
@@ -29,18 +29,17 @@ class QLabel;
 class QMenu;
 class QProgressBar;
 class QPushButton;
-class QTimer;
 class QToolButton;
 
 namespace pellwick {
 
-class ScriptEngine;
 class THelpWindow;
+class UploadRun;
 class TVaxoCustomComPort;
 class TVaxoSLController;
 class TVaxoStatusLight;
 
-class TFrmLoadr : public QMainWindow, public IUploadWindow, public ILinkHost {
+class TFrmLoadr : public QMainWindow {
     Q_OBJECT
 
 public:
@@ -60,9 +59,8 @@ public:
 
     // What the main window uses of the windows made after it.
     struct Peers {
-        // What the port's owner offers: the link operations, the port the status lights watch,
-        // and the program's end (upload mode off, port closed; reports its own failures).
-        ILinkOperations* Link = nullptr;
+        // What the port's owner offers: the port the status lights watch, and the program's
+        // end (upload mode off, port closed; reports its own failures).
         TVaxoCustomComPort* Port = nullptr;
         std::function<void()> ClosePort;
         // Shows the settings window modally.
@@ -77,39 +75,27 @@ public:
     };
 
     // Runs FormCreate: reads loader.ini of the current directory, enters "Default Path", writes
-    // the driver version and shows the splash screen.
-    explicit TFrmLoadr(IMessageBoxes& boxes, QWidget* parent = nullptr);
-    TFrmLoadr(IMessageBoxes& boxes, const Options& options, QWidget* parent = nullptr);
+    // the driver version and shows the splash screen. The run outlives the window.
+    TFrmLoadr(UploadRun& run, IMessageBoxes& boxes, QWidget* parent = nullptr);
+    TFrmLoadr(UploadRun& run, IMessageBoxes& boxes, const Options& options,
+              QWidget* parent = nullptr);
     ~TFrmLoadr() override;
 
     void SetPeers(Peers peers);
 
-    // --- IUploadWindow -----------------------------------------------------------------------
-    void SetScriptGauge(int percent) override;
-    void SetUploadGauge(int percent) override;
-    void SetUploadLabel(const std::string& text) override;
-    void SetComLamp(LampColour colour) override;
-    void ShowProgress(bool visible) override;
-    void SetUploadBtnState(bool on) override;
-    void SetScriptTimerEnabled(bool on) override;
-    bool TerminalExists() const override;
-    void SetTerminalActive(bool active) override;
-    void Sleep(std::int32_t milliseconds) override;
+    // The terminal window has been made once (the Tag of SpdBtnTerm).
+    bool TerminalExists() const;
+    void SetTerminalActive(bool active);
     // The file dialog; a chosen script's folder becomes the current directory.
-    bool ChooseScriptFile(std::string& path) override;
-
-    // --- ILinkHost ---------------------------------------------------------------------------
-    void SetScriptError() override;
-    void SetULError() override;
-    void EnableScriptTimer() override;
-    void SetComBtnState(bool on) override;
+    bool ChooseScriptFile(std::string& path);
+    // PnlComLamp's colour, with the state screen readers tell.
+    void SetComLamp(LampColour colour);
 
     // --- Handlers ----------------------------------------------------------------------------
     void BtnUploadClick();
     void BtnULCancelClick();
     void SpdBtnTermClick();
     void SpdBtnComSetClick();
-    void ScriptTimerTimer();
     void MnuItmExitClick();
     void MnuItmStatusLightsClick();
     void MnuItmManualClick();
@@ -123,7 +109,7 @@ public:
     bool ManualMode() const;
     // The loader.ini path computed at creation (before "Default Path" was entered).
     const std::string& IniPath() const { return iniPath_; }
-    ScriptEngine& Engine() { return *engine_; }
+    UploadRun& Run() { return run_; }
     // The help window once opened, else null.
     THelpWindow* HelpWindow() const { return help_.get(); }
     TVaxoSLController& VaxoSLController2() { return *vaxoSLController2_; }
@@ -142,8 +128,6 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    class LinkSlot;
-
     void BuildMenus();
     void BuildControls();
     void FormCreate(const Options& options);
@@ -151,17 +135,18 @@ private:
     // The application's report of an exception that reached the window.
     void ReportException(const std::exception& e);
     bool TerminalAvailable() const;
+    // Shows the run's view: gauges, label, lamp, progress group, and the actions it allows.
+    void Render();
     // The lamp's hint and the lights panel say "disconnected" and which device while the
-    // port's device is away; true then.
-    bool ShowPortState();
+    // port's device is away.
+    void ShowPortState(bool lost);
     // The state label's text, shortened to its width.
     void FitPortState();
     static void PortOpenedOrClosing(void* context, TVaxoCustomComPort* port, bool opening);
 
+    UploadRun& run_;
     IMessageBoxes& boxes_;
     Peers peers_;
-    std::unique_ptr<LinkSlot> link_;
-    std::unique_ptr<ScriptEngine> engine_;
     std::string iniPath_;
     std::unique_ptr<TSplashScreen> splash_;
     std::unique_ptr<THelpWindow> help_;
@@ -195,7 +180,6 @@ private:
     TVaxoStatusLight* lightDcd_;
     TVaxoStatusLight* lightErr_;
     QFileDialog* opnDlgULFile_;
-    QTimer* scriptTimer_;
     TVaxoSLController* vaxoSLController2_;
 };
 

@@ -32,6 +32,8 @@ public:
 class ILinkOperations {
 public:
     virtual ~ILinkOperations() = default;
+    // Who hears of the transfer's end, errors and the port's use; null for nobody.
+    virtual void SetHost(ILinkHost* host) = 0;
     virtual void SendDataString(const std::string& text) = 0;
     virtual void SendInitCmd(const std::string& text, std::string& answer) = 0;
     // Starts a paced block transfer. The bytes must stay valid until the transfer has ended
@@ -40,6 +42,12 @@ public:
     virtual void SetUploadMode(bool on) = 0;
     // Stop the running transfer after at most one more block (the operator cancelled).
     virtual void SetStopRequest(bool on) = 0;
+    // A block transfer has started and its end (the output's drain, or the line's loss) has not
+    // yet been told to the host: the bytes handed to SendBuffer are still in use.
+    virtual bool TransferRunning() const = 0;
+    // A run goes: the device's error string is watched even while another window (the
+    // terminal) has the received bytes, so that a refusal is never missed.
+    virtual void SetRunActive(bool on) = 0;
     virtual bool SCommOpen() = 0;
     // Takes what has been received and not yet read (stale answers, line noise), and what goes
     // on arriving until the line is quiet for a moment, out of the input, so that it cannot

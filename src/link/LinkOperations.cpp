@@ -181,11 +181,18 @@ void LinkOperations::SendBuffer(const std::uint8_t* bytes, std::uint32_t count) 
     // A stop asked for during an earlier transfer, or left by an error string that came with
     // its last block, must not cut this one short.
     state_.StopRequest = false;
+    state_.DeviceErrorAt = -1;
     state_.BlockRemaining = static_cast<std::int32_t>(count);
     state_.BlockTotal = static_cast<std::int32_t>(count);
     state_.BlockCursor = bytes;
     port_.SetTag(PhaseSending);
-    ArmTransferTrigger(state_.RoomTrigger, state_.BlockSize);
+    try {
+        ArmTransferTrigger(state_.RoomTrigger, state_.BlockSize);
+    } catch (...) {
+        // No room notice will come: the transfer never started, and its bytes are free again.
+        port_.SetTag(PhaseNone);
+        throw;
+    }
 }
 
 void LinkOperations::ArmTransferTrigger(std::uint16_t handle, std::uint16_t value) {
@@ -234,14 +241,16 @@ void LinkOperations::VaxoComPort1TriggerOutbuffFree() {
 }
 
 void LinkOperations::VaxoComPort1TriggerOutbuffUsed() {
-    if (port_.Tag() == PhaseDeviceError) {
+    // The transfer is over before the host hears of it, so that the host may release its bytes.
+    const int phase = port_.Tag();
+    port_.SetTag(PhaseNone);
+    if (phase == PhaseDeviceError) {
         if (host_)
             host_->SetULError();
     } else if (state_.UploadMode) {
         if (host_)
             host_->EnableScriptTimer();
     }
-    port_.SetTag(PhaseNone);
 }
 
 // --- Data triggers -----------------------------------------------------------------------------
@@ -253,9 +262,13 @@ void LinkOperations::VaxoComPort1WaitChar(char c) {
 void LinkOperations::VaxoComPort1TriggerData(std::uint16_t triggerHandle) {
     if (triggerHandle == state_.ErrorTrigger) {
         if (port_.Tag() == PhaseSending) {
+            state_.DeviceErrorAt = state_.BlockTotal - state_.BlockRemaining;
             port_.SetTag(PhaseDeviceError);
             state_.StopRequest = true;
             port_.DiscardOutput();
+        } else if (port_.Tag() == PhaseDeviceError) {
+            // The device repeats its refusal while the stopped transfer drains: the drain
+            // reports it once.
         } else if (state_.UploadMode) {
             if (host_)
                 host_->SetScriptError();
@@ -299,10 +312,14 @@ void LinkOperations::CreateDataTriggers() {
     const std::string prompt = up ? state_.UlPromptText : state_.PromptText;
     const std::string error = up ? state_.UlErrorText : state_.ErrorText;
     std::exception_ptr failure;
-    CreateTrigger(
-        state_.PromptTrigger, [&] { return port_.NewTextTrigger(prompt, false); }, failure);
-    CreateTrigger(
-        state_.ErrorTrigger, [&] { return port_.NewTextTrigger(error, true); }, failure);
+    if (dataTriggersWanted_) {
+        CreateTrigger(
+            state_.PromptTrigger, [&] { return port_.NewTextTrigger(prompt, false); }, failure);
+    }
+    if (dataTriggersWanted_ || runActive_) {
+        CreateTrigger(
+            state_.ErrorTrigger, [&] { return port_.NewTextTrigger(error, true); }, failure);
+    }
     if (failure)
         std::rethrow_exception(failure);
 }
@@ -326,9 +343,8 @@ void LinkOperations::SetUploadMode(bool on) {
     // The active strings follow the mode even when a trigger of the new mode cannot be made.
     state_.ActivePrompt = on ? state_.UlPromptText : state_.PromptText;
     state_.ActiveError = on ? state_.UlErrorText : state_.ErrorText;
-    // While the data triggers are off (the terminal has the received bytes) only the mode
-    // changes; switching them on makes them with the strings of the mode of that moment.
-    if (port_.Open() && dataTriggersWanted_) {
+    // Only the triggers wanted now are made again, with the strings of the new mode.
+    if (port_.Open()) {
         DropDataTriggers();
         CreateDataTriggers();
     }
@@ -336,10 +352,26 @@ void LinkOperations::SetUploadMode(bool on) {
 
 void LinkOperations::DataTriggerEnabled(bool on) {
     dataTriggersWanted_ = on;
-    if (on)
+    if (on) {
         CreateDataTriggers();
-    else
-        DropDataTriggers();
+        return;
+    }
+    DropTrigger(state_.PromptTrigger);
+    if (!runActive_)
+        DropTrigger(state_.ErrorTrigger);
+}
+
+void LinkOperations::SetRunActive(bool on) {
+    runActive_ = on;
+    try {
+        if (on)
+            CreateDataTriggers();
+        else if (!dataTriggersWanted_)
+            DropTrigger(state_.ErrorTrigger);
+    } catch (const std::exception&) {
+        // A string the port refuses was reported when the port opened; a closed port makes
+        // its triggers when it opens.
+    }
 }
 
 // --- Port set-up -------------------------------------------------------------------------------
@@ -412,12 +444,10 @@ void LinkOperations::OpenWithTriggers() {
     std::exception_ptr failure;
     // Every trigger is tried, so that one string the port refuses (longer than a data trigger
     // takes) leaves the others working.
-    if (dataTriggersWanted_) {
-        try {
-            CreateDataTriggers();
-        } catch (...) {
-            failure = std::current_exception();
-        }
+    try {
+        CreateDataTriggers();
+    } catch (...) {
+        failure = std::current_exception();
     }
     CreateTrigger(
         state_.RoomTrigger, [this] { return port_.NewStatusTrigger(StatusKindOutputFree); },
@@ -437,6 +467,8 @@ void LinkOperations::ForgetTriggers() {
 }
 
 void LinkOperations::CloseAndDropTriggers() {
+    // A transfer under way would wait for a drain notice that the closed port never sends.
+    const bool transferring = AbandonTransfer();
     if (port_.Open()) {
         for (std::uint16_t* handle : {&state_.RoomTrigger, &state_.DrainTrigger,
                                       &state_.PromptTrigger, &state_.ErrorTrigger}) {
@@ -449,14 +481,21 @@ void LinkOperations::CloseAndDropTriggers() {
         port_.SetOpen(false);
     }
     ForgetTriggers();
+    if (transferring && host_)
+        host_->SetULError();
 }
 
-void LinkOperations::LineLost() {
-    ForgetTriggers();
+bool LinkOperations::AbandonTransfer() {
     const bool transferring = port_.Tag() != PhaseNone;
     port_.SetTag(PhaseNone);
     state_.StopRequest = false;
     state_.BlockRemaining = 0;
+    return transferring;
+}
+
+void LinkOperations::LineLost() {
+    ForgetTriggers();
+    const bool transferring = AbandonTransfer();
     if (host_ == nullptr)
         return;
     host_->SetComBtnState(false);

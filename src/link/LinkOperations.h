@@ -27,7 +27,7 @@ public:
     LinkOperations& operator=(const LinkOperations&) = delete;
 
     // The main window; none until it is set (its calls are then left out).
-    void SetHost(ILinkHost* host) { host_ = host; }
+    void SetHost(ILinkHost* host) override { host_ = host; }
     ILinkHost* Host() const { return host_; }
     // Called with true before a command exchange waits and with false after it.
     void SetBusyCursorHook(std::function<void(bool busy)> hook) { busyCursor_ = std::move(hook); }
@@ -45,6 +45,11 @@ public:
     void SendBuffer(const std::uint8_t* bytes, std::uint32_t count) override;
     void SetUploadMode(bool on) override;
     void SetStopRequest(bool on) override { state_.StopRequest = on; }
+    bool TransferRunning() const override { return port_.Tag() != PhaseNone; }
+    // While a run goes the error trigger stays armed even when the terminal has switched the
+    // data triggers off; never throws (a trigger that cannot be made now is made at the next
+    // opening).
+    void SetRunActive(bool on) override;
     bool SCommOpen() override { return port_.Open(); }
     bool LineHungUp() override { return port_.HungUp(); }
 
@@ -60,9 +65,12 @@ public:
     void FlushInput();
     std::string TakeInput() override;
     // Creates (on) or drops (off) the prompt and error triggers of the current mode; either
-    // way only what is missing or held. The choice stays for the port's next opening.
+    // way only what is missing or held. The choice stays for the port's next opening. While a
+    // run goes, off keeps the error trigger: only the prompt trigger, whose handler discards
+    // input, would take the received bytes from the terminal.
     void DataTriggerEnabled(bool on);
     bool DataTriggersWanted() const { return dataTriggersWanted_; }
+    bool RunActive() const { return runActive_; }
 
     // --- Port handlers -------------------------------------------------------------------------
     void VaxoComPort1WaitChar(char c);
@@ -129,6 +137,11 @@ private:
     LinkState state_;
     // Off while another window (the terminal) takes the received bytes.
     bool dataTriggersWanted_ = true;
+    // A run goes: its error trigger is wanted whatever the terminal wants.
+    bool runActive_ = false;
+    // Ends a transfer whose room and drain notices will not come (the port closed or its
+    // device went away) and tells the host; false when no transfer ran.
+    bool AbandonTransfer();
 };
 
 } // namespace pellwick

@@ -8,6 +8,7 @@
 #include <limits>
 #include <optional>
 #include <system_error>
+#include <utility>
 
 #include "upload/ScriptText.h"
 #include "upload/UploadHeader.h"
@@ -20,6 +21,21 @@ constexpr const char* UploadLabelIdle = "Upload Progress";
 
 std::string LineNumberText(std::int32_t number) {
     return "\rLine Number: " + std::to_string(number);
+}
+
+// A box text with the cause of the failure on a line of its own.
+std::string WithCause(const std::string& text, const std::string& cause) {
+    return cause.empty() ? text : text + "\r" + cause;
+}
+
+// How long the link waits for one answer, in seconds, as the operator reads it ("5.5").
+std::string AnswerWaitText() {
+    const int tenths = (100 * 55 + 50) / 100; // 100 ticks of 55 ms
+    return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point from) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
 }
 
 } // namespace
@@ -37,10 +53,18 @@ void ScriptEngine::ApplySettings(const GeneralSettings& settings) {
 }
 
 void ScriptEngine::StartRun(bool manual) {
+    // A start while a run goes would reload the script, empty the log and send files again.
+    if (running_) {
+        return;
+    }
     StartLog();
     try {
         link_.SetUploadMode(true);
     } catch (const std::exception& e) {
+        record_ = RunRecord{};
+        record_.End = RunEnd::Failed;
+        record_.Cause = e.what();
+        record_.Message = e.what();
         boxes_.Show(MsgKind::Error, e.what(), MbOk);
         return;
     }
@@ -59,22 +83,14 @@ void ScriptEngine::StartRun(bool manual) {
 
 void ScriptEngine::WarnOfUndetectableRefusals() {
     // An empty error string is kept (loader.ini may mean it), but the operator must know that
-    // a refused command or file then looks like a good one.
-    const LinkState& state = link_.State();
-    std::string names;
-    for (const auto& [name, value] : {std::pair{"Error", &state.ErrorText},
-                                      std::pair{"UL Error", &state.UlErrorText}}) {
-        if (value->empty()) {
-            names += (names.empty() ? "\"" : " and \"") + std::string(name) + "\"";
-        }
-    }
-    if (names.empty()) {
+    // a refused command or file then looks like a good one. A run works in upload mode, so only
+    // the upload error string matters to it.
+    if (!link_.State().UlErrorText.empty()) {
         return;
     }
     boxes_.Show(MsgKind::Warning,
-                "The device's error string " + names +
-                    " is empty: a command or file the device refuses cannot be detected.\r"
-                    "Set it in section [Trigger] of loader.ini.",
+                "The device's error string \"UL Error\" is empty: a command or file the device "
+                "refuses cannot be detected.\rSet it in section [Trigger] of loader.ini.",
                 MbOk);
 }
 
@@ -107,6 +123,10 @@ void ScriptEngine::ProcessScript(const std::string& fileName) {
     if (!content) {
         run_.Lines.clear();
         run_.LineCount = 0;
+        record_ = RunRecord{};
+        record_.End = RunEnd::ScriptUnreadable;
+        record_.Cause = tooLarge ? "The script is larger than the limit."
+                                 : "The script could not be read.";
         boxes_.Show(MsgKind::Error,
                     tooLarge ? "Script file \"" + fileName + "\" is larger than " +
                                    std::to_string(ScriptText::MaxScriptBytes) +
@@ -116,6 +136,11 @@ void ScriptEngine::ProcessScript(const std::string& fileName) {
         return;
     }
     run_.Lines = ScriptText::SplitLines(*content);
+    record_ = RunRecord{};
+    record_.End = RunEnd::Running;
+    fileOpen_ = false;
+    failure_ = FileOutcome::Verified;
+    failureCause_.clear();
     window_.SetComLamp(LampGreen);
     window_.SetUploadBtnState(false);
     run_.LineIndex = 0;
@@ -125,6 +150,7 @@ void ScriptEngine::ProcessScript(const std::string& fileName) {
     window_.ShowProgress(true);
     run_.State = ScriptState::ssNextLine;
     running_ = true;
+    link_.SetRunActive(true);
     SetTimer(true);
 }
 
@@ -148,6 +174,7 @@ void ScriptEngine::ScriptTimerTimer() {
     if (fault && link_.LineHungUp()) {
         // The device went away before or under the step (the port closed with it): the run
         // ends with the upload-error report, as a loss during a transfer does.
+        NoteFailure(FileOutcome::HungUp, HangUpCause());
         run_.State = ScriptState::ssUploadError;
         UploadError();
         tickDeferred_ = false;
@@ -155,7 +182,7 @@ void ScriptEngine::ScriptTimerTimer() {
         // A link failure inside a step (port closed, device gone, output refused) ends the run
         // instead of leaving it half-way with the running controls shown.
         boxes_.Show(MsgKind::Error, *fault, MbOk);
-        AbandonRun();
+        AbandonRun(RunEnd::Failed, *fault);
         tickDeferred_ = false;
     }
     inStep_ = false;
@@ -253,8 +280,14 @@ bool ScriptEngine::ExecuteCommand(const std::string& line) {
         boxes_.Show(MsgKind::Information, ProcessCmdString(argument), MbOk);
     } else if (command == "TC") {
         std::string answer;
-        link_.SendInitCmd(ProcessCmdString(argument), answer);
+        const std::string sent = ProcessCmdString(argument);
+        link_.SendInitCmd(sent, answer);
         if (answer == "ERROR") {
+            const std::string& reply = link_.State().ReplyText;
+            failureCause_ = reply.empty() ? "No answer to \"" + ReadableBytes(sent) + "\" within " +
+                                                AnswerWaitText() + " s."
+                                          : "The device answered \"" + ReadableBytes(reply) +
+                                                "\" to \"" + ReadableBytes(sent) + "\".";
             run_.State = ScriptState::ssScriptError;
         }
     } else if (command == "SC") {
@@ -271,8 +304,10 @@ bool ScriptEngine::NumberErrorAborts(const std::string& what) {
                                               LineNumberText(run_.LineIndex + 1),
                                           MbAbort | MbIgnore);
     if (pressed == MbIgnore) {
+        ++record_.IgnoredErrors;
         return false;
     }
+    failureCause_ = "Line " + std::to_string(run_.LineIndex + 1) + " holds no valid number.";
     run_.State = ScriptState::ssScriptError;
     return true;
 }
@@ -283,29 +318,108 @@ std::string ScriptEngine::ProcessCmdString(const std::string& text) {
 
 void ScriptEngine::ScriptError() {
     window_.SetComLamp(LampRed);
-    const MsgButton pressed = boxes_.Show(
-        MsgKind::Error,
+    const std::string cause = std::exchange(failureCause_, std::string());
+    const std::string text = WithCause(
         "Script error encountered! - System not responding or command error.\rFile Name: " +
             run_.ScriptFileName + LineNumberText(run_.LineIndex),
-        MbAbort | MbIgnore);
+        cause);
+    const MsgButton pressed = boxes_.Show(MsgKind::Error, text, MbAbort | MbIgnore);
+    if (!running_) {
+        // The device's error string between runs: there is no run to end or resume.
+        run_.State = ScriptState::ssScriptDone;
+        return;
+    }
     if (pressed == MbIgnore) {
+        ++record_.IgnoredErrors;
         run_.State = ScriptState::ssNextLine;
         SetTimer(true);
     } else {
+        record_.Cause = cause;
+        record_.Message = text;
+        run_.State = ScriptState::ssScriptError;
         ScriptEnd();
     }
 }
 
 void ScriptEngine::ScriptEnd() {
-    // After an Abort the state would still read ssScriptError, and a late end-of-transfer tick
-    // would bring the dialog back between runs.
+    EndRun(run_.State == ScriptState::ssScriptError ? RunEnd::ScriptAborted : RunEnd::Completed);
+}
+
+void ScriptEngine::EndRun(RunEnd end) {
+    // A state left at ssScriptError or ssUploadError would let a late tick bring its dialog
+    // back between runs.
     run_.State = ScriptState::ssScriptDone;
+    SetTimer(false);
+    if (fileOpen_) {
+        EndFile(failure_ == FileOutcome::Verified ? FileOutcome::Failed : failure_);
+    }
     // A run aborted in the middle of an upload gives the terminal and the buffer back too.
     ReleaseUploadBuffer();
+    window_.SetUploadLabel(UploadLabelIdle);
+    window_.SetUploadGauge(0);
     RestoreTerminal();
+    record_.End = end;
+    failure_ = FileOutcome::Verified;
+    failureCause_.clear();
+    running_ = false;
+    try {
+        link_.SetRunActive(false);
+    } catch (const std::exception&) {
+        // A port that cannot drop a trigger now drops it when it closes.
+    }
     window_.ShowProgress(false);
     window_.SetUploadBtnState(true);
-    running_ = false;
+}
+
+void ScriptEngine::NoteFailure(FileOutcome outcome, const std::string& cause) {
+    if (failure_ == FileOutcome::Verified) {
+        failure_ = outcome;
+        failureCause_ = cause;
+    }
+}
+
+void ScriptEngine::EndFile(FileOutcome outcome) {
+    if (!fileOpen_) {
+        return;
+    }
+    fileOpen_ = false;
+    FileRecord& file = record_.Files.back();
+    file.Outcome = outcome;
+    if (outcome != FileOutcome::Verified) {
+        file.Cause = failureCause_;
+    }
+    if (transferStarted_ && file.TransferSeconds == 0) {
+        file.TransferSeconds = SecondsSince(transferStart_);
+        file.BytesSent = BytesHandedOver();
+    }
+}
+
+std::int64_t ScriptEngine::BytesHandedOver() const {
+    const LinkState& state = link_.State();
+    const std::uint8_t* start = run_.UploadBuffer.data();
+    const auto size = static_cast<std::int64_t>(run_.UploadBuffer.size());
+    if (!transferStarted_ || size == 0 || state.BlockCursor < start) {
+        return 0;
+    }
+    return std::min<std::int64_t>(state.BlockCursor - start, size);
+}
+
+std::string ScriptEngine::DeviceErrorCause() const {
+    const std::string error = "\"" + ReadableBytes(link_.State().ActiveError) + "\"";
+    if (!fileOpen_ || !transferStarted_) {
+        return "The device sent its error string " + error + ".";
+    }
+    const std::int64_t at = link_.State().DeviceErrorAt >= 0 ? link_.State().DeviceErrorAt
+                                                             : BytesHandedOver();
+    return "The device answered " + error + " after " + std::to_string(at) + " of " +
+           std::to_string(record_.Files.back().Size) + " bytes.";
+}
+
+std::string ScriptEngine::HangUpCause() const {
+    if (!fileOpen_) {
+        return "The device hung up.";
+    }
+    return "The device hung up after " + std::to_string(BytesHandedOver()) + " bytes.";
 }
 
 void ScriptEngine::SetScriptError() {
@@ -315,10 +429,15 @@ void ScriptEngine::SetScriptError() {
                      run_.State == ScriptState::ssUploadError ||
                      run_.State == ScriptState::ssCancelled)) {
         if (run_.State == ScriptState::ssUploading) {
+            NoteFailure(FileOutcome::Refused, DeviceErrorCause());
             run_.State = ScriptState::ssUploadError;
         }
+        // While the transfer runs, this only records the refusal: the output's drain ends it.
         SetTimer(true);
         return;
+    }
+    if (failureCause_.empty()) {
+        failureCause_ = DeviceErrorCause();
     }
     run_.State = ScriptState::ssScriptError;
     SetTimer(true);
@@ -329,7 +448,16 @@ void ScriptEngine::SetULError() {
     if (!running_) {
         return;
     }
-    run_.State = ScriptState::ssUploadError;
+    if (link_.LineHungUp()) {
+        NoteFailure(FileOutcome::HungUp, HangUpCause());
+    } else if (link_.SCommOpen()) {
+        NoteFailure(FileOutcome::Refused, DeviceErrorCause());
+    } else {
+        NoteFailure(FileOutcome::Failed, "The port closed during the transfer.");
+    }
+    if (run_.State != ScriptState::ssCancelled) {
+        run_.State = ScriptState::ssUploadError;
+    }
     SetTimer(true);
 }
 
@@ -379,7 +507,10 @@ void ScriptEngine::UploadFile(const std::string& fileName, const std::string& ad
                             LineNumberText(run_.LineIndex),
                         MbAbort | MbIgnore);
         if (pressed != MbIgnore) {
+            failureCause_ = "The upload file \"" + fileName + "\" cannot be opened.";
             run_.State = ScriptState::ssScriptError;
+        } else {
+            ++record_.IgnoredErrors;
         }
         SetTimer(true);
         return;
@@ -388,7 +519,7 @@ void ScriptEngine::UploadFile(const std::string& fileName, const std::string& ad
         ReleaseUploadBuffer();
         boxes_.Show(MsgKind::Error, "Insufficient Memory Resources - Script Terminated !", MbOk);
         // The run cannot go on; return to idle rather than leave the running controls up.
-        AbandonRun();
+        AbandonRun(RunEnd::Failed, "The upload file \"" + fileName + "\" could not be read.");
         return;
     }
     const std::uint64_t size = run_.UploadBuffer.size();
@@ -397,6 +528,15 @@ void ScriptEngine::UploadFile(const std::string& fileName, const std::string& ad
     window_.SetUploadLabel(fileName);
 
     const std::string headerVersion = UploadHeader::IsDateVersion(version) ? dateText : version;
+    FileRecord file;
+    file.Line = run_.LineIndex;
+    file.Name = fileName;
+    file.Address = address;
+    file.Version = headerVersion;
+    file.Size = size;
+    file.Checksum = checksum;
+    record_.Files.push_back(std::move(file));
+    fileOpen_ = true;
     link_.SendDataString(UploadHeader::Build(address, size, checksum, headerVersion));
 
     if (run_.LogOpen) {
@@ -418,10 +558,12 @@ void ScriptEngine::UploadFile(const std::string& fileName, const std::string& ad
         return;
     }
     transferStarted_ = true;
+    transferStart_ = std::chrono::steady_clock::now();
     link_.SendBuffer(run_.UploadBuffer.data(), static_cast<std::uint32_t>(size));
 }
 
-ScriptEngine::Verdict ScriptEngine::VerifyOnce() {
+ScriptEngine::Verdict ScriptEngine::VerifyOnce(std::string& heard) {
+    heard.clear();
     if (link_.LineHungUp()) {
         return Verdict::LineGone;
     }
@@ -431,6 +573,7 @@ ScriptEngine::Verdict ScriptEngine::VerifyOnce() {
     // whole, when it came late, or begun, when the rest follows with the answer.
     const std::string stale = link_.TakeInput();
     if (!error.empty() && stale.find(error) != std::string::npos) {
+        heard = stale;
         return Verdict::Refused;
     }
     std::string begun;
@@ -449,6 +592,7 @@ ScriptEngine::Verdict ScriptEngine::VerifyOnce() {
         // a refusal that follows it still counts.
         reply += link_.TakeInput();
     }
+    heard = reply;
     if (!error.empty() && reply.find(error) != std::string::npos) {
         return Verdict::Refused;
     }
@@ -461,18 +605,6 @@ ScriptEngine::Verdict ScriptEngine::VerifyOnce() {
     return Verdict::NoAnswer;
 }
 
-int ScriptEngine::HandedOverPercent() const {
-    const LinkState& state = link_.State();
-    const std::uint8_t* start = run_.UploadBuffer.data();
-    const auto size = static_cast<std::int64_t>(run_.UploadBuffer.size());
-    if (!transferStarted_ || size == 0 || state.BlockCursor < start) {
-        return 0;
-    }
-    const auto handed = std::min<std::int64_t>(state.BlockCursor - start, size);
-    return TransferGaugePercent(static_cast<std::int32_t>(size),
-                               static_cast<std::int32_t>(size - handed));
-}
-
 void ScriptEngine::RestoreTerminal() {
     if (terminalOff_ && window_.TerminalExists()) {
         window_.SetTerminalActive(true);
@@ -481,6 +613,13 @@ void ScriptEngine::RestoreTerminal() {
 }
 
 void ScriptEngine::UploadFinish() {
+    if (fileOpen_ && transferStarted_) {
+        // The output has drained: the transfer's figures are final now.
+        FileRecord& file = record_.Files.back();
+        file.TransferSeconds = SecondsSince(transferStart_);
+        file.BytesSent = BytesHandedOver();
+    }
+    verifyStart_ = std::chrono::steady_clock::now();
     window_.SetUploadLabel("Verifying Upload");
     window_.SetUploadGauge(50);
     if (run_.PostDelay > 0) {
@@ -488,23 +627,49 @@ void ScriptEngine::UploadFinish() {
     }
     // Only a missing answer is worth a second try: the device's error string is its verdict,
     // and a line that has hung up will not answer.
-    Verdict verdict = VerifyOnce();
+    std::string heard;
+    int tries = 1;
+    Verdict verdict = VerifyOnce(heard);
     if (verdict == Verdict::NoAnswer) {
         window_.SetUploadGauge(70);
         window_.Sleep(2000);
-        verdict = VerifyOnce();
+        ++tries;
+        verdict = VerifyOnce(heard);
     }
-    verifyRefused_ = verdict == Verdict::Refused;
+    if (fileOpen_) {
+        record_.Files.back().VerifySeconds = SecondsSince(verifyStart_);
+    }
     if (verdict != Verdict::Accepted) {
+        switch (verdict) {
+        case Verdict::Refused:
+            NoteFailure(FileOutcome::Refused, "The device answered \"" +
+                                                  ReadableBytes(link_.State().ActiveError) +
+                                                  "\" to the verifying CR.");
+            break;
+        case Verdict::LineGone:
+            NoteFailure(FileOutcome::HungUp, HangUpCause());
+            break;
+        default:
+            NoteFailure(FileOutcome::NotVerified,
+                        heard.empty() ? "No answer to the verifying CR (" + std::to_string(tries) +
+                                            " tries, " + AnswerWaitText() + " s)."
+                                      : "No prompt in the answer to the verifying CR (" +
+                                            std::to_string(tries) + " tries): \"" +
+                                            ReadableBytes(heard) + "\".");
+            break;
+        }
         window_.SetUploadGauge(90);
         boxes_.Show(MsgKind::Error,
-                    "Communication test failed. Upload of " + run_.UploadName +
-                        " may have failed!\rScript Line: " + std::to_string(run_.LineIndex),
+                    WithCause("Communication test failed. Upload of " + run_.UploadName +
+                                  " may have failed!\rScript Line: " +
+                                  std::to_string(run_.LineIndex),
+                              failureCause_),
                     MbOk);
         run_.State = ScriptState::ssUploadError;
         SetTimer(true);
         return;
     }
+    EndFile(FileOutcome::Verified);
     RestoreTerminal();
     ReleaseUploadBuffer();
     window_.SetUploadLabel(UploadLabelIdle);
@@ -514,22 +679,39 @@ void ScriptEngine::UploadFinish() {
 }
 
 void ScriptEngine::UploadError() {
+    // The bytes of a transfer still running are in use: its end (the output's drain) brings
+    // the next tick, which ends the run.
+    if (link_.TransferRunning()) {
+        return;
+    }
+    if (run_.State == ScriptState::ssCancelled) {
+        NoteFailure(FileOutcome::Cancelled, "Cancelled by the operator.");
+    }
     window_.SetComLamp(LampRed);
-    window_.SetUploadLabel(UploadLabelIdle);
-    // After a cancel or an error the gauge shows how much of the file really went out.
-    window_.SetUploadGauge(HandedOverPercent());
+    if (fileOpen_) {
+        EndFile(failure_ == FileOutcome::Verified ? FileOutcome::Failed : failure_);
+    }
     ReleaseUploadBuffer();
-    // No transfer runs at this point (the link has drained it before re-enabling the timer), so
-    // a stop request left by this run's cancel is dropped here instead of lingering.
+    // No transfer runs at this point, so a stop request left by this run's cancel is dropped
+    // here instead of lingering.
     link_.SetStopRequest(false);
-    boxes_.Show(MsgKind::Error,
-                "Upload error encountered, script aborted! Reset remote system.\rFile: " +
-                    run_.UploadName,
-                MbOk);
-    RestoreTerminal();
-    window_.ShowProgress(false);
-    window_.SetUploadBtnState(true);
-    running_ = false;
+    const std::string text = WithCause(
+        "Upload error encountered, script aborted! Reset remote system.\rFile: " + run_.UploadName,
+        failureCause_);
+    if (!record_.Files.empty() && record_.Files.back().Message.empty() &&
+        record_.Files.back().Outcome != FileOutcome::Verified) {
+        record_.Files.back().Message = text;
+    }
+    record_.Cause = failureCause_;
+    record_.Message = text;
+    boxes_.Show(MsgKind::Error, text, MbOk);
+    switch (failure_) {
+    case FileOutcome::Refused: EndRun(RunEnd::Refused); break;
+    case FileOutcome::NotVerified: EndRun(RunEnd::NotVerified); break;
+    case FileOutcome::Cancelled: EndRun(RunEnd::Cancelled); break;
+    case FileOutcome::HungUp: EndRun(RunEnd::HungUp); break;
+    default: EndRun(RunEnd::Failed); break;
+    }
 }
 
 void ScriptEngine::BtnULCancelClick() {
@@ -542,30 +724,34 @@ void ScriptEngine::BtnULCancelClick() {
                     "The upload run had already ended: there was nothing left to cancel.", MbOk);
         return;
     }
+    NoteFailure(FileOutcome::Cancelled, "Cancelled by the operator.");
     run_.State = ScriptState::ssCancelled;
     link_.SetStopRequest(true);
 }
 
-void ScriptEngine::AbandonRun() {
-    // ssScriptDone makes a stray later tick harmless: it only shows the idle controls again.
-    run_.State = ScriptState::ssScriptDone;
-    SetTimer(false);
+void ScriptEngine::AbandonRun(RunEnd end, const std::string& cause) {
+    NoteFailure(FileOutcome::Failed, cause);
     window_.SetComLamp(LampRed);
-    window_.SetUploadLabel(UploadLabelIdle);
-    window_.SetUploadGauge(HandedOverPercent());
-    ReleaseUploadBuffer();
-    RestoreTerminal();
-    window_.ShowProgress(false);
-    window_.SetUploadBtnState(true);
-    running_ = false;
+    record_.Cause = failureCause_;
+    EndRun(end);
 }
 
 void ScriptEngine::ReleaseUploadBuffer() {
+    // The link reads the bytes of a running transfer until its end; a transfer that could not
+    // be finished keeps them until the next release.
+    if (link_.TransferRunning()) {
+        return;
+    }
     run_.UploadBuffer.clear();
     run_.UploadBuffer.shrink_to_fit();
 }
 
 void ScriptEngine::SetTimer(bool on) {
+    // While a transfer runs only its end may bring the next tick: a tick in between would
+    // verify, or end the run and release the bytes, while the link still sends them.
+    if (on && link_.TransferRunning()) {
+        return;
+    }
     window_.SetScriptTimerEnabled(on);
 }
 

@@ -7,6 +7,7 @@
 // step is over.
 #pragma once
 
+#include <chrono>
 #include <string>
 
 #include "link/LinkInterfaces.h"
@@ -14,6 +15,7 @@
 #include "upload/DateText.h"
 #include "upload/GeneralSettings.h"
 #include "upload/IUploadWindow.h"
+#include "upload/RunRecord.h"
 #include "upload/ScriptRun.h"
 #include "upload/UploadLog.h"
 
@@ -35,6 +37,7 @@ public:
 
     // The start button: creates the log, switches the link to upload mode, then runs the
     // default script (automatic) or the one the operator picks (manual; cancelled -> no run).
+    // Does nothing while a run goes.
     void StartRun(bool manual);
 
     void ProcessScript(const std::string& fileName);
@@ -62,9 +65,8 @@ public:
     ScriptRun& Run() { return run_; }
     // A run has started and not yet ended (the window shows the running controls).
     bool Running() const { return running_; }
-    // The last verification ended with the device's error string (it refused the file), not
-    // with silence or a lost line.
-    bool VerificationRefused() const { return verifyRefused_; }
+    // What the current or last run did: its files with their outcomes and causes, its end.
+    const RunRecord& Record() const { return record_; }
 
 private:
     void StartLog();
@@ -78,14 +80,25 @@ private:
     void ReleaseUploadBuffer();
     void SetTimer(bool on);
     // Ends a run that cannot go on (link fault, read failure): lamp red, idle controls.
-    void AbandonRun();
+    void AbandonRun(RunEnd end, const std::string& cause);
+    // What every end of a run does: the upload gauge back to 0 under "Upload Progress", the
+    // terminal and buffer given back, the idle controls, and the record closed.
+    void EndRun(RunEnd end);
+    // The first failure of the run names its cause; later ones (a second error string, a
+    // cancel after a refusal) do not replace it.
+    void NoteFailure(FileOutcome outcome, const std::string& cause);
+    // Closes the entry of the file under way, if one is.
+    void EndFile(FileOutcome outcome);
+    // The cause of the device's error string at this moment of the run.
+    std::string DeviceErrorCause() const;
+    std::string HangUpCause() const;
+    // Bytes of the current file handed to the link so far.
+    std::int64_t BytesHandedOver() const;
     // Tells the operator when an error string is empty, so that refusals go unnoticed.
     void WarnOfUndetectableRefusals();
-    // How the device answered one verifying CR.
+    // How the device answered one verifying CR; what it sent in `reply`.
     enum class Verdict { Accepted, Refused, NoAnswer, LineGone };
-    Verdict VerifyOnce();
-    // The upload gauge's share of the file the link has really handed to the port.
-    int HandedOverPercent() const;
+    Verdict VerifyOnce(std::string& reply);
     // The terminal control was switched off for a transfer and is due to come back on.
     void RestoreTerminal();
 
@@ -99,8 +112,13 @@ private:
     bool inStep_ = false;
     bool tickDeferred_ = false;
     bool transferStarted_ = false; // this upload's bytes were handed to the link
-    bool verifyRefused_ = false;   // the last verification got the device's error string
     bool terminalOff_ = false;     // the terminal control is off for an upload
+    RunRecord record_;
+    bool fileOpen_ = false; // record_.Files.back() is the file under way
+    // The first failure of the run, kept until the run ends.
+    FileOutcome failure_ = FileOutcome::Verified;
+    std::string failureCause_;
+    std::chrono::steady_clock::time_point transferStart_, verifyStart_;
 };
 
 } // namespace pellwick

@@ -39,17 +39,17 @@ void RecordingLink::SendInitCmd(const std::string& text, std::string& answer) {
 
 void RecordingLink::SendBuffer(const std::uint8_t* bytes, std::uint32_t count) {
     Blocks.emplace_back(reinterpret_cast<const char*>(bytes), count);
-    TransferRunning = true;
+    Transferring = true;
     if (AutoDrain) {
         QTimer::singleShot(20, [this] { Drain(); });
     }
 }
 
 void RecordingLink::Drain() {
-    if (!TransferRunning) {
+    if (!Transferring) {
         return;
     }
-    TransferRunning = false;
+    Transferring = false;
     Host->SetUploadGauge(100);
     Host->EnableScriptTimer();
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "link/LinkInterfaces.h"
+#include "serial/TVaxoCustomComPort.h"
 #include "serial/MessageBoxes.h"
 #include "support/PumpUntil.h"
 #include "support/TempFolder.h"
@@ -43,6 +44,7 @@ public:
 class RecordingLink : public ILinkOperations {
 public:
     ILinkHost* Host = nullptr;
+    TVaxoCustomComPort* Port = nullptr;
     bool Open = true;
     bool AutoDrain = true;
     std::deque<std::string> Answers;
@@ -50,16 +52,21 @@ public:
     std::vector<std::string> Blocks; // the bytes of each SendBuffer
     std::vector<bool> UploadModes;   // each SetUploadMode
     std::vector<bool> StopRequests;  // each SetStopRequest
-    bool TransferRunning = false;
+    bool Transferring = false;
+    bool RunActive = false;
 
     void SendDataString(const std::string& text) override { Sent.push_back(text); }
     void SendInitCmd(const std::string& text, std::string& answer) override;
     void SendBuffer(const std::uint8_t* bytes, std::uint32_t count) override;
     void SetUploadMode(bool on) override { UploadModes.push_back(on); }
     void SetStopRequest(bool on) override { StopRequests.push_back(on); }
-    bool SCommOpen() override { return Open; }
+    // A real port, when the test has one, says whether it is open and whether it was lost.
+    bool SCommOpen() override { return Port != nullptr ? Port->Open() : Open; }
+    bool TransferRunning() const override { return Transferring; }
+    void SetRunActive(bool on) override { RunActive = on; }
+    void SetHost(ILinkHost* host) override { Host = host; }
     std::string TakeInput() override { return {}; }
-    bool LineHungUp() override { return false; }
+    bool LineHungUp() override { return Port != nullptr && Port->LineHungUp(); }
     const LinkState& State() const override { return LinkStateValue; }
     LinkState LinkStateValue;
 

@@ -22,6 +22,7 @@
 #include "serial/portmap/PortMap.h"
 #include "support/DevsimHarness.h"
 #include "terminal/TFrmTerminal.h"
+#include "upload/run/UploadRun.h"
 #include "terminal/TVaxoTerminal.h"
 #include "upload/ScriptEngine.h"
 
@@ -34,6 +35,7 @@ class DevsimRunTest : public ::testing::Test {
 protected:
     void TearDown() override {
         window.reset();
+        run.reset();
         terminal.reset();
         settings.reset();
         terminalHost.reset();
@@ -53,13 +55,12 @@ protected:
         TFrmLoadr::Options options;
         options.SplashWait = 0ms;
         owner = std::make_unique<PortOwner>(boxes);
-        window = std::make_unique<TFrmLoadr>(boxes, options);
-        owner->SetHost(window.get());
+        run = std::make_unique<UploadRun>(owner->Operations(), boxes);
+        window = std::make_unique<TFrmLoadr>(*run, boxes, options);
         settings = std::make_unique<TFrmS_comm>(*owner, window->IniPath(), boxes);
         settings->FormCreate();
         terminalHost = std::make_unique<LinkTerminalHost>(*owner);
         TFrmLoadr::Peers peers;
-        peers.Link = &owner->Operations();
         peers.Port = &owner->Port();
         peers.ClosePort = [this] { owner->Shutdown(); };
         peers.CreateTerminal = [this] {
@@ -98,6 +99,7 @@ protected:
     DevsimHarness sim;
     ScriptedBoxes boxes;
     std::unique_ptr<PortOwner> owner;
+    std::unique_ptr<UploadRun> run;
     std::unique_ptr<TFrmLoadr> window;
     std::unique_ptr<TFrmS_comm> settings;
     std::unique_ptr<LinkTerminalHost> terminalHost;
@@ -133,7 +135,7 @@ TEST_F(DevsimRunTest, ScriptRunsFromTheClickToIdleAndTheDeviceAcceptsEveryFile) 
         window->grab().save(QDir(QString::fromLocal8Bit(shots)).filePath("mainwin-upload.png"));
     }
 
-    ASSERT_TRUE(PumpUntil([&] { return !window->Engine().Running(); }, 60000));
+    ASSERT_TRUE(PumpUntil([&] { return !window->Run().Running(); }, 60000));
     EXPECT_TRUE(boxes.Shown.empty()) << boxes.Shown.front().Text;
     EXPECT_TRUE(ControlsOf(false));
     EXPECT_EQ(Lamp(), QColor(0, 128, 0));
@@ -163,12 +165,12 @@ TEST_F(DevsimRunTest, UploadsStillWorkAfterTheTerminalWindowWasOpenedAndClosed) 
     terminal->close();
     ASSERT_TRUE(PumpUntil([&] { return !terminal->isVisible(); }));
 
-    for (int run = 1; run <= 2; ++run) {
+    for (int round = 1; round <= 2; ++round) {
         QTest::mouseClick(Find<QPushButton>("BtnUpload"), Qt::LeftButton);
-        ASSERT_TRUE(PumpUntil([&] { return !window->Engine().Running(); }, 60000));
-        ASSERT_TRUE(boxes.Shown.empty()) << "run " << run << ": " << boxes.Shown.front().Text;
+        ASSERT_TRUE(PumpUntil([&] { return !window->Run().Running(); }, 60000));
+        ASSERT_TRUE(boxes.Shown.empty()) << "round " << round << ": " << boxes.Shown.front().Text;
         EXPECT_EQ(Lamp(), QColor(0, 128, 0));
-        EXPECT_EQ(sim.Server()->Uploads().size(), static_cast<std::size_t>(run));
+        EXPECT_EQ(sim.Server()->Uploads().size(), static_cast<std::size_t>(round));
         EXPECT_TRUE(sim.Server()->Uploads().back().accepted);
     }
     // Off before each file is sent, on again after it was verified.

@@ -10,6 +10,7 @@
 
 #include "AppTestSupport.h"
 #include "app/TFrmLoadr.h"
+#include "upload/run/UploadRun.h"
 #include "app/THelpWindow.h"
 
 namespace pellwick::test {
@@ -26,12 +27,14 @@ protected:
     std::unique_ptr<TFrmLoadr> MakeWindow() {
         TFrmLoadr::Options options;
         options.SplashWait = 0ms;
-        auto window = std::make_unique<TFrmLoadr>(boxes, options);
+        auto window = std::make_unique<TFrmLoadr>(run, boxes, options);
         window->show();
         return window;
     }
     WorkFolder folder;
     ScriptedBoxes boxes;
+    RecordingLink link;
+    UploadRun run{link, boxes};
 };
 
 TEST_F(HelpWindowTest, ContextNumbersOpenTheirTopicsAndOthersTheContents) {

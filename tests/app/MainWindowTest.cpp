@@ -30,7 +30,7 @@
 #include "serial/TVaxoCustomComPort.h"
 #include "serial/TVaxoWin32Dispatcher.h"
 #include "serial/portmap/PortMap.h"
-#include "upload/ScriptEngine.h"
+#include "upload/run/UploadRun.h"
 
 namespace pellwick::test {
 namespace {
@@ -45,7 +45,10 @@ protected:
     std::unique_ptr<TFrmLoadr> MakeWindow(std::chrono::milliseconds splash = 0ms) {
         TFrmLoadr::Options options;
         options.SplashWait = splash;
-        return std::make_unique<TFrmLoadr>(boxes, options);
+        if (!run) {
+            run = std::make_unique<UploadRun>(link, boxes);
+        }
+        return std::make_unique<TFrmLoadr>(*run, boxes, options);
     }
 
     void TearDown() override {
@@ -73,10 +76,9 @@ protected:
         port->SetAutoOpen(false);
         port->SetPromptForPort(false);
         port->SetOpen(true);
+        link.Port = port.get();
         auto window = MakeWindow();
-        link.Host = window.get();
         TFrmLoadr::Peers peers;
-        peers.Link = &link;
         peers.Port = port.get();
         peers.ClosePort = [this] {
             link.SetUploadMode(false);
@@ -116,6 +118,7 @@ protected:
     RecordingLink link;
     std::shared_ptr<FakeSerialDevice::State> device;
     std::unique_ptr<TVaxoComPort> port;
+    std::unique_ptr<UploadRun> run; // made with the first window, on `link`
 };
 
 TEST_F(MainWindowTest, StartsWithTheDocumentedControlsAndCreatesLoaderIniWithOnlyTheVersion) {
@@ -148,7 +151,8 @@ TEST_F(MainWindowTest, StartsWithTheDocumentedControlsAndCreatesLoaderIniWithOnl
     }
     EXPECT_TRUE(Find<QAction>(*window, "MnuItmStatusLights")->isChecked());
     EXPECT_FALSE(Find<QAction>(*window, "MnuItmSupport")->isVisible());
-    auto* timer = Find<QTimer>(*window, "ScriptTimer");
+    auto* timer = run->findChild<QTimer*>("ScriptTimer");
+    ASSERT_NE(timer, nullptr);
     EXPECT_EQ(timer->interval(), 10);
     EXPECT_FALSE(timer->isActive());
     EXPECT_EQ(QApplication::style()->styleHint(QStyle::SH_ToolTip_WakeUpDelay), 1000);
@@ -194,8 +198,8 @@ TEST_F(MainWindowTest, ReadsUploadSettingsAndAddsOnlyTheVersionToAnExistingFile)
     folder.Write("loader.ini", before);
     auto window = MakeWindow();
     EXPECT_EQ(folder.Read("loader.ini"), before + "\r\n[Global]\r\nDriver Version=2.00\r\n");
-    EXPECT_EQ(window->Engine().Run().ScriptFileName, "first.sld");
-    EXPECT_EQ(window->Engine().Run().PreUploadDelay, 32);
+    EXPECT_EQ(window->Run().Engine().Run().ScriptFileName, "first.sld");
+    EXPECT_EQ(window->Run().Engine().Run().PreUploadDelay, 32);
     EXPECT_TRUE(window->ManualMode());
     EXPECT_TRUE(Find<QAction>(*window, "MnuItmManual")->isChecked());
     EXPECT_EQ(Find<QPushButton>(*window, "BtnUpload")->text(), "Select Upload Script");
@@ -264,31 +268,51 @@ TEST_F(MainWindowTest, CreationShowsTheSplashForItsWait) {
     EXPECT_TRUE(splashSeen);
 }
 
-TEST_F(MainWindowTest, ButtonStatesEnableExactlyTheirControls) {
+// Mended: the port's recovery re-enabled Start and the terminal in the middle of a run, and a
+// second Start restarted the script, emptied loader.log and sent the file again.
+TEST_F(MainWindowTest, ControlsFollowTheRunAndItsPortAloneWhateverReportsArrive) {
+    folder.Write("loader.sld", "_DY 100000\n");
     auto window = MakeWindow();
     bool terminalMade = false;
     TFrmLoadr::Peers peers;
-    peers.Link = &link;
     peers.CreateTerminal = [&terminalMade] {
         terminalMade = true;
         return new QWidget;
     };
     window->SetPeers(std::move(peers));
+    const Controls idle{true, true, true, true, true, false};
+    const Controls closed{false, false, false, true, true, false};
+    const Controls running{false, false, false, false, false, true};
 
-    window->SetComBtnState(false);
-    EXPECT_EQ(ControlsOf(*window), (Controls{false, false, false, true, true, false}));
-    window->SetComBtnState(true);
-    EXPECT_EQ(ControlsOf(*window), (Controls{true, true, true, true, true, false}));
-    window->SetUploadBtnState(false);
-    EXPECT_EQ(ControlsOf(*window), (Controls{false, false, false, false, false, true}));
-    window->SetUploadBtnState(true);
-    EXPECT_EQ(ControlsOf(*window), (Controls{true, true, true, true, true, false}));
+    link.Open = false;
+    run->PortChanged();
+    EXPECT_EQ(ControlsOf(*window), closed);
+    link.Open = true;
+    link.Host->SetComBtnState(true);
+    EXPECT_EQ(ControlsOf(*window), idle);
+
+    window->BtnUploadClick();
+    EXPECT_EQ(ControlsOf(*window), running);
+    // The port closes and comes back (the device reset) while the run pauses.
+    link.Open = false;
+    link.Host->SetComBtnState(false);
+    EXPECT_EQ(ControlsOf(*window), running);
+    link.Open = true;
+    link.Host->SetComBtnState(true);
+    EXPECT_EQ(ControlsOf(*window), running);
+    window->BtnUploadClick(); // not offered: nothing happens
+    EXPECT_EQ(link.UploadModes, std::vector<bool>{true});
+
+    boxes.Answers = {MbYes, MbOk};
+    window->BtnULCancelClick();
+    ASSERT_TRUE(PumpUntil([&] { return !run->Running(); }));
+    EXPECT_EQ(ControlsOf(*window), idle);
     EXPECT_FALSE(terminalMade);
 }
 
 TEST_F(MainWindowTest, TerminalActionsStayOffWithoutATerminalWindow) {
     auto window = MakeLinkedWindow();
-    window->SetComBtnState(true);
+    run->PortChanged();
     EXPECT_EQ(ControlsOf(*window), (Controls{true, false, false, true, true, false}));
 }
 
@@ -298,7 +322,6 @@ TEST_F(MainWindowTest, TerminalIsRefusedWhileThePortIsClosedAndMadeOnlyOnceOther
     std::vector<bool> activity;
     auto terminal = std::make_unique<QWidget>();
     TFrmLoadr::Peers peers;
-    peers.Link = &link;
     peers.CreateTerminal = [&] {
         ++made;
         return terminal.get();
@@ -441,7 +464,7 @@ TEST_F(MainWindowTest, CancelledScriptDialogStartsNoRun) {
     auto window = MakeLinkedWindow();
     WhenModal<QFileDialog>([](QFileDialog* dialog) { dialog->reject(); });
     QTest::mouseClick(Find<QPushButton>(*window, "BtnUpload"), Qt::LeftButton);
-    EXPECT_FALSE(window->Engine().Running());
+    EXPECT_FALSE(window->Run().Running());
     EXPECT_TRUE(std::filesystem::exists(folder.File("loader.log")));
     EXPECT_EQ(link.UploadModes, std::vector<bool>{true});
     EXPECT_TRUE(Find<QGroupBox>(*window, "GrpBxProgress")->isHidden());
@@ -473,15 +496,15 @@ TEST_F(MainWindowTest, ScriptChosenByHandRunsFromItsFolderAndStaysTheDefault) {
         return !dialog->isVisible();
     });
     window->BtnUploadClick();
-    ASSERT_TRUE(PumpUntil([&] { return !window->Engine().Running(); }));
+    ASSERT_TRUE(PumpUntil([&] { return !window->Run().Running(); }));
     EXPECT_EQ(link.Sent, std::vector<std::string>{"A\r"});
     EXPECT_EQ(std::filesystem::current_path().string(), sub);
-    EXPECT_EQ(window->Engine().Run().ScriptFileName, sub + "/job.sld");
+    EXPECT_EQ(window->Run().Engine().Run().ScriptFileName, sub + "/job.sld");
 
     Find<QAction>(*window, "MnuItmAutomatic")->trigger();
     EXPECT_EQ(Find<QPushButton>(*window, "BtnUpload")->text(), "Start File Upload");
     window->BtnUploadClick();
-    ASSERT_TRUE(PumpUntil([&] { return !window->Engine().Running(); }));
+    ASSERT_TRUE(PumpUntil([&] { return !window->Run().Running(); }));
     EXPECT_EQ(link.Sent.size(), 2u);
 }
 
@@ -499,34 +522,34 @@ TEST_F(MainWindowTest, RunShowsEachPhaseFromStartToIdle) {
     auto* progress = Find<QGroupBox>(*window, "GrpBxProgress");
 
     QTest::mouseClick(Find<QPushButton>(*window, "BtnUpload"), Qt::LeftButton);
-    EXPECT_TRUE(window->Engine().Running());
+    EXPECT_TRUE(window->Run().Running());
     EXPECT_EQ(ControlsOf(*window), (Controls{false, false, false, false, false, true}));
     EXPECT_TRUE(progress->isVisible());
     EXPECT_EQ(LampOf(*window), QColor(0, 128, 0));
 
     // First file handed to the link: label shows its name while the transfer runs.
-    ASSERT_TRUE(PumpUntil([&] { return link.TransferRunning; }));
+    ASSERT_TRUE(PumpUntil([&] { return link.Transferring; }));
     EXPECT_EQ(link.Blocks.back(), std::string(300, 'x'));
     EXPECT_EQ(lblUpload->text(), "one.bin");
     EXPECT_GT(ggeScript->value(), 0);
     EXPECT_LT(ggeScript->value(), 100);
-    window->SetUploadGauge(40);
+    link.Host->SetUploadGauge(40);
     EXPECT_EQ(ggeUpload->value(), 40);
     EXPECT_EQ(ControlsOf(*window), (Controls{false, false, false, false, false, true}));
     link.Drain();
 
-    ASSERT_TRUE(PumpUntil([&] { return link.TransferRunning; }));
+    ASSERT_TRUE(PumpUntil([&] { return link.Transferring; }));
     EXPECT_EQ(link.Blocks.back(), "tail");
     EXPECT_EQ(lblUpload->text(), "two.bin");
     link.Drain();
 
-    ASSERT_TRUE(PumpUntil([&] { return !window->Engine().Running(); }));
+    ASSERT_TRUE(PumpUntil([&] { return !window->Run().Running(); }));
     EXPECT_TRUE(boxes.Shown.empty());
     EXPECT_EQ(ControlsOf(*window), (Controls{true, false, false, true, true, false}));
     EXPECT_TRUE(progress->isHidden());
     EXPECT_EQ(ggeScript->value(), 100);
     EXPECT_EQ(LampOf(*window), QColor(0, 128, 0));
-    EXPECT_FALSE(Find<QTimer>(*window, "ScriptTimer")->isActive());
+    EXPECT_FALSE(run->TimerActive());
     // VER, two headers, two verifications.
     EXPECT_EQ(link.Sent.size(), 5u);
 }
@@ -538,19 +561,19 @@ TEST_F(MainWindowTest, CancelNoKeepsTheRunAndCancelYesEndsItRed) {
     auto window = MakeLinkedWindow();
     link.AutoDrain = false;
     window->BtnUploadClick();
-    ASSERT_TRUE(PumpUntil([&] { return link.TransferRunning; }));
+    ASSERT_TRUE(PumpUntil([&] { return link.Transferring; }));
 
     boxes.Answers = {MbNo};
     QTest::mouseClick(Find<QPushButton>(*window, "BtnULCancel"), Qt::LeftButton);
     EXPECT_EQ(boxes.Shown, (Boxes{{MsgKind::Warning, "Cancel current upload?", MbYes | MbNo}}));
     EXPECT_TRUE(link.StopRequests.empty());
-    EXPECT_TRUE(window->Engine().Running());
+    EXPECT_TRUE(window->Run().Running());
 
     boxes.Answers = {MbYes};
     QTest::mouseClick(Find<QPushButton>(*window, "BtnULCancel"), Qt::LeftButton);
     EXPECT_EQ(link.StopRequests.front(), true);
     link.Drain();
-    ASSERT_TRUE(PumpUntil([&] { return !window->Engine().Running(); }));
+    ASSERT_TRUE(PumpUntil([&] { return !window->Run().Running(); }));
     EXPECT_EQ(LampOf(*window), QColor(255, 0, 0));
     EXPECT_TRUE(Find<QGroupBox>(*window, "GrpBxProgress")->isHidden());
     EXPECT_EQ(ControlsOf(*window), (Controls{true, false, false, true, true, false}));
@@ -559,12 +582,14 @@ TEST_F(MainWindowTest, CancelNoKeepsTheRunAndCancelYesEndsItRed) {
     }
 }
 
-TEST_F(MainWindowTest, RunWithoutALinkReportsThePortInsteadOfStarting) {
+TEST_F(MainWindowTest, NoRunStartsWhileThePortIsClosed) {
+    folder.Write("loader.sld", "_SC \"A\"\n");
     auto window = MakeWindow();
+    link.Open = false;
     window->BtnUploadClick();
-    ASSERT_EQ(boxes.Shown.size(), 1u);
-    EXPECT_EQ(boxes.Shown[0].Kind, MsgKind::Error);
-    EXPECT_FALSE(window->Engine().Running());
+    EXPECT_FALSE(window->Run().Running());
+    EXPECT_TRUE(link.UploadModes.empty());
+    EXPECT_FALSE(std::filesystem::exists(folder.File("loader.log")));
 }
 
 } // namespace

@@ -18,6 +18,7 @@
 #include "AppTestSupport.h"
 #include "app/Program.h"
 #include "app/TFrmLoadr.h"
+#include "upload/run/UploadRun.h"
 #include "app/TPellwickApplication.h"
 #include "link/PortOwner.h"
 #include "link/TFrmS_comm.h"
@@ -123,7 +124,7 @@ protected:
             }));
             CloseTerminal();
         }
-        ASSERT_TRUE(PumpUntil([&] { return !w.Main->Engine().Running(); }, 60000));
+        ASSERT_TRUE(PumpUntil([&] { return !w.Main->Run().Running(); }, 60000));
         const auto uploads = sim.Server()->Uploads();
         ASSERT_EQ(uploads.size(), before + 1);
         EXPECT_TRUE(uploads.back().accepted) << uploads.back().reason;

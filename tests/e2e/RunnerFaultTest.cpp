@@ -148,6 +148,7 @@ TEST_F(RunnerFaultTest, CommandAnsweredWithTheErrorStringIsAScriptErrorUnlessIgn
     EXPECT_EQ(RunScript(script), 2) << Output();
     EXPECT_NE(Output().find("[Error] Script error encountered! - System not responding or "
                             "command error.\n    File Name: test.sld\n    Line Number: 2\n"
+                            "    The device answered \"ERR^M^J>\" to \"BAD^M\".\n"
                             "    -> &Abort\n"),
               std::string::npos)
         << Output();

@@ -36,15 +36,23 @@ TEST_F(RunnerReportTest, ReportsTellEachFilesOutcomeAndHowTheRunEnded) {
     refusingAtCr.refuseVerify = true;
     DeviceConfig slow;
     slow.baud = 38400;
+    DeviceConfig silentAtCr;
+    silentAtCr.ignoreVerify = 2;
+    DeviceConfig hangingUp;
+    hangingUp.hangupAfter = 8192;
     // clang-format off
     const std::vector<Row> rows = {
         {"clean", {}, 20000, true, false, 0, "clean", "",
          {"verified", "verified"}, 2, 0, 0},
-        {"refused", refusing, 64 * 1024, false, false, 3, "upload error", "Upload error",
+        {"refused", refusing, 64 * 1024, false, false, 3, "refused", "Upload error",
          {"refused", "not sent"}, 2, 1, 1},
-        {"refused at verification", refusingAtCr, 1000, false, false, 3, "upload error",
+        {"refused at verification", refusingAtCr, 1000, false, false, 3, "refused",
          "Upload error", {"refused", "not sent"}, 2, 1, 1},
-        {"cancelled", slow, 256 * 1024, false, true, 3, "upload error", "Upload error",
+        {"not verified", silentAtCr, 1000, false, false, 3, "not verified", "Upload error",
+         {"not verified", "not sent"}, 2, 1, 1},
+        {"hung up", hangingUp, 64 * 1024, false, false, 3, "hung up", "Upload error",
+         {"hung up", "not sent"}, 2, 1, 1},
+        {"cancelled", slow, 256 * 1024, false, true, 3, "cancelled", "Upload error",
          {"cancelled", "not sent"}, 3, 1, 2},
         {"port error", {}, 1000, false, false, 4, "port error", "Error Opening Selected Comm Port",
          {"not sent", "not sent"}, 3, 1, 2},
@@ -108,9 +116,10 @@ TEST_F(RunnerReportTest, ReportsTellEachFilesOutcomeAndHowTheRunEnded) {
             const bool sent = file["outcome"].toString() != "not sent";
             EXPECT_EQ(sent, file["transfer_seconds"].toDouble() > 0);
             EXPECT_EQ(sent, file["bytes_per_second"].toDouble() > 0);
-            EXPECT_EQ(file["outcome"].toString() == "refused" ||
-                          file["outcome"].toString() == "cancelled",
-                      !file["message"].toString().isEmpty());
+            // Every file that failed tells why, in a sentence and in the box that ended it.
+            const bool failed = sent && file["outcome"].toString() != "verified";
+            EXPECT_EQ(failed, !file["message"].toString().isEmpty());
+            EXPECT_EQ(failed, !file["cause"].toString().isEmpty());
         }
 
         const JUnitSummary junit = ReadJUnit(device.File("out/run.xml"));

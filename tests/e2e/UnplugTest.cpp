@@ -8,10 +8,9 @@
 #include "support/DevsimHarness.h"
 #include "support/PumpUntil.h"
 #include "terminal/TVaxoTerminal.h"
-#include "upload/ScriptEngine.h"
 #include "upload/UploadFakes.h"
 #include "upload/UploadHeader.h"
-#include "upload/headless/HeadlessUploadWindow.h"
+#include "upload/run/UploadRun.h"
 
 #include <QCoreApplication>
 #include <csignal>
@@ -46,24 +45,6 @@ int CountEntries(const char* folder) {
     return n;
 }
 
-class EngineHost : public ILinkHost {
-public:
-    explicit EngineHost(ScriptEngine& engine) : engine_(engine) {}
-    void SetScriptError() override { engine_.SetScriptError(); }
-    void SetULError() override { engine_.SetULError(); }
-    void EnableScriptTimer() override { engine_.EnableScriptTimer(); }
-    void SetUploadGauge(int) override {}
-    void SetComBtnState(bool on) override {
-        usable = on;
-        ++told;
-    }
-    bool usable = true;
-    int told = 0; // calls of SetComBtnState
-
-private:
-    ScriptEngine& engine_;
-};
-
 // One simulator, the port owner on it and what watches them; made anew for each case.
 struct Plugged {
     Plugged() = default;
@@ -72,17 +53,14 @@ struct Plugged {
     ~Plugged() {
         if (owner) {
             owner->Port().RemoveNotifyProc(&Plugged::Announced, this);
-            owner->SetHost(nullptr);
         }
         terminal.reset();
+        run.reset();
         owner.reset();
         device.Stop();
         other.Stop();
         if (!startDir.empty()) {
             std::filesystem::current_path(startDir);
-        }
-        if (null) {
-            std::fclose(null);
         }
     }
 
@@ -97,15 +75,22 @@ struct Plugged {
         std::filesystem::current_path(device.Folder());
         PortMap::SetGlobal(std::make_shared<PortMap>(PortMap::Build(ini)));
 
-        null = std::fopen("/dev/null", "w");
-        window = std::make_unique<HeadlessUploadWindow>(null);
         owner = std::make_unique<PortOwner>(boxes);
-        engine = std::make_unique<ScriptEngine>(owner->Operations(), *window, boxes);
-        host = std::make_unique<EngineHost>(*engine);
-        window->SetTickHandler([this] { engine->ScriptTimerTimer(); });
-        owner->SetHost(host.get());
+        run = std::make_unique<UploadRun>(owner->Operations(), boxes);
+        QObject::connect(run.get(), &UploadRun::Changed, [this] {
+            if (states.empty() || states.back() != run->View().State) {
+                states.push_back(run->View().State);
+            }
+        });
         owner->Port().AddNotifyProc(&Plugged::Announced, this);
         ASSERT_TRUE(owner->StartUp(ini));
+    }
+
+    void StartScript(const std::string& script) {
+        ASSERT_TRUE(WriteText(device.File("test.sld"), script));
+        run->Engine().Run().ScriptFileName = "test.sld";
+        run->Start(false);
+        ASSERT_TRUE(run->Running());
     }
 
     static void Announced(void* context, TVaxoCustomComPort* port, bool opening) {
@@ -154,11 +139,9 @@ struct Plugged {
     DevsimHarness device, other;
     std::string link;
     ScriptedBoxes boxes;
-    std::FILE* null = nullptr;
-    std::unique_ptr<HeadlessUploadWindow> window;
     std::unique_ptr<PortOwner> owner;
-    std::unique_ptr<ScriptEngine> engine;
-    std::unique_ptr<EngineHost> host;
+    std::unique_ptr<UploadRun> run;
+    std::vector<RunState> states; // each new state of the run's view
     std::unique_ptr<TVaxoTerminal> terminal;
     std::string startDir;
     int lostAnnounced = 0;
@@ -204,22 +187,22 @@ TEST(UnplugTest, UnplugIsSeenAtOnceWhateverThePortIsDoing) {
             p.WaitUnplugged();
         } else {
             ASSERT_TRUE(WriteFile(p.device.File("data.bin"), data));
-            ASSERT_TRUE(WriteText(p.device.File("test.sld"),
-                                  "_TC \"UL^M\"\n_LA 00070000\n_LV 1\n_LF data.bin\n_LD\n"));
             p.boxes.Answers = {MbOk, MbOk};
-            p.engine->Run().ScriptFileName = "test.sld";
-            p.engine->StartRun(false);
+            p.StartScript("_TC \"UL^M\"\n_LA 00070000\n_LV 1\n_LF data.bin\n_LD\n");
             p.WaitUnplugged(20s);
         }
         ASSERT_FALSE(::testing::Test::HasFatalFailure());
         ASSERT_TRUE(p.WaitLost());
         EXPECT_LT(Plugged::MsSince(p.unpluggedAt), 1000.0);
         if (during == During::Transfer || during == During::Verification) {
-            ASSERT_TRUE(RunEventsUntil([&] { return !p.engine->Running(); }, 10s));
+            ASSERT_TRUE(RunEventsUntil([&] { return !p.run->Running(); }, 10s));
             EXPECT_LT(Plugged::MsSince(p.unpluggedAt), 1000.0);
             ASSERT_FALSE(p.boxes.Shown.empty());
             EXPECT_EQ(p.boxes.Shown.back().Text.rfind("Upload error encountered", 0), 0u)
                 << p.boxes.Shown.back().Text;
+            EXPECT_EQ(p.run->Record().End, RunEnd::HungUp);
+            EXPECT_NE(p.boxes.Shown.back().Text.find("\rThe device hung up after "),
+                      std::string::npos);
         }
         if (during == During::TerminalTraffic) {
             // What came before the hang-up is on the screen; the terminal waits for the port.
@@ -231,7 +214,7 @@ TEST(UnplugTest, UnplugIsSeenAtOnceWhateverThePortIsDoing) {
         EXPECT_TRUE(p.owner->Port().LineHungUp());
         EXPECT_EQ(p.owner->Port().LostDevice(), p.link);
         EXPECT_TRUE(p.owner->WaitingForDevice());
-        EXPECT_FALSE(p.host->usable);
+        EXPECT_EQ(p.run->View().State, RunState::PortLost);
     }
 }
 
@@ -244,23 +227,47 @@ TEST(UnplugTest, ALossBetweenTransfersFailsOnlyARunThatStillNeedsTheLine) {
         p.Start();
         ASSERT_FALSE(::testing::Test::HasFatalFailure());
         ASSERT_TRUE(WriteFile(p.device.File("data.bin"), AllByteValues(256)));
-        ASSERT_TRUE(WriteText(p.device.File("test.sld"),
-                              std::string("_TC \"UL^M\"\n_LA 00070000\n_LV 1\n_LF data.bin\n_LD\n"
-                                          "_DY 20\n") +
-                                  (laterCommand ? "_SC \"GO^M\"\n" : "")));
         p.boxes.Answers = {MbOk, MbOk};
-        p.engine->Run().ScriptFileName = "test.sld";
-        p.engine->StartRun(false);
+        p.StartScript(std::string("_TC \"UL^M\"\n_LA 00070000\n_LV 1\n_LF data.bin\n_LD\n"
+                                  "_DY 20\n") +
+                      (laterCommand ? "_SC \"GO^M\"\n" : ""));
         ASSERT_TRUE(RunEventsUntil(
-            [&] { return p.engine->Run().State == ScriptState::ssDelay; }, 20s));
+            [&] { return p.run->Engine().Run().State == ScriptState::ssDelay; }, 20s));
         p.Unplug();
         ASSERT_TRUE(p.WaitLost());
-        ASSERT_TRUE(RunEventsUntil([&] { return !p.engine->Running(); }, 10s));
+        ASSERT_TRUE(RunEventsUntil([&] { return !p.run->Running(); }, 10s));
         const bool uploadError =
             !p.boxes.Shown.empty() &&
             p.boxes.Shown.back().Text.rfind("Upload error encountered", 0) == 0;
         EXPECT_EQ(uploadError, laterCommand);
     }
+}
+
+// Mended: a device that reset during a pause came back, and its recovery offered "Start File
+// Upload" beside "Cancel Upload"; a start then ran the script again from line 1.
+TEST(UnplugTest, ADeviceBackDuringAPauseLetsTheRunGoOnWithoutOfferingAStart) {
+    Plugged p;
+    p.Start();
+    ASSERT_FALSE(::testing::Test::HasFatalFailure());
+    p.StartScript("_TC \"UL^M\"\n_DY 400\n_SC \"GO^M\"\n");
+    ASSERT_TRUE(RunEventsUntil(
+        [&] { return p.run->Engine().Run().State == ScriptState::ssDelay; }, 20s));
+    p.Unplug();
+    ASSERT_TRUE(p.WaitLost());
+    p.Replug();
+    ASSERT_TRUE(p.WaitOpen());
+    const RunControls running = ControlsFor(RunState::Running, false);
+    EXPECT_EQ(p.run->View().Controls, running);
+    p.run->Start(false); // not offered: nothing happens
+    EXPECT_EQ(p.run->Engine().Run().LineIndex, 2);
+    ASSERT_TRUE(RunEventsUntil([&] { return !p.run->Running(); }, 30s));
+    EXPECT_TRUE(p.boxes.Shown.empty()) << p.boxes.Shown.front().Text;
+    EXPECT_EQ(p.run->Record().End, RunEnd::Completed);
+    // The view never left the running state while the device was away and back.
+    const auto firstRunning = std::find(p.states.begin(), p.states.end(), RunState::Running);
+    ASSERT_NE(firstRunning, p.states.end());
+    EXPECT_EQ(std::vector<RunState>(firstRunning, p.states.end()),
+              (std::vector<RunState>{RunState::Running, RunState::Idle}));
 }
 
 TEST(UnplugTest, ReplugOpensThePortAgainWithItsSettings) {
@@ -278,8 +285,8 @@ TEST(UnplugTest, ReplugOpensThePortAgainWithItsSettings) {
         EXPECT_LT(Plugged::MsSince(p.repluggedAt), 1000.0);
         EXPECT_FALSE(p.owner->Port().Lost());
         EXPECT_FALSE(p.owner->WaitingForDevice());
-        EXPECT_TRUE(p.host->usable);
-        EXPECT_GE(p.host->told, 3); // opened, lost, opened again
+        EXPECT_EQ(p.states, (std::vector<RunState>{RunState::Idle, RunState::PortLost,
+                                                   RunState::Idle}));
         EXPECT_EQ(p.owner->Port().Baud(), p.owner->Settings().BaudRate);
         // The link's triggers are new and the line answers.
         EXPECT_EQ(p.Version(), "2.10");

@@ -77,7 +77,8 @@ TEST_F(ScriptEngineTest, CorruptDelayOffersIgnoreToSkipTheLineAndAbortToTheScrip
     EXPECT_EQ(boxes.Shown, (Boxes{corrupt,
                                   {MsgKind::Error,
                                    "Script error encountered! - System not responding or command "
-                                   "error.\rFile Name: loader.sld\rLine Number: 0",
+                                   "error.\rFile Name: loader.sld\rLine Number: 0\r"
+                                   "Line 1 holds no valid number.",
                                    MbAbort | MbIgnore},
                                   corrupt})); // the line ran again
     EXPECT_EQ(link.Sent, Strings{"A"});
@@ -131,13 +132,16 @@ TEST_F(ScriptEngineTest, CommandStringsAreDecodedBeforeTheyAreShownOrSent) {
 TEST_F(ScriptEngineTest, TestCommandGoesOnAfterAValueOrOkAndAtAnErrorStopsOrIsIgnored) {
     WriteScript({"_TC \"VER^M\"", "_TC \"A\"", "comment", "_TC \"B\"", "_SC \"never\""});
     link.Answers = {"2.10", "OK", "ERROR"};
+    link.Replies = {"", "", "?\r\n#"};
     boxes.Answers = {MbAbort};
     engine.StartRun(false);
     Drive();
     EXPECT_EQ(link.InitCmds, (Strings{"VER\r", "A", "B"}));
+    // The box names what the device answered to which command.
     EXPECT_EQ(boxes.Shown, (Boxes{{MsgKind::Error,
                                    "Script error encountered! - System not responding or command "
-                                   "error.\rFile Name: loader.sld\rLine Number: 4",
+                                   "error.\rFile Name: loader.sld\rLine Number: 4\r"
+                                   "The device answered \"?^M^J#\" to \"B\".",
                                    MbAbort | MbIgnore}}));
     EXPECT_TRUE(link.Sent.empty());
     EXPECT_EQ(window.Lamp, LampRed);
@@ -150,10 +154,15 @@ TEST_F(ScriptEngineTest, TestCommandGoesOnAfterAValueOrOkAndAtAnErrorStopsOrIsIg
     WriteScript({"_TC \"A\"", "_SC \"after\""});
     link.InitCmds.clear();
     link.Answers = {"ERROR"};
+    boxes.Shown.clear();
     boxes.Answers = {MbIgnore};
     engine.StartRun(false);
     Drive();
     EXPECT_EQ(link.InitCmds, Strings{"A"});
+    ASSERT_EQ(boxes.Shown.size(), 1u);
+    EXPECT_NE(boxes.Shown[0].Text.find("\rNo answer to \"A\" within 5.5 s."), std::string::npos);
+    EXPECT_EQ(engine.Record().End, RunEnd::Completed);
+    EXPECT_EQ(engine.Record().IgnoredErrors, 1);
     EXPECT_EQ(link.Sent, Strings{"after"});
     EXPECT_EQ(window.Lamp, LampRed);
     ExpectIdle();
@@ -171,7 +180,9 @@ TEST_F(ScriptEngineTest, ErrorStringBetweenRunsShowsTheDialogButResumesNothing) 
     engine.SetScriptError();
     Drive();
     ASSERT_EQ(boxes.Shown.size(), 2u);
-    EXPECT_EQ(boxes.Shown[1].Text, boxes.Shown[0].Text);
+    EXPECT_EQ(boxes.Shown[1].Text,
+              "Script error encountered! - System not responding or command error.\r"
+              "File Name: loader.sld\rLine Number: 1\rThe device sent its error string \"ERR\".");
     EXPECT_TRUE(link.Sent.empty());
     ExpectIdle();
 }
@@ -252,7 +263,7 @@ TEST_F(ScriptEngineTest, TickArrivingWhileAStepShowsABoxWaitsForTheStepToEnd) {
     ASSERT_EQ(boxes.Shown.size(), 2u);
     EXPECT_EQ(boxes.Shown[1].Text,
               "Script error encountered! - System not responding or command error.\r"
-              "File Name: loader.sld\rLine Number: 1");
+              "File Name: loader.sld\rLine Number: 1\rThe device sent its error string \"ERR\".");
     EXPECT_TRUE(link.Sent.empty());
     ExpectIdle();
 }

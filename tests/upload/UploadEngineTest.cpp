@@ -54,10 +54,16 @@ TEST_F(UploadEngineTest, UploadSendsHeaderWaitsSendsTheBytesAndVerifies) {
     EXPECT_EQ(link.Calls, (Strings{"SetUploadMode", "SendDataString", "Sleep 1000", "SendBuffer",
                                    "TakeInput", "SendInitCmd", "TakeInput", "SendDataString"}));
     EXPECT_EQ(link.InitCmds, Strings{"\r"});
-    EXPECT_EQ(window.Labels, (Strings{"a.bin", "Verifying Upload", "Upload Progress"}));
-    EXPECT_EQ(window.UploadGauge, (std::vector<int>{50, 0}));
+    EXPECT_EQ(window.Labels.front(), "a.bin");
+    EXPECT_EQ(window.Labels.back(), "Upload Progress");
+    EXPECT_EQ(window.UploadGauge.front(), 50);
+    EXPECT_EQ(window.UploadGauge.back(), 0);
     EXPECT_EQ(window.TerminalActive, (std::vector<bool>{false, true}));
     EXPECT_TRUE(engine.Run().UploadBuffer.empty());
+    ASSERT_EQ(engine.Record().Files.size(), 1u);
+    EXPECT_EQ(engine.Record().Files[0].Outcome, FileOutcome::Verified);
+    EXPECT_EQ(engine.Record().Files[0].BytesSent, 3);
+    EXPECT_EQ(engine.Record().End, RunEnd::Completed);
     EXPECT_EQ(window.Lamp, LampGreen);
     EXPECT_TRUE(boxes.Shown.empty());
     ExpectIdle();
@@ -99,16 +105,20 @@ TEST_F(UploadEngineTest, FailedVerificationShowsTheTestFailureThenTheUploadError
     window.TerminalCreated = true;
     engine.StartRun(false);
     Drive();
-    EXPECT_EQ(boxes.Shown,
-              (Boxes{{MsgKind::Error,
-                      "Communication test failed. Upload of a.bin may have failed!\rScript Line: 2",
-                      MbOk},
-                     {MsgKind::Error, std::string(UploadErrorText) + "a.bin", MbOk}}));
+    const std::string cause = "\rNo answer to the verifying CR (2 tries, 5.5 s).";
+    EXPECT_EQ(boxes.Shown, (Boxes{{MsgKind::Error,
+                                   "Communication test failed. Upload of a.bin may have "
+                                   "failed!\rScript Line: 2" +
+                                       cause,
+                                   MbOk},
+                                  {MsgKind::Error, UploadErrorText + ("a.bin" + cause), MbOk}}));
     EXPECT_EQ(link.InitCmds, (Strings{"\r", "\r"}));
     EXPECT_EQ(window.Sleeps, (std::vector<std::int32_t>{1000, 2000}));
-    // The report keeps the share handed over: all of it.
-    EXPECT_EQ(window.UploadGauge, (std::vector<int>{50, 70, 90, 100}));
+    // A run that has ended shows an empty upload gauge, ready for the next.
+    EXPECT_EQ(window.UploadGauge, (std::vector<int>{50, 70, 90, 0}));
     EXPECT_EQ(window.Labels.back(), "Upload Progress");
+    EXPECT_EQ(engine.Record().Files.at(0).Outcome, FileOutcome::NotVerified);
+    EXPECT_EQ(engine.Record().End, RunEnd::NotVerified);
     EXPECT_EQ(window.TerminalActive, (std::vector<bool>{false, true}));
     EXPECT_EQ(link.Sent.size(), 1u); // the header only
     EXPECT_TRUE(engine.Run().UploadBuffer.empty());
@@ -166,7 +176,8 @@ TEST_F(UploadEngineTest, MissingUploadFileOffersIgnoreToVerifyAndAbortToTheScrip
               (Boxes{notFound,
                      {MsgKind::Error,
                       "Script error encountered! - System not responding or command error.\r"
-                      "File Name: loader.sld\rLine Number: 2",
+                      "File Name: loader.sld\rLine Number: 2\r"
+                      "The upload file \"missing.bin\" cannot be opened.",
                       MbAbort | MbIgnore}}));
     EXPECT_TRUE(link.InitCmds.empty());
     EXPECT_TRUE(link.Sent.empty());
@@ -191,7 +202,9 @@ TEST_F(UploadEngineTest, CancelAsksFirstAndYesEndsTheRunOnTheNextTickLeavingNoSt
     EXPECT_EQ(engine.Run().State, ScriptState::ssCancelled);
     EXPECT_TRUE(link.StopRequest);
     EXPECT_EQ(Drive(), 1);
-    EXPECT_EQ(boxes.Shown.back().Text, std::string(UploadErrorText) + "a.bin");
+    EXPECT_EQ(boxes.Shown.back().Text,
+              std::string(UploadErrorText) + "a.bin\rCancelled by the operator.");
+    EXPECT_EQ(engine.Record().End, RunEnd::Cancelled);
     EXPECT_TRUE(link.Sent.empty());
     EXPECT_EQ(window.Lamp, LampRed);
     ExpectIdle();
@@ -222,8 +235,12 @@ TEST_F(UploadEngineTest, CancelDuringATransferEndsTheRunWhenTheLinkHasDrainedWit
     engine.EnableScriptTimer();
     Drive();
     EXPECT_TRUE(link.InitCmds.empty()); // no verification of a cancelled upload
-    EXPECT_EQ(boxes.Shown.back().Text, std::string(UploadErrorText) + "a.bin");
-    EXPECT_EQ(window.UploadGauge.back(), 40);
+    EXPECT_EQ(boxes.Shown.back().Text,
+              std::string(UploadErrorText) + "a.bin\rCancelled by the operator.");
+    EXPECT_EQ(window.UploadGauge.back(), 0);
+    ASSERT_EQ(engine.Record().Files.size(), 1u);
+    EXPECT_EQ(engine.Record().Files[0].Outcome, FileOutcome::Cancelled);
+    EXPECT_EQ(engine.Record().Files[0].BytesSent, 200);
     EXPECT_TRUE(engine.Run().UploadBuffer.empty());
     ExpectIdle();
 }
@@ -237,28 +254,43 @@ TEST_F(UploadEngineTest, CancelWhileTheHeaderGoesOutStartsNoTransfer) {
     engine.StartRun(false);
     Drive();
     EXPECT_TRUE(link.Transfers.empty());
-    EXPECT_EQ(boxes.Shown.back().Text, std::string(UploadErrorText) + "a.bin");
+    EXPECT_EQ(boxes.Shown.back().Text,
+              std::string(UploadErrorText) + "a.bin\rCancelled by the operator.");
     EXPECT_EQ(window.TerminalActive, (std::vector<bool>{false, true}));
     ExpectIdle();
 }
 
 TEST_F(UploadEngineTest, DeviceErrorOrHangUpDuringATransferEndsTheRunWithTheUploadErrorReport) {
-    WriteFile("a.bin", "abc");
-    WriteScript({"_LF a.bin", "_LD", "_SC \"A\""});
-    TransferEndsWithDeviceError = true;
-    boxes.Answers = {MbOk};
-    engine.StartRun(false);
-    Drive();
-    ASSERT_EQ(boxes.Shown.size(), 1u);
-    EXPECT_EQ(boxes.Shown[0].Text, std::string(UploadErrorText) + "a.bin");
-    EXPECT_TRUE(link.InitCmds.empty());
-    EXPECT_EQ(window.Lamp, LampRed);
-    ExpectIdle();
-    // A late end-of-transfer report after the run has ended reports nothing twice.
-    engine.EnableScriptTimer();
-    Drive();
-    EXPECT_EQ(boxes.Shown.size(), 1u);
-    ExpectIdle();
+    struct Row {
+        bool hungUp;
+        const char* cause;
+        FileOutcome outcome;
+    };
+    for (const Row& row : {Row{false, "The device answered \"ERR\" after 2 of 3 bytes.",
+                               FileOutcome::Refused},
+                           Row{true, "The device hung up after 3 bytes.", FileOutcome::HungUp}}) {
+        SCOPED_TRACE(row.cause);
+        WriteFile("a.bin", "abc");
+        WriteScript({"_LF a.bin", "_LD", "_SC \"A\""});
+        TransferEndsWithDeviceError = true;
+        link.HungUp = row.hungUp;
+        link.LinkStateValue.DeviceErrorAt = row.hungUp ? -1 : 2;
+        boxes.Shown.clear();
+        boxes.Answers = {MbOk};
+        engine.StartRun(false);
+        Drive();
+        ASSERT_EQ(boxes.Shown.size(), 1u);
+        EXPECT_EQ(boxes.Shown[0].Text, std::string(UploadErrorText) + "a.bin\r" + row.cause);
+        EXPECT_EQ(engine.Record().Files.at(0).Outcome, row.outcome);
+        EXPECT_TRUE(link.InitCmds.empty());
+        EXPECT_EQ(window.Lamp, LampRed);
+        ExpectIdle();
+        // A late end-of-transfer report after the run has ended reports nothing twice.
+        engine.EnableScriptTimer();
+        Drive();
+        EXPECT_EQ(boxes.Shown.size(), 1u);
+        ExpectIdle();
+    }
 }
 
 // Mended: a read failure ("Insufficient Memory Resources") used to leave the window in the

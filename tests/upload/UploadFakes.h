@@ -108,6 +108,9 @@ public:
         StopRequest = on;
     }
     bool SCommOpen() override { return true; }
+    bool TransferRunning() const override { return TransferPending; }
+    void SetRunActive(bool on) override { RunActive = on; }
+    void SetHost(ILinkHost* host) override { Host = host; }
     std::string TakeInput() override {
         Calls.push_back("TakeInput");
         StalePrompt = false;
@@ -136,6 +139,8 @@ public:
     std::vector<bool> StopRequestAtTransferStart;
     bool TransferPending = false;
     bool UploadMode = false;
+    bool RunActive = false;
+    ILinkHost* Host = nullptr;
     bool StopRequest = false; // kept as set: this link does not clear it at transfer start
     std::function<void(const std::string&)> OnSend; // as if messages ran while sending
     std::string ThrowOnSend;

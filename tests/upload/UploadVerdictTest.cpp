@@ -25,7 +25,7 @@ protected:
     Strings BoxTexts() const {
         Strings texts;
         for (const auto& box : boxes.Shown) {
-            texts.push_back(box.Text.substr(0, box.Text.find("\rScript Line")));
+            texts.push_back(box.Text);
         }
         return texts;
     }
@@ -39,9 +39,9 @@ TEST_F(UploadVerdictTest, StartWarnsOnceWhenAnEmptyErrorStringHidesRefusals) {
         const char* ulError;
         const char* named; // nullptr: no warning
     };
+    // A run works in upload mode: only the upload error string decides what it can detect.
     for (const Row& row : {Row{"?", "ERR", nullptr}, Row{"?", "", "\"UL Error\""},
-                           Row{"", "ERR", "\"Error\""},
-                           Row{"", "", "\"Error\" and \"UL Error\""}}) {
+                           Row{"", "ERR", nullptr}, Row{"", "", "\"UL Error\""}}) {
         SCOPED_TRACE(row.named ? row.named : "none");
         boxes.Shown.clear();
         link.LinkStateValue.ErrorText = row.error;
@@ -140,13 +140,50 @@ TEST_F(UploadVerdictTest, ErrorStringDuringOrAfterAFailedUploadStaysAnUploadErro
         boxes.Answers.push_back(MbOk);
         Drive();
         ASSERT_FALSE(boxes.Shown.empty());
-        EXPECT_EQ(boxes.Shown.back().Text, UploadErrorText);
+        EXPECT_EQ(boxes.Shown.back().Text.rfind(UploadErrorText, 0), 0u);
+        EXPECT_EQ(engine.Record().Files.at(0).Outcome, FileOutcome::Refused);
         for (const auto& box : boxes.Shown) {
             EXPECT_EQ(box.Text.find("Script error encountered"), std::string::npos);
         }
         EXPECT_EQ(link.Sent.back().rfind("LF ", 0), 0u) << "the script went on";
         EXPECT_EQ(window.TerminalActive, (std::vector<bool>{false, true}));
         EXPECT_TRUE(engine.Run().UploadBuffer.empty());
+        ExpectIdle();
+    }
+}
+
+// Mended: a second error string, or a confirmed cancel, during a transfer that the device had
+// already stopped ended the run at once: the upload buffer was released and the stop request
+// cleared while the link could still send from it.
+TEST_F(UploadVerdictTest, DuringATransferErrorsAndCancelsOnlyRecordAndTheDrainEndsTheRun) {
+    enum class What { SecondErrorString, Cancel, Both };
+    for (What what : {What::SecondErrorString, What::Cancel, What::Both}) {
+        SCOPED_TRACE(static_cast<int>(what));
+        boxes.Shown.clear();
+        WriteScript({"_LF a.bin", "_LD", "_SC \"after\""});
+        engine.StartRun(false);
+        TickUntil([&] { return link.TransferPending; });
+        const std::uint8_t* held = engine.Run().UploadBuffer.data();
+        if (what != What::Cancel) {
+            engine.SetScriptError();
+        }
+        if (what != What::SecondErrorString) {
+            boxes.Answers = {MbYes};
+            engine.BtnULCancelClick();
+        }
+        EXPECT_FALSE(window.Timer) << "a tick before the drain";
+        EXPECT_EQ(engine.Run().UploadBuffer.data(), held) << "released under the transfer";
+        boxes.Answers = {MbOk};
+        EndTransfer();
+        Drive();
+        ASSERT_FALSE(boxes.Shown.empty());
+        EXPECT_EQ(boxes.Shown.back().Text.rfind(UploadErrorText, 0), 0u);
+        // The first of the two names the cause.
+        const bool refusedFirst = what != What::Cancel;
+        EXPECT_EQ(engine.Record().Files.at(0).Outcome,
+                  refusedFirst ? FileOutcome::Refused : FileOutcome::Cancelled);
+        EXPECT_TRUE(engine.Run().UploadBuffer.empty());
+        EXPECT_FALSE(link.StopRequest);
         ExpectIdle();
     }
 }
@@ -183,26 +220,30 @@ TEST_F(UploadVerdictTest, VerificationRetriesOnlyAnAnswerThatDidNotCome) {
         bool hungUp;
         std::size_t crs;   // verifying CRs sent
         bool retryPause;   // the 2000 ms pause before the second try
-        bool passes;
+        const char* cause; // nullptr: the file passes
     };
+    const char* refused = "The device answered \"ERR\" to the verifying CR.";
     const Row rows[] = {
-        {"prompt", {"OK"}, {">"}, {}, false, false, 1, false, true},
-        {"time-out then prompt", {"ERROR", "OK"}, {"", ">"}, {}, false, false, 2, true, true},
-        {"two time-outs", {"ERROR", "ERROR"}, {"", ""}, {}, false, false, 2, true, false},
+        {"prompt", {"OK"}, {">"}, {}, false, false, 1, false, nullptr},
+        {"time-out then prompt", {"ERROR", "OK"}, {"", ">"}, {}, false, false, 2, true, nullptr},
+        {"two time-outs", {"ERROR", "ERROR"}, {"", ""}, {}, false, false, 2, true,
+         "No answer to the verifying CR (2 tries, 5.5 s)."},
+        {"no prompt in what came", {"ERROR", "ERROR"}, {"", "x\r"}, {}, false, false, 2, true,
+         "No prompt in the answer to the verifying CR (2 tries): \"x^M\"."},
         {"refusal then prompt", {"ERROR", "OK"}, {"ERR\r\n>", ">"}, {}, false, false, 1, false,
-         false},
-        {"refusal without prompt", {"ERROR"}, {"ERR"}, {}, false, false, 1, false, false},
+         refused},
+        {"refusal without prompt", {"ERROR"}, {"ERR"}, {}, false, false, 1, false, refused},
         {"stale prompt before a refusal", {"ERROR"}, {"ERR\r\n>"}, {}, true, false, 1, false,
-         false},
+         refused},
         {"noise with prompts before a good answer", {"OK"}, {">"}, {"#>x>"}, false, false, 1,
-         false, true},
+         false, nullptr},
         {"refusal that came before the CR", {}, {}, {"x\r\nERR\r\n>"}, false, false, 0, false,
-         false},
+         refused},
         {"refusal begun before the CR, ended after", {"OK"}, {"RR\r\n>"}, {"xE"}, false, false, 1,
-         false, false},
+         false, refused},
         {"noise prompt in front of a refusal", {"OK"}, {"#>"}, {"", "\r\nERR\r\n>"}, false,
-         false, 1, false, false},
-        {"line hung up", {}, {}, {}, false, true, 0, false, false},
+         false, 1, false, refused},
+        {"line hung up", {}, {}, {}, false, true, 0, false, "The device hung up after 500 bytes."},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -230,11 +271,13 @@ TEST_F(UploadVerdictTest, VerificationRetriesOnlyAnAnswerThatDidNotCome) {
                 EXPECT_EQ(link.Calls[i - 1], "TakeInput");
             }
         }
-        if (row.passes) {
+        if (row.cause == nullptr) {
             EXPECT_TRUE(boxes.Shown.empty());
             EXPECT_EQ(link.Sent.back(), "after");
         } else {
-            EXPECT_EQ(BoxTexts(), (Strings{TestFailedText, UploadErrorText}));
+            const std::string cause = std::string("\r") + row.cause;
+            EXPECT_EQ(BoxTexts(), (Strings{TestFailedText + ("\rScript Line: 2" + cause),
+                                           UploadErrorText + cause}));
             EXPECT_EQ(link.Sent.size(), 1u) << "the script went on";
         }
         ExpectIdle();

@@ -9,17 +9,18 @@
 #include "serial/portmap/PortMap.h"
 #include "upload/GeneralSettings.h"
 #include "upload/ProfileSettingsSource.h"
-#include "upload/ScriptEngine.h"
-#include "upload/headless/HeadlessUploadWindow.h"
-#include "upload/headless/RunRecorder.h"
+#include "upload/ScriptText.h"
+#include "upload/headless/RunProgressPrinter.h"
 #include "upload/headless/RunReport.h"
 #include "upload/headless/RunnerMessageBoxes.h"
+#include "upload/run/UploadRun.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <optional>
@@ -101,45 +102,42 @@ template <typename Callback> void Guarded(std::FILE* out, Callback&& callback) {
     }
 }
 
-// The main window's side of the link, forwarded to the engine and the progress output.
-class RunnerLinkHost : public ILinkHost {
-public:
-    RunnerLinkHost(ScriptEngine& engine, HeadlessUploadWindow& window)
-        : engine_(engine), window_(window) {}
-    void SetScriptError() override { engine_.SetScriptError(); }
-    void SetULError() override { engine_.SetULError(); }
-    void EnableScriptTimer() override { engine_.EnableScriptTimer(); }
-    void SetUploadGauge(int percent) override { window_.SetUploadGauge(percent); }
-    void SetComBtnState(bool) override {}
-
-private:
-    ScriptEngine& engine_;
-    HeadlessUploadWindow& window_;
-};
-
 } // namespace
 
 int ExitStatusFor(const RunVerdict& verdict) {
     if (verdict.failed) {
         return ExitFailure;
     }
-    switch (verdict.outcome) {
-    case RunOutcome::Clean:
-        // A cancel that found nothing left to stop still did not let the run end as asked.
-        if (verdict.interrupted) {
+    switch (verdict.end) {
+    case RunEnd::Completed:
+        // A cancel that found nothing left to stop still did not let the run end as asked, and
+        // a failure the port reported on its own may have cost a file.
+        if (verdict.interrupted || verdict.portFault) {
             return ExitUploadError;
         }
-        return verdict.ignoredAnError ? ExitErrorsIgnored : ExitClean;
-    case RunOutcome::ScriptError:
+        return verdict.ignoredErrors > 0 ? ExitErrorsIgnored : ExitClean;
+    case RunEnd::ScriptAborted:
         return ExitScriptError;
-    case RunOutcome::UploadError:
-        return ExitUploadError;
-    case RunOutcome::PortError:
-        return ExitPortError;
-    case RunOutcome::ScriptUnreadable:
+    case RunEnd::ScriptUnreadable:
         return ExitScriptUnreadable;
+    case RunEnd::Running:
+        return ExitFailure;
+    case RunEnd::NotStarted:
+    case RunEnd::Refused:
+    case RunEnd::NotVerified:
+    case RunEnd::Cancelled:
+    case RunEnd::HungUp:
+    case RunEnd::Failed:
+        return ExitUploadError;
     }
     return ExitUploadError;
+}
+
+std::string ExitNameFor(int status, RunEnd end) {
+    if (status == ExitUploadError && IsUploadFailure(end)) {
+        return RunEndName(end);
+    }
+    return ExitStatusName(status);
 }
 
 namespace {
@@ -160,6 +158,37 @@ std::string* ValueOption(const std::string& arg, RunnerOptions& options) {
         return &options.waitPortText;
     }
     return nullptr;
+}
+
+// The _LA text as a number when it is one (hexadecimal, as the device reads it); 0 otherwise,
+// since the script may carry any word there.
+std::uint32_t AddressValue(const std::string& text) {
+    if (text.empty() || text[0] == '-') {
+        return 0;
+    }
+    errno = 0;
+    char* end = nullptr;
+    const unsigned long long value = std::strtoull(text.c_str(), &end, 16);
+    if (errno != 0 || *end != '\0' || value > 0xFFFFFFFFull) {
+        return 0;
+    }
+    return static_cast<std::uint32_t>(value);
+}
+
+FileReport ReportOf(const FileRecord& file) {
+    FileReport report;
+    report.file = file.Name;
+    report.address = AddressValue(file.Address);
+    report.size = file.Size;
+    report.checksum = file.Checksum;
+    report.version = file.Version;
+    report.outcome = file.Outcome;
+    report.bytesSent = static_cast<std::uint64_t>(std::max<std::int64_t>(file.BytesSent, 0));
+    report.transferSeconds = file.TransferSeconds;
+    report.verifySeconds = file.VerifySeconds;
+    report.cause = file.Cause;
+    report.message = file.Message;
+    return report;
 }
 
 // A path given relative to where the runner started: "Default Path" changes the working
@@ -319,9 +348,6 @@ int ListPorts(std::FILE* out) {
 
 int RunHeadless(const RunnerOptions& options, std::FILE* out) {
     RunnerMessageBoxes boxes(out, options.answerIgnore);
-    HeadlessUploadWindow window(out);
-    boxes.SetBeforeShow([&] { window.BreakLine(); });
-    RunRecorder recorder(window, boxes);
     const std::string reportPath = FromStart(options.reportPath);
     const std::string junitPath = FromStart(options.junitPath);
     const std::string portPath = FromStart(options.portPath);
@@ -341,7 +367,7 @@ int RunHeadless(const RunnerOptions& options, std::FILE* out) {
     PrivateProfile ini(iniPath);
     ProfileSettingsSource source(ini);
     GeneralSettings general = GeneralSettings::Read(source, startDir);
-    general.EnterDefaultPath(recorder.Boxes());
+    general.EnterDefaultPath(boxes);
     try {
         ini.WriteString("Global", "Driver Version", "2.00");
     } catch (const EIniWriteError& e) {
@@ -351,15 +377,26 @@ int RunHeadless(const RunnerOptions& options, std::FILE* out) {
     }
     PortMap::SetGlobal(std::make_shared<PortMap>(PortMap::Build(iniPath)));
     report.script = options.script.empty() ? general.DefaultScript : options.script;
+    const DateFormats formats = DateFormats::FromLocale();
 
+    // Failures the port reports on its own (in its event handlers) are printed; during a run
+    // they count against it.
+    bool running = false;
+    bool portFault = false;
+    TVaxoCustomComPort::SetExceptionDisplay([&](const std::exception& e) {
+        portFault = portFault || running;
+        boxes.Show(MsgKind::Error, e.what(), MbOk);
+    });
+    struct DisplayReset {
+        ~DisplayReset() { TVaxoCustomComPort::SetExceptionDisplay(nullptr); }
+    } displayReset;
     // The port set-up of the program's start, on the same owner: a settings file that cannot
     // be written leaves the port closed there too.
-    TVaxoCustomComPort::SetExceptionDisplay(
-        [&](const std::exception& e) { recorder.Boxes().Show(MsgKind::Error, e.what(), MbOk); });
-    PortOwner owner(recorder.Boxes());
+    PortOwner owner(boxes);
+    std::unique_ptr<UploadRun> run;
     // Writes the reports once the run is over; a report that cannot be written has the last
     // word on the exit status, since whoever asked for it will look there.
-    auto finish = [&](int status) {
+    auto finish = [&](int status, const std::vector<std::string>& lines, const RunRecord& record) {
         const Rs232Settings& line = owner.Settings();
         report.comName = "COM" + std::to_string(line.PortNumber);
         const auto map = PortMap::Global();
@@ -369,25 +406,35 @@ int RunHeadless(const RunnerOptions& options, std::FILE* out) {
         report.parity = ParityName(line.ParityCode);
         report.stopBits = line.StopBitCount == 2 ? "2" : "1";
         report.hardwareFlow = line.UseDtr || line.UseRts || line.RequireDsr || line.RequireCts;
-        report.files = recorder.Files();
+        report.files.clear();
+        for (const FileRecord& file : ListScriptFiles(lines, record, formats)) {
+            report.files.push_back(ReportOf(file));
+        }
         report.endTime = IsoTimeNow();
         report.exitStatus = status;
-        report.exitName = ExitStatusName(status);
-        report.message = status == ExitClean ? "" : recorder.LastError();
+        report.exitName = ExitNameFor(status, record.End);
+        report.message =
+            status == ExitClean ? "" : record.Message.empty() ? boxes.LastError() : record.Message;
         const std::string errors = WriteReports(report, reportPath, junitPath);
         if (errors.empty()) {
             return status;
         }
-        window.BreakLine();
         std::fprintf(out, "pellwick-run: %s", errors.c_str());
         return static_cast<int>(ExitReportUnwritable);
+    };
+    // The script of a run that never started, listed in the reports.
+    auto scriptLines = [&] {
+        std::error_code ec;
+        return std::filesystem::is_regular_file(report.script, ec)
+                   ? ScriptText::SplitLines(ScriptText::ReadFile(report.script).value_or(""))
+                   : std::vector<std::string>{};
     };
     // Ctrl-C and SIGTERM: cancel like a confirmed "Cancel Upload"; a second one ends at once.
     InterruptChannel interrupts;
     if (!interrupts.Open()) {
         std::fprintf(out, "pellwick-run: cannot set up Ctrl-C handling: %s\n",
                      std::strerror(errno));
-        return finish(ExitFailure);
+        return finish(ExitFailure, scriptLines(), RunRecord{});
     }
     bool deviceMissing = false;
     const bool opened = owner.StartUp(iniPath, [&] {
@@ -398,60 +445,59 @@ int RunHeadless(const RunnerOptions& options, std::FILE* out) {
         }
         if (options.waitPortSeconds >= 0) {
             deviceMissing = !WaitForPort(owner.Settings().PortNumber, options.waitPortSeconds,
-                                         interrupts.Fd(), recorder.Boxes(), out);
+                                         interrupts.Fd(), boxes, out);
         }
         return !deviceMissing;
     });
     if (!opened) {
-        recorder.ListScript(report.script);
-        return finish(deviceMissing ? ExitPortMissing : ExitPortError);
+        return finish(deviceMissing ? ExitPortMissing : ExitPortError, scriptLines(), RunRecord{});
     }
 
-    ScriptEngine engine(owner.Operations(), recorder.Window(), recorder.Boxes());
-    RunnerLinkHost host(engine, window);
-    owner.SetHost(&host);
-    engine.ApplySettings(general);
+    run = std::make_unique<UploadRun>(owner.Operations(), boxes);
+    run->ApplySettings(general);
     if (!options.script.empty()) {
-        engine.Run().ScriptFileName = options.script;
+        run->Engine().Run().ScriptFileName = options.script;
     }
-    recorder.Attach(
-        &engine.Run(), [&] { return engine.VerificationRefused(); }, DateFormats::FromLocale());
-    window.SetTickHandler([&] { Guarded(out, [&] { engine.ScriptTimerTimer(); }); });
-    window.SetRunEndedHandler([] { QCoreApplication::exit(0); });
+    RunProgressPrinter printer(*run, out, isatty(fileno(out)) != 0);
+    boxes.SetBeforeShow([&] { printer.BreakLine(); });
+    QObject::connect(run.get(), &UploadRun::RunEnded, [] { QCoreApplication::exit(0); });
 
     QSocketNotifier notifier(interrupts.Fd(), QSocketNotifier::Read);
     QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
         char c;
         [[maybe_unused]] auto n = read(interrupts.Fd(), &c, 1);
-        window.BreakLine();
+        printer.BreakLine();
         std::fprintf(out, "pellwick-run: cancelling (Ctrl-C again ends at once)\n");
         Guarded(out, [&] {
             boxes.SetConfirmCancel(true);
-            engine.BtnULCancelClick();
+            run->Cancel();
         });
         boxes.SetConfirmCancel(false);
     });
 
-    boxes.StartCounting();
     int loopStatus = 0;
-    engine.StartRun(false);
-    if (engine.Running()) {
+    running = true;
+    run->Start(false);
+    if (run->Running()) {
         loopStatus = QCoreApplication::exec();
     }
+    running = false;
 
     // Closing, as the main window does it. A set-up that failed half way (a trigger string
     // the port refused) may fail again here; the run's verdict stands, the failure is shown.
+    run->Close();
     owner.Shutdown();
-    owner.SetHost(nullptr);
-    engine.CloseLog();
+    const RunRecord& record = run->Record();
+    printer.PrintSummary(record.Files);
     RunVerdict verdict;
-    verdict.outcome = boxes.Outcome();
-    verdict.ignoredAnError = boxes.IgnoredAnError();
+    verdict.end = record.End;
+    verdict.ignoredErrors = record.IgnoredErrors;
     verdict.interrupted = gInterrupts > 0;
+    verdict.portFault = portFault;
     verdict.failed = loopStatus == ExitFailure;
     // Signals stay caught until the reports are written: a late Ctrl-C must not kill the
     // runner with the default action before they are.
-    return finish(ExitStatusFor(verdict));
+    return finish(ExitStatusFor(verdict), run->Engine().Run().Lines, record);
 }
 
 } // namespace pellwick

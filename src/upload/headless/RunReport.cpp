@@ -67,24 +67,14 @@ std::string Hex8(std::uint32_t value) {
 }
 
 bool Failed(FileOutcome outcome) {
-    return outcome == FileOutcome::Refused || outcome == FileOutcome::NotVerified;
+    return outcome == FileOutcome::Refused || outcome == FileOutcome::NotVerified ||
+           outcome == FileOutcome::HungUp || outcome == FileOutcome::Failed;
 }
 
 } // namespace
 
-const char* FileOutcomeName(FileOutcome outcome) {
-    switch (outcome) {
-    case FileOutcome::Verified: return "verified";
-    case FileOutcome::Refused: return "refused";
-    case FileOutcome::NotVerified: return "not verified";
-    case FileOutcome::Cancelled: return "cancelled";
-    case FileOutcome::NotSent: return "not sent";
-    }
-    return "not sent";
-}
-
 double FileReport::BytesPerSecond() const {
-    return transferSeconds > 0 && outcome != FileOutcome::NotSent ? size / transferSeconds : 0;
+    return transferSeconds > 0 ? static_cast<double>(bytesSent) / transferSeconds : 0;
 }
 
 std::string ReportJson(const RunReport& r) {
@@ -110,10 +100,12 @@ std::string ReportJson(const RunReport& r) {
              ", \"checksum\": " + JsonString(Hex8(f.checksum)) +
              ", \"version\": " + JsonString(f.version) + ", \"outcome\": " +
              JsonString(FileOutcomeName(f.outcome)) +
+             ", \"bytes_sent\": " + std::to_string(f.bytesSent) +
              ", \"transfer_seconds\": " + Fixed(f.transferSeconds) +
              ", \"verify_seconds\": " + Fixed(f.verifySeconds) +
              ", \"bytes_per_second\": " + Fixed(f.BytesPerSecond(), 0) +
-             ", \"message\": " + JsonString(f.message) + "}";
+             ", \"cause\": " + JsonString(f.cause) + ", \"message\": " + JsonString(f.message) +
+             "}";
     }
     j += r.files.empty() ? "]\n" : "\n  ]\n";
     return j + "}\n";

@@ -8,28 +8,23 @@
 #include <string>
 #include <vector>
 
-namespace pellwick {
+#include "upload/RunRecord.h"
 
-enum class FileOutcome {
-    Verified,    // the device confirmed the file
-    Refused,     // the device answered with its error string
-    NotVerified, // the file was sent but its verification did not succeed
-    Cancelled,   // the operator (Ctrl-C) cancelled during the file
-    NotSent,     // the run ended before the file's transfer began
-};
-const char* FileOutcomeName(FileOutcome outcome); // "verified", "refused", ...
+namespace pellwick {
 
 struct FileReport {
     std::string file;
     std::uint32_t address = 0;
-    std::uint32_t size = 0;
+    std::uint64_t size = 0;
     std::uint32_t checksum = 0;
     std::string version;
     FileOutcome outcome = FileOutcome::NotSent;
-    double transferSeconds = 0;
+    std::uint64_t bytesSent = 0; // bytes that can have reached the line
+    double transferSeconds = 0;  // first byte queued to the output's drain
     double verifySeconds = 0;
+    std::string cause;   // why the file failed, one sentence
     std::string message; // the box text that ended the file, if any
-    // Bytes handed to the line per second of transfer; 0 when nothing was sent.
+    // Bytes on the line per second of transfer; 0 when nothing was sent.
     double BytesPerSecond() const;
 };
 
@@ -45,7 +40,7 @@ struct RunReport {
     std::string startTime; // ISO 8601 local time with offset
     std::string endTime;
     int exitStatus = 0;
-    std::string exitName; // "clean", "upload error", ...
+    std::string exitName; // "clean", "refused", "cancelled", ...
     std::string message;  // the message that ended the run, empty for a clean one
     std::vector<FileReport> files;
 };

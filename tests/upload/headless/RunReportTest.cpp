@@ -35,8 +35,9 @@ RunReport EveryOutcome() {
     r.exitStatus = 3;
     r.exitName = "upload error";
     r.message = "Upload Error !\rline\t2\x01";
-    const FileOutcome outcomes[] = {FileOutcome::Verified, FileOutcome::Refused,
+    const FileOutcome outcomes[] = {FileOutcome::Verified,  FileOutcome::Refused,
                                     FileOutcome::NotVerified, FileOutcome::Cancelled,
+                                    FileOutcome::HungUp,    FileOutcome::Failed,
                                     FileOutcome::NotSent};
     for (FileOutcome o : outcomes) {
         FileReport f;
@@ -46,6 +47,7 @@ RunReport EveryOutcome() {
         f.checksum = 0xBEEF;
         f.version = "1.02";
         f.outcome = o;
+        f.bytesSent = o == FileOutcome::NotSent ? 0 : 1000;
         f.transferSeconds = 0.5;
         f.verifySeconds = 0.25;
         f.message = o == FileOutcome::Refused ? "Device said \"ERR\"" : "";
@@ -67,8 +69,8 @@ TEST(RunReportTest, JsonCarriesEveryFieldAndEscapesWhatItMust) {
     EXPECT_EQ(3, o["exit"]["status"].toInt());
     EXPECT_EQ(r.message, o["exit"]["message"].toString().toStdString());
     const QJsonArray files = o["files"].toArray();
-    ASSERT_EQ(5, files.size());
-    for (int i = 0; i < 5; ++i) {
+    ASSERT_EQ(static_cast<int>(r.files.size()), files.size());
+    for (int i = 0; i < files.size(); ++i) {
         const FileReport& f = r.files[static_cast<std::size_t>(i)];
         const QJsonObject j = files[i].toObject();
         EXPECT_EQ(FileOutcomeName(f.outcome), j["outcome"].toString().toStdString());
@@ -125,7 +127,7 @@ TEST(RunReportTest, JUnitFailsRefusedAndUnverifiedFilesAndARunThatFailedWithoutA
     portError.exitStatus = 4;
     portError.exitName = "port error";
     portError.message = "Error Opening Selected Comm Port !";
-    std::vector<Row> rows = {{"every outcome", EveryOutcome(), 5, 2, 2},
+    std::vector<Row> rows = {{"every outcome", EveryOutcome(), 7, 4, 2},
                              {"port error", portError, 1, 1, 0}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

@@ -1,9 +1,8 @@
-// The runner's verdict: which boxes count against a run, and which exit status the sum of them
-// gives.
+// The runner's verdict: how the run's own record and what happened around it give the exit
+// status, and which name the report gives that status.
 #include "upload/headless/HeadlessRunner.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -11,62 +10,40 @@
 namespace pellwick {
 namespace {
 
-struct Box {
-    MsgKind kind;
-    std::string text;
-    unsigned buttons;
-};
-
-struct Row {
-    const char* name;
-    std::vector<Box> beforeRun; // start-up: printed, not counted
-    std::vector<Box> inRun;
-    bool answerIgnore;
-    bool interrupted;
-    int status;
-};
-
-const Box FolderWarning{MsgKind::Error, "Could not set directory specified by Default Path", MbOk};
-const Box EmptyErrorString{MsgKind::Warning, "The device's error string \"UL Error\" is empty",
-                           MbOk};
-const Box ScriptErrorBox{MsgKind::Error, "Script error encountered", MbAbort | MbIgnore};
-const Box UploadErrorBox{MsgKind::Error, "Upload error encountered, script aborted!", MbOk};
-const Box PortErrorBox{MsgKind::Error, "Error Opening Selected Comm Port !", MbOk};
-
-TEST(RunVerdictTest, BoxesOfTheRunDecideTheExitStatus) {
+TEST(RunVerdictTest, TheRunsEndDecidesTheExitStatusAndItsName) {
+    struct Row {
+        RunEnd end;
+        int ignored;
+        bool interrupted;
+        bool portFault;
+        int status;
+        const char* name;
+    };
     const Row rows[] = {
-        {"nothing shown", {}, {}, false, false, ExitClean},
-        {"start-up error and a warning", {FolderWarning}, {EmptyErrorString}, false, false,
-         ExitClean},
-        {"port error at start-up counts", {PortErrorBox}, {}, false, false, ExitPortError},
-        {"script error aborted", {}, {ScriptErrorBox}, false, false, ExitScriptError},
-        {"script error ignored", {}, {ScriptErrorBox}, true, false, ExitErrorsIgnored},
-        {"ignored, then the upload failed", {}, {ScriptErrorBox, UploadErrorBox}, true, false,
-         ExitUploadError},
-        {"upload error is never softened", {}, {UploadErrorBox, ScriptErrorBox}, false, false,
-         ExitUploadError},
-        {"interrupted without a report", {}, {}, false, true, ExitUploadError},
-        {"the same error after the run started counts", {}, {FolderWarning}, false, false,
-         ExitUploadError},
+        {RunEnd::Completed, 0, false, false, ExitClean, "clean"},
+        {RunEnd::Completed, 2, false, false, ExitErrorsIgnored, "errors ignored"},
+        // A Ctrl-C that found nothing left to stop, or a failure the port reported by itself.
+        {RunEnd::Completed, 0, true, false, ExitUploadError, "upload error"},
+        {RunEnd::Completed, 0, false, true, ExitUploadError, "upload error"},
+        {RunEnd::ScriptAborted, 1, false, false, ExitScriptError, "script error"},
+        {RunEnd::ScriptUnreadable, 0, false, false, ExitScriptUnreadable, "script unreadable"},
+        // Upload failures share a status and are told apart by name.
+        {RunEnd::Refused, 1, false, false, ExitUploadError, "refused"},
+        {RunEnd::NotVerified, 0, false, false, ExitUploadError, "not verified"},
+        {RunEnd::Cancelled, 0, true, false, ExitUploadError, "cancelled"},
+        {RunEnd::HungUp, 0, false, false, ExitUploadError, "hung up"},
+        {RunEnd::Failed, 0, false, false, ExitUploadError, "failed"},
+        {RunEnd::Running, 0, false, false, ExitFailure, "failure"},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        std::FILE* sink = std::tmpfile();
-        ASSERT_NE(sink, nullptr);
-        RunnerMessageBoxes boxes(sink, row.answerIgnore);
-        for (const Box& box : row.beforeRun) {
-            boxes.Show(box.kind, box.text, box.buttons);
-        }
-        boxes.StartCounting();
-        for (const Box& box : row.inRun) {
-            boxes.Show(box.kind, box.text, box.buttons);
-        }
-        std::fclose(sink);
+        SCOPED_TRACE(RunEndName(row.end));
         RunVerdict verdict;
-        verdict.outcome = boxes.Outcome();
-        verdict.ignoredAnError = boxes.IgnoredAnError();
+        verdict.end = row.end;
+        verdict.ignoredErrors = row.ignored;
         verdict.interrupted = row.interrupted;
+        verdict.portFault = row.portFault;
         EXPECT_EQ(ExitStatusFor(verdict), row.status);
+        EXPECT_EQ(ExitNameFor(ExitStatusFor(verdict), row.end), row.name);
         verdict.failed = true;
         EXPECT_EQ(ExitStatusFor(verdict), ExitFailure);
     }
@@ -76,7 +53,7 @@ TEST(RunVerdictTest, EveryExitStatusHasItsOwnName) {
     std::vector<std::string> names;
     for (int status : {ExitClean, ExitUsage, ExitScriptError, ExitUploadError, ExitPortError,
                        ExitScriptUnreadable, ExitErrorsIgnored, ExitFailure, ExitReportUnwritable,
-                       ExitInterrupted}) {
+                       ExitPortMissing, ExitInterrupted}) {
         const std::string name = ExitStatusName(status);
         EXPECT_NE(name, "unknown") << status;
         EXPECT_EQ(std::find(names.begin(), names.end(), name), names.end()) << name;
