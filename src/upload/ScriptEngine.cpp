@@ -724,6 +724,11 @@ void ScriptEngine::BtnULCancelClick() {
                     "The upload run had already ended: there was nothing left to cancel.", MbOk);
         return;
     }
+    // A refusal that stopped the transfer before the operator said Yes stays its cause; the link
+    // tells the engine of it only once the output has drained.
+    if (link_.TransferRunning() && link_.State().DeviceErrorAt >= 0) {
+        NoteFailure(FileOutcome::Refused, DeviceErrorCause());
+    }
     NoteFailure(FileOutcome::Cancelled, "Cancelled by the operator.");
     run_.State = ScriptState::ssCancelled;
     link_.SetStopRequest(true);

@@ -40,21 +40,22 @@ protected:
 
     // The simulator, loader.ini, the port opened as at the program's start, and a run on it
     // whose view changes are recorded.
-    void Start(DeviceConfig config) {
+    void Start(DeviceConfig config, std::vector<IniEntry> ini = {}) {
         device_ = std::make_unique<DevsimHarness>();
         std::filesystem::create_directory(device_->File("store"));
         config.storeDir = device_->File("store");
         ASSERT_TRUE(device_->StartInProcess(config)) << device_->Error();
-        const std::string ini = device_->WriteLoaderIni(1, {{"Upload Settings", "Delay", "50"}});
-        ASSERT_FALSE(ini.empty());
+        ini.push_back({"Upload Settings", "Delay", "50"});
+        const std::string iniPath = device_->WriteLoaderIni(1, ini);
+        ASSERT_FALSE(iniPath.empty());
         // The log goes to the current directory.
         startDir_ = std::filesystem::current_path().string();
         std::filesystem::current_path(device_->Folder());
-        PortMap::SetGlobal(std::make_shared<PortMap>(PortMap::Build(ini)));
+        PortMap::SetGlobal(std::make_shared<PortMap>(PortMap::Build(iniPath)));
         TVaxoCustomComPort::SetExceptionDisplay(
             [this](const std::exception& e) { boxes_.Show(MsgKind::Error, e.what(), MbOk); });
         owner_ = std::make_unique<PortOwner>(boxes_);
-        ASSERT_TRUE(owner_->StartUp(ini));
+        ASSERT_TRUE(owner_->StartUp(iniPath));
         run_ = std::make_unique<UploadRun>(owner_->Operations(), boxes_);
         run_->Engine().Run().PreUploadDelay = 50;
         QObject::connect(run_.get(), &UploadRun::Changed, [this] { Record(); });
@@ -255,6 +256,71 @@ TEST_F(EngineOnPortTest, TheDevicesRefusalStopsTheRunWhetherOrNotTheTerminalIsSh
             boxes_.Shown.clear();
             lamps_.clear();
         }
+    }
+}
+
+// Mended: a device that repeated its error string while the stopped transfer drained, or a
+// cancel confirmed then, ended the run before the drain: the upload buffer was released and the
+// stop request dropped while the link could still send from it. Blocks of 60000 bytes keep the
+// last block draining for seconds at 115200 baud, so the repeats and the cancel meet it.
+TEST_F(EngineOnPortTest, ARepeatedRefusalOrACancelWhileTheStoppedTransferDrainsOnlyRecords) {
+    const std::int64_t refuseAt = 4096;
+    const std::int64_t block = 60000;
+    for (bool cancel : {false, true}) {
+        SCOPED_TRACE(cancel ? "and a cancel" : "repeated refusal");
+        DeviceConfig config;
+        config.errAfter = refuseAt;
+        config.errRepeat = 6;
+        config.errRepeatMs = 150;
+        config.baud = 115200;
+        Start(config, {{"Upload Settings", "Buffer Size", "65535"},
+                       {"Upload Settings", "Block Size", std::to_string(block)}});
+        ASSERT_FALSE(HasFatalFailure());
+        ASSERT_TRUE(WriteFile(device_->File("data.bin"), AllByteValues(512 * 1024)));
+        ASSERT_TRUE(WriteText(device_->File("test.sld"), UploadScript("data.bin")));
+        // The upload error, then the script-error dialogs of repeats that come after the run
+        // (the device's error string between runs opens that dialog).
+        boxes_.Answers.assign(12, MbOk);
+        run_->Engine().Run().ScriptFileName = "test.sld";
+        run_->Start(false);
+        const LinkState& link = owner_->Link().State();
+        ASSERT_TRUE(test::PumpUntil([&] { return link.DeviceErrorAt >= 0; }, 20000));
+        if (cancel) {
+            // The question stays open while the repeats arrive, as a modal box would.
+            boxes_.OnShow = [](const test::BoxCall& box) {
+                if (box.Kind == MsgKind::Warning) {
+                    test::PumpUntil([] { return false; }, 300);
+                }
+            };
+            boxes_.Answers.push_front(MbYes);
+            run_->Cancel();
+            boxes_.OnShow = nullptr;
+        }
+        // While the link still sends, the run goes on and its bytes stay held.
+        int heldWhileSending = 0, releasedWhileSending = 0;
+        ASSERT_TRUE(test::PumpUntil(
+            [&] {
+                if (owner_->Operations().TransferRunning()) {
+                    const bool held = run_->Running() && !run_->Engine().Run().UploadBuffer.empty();
+                    (held ? heldWhileSending : releasedWhileSending) += 1;
+                }
+                return !run_->Running();
+            },
+            30000));
+        test::PumpUntil([] { return false; }, 1200); // the last repeats
+        EXPECT_GT(heldWhileSending, 0) << "the stopped transfer drained at once";
+        EXPECT_EQ(releasedWhileSending, 0);
+        EXPECT_EQ(run_->Record().End, RunEnd::Refused);
+        EXPECT_LT(static_cast<std::int64_t>(device_->Server()->BytesReceived()),
+                  refuseAt + block + 32 * 1024);
+        EXPECT_EQ(std::count_if(boxes_.Shown.begin(), boxes_.Shown.end(),
+                                [](const test::BoxCall& b) {
+                                    return b.Text.rfind(UploadErrorText, 0) == 0;
+                                }),
+                  1);
+        TearDown();
+        device_.reset();
+        boxes_.Shown.clear();
     }
 }
 
