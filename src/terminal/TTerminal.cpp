@@ -1,11 +1,6 @@
 #include "terminal/TTerminal.h"
 #include "terminal/TerminalFont.h"
 
-#include "serial/DispatcherRegistry.h"
-#include "serial/DispatcherTypes.h"
-#include "serial/NotificationEvent.h"
-#include "serial/TVaxoBaseDispatcher.h"
-
 #include <QApplication>
 #include <QClipboard>
 #include <QCursor>
@@ -20,7 +15,6 @@
 #include <QScrollBar>
 #include <algorithm>
 #include <array>
-#include <mutex>
 
 namespace pellwick {
 
@@ -106,6 +100,7 @@ int TTerminal::KeyByte(const QKeyEvent* e) {
 
 TTerminal::TTerminal(QWidget* parent) : QAbstractScrollArea(parent) {
     buffer_ = std::make_unique<TBuffer>(*this, DefaultColumns, DefaultRows);
+    feed_ = std::make_unique<TerminalFeed>(*buffer_);
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_InputMethodEnabled, false);
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
@@ -134,85 +129,9 @@ TTerminal::TTerminal(QWidget* parent) : QAbstractScrollArea(parent) {
     }
 }
 
-TTerminal::~TTerminal() {
-    Detach();
-}
-
-// --- Dispatcher ---------------------------------------------------------------------------------
-
-void TTerminal::TakeDispatcher(int portHandle) {
-    std::lock_guard lock(DispatcherRegistryLock());
-    dispatcher_ = FindDispatcher(portHandle);
-}
-
-bool TTerminal::Attach() {
-    if (!dispatcher_) {
-        return false;
-    }
-    if (!attached_) {
-        dispatcher_->AttachWindowHandler(this);
-        dispatcher_->SetAvailThreshold(1);
-        attached_ = true;
-    }
-    return true;
-}
-
-void TTerminal::Detach() {
-    if (attached_ && dispatcher_) {
-        dispatcher_->DetachWindowHandler(this);
-    }
-    attached_ = false;
-}
-
-void TTerminal::ForgetDispatcher() {
-    Detach();
-    dispatcher_ = nullptr;
-}
-
-void TTerminal::PostNotification(std::uint32_t msg, std::uint32_t wParam, std::uint32_t lParam,
-                                 std::shared_ptr<DeliveryToken> token) {
-    QCoreApplication::postEvent(this, new NotificationEvent(msg, wParam, lParam, std::move(token)));
-}
-
-void TTerminal::HandleAvail(int count) {
-    if (scrollback_) {
-        // The bytes stay in the dispatcher's input ring until scrollback ends.
-        inputPending_ = true;
-        return;
-    }
-    if (!dispatcher_) {
-        return;
-    }
-    // Taking the waiting bytes a block at a time is the same as taking them one by one while
-    // input remains, at one lock per block instead of two per byte.
-    std::uint8_t chunk[CatchUpCount];
-    int remaining = count;
-    while (remaining > 0) {
-        const int take = std::min({remaining, static_cast<int>(dispatcher_->InputUsed()),
-                                   static_cast<int>(sizeof chunk)});
-        if (take <= 0 || dispatcher_->TakeBlock(chunk, static_cast<std::uint32_t>(take)) < 0) {
-            break;
-        }
-        const std::span<const std::uint8_t> bytes(chunk, static_cast<std::size_t>(take));
-        if (onReceive_) {
-            onReceive_(bytes);
-        }
-        Show(bytes);
-        remaining -= take;
-    }
-    buffer_->Refresh();
-}
+TTerminal::~TTerminal() = default;
 
 bool TTerminal::event(QEvent* e) {
-    if (e->type() == NotificationEvent::EventType()) {
-        auto* n = static_cast<NotificationEvent*>(e);
-        n->Handle([&] {
-            if (n->msg == MsgTriggerAvail) {
-                HandleAvail(static_cast<int>(n->wParam));
-            }
-        });
-        return true;
-    }
     if (e->type() == StatusEvent::Type()) {
         auto* s = static_cast<StatusEvent*>(e);
         if (onStatus_) {
@@ -351,6 +270,7 @@ void TTerminal::EnterScrollback() {
     savedVMax_ = verticalScrollBar()->maximum();
     savedVPos_ = verticalScrollBar()->value();
     scrollback_ = true;
+    feed_->SetHeld(true);
     b.SetScrollback(true);
     const int high = b.HighestRowUsed();
     SetScrollRange(ScrollBar::Vertical, 0,
@@ -387,11 +307,8 @@ void TTerminal::LeaveScrollback() {
     SetScrollPos(ScrollBar::Horizontal, b.ScrollBarPosition(ScrollBar::Horizontal));
     InvalidateAll();
     b.PostStatus();
-    if (inputPending_) {
-        inputPending_ = false;
-        QCoreApplication::postEvent(
-            this, new NotificationEvent(MsgTriggerAvail, CatchUpCount, 0, nullptr));
-    }
+    // What arrived meanwhile is shown now, all of it.
+    feed_->SetHeld(false);
 }
 
 bool TTerminal::ScrollbackKey(int key) {
@@ -434,56 +351,14 @@ bool TTerminal::ScrollbackKey(int key) {
 
 // --- Keyboard, mouse, focus ---------------------------------------------------------------------
 
-void TTerminal::Show(std::span<const std::uint8_t> bytes) {
-    if (hexView_) {
-        shown_ = hex_.Feed(bytes);
-    } else if (lineEnds_.WidensReceived()) {
-        shown_.clear();
-        MapReceived(lineEnds_, bytes, shown_);
-    } else {
-        buffer_->ProcessBytes(bytes);
-        return;
-    }
-    buffer_->ProcessBytes(
-        {reinterpret_cast<const std::uint8_t*>(shown_.data()), shown_.size()});
-}
-
-void TTerminal::SetHexView(bool on) {
-    if (on == hexView_) {
-        return;
-    }
-    // Each view starts on a line of its own.
-    if (buffer_->CursorColumn() > 0) {
-        static const std::uint8_t newLine[] = {'\r', '\n'};
-        buffer_->ProcessBytes(newLine);
-        buffer_->Refresh();
-    }
-    hex_.Reset();
-    hexView_ = on;
-}
-
-bool TTerminal::SendBytes(std::span<const std::uint8_t> bytes) {
-    if (!dispatcher_ || bytes.empty()) {
-        return false;
-    }
-    if (dispatcher_->QueueBlock(bytes.data(), static_cast<std::uint32_t>(bytes.size())) < 0) {
-        return false;
-    }
-    if (halfDuplex_) {
-        Show(bytes);
-        buffer_->Refresh();
-    }
-    return true;
-}
-
 void TTerminal::SendTypedByte(std::uint8_t b) {
     // Enter sends the chosen line end; every other key its own byte.
-    const std::string_view end = LineEndBytes(lineEnds_.send);
+    const std::string_view end = LineEndBytes(feed_->LineEnds().send);
     const std::span<const std::uint8_t> bytes =
         b == '\r' ? std::span<const std::uint8_t>(
                          reinterpret_cast<const std::uint8_t*>(end.data()), end.size())
                   : std::span<const std::uint8_t>(&b, 1);
-    SendBytes(bytes);
+    feed_->SendBytes(bytes);
 }
 
 void TTerminal::keyPressEvent(QKeyEvent* e) {
