@@ -11,12 +11,10 @@
 #include "terminal/ITerminalView.h"
 #include "terminal/TBuffer.h"
 #include "terminal/TerminalFeed.h"
+#include "terminal/TerminalPainter.h"
 
 #include <QAbstractScrollArea>
 #include <QFont>
-#include <QList>
-#include <QRawFont>
-#include <QRegion>
 #include <QTimer>
 #include <cstdint>
 #include <functional>
@@ -31,8 +29,6 @@ public:
     static constexpr int DefaultColumns = 80;
     static constexpr int DefaultRows = 200;
     static constexpr int DefaultBlinkMs = 550;
-    // Shortest time between two repaints of received data (about one display frame).
-    static constexpr int PaintIntervalMs = 15;
 
     explicit TTerminal(QWidget* parent = nullptr);
     ~TTerminal() override;
@@ -63,7 +59,7 @@ public:
     // Refuses (false, nothing changed) a font whose glyphs are not all of one width. The view
     // follows the cursor into the new cell count, and a status notification reports it.
     bool SetTerminalFont(const QFont& font);
-    const QFont& TerminalFont() const { return font_; }
+    const QFont& TerminalFont() const { return painter_->Font(); }
     // Marked text to the clipboard; false when nothing was copied.
     bool CopyMark() { return buffer_->CopyMark(); }
     // Permanent bars always show; auto bars show while the window is smaller than the page.
@@ -121,23 +117,17 @@ private:
     void ResetScrollRanges();
     void OnScrollAction(ScrollBar bar, int action);
     QScrollBar* Bar(ScrollBar bar) const;
-    QRect CaretRect() const;
-    void SchedulePaint(const QRect& rect);
-    void FlushPaint();
-    void PrepareGlyphs();
 
     std::unique_ptr<TBuffer> buffer_;
     std::unique_ptr<TerminalFeed> feed_;
-    QFont font_;
+    std::unique_ptr<TerminalPainter> painter_;
     bool scrollback_ = false;
     bool permanentH_ = false;
     bool permanentV_ = false;
     bool autoH_ = false;
     bool autoV_ = false;
-    bool caretShown_ = false;
     bool persistentMark_ = false;
     bool wantTabs_ = true;
-    QPoint caretPos_; // pixels
 
     // Kept on entering scrollback, used on leaving it.
     bool fullPageOnEntry_ = false;
@@ -146,11 +136,6 @@ private:
     int savedVMax_ = 0;
     int savedVPos_ = 0;
 
-    QRegion pendingPaint_;
-    QTimer paintTimer_;
-    // Glyph of each byte value in the cell font; 0 where the font has none.
-    QRawFont rawFont_;
-    QList<quint32> glyphIndexes_;
     QTimer blinkTimer_;
     QTimer markTimer_;
     StatusHandler onStatus_;
