@@ -71,6 +71,7 @@ TTerminal::TTerminal(QWidget* parent) : QAbstractScrollArea(parent) {
     buffer_ = std::make_unique<TBuffer>(*this, DefaultColumns, DefaultRows);
     feed_ = std::make_unique<TerminalFeed>(*buffer_);
     painter_ = std::make_unique<TerminalPainter>(*viewport(), *buffer_);
+    scroller_ = std::make_unique<TerminalScroller>(*this, *buffer_);
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_InputMethodEnabled, false);
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
@@ -85,9 +86,9 @@ TTerminal::TTerminal(QWidget* parent) : QAbstractScrollArea(parent) {
     connect(&markTimer_, &QTimer::timeout, this, &TTerminal::Tick);
 
     connect(horizontalScrollBar(), &QScrollBar::actionTriggered, this,
-            [this](int action) { OnScrollAction(ScrollBar::Horizontal, action); });
+            [this](int action) { scroller_->OnAction(ScrollBar::Horizontal, action); });
     connect(verticalScrollBar(), &QScrollBar::actionTriggered, this,
-            [this](int action) { OnScrollAction(ScrollBar::Vertical, action); });
+            [this](int action) { scroller_->OnAction(ScrollBar::Vertical, action); });
 
     // Even where no installed font passes, the cells get the size of the best one found.
     const QFont font = UsableTerminalFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
@@ -170,8 +171,8 @@ void TTerminal::ApplyFont(const QFont& font) {
                   std::max(metrics.height(), 1));
     if (!ApplyClientSize()) {
         // Same client area, other cells: the view still has to follow the new cell count.
-        FollowVisibleChange(oldRows, oldColumns);
-        ResetScrollRanges();
+        scroller_->FollowVisibleChange(oldRows, oldColumns);
+        scroller_->ResetRanges();
     }
     InvalidateAll();
     updateGeometry();
@@ -179,24 +180,11 @@ void TTerminal::ApplyFont(const QFont& font) {
 }
 
 void TTerminal::SetScrollBarModes(bool permanentH, bool permanentV, bool autoH, bool autoV) {
-    permanentH_ = permanentH;
-    permanentV_ = permanentV;
-    autoH_ = autoH && !permanentH;
-    autoV_ = autoV && !permanentV;
-    setHorizontalScrollBarPolicy(permanentH_ ? Qt::ScrollBarAlwaysOn
-                                 : autoH_    ? Qt::ScrollBarAsNeeded
-                                             : Qt::ScrollBarAlwaysOff);
-    setVerticalScrollBarPolicy(permanentV_ ? Qt::ScrollBarAlwaysOn
-                               : autoV_    ? Qt::ScrollBarAsNeeded
-                                           : Qt::ScrollBarAlwaysOff);
-    ResetScrollRanges();
+    scroller_->SetModes(permanentH, permanentV, autoH, autoV);
 }
 
 QSize TTerminal::FrameExtra() const {
-    const int frame = 2 * frameWidth();
-    const int h = permanentH_ ? horizontalScrollBar()->sizeHint().height() : 0;
-    const int v = permanentV_ ? verticalScrollBar()->sizeHint().width() : 0;
-    return {frame + v, frame + h};
+    return scroller_->FrameExtra();
 }
 
 QSize TTerminal::SizeForCells(int columns, int rows) const {
@@ -208,99 +196,16 @@ QSize TTerminal::SizeForCells(int columns, int rows) const {
 // --- Scrollback ---------------------------------------------------------------------------------
 
 void TTerminal::ToggleScrollback() {
-    if (scrollback_) {
-        LeaveScrollback();
+    if (scroller_->Scrollback()) {
+        scroller_->LeaveScrollback();
+        InvalidateAll();
+        buffer_->PostStatus();
+        // What arrived meanwhile is shown now, all of it.
+        feed_->SetHeld(false);
     } else {
-        EnterScrollback();
-    }
-}
-
-void TTerminal::EnterScrollback() {
-    TBuffer& b = *buffer_;
-    b.SaveCursorAndView();
-    fullPageOnEntry_ = b.ClientWidth() >= b.Columns() * b.CellWidth() &&
-                       b.ClientHeight() >= b.PageHeight() * b.CellHeight();
-    clientOnEntry_ = viewport()->size();
-    savedVMin_ = verticalScrollBar()->minimum();
-    savedVMax_ = verticalScrollBar()->maximum();
-    savedVPos_ = verticalScrollBar()->value();
-    scrollback_ = true;
-    feed_->SetHeld(true);
-    b.SetScrollback(true);
-    const int high = b.HighestRowUsed();
-    SetScrollRange(ScrollBar::Vertical, 0,
-                   high < b.VisibleRows() ? high : high - b.VisibleRows() + 1);
-    if (autoH_) {
-        SetScrollRange(ScrollBar::Horizontal, 0, std::max(b.Columns() - b.VisibleColumns(), 0));
-    }
-    SetScrollPos(ScrollBar::Vertical, b.ScrollBarPosition(ScrollBar::Vertical));
-    SetScrollPos(ScrollBar::Horizontal, b.ScrollBarPosition(ScrollBar::Horizontal));
-    b.PostStatus();
-}
-
-void TTerminal::LeaveScrollback() {
-    TBuffer& b = *buffer_;
-    scrollback_ = false;
-    b.SetScrollback(false);
-    if (permanentV_) {
-        SetScrollRange(ScrollBar::Vertical, savedVMin_, savedVMax_);
-    } else if (!autoV_ || fullPageOnEntry_) {
-        SetScrollRange(ScrollBar::Vertical, 0, 0);
-    } else {
-        SetScrollRange(ScrollBar::Vertical, 0, std::max(b.PageHeight() - b.VisibleRows(), 0));
-    }
-    if (autoH_) {
-        SetScrollRange(ScrollBar::Horizontal, 0,
-                       fullPageOnEntry_ ? 0 : std::max(b.Columns() - b.VisibleColumns(), 0));
-    }
-    b.RestoreCursorAndView();
-    if (permanentV_) {
-        SetScrollPos(ScrollBar::Vertical, savedVPos_);
-    } else {
-        SetScrollPos(ScrollBar::Vertical, b.ScrollBarPosition(ScrollBar::Vertical));
-    }
-    SetScrollPos(ScrollBar::Horizontal, b.ScrollBarPosition(ScrollBar::Horizontal));
-    InvalidateAll();
-    b.PostStatus();
-    // What arrived meanwhile is shown now, all of it.
-    feed_->SetHeld(false);
-}
-
-bool TTerminal::ScrollbackKey(int key) {
-    TBuffer& b = *buffer_;
-    switch (key) {
-    case Qt::Key_PageUp:
-        b.ScrollView(0, -b.VisibleRows());
-        return true;
-    case Qt::Key_PageDown:
-        b.ScrollView(0, b.VisibleRows());
-        return true;
-    case Qt::Key_Up:
-        b.ScrollView(0, -1);
-        return true;
-    case Qt::Key_Down:
-        b.ScrollView(0, 1);
-        return true;
-    case Qt::Key_Left:
-        b.ScrollView(-1, 0);
-        return true;
-    case Qt::Key_Right:
-        b.ScrollView(1, 0);
-        return true;
-    case Qt::Key_Home:
-        b.ScrollView(-b.ViewLeft(), 0);
-        return true;
-    case Qt::Key_End: {
-        // To just past the last non-blank character of the cursor row.
-        int last = b.Columns() - 1;
-        while (last >= 0 && b.CharAt(last, b.CursorRow()) == ' ') {
-            --last;
-        }
-        b.ScrollView(last + 1 - b.CursorColumn(), 0);
-        return true;
-    }
-    default:
-        return false;
+        feed_->SetHeld(true);
+        scroller_->EnterScrollback();
+        buffer_->PostStatus();
     }
 }
 
@@ -317,8 +222,8 @@ void TTerminal::SendTypedByte(std::uint8_t b) {
 }
 
 void TTerminal::keyPressEvent(QKeyEvent* e) {
-    if (scrollback_) {
-        ScrollbackKey(e->key());
+    if (scroller_->Scrollback()) {
+        scroller_->ScrollbackKey(e->key());
         e->accept();
         return;
     }
@@ -391,91 +296,10 @@ bool TTerminal::ApplyClientSize() {
     const int oldRows = b.VisibleRows();
     const int oldColumns = b.VisibleColumns();
     b.SetClientSize(client.width(), client.height());
-    FollowVisibleChange(oldRows, oldColumns);
-    ResetScrollRanges();
+    scroller_->FollowVisibleChange(oldRows, oldColumns);
+    scroller_->ResetRanges();
     InvalidateAll();
     return true;
-}
-
-void TTerminal::FollowVisibleChange(int oldRows, int oldColumns) {
-    TBuffer& b = *buffer_;
-    if (scrollback_ || isMinimized()) {
-        return;
-    }
-    // The view follows the size: fewer rows keep the cursor in sight, more rows and columns
-    // show what lies above and to the left.
-    const int rowDiff = b.VisibleRows() - oldRows;
-    if (rowDiff < 0) {
-        b.SetViewTop(std::min(b.ViewTop() - rowDiff, b.CursorRow()));
-    } else if (rowDiff > 0) {
-        b.SetViewTop(std::max(b.ViewTop() - rowDiff, 0));
-    }
-    const int columnDiff = b.VisibleColumns() - oldColumns;
-    if (columnDiff > 0) {
-        b.SetViewLeft(std::max(b.ViewLeft() - columnDiff, 0));
-    }
-}
-
-void TTerminal::ResetScrollRanges() {
-    if (scrollback_) {
-        return;
-    }
-    const TBuffer& b = *buffer_;
-    if (permanentV_ || autoV_) {
-        SetScrollRange(ScrollBar::Vertical, 0, std::max(b.PageHeight() - b.VisibleRows(), 0));
-    }
-    if (permanentH_ || autoH_) {
-        SetScrollRange(ScrollBar::Horizontal, 0, std::max(b.Columns() - b.VisibleColumns(), 0));
-    }
-    SetScrollPos(ScrollBar::Vertical, b.ScrollBarPosition(ScrollBar::Vertical));
-    SetScrollPos(ScrollBar::Horizontal, b.ScrollBarPosition(ScrollBar::Horizontal));
-}
-
-QScrollBar* TTerminal::Bar(ScrollBar bar) const {
-    return bar == ScrollBar::Horizontal ? horizontalScrollBar() : verticalScrollBar();
-}
-
-void TTerminal::OnScrollAction(ScrollBar bar, int action) {
-    TBuffer& b = *buffer_;
-    const bool vertical = bar == ScrollBar::Vertical;
-    const int page = b.PageHeight();
-    auto step = [&](int n) {
-        if (vertical) {
-            b.ScrollView(0, n);
-        } else {
-            b.ScrollView(n, 0);
-        }
-    };
-    switch (action) {
-    case QAbstractSlider::SliderSingleStepAdd:
-        step(1);
-        break;
-    case QAbstractSlider::SliderSingleStepSub:
-        step(-1);
-        break;
-    case QAbstractSlider::SliderPageStepAdd:
-        step(page);
-        break;
-    case QAbstractSlider::SliderPageStepSub:
-        step(-page);
-        break;
-    case QAbstractSlider::SliderToMinimum:
-        b.ScrollToStart(bar);
-        b.Refresh();
-        break;
-    case QAbstractSlider::SliderToMaximum:
-        b.ScrollToEnd(bar);
-        b.Refresh();
-        break;
-    case QAbstractSlider::SliderMove:
-        // The thumb names a position; the view moves by the difference to the one shown now.
-        step(Bar(bar)->sliderPosition() - b.ScrollBarPosition(bar));
-        break;
-    default:
-        break;
-    }
-    // The slider applies its own idea of the step after this signal; the buffer's wins.
-    Bar(bar)->setSliderPosition(b.ScrollBarPosition(bar));
 }
 
 void TTerminal::scrollContentsBy(int, int) {
@@ -505,11 +329,11 @@ void TTerminal::ScrollContent(int, int, const PixelRect& clip) {
 }
 
 void TTerminal::SetScrollRange(ScrollBar bar, int minimum, int maximum) {
-    Bar(bar)->setRange(minimum, std::max(minimum, maximum));
+    scroller_->SetRange(bar, minimum, maximum);
 }
 
 void TTerminal::SetScrollPos(ScrollBar bar, int position) {
-    Bar(bar)->setValue(position);
+    scroller_->SetPos(bar, position);
 }
 
 void TTerminal::MoveCaret(int x, int y) {

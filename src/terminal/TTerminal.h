@@ -12,6 +12,7 @@
 #include "terminal/TBuffer.h"
 #include "terminal/TerminalFeed.h"
 #include "terminal/TerminalPainter.h"
+#include "terminal/TerminalScroller.h"
 
 #include <QAbstractScrollArea>
 #include <QFont>
@@ -49,7 +50,7 @@ public:
     void SetMarkColors(std::uint8_t foreground, std::uint8_t background);
     void SetPalette(const TBuffer::Palette& palette);
     void ToggleScrollback();
-    bool Scrollback() const { return scrollback_; }
+    bool Scrollback() const { return scroller_->Scrollback(); }
     void RefreshBuffer() { buffer_->Refresh(); }
     void SetBlinkTime(int milliseconds);
     int BlinkTime() const { return blinkTimer_.interval(); }
@@ -107,34 +108,16 @@ protected:
 private:
     void Tick();
     void SendTypedByte(std::uint8_t b);
-    bool ScrollbackKey(int key);
-    void EnterScrollback();
-    void LeaveScrollback();
     // False when the client area kept its size.
     bool ApplyClientSize();
-    void FollowVisibleChange(int oldRows, int oldColumns);
     void ApplyFont(const QFont& font);
-    void ResetScrollRanges();
-    void OnScrollAction(ScrollBar bar, int action);
-    QScrollBar* Bar(ScrollBar bar) const;
 
     std::unique_ptr<TBuffer> buffer_;
     std::unique_ptr<TerminalFeed> feed_;
     std::unique_ptr<TerminalPainter> painter_;
-    bool scrollback_ = false;
-    bool permanentH_ = false;
-    bool permanentV_ = false;
-    bool autoH_ = false;
-    bool autoV_ = false;
+    std::unique_ptr<TerminalScroller> scroller_;
     bool persistentMark_ = false;
     bool wantTabs_ = true;
-
-    // Kept on entering scrollback, used on leaving it.
-    bool fullPageOnEntry_ = false;
-    QSize clientOnEntry_;
-    int savedVMin_ = 0;
-    int savedVMax_ = 0;
-    int savedVPos_ = 0;
 
     QTimer blinkTimer_;
     QTimer markTimer_;
