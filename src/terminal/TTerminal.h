@@ -1,11 +1,13 @@
-// The terminal's window: a scroll area that owns the screen buffer and the feed that fills it
-// from the serial dispatcher (TerminalFeed), paints the visible cells in a fixed-pitch font,
-// shows a caret, marks text with the mouse and sends typed keys through the feed. The terminal
-// control (TVaxoCustomTerminal) sits above it and drives it through the methods below; the
-// window reports back through two callbacks, the status (posted, so it always arrives after
-// the work that caused it) and errors.
+// The terminal's window: a scroll area that holds the screen buffer and wires it to three
+// helpers, the feed that fills it from the serial dispatcher and sends typed bytes
+// (TerminalFeed), the painter of its cells and caret (TerminalPainter), and the scroll bars
+// with the scrollback view (TerminalScroller). Input is its own: keys (in scrollback they
+// browse), the mouse mark, focus, the clipboard, and the blink and mark timers. It is the
+// window the buffer asks for repaints, scrolls and the caret (ITerminalView).
 //
-// Everything runs on the GUI thread.
+// The terminal control (TVaxoCustomTerminal) sits above it and drives it through the methods
+// below; the window reports back through two callbacks, the status (posted, so it always
+// arrives after the work that caused it) and errors. Everything runs on the GUI thread.
 #pragma once
 
 #include "terminal/ITerminalView.h"
