@@ -1,26 +1,17 @@
 #include "terminal/TTerminal.h"
 #include "terminal/TerminalFont.h"
 
-#include "serial/DispatcherRegistry.h"
-#include "serial/DispatcherTypes.h"
-#include "serial/NotificationEvent.h"
-#include "serial/TVaxoBaseDispatcher.h"
-
 #include <QApplication>
 #include <QClipboard>
 #include <QCursor>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetrics>
-#include <QGlyphRun>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QPaintEvent>
-#include <QPainter>
 #include <QScrollBar>
 #include <algorithm>
-#include <array>
-#include <mutex>
 
 namespace pellwick {
 
@@ -36,34 +27,6 @@ public:
     std::uint32_t first;
     std::uint32_t second;
 };
-
-// What each byte looks like on screen: the control bytes and DEL show the symbols of the
-// classic PC character set, so that ESC, TAB or BEL in the data stay visible as one cell each;
-// the rest is Latin-1.
-const std::array<QChar, 256>& GlyphTable() {
-    static const std::array<QChar, 256> table = [] {
-        static const char16_t low[32] = {
-            u' ',      u'\u263A', u'\u263B', u'\u2665', u'\u2666', u'\u2663', u'\u2660', u'\u2022',
-            u'\u25D8', u'\u25CB', u'\u25D9', u'\u2642', u'\u2640', u'\u266A', u'\u266B', u'\u263C',
-            u'\u25BA', u'\u25C4', u'\u2195', u'\u203C', u'\u00B6', u'\u00A7', u'\u25AC', u'\u21A8',
-            u'\u2191', u'\u2193', u'\u2192', u'\u2190', u'\u221F', u'\u2194', u'\u25B2', u'\u25BC'};
-        std::array<QChar, 256> t{};
-        for (int i = 0; i < 256; ++i) {
-            t[i] = i < 32 ? QChar(low[i]) : QChar(static_cast<char16_t>(i));
-        }
-        // The C1 control bytes have no Latin-1 glyph: they look like the C0 ones.
-        for (int i = 0x80; i < 0xA0; ++i) {
-            t[i] = QChar(low[i - 0x80]);
-        }
-        t[0x7F] = QChar(u'\u2302');
-        return t;
-    }();
-    return table;
-}
-
-QColor PaletteColor(const TBuffer::Palette& palette, int index) {
-    return QColor::fromRgb(static_cast<QRgb>(palette[index & 15] | 0xFF000000u));
-}
 
 QRect ToQRect(const PixelRect& r) {
     return QRect(r.left, r.top, r.right - r.left, r.bottom - r.top);
@@ -106,6 +69,9 @@ int TTerminal::KeyByte(const QKeyEvent* e) {
 
 TTerminal::TTerminal(QWidget* parent) : QAbstractScrollArea(parent) {
     buffer_ = std::make_unique<TBuffer>(*this, DefaultColumns, DefaultRows);
+    feed_ = std::make_unique<TerminalFeed>(*buffer_);
+    painter_ = std::make_unique<TerminalPainter>(*viewport(), *buffer_);
+    scroller_ = std::make_unique<TerminalScroller>(*this, *buffer_);
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_InputMethodEnabled, false);
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
@@ -118,14 +84,11 @@ TTerminal::TTerminal(QWidget* parent) : QAbstractScrollArea(parent) {
     blinkTimer_.start();
     markTimer_.setInterval(TBuffer::MarkTimerMs);
     connect(&markTimer_, &QTimer::timeout, this, &TTerminal::Tick);
-    paintTimer_.setSingleShot(true);
-    paintTimer_.setInterval(PaintIntervalMs);
-    connect(&paintTimer_, &QTimer::timeout, this, &TTerminal::FlushPaint);
 
     connect(horizontalScrollBar(), &QScrollBar::actionTriggered, this,
-            [this](int action) { OnScrollAction(ScrollBar::Horizontal, action); });
+            [this](int action) { scroller_->OnAction(ScrollBar::Horizontal, action); });
     connect(verticalScrollBar(), &QScrollBar::actionTriggered, this,
-            [this](int action) { OnScrollAction(ScrollBar::Vertical, action); });
+            [this](int action) { scroller_->OnAction(ScrollBar::Vertical, action); });
 
     // Even where no installed font passes, the cells get the size of the best one found.
     const QFont font = UsableTerminalFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
@@ -134,85 +97,9 @@ TTerminal::TTerminal(QWidget* parent) : QAbstractScrollArea(parent) {
     }
 }
 
-TTerminal::~TTerminal() {
-    Detach();
-}
-
-// --- Dispatcher ---------------------------------------------------------------------------------
-
-void TTerminal::TakeDispatcher(int portHandle) {
-    std::lock_guard lock(DispatcherRegistryLock());
-    dispatcher_ = FindDispatcher(portHandle);
-}
-
-bool TTerminal::Attach() {
-    if (!dispatcher_) {
-        return false;
-    }
-    if (!attached_) {
-        dispatcher_->AttachWindowHandler(this);
-        dispatcher_->SetAvailThreshold(1);
-        attached_ = true;
-    }
-    return true;
-}
-
-void TTerminal::Detach() {
-    if (attached_ && dispatcher_) {
-        dispatcher_->DetachWindowHandler(this);
-    }
-    attached_ = false;
-}
-
-void TTerminal::ForgetDispatcher() {
-    Detach();
-    dispatcher_ = nullptr;
-}
-
-void TTerminal::PostNotification(std::uint32_t msg, std::uint32_t wParam, std::uint32_t lParam,
-                                 std::shared_ptr<DeliveryToken> token) {
-    QCoreApplication::postEvent(this, new NotificationEvent(msg, wParam, lParam, std::move(token)));
-}
-
-void TTerminal::HandleAvail(int count) {
-    if (scrollback_) {
-        // The bytes stay in the dispatcher's input ring until scrollback ends.
-        inputPending_ = true;
-        return;
-    }
-    if (!dispatcher_) {
-        return;
-    }
-    // Taking the waiting bytes a block at a time is the same as taking them one by one while
-    // input remains, at one lock per block instead of two per byte.
-    std::uint8_t chunk[CatchUpCount];
-    int remaining = count;
-    while (remaining > 0) {
-        const int take = std::min({remaining, static_cast<int>(dispatcher_->InputUsed()),
-                                   static_cast<int>(sizeof chunk)});
-        if (take <= 0 || dispatcher_->TakeBlock(chunk, static_cast<std::uint32_t>(take)) < 0) {
-            break;
-        }
-        const std::span<const std::uint8_t> bytes(chunk, static_cast<std::size_t>(take));
-        if (onReceive_) {
-            onReceive_(bytes);
-        }
-        Show(bytes);
-        remaining -= take;
-    }
-    buffer_->Refresh();
-}
+TTerminal::~TTerminal() = default;
 
 bool TTerminal::event(QEvent* e) {
-    if (e->type() == NotificationEvent::EventType()) {
-        auto* n = static_cast<NotificationEvent*>(e);
-        n->Handle([&] {
-            if (n->msg == MsgTriggerAvail) {
-                HandleAvail(static_cast<int>(n->wParam));
-            }
-        });
-        return true;
-    }
     if (e->type() == StatusEvent::Type()) {
         auto* s = static_cast<StatusEvent*>(e);
         if (onStatus_) {
@@ -278,51 +165,26 @@ void TTerminal::ApplyFont(const QFont& font) {
     TBuffer& b = *buffer_;
     const int oldRows = b.VisibleRows();
     const int oldColumns = b.VisibleColumns();
-    font_ = font;
-    const QFontMetrics metrics(font_);
+    painter_->SetFont(font);
+    const QFontMetrics metrics(font);
     b.SetCellSize(std::max(metrics.horizontalAdvance(QLatin1Char('M')), 1),
                   std::max(metrics.height(), 1));
-    PrepareGlyphs();
     if (!ApplyClientSize()) {
         // Same client area, other cells: the view still has to follow the new cell count.
-        FollowVisibleChange(oldRows, oldColumns);
-        ResetScrollRanges();
+        scroller_->FollowVisibleChange(oldRows, oldColumns);
+        scroller_->ResetRanges();
     }
     InvalidateAll();
     updateGeometry();
     b.PostStatus();
 }
 
-void TTerminal::PrepareGlyphs() {
-    rawFont_ = QRawFont::fromFont(font_);
-    glyphIndexes_.clear();
-    if (!rawFont_.isValid()) {
-        return;
-    }
-    const auto& glyphs = GlyphTable();
-    const QString all(glyphs.data(), static_cast<qsizetype>(glyphs.size()));
-    glyphIndexes_ = rawFont_.glyphIndexesForString(all);
-}
-
 void TTerminal::SetScrollBarModes(bool permanentH, bool permanentV, bool autoH, bool autoV) {
-    permanentH_ = permanentH;
-    permanentV_ = permanentV;
-    autoH_ = autoH && !permanentH;
-    autoV_ = autoV && !permanentV;
-    setHorizontalScrollBarPolicy(permanentH_ ? Qt::ScrollBarAlwaysOn
-                                 : autoH_    ? Qt::ScrollBarAsNeeded
-                                             : Qt::ScrollBarAlwaysOff);
-    setVerticalScrollBarPolicy(permanentV_ ? Qt::ScrollBarAlwaysOn
-                               : autoV_    ? Qt::ScrollBarAsNeeded
-                                           : Qt::ScrollBarAlwaysOff);
-    ResetScrollRanges();
+    scroller_->SetModes(permanentH, permanentV, autoH, autoV);
 }
 
 QSize TTerminal::FrameExtra() const {
-    const int frame = 2 * frameWidth();
-    const int h = permanentH_ ? horizontalScrollBar()->sizeHint().height() : 0;
-    const int v = permanentV_ ? verticalScrollBar()->sizeHint().width() : 0;
-    return {frame + v, frame + h};
+    return scroller_->FrameExtra();
 }
 
 QSize TTerminal::SizeForCells(int columns, int rows) const {
@@ -334,161 +196,34 @@ QSize TTerminal::SizeForCells(int columns, int rows) const {
 // --- Scrollback ---------------------------------------------------------------------------------
 
 void TTerminal::ToggleScrollback() {
-    if (scrollback_) {
-        LeaveScrollback();
+    if (scroller_->Scrollback()) {
+        scroller_->LeaveScrollback();
+        InvalidateAll();
+        buffer_->PostStatus();
+        // What arrived meanwhile is shown now, all of it.
+        feed_->SetHeld(false);
     } else {
-        EnterScrollback();
-    }
-}
-
-void TTerminal::EnterScrollback() {
-    TBuffer& b = *buffer_;
-    b.SaveCursorAndView();
-    fullPageOnEntry_ = b.ClientWidth() >= b.Columns() * b.CellWidth() &&
-                       b.ClientHeight() >= b.PageHeight() * b.CellHeight();
-    clientOnEntry_ = viewport()->size();
-    savedVMin_ = verticalScrollBar()->minimum();
-    savedVMax_ = verticalScrollBar()->maximum();
-    savedVPos_ = verticalScrollBar()->value();
-    scrollback_ = true;
-    b.SetScrollback(true);
-    const int high = b.HighestRowUsed();
-    SetScrollRange(ScrollBar::Vertical, 0,
-                   high < b.VisibleRows() ? high : high - b.VisibleRows() + 1);
-    if (autoH_) {
-        SetScrollRange(ScrollBar::Horizontal, 0, std::max(b.Columns() - b.VisibleColumns(), 0));
-    }
-    SetScrollPos(ScrollBar::Vertical, b.ScrollBarPosition(ScrollBar::Vertical));
-    SetScrollPos(ScrollBar::Horizontal, b.ScrollBarPosition(ScrollBar::Horizontal));
-    b.PostStatus();
-}
-
-void TTerminal::LeaveScrollback() {
-    TBuffer& b = *buffer_;
-    scrollback_ = false;
-    b.SetScrollback(false);
-    if (permanentV_) {
-        SetScrollRange(ScrollBar::Vertical, savedVMin_, savedVMax_);
-    } else if (!autoV_ || fullPageOnEntry_) {
-        SetScrollRange(ScrollBar::Vertical, 0, 0);
-    } else {
-        SetScrollRange(ScrollBar::Vertical, 0, std::max(b.PageHeight() - b.VisibleRows(), 0));
-    }
-    if (autoH_) {
-        SetScrollRange(ScrollBar::Horizontal, 0,
-                       fullPageOnEntry_ ? 0 : std::max(b.Columns() - b.VisibleColumns(), 0));
-    }
-    b.RestoreCursorAndView();
-    if (permanentV_) {
-        SetScrollPos(ScrollBar::Vertical, savedVPos_);
-    } else {
-        SetScrollPos(ScrollBar::Vertical, b.ScrollBarPosition(ScrollBar::Vertical));
-    }
-    SetScrollPos(ScrollBar::Horizontal, b.ScrollBarPosition(ScrollBar::Horizontal));
-    InvalidateAll();
-    b.PostStatus();
-    if (inputPending_) {
-        inputPending_ = false;
-        QCoreApplication::postEvent(
-            this, new NotificationEvent(MsgTriggerAvail, CatchUpCount, 0, nullptr));
-    }
-}
-
-bool TTerminal::ScrollbackKey(int key) {
-    TBuffer& b = *buffer_;
-    switch (key) {
-    case Qt::Key_PageUp:
-        b.ScrollView(0, -b.VisibleRows());
-        return true;
-    case Qt::Key_PageDown:
-        b.ScrollView(0, b.VisibleRows());
-        return true;
-    case Qt::Key_Up:
-        b.ScrollView(0, -1);
-        return true;
-    case Qt::Key_Down:
-        b.ScrollView(0, 1);
-        return true;
-    case Qt::Key_Left:
-        b.ScrollView(-1, 0);
-        return true;
-    case Qt::Key_Right:
-        b.ScrollView(1, 0);
-        return true;
-    case Qt::Key_Home:
-        b.ScrollView(-b.ViewLeft(), 0);
-        return true;
-    case Qt::Key_End: {
-        // To just past the last non-blank character of the cursor row.
-        int last = b.Columns() - 1;
-        while (last >= 0 && b.CharAt(last, b.CursorRow()) == ' ') {
-            --last;
-        }
-        b.ScrollView(last + 1 - b.CursorColumn(), 0);
-        return true;
-    }
-    default:
-        return false;
+        feed_->SetHeld(true);
+        scroller_->EnterScrollback();
+        buffer_->PostStatus();
     }
 }
 
 // --- Keyboard, mouse, focus ---------------------------------------------------------------------
 
-void TTerminal::Show(std::span<const std::uint8_t> bytes) {
-    if (hexView_) {
-        shown_ = hex_.Feed(bytes);
-    } else if (lineEnds_.WidensReceived()) {
-        shown_.clear();
-        MapReceived(lineEnds_, bytes, shown_);
-    } else {
-        buffer_->ProcessBytes(bytes);
-        return;
-    }
-    buffer_->ProcessBytes(
-        {reinterpret_cast<const std::uint8_t*>(shown_.data()), shown_.size()});
-}
-
-void TTerminal::SetHexView(bool on) {
-    if (on == hexView_) {
-        return;
-    }
-    // Each view starts on a line of its own.
-    if (buffer_->CursorColumn() > 0) {
-        static const std::uint8_t newLine[] = {'\r', '\n'};
-        buffer_->ProcessBytes(newLine);
-        buffer_->Refresh();
-    }
-    hex_.Reset();
-    hexView_ = on;
-}
-
-bool TTerminal::SendBytes(std::span<const std::uint8_t> bytes) {
-    if (!dispatcher_ || bytes.empty()) {
-        return false;
-    }
-    if (dispatcher_->QueueBlock(bytes.data(), static_cast<std::uint32_t>(bytes.size())) < 0) {
-        return false;
-    }
-    if (halfDuplex_) {
-        Show(bytes);
-        buffer_->Refresh();
-    }
-    return true;
-}
-
 void TTerminal::SendTypedByte(std::uint8_t b) {
     // Enter sends the chosen line end; every other key its own byte.
-    const std::string_view end = LineEndBytes(lineEnds_.send);
+    const std::string_view end = LineEndBytes(feed_->LineEnds().send);
     const std::span<const std::uint8_t> bytes =
         b == '\r' ? std::span<const std::uint8_t>(
                          reinterpret_cast<const std::uint8_t*>(end.data()), end.size())
                   : std::span<const std::uint8_t>(&b, 1);
-    SendBytes(bytes);
+    feed_->SendBytes(bytes);
 }
 
 void TTerminal::keyPressEvent(QKeyEvent* e) {
-    if (scrollback_) {
-        ScrollbackKey(e->key());
+    if (scroller_->Scrollback()) {
+        scroller_->ScrollbackKey(e->key());
         e->accept();
         return;
     }
@@ -529,17 +264,15 @@ void TTerminal::mouseReleaseEvent(QMouseEvent* e) {
 
 void TTerminal::focusInEvent(QFocusEvent* e) {
     QAbstractScrollArea::focusInEvent(e);
-    caretShown_ = true;
     buffer_->SetCaretShown(true);
-    viewport()->update(CaretRect());
+    painter_->ShowCaret(true);
     buffer_->PostStatus();
 }
 
 void TTerminal::focusOutEvent(QFocusEvent* e) {
     QAbstractScrollArea::focusOutEvent(e);
-    caretShown_ = false;
     buffer_->SetCaretShown(false);
-    viewport()->update(CaretRect());
+    painter_->ShowCaret(false);
 }
 
 void TTerminal::Tick() {
@@ -563,91 +296,10 @@ bool TTerminal::ApplyClientSize() {
     const int oldRows = b.VisibleRows();
     const int oldColumns = b.VisibleColumns();
     b.SetClientSize(client.width(), client.height());
-    FollowVisibleChange(oldRows, oldColumns);
-    ResetScrollRanges();
+    scroller_->FollowVisibleChange(oldRows, oldColumns);
+    scroller_->ResetRanges();
     InvalidateAll();
     return true;
-}
-
-void TTerminal::FollowVisibleChange(int oldRows, int oldColumns) {
-    TBuffer& b = *buffer_;
-    if (scrollback_ || isMinimized()) {
-        return;
-    }
-    // The view follows the size: fewer rows keep the cursor in sight, more rows and columns
-    // show what lies above and to the left.
-    const int rowDiff = b.VisibleRows() - oldRows;
-    if (rowDiff < 0) {
-        b.SetViewTop(std::min(b.ViewTop() - rowDiff, b.CursorRow()));
-    } else if (rowDiff > 0) {
-        b.SetViewTop(std::max(b.ViewTop() - rowDiff, 0));
-    }
-    const int columnDiff = b.VisibleColumns() - oldColumns;
-    if (columnDiff > 0) {
-        b.SetViewLeft(std::max(b.ViewLeft() - columnDiff, 0));
-    }
-}
-
-void TTerminal::ResetScrollRanges() {
-    if (scrollback_) {
-        return;
-    }
-    const TBuffer& b = *buffer_;
-    if (permanentV_ || autoV_) {
-        SetScrollRange(ScrollBar::Vertical, 0, std::max(b.PageHeight() - b.VisibleRows(), 0));
-    }
-    if (permanentH_ || autoH_) {
-        SetScrollRange(ScrollBar::Horizontal, 0, std::max(b.Columns() - b.VisibleColumns(), 0));
-    }
-    SetScrollPos(ScrollBar::Vertical, b.ScrollBarPosition(ScrollBar::Vertical));
-    SetScrollPos(ScrollBar::Horizontal, b.ScrollBarPosition(ScrollBar::Horizontal));
-}
-
-QScrollBar* TTerminal::Bar(ScrollBar bar) const {
-    return bar == ScrollBar::Horizontal ? horizontalScrollBar() : verticalScrollBar();
-}
-
-void TTerminal::OnScrollAction(ScrollBar bar, int action) {
-    TBuffer& b = *buffer_;
-    const bool vertical = bar == ScrollBar::Vertical;
-    const int page = b.PageHeight();
-    auto step = [&](int n) {
-        if (vertical) {
-            b.ScrollView(0, n);
-        } else {
-            b.ScrollView(n, 0);
-        }
-    };
-    switch (action) {
-    case QAbstractSlider::SliderSingleStepAdd:
-        step(1);
-        break;
-    case QAbstractSlider::SliderSingleStepSub:
-        step(-1);
-        break;
-    case QAbstractSlider::SliderPageStepAdd:
-        step(page);
-        break;
-    case QAbstractSlider::SliderPageStepSub:
-        step(-page);
-        break;
-    case QAbstractSlider::SliderToMinimum:
-        b.ScrollToStart(bar);
-        b.Refresh();
-        break;
-    case QAbstractSlider::SliderToMaximum:
-        b.ScrollToEnd(bar);
-        b.Refresh();
-        break;
-    case QAbstractSlider::SliderMove:
-        // The thumb names a position; the view moves by the difference to the one shown now.
-        step(Bar(bar)->sliderPosition() - b.ScrollBarPosition(bar));
-        break;
-    default:
-        break;
-    }
-    // The slider applies its own idea of the step after this signal; the buffer's wins.
-    Bar(bar)->setSliderPosition(b.ScrollBarPosition(bar));
 }
 
 void TTerminal::scrollContentsBy(int, int) {
@@ -658,27 +310,11 @@ void TTerminal::scrollContentsBy(int, int) {
 
 void TTerminal::InvalidateRect(const PixelRect& rect, bool) {
     // The paint always fills the background first, so erasing needs no separate step.
-    SchedulePaint(ToQRect(rect));
+    painter_->Schedule(ToQRect(rect));
 }
 
 void TTerminal::InvalidateAll() {
-    SchedulePaint(viewport()->rect());
-}
-
-void TTerminal::SchedulePaint(const QRect& rect) {
-    // Repaints are collected and handed to the toolkit at most once per frame: a stream of
-    // received data then costs one paint per frame, not one per batch.
-    pendingPaint_ += rect;
-    if (!paintTimer_.isActive()) {
-        paintTimer_.start();
-    }
-}
-
-void TTerminal::FlushPaint() {
-    if (!pendingPaint_.isEmpty()) {
-        viewport()->update(pendingPaint_);
-        pendingPaint_ = QRegion();
-    }
+    painter_->Schedule(viewport()->rect());
 }
 
 void TTerminal::UpdateWindow() {
@@ -689,31 +325,19 @@ void TTerminal::UpdateWindow() {
 void TTerminal::ScrollContent(int, int, const PixelRect& clip) {
     // The paint draws every cell from the buffer, so repainting the moved area shows exactly
     // what a pixel scroll plus a repaint of the uncovered strip would.
-    SchedulePaint(ToQRect(clip));
+    painter_->Schedule(ToQRect(clip));
 }
 
 void TTerminal::SetScrollRange(ScrollBar bar, int minimum, int maximum) {
-    Bar(bar)->setRange(minimum, std::max(minimum, maximum));
+    scroller_->SetRange(bar, minimum, maximum);
 }
 
 void TTerminal::SetScrollPos(ScrollBar bar, int position) {
-    Bar(bar)->setValue(position);
+    scroller_->SetPos(bar, position);
 }
 
 void TTerminal::MoveCaret(int x, int y) {
-    if (caretPos_ == QPoint(x, y)) {
-        return;
-    }
-    SchedulePaint(CaretRect());
-    caretPos_ = QPoint(x, y);
-    SchedulePaint(CaretRect());
-}
-
-QRect TTerminal::CaretRect() const {
-    const TBuffer& b = *buffer_;
-    return QRect((b.CursorColumn() - b.ViewLeft()) * b.CellWidth(),
-                 (b.CursorRow() - b.ViewTop()) * b.CellHeight(), b.CellWidth(), b.CellHeight())
-        .united(QRect(caretPos_, QSize(b.CellWidth(), b.CellHeight())));
+    painter_->MoveCaret(QPoint(x, y));
 }
 
 void TTerminal::PostStatus(std::uint32_t first, std::uint32_t second) {
@@ -766,98 +390,7 @@ bool TTerminal::SetClipboardText(const std::string& text) {
 // --- Painting -----------------------------------------------------------------------------------
 
 void TTerminal::paintEvent(QPaintEvent* e) {
-    const TBuffer& b = *buffer_;
-    QPainter p(viewport());
-    const TBuffer::Palette& palette = b.Colours();
-    const QRect area = e->rect();
-    p.fillRect(area, PaletteColor(palette, b.CurrentBackground()));
-    const int cw = b.CellWidth();
-    const int ch = b.CellHeight();
-    if (cw <= 0 || ch <= 0) {
-        return;
-    }
-    p.setFont(font_);
-    const int ascent = QFontMetrics(font_).ascent();
-    const auto& glyphs = GlyphTable();
-    const auto chars = b.Characters();
-    const auto colors = b.Colors();
-
-    const int firstRow = std::max(area.top() / ch, 0);
-    const int lastRow = std::min(area.bottom() / ch, b.Rows() - 1 - b.ViewTop());
-    const int firstCol = std::max(area.left() / cw, 0);
-    const int lastCol = std::min(area.right() / cw, b.Columns() - 1 - b.ViewLeft());
-    const int markColor = b.MarkBackground() << 4 | b.MarkForeground();
-    const bool useGlyphs = glyphIndexes_.size() == 256;
-    QList<quint32> indexes;
-    QList<QPointF> positions;
-    QString fallback;
-    for (int r = firstRow; r <= lastRow; ++r) {
-        const int row = b.ViewTop() + r;
-        auto colorOf = [&](int col) {
-            const int column = b.ViewLeft() + col;
-            return b.IsMarked(column, row) ? markColor : colors[b.CellIndex(column, row)];
-        };
-        int c = firstCol;
-        while (c <= lastCol) {
-            // One text call for each run of cells drawn in the same colours. The glyphs are
-            // placed on the cell grid, so every cell keeps its column whatever the font does.
-            const int start = c;
-            const int color = colorOf(c);
-            indexes.clear();
-            positions.clear();
-            fallback.clear();
-            bool missing = !useGlyphs;
-            while (c <= lastCol && colorOf(c) == color) {
-                const std::uint8_t ch8 = chars[b.CellIndex(b.ViewLeft() + c, row)];
-                if (useGlyphs) {
-                    const quint32 glyph = glyphIndexes_[ch8];
-                    missing = missing || (glyph == 0 && ch8 != ' ');
-                    indexes.append(glyph);
-                    positions.append(QPointF((c - start) * cw, 0));
-                }
-                fallback.append(glyphs[ch8]);
-                ++c;
-            }
-            const QRect cells(start * cw, r * ch, (c - start) * cw, ch);
-            p.fillRect(cells, PaletteColor(palette, color >> 4));
-            p.setPen(PaletteColor(palette, color & 15));
-            if (missing) {
-                // A glyph the cell font lacks: let the toolkit find it in another font. That
-                // font's glyph may be wider than a cell; it is narrowed to fit, so that it does
-                // not run into its neighbours.
-                const QFontMetricsF metrics(font_);
-                for (int i = 0; i < fallback.size(); ++i) {
-                    const QString text(fallback[i]);
-                    const qreal wide = metrics.horizontalAdvance(text);
-                    const qreal left = cells.left() + i * cw;
-                    if (wide <= cw) {
-                        p.drawText(QPointF(left, cells.top() + ascent), text);
-                        continue;
-                    }
-                    p.save();
-                    p.translate(left, cells.top() + ascent);
-                    p.scale(cw / wide, 1.0);
-                    p.drawText(QPointF(0, 0), text);
-                    p.restore();
-                }
-            } else {
-                QGlyphRun run;
-                run.setRawFont(rawFont_);
-                run.setGlyphIndexes(indexes);
-                run.setPositions(positions);
-                run.setUnderline(font_.underline());
-                run.setStrikeOut(font_.strikeOut());
-                run.setOverline(font_.overline());
-                p.drawGlyphRun(QPointF(cells.left(), cells.top() + ascent), run);
-            }
-        }
-    }
-    if (caretShown_ && hasFocus()) {
-        const QRect caret((b.CursorColumn() - b.ViewLeft()) * cw,
-                          (b.CursorRow() - b.ViewTop()) * ch, cw, ch);
-        p.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
-        p.fillRect(caret, Qt::white);
-    }
+    painter_->Paint(e->rect(), hasFocus());
 }
 
 } // namespace pellwick

@@ -1,45 +1,37 @@
-// The terminal's window: a scroll area that owns the screen buffer, paints its visible cells in
-// a fixed-pitch font, shows a caret, marks text with the mouse, fetches received bytes from the
-// serial dispatcher and sends typed ones to it. The terminal control (TVaxoCustomTerminal) sits
-// above it and drives it through the methods below; the window reports back through two
-// callbacks, the status (posted, so it always arrives after the work that caused it) and errors.
+// The terminal's window: a scroll area that holds the screen buffer and wires it to three
+// helpers, the feed that fills it from the serial dispatcher and sends typed bytes
+// (TerminalFeed), the painter of its cells and caret (TerminalPainter), and the scroll bars
+// with the scrollback view (TerminalScroller). Input is its own: keys (in scrollback they
+// browse), the mouse mark, focus, the clipboard, and the blink and mark timers. It is the
+// window the buffer asks for repaints, scrolls and the caret (ITerminalView).
 //
-// Everything runs on the GUI thread. PostNotification is the one entry point called from the
-// dispatch worker: it only posts an event to the window.
+// The terminal control (TVaxoCustomTerminal) sits above it and drives it through the methods
+// below; the window reports back through two callbacks, the status (posted, so it always
+// arrives after the work that caused it) and errors. Everything runs on the GUI thread.
 #pragma once
 
-#include "serial/NotificationWindow.h"
-#include "terminal/HexFormatter.h"
 #include "terminal/ITerminalView.h"
-#include "terminal/LineEnds.h"
 #include "terminal/TBuffer.h"
+#include "terminal/TerminalFeed.h"
+#include "terminal/TerminalPainter.h"
+#include "terminal/TerminalScroller.h"
 
 #include <QAbstractScrollArea>
 #include <QFont>
-#include <QList>
-#include <QRawFont>
-#include <QRegion>
 #include <QTimer>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <span>
 #include <string>
 
 namespace pellwick {
 
-class TVaxoBaseDispatcher;
-
-class TTerminal : public QAbstractScrollArea, public ITerminalView, public INotificationWindow {
+class TTerminal : public QAbstractScrollArea, public ITerminalView {
     Q_OBJECT
 public:
     static constexpr int DefaultColumns = 80;
     static constexpr int DefaultRows = 200;
     static constexpr int DefaultBlinkMs = 550;
-    // Bytes read at once when scrollback ends: the whole input ring.
-    static constexpr int CatchUpCount = 8192;
-    // Shortest time between two repaints of received data (about one display frame).
-    static constexpr int PaintIntervalMs = 15;
 
     explicit TTerminal(QWidget* parent = nullptr);
     ~TTerminal() override;
@@ -49,18 +41,9 @@ public:
 
     TBuffer& Buffer() { return *buffer_; }
     const TBuffer& Buffer() const { return *buffer_; }
-
-    // --- Dispatcher ------------------------------------------------------------------------
-    // Takes the dispatcher registered under this port handle (none when the handle is unknown).
-    void TakeDispatcher(int portHandle);
-    // Registers the window for the dispatcher's notifications, availability threshold 1 byte.
-    // False when there is no dispatcher.
-    bool Attach();
-    void Detach();
-    // Detaches and forgets the dispatcher (the port is closing).
-    void ForgetDispatcher();
-    TVaxoBaseDispatcher* Dispatcher() const { return dispatcher_; }
-    bool Attached() const { return attached_; }
+    // The received bytes' way into the buffer and the typed ones' way out.
+    TerminalFeed& Feed() { return *feed_; }
+    const TerminalFeed& Feed() const { return *feed_; }
 
     // --- Operations of the control -----------------------------------------------------------
     void Clear(bool all);
@@ -69,31 +52,17 @@ public:
     void SetMarkColors(std::uint8_t foreground, std::uint8_t background);
     void SetPalette(const TBuffer::Palette& palette);
     void ToggleScrollback();
-    bool Scrollback() const { return scrollback_; }
+    bool Scrollback() const { return scroller_->Scrollback(); }
     void RefreshBuffer() { buffer_->Refresh(); }
     void SetBlinkTime(int milliseconds);
     int BlinkTime() const { return blinkTimer_.interval(); }
     void SetPersistentMark(bool on);
     bool PersistentMark() const { return persistentMark_; }
-    void SetHalfDuplex(bool on) { halfDuplex_ = on; }
-    bool HalfDuplex() const { return halfDuplex_; }
     void SetWantTabs(bool on) { wantTabs_ = on; }
-    // Received bytes as hex lines (HexFormatter) instead of text. Switching starts a new line.
-    void SetHexView(bool on);
-    bool HexView() const { return hexView_; }
-    // What Enter sends and which received line ends are widened for display (text view).
-    void SetLineEnds(const LineEndMapping& mapping) { lineEnds_ = mapping; }
-    const LineEndMapping& LineEnds() const { return lineEnds_; }
-    // Queues bytes for the device (echoed when HalfDuplex is on). False, with nothing sent,
-    // without a dispatcher or when its output ring has no room for all of them.
-    bool SendBytes(std::span<const std::uint8_t> bytes);
-    // Told of every received byte, as it came from the line, before it is shown.
-    using ReceiveObserver = std::function<void(std::span<const std::uint8_t> bytes)>;
-    void SetReceiveObserver(ReceiveObserver observer) { onReceive_ = std::move(observer); }
     // Refuses (false, nothing changed) a font whose glyphs are not all of one width. The view
     // follows the cursor into the new cell count, and a status notification reports it.
     bool SetTerminalFont(const QFont& font);
-    const QFont& TerminalFont() const { return font_; }
+    const QFont& TerminalFont() const { return painter_->Font(); }
     // Marked text to the clipboard; false when nothing was copied.
     bool CopyMark() { return buffer_->CopyMark(); }
     // Permanent bars always show; auto bars show while the window is smaller than the page.
@@ -107,9 +76,6 @@ public:
     using ErrorHandler = std::function<void(int code)>;
     void SetStatusHandler(StatusHandler handler) { onStatus_ = std::move(handler); }
     void SetErrorHandler(ErrorHandler handler) { onError_ = std::move(handler); }
-
-    // The received-data notification as handled on the GUI thread: n bytes wait.
-    void HandleAvail(int count);
 
     // --- ITerminalView -----------------------------------------------------------------------
     void InvalidateRect(const PixelRect& rect, bool erase) override;
@@ -128,10 +94,6 @@ public:
     PixelPoint PointerPosition() const override;
     bool SetClipboardText(const std::string& text) override;
 
-    // --- INotificationWindow (called from the dispatch worker) -------------------------------
-    void PostNotification(std::uint32_t msg, std::uint32_t wParam, std::uint32_t lParam,
-                          std::shared_ptr<DeliveryToken> token) override;
-
 protected:
     bool event(QEvent* e) override;
     void paintEvent(QPaintEvent* e) override;
@@ -148,56 +110,17 @@ protected:
 private:
     void Tick();
     void SendTypedByte(std::uint8_t b);
-    // Received (or echoed) bytes onto the screen, as the view shows them.
-    void Show(std::span<const std::uint8_t> bytes);
-    bool ScrollbackKey(int key);
-    void EnterScrollback();
-    void LeaveScrollback();
     // False when the client area kept its size.
     bool ApplyClientSize();
-    void FollowVisibleChange(int oldRows, int oldColumns);
     void ApplyFont(const QFont& font);
-    void ResetScrollRanges();
-    void OnScrollAction(ScrollBar bar, int action);
-    QScrollBar* Bar(ScrollBar bar) const;
-    QRect CaretRect() const;
-    void SchedulePaint(const QRect& rect);
-    void FlushPaint();
-    void PrepareGlyphs();
 
     std::unique_ptr<TBuffer> buffer_;
-    QFont font_;
-    TVaxoBaseDispatcher* dispatcher_ = nullptr;
-    bool attached_ = false;
-    bool scrollback_ = false;
-    bool inputPending_ = false; // data arrived during scrollback
-    bool permanentH_ = false;
-    bool permanentV_ = false;
-    bool autoH_ = false;
-    bool autoV_ = false;
-    bool caretShown_ = false;
+    std::unique_ptr<TerminalFeed> feed_;
+    std::unique_ptr<TerminalPainter> painter_;
+    std::unique_ptr<TerminalScroller> scroller_;
     bool persistentMark_ = false;
-    bool halfDuplex_ = false;
     bool wantTabs_ = true;
-    bool hexView_ = false;
-    HexFormatter hex_;
-    LineEndMapping lineEnds_;
-    std::string shown_; // scratch for the bytes the screen is given
-    ReceiveObserver onReceive_;
-    QPoint caretPos_; // pixels
 
-    // Kept on entering scrollback, used on leaving it.
-    bool fullPageOnEntry_ = false;
-    QSize clientOnEntry_;
-    int savedVMin_ = 0;
-    int savedVMax_ = 0;
-    int savedVPos_ = 0;
-
-    QRegion pendingPaint_;
-    QTimer paintTimer_;
-    // Glyph of each byte value in the cell font; 0 where the font has none.
-    QRawFont rawFont_;
-    QList<quint32> glyphIndexes_;
     QTimer blinkTimer_;
     QTimer markTimer_;
     StatusHandler onStatus_;

@@ -7,6 +7,7 @@
 #include "serial/errors/ErrorNumbers.h"
 #include "serial/errors/ErrorToException.h"
 #include "terminal/TTerminal.h"
+#include "terminal/TerminalFeed.h"
 #include "terminal/TerminalFont.h"
 
 #include <QFontDatabase>
@@ -58,7 +59,7 @@ TVaxoCustomTerminal::~TVaxoCustomTerminal() {
     if (port_) {
         port_->RemoveNotifyWindow(this);
     }
-    term_->ForgetDispatcher();
+    term_->Feed().ForgetDispatcher();
 }
 
 void TVaxoCustomTerminal::Loaded() {
@@ -93,15 +94,15 @@ int TVaxoCustomTerminal::TryAttach() {
     if (!dispatcher) {
         return ecBadHandle;
     }
-    term_->TakeDispatcher(dispatcher->PortHandle());
-    return term_->Attach() ? 0 : ecBadHandle;
+    term_->Feed().TakeDispatcher(dispatcher->PortHandle());
+    return term_->Feed().Attach() ? 0 : ecBadHandle;
 }
 
 void TVaxoCustomTerminal::SetActive(bool on) {
     if (!on) {
         // An inactive terminal hands the line to others (an upload): its paste ends here.
         EndPaste();
-        term_->Detach();
+        term_->Feed().Detach();
         active_ = false;
         pending_ = false;
         return;
@@ -125,7 +126,7 @@ void TVaxoCustomTerminal::SetComPort(TVaxoCustomComPort* port) {
     if (port_) {
         port_->RemoveNotifyWindow(this);
     }
-    term_->ForgetDispatcher();
+    term_->Feed().ForgetDispatcher();
     const bool wanted = active_ || pending_;
     active_ = false;
     port_ = port;
@@ -146,7 +147,7 @@ void TVaxoCustomTerminal::AttachPort() {
 }
 
 void TVaxoCustomTerminal::DetachPort() {
-    term_->Detach();
+    term_->Feed().Detach();
 }
 
 bool TVaxoCustomTerminal::event(QEvent* e) {
@@ -154,13 +155,13 @@ bool TVaxoCustomTerminal::event(QEvent* e) {
         const auto* n = static_cast<PortNotifyEvent*>(e);
         if (n->Msg == MsgPortOpened && port_) {
             if (TVaxoWin32Dispatcher* dispatcher = port_->CurrentDispatcher()) {
-                term_->TakeDispatcher(dispatcher->PortHandle());
+                term_->Feed().TakeDispatcher(dispatcher->PortHandle());
             }
             if (pending_) {
                 SetActive(true);
             }
         } else if (n->Msg == MsgPortClosing) {
-            term_->ForgetDispatcher();
+            term_->Feed().ForgetDispatcher();
             pending_ = active_;
             active_ = false;
         }
@@ -353,34 +354,34 @@ void TVaxoCustomTerminal::SetHalfDuplex(bool on) {
         return;
     }
     halfDuplex_ = on;
-    term_->SetHalfDuplex(on);
+    term_->Feed().SetHalfDuplex(on);
 }
 
 bool TVaxoCustomTerminal::HexView() const {
-    return term_->HexView();
+    return term_->Feed().HexView();
 }
 
 void TVaxoCustomTerminal::SetHexView(bool on) {
-    term_->SetHexView(on);
+    term_->Feed().SetHexView(on);
 }
 
 const LineEndMapping& TVaxoCustomTerminal::LineEnds() const {
-    return term_->LineEnds();
+    return term_->Feed().LineEnds();
 }
 
 void TVaxoCustomTerminal::SetLineEnds(const LineEndMapping& mapping) {
-    term_->SetLineEnds(mapping);
+    term_->Feed().SetLineEnds(mapping);
 }
 
 void TVaxoCustomTerminal::SetOnReceived(
     std::function<void(std::span<const std::uint8_t>)> observer) {
-    term_->SetReceiveObserver(std::move(observer));
+    term_->Feed().SetReceiveObserver(std::move(observer));
 }
 
 // --- Paste --------------------------------------------------------------------------------------
 
 bool TVaxoCustomTerminal::StartPaste(std::string bytes, PasteProgress onProgress) {
-    if (paste_ || !active_ || !term_->Dispatcher()) {
+    if (paste_ || !active_ || !term_->Feed().Dispatcher()) {
         return false;
     }
     paste_ = std::make_unique<PastePacer>(std::move(bytes), PastePacer::Clock::now());
@@ -396,15 +397,15 @@ void TVaxoCustomTerminal::PasteTick() {
     if (!paste_) {
         return;
     }
-    TVaxoBaseDispatcher* d = term_->Dispatcher();
+    TVaxoBaseDispatcher* d = term_->Feed().Dispatcher();
     if (!d || !port_) {
         EndPaste(); // the port closed under the paste
         return;
     }
     const std::string_view next = paste_->Next(PastePacer::Clock::now(), port_->Baud(),
                                                d->OutputUsed(), d->OutputFree());
-    if (!next.empty() &&
-        !term_->SendBytes({reinterpret_cast<const std::uint8_t*>(next.data()), next.size()})) {
+    if (!next.empty() && !term_->Feed().SendBytes(
+                             {reinterpret_cast<const std::uint8_t*>(next.data()), next.size()})) {
         EndPaste();
         return;
     }

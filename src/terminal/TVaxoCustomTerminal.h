@@ -1,7 +1,7 @@
 // The terminal control: a teletype on a serial port. It holds the terminal window (TTerminal),
-// keeps the published settings with their rules, links the window to the port's dispatcher
-// while it is active, and turns the window's reports into the events OnTerminalStatus and
-// OnTerminalError.
+// keeps the published settings with their rules, links the window's feed to the port's
+// dispatcher while it is active, and turns the window's reports into the events
+// OnTerminalStatus and OnTerminalError.
 //
 // Activation: Active := True needs a port component (-1005 otherwise); while the port has no
 // dispatcher the activation waits (pending) and happens when the port opens. The control learns

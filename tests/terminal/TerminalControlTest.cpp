@@ -2,9 +2,8 @@
 // received bytes, typed keys, scrollback, activation, buffer-size rules, fonts, marking.
 #include "TerminalPtyFixture.h"
 #include "ErrorNumberOf.h"
-#include "serial/DispatcherTypes.h"
-#include "serial/NotificationWindow.h"
 #include "terminal/TTerminal.h"
+#include "terminal/TerminalFeed.h"
 #include "terminal/TerminalFont.h"
 #include "terminal/TVaxoTerminal.h"
 
@@ -113,7 +112,7 @@ TEST_F(TerminalControlTest, TypingWithoutDispatcherSendsAndShowsNothing) {
     ASSERT_TRUE(term->Active());
     port.reset();
     EXPECT_EQ(nullptr, term->ComPort());
-    EXPECT_EQ(nullptr, term->Window().Dispatcher());
+    EXPECT_EQ(nullptr, term->Window().Feed().Dispatcher());
     EXPECT_FALSE(term->Active());
     QTest::keyClicks(&term->Window(), "abc");
     EXPECT_TRUE(pty.ReadAvailable(200).empty());
@@ -201,24 +200,6 @@ TEST_F(TerminalControlTest, ActivationNeedsAPortAndWaitsForItToOpen) {
     pty.Write("?");
     PumpFor(300);
     EXPECT_EQ("ok!", RowText(Buf(), 0));
-}
-
-TEST(TerminalWindowTest, NotificationDroppedWithItsWindowReleasesTheWaitingSender) {
-    auto handled = std::make_shared<DeliveryToken>();
-    auto dropped = std::make_shared<DeliveryToken>();
-    {
-        TTerminal window;
-        window.PostNotification(MsgTriggerAvail, 1, 0, handled);
-        QCoreApplication::processEvents();
-        window.PostNotification(MsgTriggerAvail, 1, 0, dropped);
-    } // destroyed before the second notification was handled
-    EXPECT_TRUE(handled->WaitDone(0));
-    // Abandoned: the sender stops waiting at once instead of after the delivery time-out.
-    const bool stillPending = dropped->Begin();
-    if (stillPending) {
-        dropped->Finish();
-    }
-    EXPECT_FALSE(stillPending);
 }
 
 TEST_F(TerminalControlTest, BufferSizeRulesKeepRowsTimesColumnsWithinLimits) {
