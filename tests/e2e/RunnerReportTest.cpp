@@ -1,6 +1,6 @@
 // The reports of pellwick-run (--report, --junit) after a clean run, a refused file, a cancel
-// and a port that cannot be opened; a report that cannot be written; the port on the command
-// line and the port list.
+// and a port that cannot be opened; a report that cannot be written; a closed output; the port
+// on the command line and the port list.
 #include "e2e/RunReportCheck.h"
 #include "e2e/RunnerFixture.h"
 
@@ -144,6 +144,23 @@ TEST_F(RunnerReportTest, AReportThatCannotBeWrittenHasAnExitStatusOfItsOwn) {
         << Output();
     // The upload itself went through.
     EXPECT_EQ(ReadFile(File("store/00060000.bin")), AllByteValues(100));
+}
+
+// Standard error into a reader that stops early (`2>&1 | head -c 20`): the printing stops, the
+// run and its report go on, and the exit status is the run's.
+TEST_F(RunnerReportTest, AClosedOutputStopsThePrintingNotTheRun) {
+    StartDevice();
+    ASSERT_TRUE(WriteFile(File("first.bin"), AllByteValues(20000)));
+    ASSERT_TRUE(WriteFile(File("second.bin"), AllByteValues(1000)));
+    ASSERT_TRUE(WriteText(File("test.sld"), Script));
+    RunnerProcess runner;
+    ASSERT_TRUE(runner.Start(Folder(), {"--report", "run.json", "test.sld"})) << runner.Error();
+    ASSERT_TRUE(runner.WaitForOutput("progress", 30s)) << runner.Output();
+    runner.CloseOutput();
+    EXPECT_EQ(runner.Wait(RunDeadline), 0);
+    EXPECT_EQ((std::vector<std::string>{"verified", "verified"}),
+              Outcomes(ReadCheckedReport(File("run.json"))));
+    EXPECT_EQ(ReadFile(File("store/00060000.bin")), AllByteValues(1000));
 }
 
 TEST_F(RunnerReportTest, PortListShowsEveryNumberWithItsDevice) {
