@@ -67,7 +67,8 @@ TEST(RunReportTest, JsonCarriesEveryFieldAndEscapesWhatItMust) {
     EXPECT_EQ("/dev/serial/by-id/usb-X", o["port"]["device"].toString().toStdString());
     EXPECT_EQ(115200, o["line"]["baud"].toInt());
     EXPECT_EQ(3, o["exit"]["status"].toInt());
-    EXPECT_EQ(r.message, o["exit"]["message"].toString().toStdString());
+    // Box texts break their lines with CR; the report's messages with line feeds.
+    EXPECT_EQ("Upload Error !\nline\t2\x01", o["exit"]["message"].toString().toStdString());
     const QJsonArray files = o["files"].toArray();
     ASSERT_EQ(static_cast<int>(r.files.size()), files.size());
     for (int i = 0; i < files.size(); ++i) {
@@ -159,6 +160,47 @@ TEST(RunReportTest, JUnitFailsRefusedAndUnverifiedFilesAndARunThatFailedWithoutA
         EXPECT_EQ(std::to_string(tests), suite["tests"]);
         EXPECT_EQ(std::to_string(failures), suite["failures"]);
     }
+}
+
+// Names and versions come from scripts and file systems in whatever bytes they hold, box texts
+// join their lines with CR: both reports still parse, and a message's lines end in line feeds.
+TEST(RunReportTest, ReportsStayValidWhateverBytesTheirTextsHold) {
+    RunReport r = EveryOutcome();
+    r.script = "caf\xE9.sld";                              // Latin-1
+    r.files[0].file = "a\xC3(b\xED\xA0\x80\xFF.bin";       // broken, surrogate, stray bytes
+    r.files[0].version = "v\xE9 \x01\x1F\xEF\xBF\xBF end"; // Latin-1, controls, U+FFFF
+    r.files[1].message = "Device said\rERR\r\nagain";
+    const QString replaced = QString(QChar(0xFFFD));
+
+    QJsonParseError error{};
+    const QJsonObject o =
+        QJsonDocument::fromJson(QByteArray::fromStdString(ReportJson(r)), &error).object();
+    ASSERT_EQ(QJsonParseError::NoError, error.error) << error.errorString().toStdString();
+    const auto errors = SchemaErrors(o, ReadSchema(PELLWICK_REPORT_SCHEMA));
+    EXPECT_TRUE(errors.empty()) << (errors.empty() ? "" : errors[0]);
+    EXPECT_EQ("caf" + replaced + ".sld", o["script"].toString());
+    EXPECT_EQ("v" + replaced + " \x01\x1F" + QChar(0xFFFF) + " end",
+              o["files"][0]["version"].toString());
+    EXPECT_EQ("Device said\nERR\nagain", o["files"][1]["message"].toString());
+
+    QXmlStreamReader xml(QByteArray::fromStdString(ReportJUnit(r)));
+    QStringList names, failures;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement) {
+            continue;
+        }
+        if (xml.name() == QString("testcase")) {
+            names << xml.attributes().value("name").toString();
+        } else if (xml.name() == QString("failure")) {
+            failures << xml.attributes().value("message").toString() << xml.readElementText();
+        }
+    }
+    ASSERT_FALSE(xml.hasError()) << xml.errorString().toStdString();
+    ASSERT_EQ(static_cast<int>(r.files.size()), names.size());
+    EXPECT_TRUE(names[0].startsWith("a" + replaced + "(b")) << names[0].toStdString();
+    ASSERT_GE(failures.size(), 2); // the refused file's message, as attribute and as text
+    EXPECT_EQ("Device said\nERR\nagain", failures[0]);
+    EXPECT_EQ("Device said\nERR\nagain", failures[1]);
 }
 
 TEST(RunReportTest, AtomicWriteReplacesTheFileOrSaysWhyNot) {
