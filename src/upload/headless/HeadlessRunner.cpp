@@ -24,6 +24,7 @@
 #include <cstring>
 #include <filesystem>
 #include <optional>
+#include <sstream>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -352,11 +353,15 @@ int RunHeadless(const RunnerOptions& options, std::FILE* out) {
     const std::string junitPath = FromStart(options.junitPath);
     const std::string portPath = FromStart(options.portPath);
     // A second Ctrl-C ends the program in its signal handler, where no report can be written:
-    // a report left by an earlier run must not then pass for this one's.
-    for (const std::string& path : {reportPath, junitPath}) {
-        if (!path.empty()) {
-            ::unlink(path.c_str());
+    // a report left by an earlier run must not then pass for this one's. A name that holds
+    // anything but a regular file ends the runner before the port is opened.
+    if (const std::string refused = ClearReportPaths({reportPath, junitPath}); !refused.empty()) {
+        std::istringstream lines(refused);
+        for (std::string line; std::getline(lines, line);) {
+            std::fprintf(out, "pellwick-run: %s\n", line.c_str());
         }
+        std::fprintf(out, "pellwick-run: the run did not start; name a new or a regular file\n");
+        return ExitReportUnwritable;
     }
     RunReport report;
     report.startTime = IsoTimeNow();

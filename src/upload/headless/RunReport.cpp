@@ -8,6 +8,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <string_view>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace pellwick {
@@ -212,7 +213,8 @@ std::string WriteFileAtomically(const std::string& path, const std::string& text
         return "Unable to write the report " + path + " (" + what + ": " + std::strerror(err) +
                ")";
     };
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // A link planted under the temporary name must not redirect the write.
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) {
         return fail("create");
     }
@@ -242,6 +244,47 @@ std::string WriteFileAtomically(const std::string& path, const std::string& text
     return {};
 }
 
+std::string ReportPathRefusal(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        // A free name takes the report; a missing folder is told when the write fails.
+        return errno == ENOENT ? std::string()
+                               : path + " cannot be checked (" + std::strerror(errno) +
+                                     "): a report replaces only a regular file";
+    }
+    if (S_ISREG(st.st_mode)) {
+        return {};
+    }
+    const char* what = S_ISLNK(st.st_mode)    ? "symbolic link"
+                       : S_ISDIR(st.st_mode)  ? "folder"
+                       : S_ISFIFO(st.st_mode) ? "FIFO"
+                       : S_ISCHR(st.st_mode)  ? "character device"
+                       : S_ISBLK(st.st_mode)  ? "block device"
+                       : S_ISSOCK(st.st_mode) ? "socket"
+                                              : "special file";
+    return path + " is a " + what +
+           ", not a regular file: left as it is (a report takes a free name or replaces a "
+           "regular file)";
+}
+
+std::string ClearReportPaths(const std::vector<std::string>& paths) {
+    std::string refusals;
+    for (const std::string& path : paths) {
+        if (path.empty()) {
+            continue;
+        }
+        std::string refusal = ReportPathRefusal(path);
+        if (refusal.empty() && ::unlink(path.c_str()) != 0 && errno != ENOENT) {
+            refusal =
+                "The old report " + path + " cannot be removed (" + std::strerror(errno) + ")";
+        }
+        if (!refusal.empty()) {
+            refusals += refusal + "\n";
+        }
+    }
+    return refusals;
+}
+
 std::string WriteReports(const RunReport& report, const std::string& jsonPath,
                          const std::string& junitPath) {
     std::string errors;
@@ -250,7 +293,10 @@ std::string WriteReports(const RunReport& report, const std::string& jsonPath,
         if (path->empty()) {
             continue;
         }
-        const std::string error = WriteFileAtomically(*path, text(report));
+        // Something else may have taken the name during the run.
+        const std::string refusal = ReportPathRefusal(*path);
+        const std::string error =
+            refusal.empty() ? WriteFileAtomically(*path, text(report)) : refusal;
         if (!error.empty()) {
             errors += error + "\n";
         }
