@@ -171,6 +171,9 @@ TEST(RunnerCommandLineTest, BadCommandLineExitsWithOneAndHelpDocumentsEveryStatu
                                "\n  7 ", "\n  8 "}) {
         EXPECT_NE(output.find(status), std::string::npos) << status << " in " << output;
     }
+    // Where loader.log goes and what it is, and where the outcomes are kept instead.
+    EXPECT_NE(output.find("creates loader.log anew"), std::string::npos) << output;
+    EXPECT_NE(output.find("the report (--report, --junit) keeps it"), std::string::npos) << output;
     // A bad command line touches nothing in the folder.
     EXPECT_TRUE(std::filesystem::is_empty(folder.Path()));
 }
