@@ -428,6 +428,9 @@ void TVaxoCustomComPort::ReleaseDispatcher() {
 }
 
 void TVaxoCustomComPort::OpenPort() {
+    // A reason left by an earlier failed open, one nobody showed, must not pass for this
+    // open's: this one may fail before any device is tried.
+    ClearOpenFailure();
     if (tapiMode_ != tmOn) {
         EnsureComNumber();
     }

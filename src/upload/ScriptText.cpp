@@ -68,6 +68,11 @@ std::optional<std::string> ScriptText::ReadFile(const std::string& path, bool* t
         }
         return std::nullopt;
     }
+    // Editors that save UTF-8 may start with a byte order mark; left in, it would hide the
+    // first line's command.
+    if (content.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+        content.erase(0, 3);
+    }
     return content;
 }
 

@@ -16,8 +16,9 @@ public:
     // text has no lines. Lines are kept exactly as stored.
     static std::vector<std::string> SplitLines(const std::string& text);
 
-    // Reads a whole regular file as bytes; nullopt when it is not a regular file, cannot be
-    // opened or read, or holds more than MaxScriptBytes (then *tooLarge is set).
+    // Reads a whole script file as bytes, without a leading UTF-8 byte order mark; nullopt when
+    // it is not a regular file, cannot be opened or read, or holds more than MaxScriptBytes
+    // (then *tooLarge is set).
     static std::optional<std::string> ReadFile(const std::string& path, bool* tooLarge = nullptr);
     // Far above any real script, low enough that a wrong file cannot exhaust memory.
     static constexpr std::size_t MaxScriptBytes = 16u << 20;

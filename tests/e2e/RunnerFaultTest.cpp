@@ -68,7 +68,7 @@ TEST_F(RunnerFaultTest, CtrlCDuringASlowTransferCancelsWithAnUploadError) {
     ASSERT_TRUE(runner.Signal(SIGINT));
     EXPECT_EQ(runner.Wait(RunDeadline), 3) << runner.Output();
     const std::string& out = runner.Output();
-    const auto asked = out.find("[Warning] Cancel current upload?\n    -> &Yes\n");
+    const auto asked = out.find("[Warning] Cancel current upload?\n    -> Yes\n");
     const auto aborted = out.find(UploadErrorBox("slow.bin"));
     ASSERT_NE(asked, std::string::npos) << out;
     ASSERT_NE(aborted, std::string::npos) << out;
@@ -149,14 +149,14 @@ TEST_F(RunnerFaultTest, CommandAnsweredWithTheErrorStringIsAScriptErrorUnlessIgn
     EXPECT_NE(Output().find("[Error] Script error encountered! - System not responding or "
                             "command error.\n    File Name: test.sld\n    Line Number: 2\n"
                             "    The device answered \"ERR^M^J>\" to \"BAD^M\".\n"
-                            "    -> &Abort\n"),
+                            "    -> Abort\n"),
               std::string::npos)
         << Output();
     EXPECT_TRUE(Device().Server()->Uploads().empty()) << "the run went on after Abort";
 
     // Going past the error is no clean run.
     EXPECT_EQ(RunScript(script, {"--ignore"}), 6) << Output();
-    EXPECT_NE(Output().find("-> &Ignore"), std::string::npos) << Output();
+    EXPECT_NE(Output().find("-> Ignore"), std::string::npos) << Output();
     EXPECT_EQ(ReadFile(File("store/00060000.bin")), data);
 }
 
@@ -171,6 +171,9 @@ TEST(RunnerCommandLineTest, BadCommandLineExitsWithOneAndHelpDocumentsEveryStatu
                                "\n  7 ", "\n  8 "}) {
         EXPECT_NE(output.find(status), std::string::npos) << status << " in " << output;
     }
+    // Where loader.log goes and what it is, and where the outcomes are kept instead.
+    EXPECT_NE(output.find("creates loader.log anew"), std::string::npos) << output;
+    EXPECT_NE(output.find("the report (--report, --junit) keeps it"), std::string::npos) << output;
     // A bad command line touches nothing in the folder.
     EXPECT_TRUE(std::filesystem::is_empty(folder.Path()));
 }

@@ -127,6 +127,13 @@ bool RunnerProcess::WaitForOutput(const std::string& text, std::chrono::millisec
     return true;
 }
 
+void RunnerProcess::CloseOutput() {
+    if (outFd_ >= 0) {
+        close(outFd_);
+        outFd_ = -1;
+    }
+}
+
 bool RunnerProcess::Signal(int signal) const {
     return pid_ > 0 && kill(pid_, signal) == 0;
 }

@@ -25,6 +25,8 @@ public:
     // Reads output until `text` has appeared or the deadline passed; true if it appeared.
     bool WaitForOutput(const std::string& text, std::chrono::milliseconds timeout);
     bool Signal(int signal) const;
+    // Closes the reading end of the output, as a reader that has seen enough does.
+    void CloseOutput();
 
     // Standard error and output together, as far as read.
     const std::string& Output() const { return output_; }

@@ -1,11 +1,13 @@
 // The reports of pellwick-run (--report, --junit) after a clean run, a refused file, a cancel
-// and a port that cannot be opened; a report that cannot be written; the port on the command
-// line and the port list.
+// and a port that cannot be opened; a report that cannot be written or may not replace what its
+// name holds; a closed output; the port on the command line and the port list.
 #include "e2e/RunReportCheck.h"
 #include "e2e/RunnerFixture.h"
 
 #include <QJsonArray>
 #include <csignal>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace pellwick::e2e {
 namespace {
@@ -144,6 +146,45 @@ TEST_F(RunnerReportTest, AReportThatCannotBeWrittenHasAnExitStatusOfItsOwn) {
         << Output();
     // The upload itself went through.
     EXPECT_EQ(ReadFile(File("store/00060000.bin")), AllByteValues(100));
+}
+
+// A report name that holds anything but a regular file is refused before the port is opened and
+// left as it was; an old report under the other name is cleared all the same.
+TEST_F(RunnerReportTest, AReportNameThatIsNoRegularFileIsRefusedBeforeTheRun) {
+    StartDevice();
+    ASSERT_TRUE(WriteFile(File("first.bin"), AllByteValues(100)));
+    ASSERT_TRUE(WriteFile(File("second.bin"), AllByteValues(100)));
+    ASSERT_EQ(::mkfifo(File("fifo").c_str(), 0600), 0);
+    ASSERT_EQ(::symlink("first.bin", File("link.xml").c_str()), 0);
+    for (const std::string refused : {"fifo", "link.xml"}) {
+        SCOPED_TRACE(refused);
+        ASSERT_TRUE(WriteText(File("old.json"), "{}"));
+        EXPECT_EQ(RunScript(Script, {"--report", "old.json", "--junit", refused}), 8) << Output();
+        EXPECT_NE(Output().find("pellwick-run: " + File(refused) + " is a "), std::string::npos)
+            << Output();
+        EXPECT_FALSE(std::filesystem::exists(File("old.json")));
+    }
+    EXPECT_TRUE(std::filesystem::is_fifo(File("fifo")));
+    EXPECT_TRUE(std::filesystem::is_symlink(File("link.xml")));
+    EXPECT_EQ(ReadFile(File("first.bin")), AllByteValues(100));
+    EXPECT_EQ(Device().Server()->BytesReceived(), 0u);
+}
+
+// Standard error into a reader that stops early (`2>&1 | head -c 20`): the printing stops, the
+// run and its report go on, and the exit status is the run's.
+TEST_F(RunnerReportTest, AClosedOutputStopsThePrintingNotTheRun) {
+    StartDevice();
+    ASSERT_TRUE(WriteFile(File("first.bin"), AllByteValues(20000)));
+    ASSERT_TRUE(WriteFile(File("second.bin"), AllByteValues(1000)));
+    ASSERT_TRUE(WriteText(File("test.sld"), Script));
+    RunnerProcess runner;
+    ASSERT_TRUE(runner.Start(Folder(), {"--report", "run.json", "test.sld"})) << runner.Error();
+    ASSERT_TRUE(runner.WaitForOutput("progress", 30s)) << runner.Output();
+    runner.CloseOutput();
+    EXPECT_EQ(runner.Wait(RunDeadline), 0);
+    EXPECT_EQ((std::vector<std::string>{"verified", "verified"}),
+              Outcomes(ReadCheckedReport(File("run.json"))));
+    EXPECT_EQ(ReadFile(File("store/00060000.bin")), AllByteValues(1000));
 }
 
 TEST_F(RunnerReportTest, PortListShowsEveryNumberWithItsDevice) {

@@ -1,6 +1,7 @@
 #include "support/ChildProcess.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <spawn.h>
@@ -31,8 +32,18 @@ bool SpawnWithOutputPipe(const std::string& exe, const std::vector<std::string>&
     if (options.errorsToo) {
         posix_spawn_file_actions_adddup2(&actions, out[1], STDERR_FILENO);
     }
-    const int spawned = posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv.data(),
+    // The child starts with SIGPIPE at its default action, as from a shell, whatever this
+    // process does with it.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+    const int spawned = posix_spawn(&pid, exe.c_str(), &actions, &attributes, argv.data(),
                                     options.envp ? options.envp : environ);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     close(out[1]);
     if (spawned != 0) {

@@ -1,4 +1,5 @@
 #include "EngineFixture.h"
+#include "upload/ScriptText.h"
 
 namespace pellwick {
 namespace {
@@ -127,6 +128,17 @@ TEST_F(ScriptEngineTest, CommandStringsAreDecodedBeforeTheyAreShownOrSent) {
     Drive();
     EXPECT_EQ(boxes.Shown, (Boxes{{MsgKind::Information, "A", MbOk}}));
     EXPECT_EQ(link.Sent, (Strings{"AT\r", "X", std::string("\0\x1e", 2)}));
+}
+
+// Editors that save UTF-8 may put a byte order mark first: it is no part of the first line. Bytes
+// that only begin like one are the script's own.
+TEST_F(ScriptEngineTest, ByteOrderMarkOfAUtf8ScriptIsNoPartOfItsFirstLine) {
+    WriteFile("loader.sld", "\xEF\xBB\xBF_SC \"A\"\r\n_SC \"B\"\r\n");
+    engine.StartRun(false);
+    Drive();
+    EXPECT_EQ(link.Sent, (Strings{"A", "B"}));
+    WriteFile("partial.sld", "\xEF\xBB_SC");
+    EXPECT_EQ(ScriptText::ReadFile("partial.sld"), "\xEF\xBB_SC");
 }
 
 TEST_F(ScriptEngineTest, TestCommandGoesOnAfterAValueOrOkAndAtAnErrorStopsOrIsIgnored) {

@@ -24,6 +24,7 @@
 #include <cstring>
 #include <filesystem>
 #include <optional>
+#include <sstream>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -257,6 +258,13 @@ std::string RunnerHelp() {
                "like a confirmed \"Cancel Upload\"; a second one ends the program at once\n"
                "(no report is written then, and one left by an earlier run is gone).\n"
                "\n"
+               "Files: loader.ini is read from the folder the runner is started in. The run\n"
+               "then works in \"Default Path\" of loader.ini (the start folder when that cannot\n"
+               "be entered) and there creates loader.log anew, as the program's window does: a\n"
+               "banner with the start time, then each file sent with its size, checksum,\n"
+               "version and address. How the run ended is not in loader.log: the exit status\n"
+               "tells it, and the report (--report, --junit) keeps it with each file's outcome.\n"
+               "\n"
                "Options:\n"
                "  --ignore        answer Abort/Ignore boxes with Ignore (go on after script\n"
                "                  errors)\n"
@@ -264,8 +272,12 @@ std::string RunnerHelp() {
                "                  after an error, a cancel or Ctrl-C): port, line, times, exit\n"
                "                  status and one entry per _LD with its outcome (verified,\n"
                "                  refused, not verified, cancelled, not sent), seconds and\n"
-               "                  bytes per second\n"
-               "  --junit FILE    the same outcomes as JUnit XML, one test case per _LD\n"
+               "                  bytes per second. FILE counts from the start folder and\n"
+               "                  must be a new name or a regular file: anything else (a\n"
+               "                  device, a FIFO, a link) is left alone and ends the runner\n"
+               "                  with status 8 before the port is opened\n"
+               "  --junit FILE    the same outcomes as JUnit XML, one test case per _LD (FILE\n"
+               "                  as for --report)\n"
                "  --port PATH     use the device PATH for the settings' COM number (a\n"
                "                  /dev/serial/by-id/... path, a pseudo-terminal); loader.ini is\n"
                "                  not changed\n"
@@ -352,11 +364,15 @@ int RunHeadless(const RunnerOptions& options, std::FILE* out) {
     const std::string junitPath = FromStart(options.junitPath);
     const std::string portPath = FromStart(options.portPath);
     // A second Ctrl-C ends the program in its signal handler, where no report can be written:
-    // a report left by an earlier run must not then pass for this one's.
-    for (const std::string& path : {reportPath, junitPath}) {
-        if (!path.empty()) {
-            ::unlink(path.c_str());
+    // a report left by an earlier run must not then pass for this one's. A name that holds
+    // anything but a regular file ends the runner before the port is opened.
+    if (const std::string refused = ClearReportPaths({reportPath, junitPath}); !refused.empty()) {
+        std::istringstream lines(refused);
+        for (std::string line; std::getline(lines, line);) {
+            std::fprintf(out, "pellwick-run: %s\n", line.c_str());
         }
+        std::fprintf(out, "pellwick-run: the run did not start; name a new or a regular file\n");
+        return ExitReportUnwritable;
     }
     RunReport report;
     report.startTime = IsoTimeNow();

@@ -1,5 +1,6 @@
 #include "upload/headless/RunReport.h"
 
+#include <QString>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -7,13 +8,34 @@
 #include <ctime>
 #include <fcntl.h>
 #include <string_view>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace pellwick {
 
 namespace {
 
-std::string JsonString(std::string_view text) {
+// Names, versions and box texts come from scripts, file systems and devices in whatever bytes
+// they hold, often Latin-1; both reports are UTF-8, so what is not becomes U+FFFD.
+QString FromBytes(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// Box texts join their lines with CR; a report's messages end their lines with line feeds.
+std::string MessageLines(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\r') {
+            out += text[i];
+        } else if (i + 1 == text.size() || text[i + 1] != '\n') {
+            out += '\n';
+        }
+    }
+    return out;
+}
+
+std::string JsonString(std::string_view bytes) {
+    const std::string text = FromBytes(bytes).toStdString();
     std::string out = "\"";
     for (unsigned char c : text) {
         switch (c) {
@@ -35,12 +57,12 @@ std::string JsonString(std::string_view text) {
     return out + "\"";
 }
 
-// Texts from files and devices may hold bytes that are not UTF-8; XML 1.0 cannot carry control
-// characters at all, so those become '?'.
-std::string XmlText(std::string_view text) {
-    std::string out;
-    for (unsigned char c : text) {
-        switch (c) {
+// XML 1.0 cannot carry most control characters, nor U+FFFE and U+FFFF, at all: the controls
+// become '?', the two U+FFFD.
+std::string XmlText(std::string_view bytes) {
+    QString out;
+    for (const QChar c : FromBytes(bytes)) {
+        switch (c.unicode()) {
         case '<': out += "&lt;"; break;
         case '>': out += "&gt;"; break;
         case '&': out += "&amp;"; break;
@@ -48,10 +70,12 @@ std::string XmlText(std::string_view text) {
         case '\r': out += "&#13;"; break;
         case '\n': out += "&#10;"; break;
         case '\t': out += "&#9;"; break;
-        default: out += c < 0x20 ? '?' : static_cast<char>(c);
+        case 0xFFFE:
+        case 0xFFFF: out += QChar(QChar::ReplacementCharacter); break;
+        default: out += c.unicode() < 0x20 ? QChar('?') : c;
         }
     }
-    return out;
+    return out.toStdString();
 }
 
 std::string Fixed(double value, int decimals = 3) {
@@ -89,8 +113,8 @@ std::string ReportJson(const RunReport& r) {
     j += "  \"start\": " + JsonString(r.startTime) + ",\n";
     j += "  \"end\": " + JsonString(r.endTime) + ",\n";
     j += "  \"exit\": {\"status\": " + std::to_string(r.exitStatus) +
-         ", \"name\": " + JsonString(r.exitName) + ", \"message\": " + JsonString(r.message) +
-         "},\n";
+         ", \"name\": " + JsonString(r.exitName) +
+         ", \"message\": " + JsonString(MessageLines(r.message)) + "},\n";
     j += "  \"files\": [";
     for (std::size_t i = 0; i < r.files.size(); ++i) {
         const FileReport& f = r.files[i];
@@ -104,8 +128,8 @@ std::string ReportJson(const RunReport& r) {
              ", \"transfer_seconds\": " + Fixed(f.transferSeconds) +
              ", \"verify_seconds\": " + Fixed(f.verifySeconds) +
              ", \"bytes_per_second\": " + Fixed(f.BytesPerSecond(), 0) +
-             ", \"cause\": " + JsonString(f.cause) + ", \"message\": " + JsonString(f.message) +
-             "}";
+             ", \"cause\": " + JsonString(f.cause) +
+             ", \"message\": " + JsonString(MessageLines(f.message)) + "}";
     }
     j += r.files.empty() ? "]\n" : "\n  ]\n";
     return j + "}\n";
@@ -146,9 +170,9 @@ std::string ReportJUnit(const RunReport& r) {
         }
         x += ">\n";
         if (Failed(f.outcome)) {
+            const std::string message = XmlText(MessageLines(f.message));
             x += "      <failure type=\"" + std::string(FileOutcomeName(f.outcome)) +
-                 "\" message=\"" + XmlText(f.message) + "\">" + XmlText(f.message) +
-                 "</failure>\n";
+                 "\" message=\"" + message + "\">" + message + "</failure>\n";
         } else {
             x += "      <skipped message=\"" + std::string(FileOutcomeName(f.outcome)) + "\"/>\n";
         }
@@ -156,8 +180,9 @@ std::string ReportJUnit(const RunReport& r) {
     }
     if (runCase) {
         x += "    <testcase classname=\"" + suite + "\" name=\"run\" time=\"0.000\">\n";
-        x += "      <failure type=\"" + XmlText(r.exitName) + "\" message=\"" +
-             XmlText(r.message) + "\">" + XmlText(r.message) + "</failure>\n";
+        const std::string message = XmlText(MessageLines(r.message));
+        x += "      <failure type=\"" + XmlText(r.exitName) + "\" message=\"" + message + "\">" +
+             message + "</failure>\n";
         x += "    </testcase>\n";
     }
     x += "  </testsuite>\n</testsuites>\n";
@@ -188,7 +213,8 @@ std::string WriteFileAtomically(const std::string& path, const std::string& text
         return "Unable to write the report " + path + " (" + what + ": " + std::strerror(err) +
                ")";
     };
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // A link planted under the temporary name must not redirect the write.
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) {
         return fail("create");
     }
@@ -218,6 +244,47 @@ std::string WriteFileAtomically(const std::string& path, const std::string& text
     return {};
 }
 
+std::string ReportPathRefusal(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        // A free name takes the report; a missing folder is told when the write fails.
+        return errno == ENOENT ? std::string()
+                               : path + " cannot be checked (" + std::strerror(errno) +
+                                     "): a report replaces only a regular file";
+    }
+    if (S_ISREG(st.st_mode)) {
+        return {};
+    }
+    const char* what = S_ISLNK(st.st_mode)    ? "symbolic link"
+                       : S_ISDIR(st.st_mode)  ? "folder"
+                       : S_ISFIFO(st.st_mode) ? "FIFO"
+                       : S_ISCHR(st.st_mode)  ? "character device"
+                       : S_ISBLK(st.st_mode)  ? "block device"
+                       : S_ISSOCK(st.st_mode) ? "socket"
+                                              : "special file";
+    return path + " is a " + what +
+           ", not a regular file: left as it is (a report takes a free name or replaces a "
+           "regular file)";
+}
+
+std::string ClearReportPaths(const std::vector<std::string>& paths) {
+    std::string refusals;
+    for (const std::string& path : paths) {
+        if (path.empty()) {
+            continue;
+        }
+        std::string refusal = ReportPathRefusal(path);
+        if (refusal.empty() && ::unlink(path.c_str()) != 0 && errno != ENOENT) {
+            refusal =
+                "The old report " + path + " cannot be removed (" + std::strerror(errno) + ")";
+        }
+        if (!refusal.empty()) {
+            refusals += refusal + "\n";
+        }
+    }
+    return refusals;
+}
+
 std::string WriteReports(const RunReport& report, const std::string& jsonPath,
                          const std::string& junitPath) {
     std::string errors;
@@ -226,7 +293,10 @@ std::string WriteReports(const RunReport& report, const std::string& jsonPath,
         if (path->empty()) {
             continue;
         }
-        const std::string error = WriteFileAtomically(*path, text(report));
+        // Something else may have taken the name during the run.
+        const std::string refusal = ReportPathRefusal(*path);
+        const std::string error =
+            refusal.empty() ? WriteFileAtomically(*path, text(report)) : refusal;
         if (!error.empty()) {
             errors += error + "\n";
         }

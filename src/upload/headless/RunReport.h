@@ -55,8 +55,18 @@ std::string IsoTimeNow();
 // otherwise a message naming the file and the system's reason.
 std::string WriteFileAtomically(const std::string& path, const std::string& text);
 
+// Why a report may not be put at path: a report replaces only a regular file or takes a name
+// that is free, never a device, a FIFO, a symbolic link or a folder. Empty when it may.
+std::string ReportPathRefusal(const std::string& path);
+
+// Readies the report paths before a run (empty ones are skipped): an old report, a regular file,
+// is removed, so that none of an earlier run can pass for this one's; anything else is left as
+// it is and refused. The refusals, one a line; empty when every path may take its report.
+std::string ClearReportPaths(const std::vector<std::string>& paths);
+
 // Writes the JSON report to jsonPath and the JUnit one to junitPath, each when its path is not
-// empty. The messages of the writes that failed, one a line; empty when all succeeded.
+// empty and not refused. The messages of the writes that failed, one a line; empty when all
+// succeeded.
 std::string WriteReports(const RunReport& report, const std::string& jsonPath,
                          const std::string& junitPath);
 

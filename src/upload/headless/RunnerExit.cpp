@@ -31,7 +31,7 @@ constexpr ExitRow ExitTable[] = {
     {ExitFailure, "failure", "an unexpected failure ended the program (the message is printed)"},
     {ExitReportUnwritable, "report unwritable",
      "the --report or --junit file could not be written (the run's own outcome\n"
-     "is printed)"},
+     "is printed), or its name holds no regular file (then nothing is run)"},
     {ExitPortMissing, "port missing",
      "the port's device did not appear within the seconds of --wait-port, or\n"
      "the wait was cancelled"},

@@ -2,6 +2,21 @@
 
 namespace pellwick {
 
+namespace {
+// The caption as printed: "&" marks a window's keyboard accelerator, which a printed line has
+// not ("&&" stands for "&" itself).
+std::string PrintedCaption(const std::string& caption) {
+    std::string printed;
+    for (std::size_t i = 0; i < caption.size(); ++i) {
+        if (caption[i] == '&' && i + 1 < caption.size()) {
+            ++i; // the marked letter, or the second "&" of "&&"
+        }
+        printed += caption[i];
+    }
+    return printed;
+}
+} // namespace
+
 MsgButton RunnerMessageBoxes::Show(MsgKind kind, const std::string& text, unsigned buttons) {
     if (beforeShow_) {
         beforeShow_();
@@ -24,7 +39,7 @@ MsgButton RunnerMessageBoxes::Show(MsgKind kind, const std::string& text, unsign
         answer = MbCancel;
     }
     std::fprintf(out_, "[%s] %s\n    -> %s\n", MsgKindCaption(kind), shown.c_str(),
-                 MsgButtonCaption(answer));
+                 PrintedCaption(MsgButtonCaption(answer)).c_str());
     std::fflush(out_);
     return answer;
 }

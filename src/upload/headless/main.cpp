@@ -3,6 +3,7 @@
 
 #include <QCoreApplication>
 #include <clocale>
+#include <csignal>
 #include <cstdio>
 
 int main(int argc, char** argv) {
@@ -19,6 +20,9 @@ int main(int argc, char** argv) {
         return pellwick::ListPorts(stdout);
     }
     std::setlocale(LC_ALL, "");
+    // Standard error into a reader that has gone (`2>&1 | head`) must stop the printing, not
+    // the upload and its reports: writes there fail instead of raising SIGPIPE.
+    std::signal(SIGPIPE, SIG_IGN);
     // No failure may reach std::terminate: it is printed and ends with its own status.
     try {
         QCoreApplication app(argc, argv);

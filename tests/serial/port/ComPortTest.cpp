@@ -3,6 +3,7 @@
 #include "ErrorNumberOf.h"
 #include "serial/TVaxoCustomComPort.h"
 #include "serial/TVaxoWin32Dispatcher.h"
+#include "serial/errors/OpenFailure.h"
 #include "serial/portmap/PortMap.h"
 #include "support/PumpUntil.h"
 
@@ -145,6 +146,19 @@ TEST_F(ComPortTest, AnOpenAfterLoadingThatFailsIsShownWithTheDevicesReason) {
     EXPECT_NE(shown.find("\r/nonexistent/ttyPellwick: No such file or directory"),
               std::string::npos)
         << shown;
+}
+
+// A failed open whose reason nobody showed (a reopen that fails quietly) must not lend that
+// reason to the next failure, which happens before any device is tried.
+TEST_F(ComPortTest, AFailedOpenCarriesNoReasonOfAnEarlierOne) {
+    PortMap::SetGlobal(
+        std::make_shared<PortMap>(std::map<int, std::string>{{3, "/nonexistent/ttyPellwick"}}));
+    port.SetComNumber(3);
+    EXPECT_NE(0, ErrorNumberOf([&] { port.SetOpen(true); }));
+    port.SetComNumber(9); // not in the port map
+    EXPECT_EQ(ecBadId, ErrorNumberOf([&] { port.SetOpen(true); }));
+    EXPECT_EQ("Error Opening Selected Comm Port !",
+              WithOpenFailure("Error Opening Selected Comm Port !"));
 }
 
 TEST_F(ComPortTest, PortZeroAsksTheSelectorAndCancelIsNoPortSelected) {

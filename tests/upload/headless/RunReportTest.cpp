@@ -1,4 +1,5 @@
-// The run report's JSON and JUnit texts read back with Qt's parsers, and its atomic write.
+// The run report's JSON and JUnit texts read back with Qt's parsers, its atomic write, and the
+// paths it may replace.
 #include "upload/headless/RunReport.h"
 
 #include "support/JsonSchema.h"
@@ -10,11 +11,16 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QXmlStreamReader>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
 #include <sstream>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace pellwick {
 namespace {
@@ -67,7 +73,8 @@ TEST(RunReportTest, JsonCarriesEveryFieldAndEscapesWhatItMust) {
     EXPECT_EQ("/dev/serial/by-id/usb-X", o["port"]["device"].toString().toStdString());
     EXPECT_EQ(115200, o["line"]["baud"].toInt());
     EXPECT_EQ(3, o["exit"]["status"].toInt());
-    EXPECT_EQ(r.message, o["exit"]["message"].toString().toStdString());
+    // Box texts break their lines with CR; the report's messages with line feeds.
+    EXPECT_EQ("Upload Error !\nline\t2\x01", o["exit"]["message"].toString().toStdString());
     const QJsonArray files = o["files"].toArray();
     ASSERT_EQ(static_cast<int>(r.files.size()), files.size());
     for (int i = 0; i < files.size(); ++i) {
@@ -159,6 +166,107 @@ TEST(RunReportTest, JUnitFailsRefusedAndUnverifiedFilesAndARunThatFailedWithoutA
         EXPECT_EQ(std::to_string(tests), suite["tests"]);
         EXPECT_EQ(std::to_string(failures), suite["failures"]);
     }
+}
+
+// Names and versions come from scripts and file systems in whatever bytes they hold, box texts
+// join their lines with CR: both reports still parse, and a message's lines end in line feeds.
+TEST(RunReportTest, ReportsStayValidWhateverBytesTheirTextsHold) {
+    RunReport r = EveryOutcome();
+    r.script = "caf\xE9.sld";                              // Latin-1
+    r.files[0].file = "a\xC3(b\xED\xA0\x80\xFF.bin";       // broken, surrogate, stray bytes
+    r.files[0].version = "v\xE9 \x01\x1F\xEF\xBF\xBF end"; // Latin-1, controls, U+FFFF
+    r.files[1].message = "Device said\rERR\r\nagain";
+    const QString replaced = QString(QChar(0xFFFD));
+
+    QJsonParseError error{};
+    const QJsonObject o =
+        QJsonDocument::fromJson(QByteArray::fromStdString(ReportJson(r)), &error).object();
+    ASSERT_EQ(QJsonParseError::NoError, error.error) << error.errorString().toStdString();
+    const auto errors = SchemaErrors(o, ReadSchema(PELLWICK_REPORT_SCHEMA));
+    EXPECT_TRUE(errors.empty()) << (errors.empty() ? "" : errors[0]);
+    EXPECT_EQ("caf" + replaced + ".sld", o["script"].toString());
+    EXPECT_EQ("v" + replaced + " \x01\x1F" + QChar(0xFFFF) + " end",
+              o["files"][0]["version"].toString());
+    EXPECT_EQ("Device said\nERR\nagain", o["files"][1]["message"].toString());
+
+    QXmlStreamReader xml(QByteArray::fromStdString(ReportJUnit(r)));
+    QStringList names, failures;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement) {
+            continue;
+        }
+        if (xml.name() == QString("testcase")) {
+            names << xml.attributes().value("name").toString();
+        } else if (xml.name() == QString("failure")) {
+            failures << xml.attributes().value("message").toString() << xml.readElementText();
+        }
+    }
+    ASSERT_FALSE(xml.hasError()) << xml.errorString().toStdString();
+    ASSERT_EQ(static_cast<int>(r.files.size()), names.size());
+    EXPECT_TRUE(names[0].startsWith("a" + replaced + "(b")) << names[0].toStdString();
+    ASSERT_GE(failures.size(), 2); // the refused file's message, as attribute and as text
+    EXPECT_EQ("Device said\nERR\nagain", failures[0]);
+    EXPECT_EQ("Device said\nERR\nagain", failures[1]);
+}
+
+// A report replaces only a regular file or takes a name that is free: a device, a FIFO, a
+// symbolic link or a folder under that name is refused and left as it was, at the start (which
+// also clears an old report) and at the write.
+TEST(RunReportTest, OnlyAFreeNameOrARegularFileIsReplacedByAReport) {
+    TempFolder folder;
+    ASSERT_FALSE(folder.Path().empty());
+    std::ofstream(folder.File("target")) << "keep";
+    struct Row {
+        const char* name;
+        std::function<bool(const std::string&)> make;
+        const char* refusal; // empty: the path may take a report
+    };
+    const std::vector<Row> rows = {
+        {"free", [](const std::string&) { return true; }, ""},
+        {"regular", [](const std::string& p) { return !!(std::ofstream(p) << "old"); }, ""},
+        {"fifo", [](const std::string& p) { return ::mkfifo(p.c_str(), 0600) == 0; }, "FIFO"},
+        {"symlink",
+         [&](const std::string& p) {
+             return ::symlink(folder.File("target").c_str(), p.c_str()) == 0;
+         },
+         "symbolic link"},
+        {"folder", [](const std::string& p) { return ::mkdir(p.c_str(), 0700) == 0; }, "folder"},
+        // What /dev/null is; only where device nodes may be made.
+        {"device",
+         [](const std::string& p) {
+             return ::mknod(p.c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0 || errno == EPERM;
+         },
+         "character device"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string path = folder.File(row.name);
+        ASSERT_TRUE(row.make(path)) << std::strerror(errno);
+        struct stat before {};
+        const bool existed = ::lstat(path.c_str(), &before) == 0;
+        if (*row.refusal != '\0' && !existed) {
+            continue; // no device node without the right to make one
+        }
+        const std::string refusal = ClearReportPaths({path, ""});
+        struct stat after {};
+        if (*row.refusal == '\0') {
+            EXPECT_EQ("", refusal);
+            EXPECT_NE(0, ::lstat(path.c_str(), &after)) << "an old report is gone at the start";
+            EXPECT_EQ("", WriteReports(EveryOutcome(), path, ""));
+            ASSERT_EQ(0, ::lstat(path.c_str(), &after));
+            EXPECT_TRUE(S_ISREG(after.st_mode));
+            continue;
+        }
+        for (const std::string& message : {refusal, WriteReports(EveryOutcome(), path, "")}) {
+            EXPECT_NE(std::string::npos, message.find(path + " is a " + row.refusal)) << message;
+        }
+        ASSERT_EQ(0, ::lstat(path.c_str(), &after));
+        EXPECT_EQ(before.st_mode, after.st_mode);
+        EXPECT_EQ(before.st_ino, after.st_ino);
+    }
+    std::stringstream target;
+    target << std::ifstream(folder.File("target")).rdbuf();
+    EXPECT_EQ("keep", target.str()) << "written through the link";
 }
 
 TEST(RunReportTest, AtomicWriteReplacesTheFileOrSaysWhyNot) {
