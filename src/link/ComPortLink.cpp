@@ -1,5 +1,7 @@
 #include "link/ComPortLink.h"
 
+#include "link/LineProgress.h"
+
 namespace pellwick {
 
 ComPortLink::~ComPortLink() {
@@ -29,6 +31,10 @@ void ComPortLink::SetHandlers(LinkPortHandlers handlers) {
 void ComPortLink::SetParityCode(std::uint8_t code) {
     // Codes above even are not ours to set; they read as no parity.
     port_.SetParity(code <= 2 ? static_cast<TParity>(code) : pNone);
+}
+
+double ComPortLink::BytesPerSecond() const {
+    return LineByteRate(port_.Baud(), port_.DataBits(), port_.Parity() != pNone, port_.StopBits());
 }
 
 } // namespace pellwick

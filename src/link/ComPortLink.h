@@ -32,6 +32,10 @@ public:
     int Tag() const override { return port_.Tag(); }
     void SetTag(int tag) override { port_.SetTag(tag); }
     std::uint16_t OutputRoom() override { return port_.OutputRoom(); }
+    std::uint16_t OutputCount() override { return port_.OutputCount(); }
+    std::uint64_t OutputHanded() override { return port_.OutputHanded(); }
+    std::int32_t DriverOutputCount() override { return port_.DriverOutputCount(); }
+    double BytesPerSecond() const override;
     std::uint16_t InputCount() override { return port_.InputCount(); }
     std::uint16_t PendingLineError() override { return port_.PendingLineError(); }
     void WriteChar(char c) override { port_.WriteChar(c); }

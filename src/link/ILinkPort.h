@@ -42,6 +42,15 @@ public:
     virtual void SetTag(int tag) = 0;
 
     virtual std::uint16_t OutputRoom() = 0;
+    // Bytes queued in the port's output buffer, not yet handed to the driver.
+    virtual std::uint16_t OutputCount() = 0;
+    // Bytes handed to the driver since the port was made, over all its openings.
+    virtual std::uint64_t OutputHanded() = 0;
+    // Bytes the driver holds for output, not yet on the line; -1 when closed or where the
+    // driver does not tell.
+    virtual std::int32_t DriverOutputCount() = 0;
+    // Bytes per second the line carries with the port's settings; 0 when unknown.
+    virtual double BytesPerSecond() const = 0;
     virtual std::uint16_t InputCount() = 0;
     virtual std::uint16_t PendingLineError() = 0;
     virtual void WriteChar(char c) = 0;

@@ -27,6 +27,29 @@ public:
     virtual void SetComBtnState(bool on) = 0;
 };
 
+// How far the running block transfer, or the last one until the next starts, has got. Bytes
+// count from the start of the transfer, times from the moment its first byte was queued.
+struct TransferProgress {
+    std::int32_t Total = 0;  // bytes of the transfer
+    std::int64_t Handed = 0; // bytes handed to the driver (after a stop, without the bytes
+                             // discarded before they got there)
+    std::int64_t OnLine = 0; // bytes that can have reached the line by now
+    bool Started = false;    // its first byte was queued
+    // Its output has drained: out of the driver onto the line where the driver tells (a driver
+    // that stops sending for a while is not waited for), out of the program's buffer where it
+    // does not (pseudo-terminals). OnLine may go on growing after that, at the line's rate.
+    bool Drained = false;
+    // Once drained, the transfer's time on the line: until its last byte can have gone out,
+    // which where the driver does not tell comes from the line's rate and may lie ahead.
+    // Before that, the time since the first byte was queued.
+    double Seconds = 0;
+
+    // The upload gauge for it: the share on the line, in percent (nothing to send is all sent).
+    int OnLinePercent() const {
+        return TransferGaugePercent(Total, static_cast<std::int32_t>(Total - OnLine));
+    }
+};
+
 // The link as the upload engine sees it. Operations may throw the serial engine's exceptions
 // (for example when the port is closed); SendInitCmd reports its own errors and answers "ERROR".
 class ILinkOperations {
@@ -58,6 +81,9 @@ public:
     virtual bool LineHungUp() = 0;
     // The trigger strings and the reply of the last command exchange, as received.
     virtual const LinkState& State() const = 0;
+    // The running or last block transfer; cheap enough to ask at any moment. A link that
+    // does not follow its transfers answers an empty one.
+    virtual TransferProgress Progress() const { return {}; }
 };
 
 } // namespace pellwick

@@ -1,5 +1,6 @@
 #include "link/LinkOperations.h"
 
+#include "link/LineProgress.h"
 #include "serial/errors/OpenFailure.h"
 
 #include <QCoreApplication>
@@ -30,7 +31,8 @@ void SleepMs(int ms) {
 } // namespace
 
 LinkOperations::LinkOperations(ILinkPort& port, IMessageBoxes& boxes)
-    : port_(port), boxes_(boxes), processEvents_([] { QCoreApplication::processEvents(); }) {
+    : port_(port), boxes_(boxes), processEvents_([] { QCoreApplication::processEvents(); }),
+      now_([] { return Clock::now(); }) {
     LinkPortHandlers handlers;
     handlers.WaitChar = [this](char c) { VaxoComPort1WaitChar(c); };
     handlers.TriggerData = [this](std::uint16_t handle) { VaxoComPort1TriggerData(handle); };
@@ -185,6 +187,15 @@ void LinkOperations::SendBuffer(const std::uint8_t* bytes, std::uint32_t count) 
     state_.BlockRemaining = static_cast<std::int32_t>(count);
     state_.BlockTotal = static_cast<std::int32_t>(count);
     state_.BlockCursor = bytes;
+    transfer_ = {};
+    onLineShown_ = 0;
+    transfer_.BytesPerSecond = port_.BytesPerSecond();
+    // Output queued ahead of the transfer (its header) goes to the driver first. Read in this
+    // order, a byte of it that the driver takes between the two readings is counted in neither:
+    // the transfer's count can come out a few bytes high, never low, and what the transfer
+    // queued caps it.
+    transfer_.HandedBase = port_.OutputHanded();
+    transfer_.HandedBase += port_.OutputCount();
     port_.SetTag(PhaseSending);
     try {
         ArmTransferTrigger(state_.RoomTrigger, state_.BlockSize);
@@ -215,13 +226,13 @@ void LinkOperations::VaxoComPort1TriggerOutbuffFree() {
         return;
     }
     if (state_.BlockSize < state_.BlockRemaining) {
-        port_.WriteBlock(state_.BlockCursor, state_.BlockSize);
+        QueueTransferBlock(state_.BlockSize);
         state_.BlockCursor += state_.BlockSize;
         state_.BlockRemaining -= state_.BlockSize;
         if (state_.StopRequest) {
-            // The gauge keeps the share really handed over, not the 100 % of a stopped count.
+            // The gauge keeps the share really on the line, not the 100 % of a stopped count.
             if (host_)
-                host_->SetUploadGauge(GaugePercent(state_.BlockTotal, state_.BlockRemaining));
+                host_->SetUploadGauge(Progress().OnLinePercent());
             state_.StopRequest = false;
             state_.BlockRemaining = 0;
             ArmTransferTrigger(state_.DrainTrigger, 0);
@@ -231,16 +242,103 @@ void LinkOperations::VaxoComPort1TriggerOutbuffFree() {
     } else {
         // A transfer of 0 bytes queues nothing but still ends through the drain trigger.
         if (state_.BlockRemaining > 0)
-            port_.WriteBlock(state_.BlockCursor, static_cast<std::uint16_t>(state_.BlockRemaining));
+            QueueTransferBlock(static_cast<std::uint16_t>(state_.BlockRemaining));
         state_.BlockCursor += state_.BlockRemaining;
         state_.BlockRemaining = 0;
         ArmTransferTrigger(state_.DrainTrigger, 0);
     }
+    // What the line has carried, not what went into the buffer: at a low rate the driver
+    // holds many seconds of output.
     if (host_)
-        host_->SetUploadGauge(GaugePercent(state_.BlockTotal, state_.BlockRemaining));
+        host_->SetUploadGauge(Progress().OnLinePercent());
+}
+
+void LinkOperations::QueueTransferBlock(std::uint16_t count) {
+    if (!transfer_.Started) {
+        transfer_.Started = true;
+        transfer_.FirstQueued = now_();
+    }
+    port_.WriteBlock(state_.BlockCursor, count);
+    transfer_.Queued += count;
+}
+
+bool LinkOperations::DriverStillSending() {
+    // A stop, the device's error string (its discard emptied the driver too) and a gone line
+    // end the transfer at once, as before.
+    if (transfer_.Ended || state_.StopRequest || port_.Tag() != PhaseSending || port_.HungUp())
+        return false;
+    const std::int32_t held = port_.DriverOutputCount();
+    if (held <= 0) {
+        transfer_.LineTold = held == 0;
+        return false;
+    }
+    const auto now = now_();
+    if (transfer_.DriverLeast < 0 || held < transfer_.DriverLeast) {
+        transfer_.DriverLeast = held;
+        transfer_.DriverMovedAt = now;
+        return true;
+    }
+    return now - transfer_.DriverMovedAt < DriverStallLimit;
+}
+
+void LinkOperations::EndTransfer(bool drained) {
+    if (transfer_.Ended)
+        return;
+    transfer_.HandedAtEnd = TransferHanded();
+    transfer_.Ended = true;
+    transfer_.Drained = drained;
+    transfer_.EndedAt = now_();
+}
+
+std::int64_t LinkOperations::TransferHanded() const {
+    if (transfer_.Ended)
+        return transfer_.HandedAtEnd;
+    const std::uint64_t handed = port_.OutputHanded();
+    if (handed <= transfer_.HandedBase)
+        return 0;
+    return std::min(static_cast<std::int64_t>(handed - transfer_.HandedBase), transfer_.Queued);
+}
+
+TransferProgress LinkOperations::Progress() const {
+    TransferProgress progress;
+    progress.Total = state_.BlockTotal;
+    progress.Started = transfer_.Started;
+    progress.Drained = transfer_.Drained;
+    if (!transfer_.Started)
+        return progress;
+    const auto seconds = [this](Clock::time_point until) {
+        return std::chrono::duration<double>(until - transfer_.FirstQueued).count();
+    };
+    LineMoment moment;
+    // The handed count first: a block the driver takes before its queue is read then only
+    // makes the estimate low for a moment.
+    moment.Handed = TransferHanded();
+    if (transfer_.Ended)
+        moment.DriverQueued = transfer_.LineTold ? 0 : -1;
+    else
+        moment.DriverQueued = port_.DriverOutputCount();
+    moment.Drained = transfer_.Drained && transfer_.LineTold;
+    moment.Seconds = seconds(now_());
+    progress.Handed = moment.Handed;
+    onLineShown_ = std::max(onLineShown_, BytesOnLine(moment, transfer_.BytesPerSecond));
+    progress.OnLine = onLineShown_;
+    progress.Seconds = moment.Seconds;
+    if (transfer_.Ended) {
+        // The line cannot have carried the bytes faster than its rate, whatever the buffers did.
+        progress.Seconds = std::max(seconds(transfer_.EndedAt),
+                                    WireSeconds(progress.Handed, transfer_.BytesPerSecond));
+    }
+    return progress;
 }
 
 void LinkOperations::VaxoComPort1TriggerOutbuffUsed() {
+    // Our buffer is empty. Where the driver tells what it still holds, the transfer goes on
+    // until that has left too: the notice comes again at the dispatcher's next look.
+    if (DriverStillSending()) {
+        ArmTransferTrigger(state_.DrainTrigger, 0);
+        return;
+    }
+    EndTransfer(true);
     // The transfer is over before the host hears of it, so that the host may release its bytes.
     const int phase = port_.Tag();
     port_.SetTag(PhaseNone);
@@ -487,6 +585,8 @@ void LinkOperations::CloseAndDropTriggers() {
 
 bool LinkOperations::AbandonTransfer() {
     const bool transferring = port_.Tag() != PhaseNone;
+    if (transferring)
+        EndTransfer(false);
     port_.SetTag(PhaseNone);
     state_.StopRequest = false;
     state_.BlockRemaining = 0;

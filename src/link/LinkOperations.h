@@ -11,6 +11,7 @@
 #include "link/Rs232SettingsFile.h"
 #include "serial/MessageBoxes.h"
 
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -34,6 +35,9 @@ public:
     // One round of pending GUI events while a string waits for output room; by default the Qt
     // application's event processing.
     void SetProcessEventsHook(std::function<void()> hook) { processEvents_ = std::move(hook); }
+    // The clock that times transfers; by default the steady clock.
+    using Clock = std::chrono::steady_clock;
+    void SetClockHook(std::function<Clock::time_point()> now) { now_ = std::move(now); }
 
     LinkState& State() { return state_; }
     const LinkState& State() const override { return state_; }
@@ -52,6 +56,7 @@ public:
     void SetRunActive(bool on) override;
     bool SCommOpen() override { return port_.Open(); }
     bool LineHungUp() override { return port_.HungUp(); }
+    TransferProgress Progress() const override;
 
     // --- Further operations --------------------------------------------------------------------
     void SendDataByte(std::uint8_t byte);
@@ -115,6 +120,9 @@ public:
 
     // Rounds of event processing a string waits at most for output room.
     static constexpr int PacingRounds = 15000;
+    // How long the end of a transfer waits for a driver whose output queue does not shrink
+    // (flow control holding the line) before it ends as if the driver had not told.
+    static constexpr std::chrono::milliseconds DriverStallLimit{5000};
     static constexpr std::int32_t AnswerTicks = 100;
     // The longest TakeInput waits for the line to go quiet (ticks of 55 ms).
     static constexpr int QuietTicksLimit = 20;
@@ -127,6 +135,13 @@ private:
     void DropDataTriggers();
     void ForgetTriggers();
     void ArmTransferTrigger(std::uint16_t handle, std::uint16_t value);
+    // Queues count bytes at the block cursor as part of the transfer.
+    void QueueTransferBlock(std::uint16_t count);
+    // The driver still holds transfer output that is worth waiting for (see DriverStallLimit).
+    bool DriverStillSending();
+    void EndTransfer(bool drained);
+    // Bytes of the transfer handed to the driver.
+    std::int64_t TransferHanded() const;
     void ShowError(const char* text);
 
     ILinkPort& port_;
@@ -142,6 +157,29 @@ private:
     // Ends a transfer whose room and drain notices will not come (the port closed or its
     // device went away) and tells the host; false when no transfer ran.
     bool AbandonTransfer();
+
+    // The running or last block transfer as far as the line is concerned.
+    struct TransferTrack {
+        bool Started = false;  // its first byte was queued, at FirstQueued
+        bool Ended = false;    // it drained or the line went away, at EndedAt
+        bool Drained = false;  // it ended by draining
+        bool LineTold = false; // at its end the driver told it held none of it
+        std::int64_t Queued = 0;
+        // The port's handed-over count before the transfer's first byte: output queued ahead
+        // of it (its header) goes to the driver first.
+        std::uint64_t HandedBase = 0;
+        std::int64_t HandedAtEnd = 0;
+        double BytesPerSecond = 0;
+        Clock::time_point FirstQueued{};
+        Clock::time_point EndedAt{};
+        // While the end waits for the driver: the least it held so far, and when it got there.
+        std::int32_t DriverLeast = -1;
+        Clock::time_point DriverMovedAt{};
+    };
+    TransferTrack transfer_;
+    // The most the snapshot has said was on the line: bytes on the line never go back.
+    mutable std::int64_t onLineShown_ = 0;
+    std::function<Clock::time_point()> now_;
 };
 
 } // namespace pellwick

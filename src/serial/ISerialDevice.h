@@ -52,6 +52,9 @@ public:
     virtual long Write(const std::uint8_t* data, std::size_t count) = 0;
     // Bytes waiting in the driver's input queue.
     virtual std::uint32_t InputQueued() = 0;
+    // Bytes the driver holds for output that have not gone out on the line yet, or -1 where
+    // the driver does not tell (a pseudo-terminal reads 0 whatever its peer has not taken).
+    virtual long OutputQueued() { return -1; }
     // The four modem signal states as msCtsOn | msDsrOn | msRingOn | msDcdOn. False when the
     // device has no modem lines (pseudo-terminals); the signals then read as off.
     virtual bool ModemStatus(std::uint8_t& bits) = 0;

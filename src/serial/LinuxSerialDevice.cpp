@@ -156,6 +156,7 @@ int LinuxSerialDevice::Open(const std::string& path) {
         return fail(-1, err);
     }
     haveSaved_ = true;
+    pseudoTerminal_ = IsPseudoTerminal(fd);
     fd_ = fd;
     std::lock_guard lock(shadowLock_);
     haveShadow_ = false;
@@ -349,6 +350,15 @@ std::uint32_t LinuxSerialDevice::InputQueued() {
         return 0;
     }
     return static_cast<std::uint32_t>(n);
+}
+
+long LinuxSerialDevice::OutputQueued() {
+    // A pseudo-terminal's output waits in its peer's input, which TIOCOUTQ does not count.
+    int n = 0;
+    if (fd_ < 0 || pseudoTerminal_ || ioctl(fd_, TIOCOUTQ, &n) != 0 || n < 0) {
+        return -1;
+    }
+    return n;
 }
 
 bool LinuxSerialDevice::ModemStatus(std::uint8_t& bits) {

@@ -28,6 +28,7 @@ public:
     long Read(std::uint8_t* buffer, std::size_t count) override;
     long Write(const std::uint8_t* data, std::size_t count) override;
     std::uint32_t InputQueued() override;
+    long OutputQueued() override;
     bool ModemStatus(std::uint8_t& bits) override;
     void SetDtr(bool on) override;
     void SetRts(bool on) override;
@@ -45,6 +46,7 @@ private:
     bool SetKeepingFraming(termios& wanted);
 
     int fd_ = -1;
+    bool pseudoTerminal_ = false;
     std::string path_;
     termios saved_{};
     bool haveSaved_ = false;

@@ -290,6 +290,10 @@ void TVaxoBaseDispatcher::AdvanceOutputTail(std::uint32_t n, std::uint64_t gener
     outRing_.Advance(n, generation);
 }
 
+long TVaxoBaseDispatcher::DriverOutputQueued() {
+    return DeviceOutputQueued();
+}
+
 int TVaxoBaseDispatcher::ClearOutput() {
     outRing_.Clear();
     // Wait until the output worker has let go of the bytes it was writing, so that new output

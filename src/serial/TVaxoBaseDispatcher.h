@@ -23,7 +23,10 @@
 //   workersStarted_ (cleared by the last worker to end) and outputSent_. Each is an atomic
 //   flag that stands alone: no other field must change with it, a worker only reads the stop
 //   and close flags and acts on them at its next look, and it is woken through its events
-//   after they are set.
+//   after they are set. outputHanded_ is an atomic count that only the output worker adds to
+//   and any thread reads; it stands alone too (the output ring's level is not read with it).
+// - DriverOutputQueued asks the driver itself and takes no lock; the main thread calls it
+//   while the device is open, beside the output worker's writes.
 #pragma once
 
 #include "serial/DispatcherTypes.h"
@@ -71,6 +74,13 @@ public:
     std::uint32_t OutputUsed();
     std::uint32_t OutputFree();
     int ClearOutput();
+    // Bytes the output worker has handed to the driver since the dispatcher was made: what
+    // the driver's writes accepted. Bytes discarded from the ring, and runs a failing device
+    // refused, are not among them.
+    std::uint64_t OutputHanded() const { return outputHanded_.load(); }
+    // Bytes the driver still holds for output, or -1 when it does not tell or no device is
+    // open.
+    long DriverOutputQueued();
 
     // --- Input -----------------------------------------------------------------------------
     int TakeByte(std::uint8_t& byte);
@@ -160,6 +170,8 @@ protected:
     virtual int DevicePurgeInput() = 0;
     virtual int DevicePurgeOutput() = 0;
     virtual bool DeviceModemStatus(std::uint8_t& bits) = 0;
+    // The driver's output queue, -1 when unknown.
+    virtual long DeviceOutputQueued() = 0;
     virtual int DeviceSetRs485(bool on) = 0;
     // Waits up to timeoutMs for the device to have input; false when none came.
     virtual bool DeviceAwaitInput(int timeoutMs) = 0;
@@ -188,6 +200,8 @@ protected:
     // One pass of the output worker's writing: returns the contiguous run to write.
     bool NextOutputRun(const std::uint8_t*& data, std::uint32_t& count);
     void AdvanceOutputTail(std::uint32_t n, std::uint64_t generation);
+    // n bytes of a run were accepted by the driver.
+    void NoteOutputHanded(std::uint32_t n) { outputHanded_ += n; }
     std::uint64_t OutputGeneration();
     bool MoreInputPending();
     // The driver or the staging buffer holds input and the ring has room for it.
@@ -262,6 +276,7 @@ private:
     // Where the last availability notice ended (dispatch worker; reset at open).
     std::uint32_t lastNotify_ = 0;
     std::atomic<bool> outputSent_{false};
+    std::atomic<std::uint64_t> outputHanded_{0};
 
 protected:
     std::recursive_mutex statusLock_;

@@ -424,6 +424,9 @@ void TVaxoCustomComPort::StartDevice() {
 
 void TVaxoCustomComPort::ReleaseDispatcher() {
     SetupNotifyWindow(false);
+    if (dispatcher_) {
+        handedBefore_ += dispatcher_->OutputHanded();
+    }
     dispatcher_.reset();
 }
 
@@ -526,6 +529,7 @@ void TVaxoCustomComPort::FinishDeferredClose() {
         dispatcher_->DetachWindowHandler(notifyWindow_.get());
         notifyWindow_.release()->deleteLater();
     }
+    handedBefore_ += dispatcher_->OutputHanded();
     dispatcher_.reset();
     portState_ = State::Closed;
     if (reopenPending_) {
@@ -643,6 +647,15 @@ std::uint16_t TVaxoCustomComPort::OutputCount() {
 std::uint16_t TVaxoCustomComPort::OutputRoom() {
     return portState_ == State::Open ? static_cast<std::uint16_t>(dispatcher_->OutputFree())
                                      : outSize_;
+}
+
+std::int32_t TVaxoCustomComPort::DriverOutputCount() {
+    return portState_ == State::Open ? static_cast<std::int32_t>(dispatcher_->DriverOutputQueued())
+                                     : -1;
+}
+
+std::uint64_t TVaxoCustomComPort::OutputHanded() const {
+    return handedBefore_ + (dispatcher_ ? dispatcher_->OutputHanded() : 0);
 }
 
 void TVaxoCustomComPort::DiscardInput() {

@@ -209,6 +209,12 @@ public:
     std::uint16_t InputCount();
     std::uint16_t OutputCount();
     std::uint16_t OutputRoom();
+    // Bytes the driver holds for output, not yet on the line: -1 while the port is not open
+    // and where the driver does not tell (pseudo-terminals).
+    std::int32_t DriverOutputCount();
+    // Bytes handed to the driver since the component was made, over all its openings: what
+    // the driver accepted, without output discarded before that.
+    std::uint64_t OutputHanded() const;
     void AddNotifyWindow(QObject* window);
     void AddNotifyProc(TPortNotifyProc proc, void* context);
     void RemoveNotifyWindow(QObject* window);
@@ -348,6 +354,7 @@ private:
     TriggerSaveRecord savedTriggers_;
     std::unique_ptr<VxComWindow> notifyWindow_;
     std::unique_ptr<TVaxoWin32Dispatcher> dispatcher_;
+    std::uint64_t handedBefore_ = 0; // OutputHanded of the dispatchers released so far
 };
 
 // The component as the program places it: all logic is in TVaxoCustomComPort.

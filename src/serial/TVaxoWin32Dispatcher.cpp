@@ -212,6 +212,10 @@ bool TVaxoWin32Dispatcher::DeviceModemStatus(std::uint8_t& bits) {
     return device_->IsOpen() && device_->ModemStatus(bits);
 }
 
+long TVaxoWin32Dispatcher::DeviceOutputQueued() {
+    return device_->IsOpen() ? device_->OutputQueued() : -1;
+}
+
 bool TVaxoWin32Dispatcher::DeviceAwaitInput(int timeoutMs) {
     pollfd fd{device_->Fd(), POLLIN, 0};
     return poll(&fd, 1, timeoutMs) > 0 && (fd.revents & POLLIN) != 0;
@@ -495,6 +499,8 @@ void TVaxoWin32Dispatcher::WritePasses() {
         }
         long n = device_->Write(data, count);
         if (n > 0) {
+            // Counted even when the ring was emptied meanwhile: the driver has the bytes.
+            NoteOutputHanded(static_cast<std::uint32_t>(n));
             AdvanceOutputTail(static_cast<std::uint32_t>(n), generation);
             outputProgress_.Set();
             continue;

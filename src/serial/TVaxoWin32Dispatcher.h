@@ -55,6 +55,7 @@ protected:
     int DevicePurgeInput() override;
     int DevicePurgeOutput() override;
     bool DeviceModemStatus(std::uint8_t& bits) override;
+    long DeviceOutputQueued() override;
     int DeviceSetRs485(bool on) override;
     bool DeviceAwaitInput(int timeoutMs) override;
     int DeviceAwaitInputOr(const TVaxoEvent& signal, bool watchInput, int timeoutMs) override;

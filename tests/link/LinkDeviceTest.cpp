@@ -37,7 +37,8 @@ std::string UploadHeader(const std::vector<std::uint8_t>& data, const std::strin
 
 class LinkDeviceTest : public ::testing::Test {
 protected:
-    void Start(const DeviceConfig& config, const LinkSettings& linkSettings = {}) {
+    void Start(const DeviceConfig& config, const LinkSettings& linkSettings = {},
+               std::int32_t baud = 115200) {
         ASSERT_TRUE(device.StartInProcess(config)) << device.Error();
         PortMap::SetGlobal(
             std::make_shared<PortMap>(std::map<int, std::string>{{1, device.SlavePath()}}));
@@ -47,7 +48,7 @@ protected:
         port.SetPromptForPort(false);
         link.SetHost(&host);
         Rs232Settings settings;
-        settings.BaudRate = 115200;
+        settings.BaudRate = baud;
         // A pseudo-terminal has no modem lines: CTS would never allow output.
         settings.UseRts = false;
         settings.RequireCts = false;
@@ -129,7 +130,9 @@ TEST_F(LinkDeviceTest, MebibyteUploadArrivesByteForByte) {
     link.SendDataString(UploadHeader(data, "00020000"));
     link.SendBuffer(data.data(), static_cast<std::uint32_t>(data.size()));
     ASSERT_TRUE(PumpUntil([&] { return HostCalled("EnableScriptTimer"); }, 120000));
-    EXPECT_EQ(host.Gauge.back(), 100);
+    const TransferProgress progress = link.Progress();
+    EXPECT_TRUE(progress.Drained);
+    EXPECT_EQ(progress.Handed, static_cast<std::int64_t>(data.size()));
     EXPECT_EQ(port.Tag(), PhaseNone);
 
     link.SendInitCmd("\r", answer);
@@ -140,6 +143,32 @@ TEST_F(LinkDeviceTest, MebibyteUploadArrivesByteForByte) {
     std::ifstream stored(uploads[0].storedPath, std::ios::binary);
     const std::vector<std::uint8_t> received{std::istreambuf_iterator<char>(stored), {}};
     EXPECT_TRUE(received == data);
+}
+
+TEST_F(LinkDeviceTest, OnASlowLineTheGaugeAndTheSpeedFollowTheLineNotTheBuffers) {
+    DeviceConfig config;
+    config.baud = 9600;
+    Start(config, {}, 9600);
+    link.SetUploadMode(true);
+    std::string answer;
+    link.SendInitCmd("UL\r", answer);
+    ASSERT_EQ(answer, "OK");
+
+    // 10 s on the line at 960 bytes/s; the pseudo-terminal takes all of it at once.
+    const std::vector<std::uint8_t> data(9600, 0x55);
+    link.SendDataString(UploadHeader(data, "1"));
+    const auto start = Clock::now();
+    link.SendBuffer(data.data(), static_cast<std::uint32_t>(data.size()));
+    ASSERT_TRUE(PumpUntil([&] { return Clock::now() - start >= std::chrono::seconds(5); }));
+    EXPECT_NEAR(link.Progress().OnLinePercent(), 50, 5);
+    ASSERT_FALSE(host.Gauge.empty());
+    EXPECT_LE(host.Gauge.back(), 55);
+
+    ASSERT_TRUE(PumpUntil([&] { return HostCalled("EnableScriptTimer"); }));
+    const TransferProgress end = link.Progress();
+    EXPECT_TRUE(end.Drained);
+    ASSERT_EQ(end.Handed, 9600);
+    EXPECT_NEAR(end.Handed / end.Seconds, 960, 48);
 }
 
 TEST_F(LinkDeviceTest, DeviceErrorDuringUploadStopsTheTransferAndReportsIt) {

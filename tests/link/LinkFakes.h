@@ -52,6 +52,10 @@ public:
     void SetTag(int tag) override { TagValue = tag; }
 
     std::uint16_t OutputRoom() override { return IsOpen ? Room : 4096; }
+    std::uint16_t OutputCount() override { return IsOpen ? static_cast<std::uint16_t>(Ring) : 0; }
+    std::uint64_t OutputHanded() override { return Handed; }
+    std::int32_t DriverOutputCount() override { return IsOpen ? DriverQueue : -1; }
+    double BytesPerSecond() const override { return LineRate; }
     std::uint16_t InputCount() override {
         RequireOpen();
         return static_cast<std::uint16_t>(Input.size());
@@ -60,10 +64,12 @@ public:
     void WriteChar(char c) override {
         RequireOpen();
         Output.push_back(c);
+        Queue(1);
     }
     void WriteText(const std::string& text) override {
         RequireOpen();
         Output += text;
+        Queue(text.size());
         Log.push_back("WriteText");
         if (Answer)
             Input += Answer(text);
@@ -71,6 +77,7 @@ public:
     void WriteBlock(const void* buffer, std::uint16_t length) override {
         RequireOpen();
         Output.append(static_cast<const char*>(buffer), length);
+        Queue(length);
         Blocks.push_back(length);
         Log.push_back("WriteBlock " + std::to_string(length));
     }
@@ -94,6 +101,7 @@ public:
     }
     void DiscardOutput() override {
         RequireOpen();
+        Ring = 0;
         Log.push_back("DiscardOutput");
     }
     std::uint16_t NewTextTrigger(const std::string& text, bool ignoreCase) override {
@@ -146,6 +154,13 @@ public:
         return false;
     }
 
+    // The driver takes n of the bytes waiting in the buffer.
+    void HandOver(std::size_t n) {
+        n = std::min(n, Ring);
+        Ring -= n;
+        Handed += n;
+    }
+
     std::uint16_t TriggerOfText(const std::string& text) const {
         for (const auto& [handle, trigger] : TextTriggers)
             if (trigger.Text == text)
@@ -159,6 +174,13 @@ public:
     bool FailOpen = false;
     int TagValue = 0;
     std::uint16_t Room = 4096;
+    // Output goes straight to the driver (Handed), or waits in the buffer (Ring) while
+    // HoldOutput is set. A line rate of 0 is unknown.
+    bool HoldOutput = false;
+    std::size_t Ring = 0;
+    std::uint64_t Handed = 0;
+    std::int32_t DriverQueue = -1;
+    double LineRate = 0;
     std::uint16_t LineError = 0;
     std::string Input;
     std::string Output;
@@ -170,6 +192,12 @@ public:
     std::int32_t AwaitTicks = 0;
 
 private:
+    void Queue(std::size_t n) {
+        if (HoldOutput)
+            Ring += n;
+        else
+            Handed += n;
+    }
     void RequireOpen() const {
         if (!IsOpen)
             throw std::runtime_error("ie_NOpen - device not open");

@@ -142,6 +142,105 @@ TEST_F(LinkOperationsTest, HangUpDuringTransferSendsNoMoreBlocksAndReportsOnDrai
     EXPECT_TRUE(link.LineHungUp());
 }
 
+// A clock the test moves; the link times its transfers with it.
+class LinkProgressTest : public LinkOperationsTest {
+protected:
+    LinkProgressTest() {
+        link.SetClockHook([this] { return now; });
+        link.SetUploadMode(true);
+    }
+    void At(double seconds) {
+        now = LinkOperations::Clock::time_point() +
+              std::chrono::duration_cast<LinkOperations::Clock::duration>(
+                  std::chrono::duration<double>(seconds));
+    }
+    LinkOperations::Clock::time_point now{};
+    const std::vector<std::uint8_t> data = Bytes(120);
+};
+
+TEST_F(LinkProgressTest, GaugeShowsWhatTheLineCanHaveCarriedNotWhatWasQueued) {
+    port.LineRate = 100;
+    link.SendBuffer(data.data(), 120);
+    EXPECT_FALSE(link.Progress().Started);
+    At(0);
+    port.H.OutbuffFree(); // handed at once, but no time on the line yet
+    At(0.25);
+    port.H.OutbuffFree(); // 100 handed, the line carried 25
+    At(1);
+    port.DriverQueue = 40; // 120 handed, the driver still holds 40
+    port.H.OutbuffFree();
+    EXPECT_EQ(host.Gauge, (std::vector<int>{0, 21, 67}));
+    const TransferProgress progress = link.Progress();
+    EXPECT_EQ(progress.Total, 120);
+    EXPECT_EQ(progress.Handed, 120);
+    EXPECT_EQ(progress.OnLine, 80);
+    EXPECT_TRUE(progress.Started);
+    EXPECT_FALSE(progress.Drained);
+    EXPECT_DOUBLE_EQ(progress.Seconds, 1.0);
+}
+
+TEST_F(LinkProgressTest, EndWaitsForTheDriverToSendItsQueueUnlessItStalls) {
+    port.LineRate = 100;
+    port.DriverQueue = 60;
+    At(0);
+    link.SendBuffer(data.data(), 120);
+    RunTransfer();
+    port.Log.clear();
+    At(0.7);
+    port.H.OutbuffUsed(); // our buffer is empty, the driver holds 60
+    port.DriverQueue = 10;
+    At(1.1);
+    port.H.OutbuffUsed();
+    EXPECT_EQ(port.Log, (std::vector<std::string>{"Arm 4 0", "Arm 4 0"}));
+    EXPECT_TRUE(host.Calls.empty());
+    EXPECT_FALSE(link.Progress().Drained);
+    port.DriverQueue = 0;
+    At(1.3);
+    port.H.OutbuffUsed();
+    EXPECT_EQ(host.Calls, std::vector<std::string>{"EnableScriptTimer"});
+    TransferProgress progress = link.Progress();
+    EXPECT_TRUE(progress.Drained);
+    EXPECT_EQ(progress.OnLine, 120);
+    EXPECT_DOUBLE_EQ(progress.Seconds, 1.3);
+
+    // A driver whose queue does not go down (flow control holding the line) is not waited for
+    // beyond the limit.
+    host.Calls.clear();
+    port.DriverQueue = 30;
+    At(2);
+    link.SendBuffer(data.data(), 120);
+    RunTransfer();
+    port.H.OutbuffUsed();
+    At(6.9);
+    port.H.OutbuffUsed();
+    EXPECT_TRUE(host.Calls.empty());
+    At(7);
+    port.H.OutbuffUsed();
+    EXPECT_EQ(host.Calls, std::vector<std::string>{"EnableScriptTimer"});
+    progress = link.Progress();
+    EXPECT_TRUE(progress.Drained);
+    EXPECT_EQ(progress.OnLine, 120); // 5 s at 100 bytes/s
+}
+
+TEST_F(LinkProgressTest, StoppedTransferCountsOnlyTheBytesThatReachedTheDriver) {
+    port.HoldOutput = true;
+    link.SendDataString("LF 1 200 0000 1\r"); // waits ahead of the transfer
+    link.SendBuffer(Bytes(200).data(), 200);
+    port.H.OutbuffFree();
+    port.HandOver(66); // the header and the first block
+    port.H.OutbuffFree();
+    port.H.TriggerData(link.State().ErrorTrigger); // discards the second block
+    port.H.OutbuffFree();
+    port.HandOver(50); // the block sent after the discard
+    port.H.OutbuffUsed();
+    EXPECT_EQ(host.Calls, std::vector<std::string>{"SetULError"});
+    const TransferProgress progress = link.Progress();
+    EXPECT_EQ(port.Blocks.size(), 3u);
+    EXPECT_EQ(progress.Handed, 100);
+    EXPECT_EQ(progress.OnLine, 100);
+    EXPECT_TRUE(progress.Drained);
+}
+
 TEST_F(LinkOperationsTest, ErrorStringOutsideTransferOpensScriptErrorOnlyInUploadMode) {
     port.H.TriggerData(link.State().ErrorTrigger);
     EXPECT_TRUE(host.Calls.empty());

@@ -59,6 +59,9 @@ TEST_P(DispatcherTransparencyTest, EveryByteValuePassesBothWaysUnchanged) {
     QueueAll(*dispatcher, out, block);
     reader.join();
     EXPECT_EQ(out, received);
+    // Every byte was handed to the driver; what a pseudo-terminal holds, it does not tell.
+    EXPECT_TRUE(WaitUntil([&] { return dispatcher->OutputHanded() == total; }));
+    EXPECT_EQ(-1, dispatcher->DriverOutputQueued());
 
     auto in = Pattern(total, 29);
     std::thread writer([&] { pty.Write(in); });

@@ -27,6 +27,7 @@ TEST_F(DispatcherOutputRingTest, QueueBlockFitsExactlyOrQueuesNothingAndClearDis
     ASSERT_EQ(0, dispatcher->QueueBlock("new", 3));
     ASSERT_TRUE(WaitUntil([&] { return Written().size() == 3; }));
     EXPECT_EQ("new", Str(Written()));
+    EXPECT_EQ(3u, dispatcher->OutputHanded());
 }
 
 TEST_F(DispatcherOutputRingTest, WrappedRingIsRotatedAndWrittenInOneRunInOrder) {
@@ -35,6 +36,7 @@ TEST_F(DispatcherOutputRingTest, WrappedRingIsRotatedAndWrittenInOneRunInOrder) 
     const std::string first = Bytes(80, 'A'), second = Bytes(40, 'a');
     ASSERT_EQ(0, dispatcher->QueueBlock(first.data(), 80));
     ASSERT_TRUE(WaitUntil([&] { return dispatcher->OutputUsed() == 30; }));
+    EXPECT_EQ(50u, dispatcher->OutputHanded());
     // 30 bytes wait at 50..79; these 40 wrap around the end of the 100-byte ring.
     ASSERT_EQ(0, dispatcher->QueueBlock(second.data(), 40));
     EXPECT_EQ(70u, dispatcher->OutputUsed());
