@@ -29,9 +29,20 @@ std::string& FolderName() {
     return folder;
 }
 
+// A process that has ended but is not yet reaped by its parent (a zombie) holds nothing any
+// more: its lock file is as stale as one whose process is gone.
+bool Ended(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat;
+    std::getline(in, stat);
+    const auto paren = stat.rfind(')');
+    return paren != std::string::npos && paren + 2 < stat.size() &&
+           (stat[paren + 2] == 'Z' || stat[paren + 2] == 'X');
+}
+
 bool Alive(pid_t pid) {
     // EPERM: the process exists but belongs to another user.
-    return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM);
+    return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM) && !Ended(pid);
 }
 
 std::string ProgramName(pid_t pid) {

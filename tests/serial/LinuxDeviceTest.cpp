@@ -120,22 +120,33 @@ TEST_F(LinuxDeviceTest, LockFileIsMadeHonouredAndRemovedWhenStale) {
     EXPECT_NE(note.find(pty.SlavePath() + ": in use by "), std::string::npos) << note;
     EXPECT_NE(note.find("(PID 1)"), std::string::npos) << note;
 
-    // The lock of a process that is gone is stale; so is one without a PID.
-    const pid_t gone = ::fork();
-    if (gone == 0) {
-        ::_exit(0);
-    }
+    // The lock of a process that is gone is stale; so is one without a PID, and one whose
+    // process has ended but is not reaped yet.
+    const auto child = [] {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::_exit(0);
+        }
+        return pid;
+    };
+    const pid_t gone = child();
     ::waitpid(gone, nullptr, 0);
-    for (const bool empty : {false, true}) {
-        if (empty) {
+    const pid_t unreaped = child();
+    ASSERT_TRUE(test::WaitUntil([&] {
+        siginfo_t info{};
+        return ::waitid(P_PID, static_cast<id_t>(unreaped), &info, WEXITED | WNOWAIT) == 0;
+    }));
+    for (const pid_t holder : {gone, pid_t{0}, unreaped}) {
+        if (holder == 0) {
             std::ofstream(LockOf(pty)) << "junk\n";
         } else {
-            PutLock(LockOf(pty), gone);
+            PutLock(LockOf(pty), holder);
         }
-        ASSERT_EQ(device.Open(pty.SlavePath()), 0) << "empty " << empty;
+        ASSERT_EQ(device.Open(pty.SlavePath()), 0) << "holder " << holder;
         EXPECT_EQ(UucpLock::LiveHolder(LockOf(pty)), ::getpid());
         device.Close();
     }
+    ::waitpid(unreaped, nullptr, 0);
 
     // No lock folder we may write: flock and TIOCEXCL alone.
     UucpLock::SetFolder(folder_ + "/missing");
