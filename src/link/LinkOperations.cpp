@@ -319,6 +319,14 @@ TransferProgress LinkOperations::Progress() const {
         moment.DriverQueued = port_.DriverOutputCount();
     moment.Drained = transfer_.Drained && transfer_.LineTold;
     moment.Seconds = seconds(now_());
+    // A driver that does not tell holds no more than it can take: once the line's time for
+    // that much has passed since the drain, all it took is out, however fast the peer read.
+    double emptiedBy = -1;
+    if (transfer_.Drained && !transfer_.LineTold) {
+        emptiedBy = seconds(transfer_.EndedAt) +
+                    WireSeconds(UntoldDriverHolds, transfer_.BytesPerSecond);
+        moment.Drained = moment.Seconds >= emptiedBy;
+    }
     progress.Handed = moment.Handed;
     onLineShown_ = std::max(onLineShown_, BytesOnLine(moment, transfer_.BytesPerSecond));
     progress.OnLine = onLineShown_;
@@ -327,6 +335,9 @@ TransferProgress LinkOperations::Progress() const {
         // The line cannot have carried the bytes faster than its rate, whatever the buffers did.
         progress.Seconds = std::max(seconds(transfer_.EndedAt),
                                     WireSeconds(progress.Handed, transfer_.BytesPerSecond));
+        if (emptiedBy >= 0) {
+            progress.Seconds = std::min(progress.Seconds, emptiedBy);
+        }
     }
     return progress;
 }
@@ -360,7 +371,8 @@ void LinkOperations::VaxoComPort1WaitChar(char c) {
 void LinkOperations::VaxoComPort1TriggerData(std::uint16_t triggerHandle) {
     if (triggerHandle == state_.ErrorTrigger) {
         if (port_.Tag() == PhaseSending) {
-            state_.DeviceErrorAt = state_.BlockTotal - state_.BlockRemaining;
+            // What the device can have had when it answered: the bytes on the line by then.
+            state_.DeviceErrorAt = Progress().OnLine;
             port_.SetTag(PhaseDeviceError);
             state_.StopRequest = true;
             port_.DiscardOutput();

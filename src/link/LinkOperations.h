@@ -123,6 +123,9 @@ public:
     // How long the end of a transfer waits for a driver whose output queue does not shrink
     // (flow control holding the line) before it ends as if the driver had not told.
     static constexpr std::chrono::milliseconds DriverStallLimit{5000};
+    // The most a driver that does not tell what it holds (a pseudo-terminal) takes before its
+    // writer must wait: 20 KiB, as Linux pseudo-terminals take.
+    static constexpr std::int64_t UntoldDriverHolds = 20 * 1024;
     static constexpr std::int32_t AnswerTicks = 100;
     // The longest TakeInput waits for the line to go quiet (ticks of 55 ms).
     static constexpr int QuietTicksLimit = 20;

@@ -26,7 +26,7 @@ struct LinkState {
     std::int32_t BlockRemaining = 0;
     std::int32_t BlockTotal = 0;
     bool StopRequest = false;
-    // Bytes of the transfer handed over when the device's error string stopped it; -1 when it
+    // Bytes of the transfer on the line when the device's error string stopped it; -1 when it
     // did not.
     std::int64_t DeviceErrorAt = -1;
     std::uint16_t BlockSize = 50;

@@ -389,19 +389,18 @@ void ScriptEngine::EndFile(FileOutcome outcome) {
         file.Cause = failureCause_;
     }
     if (transferStarted_ && file.TransferSeconds == 0) {
-        file.TransferSeconds = SecondsSince(transferStart_);
-        file.BytesSent = BytesHandedOver();
+        NoteTransfer(file);
     }
 }
 
+void ScriptEngine::NoteTransfer(FileRecord& file) const {
+    const TransferProgress progress = link_.Progress();
+    file.TransferSeconds = progress.Seconds;
+    file.BytesSent = progress.Handed;
+}
+
 std::int64_t ScriptEngine::BytesHandedOver() const {
-    const LinkState& state = link_.State();
-    const std::uint8_t* start = run_.UploadBuffer.data();
-    const auto size = static_cast<std::int64_t>(run_.UploadBuffer.size());
-    if (!transferStarted_ || size == 0 || state.BlockCursor < start) {
-        return 0;
-    }
-    return std::min<std::int64_t>(state.BlockCursor - start, size);
+    return transferStarted_ ? link_.Progress().Handed : 0;
 }
 
 std::string ScriptEngine::DeviceErrorCause() const {
@@ -558,7 +557,6 @@ void ScriptEngine::UploadFile(const std::string& fileName, const std::string& ad
         return;
     }
     transferStarted_ = true;
-    transferStart_ = std::chrono::steady_clock::now();
     link_.SendBuffer(run_.UploadBuffer.data(), static_cast<std::uint32_t>(size));
 }
 
@@ -615,9 +613,7 @@ void ScriptEngine::RestoreTerminal() {
 void ScriptEngine::UploadFinish() {
     if (fileOpen_ && transferStarted_) {
         // The output has drained: the transfer's figures are final now.
-        FileRecord& file = record_.Files.back();
-        file.TransferSeconds = SecondsSince(transferStart_);
-        file.BytesSent = BytesHandedOver();
+        NoteTransfer(record_.Files.back());
     }
     verifyStart_ = std::chrono::steady_clock::now();
     window_.SetUploadLabel("Verifying Upload");

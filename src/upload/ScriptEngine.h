@@ -92,8 +92,10 @@ private:
     // The cause of the device's error string at this moment of the run.
     std::string DeviceErrorCause() const;
     std::string HangUpCause() const;
-    // Bytes of the current file handed to the link so far.
+    // Bytes of the current file the link has handed to the driver so far.
     std::int64_t BytesHandedOver() const;
+    // The file's transfer figures as the link counts them.
+    void NoteTransfer(FileRecord& file) const;
     // Tells the operator when an error string is empty, so that refusals go unnoticed.
     void WarnOfUndetectableRefusals();
     // How the device answered one verifying CR; what it sent in `reply`.
@@ -118,7 +120,7 @@ private:
     // The first failure of the run, kept until the run ends.
     FileOutcome failure_ = FileOutcome::Verified;
     std::string failureCause_;
-    std::chrono::steady_clock::time_point transferStart_, verifyStart_;
+    std::chrono::steady_clock::time_point verifyStart_;
 };
 
 } // namespace pellwick

@@ -222,6 +222,26 @@ TEST_F(LinkProgressTest, EndWaitsForTheDriverToSendItsQueueUnlessItStalls) {
     EXPECT_EQ(progress.OnLine, 120); // 5 s at 100 bytes/s
 }
 
+// A driver that does not tell what it holds (a pseudo-terminal) holds no more than it can take:
+// once the line had time for that much after the drain, the whole transfer counts as out, so a
+// fast peer does not wait for the whole file's time on the line.
+TEST_F(LinkProgressTest, AnUntoldDriverIsEmptyOnceTheLineHadTimeForAllItCanHold) {
+    port.LineRate = 10240;
+    port.DriverQueue = -1;
+    const std::vector<std::uint8_t> big = Bytes(100000);
+    At(0);
+    link.SendBuffer(big.data(), 100000);
+    RunTransfer(2000);
+    At(1);
+    port.H.OutbuffUsed();
+    At(2.9);
+    EXPECT_EQ(link.Progress().OnLine, 29696); // the line's rate still bounds it
+    At(3);
+    const TransferProgress progress = link.Progress();
+    EXPECT_EQ(progress.OnLine, 100000);
+    EXPECT_DOUBLE_EQ(progress.Seconds, 3.0);
+}
+
 TEST_F(LinkProgressTest, StoppedTransferCountsOnlyTheBytesThatReachedTheDriver) {
     port.HoldOutput = true;
     link.SendDataString("LF 1 200 0000 1\r"); // waits ahead of the transfer

@@ -123,6 +123,20 @@ public:
     }
     bool LineHungUp() override { return HungUp; }
     const LinkState& State() const override { return LinkStateValue; }
+    // The last transfer as far as its cursor got; its bytes count as on the line at once.
+    TransferProgress Progress() const override {
+        TransferProgress progress;
+        if (Transfers.empty()) {
+            return progress;
+        }
+        progress.Started = true;
+        progress.Total = static_cast<std::int32_t>(Transfers.back().size());
+        progress.Handed = LinkStateValue.BlockCursor - (TransferEnd - progress.Total);
+        progress.OnLine = progress.Handed;
+        progress.Drained = !TransferPending;
+        progress.Seconds = TransferSeconds;
+        return progress;
+    }
 
     std::vector<std::string> Calls; // every operation in order
     std::vector<std::string> Sent;
@@ -135,6 +149,7 @@ public:
     bool HungUp = false;
     LinkState LinkStateValue;
     const std::uint8_t* TransferEnd = nullptr;
+    double TransferSeconds = 0.5;
     std::vector<std::vector<std::uint8_t>> Transfers;
     std::vector<bool> StopRequestAtTransferStart;
     bool TransferPending = false;

@@ -21,7 +21,8 @@ constexpr ExitRow ExitTable[] = {
      "script error (a command answered ERROR, a bad number, a missing upload file)"},
     {ExitUploadError, "upload error",
      "upload error or cancel (the device's error string, a failed verification,\n"
-     "a link failure, Ctrl-C)"},
+     "a hang-up, a link failure, Ctrl-C); the report's exit name says which:\n"
+     "refused, not verified, cancelled, hung up, failed"},
     {ExitPortError, "port error", "the serial port could not be opened"},
     {ExitScriptUnreadable, "script unreadable",
      "the script could not be read (missing, not a regular file, or larger\n"

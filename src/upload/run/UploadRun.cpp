@@ -63,6 +63,8 @@ UploadRun::UploadRun(ILinkOperations& link, IMessageBoxes& boxes, QObject* paren
     timer_.setObjectName(QStringLiteral("ScriptTimer"));
     timer_.setInterval(10);
     connect(&timer_, &QTimer::timeout, this, &UploadRun::Tick);
+    gaugeTimer_.setInterval(100);
+    connect(&gaugeTimer_, &QTimer::timeout, this, &UploadRun::RefreshGauge);
     link_.SetHost(this);
     Update(true);
 }
@@ -70,6 +72,7 @@ UploadRun::UploadRun(ILinkOperations& link, IMessageBoxes& boxes, QObject* paren
 UploadRun::~UploadRun() {
     link_.SetHost(nullptr);
     timer_.stop();
+    gaugeTimer_.stop();
 }
 
 void UploadRun::SetHooks(Hooks hooks) {
@@ -99,12 +102,31 @@ void UploadRun::PortChanged() {
 void UploadRun::Close() {
     closed_ = true;
     timer_.stop();
+    gaugeTimer_.stop();
     engine_.CloseLog();
 }
 
 void UploadRun::Tick() {
+    if (LineStillCarrying()) {
+        RefreshGauge();
+        return; // the timer stays on: the next tick looks again
+    }
     engine_.ScriptTimerTimer();
     Update();
+}
+
+bool UploadRun::LineStillCarrying() const {
+    if (engine_.Run().State != ScriptState::ssUploading || link_.TransferRunning()) {
+        return false;
+    }
+    const TransferProgress progress = link_.Progress();
+    return progress.Started && progress.Drained && progress.OnLine < progress.Handed;
+}
+
+void UploadRun::RefreshGauge() {
+    if (link_.TransferRunning() || LineStillCarrying()) {
+        window_->SetUploadGauge(link_.Progress().OnLinePercent());
+    }
 }
 
 void UploadRun::SetUploadGauge(int percent) {
@@ -131,6 +153,11 @@ void UploadRun::Update(bool force) {
     view_.Controls = controls;
     if (changed) {
         emit Changed();
+    }
+    if (running && !gaugeTimer_.isActive()) {
+        gaugeTimer_.start();
+    } else if (!running) {
+        gaugeTimer_.stop();
     }
     if (wasRunning_ && !running) {
         wasRunning_ = false;

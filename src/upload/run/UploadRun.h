@@ -96,6 +96,12 @@ private:
     void SetComBtnState(bool on) override;
 
     void Tick();
+    // The upload gauge from the link's count of bytes on the line, while a transfer goes out.
+    void RefreshGauge();
+    // The transfer has left the program but the line may still be carrying it: a driver that
+    // does not tell (a pseudo-terminal) keeps what it took, so the file is verified only once
+    // the line can have carried it.
+    bool LineStillCarrying() const;
     // Derives state and controls anew; emits Changed() when the view changed or `force`.
     void Update(bool force = false);
     bool TerminalExists() const;
@@ -106,6 +112,7 @@ private:
     ScriptEngine engine_;
     RunView view_;
     QTimer timer_;
+    QTimer gaugeTimer_; // 100 ms while a run goes
     bool wasRunning_ = false;
     bool closed_ = false;
 };
