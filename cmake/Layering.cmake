@@ -1,17 +1,116 @@
-# pellwick_check_layering(<folder>...): fails the configure step when the module layering is
-# broken by a target made in one of the folders (relative to the top source folder):
+# pellwick_check_layering(FOLDERS <folder>... DIRECTIONS <file>): fails the configure step when
+# the module layering is broken by a target made in one of the folders (relative to the top
+# source folder):
 #   - a file of the target includes a header of another such target it does not link directly;
 #   - a header of the target includes another target's header, but the link is PRIVATE;
 #   - the link is PUBLIC, but only the target's .cpp files include the other target's headers;
 #   - the target links such a target but includes none of its headers;
+#   - the target links a target of another module folder that its folder's row of the module
+#     direction table does not name;
 #   - the links between such targets go round in a circle.
 # Includes are read as "<module>/<file>" against each folder, then against the including file's
 # own folder. A header belongs to the target whose SOURCES list it or the .cpp of the same stem;
 # a header without a .cpp goes into its target's SOURCES. Links to targets made elsewhere (Qt,
 # Threads, the test support) are not checked.
+#
+# The module direction table is read from the Markdown file DIRECTIONS, so that the table a
+# reader finds there is the rule itself and cannot drift from it. It is the table whose header
+# row is "| module folder | builds on |"; each row names one folder in backquotes, then the
+# folders, in backquotes, whose targets the targets of that folder may link, or "nothing". A
+# target belongs to the deepest row folder that holds its files.
+
+# _pellwick_goes_round(<node> <prefix> <result>): sets result to whether node reaches itself when
+# the variables <prefix><node> of the caller list the nodes each one leads to.
+function(_pellwick_goes_round node prefix result)
+    set(reached)
+    set(pending ${${prefix}${node}})
+    while(pending)
+        list(POP_FRONT pending next)
+        if(next STREQUAL node)
+            set(${result} TRUE PARENT_SCOPE)
+            return()
+        endif()
+        if(NOT next IN_LIST reached)
+            list(APPEND reached ${next})
+            list(APPEND pending ${${prefix}${next}})
+        endif()
+    endwhile()
+    set(${result} FALSE PARENT_SCOPE)
+endfunction()
+
+# _pellwick_read_directions(<file>): sets direction_folders to the table's row folders and
+# builds_on_<folder> to the folders each may link, in the caller's scope; a table that cannot be
+# read, names a folder that does not exist or goes round in a circle fails the configure step.
+function(_pellwick_read_directions file)
+    set(where "the module direction table in ${file}")
+    if(NOT EXISTS "${file}")
+        message(FATAL_ERROR "${file} does not exist: the layering check reads the module direction table from it")
+    endif()
+    file(READ "${file}" text)
+    string(REGEX MATCH "\n\\|[ \t]*module folder[ \t]*\\|[ \t]*builds on[ \t]*\\|[ \t]*\n\\|[-:| \t]+\n(\\|[^\n]*\n)*"
+        block "${text}")
+    if(NOT block)
+        message(FATAL_ERROR "${file} holds no table with the header row \"| module folder | builds on |\": the layering check reads the module direction from it")
+    endif()
+    string(REPLACE ";" "," block "${block}") # a ";" would split the rows below
+    string(REPLACE "\n" ";" rows "${block}")
+    list(FILTER rows INCLUDE REGEX "^\\|")
+    list(REMOVE_AT rows 0 1) # the header and its rule
+
+    set(folders)
+    foreach(row IN LISTS rows)
+        if(NOT row MATCHES "^\\|[ \t]*`([^`]+)`[ \t]*\\|([^|]*)\\|[ \t]*$")
+            message(FATAL_ERROR "${where}: cannot read the row \"${row}\": it must be | `folder` | `folder`, ... or nothing |")
+        endif()
+        set(folder "${CMAKE_MATCH_1}")
+        set(cell "${CMAKE_MATCH_2}")
+        if(cell MATCHES "^[ \t]*nothing[ \t]*$")
+            set(cell "")
+        endif()
+        string(REGEX MATCHALL "`[^`]+`" used "${cell}")
+        string(REPLACE "`" "" used "${used}")
+        string(REGEX REPLACE "`[^`]+`|,|[ \t]" "" rest "${cell}")
+        if(NOT rest STREQUAL "")
+            message(FATAL_ERROR "${where}: the row of ${folder} holds \"${rest}\": name folders in backquotes, or write nothing")
+        endif()
+        if(folder IN_LIST folders)
+            message(FATAL_ERROR "${where}: ${folder} has two rows")
+        endif()
+        list(APPEND folders "${folder}")
+        set(builds_on_${folder} ${used})
+    endforeach()
+    foreach(folder IN LISTS folders)
+        if(NOT IS_DIRECTORY "${CMAKE_SOURCE_DIR}/${folder}")
+            message(FATAL_ERROR "${where}: the folder ${folder} does not exist")
+        endif()
+        foreach(used IN LISTS builds_on_${folder})
+            if(NOT used IN_LIST folders)
+                message(FATAL_ERROR "${where}: ${folder} builds on ${used}, which has no row")
+            endif()
+        endforeach()
+        # Folders that build on each other would let the links go both ways between them.
+        _pellwick_goes_round(${folder} builds_on_ circle)
+        if(circle)
+            message(FATAL_ERROR "${where}: ${folder} builds on itself through the rows it names")
+        endif()
+        set(builds_on_${folder} ${builds_on_${folder}} PARENT_SCOPE)
+    endforeach()
+    set(direction_folders ${folders} PARENT_SCOPE)
+endfunction()
+
 function(pellwick_check_layering)
+    cmake_parse_arguments(L "" "DIRECTIONS" "FOLDERS" ${ARGN})
+    if(NOT L_FOLDERS OR NOT L_DIRECTIONS)
+        message(FATAL_ERROR "pellwick_check_layering needs FOLDERS and DIRECTIONS")
+    endif()
+    set(table "the module direction table in ${L_DIRECTIONS}")
+    cmake_path(ABSOLUTE_PATH L_DIRECTIONS BASE_DIRECTORY "${CMAKE_SOURCE_DIR}" NORMALIZE)
+    # Editing the table takes effect at the next build, like an edited CMakeLists.
+    set_property(DIRECTORY "${CMAKE_SOURCE_DIR}" APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${L_DIRECTIONS}")
+    _pellwick_read_directions("${L_DIRECTIONS}")
+
     set(roots)
-    foreach(folder IN LISTS ARGN)
+    foreach(folder IN LISTS L_FOLDERS)
         list(APPEND roots "${CMAKE_SOURCE_DIR}/${folder}")
     endforeach()
 
@@ -46,8 +145,11 @@ function(pellwick_check_layering)
                 continue()
             endif()
             cmake_path(ABSOLUTE_PATH source BASE_DIRECTORY "${dir}" NORMALIZE)
-            if(NOT EXISTS "${source}" OR NOT source MATCHES "^${CMAKE_SOURCE_DIR}/")
-                continue() # generated at build time
+            # Generated at build time: missing at the first configure, in the build folder (which
+            # may lie inside the source folder) at the next.
+            if(NOT EXISTS "${source}" OR NOT source MATCHES "^${CMAKE_SOURCE_DIR}/"
+                    OR source MATCHES "^${CMAKE_BINARY_DIR}/")
+                continue()
             endif()
             if(DEFINED owner_${source} AND NOT owner_${source} STREQUAL target)
                 message(FATAL_ERROR "${source} is listed by both ${owner_${source}} and ${target}")
@@ -69,6 +171,45 @@ function(pellwick_check_layering)
     endforeach()
 
     set(faults)
+
+    # Each target's module: the deepest row folder of the direction table that holds its files
+    # (the folder of its CMakeLists for a target without files).
+    foreach(target IN LISTS targets)
+        set(homes)
+        set(homeless)
+        set(files ${files_${target}})
+        if(NOT files)
+            get_target_property(files ${target} SOURCE_DIR)
+            set(files "${files}/")
+        endif()
+        foreach(file IN LISTS files)
+            set(home)
+            foreach(folder IN LISTS direction_folders)
+                string(LENGTH "${folder}" length)
+                string(LENGTH "${home}" best)
+                if(file MATCHES "^${CMAKE_SOURCE_DIR}/${folder}/" AND length GREATER best)
+                    set(home "${folder}")
+                endif()
+            endforeach()
+            if(home)
+                list(APPEND homes "${home}")
+            elseif(NOT homeless)
+                cmake_path(RELATIVE_PATH file BASE_DIRECTORY "${CMAKE_SOURCE_DIR}")
+                set(homeless "${file}")
+                list(APPEND faults "${target}: ${file} lies in no folder of ${table}: give its module a row")
+            endif()
+        endforeach()
+        list(REMOVE_DUPLICATES homes)
+        list(LENGTH homes count)
+        set(module_${target})
+        if(count EQUAL 1)
+            set(module_${target} "${homes}")
+        elseif(count GREATER 1)
+            string(REPLACE ";" ", " homes "${homes}")
+            list(APPEND faults "${target} holds files of several module folders (${homes}): a target belongs to one module")
+        endif()
+    endforeach()
+
     foreach(target IN LISTS targets)
         get_target_property(public ${target} INTERFACE_LINK_LIBRARIES)
         get_target_property(type ${target} TYPE)
@@ -136,22 +277,35 @@ function(pellwick_check_layering)
         endforeach()
     endforeach()
 
+    # Links between module folders go the way the direction table allows, and no other.
+    foreach(target IN LISTS targets)
+        set(home "${module_${target}}")
+        if(NOT home)
+            continue() # its placement is reported above
+        endif()
+        foreach(link IN LISTS project_links_${target})
+            set(there "${module_${link}}")
+            if(NOT there OR there STREQUAL home OR there IN_LIST builds_on_${home})
+                continue()
+            endif()
+            set(allowed "${builds_on_${home}}")
+            if(allowed)
+                string(REPLACE ";" ", " allowed "${allowed}")
+                set(rule "${home} builds on ${allowed} only")
+            else()
+                set(rule "${home} builds on no other module")
+            endif()
+            list(APPEND faults "${target} (${home}) links ${link} (${there}) against the module direction: ${rule} (${table})")
+        endforeach()
+    endforeach()
+
     # Links that go round in a circle: CMake accepts them between static libraries, but then the
     # arrows no longer point one way.
     foreach(target IN LISTS targets)
-        set(reached)
-        set(pending ${project_links_${target}})
-        while(pending)
-            list(POP_FRONT pending next)
-            if(next STREQUAL target)
-                list(APPEND faults "${target} depends on itself through its links: an include goes against the layering")
-                break()
-            endif()
-            if(NOT next IN_LIST reached)
-                list(APPEND reached ${next})
-                list(APPEND pending ${project_links_${next}})
-            endif()
-        endwhile()
+        _pellwick_goes_round(${target} project_links_ circle)
+        if(circle)
+            list(APPEND faults "${target} depends on itself through its links: an include goes against the layering")
+        endif()
     endforeach()
 
     if(faults)

@@ -1,6 +1,6 @@
-// The list of ports as the communication settings window offers them: "Direct to COM" + n for
-// every port n = 1..50 the probe finds. The window is never shown; the settings window creates
-// it, calls AddPortEntries and copies EntryList into its own port list.
+// No window, though named a form: a QObject that lists the ports as the communication settings
+// dialog offers them, "Direct to COM" + n for every port n = 1..50 the probe finds. The
+// settings dialog creates it, calls AddPortEntries and copies EntryList into its own port list.
 #pragma once
 
 #include <QObject>

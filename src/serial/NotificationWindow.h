@@ -1,7 +1,8 @@
-// Where the dispatcher's notifications go. A notification window belongs to the GUI thread;
-// the dispatch worker hands it a notification and waits until the GUI thread has handled it,
-// or until the time limit runs out, after which the notification is abandoned: it is skipped
-// and never runs later on stale state.
+// Where the dispatcher's notifications go. A "notification window" is no window but an object of
+// the GUI thread (a QObject implementing INotificationWindow, such as the port's VxComWindow or the
+// terminal's TerminalFeed); the dispatch worker hands it a notification and waits until the GUI
+// thread has handled it, or until the time limit runs out, after which the notification is
+// abandoned: it is skipped and never runs later on stale state.
 #pragma once
 
 #include "serial/TVaxoEvent.h"

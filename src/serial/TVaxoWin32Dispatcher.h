@@ -1,4 +1,6 @@
-// The dispatcher's device layer for a serial device opened by name, with its three workers:
+// The Linux serial engine, despite the inherited "Win32" in its name: the dispatcher's device layer
+// for a tty device opened by name (through ISerialDevice, LinuxSerialDevice on a real line), with
+// its three workers (std::thread):
 // TComThread waits for device events (input, modem-line changes, line errors, hang-up),
 // TDispThread reads input into the ring, tests triggers and delivers notifications, and
 // TOutThread writes the output ring to the device.

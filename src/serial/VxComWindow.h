@@ -1,4 +1,4 @@
-// The port's hidden notification window: a QObject on the GUI thread that receives the
+// No window: the port's notification receiver, a QObject on the GUI thread that receives the
 // dispatcher's notifications (posted from the dispatch worker, which waits for them to be
 // handled) and the port's own deferred-close message, and runs the port's events for them.
 #pragma once

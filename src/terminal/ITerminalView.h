@@ -1,6 +1,6 @@
-// The terminal window as the screen buffer sees it. TBuffer never touches a widget: it asks its
-// window, through this interface, to repaint, scroll, move the caret, set the scroll bars, run
-// the mark timer and so on. The widget implements it; tests use a recording fake.
+// The screen widget (TTerminal) as the screen buffer sees it. TBuffer never touches a widget: it
+// asks its window, through this interface, to repaint, scroll, move the caret, set the scroll bars,
+// run the mark timer and so on. The widget implements it; tests use a recording fake.
 // All coordinates here are pixels of the window's client area, origin top left.
 #pragma once
 

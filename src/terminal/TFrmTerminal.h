@@ -1,7 +1,8 @@
-// The terminal form: one terminal control on the settings window's serial port, a row of
-// status lights for the port's lines, a status line with the port settings, the cursor
-// position and what runs (paste, capture), and the menus: clear, scroll back, exit and capture;
-// copy and paste; font; the hex view, local echo and line ends; break, DTR and RTS.
+// The terminal window the operator opens (a "form": a top-level QMainWindow): one terminal control
+// on the settings window's serial port, a row of status lights for the port's lines, a status line
+// with the port settings, the cursor position and what runs (paste, capture), and the menus: clear,
+// scroll back, exit and capture; copy and paste; font; the hex view, local echo and line ends;
+// break, DTR and RTS.
 //
 // While the form is shown the terminal owns the received bytes: showing it switches the host's
 // data trigger off and activates the terminal and the lights; closing hands the port back.

@@ -1,9 +1,10 @@
-// The terminal's window: a scroll area that holds the screen buffer and wires it to three
-// helpers, the feed that fills it from the serial dispatcher and sends typed bytes
-// (TerminalFeed), the painter of its cells and caret (TerminalPainter), and the scroll bars
-// with the scrollback view (TerminalScroller). Input is its own: keys (in scrollback they
-// browse), the mouse mark, focus, the clipboard, and the blink and mark timers. It is the
-// window the buffer asks for repaints, scrolls and the caret (ITerminalView).
+// The terminal's screen widget, which the screen buffer calls its window (the operator's terminal
+// window is TFrmTerminal): a scroll area that holds the screen buffer and wires it to three
+// helpers, the feed that fills it from the serial dispatcher and sends typed bytes (TerminalFeed),
+// the painter of its cells and caret (TerminalPainter), and the scroll bars with the scrollback
+// view (TerminalScroller). Input is its own: keys (in scrollback they browse), the mouse mark,
+// focus, the clipboard, and the blink and mark timers. It is the window the buffer asks for
+// repaints, scrolls and the caret (ITerminalView).
 //
 // The terminal control (TVaxoCustomTerminal) sits above it and drives it through the methods
 // below; the window reports back through two callbacks, the status (posted, so it always

@@ -1,4 +1,4 @@
-// The terminal control: a teletype on a serial port. It holds the terminal window (TTerminal),
+// The terminal control: a teletype on a serial port. It holds the screen widget (TTerminal),
 // keeps the published settings with their rules, links the window's feed to the port's
 // dispatcher while it is active, and turns the window's reports into the events
 // OnTerminalStatus and OnTerminalError.
