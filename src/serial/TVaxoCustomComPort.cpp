@@ -17,21 +17,6 @@ namespace pellwick {
 
 namespace {
 
-std::mutex& HookLock() {
-    static std::mutex lock;
-    return lock;
-}
-
-TVaxoCustomComPort::PortSelector& Selector() {
-    static TVaxoCustomComPort::PortSelector selector;
-    return selector;
-}
-
-TVaxoCustomComPort::ExceptionDisplay& Display() {
-    static TVaxoCustomComPort::ExceptionDisplay display;
-    return display;
-}
-
 std::uint16_t Percent(std::uint16_t value, int percent) {
     // Factors apply to the 16-bit value and truncate toward zero.
     return static_cast<std::uint16_t>(static_cast<std::uint32_t>(value) * percent / 100);
@@ -62,23 +47,18 @@ TVaxoCustomComPort::~TVaxoCustomComPort() {
     notifyWindow_.reset();
 }
 
-void TVaxoCustomComPort::SetPortSelector(PortSelector selector) {
-    std::lock_guard lock(HookLock());
-    Selector() = std::move(selector);
+ProcessHook<TVaxoCustomComPort::PortSelector>& TVaxoCustomComPort::PortSelectorHook() {
+    static ProcessHook<PortSelector> selector;
+    return selector;
 }
 
-void TVaxoCustomComPort::SetExceptionDisplay(ExceptionDisplay display) {
-    std::lock_guard lock(HookLock());
-    Display() = std::move(display);
+ProcessHook<TVaxoCustomComPort::ExceptionDisplay>& TVaxoCustomComPort::ExceptionDisplayHook() {
+    static ProcessHook<ExceptionDisplay> display;
+    return display;
 }
 
 void TVaxoCustomComPort::ShowException(const std::exception& e) {
-    ExceptionDisplay display;
-    {
-        std::lock_guard lock(HookLock());
-        display = Display();
-    }
-    if (display) {
+    if (const ExceptionDisplay display = ExceptionDisplayHook().Get()) {
         display(e);
     } else {
         std::fprintf(stderr, "%s\n", e.what());
@@ -378,11 +358,7 @@ void TVaxoCustomComPort::EnsureComNumber() {
     if (comNumber_ != 0) {
         return;
     }
-    PortSelector selector;
-    {
-        std::lock_guard lock(HookLock());
-        selector = Selector();
-    }
+    const PortSelector selector = PortSelectorHook().Get();
     int chosen = 0;
     if (!promptForPort_ || !selector || !selector(chosen) || chosen <= 0) {
         ErrorToException(ecNoPortSelected);

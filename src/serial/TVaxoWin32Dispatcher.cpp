@@ -14,21 +14,6 @@ namespace pellwick {
 
 namespace {
 
-std::mutex& HookLock() {
-    static std::mutex lock;
-    return lock;
-}
-
-TVaxoWin32Dispatcher::DeviceFactory& Factory() {
-    static TVaxoWin32Dispatcher::DeviceFactory factory;
-    return factory;
-}
-
-TVaxoWin32Dispatcher::NameResolver& Resolver() {
-    static TVaxoWin32Dispatcher::NameResolver resolver;
-    return resolver;
-}
-
 // How often the modem lines and error counters are sampled while the device has them.
 constexpr int kSampleIntervalMs = 10;
 // How often TComThread looks again while the input ring is full and input is held back.
@@ -43,8 +28,8 @@ int CurrentTid() {
 } // namespace
 
 TVaxoWin32Dispatcher::TVaxoWin32Dispatcher(void* owner) : TVaxoBaseDispatcher(owner) {
-    std::lock_guard lock(HookLock());
-    device_ = Factory() ? Factory()() : std::make_unique<LinuxSerialDevice>();
+    const DeviceFactory factory = DeviceFactoryHook().Get();
+    device_ = factory ? factory() : std::make_unique<LinuxSerialDevice>();
 }
 
 TVaxoWin32Dispatcher::~TVaxoWin32Dispatcher() {
@@ -53,25 +38,12 @@ TVaxoWin32Dispatcher::~TVaxoWin32Dispatcher() {
     ReleaseBuffers();
 }
 
-void TVaxoWin32Dispatcher::SetDeviceFactory(DeviceFactory factory) {
-    std::lock_guard lock(HookLock());
-    Factory() = std::move(factory);
-}
-
-void TVaxoWin32Dispatcher::SetNameResolver(NameResolver resolver) {
-    std::lock_guard lock(HookLock());
-    Resolver() = std::move(resolver);
+ProcessHook<TVaxoWin32Dispatcher::DeviceFactory>& TVaxoWin32Dispatcher::DeviceFactoryHook() {
+    static ProcessHook<DeviceFactory> factory;
+    return factory;
 }
 
 std::optional<std::string> TVaxoWin32Dispatcher::ResolveName(const std::string& name) {
-    if (!name.empty() && name[0] == '/') {
-        return name;
-    }
-    std::lock_guard lock(HookLock());
-    if (Resolver()) {
-        return Resolver()(name);
-    }
-    // "\\.\COMn" through the port map made at start-up.
     return PortMap::ResolveDeviceName(name);
 }
 

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "serial/ISerialDevice.h"
+#include "serial/ProcessHook.h"
 #include "serial/TVaxoBaseDispatcher.h"
 #include "serial/TVaxoEvent.h"
 
@@ -22,13 +23,12 @@ public:
     explicit TVaxoWin32Dispatcher(void* owner);
     ~TVaxoWin32Dispatcher() override;
 
-    // Makes the device object of each new dispatcher; tests install doubles here.
+    // Makes the device object of each new dispatcher (none: a LinuxSerialDevice); tests put
+    // doubles here.
     using DeviceFactory = std::function<std::unique_ptr<ISerialDevice>()>;
-    static void SetDeviceFactory(DeviceFactory factory);
-    // Turns a device name ("\\.\COM3") into a device path. A name that already is a path
-    // ("/dev/ttyUSB0") is used as it is.
-    using NameResolver = std::function<std::optional<std::string>(const std::string& name)>;
-    static void SetNameResolver(NameResolver resolver);
+    static ProcessHook<DeviceFactory>& DeviceFactoryHook();
+    // Turns a device name ("\\.\COM3") into a device path through the port map. A name that
+    // already is a path ("/dev/ttyUSB0") is used as it is.
     static std::optional<std::string> ResolveName(const std::string& name);
 
     // The port probe opens and closes the device alone, without rings or workers.

@@ -80,24 +80,19 @@ FakePorts::FakePorts(const std::vector<int>& ptyPorts,
     }
     ini.close();
 
-    previous_ = PortMap::Global();
-    PortMap::SetGlobal(std::make_shared<const PortMap>(PortMap::Build(folder_ + "/loader.ini")));
+    map_.emplace(PortMap::GlobalHook(),
+                 std::make_shared<const PortMap>(PortMap::Build(folder_ + "/loader.ini")));
 }
 
 FakePorts::~FakePorts() {
-    PortMap::SetGlobal(previous_);
     std::error_code ec;
     fs::remove_all(folder_, ec);
 }
 
-DeviceRecorder::DeviceRecorder() : shared_(std::make_shared<Shared>()) {
-    TVaxoWin32Dispatcher::SetDeviceFactory(
-        [shared = shared_] { return std::make_unique<RecordingDevice>(shared); });
-}
-
-DeviceRecorder::~DeviceRecorder() {
-    TVaxoWin32Dispatcher::SetDeviceFactory(nullptr);
-}
+DeviceRecorder::DeviceRecorder()
+    : shared_(std::make_shared<Shared>()),
+      factory_(TVaxoWin32Dispatcher::DeviceFactoryHook(),
+               [shared = shared_] { return std::make_unique<RecordingDevice>(shared); }) {}
 
 std::vector<std::string> DeviceRecorder::OpenedPaths() {
     std::lock_guard lock(shared_->lock);

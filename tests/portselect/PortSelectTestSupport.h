@@ -3,6 +3,7 @@
 // in for serial ports, and a recorder of every device the engine opens.
 #pragma once
 
+#include "serial/TVaxoWin32Dispatcher.h"
 #include "serial/portmap/PortMap.h"
 
 #include "SerialTestSupport.h"
@@ -10,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,7 +36,7 @@ public:
 private:
     std::string folder_;
     std::map<int, std::unique_ptr<PtyPair>> ptys_;
-    std::shared_ptr<const PortMap> previous_;
+    std::optional<ScopedHook<std::shared_ptr<const PortMap>>> map_;
 };
 
 // Installs a device factory whose devices are real tty devices that report to it: every
@@ -43,7 +45,6 @@ private:
 class DeviceRecorder {
 public:
     DeviceRecorder();
-    ~DeviceRecorder();
     DeviceRecorder(const DeviceRecorder&) = delete;
     DeviceRecorder& operator=(const DeviceRecorder&) = delete;
 
@@ -60,6 +61,7 @@ public:
 
 private:
     std::shared_ptr<Shared> shared_;
+    ScopedHook<TVaxoWin32Dispatcher::DeviceFactory> factory_;
 };
 
 } // namespace pellwick::test

@@ -40,11 +40,7 @@ tcflag_t LocalFlags(int fd) {
 // A lock folder of the test's own, so that tests never meet real programs' lock files.
 class LinuxDeviceTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ASSERT_FALSE(folder_.empty());
-        UucpLock::SetFolder(folder_);
-    }
-    void TearDown() override { UucpLock::SetFolder("/var/lock"); }
+    void SetUp() override { ASSERT_FALSE(folder_.empty()); }
     std::string LockOf(const PtyPair& pty) const { return UucpLock::PathFor(pty.SlavePath()); }
     static void PutLock(const std::string& path, pid_t pid) {
         std::ofstream(path) << std::string(10 - std::to_string(pid).size(), ' ') << pid << '\n';
@@ -52,6 +48,7 @@ protected:
 
     TempFolder temp_;
     const std::string folder_ = temp_.Path();
+    ScopedHook<std::string> lockFolder_{UucpLock::FolderHook(), folder_};
 };
 
 TEST_F(LinuxDeviceTest, ProbeAndOpenLeaveAnotherProgramsLineAsItWas) {
@@ -149,7 +146,7 @@ TEST_F(LinuxDeviceTest, LockFileIsMadeHonouredAndRemovedWhenStale) {
     ::waitpid(unreaped, nullptr, 0);
 
     // No lock folder we may write: flock and TIOCEXCL alone.
-    UucpLock::SetFolder(folder_ + "/missing");
+    const ScopedHook missing{UucpLock::FolderHook(), folder_ + "/missing"};
     EXPECT_EQ(device.Open(pty.SlavePath()), 0);
     device.Close();
 }

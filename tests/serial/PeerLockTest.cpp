@@ -133,7 +133,7 @@ bool Within(int ms, const std::function<bool()>& cond, const PeerProcess& peer) 
 }
 
 TEST(PeerLockTest, PellwickAndEachPeerRefuseEachOtherWithTheHolderNamed) {
-    UucpLock::SetFolder("/var/lock"); // the folder the peers use
+    const ScopedHook lockFolder{UucpLock::FolderHook(), "/var/lock"}; // the peers' folder
     struct Peer {
         std::string program;
         std::vector<std::string> args; // the device path follows
