@@ -172,6 +172,21 @@ TEST_F(PortMapTest, GlobalMapCanBeReadWhileItIsReplaced) {
     EXPECT_EQ(PortMap::ResolveDeviceName("COM1"), "/dev/b");
 }
 
+// A guard gives the hook back what it held before, also after a set made in its scope.
+TEST(ProcessHookTest, NestedGuardsGiveEachTheValueBeforeThem) {
+    ProcessHook<std::string> hook("program's");
+    {
+        const ScopedHook outer{hook, "fixture's"};
+        {
+            const ScopedHook inner{hook, "test's"};
+            EXPECT_EQ(hook.Get(), "test's");
+        }
+        EXPECT_EQ(hook.Get(), "fixture's");
+        hook.Set("set meanwhile");
+    }
+    EXPECT_EQ(hook.Get(), "program's");
+}
+
 TEST_F(PortMapTest, UartCheckTrustsTheTtyClassFolderAndElseAsksTheDevice) {
     const std::string sys = root_ + "/sys";
     fs::create_directories(sys + "/ttyS0");
