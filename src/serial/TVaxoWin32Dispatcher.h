@@ -84,12 +84,14 @@ private:
     // Hand-over events.
     TVaxoEvent deviceEventReady_{false}; // TComThread -> TDispThread: a device event waits
     TVaxoEvent deviceEventDone_{false};  // TDispThread -> TComThread: the event was serviced
+                                         // (owner -> TComThread too, to release it on a stop)
     TVaxoEvent workerSignal_{false};     // worker -> owner: started
     TVaxoEvent outputPending_{false};    // writers -> TOutThread: bytes were queued
     TVaxoEvent outputKick_{false};       // owner -> TOutThread: stop writing (purge or stop)
     TVaxoEvent purgeAck_{false};         // TOutThread -> owner: no write in progress
     TVaxoEvent outputProgress_{false};   // TOutThread -> TDispThread: bytes left the ring
-    TVaxoEvent comWake_{false};          // owner -> TComThread: look at the stop flag
+    TVaxoEvent comWake_{false}; // owner -> TComThread: look at the stop flag; a worker whose
+                                // read or write found the device gone -> TComThread: end
 
     std::thread comThread_, dispThread_, outThread_;
     std::atomic<bool> comRunning_{false}, dispRunning_{false}, outRunning_{false};
@@ -99,12 +101,14 @@ private:
     std::atomic<bool> hungUp_{false};
     LostHandler lostHandler_;
 
-    // Error counts as last seen by DeviceStatus (the base calls it under InputLock or
-    // StatusLock, from more than one thread).
+    // Error counts as last seen by DeviceStatus, which the base calls from the dispatch worker
+    // and the main thread, under no lock of its own.
     std::mutex countsLock_;
     LineErrorCounts lastCounts_;
     bool countsValid_ = false;
 
+    // The priority and the workers' thread ids. StatusLock (Rs485Mode) is taken under it,
+    // never the other way round.
     std::mutex priorityLock_;
     int priority_ = 0;
     int comTid_ = 0, dispTid_ = 0, outTid_ = 0;
