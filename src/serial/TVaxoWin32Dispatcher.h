@@ -77,7 +77,7 @@ private:
     void WorkerEnded(int& tidSlot);
     void ApplyPriority(int tid, int level);
     // A failed read or write that means the device is gone wakes the event worker to end.
-    void NoteFailedTransfer(long result);
+    void NoteFailedTransfer(const DeviceResult& result);
 
     std::unique_ptr<ISerialDevice> device_;
 

@@ -21,24 +21,24 @@ public:
         : shared_(std::move(shared)) {}
     ~RecordingDevice() override { RecordingDevice::Close(); }
 
-    int Open(const std::string& path) override {
+    DeviceResult Open(const std::string& path) override {
         std::lock_guard lock(shared_->lock);
         shared_->openedPaths.push_back(path);
-        if (shared_->failWith != 0) {
+        if (!shared_->failWith.Ok()) {
             return shared_->failWith;
         }
-        const int result = LinuxSerialDevice::Open(path);
-        if (result == 0) {
+        const DeviceResult result = LinuxSerialDevice::Open(path);
+        if (result.Ok()) {
             ++shared_->openNow;
         }
         return result;
     }
 
-    int Probe(const std::string& path) override {
+    DeviceResult Probe(const std::string& path) override {
         {
             std::lock_guard lock(shared_->lock);
             shared_->openedPaths.push_back(path);
-            if (shared_->failWith != 0) {
+            if (!shared_->failWith.Ok()) {
                 return shared_->failWith;
             }
         }
@@ -104,7 +104,7 @@ int DeviceRecorder::OpenNow() {
     return shared_->openNow;
 }
 
-void DeviceRecorder::FailOpensWith(int result) {
+void DeviceRecorder::FailOpensWith(DeviceResult result) {
     std::lock_guard lock(shared_->lock);
     shared_->failWith = result;
 }

@@ -52,12 +52,12 @@ public:
         std::mutex lock;
         std::vector<std::string> openedPaths;
         int openNow = 0;
-        int failWith = 0; // 0: open the real device
+        DeviceResult failWith; // success: open the real device
     };
 
     std::vector<std::string> OpenedPaths();
     int OpenNow();
-    void FailOpensWith(int result);
+    void FailOpensWith(DeviceResult result);
 
 private:
     std::shared_ptr<Shared> shared_;
