@@ -8,14 +8,15 @@
 namespace pellwick {
 
 // Results the dispatcher returns (0 or a positive count means success) are the engine's error
-// numbers (serial/errors/ErrorNumbers.h) and these codes of the device layer, numbered as the
-// run-time input/output errors whose texts they take.
+// numbers (serial/errors/ErrorNumbers.h). A device's failures come as the run-time input/output
+// numbers whose texts they take, or as the negated errno (EngineNumberOf, DeviceResult.h);
+// these are the ones the port tells apart.
 namespace dr {
 // The device does not exist; the device is held by another program.
 constexpr int DeviceNotFound = -2;
 constexpr int DeviceAccessDenied = -5;
 // "Path not found", taken as a missing device too; "General failure", a device that fails with
-// an input/output error when opened.
+// an input/output error, or a failure whose errno the engine would read as something else.
 constexpr int PathNotFound = -3;
 constexpr int GeneralFailure = -162;
 } // namespace dr

@@ -1,8 +1,10 @@
 // The operations the dispatcher needs of one serial device. LinuxSerialDevice provides them
 // for tty devices; tests put doubles behind the same interface (for example to play modem
-// lines that pseudo-terminals do not have).
+// lines that pseudo-terminals do not have). Failures are DeviceResults; the dispatcher alone
+// turns them into the engine's numbers.
 #pragma once
 
+#include "serial/DeviceResult.h"
 #include "serial/DispatcherTypes.h"
 
 #include <cerrno>
@@ -24,16 +26,16 @@ class ISerialDevice {
 public:
     virtual ~ISerialDevice() = default;
 
-    // Opens the device at path for exclusive, non-blocking use as a raw 8-bit line.
-    // 0, dr::DeviceNotFound, dr::DeviceAccessDenied (held by another program) or -(OS error).
-    virtual int Open(const std::string& path) = 0;
+    // Opens the device at path for exclusive, non-blocking use as a raw 8-bit line. Busy: held
+    // by another program.
+    virtual DeviceResult Open(const std::string& path) = 0;
     virtual void Close() = 0;
     virtual bool IsOpen() const = 0;
     // Whether the device at path is there, with the results of Open, leaving it as it was.
     // Doubles without a device of their own open and close.
-    virtual int Probe(const std::string& path) {
-        const int result = Open(path);
-        if (result == 0) {
+    virtual DeviceResult Probe(const std::string& path) {
+        const DeviceResult result = Open(path);
+        if (result.Ok()) {
             Close();
         }
         return result;
@@ -42,14 +44,13 @@ public:
     // POLLHUP/POLLERR when the device is gone.
     virtual int Fd() const = 0;
 
-    virtual int GetLine(LineBlock& block) = 0;
-    // 0 or -(OS error).
-    virtual int SetLine(const LineBlock& block) = 0;
-    // Reads what is there without waiting: count, 0 when nothing waits, negative on failure.
-    virtual long Read(std::uint8_t* buffer, std::size_t count) = 0;
-    // Writes without waiting: count written, 0 when the device takes nothing now, negative
-    // on failure.
-    virtual long Write(const std::uint8_t* data, std::size_t count) = 0;
+    virtual DeviceResult GetLine(LineBlock& block) = 0;
+    virtual DeviceResult SetLine(const LineBlock& block) = 0;
+    // Reads what is there without waiting into buffer; done: the bytes read, 0 when nothing
+    // waits.
+    virtual DeviceResult Read(std::uint8_t* buffer, std::size_t count, std::size_t& done) = 0;
+    // Writes without waiting; done: the bytes written, 0 when the device takes nothing now.
+    virtual DeviceResult Write(const std::uint8_t* data, std::size_t count, std::size_t& done) = 0;
     // Bytes waiting in the driver's input queue.
     virtual std::uint32_t InputQueued() = 0;
     // Bytes the driver holds for output that have not gone out on the line yet, or -1 where
@@ -61,14 +62,14 @@ public:
     virtual void SetDtr(bool on) = 0;
     virtual void SetRts(bool on) = 0;
     // Holds the line in the break state for 250 ms once the driver's output has gone out.
-    // 0 or -(OS error); devices that cannot send a break say so.
-    virtual int SendBreak() { return -ENOTTY; }
+    // Devices that cannot send a break say so.
+    virtual DeviceResult SendBreak() { return {DeviceError::Unsupported, ENOTTY}; }
     // Running totals of line errors; false when the device does not count them.
     virtual bool ErrorCounts(LineErrorCounts& counts) = 0;
-    // Discards driver input and/or output. 0 or -(OS error).
-    virtual int Purge(bool input, bool output) = 0;
-    // RS485 direction control by the driver. 0, or negative when the driver does not offer it.
-    virtual int SetRs485(bool on) = 0;
+    // Discards driver input and/or output.
+    virtual DeviceResult Purge(bool input, bool output) = 0;
+    // RS485 direction control by the driver; a failure when the driver does not offer it.
+    virtual DeviceResult SetRs485(bool on) = 0;
 };
 
 } // namespace pellwick

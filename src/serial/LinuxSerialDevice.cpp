@@ -81,29 +81,26 @@ LinuxSerialDevice::~LinuxSerialDevice() {
     Close();
 }
 
-int LinuxSerialDevice::ResultFromErrno(int err) {
-    switch (err) {
-    case ENOENT:
-    case ENOTDIR:
-    case ENODEV:
-    case ENXIO:
-        return dr::DeviceNotFound;
-    case EBUSY:
-    case EWOULDBLOCK:
-        // Locked or opened exclusively by another program.
-        return dr::DeviceAccessDenied;
-    case ENOMEM:
-        return ecIoOutOfMemory;
-    case EIO:
-        // The OS number would read as "access denied" in the engine's numbering; an I/O error
-        // of a serial device is a general device failure.
-        return dr::GeneralFailure;
-    default:
-        return -err;
-    }
+namespace {
+
+// The result of the system call that just failed.
+DeviceResult Failed() {
+    return DeviceResult::FromErrno(errno);
 }
 
-int LinuxSerialDevice::Open(const std::string& path) {
+// A transfer that failed, or 0 bytes when the device has none now (EAGAIN).
+DeviceResult Transferred(ssize_t n, std::size_t& done) {
+    if (n >= 0) {
+        done = static_cast<std::size_t>(n);
+        return {};
+    }
+    done = 0;
+    return errno == EAGAIN ? DeviceResult() : Failed();
+}
+
+} // namespace
+
+DeviceResult LinuxSerialDevice::Open(const std::string& path) {
     Close();
     ClearOpenFailure();
     const auto fail = [&](int fd, int err) {
@@ -112,7 +109,7 @@ int LinuxSerialDevice::Open(const std::string& path) {
         }
         const bool busy = err == EBUSY || err == EWOULDBLOCK;
         NoteOpenFailure(DescribeOpenFailure(path, err, busy ? DescribePortHolder(path) : ""));
-        return err == ENOTTY ? -ENOTTY : ResultFromErrno(busy ? EBUSY : err);
+        return DeviceResult::FromErrno(err);
     };
     path_ = path;
     int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -160,19 +157,19 @@ int LinuxSerialDevice::Open(const std::string& path) {
     fd_ = fd;
     std::lock_guard lock(shadowLock_);
     haveShadow_ = false;
-    return 0;
+    return {};
 }
 
-int LinuxSerialDevice::Probe(const std::string& path) {
+DeviceResult LinuxSerialDevice::Probe(const std::string& path) {
     // Open, test, close: no lock, no exclusive flag, no line settings, so that a line another
     // program uses stays exactly as it is.
     const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        return ResultFromErrno(errno);
+        return Failed();
     }
     const bool tty = isatty(fd);
     close(fd);
-    return tty ? 0 : -ENOTTY;
+    return tty ? DeviceResult() : DeviceResult::FromErrno(ENOTTY);
 }
 
 void LinuxSerialDevice::CloseDescriptor(int fd) {
@@ -196,10 +193,13 @@ void LinuxSerialDevice::Close() {
     }
 }
 
-int LinuxSerialDevice::GetLine(LineBlock& block) {
+DeviceResult LinuxSerialDevice::GetLine(LineBlock& block) {
     termios t{};
-    if (fd_ < 0 || tcgetattr(fd_, &t) != 0) {
-        return -1;
+    if (fd_ < 0) {
+        return DeviceResult::FromErrno(EBADF);
+    }
+    if (tcgetattr(fd_, &t) != 0) {
+        return Failed();
     }
     std::lock_guard lock(shadowLock_);
     LineBlock b = haveShadow_ ? shadow_ : LineBlock{};
@@ -244,17 +244,20 @@ int LinuxSerialDevice::GetLine(LineBlock& block) {
         b.rtsControl = crtscts ? LineControl::Handshake : LineControl::Enable;
     }
     block = b;
-    return 0;
+    return {};
 }
 
-int LinuxSerialDevice::SetLine(const LineBlock& block) {
+DeviceResult LinuxSerialDevice::SetLine(const LineBlock& block) {
     termios t{};
-    if (fd_ < 0 || tcgetattr(fd_, &t) != 0) {
-        return fd_ < 0 ? ResultFromErrno(EBADF) : ResultFromErrno(errno);
+    if (fd_ < 0) {
+        return DeviceResult::FromErrno(EBADF);
+    }
+    if (tcgetattr(fd_, &t) != 0) {
+        return Failed();
     }
     speed_t code;
     if (!SpeedCode(block.baud, code)) {
-        return -EINVAL;
+        return DeviceResult::FromErrno(EINVAL);
     }
     cfsetispeed(&t, code);
     cfsetospeed(&t, code);
@@ -309,39 +312,30 @@ int LinuxSerialDevice::SetLine(const LineBlock& block) {
         const int err = errno;
         if (err != EINVAL || !IsPseudoTerminal(fd_) || !SetKeepingFraming(t)) {
             NoteOpenFailure(DescribeOpenFailure(path_, err));
-            return ResultFromErrno(err);
+            return DeviceResult::FromErrno(err);
         }
     }
     std::lock_guard lock(shadowLock_);
     shadow_ = block;
     haveShadow_ = true;
-    return 0;
+    return {};
 }
 
-long LinuxSerialDevice::Read(std::uint8_t* buffer, std::size_t count) {
-    for (;;) {
-        ssize_t n = read(fd_, buffer, count);
-        if (n >= 0) {
-            return n;
-        }
-        if (errno == EINTR) {
-            continue;
-        }
-        return errno == EAGAIN ? 0 : ResultFromErrno(errno);
-    }
+DeviceResult LinuxSerialDevice::Read(std::uint8_t* buffer, std::size_t count, std::size_t& done) {
+    ssize_t n;
+    do {
+        n = read(fd_, buffer, count);
+    } while (n < 0 && errno == EINTR);
+    return Transferred(n, done);
 }
 
-long LinuxSerialDevice::Write(const std::uint8_t* data, std::size_t count) {
-    for (;;) {
-        ssize_t n = write(fd_, data, count);
-        if (n >= 0) {
-            return n;
-        }
-        if (errno == EINTR) {
-            continue;
-        }
-        return errno == EAGAIN ? 0 : ResultFromErrno(errno);
-    }
+DeviceResult LinuxSerialDevice::Write(const std::uint8_t* data, std::size_t count,
+                                      std::size_t& done) {
+    ssize_t n;
+    do {
+        n = write(fd_, data, count);
+    } while (n < 0 && errno == EINTR);
+    return Transferred(n, done);
 }
 
 std::uint32_t LinuxSerialDevice::InputQueued() {
@@ -396,16 +390,16 @@ void LinuxSerialDevice::SetRts(bool on) {
     SetModemLine(TIOCM_RTS, on);
 }
 
-int LinuxSerialDevice::SendBreak() {
+DeviceResult LinuxSerialDevice::SendBreak() {
     if (fd_ < 0) {
-        return ResultFromErrno(EBADF);
+        return DeviceResult::FromErrno(EBADF);
     }
     // Duration 0 is Linux's 250 ms break; the call returns when the break has ended.
     int result;
     do {
         result = tcsendbreak(fd_, 0);
     } while (result != 0 && errno == EINTR);
-    return result == 0 ? 0 : ResultFromErrno(errno);
+    return result == 0 ? DeviceResult() : Failed();
 }
 
 bool LinuxSerialDevice::ErrorCounts(LineErrorCounts& counts) {
@@ -421,23 +415,23 @@ bool LinuxSerialDevice::ErrorCounts(LineErrorCounts& counts) {
     return true;
 }
 
-int LinuxSerialDevice::Purge(bool input, bool output) {
+DeviceResult LinuxSerialDevice::Purge(bool input, bool output) {
     if (fd_ < 0) {
-        return 0;
+        return {};
     }
     int which = input && output ? TCIOFLUSH : input ? TCIFLUSH : TCOFLUSH;
-    return tcflush(fd_, which) == 0 ? 0 : ResultFromErrno(errno);
+    return tcflush(fd_, which) == 0 ? DeviceResult() : Failed();
 }
 
-int LinuxSerialDevice::SetRs485(bool on) {
+DeviceResult LinuxSerialDevice::SetRs485(bool on) {
     serial_rs485 conf{};
     if (fd_ < 0) {
-        return ResultFromErrno(EBADF);
+        return DeviceResult::FromErrno(EBADF);
     }
     if (on) {
         conf.flags = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
     }
-    return ioctl(fd_, TIOCSRS485, &conf) == 0 ? 0 : ResultFromErrno(errno);
+    return ioctl(fd_, TIOCSRS485, &conf) == 0 ? DeviceResult() : Failed();
 }
 
 } // namespace pellwick

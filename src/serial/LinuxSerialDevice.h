@@ -18,27 +18,24 @@ public:
     // Besides flock and TIOCEXCL takes the UUCP lock file; notes why an open failed (see
     // OpenFailure.h). Close gives the line the settings it had before and clears TIOCEXCL only
     // when this open set it.
-    int Open(const std::string& path) override;
+    DeviceResult Open(const std::string& path) override;
     void Close() override;
-    int Probe(const std::string& path) override;
+    DeviceResult Probe(const std::string& path) override;
     bool IsOpen() const override { return fd_ >= 0; }
     int Fd() const override { return fd_; }
-    int GetLine(LineBlock& block) override;
-    int SetLine(const LineBlock& block) override;
-    long Read(std::uint8_t* buffer, std::size_t count) override;
-    long Write(const std::uint8_t* data, std::size_t count) override;
+    DeviceResult GetLine(LineBlock& block) override;
+    DeviceResult SetLine(const LineBlock& block) override;
+    DeviceResult Read(std::uint8_t* buffer, std::size_t count, std::size_t& done) override;
+    DeviceResult Write(const std::uint8_t* data, std::size_t count, std::size_t& done) override;
     std::uint32_t InputQueued() override;
     long OutputQueued() override;
     bool ModemStatus(std::uint8_t& bits) override;
     void SetDtr(bool on) override;
     void SetRts(bool on) override;
-    int SendBreak() override;
+    DeviceResult SendBreak() override;
     bool ErrorCounts(LineErrorCounts& counts) override;
-    int Purge(bool input, bool output) override;
-    int SetRs485(bool on) override;
-
-    // Turns an errno value into the device layer's result code.
-    static int ResultFromErrno(int err);
+    DeviceResult Purge(bool input, bool output) override;
+    DeviceResult SetRs485(bool on) override;
 
 private:
     void SetModemLine(int bit, bool on);

@@ -9,7 +9,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
-#include <mutex>
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -18,16 +17,6 @@
 namespace pellwick {
 
 namespace {
-
-std::mutex& FolderLock() {
-    static std::mutex m;
-    return m;
-}
-
-std::string& FolderName() {
-    static std::string folder = "/var/lock";
-    return folder;
-}
 
 // A process that has ended but is not yet reaped by its parent (a zombie) holds nothing any
 // more: its lock file is as stale as one whose process is gone.
@@ -114,14 +103,9 @@ pid_t DescriptorHolder(const struct stat& node) {
 
 } // namespace
 
-void UucpLock::SetFolder(std::string folder) {
-    std::lock_guard lock(FolderLock());
-    FolderName() = std::move(folder);
-}
-
-std::string UucpLock::Folder() {
-    std::lock_guard lock(FolderLock());
-    return FolderName();
+ProcessHook<std::string>& UucpLock::FolderHook() {
+    static ProcessHook<std::string> folder("/var/lock");
+    return folder;
 }
 
 std::string UucpLock::PathFor(const std::string& devicePath) {

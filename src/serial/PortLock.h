@@ -7,6 +7,8 @@
 // port is held by flock and TIOCEXCL alone.
 #pragma once
 
+#include "serial/ProcessHook.h"
+
 #include <string>
 #include <sys/types.h>
 
@@ -26,8 +28,8 @@ public:
     void Release();
 
     // The folder lock files are made in; tests point it elsewhere.
-    static void SetFolder(std::string folder);
-    static std::string Folder();
+    static ProcessHook<std::string>& FolderHook();
+    static std::string Folder() { return FolderHook().Get(); }
     // "<folder>/LCK..<device>": the device's real path below /dev with '/' as '_'
     // (/dev/ttyUSB0 -> LCK..ttyUSB0, /dev/pts/3 -> LCK..pts_3); outside /dev its last part.
     static std::string PathFor(const std::string& devicePath);

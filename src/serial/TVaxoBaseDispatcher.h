@@ -7,24 +7,31 @@
 // - The application's main thread calls every public operation.
 // - TComThread waits for device events; TDispThread reads input, tests triggers and delivers
 //   notifications (NotificationDelivery); TOutThread writes the output ring to the device.
-// - StatusLock guards the line settings and LineBlock, modem and error bits, the handler list,
-//   the delivering and wait-for-text flags and worker start. The input ring (InputRing), the
-//   output ring (OutputRing), the trigger table (TriggerTable) and the delivery in flight
-//   (NotificationDelivery) each have a lock of their own, held only inside their operations.
+//   The handler list, the delivery and the trigger passes are in DispatcherDelivery.cpp.
+// - StatusLock guards the line settings and LineBlock, modem and error bits, the handler list
+//   and worker start. The input ring (InputRing), the output ring (OutputRing), the trigger
+//   table (TriggerTable) and the delivery in flight (NotificationDelivery) each have a lock of
+//   their own, held only inside their operations.
 // - Lock order: the dispatcher registry's lock (DispatcherRegistryLock, held by the port's
 //   notification window while the port's event handlers run, which call in here), then the
 //   input ring's, then the trigger table's: the input ring's lock is held while a scan feeds
 //   the data triggers. It is let go while the device is read, so that taking input never
 //   waits for a system call. The output ring's and the trigger table's locks are never held
 //   with StatusLock. No dispatcher lock is held while a notification is being delivered, and
-//   the registry lock is never taken under one.
-// - Written without a lock: stopWorkers_ (set by the main thread to stop the workers),
-//   closePending_ (set by the main thread when it closes from inside a delivery),
-//   workersStarted_ (cleared by the last worker to end) and outputSent_. Each is an atomic
-//   flag that stands alone: no other field must change with it, a worker only reads the stop
-//   and close flags and acts on them at its next look, and it is woken through its events
-//   after they are set. outputHanded_ is an atomic count that only the output worker adds to
-//   and any thread reads; it stands alone too (the output ring's level is not read with it).
+//   the registry lock is never taken under one. The device layer is called under StatusLock
+//   for the line settings, the modem lines and RS485, and under no dispatcher lock otherwise.
+// - Written under StatusLock, read without it (atomic, so that a worker may look at any
+//   time): delivering_ (set and cleared by the dispatch worker around a delivery, cleared at
+//   open), waitingForText_ (the main thread's wait for text) and deliveryNeeded_.
+// - Written without a lock, each an atomic that stands alone: no other field must change with
+//   it, a worker only reads the stop and close flags and acts on them at its next look, and it
+//   is woken through its events after they are set. stopWorkers_ and closePending_ are set and
+//   cleared by the main thread (closePending_ set when it closes from inside a delivery).
+//   workersStarted_ is set by StartWorkers and cleared by StopWorkers, both on the main thread,
+//   or by the last worker to end when the dispatch worker ends by itself after such a close.
+//   outputSent_ is set by QueueBlock and cleared at open on the main thread, and taken by the
+//   dispatch worker's status tests. outputHanded_ is a count that only the output worker adds
+//   to and any thread reads (the output ring's level is not read with it).
 // - DriverOutputQueued asks the driver itself and takes no lock; the main thread calls it
 //   while the device is open, beside the output worker's writes.
 #pragma once
@@ -256,17 +263,19 @@ private:
     bool rs485ByDriver_ = false;
     bool ringSeen_ = false;
 
-    // Handlers and triggers (StatusLock).
+    // The handler list (StatusLock).
     struct WindowHandler {
         INotificationWindow* window;
         bool removed;
     };
     std::vector<WindowHandler> windows_;
     bool portHandlerInstalled_ = false;
-    std::atomic<bool> deliveryNeeded_{false};
     bool handlerRemovalPending_ = false;
+    // Written under StatusLock, read without it.
+    std::atomic<bool> deliveryNeeded_{false};
     std::atomic<bool> delivering_{false};     // set by the dispatch worker around a delivery
     std::atomic<bool> waitingForText_{false}; // set by the GUI thread's wait-for-text
+    // The notification in flight (its own lock).
     NotificationDelivery delivery_;
 
     // The rings and the trigger table, each under its own lock.

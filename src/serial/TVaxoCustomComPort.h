@@ -9,6 +9,7 @@
 #pragma once
 
 #include "serial/DispatcherTypes.h"
+#include "serial/ProcessHook.h"
 #include "serial/Triggers.h"
 
 #include <QEvent>
@@ -70,11 +71,17 @@ public:
     // true and the chosen number, or false when the user cancelled. The program sets it to the
     // port selection dialog (the engine never shows windows of its own).
     using PortSelector = std::function<bool(int& comNumber)>;
-    static void SetPortSelector(PortSelector selector);
+    static ProcessHook<PortSelector>& PortSelectorHook();
+    static void SetPortSelector(PortSelector selector) {
+        PortSelectorHook().Set(std::move(selector));
+    }
     // The application's standard display of an exception that an event handler or the end of
-    // loading raised; the program installs a message box.
+    // loading raised; the program installs a message box. None: the text goes to stderr.
     using ExceptionDisplay = std::function<void(const std::exception&)>;
-    static void SetExceptionDisplay(ExceptionDisplay display);
+    static ProcessHook<ExceptionDisplay>& ExceptionDisplayHook();
+    static void SetExceptionDisplay(ExceptionDisplay display) {
+        ExceptionDisplayHook().Set(std::move(display));
+    }
     static void ShowException(const std::exception& e);
 
     // --- Published properties --------------------------------------------------------------

@@ -14,21 +14,6 @@ namespace pellwick {
 
 namespace {
 
-std::mutex& HookLock() {
-    static std::mutex lock;
-    return lock;
-}
-
-TVaxoWin32Dispatcher::DeviceFactory& Factory() {
-    static TVaxoWin32Dispatcher::DeviceFactory factory;
-    return factory;
-}
-
-TVaxoWin32Dispatcher::NameResolver& Resolver() {
-    static TVaxoWin32Dispatcher::NameResolver resolver;
-    return resolver;
-}
-
 // How often the modem lines and error counters are sampled while the device has them.
 constexpr int kSampleIntervalMs = 10;
 // How often TComThread looks again while the input ring is full and input is held back.
@@ -43,8 +28,8 @@ int CurrentTid() {
 } // namespace
 
 TVaxoWin32Dispatcher::TVaxoWin32Dispatcher(void* owner) : TVaxoBaseDispatcher(owner) {
-    std::lock_guard lock(HookLock());
-    device_ = Factory() ? Factory()() : std::make_unique<LinuxSerialDevice>();
+    const DeviceFactory factory = DeviceFactoryHook().Get();
+    device_ = factory ? factory() : std::make_unique<LinuxSerialDevice>();
 }
 
 TVaxoWin32Dispatcher::~TVaxoWin32Dispatcher() {
@@ -53,25 +38,12 @@ TVaxoWin32Dispatcher::~TVaxoWin32Dispatcher() {
     ReleaseBuffers();
 }
 
-void TVaxoWin32Dispatcher::SetDeviceFactory(DeviceFactory factory) {
-    std::lock_guard lock(HookLock());
-    Factory() = std::move(factory);
-}
-
-void TVaxoWin32Dispatcher::SetNameResolver(NameResolver resolver) {
-    std::lock_guard lock(HookLock());
-    Resolver() = std::move(resolver);
+ProcessHook<TVaxoWin32Dispatcher::DeviceFactory>& TVaxoWin32Dispatcher::DeviceFactoryHook() {
+    static ProcessHook<DeviceFactory> factory;
+    return factory;
 }
 
 std::optional<std::string> TVaxoWin32Dispatcher::ResolveName(const std::string& name) {
-    if (!name.empty() && name[0] == '/') {
-        return name;
-    }
-    std::lock_guard lock(HookLock());
-    if (Resolver()) {
-        return Resolver()(name);
-    }
-    // "\\.\COMn" through the port map made at start-up.
     return PortMap::ResolveDeviceName(name);
 }
 
@@ -81,12 +53,11 @@ std::optional<std::string> TVaxoWin32Dispatcher::ResolveName(const std::string& 
 int TVaxoWin32Dispatcher::DeviceOpen(const std::string& name, std::uint32_t, std::uint32_t) {
     auto path = ResolveName(name);
     if (!path) {
-        return dr::DeviceNotFound;
+        return EngineNumberOf({DeviceError::NotFound, 0});
     }
     hungUp_ = false;
-    int result = device_->Open(*path);
-    if (result != 0) {
-        return result;
+    if (const DeviceResult opened = device_->Open(*path); !opened.Ok()) {
+        return EngineNumberOf(opened);
     }
     std::lock_guard lock(countsLock_);
     countsValid_ = device_->ErrorCounts(lastCounts_);
@@ -95,7 +66,7 @@ int TVaxoWin32Dispatcher::DeviceOpen(const std::string& name, std::uint32_t, std
 
 int TVaxoWin32Dispatcher::DeviceProbe(const std::string& name) {
     const auto path = ResolveName(name);
-    return path ? device_->Probe(*path) : dr::DeviceNotFound;
+    return EngineNumberOf(path ? device_->Probe(*path) : DeviceResult(DeviceError::NotFound, 0));
 }
 
 void TVaxoWin32Dispatcher::DeviceClose() {
@@ -107,25 +78,28 @@ bool TVaxoWin32Dispatcher::DeviceOpenNow() const {
 }
 
 int TVaxoWin32Dispatcher::DeviceGetLine(LineBlock& block) {
-    return device_->GetLine(block);
+    return EngineNumberOf(device_->GetLine(block));
 }
 
 int TVaxoWin32Dispatcher::DeviceSetLine(const LineBlock& block) {
-    return device_->SetLine(block);
+    return EngineNumberOf(device_->SetLine(block));
 }
 
 long TVaxoWin32Dispatcher::DeviceRead(std::uint8_t* buffer, std::uint32_t count) {
     if (!device_->IsOpen()) {
         return -1;
     }
-    const long n = device_->Read(buffer, count);
-    NoteFailedTransfer(n);
-    return n;
+    std::size_t done = 0;
+    if (const DeviceResult read = device_->Read(buffer, count, done); !read.Ok()) {
+        NoteFailedTransfer(read);
+        return EngineNumberOf(read);
+    }
+    return static_cast<long>(done);
 }
 
-void TVaxoWin32Dispatcher::NoteFailedTransfer(long result) {
+void TVaxoWin32Dispatcher::NoteFailedTransfer(const DeviceResult& result) {
     // EIO, ENODEV and ENXIO: the adapter is gone even if poll has not said so yet.
-    if (result == LinuxSerialDevice::ResultFromErrno(EIO) || result == dr::DeviceNotFound) {
+    if (result.DeviceGone()) {
         hungUp_ = true;
         comWake_.Set();
     }
@@ -179,7 +153,7 @@ void TVaxoWin32Dispatcher::DeviceEscape(LineFunction function) {
 }
 
 int TVaxoWin32Dispatcher::DeviceBreak() {
-    return device_->IsOpen() ? device_->SendBreak() : ecCommNotOpen;
+    return device_->IsOpen() ? EngineNumberOf(device_->SendBreak()) : ecCommNotOpen;
 }
 
 // A device that has hung up holds nothing to discard, and the driver refuses a flush on it:
@@ -190,14 +164,14 @@ int TVaxoWin32Dispatcher::DevicePurge(bool input, bool output) {
     if (hungUp_) {
         return 0;
     }
-    const int result = device_->Purge(input, output);
-    if (result != 0) {
+    const DeviceResult result = device_->Purge(input, output);
+    if (!result.Ok()) {
         pollfd fd{device_->Fd(), 0, 0};
         if (poll(&fd, 1, 0) > 0 && (fd.revents & POLLHUP)) {
             return 0;
         }
     }
-    return result;
+    return EngineNumberOf(result);
 }
 
 int TVaxoWin32Dispatcher::DevicePurgeInput() {
@@ -234,7 +208,7 @@ int TVaxoWin32Dispatcher::DeviceAwaitInputOr(const TVaxoEvent& signal, bool watc
 }
 
 int TVaxoWin32Dispatcher::DeviceSetRs485(bool on) {
-    return device_->SetRs485(on);
+    return EngineNumberOf(device_->SetRs485(on));
 }
 
 void TVaxoWin32Dispatcher::SignalOutputPending() {
@@ -497,18 +471,18 @@ void TVaxoWin32Dispatcher::WritePasses() {
         if (!NextOutputRun(data, count)) {
             return;
         }
-        long n = device_->Write(data, count);
+        std::size_t n = 0;
+        if (const DeviceResult written = device_->Write(data, count, n); !written.Ok()) {
+            // A failed write drops the run; the ring keeps going.
+            NoteFailedTransfer(written);
+            AdvanceOutputTail(count, generation);
+            outputProgress_.Set();
+            continue;
+        }
         if (n > 0) {
             // Counted even when the ring was emptied meanwhile: the driver has the bytes.
             NoteOutputHanded(static_cast<std::uint32_t>(n));
             AdvanceOutputTail(static_cast<std::uint32_t>(n), generation);
-            outputProgress_.Set();
-            continue;
-        }
-        if (n < 0) {
-            // A failed write drops the run; the ring keeps going.
-            NoteFailedTransfer(n);
-            AdvanceOutputTail(count, generation);
             outputProgress_.Set();
             continue;
         }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "serial/ISerialDevice.h"
+#include "serial/ProcessHook.h"
 #include "serial/TVaxoBaseDispatcher.h"
 #include "serial/TVaxoEvent.h"
 
@@ -22,13 +23,12 @@ public:
     explicit TVaxoWin32Dispatcher(void* owner);
     ~TVaxoWin32Dispatcher() override;
 
-    // Makes the device object of each new dispatcher; tests install doubles here.
+    // Makes the device object of each new dispatcher (none: a LinuxSerialDevice); tests put
+    // doubles here.
     using DeviceFactory = std::function<std::unique_ptr<ISerialDevice>()>;
-    static void SetDeviceFactory(DeviceFactory factory);
-    // Turns a device name ("\\.\COM3") into a device path. A name that already is a path
-    // ("/dev/ttyUSB0") is used as it is.
-    using NameResolver = std::function<std::optional<std::string>(const std::string& name)>;
-    static void SetNameResolver(NameResolver resolver);
+    static ProcessHook<DeviceFactory>& DeviceFactoryHook();
+    // Turns a device name ("\\.\COM3") into a device path through the port map. A name that
+    // already is a path ("/dev/ttyUSB0") is used as it is.
     static std::optional<std::string> ResolveName(const std::string& name);
 
     // The port probe opens and closes the device alone, without rings or workers.
@@ -77,19 +77,21 @@ private:
     void WorkerEnded(int& tidSlot);
     void ApplyPriority(int tid, int level);
     // A failed read or write that means the device is gone wakes the event worker to end.
-    void NoteFailedTransfer(long result);
+    void NoteFailedTransfer(const DeviceResult& result);
 
     std::unique_ptr<ISerialDevice> device_;
 
     // Hand-over events.
     TVaxoEvent deviceEventReady_{false}; // TComThread -> TDispThread: a device event waits
     TVaxoEvent deviceEventDone_{false};  // TDispThread -> TComThread: the event was serviced
+                                         // (owner -> TComThread too, to release it on a stop)
     TVaxoEvent workerSignal_{false};     // worker -> owner: started
     TVaxoEvent outputPending_{false};    // writers -> TOutThread: bytes were queued
     TVaxoEvent outputKick_{false};       // owner -> TOutThread: stop writing (purge or stop)
     TVaxoEvent purgeAck_{false};         // TOutThread -> owner: no write in progress
     TVaxoEvent outputProgress_{false};   // TOutThread -> TDispThread: bytes left the ring
-    TVaxoEvent comWake_{false};          // owner -> TComThread: look at the stop flag
+    TVaxoEvent comWake_{false}; // owner -> TComThread: look at the stop flag; a worker whose
+                                // read or write found the device gone -> TComThread: end
 
     std::thread comThread_, dispThread_, outThread_;
     std::atomic<bool> comRunning_{false}, dispRunning_{false}, outRunning_{false};
@@ -99,12 +101,14 @@ private:
     std::atomic<bool> hungUp_{false};
     LostHandler lostHandler_;
 
-    // Error counts as last seen by DeviceStatus (the base calls it under InputLock or
-    // StatusLock, from more than one thread).
+    // Error counts as last seen by DeviceStatus, which the base calls from the dispatch worker
+    // and the main thread, under no lock of its own.
     std::mutex countsLock_;
     LineErrorCounts lastCounts_;
     bool countsValid_ = false;
 
+    // The priority and the workers' thread ids. StatusLock (Rs485Mode) is taken under it,
+    // never the other way round.
     std::mutex priorityLock_;
     int priority_ = 0;
     int comTid_ = 0, dispTid_ = 0, outTid_ = 0;

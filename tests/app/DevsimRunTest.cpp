@@ -40,7 +40,6 @@ protected:
         settings.reset();
         terminalHost.reset();
         owner.reset();
-        PortMap::SetGlobal(nullptr);
         std::filesystem::current_path(previous);
         sim.Stop();
     }
@@ -95,6 +94,7 @@ protected:
     }
 
     std::string previous = std::filesystem::current_path().string();
+    ScopedHook<std::shared_ptr<const PortMap>> portMap_{PortMap::GlobalHook(), nullptr};
     DeviceConfig config;
     DevsimHarness sim;
     ScriptedBoxes boxes;

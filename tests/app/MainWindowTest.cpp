@@ -51,18 +51,14 @@ protected:
         return std::make_unique<TFrmLoadr>(*run, boxes, options);
     }
 
-    void TearDown() override {
-        port.reset();
-        TVaxoWin32Dispatcher::SetDeviceFactory(nullptr);
-        PortMap::SetGlobal(nullptr);
-    }
+    void TearDown() override { port.reset(); }
 
     // A window with the recording link as its settings window's link, and an open port whose
     // device is a double with modem lines and error counts the test sets.
     std::unique_ptr<TFrmLoadr> MakeLinkedWindow() {
         device = std::make_shared<FakeSerialDevice::State>();
         auto state = device;
-        TVaxoWin32Dispatcher::SetDeviceFactory(
+        TVaxoWin32Dispatcher::DeviceFactoryHook().Set(
             [state] { return std::make_unique<FakeSerialDevice>(state); });
         PortMap::SetGlobal(
             std::make_shared<PortMap>(std::map<int, std::string>{{1, "/dev/fake-com1"}}));
@@ -117,6 +113,9 @@ protected:
     ScriptedBoxes boxes;
     RecordingLink link;
     std::shared_ptr<FakeSerialDevice::State> device;
+    ScopedHook<TVaxoWin32Dispatcher::DeviceFactory> deviceFactory_{
+        TVaxoWin32Dispatcher::DeviceFactoryHook(), nullptr};
+    ScopedHook<std::shared_ptr<const PortMap>> portMap_{PortMap::GlobalHook(), nullptr};
     std::unique_ptr<TVaxoComPort> port;
     std::unique_ptr<UploadRun> run; // made with the first window, on `link`
 };

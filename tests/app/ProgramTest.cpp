@@ -65,7 +65,6 @@ protected:
     }
     void TearDown() override {
         std::filesystem::current_path(previous);
-        PortMap::SetGlobal(nullptr);
         com1.Stop();
         com2.Stop();
     }
@@ -155,6 +154,7 @@ protected:
     }
 
     std::string previous = std::filesystem::current_path().string();
+    ScopedHook<std::shared_ptr<const PortMap>> portMap_{PortMap::GlobalHook(), nullptr};
     DevsimHarness com1;
     DevsimHarness com2;
     ScriptedBoxes boxes;

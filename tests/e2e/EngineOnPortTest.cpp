@@ -32,7 +32,6 @@ protected:
         owner_.reset();
         gauge_.clear();
         labels_.clear();
-        TVaxoCustomComPort::SetExceptionDisplay(nullptr);
         if (!startDir_.empty()) {
             std::filesystem::current_path(startDir_);
         }
@@ -95,6 +94,8 @@ protected:
 
     std::unique_ptr<DevsimHarness> device_;
     ScriptedBoxes boxes_;
+    ScopedHook<TVaxoCustomComPort::ExceptionDisplay> display_{
+        TVaxoCustomComPort::ExceptionDisplayHook(), nullptr};
     std::unique_ptr<PortOwner> owner_;
     std::unique_ptr<UploadRun> run_;
     std::vector<LampColour> lamps_;

@@ -33,8 +33,6 @@ protected:
     void TearDown() override {
         controllers.clear();
         port.reset();
-        TVaxoWin32Dispatcher::SetDeviceFactory(nullptr);
-        PortMap::SetGlobal(nullptr);
     }
 
     // COM1 is the given path; nothing else exists.
@@ -49,7 +47,7 @@ protected:
     void MakeFakePort() {
         device = std::make_shared<test::FakeSerialDevice::State>();
         auto state = device;
-        TVaxoWin32Dispatcher::SetDeviceFactory(
+        TVaxoWin32Dispatcher::DeviceFactoryHook().Set(
             [state] { return std::make_unique<test::FakeSerialDevice>(state); });
         MakePort("/dev/fake-com1");
     }
@@ -91,6 +89,9 @@ protected:
         return record.status.size() + record.timers.size();
     }
 
+    ScopedHook<TVaxoWin32Dispatcher::DeviceFactory> deviceFactory_{
+        TVaxoWin32Dispatcher::DeviceFactoryHook(), nullptr};
+    ScopedHook<std::shared_ptr<const PortMap>> portMap_{PortMap::GlobalHook(), nullptr};
     QObject owner;
     std::shared_ptr<test::FakeSerialDevice::State> device;
     std::vector<std::unique_ptr<TVaxoStatusLight>> lamps;

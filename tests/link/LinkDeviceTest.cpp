@@ -57,14 +57,15 @@ protected:
     void TearDown() override {
         link.CloseAndDropTriggers();
         device.Stop();
-        PortMap::SetGlobal(nullptr);
-        TVaxoCustomComPort::SetExceptionDisplay(nullptr);
     }
     bool HostCalled(const std::string& call) const {
         return std::find(host.Calls.begin(), host.Calls.end(), call) != host.Calls.end();
     }
 
     DevsimHarness device;
+    ScopedHook<std::shared_ptr<const PortMap>> portMap_{PortMap::GlobalHook(), nullptr};
+    ScopedHook<TVaxoCustomComPort::ExceptionDisplay> display_{
+        TVaxoCustomComPort::ExceptionDisplayHook(), nullptr};
     TVaxoComPort port;
     ComPortLink portLink{port};
     RecordingBoxes boxes;

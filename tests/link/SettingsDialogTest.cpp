@@ -28,17 +28,11 @@ using test::RecordingBoxes;
 
 class SettingsDialogTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        TVaxoCustomComPort::SetExceptionDisplay(
-            [this](const std::exception& e) { shownExceptions.push_back(e.what()); });
-        Ports({{1, com1.SlavePath()}});
-    }
+    void SetUp() override { Ports({{1, com1.SlavePath()}}); }
     void TearDown() override {
         view.reset();
         dialog.reset();
         owner.reset();
-        PortMap::SetGlobal(nullptr);
-        TVaxoCustomComPort::SetExceptionDisplay(nullptr);
     }
     void Ports(const std::map<int, std::string>& ports) {
         PortMap::SetGlobal(std::make_shared<PortMap>(ports));
@@ -99,6 +93,10 @@ protected:
     RecordingBoxes boxes;
     FakeLinkHost host;
     std::vector<std::string> shownExceptions;
+    ScopedHook<TVaxoCustomComPort::ExceptionDisplay> display_{
+        TVaxoCustomComPort::ExceptionDisplayHook(),
+        [this](const std::exception& e) { shownExceptions.push_back(e.what()); }};
+    ScopedHook<std::shared_ptr<const PortMap>> portMap_{PortMap::GlobalHook(), nullptr};
     std::unique_ptr<PortOwner> owner;
     std::unique_ptr<TFrmS_comm> dialog;
     std::unique_ptr<View> view;

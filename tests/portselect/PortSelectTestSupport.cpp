@@ -21,24 +21,24 @@ public:
         : shared_(std::move(shared)) {}
     ~RecordingDevice() override { RecordingDevice::Close(); }
 
-    int Open(const std::string& path) override {
+    DeviceResult Open(const std::string& path) override {
         std::lock_guard lock(shared_->lock);
         shared_->openedPaths.push_back(path);
-        if (shared_->failWith != 0) {
+        if (!shared_->failWith.Ok()) {
             return shared_->failWith;
         }
-        const int result = LinuxSerialDevice::Open(path);
-        if (result == 0) {
+        const DeviceResult result = LinuxSerialDevice::Open(path);
+        if (result.Ok()) {
             ++shared_->openNow;
         }
         return result;
     }
 
-    int Probe(const std::string& path) override {
+    DeviceResult Probe(const std::string& path) override {
         {
             std::lock_guard lock(shared_->lock);
             shared_->openedPaths.push_back(path);
-            if (shared_->failWith != 0) {
+            if (!shared_->failWith.Ok()) {
                 return shared_->failWith;
             }
         }
@@ -80,24 +80,19 @@ FakePorts::FakePorts(const std::vector<int>& ptyPorts,
     }
     ini.close();
 
-    previous_ = PortMap::Global();
-    PortMap::SetGlobal(std::make_shared<const PortMap>(PortMap::Build(folder_ + "/loader.ini")));
+    map_.emplace(PortMap::GlobalHook(),
+                 std::make_shared<const PortMap>(PortMap::Build(folder_ + "/loader.ini")));
 }
 
 FakePorts::~FakePorts() {
-    PortMap::SetGlobal(previous_);
     std::error_code ec;
     fs::remove_all(folder_, ec);
 }
 
-DeviceRecorder::DeviceRecorder() : shared_(std::make_shared<Shared>()) {
-    TVaxoWin32Dispatcher::SetDeviceFactory(
-        [shared = shared_] { return std::make_unique<RecordingDevice>(shared); });
-}
-
-DeviceRecorder::~DeviceRecorder() {
-    TVaxoWin32Dispatcher::SetDeviceFactory(nullptr);
-}
+DeviceRecorder::DeviceRecorder()
+    : shared_(std::make_shared<Shared>()),
+      factory_(TVaxoWin32Dispatcher::DeviceFactoryHook(),
+               [shared = shared_] { return std::make_unique<RecordingDevice>(shared); }) {}
 
 std::vector<std::string> DeviceRecorder::OpenedPaths() {
     std::lock_guard lock(shared_->lock);
@@ -109,7 +104,7 @@ int DeviceRecorder::OpenNow() {
     return shared_->openNow;
 }
 
-void DeviceRecorder::FailOpensWith(int result) {
+void DeviceRecorder::FailOpensWith(DeviceResult result) {
     std::lock_guard lock(shared_->lock);
     shared_->failWith = result;
 }

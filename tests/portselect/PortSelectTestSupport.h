@@ -3,6 +3,7 @@
 // in for serial ports, and a recorder of every device the engine opens.
 #pragma once
 
+#include "serial/TVaxoWin32Dispatcher.h"
 #include "serial/portmap/PortMap.h"
 
 #include "SerialTestSupport.h"
@@ -10,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,7 +36,7 @@ public:
 private:
     std::string folder_;
     std::map<int, std::unique_ptr<PtyPair>> ptys_;
-    std::shared_ptr<const PortMap> previous_;
+    std::optional<ScopedHook<std::shared_ptr<const PortMap>>> map_;
 };
 
 // Installs a device factory whose devices are real tty devices that report to it: every
@@ -43,7 +45,6 @@ private:
 class DeviceRecorder {
 public:
     DeviceRecorder();
-    ~DeviceRecorder();
     DeviceRecorder(const DeviceRecorder&) = delete;
     DeviceRecorder& operator=(const DeviceRecorder&) = delete;
 
@@ -51,15 +52,16 @@ public:
         std::mutex lock;
         std::vector<std::string> openedPaths;
         int openNow = 0;
-        int failWith = 0; // 0: open the real device
+        DeviceResult failWith; // success: open the real device
     };
 
     std::vector<std::string> OpenedPaths();
     int OpenNow();
-    void FailOpensWith(int result);
+    void FailOpensWith(DeviceResult result);
 
 private:
     std::shared_ptr<Shared> shared_;
+    ScopedHook<TVaxoWin32Dispatcher::DeviceFactory> factory_;
 };
 
 } // namespace pellwick::test

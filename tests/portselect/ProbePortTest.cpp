@@ -75,14 +75,14 @@ TEST(ProbePort, OpenFailuresMeaningThePortExistsCountAsPresent) {
     FakePorts ports({1});
     DeviceRecorder recorder;
     struct Case {
-        int result;
+        int err;
         bool present;
     };
-    for (const Case& c :
-         {Case{dr::DeviceAccessDenied, true}, Case{-EACCES, true}, Case{dr::DeviceNotFound, false},
-          Case{-ENOTTY, false}, Case{-162, false}}) {
-        recorder.FailOpensWith(c.result);
-        EXPECT_EQ(ProbePort(1), c.present) << "open result " << c.result;
+    // Held by another program, or not this user's to open: present. EIO is neither.
+    for (const Case& c : {Case{EBUSY, true}, Case{EACCES, true}, Case{EPERM, true},
+                          Case{ENOENT, false}, Case{ENOTTY, false}, Case{EIO, false}}) {
+        recorder.FailOpensWith(DeviceResult::FromErrno(c.err));
+        EXPECT_EQ(ProbePort(1), c.present) << "open failed with errno " << c.err;
     }
 }
 

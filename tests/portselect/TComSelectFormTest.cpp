@@ -176,7 +176,7 @@ TEST(ComSelectForm, OkWithNoPortListedChoosesNothing) {
 
 TEST(ComSelectForm, PortComponentOpensThePortChosenInTheDialogAndCancelIsNoPortSelected) {
     FakePorts ports({1, 3});
-    TVaxoCustomComPort::SetPortSelector(SelectPortWithDialog);
+    const ScopedHook selector{TVaxoCustomComPort::PortSelectorHook(), SelectPortWithDialog};
     TVaxoComPort port;
     port.SetAutoOpen(false);
     port.SetComNumber(0);
@@ -205,7 +205,6 @@ TEST(ComSelectForm, PortComponentOpensThePortChosenInTheDialogAndCancelIsNoPortS
         EXPECT_EQ(error, ecNoPortSelected);
         EXPECT_FALSE(port.Open());
     }
-    TVaxoCustomComPort::SetPortSelector(nullptr);
 }
 
 } // namespace

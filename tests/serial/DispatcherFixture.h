@@ -14,16 +14,8 @@ namespace pellwick::test {
 // Every dispatcher made while the fixture lives gets a FakeSerialDevice on `state`.
 class FakeDeviceFixture : public ::testing::Test {
 protected:
-    void SetUp() override {
-        state = std::make_shared<FakeSerialDevice::State>();
-        auto s = state;
-        TVaxoWin32Dispatcher::SetDeviceFactory(
-            [s] { return std::make_unique<FakeSerialDevice>(s); });
-    }
-    void TearDown() override {
-        dispatcher.reset();
-        TVaxoWin32Dispatcher::SetDeviceFactory(nullptr);
-    }
+    // Before the members of fixtures made from this one go (a window it delivers to).
+    void TearDown() override { dispatcher.reset(); }
     // Opens a dispatcher on the double at 19200 8N1.
     void Open(std::uint32_t inSize = 4096, std::uint32_t outSize = 100) {
         dispatcher = std::make_unique<TVaxoWin32Dispatcher>(nullptr);
@@ -40,7 +32,10 @@ protected:
         return state->written;
     }
 
-    std::shared_ptr<FakeSerialDevice::State> state;
+    std::shared_ptr<FakeSerialDevice::State> state = std::make_shared<FakeSerialDevice::State>();
+    ScopedHook<TVaxoWin32Dispatcher::DeviceFactory> factory_{
+        TVaxoWin32Dispatcher::DeviceFactoryHook(),
+        [s = state] { return std::make_unique<FakeSerialDevice>(s); }};
     std::unique_ptr<TVaxoWin32Dispatcher> dispatcher;
 };
 

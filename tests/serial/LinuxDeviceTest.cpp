@@ -40,11 +40,7 @@ tcflag_t LocalFlags(int fd) {
 // A lock folder of the test's own, so that tests never meet real programs' lock files.
 class LinuxDeviceTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ASSERT_FALSE(folder_.empty());
-        UucpLock::SetFolder(folder_);
-    }
-    void TearDown() override { UucpLock::SetFolder("/var/lock"); }
+    void SetUp() override { ASSERT_FALSE(folder_.empty()); }
     std::string LockOf(const PtyPair& pty) const { return UucpLock::PathFor(pty.SlavePath()); }
     static void PutLock(const std::string& path, pid_t pid) {
         std::ofstream(path) << std::string(10 - std::to_string(pid).size(), ' ') << pid << '\n';
@@ -52,6 +48,7 @@ protected:
 
     TempFolder temp_;
     const std::string folder_ = temp_.Path();
+    ScopedHook<std::string> lockFolder_{UucpLock::FolderHook(), folder_};
 };
 
 TEST_F(LinuxDeviceTest, ProbeAndOpenLeaveAnotherProgramsLineAsItWas) {
@@ -71,19 +68,19 @@ TEST_F(LinuxDeviceTest, ProbeAndOpenLeaveAnotherProgramsLineAsItWas) {
     }
 
     LinuxSerialDevice device;
-    EXPECT_EQ(device.Probe(pty.SlavePath()), 0);
+    EXPECT_EQ(device.Probe(pty.SlavePath()).Error(), DeviceError::None);
     EXPECT_EQ(LocalFlags(holder), before) << "the probe switched the line";
     EXPECT_EQ(Exclusive(holder), root);
 
     if (root) {
-        ASSERT_EQ(device.Open(pty.SlavePath()), 0);
+        ASSERT_EQ(device.Open(pty.SlavePath()).Error(), DeviceError::None);
         EXPECT_EQ(LocalFlags(holder) & ICANON, 0u) << "raw while open";
         device.Close();
         EXPECT_EQ(LocalFlags(holder), before) << "close gives the settings back";
         EXPECT_TRUE(Exclusive(holder)) << "the holder's flag stays";
         ::ioctl(holder, TIOCNXCL);
     }
-    ASSERT_EQ(device.Open(pty.SlavePath()), 0);
+    ASSERT_EQ(device.Open(pty.SlavePath()).Error(), DeviceError::None);
     EXPECT_TRUE(Exclusive(holder));
     device.Close();
     EXPECT_FALSE(Exclusive(holder)) << "our own flag goes";
@@ -105,7 +102,7 @@ TEST_F(LinuxDeviceTest, LockFileIsMadeHonouredAndRemovedWhenStale) {
         EXPECT_EQ(UucpLock::PathFor(device), folder_ + "/LCK.." + name) << device;
     }
     LinuxSerialDevice device;
-    ASSERT_EQ(device.Open(pty.SlavePath()), 0);
+    ASSERT_EQ(device.Open(pty.SlavePath()).Error(), DeviceError::None);
     std::ifstream in(LockOf(pty));
     const std::string text(std::istreambuf_iterator<char>(in), {});
     EXPECT_EQ(text, std::string(10 - std::to_string(::getpid()).size(), ' ') +
@@ -115,7 +112,7 @@ TEST_F(LinuxDeviceTest, LockFileIsMadeHonouredAndRemovedWhenStale) {
 
     // A live process's lock keeps us out and names it.
     PutLock(LockOf(pty), 1);
-    EXPECT_EQ(device.Open(pty.SlavePath()), dr::DeviceAccessDenied);
+    EXPECT_EQ(device.Open(pty.SlavePath()).Error(), DeviceError::Busy);
     const std::string note = TakeOpenFailure();
     EXPECT_NE(note.find(pty.SlavePath() + ": in use by "), std::string::npos) << note;
     EXPECT_NE(note.find("(PID 1)"), std::string::npos) << note;
@@ -142,32 +139,32 @@ TEST_F(LinuxDeviceTest, LockFileIsMadeHonouredAndRemovedWhenStale) {
         } else {
             PutLock(LockOf(pty), holder);
         }
-        ASSERT_EQ(device.Open(pty.SlavePath()), 0) << "holder " << holder;
+        ASSERT_EQ(device.Open(pty.SlavePath()).Error(), DeviceError::None) << "holder " << holder;
         EXPECT_EQ(UucpLock::LiveHolder(LockOf(pty)), ::getpid());
         device.Close();
     }
     ::waitpid(unreaped, nullptr, 0);
 
     // No lock folder we may write: flock and TIOCEXCL alone.
-    UucpLock::SetFolder(folder_ + "/missing");
-    EXPECT_EQ(device.Open(pty.SlavePath()), 0);
+    const ScopedHook missing{UucpLock::FolderHook(), folder_ + "/missing"};
+    EXPECT_EQ(device.Open(pty.SlavePath()).Error(), DeviceError::None);
     device.Close();
 }
 
 TEST_F(LinuxDeviceTest, FramingAPtyCannotCarryDoesNotFailTheLine) {
     PtyPair pty;
     LinuxSerialDevice device;
-    ASSERT_EQ(device.Open(pty.SlavePath()), 0);
+    ASSERT_EQ(device.Open(pty.SlavePath()).Error(), DeviceError::None);
     LineBlock block;
-    ASSERT_EQ(device.GetLine(block), 0);
+    ASSERT_EQ(device.GetLine(block).Error(), DeviceError::None);
     block.baud = 9600;
     block.byteSize = 7;
     block.parity = 2;
     for (int round = 0; round < 2; ++round) {
-        EXPECT_EQ(device.SetLine(block), 0) << "round " << round;
+        EXPECT_EQ(device.SetLine(block).Error(), DeviceError::None) << "round " << round;
     }
     LineBlock now;
-    ASSERT_EQ(device.GetLine(now), 0);
+    ASSERT_EQ(device.GetLine(now).Error(), DeviceError::None);
     EXPECT_EQ(now.baud, 9600u) << "the rest of the settings took";
 }
 
@@ -185,7 +182,7 @@ TEST(OpenFailureTest, SecondLineNamesDeviceAndReason) {
         EXPECT_EQ(DescribeOpenFailure("/dev/ttyS0", c.err, c.holder), c.expected);
     }
     LinuxSerialDevice device;
-    EXPECT_EQ(device.Open("/nonexistent/ttyS9"), dr::DeviceNotFound);
+    EXPECT_EQ(device.Open("/nonexistent/ttyS9").Error(), DeviceError::NotFound);
     EXPECT_EQ(WithOpenFailure("Error Opening Selected Comm Port !"),
               "Error Opening Selected Comm Port !\r/nonexistent/ttyS9: No such file or directory");
     EXPECT_EQ(WithOpenFailure("Error Opening Selected Comm Port !"),

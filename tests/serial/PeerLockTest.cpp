@@ -133,7 +133,7 @@ bool Within(int ms, const std::function<bool()>& cond, const PeerProcess& peer) 
 }
 
 TEST(PeerLockTest, PellwickAndEachPeerRefuseEachOtherWithTheHolderNamed) {
-    UucpLock::SetFolder("/var/lock"); // the folder the peers use
+    const ScopedHook lockFolder{UucpLock::FolderHook(), "/var/lock"}; // the peers' folder
     struct Peer {
         std::string program;
         std::vector<std::string> args; // the device path follows
@@ -161,7 +161,7 @@ TEST(PeerLockTest, PellwickAndEachPeerRefuseEachOtherWithTheHolderNamed) {
                 holder))
                 << "the peer did not open the line";
             LinuxSerialDevice pellwick;
-            EXPECT_EQ(pellwick.Open(pty.SlavePath()), dr::DeviceAccessDenied);
+            EXPECT_EQ(pellwick.Open(pty.SlavePath()).Error(), DeviceError::Busy);
             const std::string note = TakeOpenFailure();
             EXPECT_NE(note.find("in use by " + peer.program.substr(0, 15) + " (PID "),
                       std::string::npos)
@@ -170,7 +170,7 @@ TEST(PeerLockTest, PellwickAndEachPeerRefuseEachOtherWithTheHolderNamed) {
         {
             // Pellwick holds the line: the peer never gets it.
             LinuxSerialDevice pellwick;
-            ASSERT_EQ(pellwick.Open(pty.SlavePath()), 0);
+            ASSERT_EQ(pellwick.Open(pty.SlavePath()).Error(), DeviceError::None);
             // Each peer gives up at once on a line it finds locked, with a failure status
             // (tio and picocom open the device first and then fail to lock it).
             PeerProcess refused(argv);

@@ -202,16 +202,16 @@ FakeSerialDevice::~FakeSerialDevice() {
     Close();
 }
 
-int FakeSerialDevice::Open(const std::string&) {
+DeviceResult FakeSerialDevice::Open(const std::string&) {
     std::lock_guard lock(state_->lock);
     int sv[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, sv) != 0) {
-        return -errno;
+        return DeviceResult::FromErrno(errno);
     }
     fd_ = state_->fd = sv[0];
     state_->peer = sv[1];
     open_ = true;
-    return 0;
+    return {};
 }
 
 void FakeSerialDevice::Close() {
@@ -239,46 +239,47 @@ void FakeSerialDevice::Sync(State& state) {
     }
 }
 
-int FakeSerialDevice::GetLine(LineBlock& block) {
+DeviceResult FakeSerialDevice::GetLine(LineBlock& block) {
     std::lock_guard lock(state_->lock);
     block = state_->line;
-    return 0;
+    return {};
 }
 
-int FakeSerialDevice::SetLine(const LineBlock& block) {
+DeviceResult FakeSerialDevice::SetLine(const LineBlock& block) {
     std::lock_guard lock(state_->lock);
     state_->line = block;
     ++state_->setLineCalls;
-    return 0;
+    return {};
 }
 
-long FakeSerialDevice::Read(std::uint8_t* buffer, std::size_t count) {
-    long n = 0;
-    {
-        std::lock_guard lock(state_->lock);
-        while (static_cast<std::size_t>(n) < count && !state_->input.empty()) {
-            buffer[n++] = state_->input.front();
-            state_->input.pop_front();
-        }
-        Sync(*state_);
+DeviceResult FakeSerialDevice::Read(std::uint8_t* buffer, std::size_t count, std::size_t& done) {
+    std::lock_guard lock(state_->lock);
+    done = 0;
+    while (done < count && !state_->input.empty()) {
+        buffer[done++] = state_->input.front();
+        state_->input.pop_front();
     }
-    return n;
+    Sync(*state_);
+    return {};
 }
 
-long FakeSerialDevice::Write(const std::uint8_t* data, std::size_t count) {
+DeviceResult FakeSerialDevice::Write(const std::uint8_t* data, std::size_t count,
+                                     std::size_t& done) {
     {
         std::lock_guard lock(state_->lock);
         if (state_->writeGate && state_->allowance != 0) {
-            return TakeOutput(data, count);
+            done = TakeOutput(data, count);
+            return {};
         }
     }
     // A device that takes nothing: its descriptor still reports room, so keep the writer
     // that polls it from spinning a core.
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    return 0;
+    done = 0;
+    return {};
 }
 
-long FakeSerialDevice::TakeOutput(const std::uint8_t* data, std::size_t count) {
+std::size_t FakeSerialDevice::TakeOutput(const std::uint8_t* data, std::size_t count) {
     if (state_->allowance > 0 && static_cast<long>(count) > state_->allowance) {
         count = static_cast<std::size_t>(state_->allowance);
     }
@@ -287,7 +288,7 @@ long FakeSerialDevice::TakeOutput(const std::uint8_t* data, std::size_t count) {
     }
     state_->written.insert(state_->written.end(), data, data + count);
     state_->writeSizes.push_back(count);
-    return static_cast<long>(count);
+    return count;
 }
 
 std::uint32_t FakeSerialDevice::InputQueued() {
@@ -311,10 +312,10 @@ void FakeSerialDevice::SetRts(bool on) {
     state_->rts = on;
 }
 
-int FakeSerialDevice::SendBreak() {
+DeviceResult FakeSerialDevice::SendBreak() {
     std::lock_guard lock(state_->lock);
     state_->breaks.push_back(state_->written.size());
-    return 0;
+    return {};
 }
 
 bool FakeSerialDevice::ErrorCounts(LineErrorCounts& counts) {
@@ -323,17 +324,17 @@ bool FakeSerialDevice::ErrorCounts(LineErrorCounts& counts) {
     return true;
 }
 
-int FakeSerialDevice::Purge(bool input, bool) {
+DeviceResult FakeSerialDevice::Purge(bool input, bool) {
     std::lock_guard lock(state_->lock);
     if (input) {
         state_->input.clear();
     }
     Sync(*state_);
-    return 0;
+    return {};
 }
 
-int FakeSerialDevice::SetRs485(bool) {
-    return -22;
+DeviceResult FakeSerialDevice::SetRs485(bool) {
+    return DeviceResult::FromErrno(EINVAL);
 }
 
 void FakeSerialDevice::Feed(State& state, const std::string& bytes) {

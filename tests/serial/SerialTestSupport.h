@@ -102,30 +102,30 @@ public:
     explicit FakeSerialDevice(std::shared_ptr<State> state);
     ~FakeSerialDevice() override;
 
-    int Open(const std::string& path) override;
+    DeviceResult Open(const std::string& path) override;
     void Close() override;
     bool IsOpen() const override { return open_; }
     int Fd() const override { return fd_; }
-    int GetLine(LineBlock& block) override;
-    int SetLine(const LineBlock& block) override;
-    long Read(std::uint8_t* buffer, std::size_t count) override;
-    long Write(const std::uint8_t* data, std::size_t count) override;
+    DeviceResult GetLine(LineBlock& block) override;
+    DeviceResult SetLine(const LineBlock& block) override;
+    DeviceResult Read(std::uint8_t* buffer, std::size_t count, std::size_t& done) override;
+    DeviceResult Write(const std::uint8_t* data, std::size_t count, std::size_t& done) override;
     std::uint32_t InputQueued() override;
     bool ModemStatus(std::uint8_t& bits) override;
     void SetDtr(bool on) override;
     void SetRts(bool on) override;
-    int SendBreak() override;
+    DeviceResult SendBreak() override;
     bool ErrorCounts(LineErrorCounts& counts) override;
-    int Purge(bool input, bool output) override;
-    int SetRs485(bool on) override;
+    DeviceResult Purge(bool input, bool output) override;
+    DeviceResult SetRs485(bool on) override;
 
     // Adds input and makes the device readable.
     static void Feed(State& state, const std::string& bytes);
 
 private:
     static void Sync(State& state);
-    // Called with the state's lock held.
-    long TakeOutput(const std::uint8_t* data, std::size_t count);
+    // Called with the state's lock held; returns the bytes taken.
+    std::size_t TakeOutput(const std::uint8_t* data, std::size_t count);
 
     std::shared_ptr<State> state_;
     std::atomic<bool> open_{false};

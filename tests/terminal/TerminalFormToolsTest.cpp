@@ -89,7 +89,6 @@ protected:
             PumpUntil([&] { return port->PortState() == TVaxoCustomComPort::State::Closed; });
             port.reset();
         }
-        PortMap::SetGlobal(nullptr);
     }
     TTerminal& Window() { return form->Terminal().Window(); }
     const TBuffer& Buf() { return form->Terminal().Buffer(); }
@@ -106,6 +105,7 @@ protected:
         return captions;
     }
 
+    ScopedHook<std::shared_ptr<const PortMap>> portMap_{PortMap::GlobalHook(), nullptr};
     std::unique_ptr<TVaxoComPort> port;
     RecordingTerminalHost host;
     RecordingBoxes boxes;
@@ -404,17 +404,8 @@ TEST_F(FormOnDevsim, ACaptureDuringA10MBFloodEqualsWhatThePeerSent) {
 // COM1 is a device double that has modem lines and takes breaks.
 class FormOnDeviceDouble : public ::testing::Test, public FormFixture {
 protected:
-    void SetUp() override {
-        device = std::make_shared<FakeSerialDevice::State>();
-        auto state = device;
-        TVaxoWin32Dispatcher::SetDeviceFactory(
-            [state] { return std::make_unique<FakeSerialDevice>(state); });
-        MakeForm("/dev/fake-com1");
-    }
-    void TearDown() override {
-        DropForm();
-        TVaxoWin32Dispatcher::SetDeviceFactory(nullptr);
-    }
+    void SetUp() override { MakeForm("/dev/fake-com1"); }
+    void TearDown() override { DropForm(); }
     template <typename T>
     T Device(T FakeSerialDevice::State::*field) {
         std::lock_guard lock(device->lock);
@@ -424,7 +415,10 @@ protected:
         auto* menu = form->findChild<QMenu*>("MnuLine");
         emit menu->aboutToShow();
     }
-    std::shared_ptr<FakeSerialDevice::State> device;
+    std::shared_ptr<FakeSerialDevice::State> device = std::make_shared<FakeSerialDevice::State>();
+    ScopedHook<TVaxoWin32Dispatcher::DeviceFactory> deviceFactory_{
+        TVaxoWin32Dispatcher::DeviceFactoryHook(),
+        [state = device] { return std::make_unique<FakeSerialDevice>(state); }};
 };
 
 TEST_F(FormOnDeviceDouble, DtrAndRtsItemsDriveTheLinesAndShowThemAsTheyAre) {

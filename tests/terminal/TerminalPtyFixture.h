@@ -48,8 +48,6 @@ inline std::string RowText(const TBuffer& b, int row) {
 class TerminalPtyFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        PortMap::SetGlobal(std::make_shared<PortMap>(
-            std::map<int, std::string>{{1, pty.SlavePath()}, {2, pty2.SlavePath()}}));
         port = std::make_unique<TVaxoComPort>();
         port->SetComNumber(1);
         port->SetAutoOpen(false);
@@ -60,7 +58,6 @@ protected:
             port->SetOpen(false);
             PumpUntil([&] { return port->PortState() == TVaxoCustomComPort::State::Closed; });
         }
-        PortMap::SetGlobal(nullptr);
     }
     void OpenPort() {
         port->SetOpen(true);
@@ -74,6 +71,9 @@ protected:
 
     PtyPair pty;
     PtyPair pty2;
+    ScopedHook<std::shared_ptr<const PortMap>> portMap_{
+        PortMap::GlobalHook(), std::make_shared<PortMap>(std::map<int, std::string>{
+                                   {1, pty.SlavePath()}, {2, pty2.SlavePath()}})};
     std::unique_ptr<TVaxoComPort> port;
 };
 

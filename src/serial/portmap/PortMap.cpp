@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <mutex>
 #include <set>
 
 namespace pellwick {
@@ -34,16 +33,6 @@ std::string Identity(const std::string& path) {
     std::error_code ec;
     const fs::path canonical = fs::canonical(path, ec);
     return ec ? path : canonical.string();
-}
-
-std::mutex& GlobalMutex() {
-    static std::mutex m;
-    return m;
-}
-
-std::shared_ptr<const PortMap>& GlobalSlot() {
-    static std::shared_ptr<const PortMap> slot;
-    return slot;
 }
 
 } // namespace
@@ -126,14 +115,9 @@ std::vector<std::pair<int, std::string>> PortMap::Entries() const {
     return {entries_.begin(), entries_.end()};
 }
 
-void PortMap::SetGlobal(std::shared_ptr<const PortMap> map) {
-    std::lock_guard<std::mutex> lock(GlobalMutex());
-    GlobalSlot() = std::move(map);
-}
-
-std::shared_ptr<const PortMap> PortMap::Global() {
-    std::lock_guard<std::mutex> lock(GlobalMutex());
-    return GlobalSlot();
+ProcessHook<std::shared_ptr<const PortMap>>& PortMap::GlobalHook() {
+    static ProcessHook<std::shared_ptr<const PortMap>> hook;
+    return hook;
 }
 
 std::optional<int> PortMap::ParseComName(const std::string& name) {

@@ -12,6 +12,8 @@
 // with Global from any thread.
 #pragma once
 
+#include "serial/ProcessHook.h"
+
 #include <functional>
 #include <map>
 #include <memory>
@@ -45,9 +47,11 @@ public:
     // Sorted by port number.
     std::vector<std::pair<int, std::string>> Entries() const;
 
-    static void SetGlobal(std::shared_ptr<const PortMap> map);
+    // The process-wide map; tests hold their own with a ScopedHook.
+    static ProcessHook<std::shared_ptr<const PortMap>>& GlobalHook();
+    static void SetGlobal(std::shared_ptr<const PortMap> map) { GlobalHook().Set(std::move(map)); }
     // Null until SetGlobal was called.
-    static std::shared_ptr<const PortMap> Global();
+    static std::shared_ptr<const PortMap> Global() { return GlobalHook().Get(); }
 
     // "\\.\COM12" and "COM12" (any case) give 12; numbers outside 1..255 and other names give
     // nothing.

@@ -21,20 +21,21 @@ namespace {
 class ComPortTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        PortMap::SetGlobal(std::make_shared<PortMap>(
-            std::map<int, std::string>{{1, pty.SlavePath()}, {2, pty2.SlavePath()}}));
         port.SetComNumber(1);
         port.SetAutoOpen(false);
     }
     void TearDown() override {
         port.SetOpen(false);
         PumpUntil([&] { return port.PortState() == TVaxoCustomComPort::State::Closed; });
-        PortMap::SetGlobal(nullptr);
-        TVaxoCustomComPort::SetPortSelector(nullptr);
     }
 
     PtyPair pty;
     PtyPair pty2;
+    ScopedHook<std::shared_ptr<const PortMap>> map_{
+        PortMap::GlobalHook(), std::make_shared<PortMap>(std::map<int, std::string>{
+                                   {1, pty.SlavePath()}, {2, pty2.SlavePath()}})};
+    ScopedHook<TVaxoCustomComPort::PortSelector> selector_{TVaxoCustomComPort::PortSelectorHook(),
+                                                           nullptr};
     TVaxoComPort port;
 };
 
@@ -136,12 +137,14 @@ TEST_F(ComPortTest, AnOpenAfterLoadingThatFailsIsShownWithTheDevicesReason) {
     PortMap::SetGlobal(std::make_shared<PortMap>(
         std::map<int, std::string>{{3, "/nonexistent/ttyPellwick"}}));
     std::string shown;
-    TVaxoCustomComPort::SetExceptionDisplay([&](const std::exception& e) { shown = e.what(); });
-    port.SetComNumber(3);
-    port.BeginLoading();
-    port.SetOpen(true);
-    port.EndLoading();
-    TVaxoCustomComPort::SetExceptionDisplay(nullptr);
+    {
+        const ScopedHook display{TVaxoCustomComPort::ExceptionDisplayHook(),
+                                 [&](const std::exception& e) { shown = e.what(); }};
+        port.SetComNumber(3);
+        port.BeginLoading();
+        port.SetOpen(true);
+        port.EndLoading();
+    }
     EXPECT_FALSE(port.Open());
     EXPECT_NE(shown.find("\r/nonexistent/ttyPellwick: No such file or directory"),
               std::string::npos)

@@ -28,8 +28,6 @@ protected:
         fs::create_directory(dev_);
         ini_ = root_ + "/loader.ini";
     }
-    void TearDown() override { PortMap::SetGlobal(nullptr); }
-
     void Touch(const std::string& name) const { std::ofstream(dev_ + "/" + name).put('\0'); }
     void Ini(const std::string& content) const { std::ofstream(ini_) << content; }
     std::string Dev(const std::string& name) const { return dev_ + "/" + name; }
@@ -47,6 +45,7 @@ protected:
     std::string dev_;
     std::string ini_;
     std::vector<std::string> asked_;
+    ScopedHook<std::shared_ptr<const PortMap>> global_{PortMap::GlobalHook(), nullptr};
 };
 
 TEST_F(PortMapTest, ScanOrdersGroupsAndNumbersNumerically) {
@@ -171,6 +170,21 @@ TEST_F(PortMapTest, GlobalMapCanBeReadWhileItIsReplaced) {
     stop = true;
     reader.join();
     EXPECT_EQ(PortMap::ResolveDeviceName("COM1"), "/dev/b");
+}
+
+// A guard gives the hook back what it held before, also after a set made in its scope.
+TEST(ProcessHookTest, NestedGuardsGiveEachTheValueBeforeThem) {
+    ProcessHook<std::string> hook("program's");
+    {
+        const ScopedHook outer{hook, "fixture's"};
+        {
+            const ScopedHook inner{hook, "test's"};
+            EXPECT_EQ(hook.Get(), "test's");
+        }
+        EXPECT_EQ(hook.Get(), "fixture's");
+        hook.Set("set meanwhile");
+    }
+    EXPECT_EQ(hook.Get(), "program's");
 }
 
 TEST_F(PortMapTest, UartCheckTrustsTheTtyClassFolderAndElseAsksTheDevice) {
