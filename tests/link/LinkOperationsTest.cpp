@@ -245,7 +245,8 @@ TEST_F(LinkProgressTest, AnUntoldDriverIsEmptyOnceTheLineHadTimeForAllItCanHold)
 TEST_F(LinkProgressTest, StoppedTransferCountsOnlyTheBytesThatReachedTheDriver) {
     port.HoldOutput = true;
     link.SendDataString("LF 1 200 0000 1\r"); // waits ahead of the transfer
-    link.SendBuffer(Bytes(200).data(), 200);
+    const std::vector<std::uint8_t> file = Bytes(200); // the link reads it until the transfer ends
+    link.SendBuffer(file.data(), 200);
     port.H.OutbuffFree();
     port.HandOver(66); // the header and the first block
     port.H.OutbuffFree();
