@@ -116,6 +116,7 @@ struct Tally {
     int excused = 0;  // files the device kept although the run could not confirm them
     std::array<int, CheckCount> violations{};
     double longest = 0;
+    double boundShare = 0; // the largest share of its time bound a run took
 };
 
 // Answers every box: Yes to the cancel question, Abort or Ignore at random, OK otherwise.
@@ -468,7 +469,10 @@ private:
     public:
         explicit HostSpy(Soak& soak) : soak_(soak) {}
         ILinkHost* inner = nullptr;
-        void SetScriptError() override { inner->SetScriptError(); }
+        void SetScriptError() override {
+            soak_.ErrorStringBetweenTransfers();
+            inner->SetScriptError();
+        }
         void SetULError() override {
             soak_.TransferEnded();
             inner->SetULError();
@@ -492,6 +496,8 @@ private:
     bool ExecuteRun(RunPlan& plan);
     void BetweenRuns(Rng& rng, Kind kind);
     bool EnsureUsable();
+    // The simulator's process still runs (something outside may end it).
+    bool DeviceAlive() { return device_ && device_->WaitExit(0ms) == -2; }
     void Perform(Action& action);
     bool Due(const Action& action) const;
     void ShowTerminal();
@@ -505,6 +511,7 @@ private:
     void CheckControls();
     void BlockHandedOver();
     void TransferEnded();
+    void ErrorStringBetweenTransfers();
     void UpdateTransfer();
     void Violate(Check check, const std::string& what);
     void PrintRun(const RunPlan& plan) const;
@@ -528,6 +535,7 @@ private:
     std::vector<PlannedFile> storedBefore_; // files of this sequence that may be reused
 
     // The sequence and the run under way.
+    SequencePlan sequence_;
     Kind kind_ = Kind::Mixed;
     int sequenceNumber_ = 0, runNumber_ = 0;
     std::string deviceArgs_;
@@ -549,6 +557,7 @@ private:
 
     std::map<Kind, Tally> table_;
     std::map<std::string, int> excuses_;
+    int restarts_ = 0; // simulators ended from outside and started again
 };
 
 void Soak::PortNotice(void* context, TVaxoCustomComPort*, bool) {
@@ -658,20 +667,20 @@ bool Soak::RunSequence(int number, int maxRuns) {
     std::seed_seq seeds{static_cast<std::uint32_t>(seed_), static_cast<std::uint32_t>(seed_ >> 32),
                         static_cast<std::uint32_t>(number)};
     Rng rng(seeds);
-    SequencePlan sequence = PlanSequence(rng);
-    sequence.runs = std::min(sequence.runs, maxRuns);
-    kind_ = sequence.kind;
+    sequence_ = PlanSequence(rng);
+    sequence_.runs = std::min(sequence_.runs, maxRuns);
+    kind_ = sequence_.kind;
     sequenceNumber_ = number;
     storedBefore_.clear();
-    if (!StartDevice(sequence, number)) {
+    if (!StartDevice(sequence_, number)) {
         return false;
     }
-    for (int r = 0; r < sequence.runs; ++r) {
+    for (int r = 0; r < sequence_.runs; ++r) {
         if (r > 0) {
-            BetweenRuns(rng, sequence.kind);
+            BetweenRuns(rng, sequence_.kind);
         }
         runNumber_ = r + 1;
-        RunPlan plan = PlanRun(rng, sequence, r);
+        RunPlan plan = PlanRun(rng, sequence_, r);
         if (!ExecuteRun(plan)) {
             return false;
         }
@@ -815,7 +824,8 @@ void Soak::WaitSwitch() {
     while (switch_.Busy()) {
         Pump();
     }
-    if (switch_.TakeFailure()) {
+    // A simulator that something outside ended follows no signal; it is started again.
+    if (switch_.TakeFailure() && DeviceAlive()) {
         Violate(OtherCheck, "the simulator did not follow an unplug or replug signal");
     }
 }
@@ -913,6 +923,9 @@ bool Soak::EnsureUsable() {
     const auto deadline = Clock::now() + 30s;
     std::optional<Clock::time_point> lastSave;
     while (!run_->View().Controls.Start) {
+        if (!DeviceAlive()) {
+            return false;
+        }
         const bool idle = !switch_.Busy();
         if (idle && !switch_.Plugged()) {
             Replug(false);
@@ -987,13 +1000,22 @@ bool Soak::ExecuteRun(RunPlan& plan) {
         std::fprintf(stderr, "cannot write the script\n");
         return false;
     }
-    notes_.clear();
     boxes_.ClearRecent();
     boxes_.Reseed(plan.boxSeed);
     Tally& tally = table_[kind_];
-    if (!EnsureUsable()) {
-        PrintRun(plan);
-        return false;
+    while (!EnsureUsable()) {
+        if (DeviceAlive()) {
+            PrintRun(plan);
+            return false;
+        }
+        // Not the program's doing: another process ended the simulator (seen on shared
+        // machines). A new one with the same faults takes its place.
+        ++restarts_;
+        std::printf("sequence %d, run %d: the simulator was ended from outside; started again\n",
+                    sequenceNumber_, runNumber_);
+        if (!StartDevice(sequence_, sequenceNumber_)) {
+            return false;
+        }
     }
     transferKey_ = 0;
     bytesBefore_ = runBytes_ = transferOffset_ = transferSize_ = 0;
@@ -1053,8 +1075,11 @@ bool Soak::ExecuteRun(RunPlan& plan) {
     ++tally.runs;
     ++runsDone_;
     tally.longest = std::max(tally.longest, seconds);
+    tally.boundShare = std::max(tally.boundShare, seconds / plan.boundSeconds);
+    // Violations seen between runs are told with the run that follows them.
     if (!notes_.empty()) {
         PrintRun(plan);
+        notes_.clear();
     }
     if (runsDone_ % 100 == 0) {
         std::printf("... %d runs\n", runsDone_);
@@ -1185,19 +1210,23 @@ void Soak::CheckControls() {
         mismatchCounted_ = false;
         return;
     }
-    // The port's news reaches the view through the event loop: only a view that stays wrong
-    // counts.
+    // A hang-up is seen by the port's worker at once and reaches the view with the port's loss
+    // notice through the event loop: only a view that stays wrong then counts. Everything else
+    // changes on this thread, and the view must follow at once.
     if (!mismatchSince_) {
         mismatchSince_ = Clock::now();
-    } else if (!mismatchCounted_ && Clock::now() - *mismatchSince_ > 2s) {
-        mismatchCounted_ = true;
-        Violate(ControlsCheck, std::string("for 2 s: Start ") +
-                                   (controls.Start ? "offered" : "not offered") + ", Cancel " +
-                                   (controls.Cancel ? "offered" : "not offered") + " while " +
-                                   (running ? "a run goes" : "no run goes") + " and the port is " +
-                                   (usable ? "usable" : "not usable") + " (view " +
-                                   RunStateName(run_->View().State) + ")");
     }
+    const bool hangUpUnannounced = owner_->IsOpen() && owner_->Port().LineHungUp();
+    if (mismatchCounted_ || (hangUpUnannounced && Clock::now() - *mismatchSince_ < 2s)) {
+        return;
+    }
+    mismatchCounted_ = true;
+    Violate(ControlsCheck, std::string("Start ") + (controls.Start ? "offered" : "not offered") +
+                               ", Cancel " + (controls.Cancel ? "offered" : "not offered") +
+                               " while " + (running ? "a run goes" : "no run goes") +
+                               " and the port is " + (usable ? "usable" : "not usable") +
+                               " (view " + RunStateName(run_->View().State) +
+                               (hangUpUnannounced ? ", for 2 s after the hang-up" : "") + ")");
 }
 
 void Soak::UpdateTransfer() {
@@ -1240,6 +1269,15 @@ void Soak::TransferEnded() {
     UpdateTransfer();
     if (owner_->Link().State().DeviceErrorAt >= 0) {
         stopSeen_ = true;
+    }
+}
+
+void Soak::ErrorStringBetweenTransfers() {
+    // Heard while a file is on its way (its header sent, or its data drained and not yet
+    // verified), the device's error string refuses that file: no block may follow.
+    if (run_->Running() && run_->Engine().Run().State == ScriptState::ssUploading) {
+        stopSeen_ = true;
+        stopMark_ = std::min(stopMark_, runBytes_);
     }
 }
 
@@ -1298,18 +1336,19 @@ void Soak::PrintRun(const RunPlan& plan) const {
 }
 
 bool Soak::Report(double seconds) const {
-    std::printf("\n%-22s %5s %6s %6s %7s", "sequence kind", "runs", "ok", "failed", "excused");
+    std::printf("\n%-22s %5s %8s %6s %7s", "sequence kind", "runs", "verified", "failed",
+                "excused");
     for (const char* name : CheckNames) {
         std::printf(" %8s", name);
     }
-    std::printf(" %9s\n", "longest s");
+    std::printf(" %9s %7s\n", "longest s", "bound %");
     Tally total;
     const auto row = [](const char* name, const Tally& t) {
-        std::printf("%-22s %5d %6d %6d %7d", name, t.runs, t.verified, t.failed, t.excused);
+        std::printf("%-22s %5d %8d %6d %7d", name, t.runs, t.verified, t.failed, t.excused);
         for (int v : t.violations) {
             std::printf(" %8d", v);
         }
-        std::printf(" %9.1f\n", t.longest);
+        std::printf(" %9.1f %7.0f\n", t.longest, t.boundShare * 100);
     };
     for (Kind kind : AllKinds) {
         const auto found = table_.find(kind);
@@ -1324,12 +1363,16 @@ bool Soak::Report(double seconds) const {
                 t.violations[static_cast<std::size_t>(c)];
         }
         total.longest = std::max(total.longest, t.longest);
+        total.boundShare = std::max(total.boundShare, t.boundShare);
     }
     row("all", total);
-    std::printf("(ok, failed, excused: files; excused: kept by the device, not confirmed because "
-                "the device made it unknowable)\n");
+    std::printf("(verified, failed, excused: files; excused: kept by the device, not confirmed "
+                "because the device made it unknowable)\n");
     for (const auto& [reason, count] : excuses_) {
         std::printf("excused %d: %s\n", count, reason.c_str());
+    }
+    if (restarts_ > 0) {
+        std::printf("simulators ended from outside and started again: %d\n", restarts_);
     }
     int violations = 0;
     for (int v : total.violations) {
