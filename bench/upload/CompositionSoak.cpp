@@ -389,9 +389,10 @@ bool AddVerificationFault(Rng& rng, std::vector<std::string>& args) {
     return false;
 }
 
-SequencePlan PlanSequence(Rng& rng) {
+// The kinds take turns, so that a short soak sees each of them.
+SequencePlan PlanSequence(Rng& rng, int number) {
     SequencePlan plan;
-    plan.kind = AllKinds[Pick(rng, 0, static_cast<int>(std::size(AllKinds)) - 1)];
+    plan.kind = AllKinds[static_cast<std::size_t>(number) % std::size(AllKinds)];
     plan.baud = Chance(rng, 0.5) ? 115200 : 0;
     constexpr int blockSizes[] = {8, 16, 50, 50, 64, 128, 256, 512, 1024};
     constexpr int bufferSizes[] = {2078, 4096, 4096, 8192};
@@ -667,7 +668,7 @@ bool Soak::RunSequence(int number, int maxRuns) {
     std::seed_seq seeds{static_cast<std::uint32_t>(seed_), static_cast<std::uint32_t>(seed_ >> 32),
                         static_cast<std::uint32_t>(number)};
     Rng rng(seeds);
-    sequence_ = PlanSequence(rng);
+    sequence_ = PlanSequence(rng, number);
     sequence_.runs = std::min(sequence_.runs, maxRuns);
     kind_ = sequence_.kind;
     sequenceNumber_ = number;
