@@ -3,7 +3,8 @@
 # bench/upload and, where the benchmarks are off (the AddressSanitizer build), by the top level,
 # so that its short version is part of every test suite.
 if(TARGET pellwick_e2e_support AND TARGET pellwick_upload_run AND NOT TARGET upload_composition_soak)
-    add_executable(upload_composition_soak ${CMAKE_CURRENT_LIST_DIR}/CompositionSoak.cpp)
+    add_executable(upload_composition_soak
+        ${CMAKE_CURRENT_LIST_DIR}/CompositionSoak.cpp ${CMAKE_CURRENT_LIST_DIR}/SoakPlan.cpp)
     pellwick_warnings(upload_composition_soak)
     target_link_libraries(upload_composition_soak PRIVATE
         pellwick_e2e_support pellwick_test_harness pellwick_upload_run pellwick_link_port

@@ -16,8 +16,8 @@
 // Usage: upload_composition_soak [runs, default 2000] [seed, default from the clock] [sequence]
 // (with a sequence number only that sequence of the seed runs, to reproduce it).
 // Exit status: 0 without violations, 1 with any, 2 for a bad command line or a failed set-up.
+#include "SoakPlan.h"
 #include "e2e/UploadFiles.h"
-#include "link/LinkOperations.h"
 #include "link/PortOwner.h"
 #include "serial/TVaxoCustomComPort.h"
 #include "serial/portmap/PortMap.h"
@@ -47,26 +47,18 @@
 #include <map>
 #include <mutex>
 #include <optional>
-#include <random>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
 #include <vector>
 
 using namespace pellwick;
+using namespace pellwick::soak;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 namespace {
 
-using Rng = std::mt19937_64;
-
-int Pick(Rng& rng, int lo, int hi) {
-    return std::uniform_int_distribution<int>(lo, hi)(rng);
-}
-bool Chance(Rng& rng, double p) {
-    return std::uniform_real_distribution<double>(0.0, 1.0)(rng) < p;
-}
 double SecondsSince(Clock::time_point t) {
     return std::chrono::duration<double>(Clock::now() - t).count();
 }
@@ -80,30 +72,6 @@ void Pump(int ms = 2) {
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
-}
-
-enum class Kind { Terminal, DeviceErrors, Cancel, Unplug, Settings, Verification, Mixed };
-constexpr Kind AllKinds[] = {Kind::Terminal, Kind::DeviceErrors, Kind::Cancel, Kind::Unplug,
-                             Kind::Settings, Kind::Verification, Kind::Mixed};
-
-const char* NameOf(Kind kind) {
-    switch (kind) {
-    case Kind::Terminal:
-        return "terminal shown/hidden";
-    case Kind::DeviceErrors:
-        return "device errors";
-    case Kind::Cancel:
-        return "cancels";
-    case Kind::Unplug:
-        return "unplug/replug";
-    case Kind::Settings:
-        return "settings saved";
-    case Kind::Verification:
-        return "verification faults";
-    case Kind::Mixed:
-        return "mixed";
-    }
-    return "?";
 }
 
 enum Check { BlockCheck, VerdictCheck, ControlsCheck, TimeCheck, OtherCheck, CheckCount };
@@ -264,60 +232,6 @@ public:
     std::function<void(const std::string&)> onException;
 };
 
-struct PlannedFile {
-    std::string name;
-    std::string address;
-    e2e::Bytes data;
-};
-
-struct Action {
-    enum Type { Cancel, HideTerminal, Unplug } type = Cancel;
-    int atMs = -1; // this long after the start, or
-    int file = -1; // once this file's transfer has handed over `fraction` of its bytes
-    double fraction = 0;
-    int replugAfterMs = -1; // Unplug: plugged in again this long after; -1: stays out
-    double doneAt = -1;     // seconds after the start
-};
-
-const char* NameOf(Action::Type type) {
-    switch (type) {
-    case Action::Cancel:
-        return "cancel";
-    case Action::HideTerminal:
-        return "hide terminal";
-    case Action::Unplug:
-        return "unplug";
-    }
-    return "?";
-}
-
-struct SequencePlan {
-    Kind kind = Kind::Mixed;
-    std::vector<std::string> faults; // simulator options
-    unsigned baud = 0;               // emulated line rate; 0 unpaced
-    int blockSize = 50;
-    int bufferSize = 4096;
-    int delayMs = 20; // loader.ini "Delay"
-    int runs = 3;
-    bool costly = false; // verification faults that cost seconds: one file a run
-};
-
-struct RunPlan {
-    std::string script;
-    std::vector<PlannedFile> files;
-    std::vector<Action> actions;
-    int estimateMs = 0;      // a guess of the run's length, for the moments of actions
-    double boundSeconds = 0; // the longest the run may take
-    std::uint64_t boxSeed = 0;
-    std::uint64_t reactionSeed = 0; // what the operator does after the run
-};
-
-// The longest waits the link allows: one answer, and the quiet it waits for around it.
-constexpr double AnswerSeconds = LinkOperations::AnswerTicks * 0.055;
-constexpr double QuietSeconds = LinkOperations::QuietTicksLimit * 0.055;
-// A verification: two tries of input taken, a CR, its answer, the input after it; 2 s between.
-constexpr double VerifySeconds = 2 * (AnswerSeconds + 2 * QuietSeconds) + 2.0;
-
 std::string Join(const std::vector<std::string>& parts) {
     std::string out;
     for (const std::string& part : parts) {
@@ -326,129 +240,9 @@ std::string Join(const std::vector<std::string>& parts) {
     return out;
 }
 
-// Simulator options that send the device's error string at random moments.
-void AddDeviceErrors(Rng& rng, std::vector<std::string>& args, int count) {
-    std::vector<int> kinds = {0, 1, 2, 3};
-    std::shuffle(kinds.begin(), kinds.end(), rng);
-    for (int i = 0; i < count; ++i) {
-        switch (kinds[static_cast<std::size_t>(i)]) {
-        case 0: // during transfers, repeated
-            args.insert(args.end(), {"--err-after", std::to_string(Pick(rng, 0, 4000)),
-                                     "--err-repeat", std::to_string(Pick(rng, 1, 4)),
-                                     "--err-repeat-ms", std::to_string(Pick(rng, 20, 150))});
-            break;
-        case 1:
-            args.insert(args.end(), {"--unsolicited-error-ms", std::to_string(Pick(rng, 0, 1500))});
-            break;
-        case 2:
-            args.insert(args.end(), {"--unsolicited-error-line", std::to_string(Pick(rng, 1, 10))});
-            break;
-        default:
-            args.insert(args.end(), {"--refuse-command",
-                                     Chance(rng, 0.5) ? std::string("UL:1")
-                                                      : "VER:" + std::to_string(Pick(rng, 1, 3))});
-            break;
-        }
-    }
-    if (Chance(rng, 0.3)) {
-        args.insert(args.end(), {"--split-error", std::to_string(Pick(rng, 20, 150))});
-    }
-}
-
-// Simulator options that make the verification late, unanswered or wrong; true when they cost
-// seconds a file.
-bool AddVerificationFault(Rng& rng, std::vector<std::string>& args) {
-    const int draw = Pick(rng, 0, 99);
-    if (draw < 22) {
-        args.insert(args.end(), {"--verify-delay", std::to_string(Pick(rng, 20, 2500))});
-    } else if (draw < 26) {
-        // Later than one wait: the retry's answer queues behind it and still comes in time.
-        args.insert(args.end(), {"--verify-delay", std::to_string(Pick(rng, 5800, 9000))});
-        return true;
-    } else if (draw < 32) {
-        args.insert(args.end(), {"--ignore-verify", Chance(rng, 0.8) ? "1" : "2"});
-        return true;
-    } else if (draw < 47) {
-        args.push_back("--refuse-verify");
-        if (Chance(rng, 0.5)) {
-            args.push_back("--forget-refusal");
-        }
-    } else if (draw < 62) {
-        args.insert(args.end(), {"--corrupt-at", std::to_string(Pick(rng, 0, 2000))});
-        if (Chance(rng, 0.5)) {
-            args.push_back("--forget-refusal");
-        }
-    } else if (draw < 66) {
-        args.insert(args.end(), {"--drop-at", std::to_string(Pick(rng, 0, 2000))});
-        return true;
-    } else if (draw < 84) {
-        args.insert(args.end(), {"--noise-after-data", std::to_string(Pick(rng, 8, 600))});
-    } else {
-        args.insert(args.end(), {"--garbage", std::to_string(Pick(rng, 1, 8))});
-    }
-    return false;
-}
-
-// The kinds take turns, so that a short soak sees each of them.
-SequencePlan PlanSequence(Rng& rng, int number) {
-    SequencePlan plan;
-    plan.kind = AllKinds[static_cast<std::size_t>(number) % std::size(AllKinds)];
-    plan.baud = Chance(rng, 0.5) ? 115200 : 0;
-    constexpr int blockSizes[] = {8, 16, 50, 50, 64, 128, 256, 512, 1024};
-    constexpr int bufferSizes[] = {2078, 4096, 4096, 8192};
-    plan.blockSize = blockSizes[Pick(rng, 0, static_cast<int>(std::size(blockSizes)) - 1)];
-    plan.bufferSize = bufferSizes[Pick(rng, 0, static_cast<int>(std::size(bufferSizes)) - 1)];
-    plan.delayMs = Pick(rng, 0, 40);
-    plan.runs = Pick(rng, 2, 5);
-    switch (plan.kind) {
-    case Kind::DeviceErrors:
-        AddDeviceErrors(rng, plan.faults, Pick(rng, 1, 2));
-        break;
-    case Kind::Verification:
-        plan.costly = AddVerificationFault(rng, plan.faults);
-        break;
-    case Kind::Mixed:
-        if (Chance(rng, 0.5)) {
-            AddDeviceErrors(rng, plan.faults, 1);
-        }
-        if (Chance(rng, 0.5)) {
-            plan.costly = AddVerificationFault(rng, plan.faults);
-        }
-        break;
-    default:
-        if (Chance(rng, 0.25)) {
-            const int light = Pick(rng, 0, 2);
-            plan.faults.insert(plan.faults.end(),
-                               {light == 0   ? "--delay"
-                                : light == 1 ? "--garbage"
-                                             : "--split-error",
-                                std::to_string(light == 1 ? Pick(rng, 1, 6) : Pick(rng, 5, 100))});
-        }
-        break;
-    }
-    if (plan.costly) {
-        plan.runs = Pick(rng, 1, 2);
-    }
-    return plan;
-}
-
-std::size_t FileSize(Rng& rng) {
-    const int draw = Pick(rng, 0, 99);
-    if (draw < 4) {
-        return 0;
-    }
-    if (draw < 44) {
-        return static_cast<std::size_t>(Pick(rng, 1, 256));
-    }
-    if (draw < 84) {
-        return static_cast<std::size_t>(Pick(rng, 257, 4096));
-    }
-    return static_cast<std::size_t>(Pick(rng, 4097, 12000));
-}
-
 class Soak {
 public:
-    explicit Soak(std::uint64_t seed) : seed_(seed), spy_(*this) {}
+    explicit Soak(std::uint64_t seed) : seed_(seed), planner_(seed), spy_(*this) {}
     ~Soak() { TearDown(); }
     Soak(const Soak&) = delete;
     Soak& operator=(const Soak&) = delete;
@@ -483,7 +277,7 @@ private:
             inner->EnableScriptTimer();
         }
         void SetUploadGauge(int percent) override {
-            soak_.BlockHandedOver();
+            soak_.UpdateTransfer();
             inner->SetUploadGauge(percent);
         }
         void SetComBtnState(bool on) override { inner->SetComBtnState(on); }
@@ -492,10 +286,9 @@ private:
         Soak& soak_;
     };
 
-    RunPlan PlanRun(Rng& rng, const SequencePlan& sequence, int number);
     bool StartDevice(const SequencePlan& sequence, int number);
     bool ExecuteRun(RunPlan& plan);
-    void BetweenRuns(Rng& rng, Kind kind);
+    void BetweenRuns(std::uint64_t seed, Kind kind);
     bool EnsureUsable();
     // The simulator's process still runs (something outside may end it).
     bool DeviceAlive() { return device_ && device_->WaitExit(0ms) == -2; }
@@ -510,7 +303,6 @@ private:
     void CheckVerdicts(const RunPlan& plan);
     std::string Excuse(FileOutcome outcome, const std::string& address) const;
     void CheckControls();
-    void BlockHandedOver();
     void TransferEnded();
     void ErrorStringBetweenTransfers();
     void UpdateTransfer();
@@ -520,6 +312,7 @@ private:
     static void PortNotice(void* context, TVaxoCustomComPort*, bool);
 
     std::uint64_t seed_;
+    Planner planner_;
     int runsDone_ = 0;
     TempFolder work_;
     std::string startDir_, link_, ini_;
@@ -532,8 +325,6 @@ private:
     std::unique_ptr<DevsimHarness> device_;
     DeviceSwitch switch_;
     std::string transcript_, store_;
-    int nextAddress_ = 0;
-    std::vector<PlannedFile> storedBefore_; // files of this sequence that may be reused
 
     // The sequence and the run under way.
     SequencePlan sequence_;
@@ -665,160 +456,24 @@ bool Soak::StartDevice(const SequencePlan& sequence, int number) {
 }
 
 bool Soak::RunSequence(int number, int maxRuns) {
-    std::seed_seq seeds{static_cast<std::uint32_t>(seed_), static_cast<std::uint32_t>(seed_ >> 32),
-                        static_cast<std::uint32_t>(number)};
-    Rng rng(seeds);
-    sequence_ = PlanSequence(rng, number);
+    sequence_ = planner_.Sequence(number);
     sequence_.runs = std::min(sequence_.runs, maxRuns);
     kind_ = sequence_.kind;
     sequenceNumber_ = number;
-    storedBefore_.clear();
     if (!StartDevice(sequence_, number)) {
         return false;
     }
     for (int r = 0; r < sequence_.runs; ++r) {
+        RunPlan plan = planner_.Run();
         if (r > 0) {
-            BetweenRuns(rng, sequence_.kind);
+            BetweenRuns(plan.beforeSeed, sequence_.kind);
         }
         runNumber_ = r + 1;
-        RunPlan plan = PlanRun(rng, sequence_, r);
         if (!ExecuteRun(plan)) {
             return false;
         }
     }
     return true;
-}
-
-RunPlan Soak::PlanRun(Rng& rng, const SequencePlan& sequence, int number) {
-    RunPlan plan;
-    double bound = 0;
-    int estimate = 0;
-    auto line = [&](const std::string& text, double seconds, int ms) {
-        plan.script += text + "\n";
-        bound += seconds + 0.05; // each line costs a tick of the script timer
-        estimate += ms + 10;
-    };
-    auto filler = [&] {
-        switch (Pick(rng, 0, 11)) {
-        case 0:
-        case 1:
-            line("; a comment", 0, 0);
-            break;
-        case 2:
-        case 3:
-        case 4: {
-            const int ticks = Pick(rng, 1, 15);
-            line("_DY " + std::to_string(ticks), ticks * 0.03, ticks * 10);
-            break;
-        }
-        case 5:
-        case 6:
-            line("_TC \"VER^M\"", AnswerSeconds, 5);
-            break;
-        case 7:
-            line("_DM \"next file\"", 0, 0);
-            break;
-        case 8:
-            line("_TC \"UL^M\"", AnswerSeconds, 5);
-            break;
-        case 9:
-            line("_SC \"NOP^M\"", 0, 5);
-            break; // a command the device refuses
-        default:
-            line("_LP 0", 0, 0);
-            break;
-        }
-    };
-    line(Chance(rng, 0.9) ? "_TC \"UL^M\"" : "_SC \"UL^M\"", AnswerSeconds, 5);
-    const int files = sequence.costly ? 1 : Pick(rng, 1, 3);
-    const double rate = sequence.baud != 0 ? sequence.baud / 10.0 : 0; // bytes a second
-    for (int i = 0; i < files; ++i) {
-        for (int n = Pick(rng, 0, 2); n > 0; --n) {
-            filler();
-        }
-        PlannedFile file;
-        file.name = "s" + std::to_string(sequenceNumber_) + "r" + std::to_string(number) + "f" +
-                    std::to_string(i) + ".bin";
-        file.data.resize(FileSize(rng));
-        for (auto& b : file.data) {
-            b = static_cast<std::uint8_t>(rng());
-        }
-        // Now and then the address of an earlier file of the sequence: the device may hold an
-        // older copy there, which a failed upload must leave alone.
-        const std::string reused =
-            storedBefore_.empty()
-                ? std::string()
-                : storedBefore_[static_cast<std::size_t>(
-                                    Pick(rng, 0, static_cast<int>(storedBefore_.size()) - 1))]
-                      .address;
-        const bool inThisRun =
-            std::any_of(plan.files.begin(), plan.files.end(),
-                        [&](const PlannedFile& other) { return other.address == reused; });
-        if (file.data.size() >= 16 && !reused.empty() && !inThisRun && Chance(rng, 0.15)) {
-            file.address = reused;
-        } else {
-            char address[16];
-            std::snprintf(address, sizeof address, "%08X", 0x100000 + 0x100 * nextAddress_++);
-            file.address = address;
-        }
-        line("_LA " + file.address, 0, 0);
-        line(Chance(rng, 0.3) ? "_LV DATE" : "_LV " + std::to_string(Pick(rng, 1, 9)), 0, 0);
-        line("_LF " + file.name, 0, 0);
-        const double wire = rate > 0 ? static_cast<double>(file.data.size()) / rate : 0;
-        line("_LD", sequence.delayMs / 1000.0 + wire + VerifySeconds,
-             sequence.delayMs + static_cast<int>(wire * 1000) + 20);
-        plan.files.push_back(std::move(file));
-    }
-    for (int n = Pick(rng, 0, 1); n > 0; --n) {
-        filler();
-    }
-    if (Chance(rng, 0.08)) {
-        line("_SC \"GO^M\"", 0, 5);
-    }
-    for (const PlannedFile& file : plan.files) {
-        if (file.data.size() >= 16) {
-            storedBefore_.push_back(file);
-        }
-    }
-    plan.estimateMs = std::max(estimate, 100);
-    // Room for a loaded machine: a quarter more and five seconds.
-    plan.boundSeconds = bound * 1.25 + 5.0;
-
-    auto moment = [&](Action& action) {
-        if (Chance(rng, 0.55)) {
-            action.file = Pick(rng, 0, files - 1);
-            action.fraction = std::uniform_real_distribution<double>(0.0, 1.0)(rng);
-        } else {
-            action.atMs = Pick(rng, 0, plan.estimateMs * 6 / 5);
-        }
-    };
-    auto add = [&](Action::Type type) {
-        Action action;
-        action.type = type;
-        moment(action);
-        if (type == Action::Unplug) {
-            action.replugAfterMs = Chance(rng, 0.9) ? Pick(rng, 10, 1500) : -1;
-        }
-        plan.actions.push_back(action);
-    };
-    const bool mixed = sequence.kind == Kind::Mixed;
-    if (sequence.kind == Kind::Terminal || (mixed && Chance(rng, 0.35))) {
-        if (Chance(rng, 0.6)) {
-            add(Action::HideTerminal);
-        }
-    }
-    if (sequence.kind == Kind::Cancel || (mixed && Chance(rng, 0.35))) {
-        add(Action::Cancel);
-        if (Chance(rng, 0.15)) {
-            add(Action::Cancel);
-        }
-    }
-    if (sequence.kind == Kind::Unplug || (mixed && Chance(rng, 0.35))) {
-        add(Action::Unplug);
-    }
-    plan.boxSeed = rng();
-    plan.reactionSeed = rng();
-    return plan;
 }
 
 void Soak::WaitSwitch() {
@@ -879,7 +534,8 @@ void Soak::Save(Rng& rng) {
     owner_->Reopen(settings);
 }
 
-void Soak::BetweenRuns(Rng& rng, Kind kind) {
+void Soak::BetweenRuns(std::uint64_t seed, Kind kind) {
+    Rng rng(seed);
     const bool mixed = kind == Kind::Mixed;
     if ((kind == Kind::Terminal && Chance(rng, 0.6)) || (mixed && Chance(rng, 0.3))) {
         terminalShown_ ? HideTerminal() : ShowTerminal();
@@ -1256,10 +912,6 @@ void Soak::UpdateTransfer() {
                                 " bytes handed to the port after the refusal or cancel (block " +
                                 std::to_string(blockSize_) + ")");
     }
-}
-
-void Soak::BlockHandedOver() {
-    UpdateTransfer();
 }
 
 void Soak::TransferEnded() {
