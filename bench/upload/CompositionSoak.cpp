@@ -902,8 +902,10 @@ void Soak::UpdateTransfer() {
     transferOffset_ =
         static_cast<std::int64_t>(reinterpret_cast<std::uintptr_t>(state.BlockCursor) - base_);
     runBytes_ = bytesBefore_ + transferOffset_;
-    if (state.DeviceErrorAt >= 0) {
-        stopMark_ = std::min(stopMark_, bytesBefore_ + state.DeviceErrorAt);
+    // What the port had been given when the refusal came: the bytes on the line by then can be
+    // fewer, while the driver still holds a block.
+    if (state.DeviceErrorQueued >= 0) {
+        stopMark_ = std::min(stopMark_, bytesBefore_ + state.DeviceErrorQueued);
     }
     if (!blockCounted_ && stopMark_ != std::numeric_limits<std::int64_t>::max() &&
         runBytes_ - stopMark_ > blockSize_) {

@@ -187,6 +187,7 @@ void LinkOperations::SendBuffer(const std::uint8_t* bytes, std::uint32_t count) 
     // its last block, must not cut this one short.
     state_.StopRequest = false;
     state_.DeviceErrorAt = -1;
+    state_.DeviceErrorQueued = -1;
     state_.BlockRemaining = static_cast<std::int32_t>(count);
     state_.BlockTotal = static_cast<std::int32_t>(count);
     state_.BlockCursor = bytes;
@@ -376,6 +377,7 @@ void LinkOperations::VaxoComPort1TriggerData(std::uint16_t triggerHandle) {
         if (port_.Tag() == PhaseSending) {
             // What the device can have had when it answered: the bytes on the line by then.
             state_.DeviceErrorAt = Progress().OnLine;
+            state_.DeviceErrorQueued = transfer_.Queued;
             port_.SetTag(PhaseDeviceError);
             state_.StopRequest = true;
             port_.DiscardOutput();
