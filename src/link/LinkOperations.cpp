@@ -58,6 +58,8 @@ void LinkOperations::SendDataByte(std::uint8_t byte) {
 }
 
 void LinkOperations::SendDataString(const std::string& text) {
+    // What came before a command is not part of what follows it.
+    dropped_.clear();
     // Handlers and timer ticks keep running while the string waits; it goes out in the end
     // whether or not room was found, and a refusal is the port's error.
     for (int round = 0; round < PacingRounds; ++round) {
@@ -119,7 +121,7 @@ std::string LinkOperations::TakeInput() {
         if (state_.ReplyText.size() == before)
             break;
     }
-    std::string taken = std::move(state_.ReplyText);
+    std::string taken = std::exchange(dropped_, std::string()) + state_.ReplyText;
     state_.ReplyText.clear();
     port_.DiscardInput();
     return taken;
@@ -157,6 +159,7 @@ void LinkOperations::SendInitCmd(const std::string& text, std::string& answer) {
                 hook(false);
         }
     };
+    dropped_.clear();
     try {
         {
             BusyCursor busy(busyCursor_);
@@ -184,6 +187,7 @@ void LinkOperations::SendBuffer(const std::uint8_t* bytes, std::uint32_t count) 
     // its last block, must not cut this one short.
     state_.StopRequest = false;
     state_.DeviceErrorAt = -1;
+    state_.DeviceErrorQueued = -1;
     state_.BlockRemaining = static_cast<std::int32_t>(count);
     state_.BlockTotal = static_cast<std::int32_t>(count);
     state_.BlockCursor = bytes;
@@ -373,6 +377,7 @@ void LinkOperations::VaxoComPort1TriggerData(std::uint16_t triggerHandle) {
         if (port_.Tag() == PhaseSending) {
             // What the device can have had when it answered: the bytes on the line by then.
             state_.DeviceErrorAt = Progress().OnLine;
+            state_.DeviceErrorQueued = transfer_.Queued;
             port_.SetTag(PhaseDeviceError);
             state_.StopRequest = true;
             port_.DiscardOutput();
@@ -385,9 +390,27 @@ void LinkOperations::VaxoComPort1TriggerData(std::uint16_t triggerHandle) {
         }
         return;
     }
-    // The prompt that ended an exchange: what is left of that answer is not wanted.
+    // The prompt that ended an exchange: what is left of that answer is not wanted. A prompt
+    // that a wait took is noticed only with the next byte after it, so what is thrown away here
+    // may have come after the prompt: the start of the device's error string during a transfer.
+    // It is kept for the verification's TakeInput.
+    KeepDroppedInput();
     port_.DiscardInput();
     state_.ReplyText.clear();
+}
+
+void LinkOperations::KeepDroppedInput() {
+    const auto kept = static_cast<std::size_t>(DroppedKept);
+    try {
+        const int waiting = port_.InputCount();
+        // The last bytes are the ones that can begin an error string.
+        for (int n = std::max(1, waiting - DroppedKept + 1); n <= waiting; ++n)
+            dropped_.push_back(port_.PeekInput(static_cast<std::uint16_t>(n)));
+    } catch (const std::exception&) {
+        // A port that cannot show its input discards it all the same.
+    }
+    if (dropped_.size() > kept)
+        dropped_.erase(0, dropped_.size() - kept);
 }
 
 // Trigger handles: 0 stands for "no such trigger". A handle is cleared before it is dropped,

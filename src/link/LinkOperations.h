@@ -68,6 +68,7 @@ public:
     std::uint8_t PreviewChar(std::uint16_t n);
     void FlushAll();
     void FlushInput();
+    // Also returns what the prompt's handler threw away since the last command went out.
     std::string TakeInput() override;
     // Creates (on) or drops (off) the prompt and error triggers of the current mode; either
     // way only what is missing or held. The choice stays for the port's next opening. While a
@@ -129,6 +130,8 @@ public:
     static constexpr std::int32_t AnswerTicks = 100;
     // The longest TakeInput waits for the line to go quiet (ticks of 55 ms).
     static constexpr int QuietTicksLimit = 20;
+    // The most bytes of dropped input kept for TakeInput.
+    static constexpr int DroppedKept = 256;
 
 private:
     void CreateTrigger(std::uint16_t& handle, const std::function<std::uint16_t()>& make,
@@ -146,6 +149,8 @@ private:
     // Bytes of the transfer handed to the driver.
     std::int64_t TransferHanded() const;
     void ShowError(const char* text);
+    // Adds the input waiting now to dropped_.
+    void KeepDroppedInput();
 
     ILinkPort& port_;
     IMessageBoxes& boxes_;
@@ -157,6 +162,9 @@ private:
     bool dataTriggersWanted_ = true;
     // A run goes: its error trigger is wanted whatever the terminal wants.
     bool runActive_ = false;
+    // Input the prompt's handler threw away since the last command went out, at most
+    // DroppedKept bytes.
+    std::string dropped_;
     // Ends a transfer whose room and drain notices will not come (the port closed or its
     // device went away) and tells the host; false when no transfer ran.
     bool AbandonTransfer();

@@ -29,6 +29,8 @@ struct LinkState {
     // Bytes of the transfer on the line when the device's error string stopped it; -1 when it
     // did not.
     std::int64_t DeviceErrorAt = -1;
+    // Bytes of the transfer given to the port by then (at most one block more may follow).
+    std::int64_t DeviceErrorQueued = -1;
     std::uint16_t BlockSize = 50;
     std::uint16_t BufferSize = 4096;
 };

@@ -233,6 +233,25 @@ TEST_F(EngineOnPortTest, DeviceHangingUpEndsTheRunWithTheUploadErrorAndThePortRe
     EXPECT_EQ(ReadFile(fresh.File("store/00070000.bin")), data);
 }
 
+// Found by the composition soak: the first byte of an error string split in two arrived during
+// a short transfer, right behind the prompt that the _TC's wait had taken; the prompt's late
+// notice threw that byte away with the input, the rest of the string (and its prompt) answered
+// the verifying CR, and the refused file counted as verified.
+TEST_F(EngineOnPortTest, AnErrorStringSplitAcrossTheEndOfATransferRefusesTheFile) {
+    DeviceConfig config;
+    config.errAfter = 200;
+    config.splitErrorMs = 300;
+    Start(config);
+    ASSERT_TRUE(WriteFile(device_->File("split.bin"), AllByteValues(2000)));
+    boxes_.Answers = {MbOk, MbOk};
+
+    ASSERT_TRUE(RunScript(UploadScript("split.bin")));
+    EXPECT_TRUE(StoredFile().empty());
+    ASSERT_EQ(run_->Record().Files.size(), 1u);
+    EXPECT_EQ(run_->Record().Files[0].Outcome, FileOutcome::Refused);
+    EXPECT_EQ(run_->Record().End, RunEnd::Refused);
+}
+
 // Mended: with the terminal window shown (the link's data triggers off) the device's error
 // string went unnoticed: a refused command let the run go on and end green, and a refusal
 // during a transfer let the whole rest of the file go out.
