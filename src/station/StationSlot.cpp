@@ -173,6 +173,12 @@ void StationSlot::PortAnnounced(void* context, TVaxoCustomComPort* port, bool op
     if (!opening && port->Lost()) {
         // Counted here, at once: the device may be back before the next look at the port.
         self->boardPresent_ = false;
+        // The board went away under its run. The port may open again on whatever is plugged
+        // in next, before the run's next step: that step must not go to another board, so the
+        // run ends now as hung up, as a loss during a transfer ends it.
+        if (self->boardRunning_ && self->run_->Running()) {
+            self->run_->Engine().SetULError();
+        }
     }
     self->ScheduleEvaluate();
 }
