@@ -37,7 +37,8 @@ public:
     void Sleep(int milliseconds);
     void Pause(bool processEvents);
 
-    // Runs a waiting step to its end with blocking waits (the program ends).
+    // Runs a waiting step to its end (the program ends): the wait it is in ends at once, and
+    // the waits after it block.
     void Finish();
     // What the last step threw, when it threw; empty otherwise. Taken by the call.
     std::string TakeFailure();

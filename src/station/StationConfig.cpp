@@ -259,7 +259,8 @@ void ReadSlots(Reader& r, StationConfig& config, const PortMap& map,
     }
     // Device paths take the number the map gives their device, or a free one from the top.
     int free = PortMap::MaxComNumber;
-    std::map<int, std::string> entries(map.Entries().begin(), map.Entries().end());
+    const auto mapped = map.Entries();
+    std::map<int, std::string> entries(mapped.begin(), mapped.end());
     for (SlotConfig& slot : config.Slots) {
         if (slot.ComNumber != 0) {
             continue;

@@ -106,7 +106,10 @@ std::string StationRecord::Open(const std::string& path, const std::string& juni
     }
     // Appending only: a line already written is never touched again, and lines of boards that
     // finish together never cut into each other.
-    fd_ = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    // Non-blocking only for the open: a FIFO there must not hold the station until a reader
+    // comes (it is refused below); writes to the regular file are not affected.
+    fd_ = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK,
+               0644);
     if (fd_ < 0) {
         return "The record " + path + " cannot be opened for appending: " + std::strerror(errno) +
                ".";
