@@ -82,8 +82,8 @@ struct StallMeter {
 };
 
 struct Bench {
-    int slots = 0;
-    StartMode start = StartMode::Appear;
+    int boards = 0;
+    StartMode mode = StartMode::Appear;
     std::vector<std::string> deviceArgs;
     bool window = false;
 
@@ -97,7 +97,7 @@ struct Bench {
 
     bool Make() {
         std::string slotLines;
-        for (int i = 0; i < slots; ++i) {
+        for (int i = 0; i < boards; ++i) {
             links.push_back(folder.File("tty" + std::to_string(i + 1)));
             devices.push_back(std::make_unique<DevsimHarness>());
             std::vector<std::string> args = {"--baud", "115200", "--link", links.back()};
@@ -112,9 +112,9 @@ struct Bench {
         e2e::WriteFile(folder.File("cfg.bin"), e2e::AllByteValues(4 * 1024));
         e2e::WriteText(folder.File("flash.sld"), "_TC \"UL^M\"\n_LV 1.0\n_LA 00020000\n"
                                                  "_LF app.bin\n_LD\n_LA 00080000\n_LF cfg.bin\n"
-                                                 "_LD\n_TC \"GO^M\"\n");
+                                                 "_LD\n_SC \"GO^M\"\n");
         e2e::WriteText(folder.File("station.ini"),
-                       std::string("[Station]\nScript=flash.sld\nStart=") + StartModeName(start) +
+                       std::string("[Station]\nScript=flash.sld\nStart=") + StartModeName(mode) +
                            "\n[Slots]\n" + slotLines +
                            "[Ports]\nScan=0\n[RS232Settings]\nBaud Rate=115200\nUse RTS=0\n"
                            "Require CTS=0\n[Upload Settings]\nDelay=100\n");
@@ -156,7 +156,7 @@ struct Bench {
         for (auto& device : devices) {
             kill(device->Pid(), SIGUSR2);
         }
-        if (!Pump([&] { return done - before == slots; }, std::chrono::minutes(2))) {
+        if (!Pump([&] { return done - before == boards; }, std::chrono::minutes(2))) {
             return -1;
         }
         return std::chrono::duration<double>(Clock::now() - start).count();
@@ -186,10 +186,10 @@ double Median(std::vector<double> values) {
     return values[values.size() / 2];
 }
 
-// Rounds of a station of n slots: the median round and the longest stall.
+// Rounds of a station of n boards: the median round and the longest stall.
 bool Rounds(int n, int rounds, bool window, double& median, double& stallMs) {
     Bench bench;
-    bench.slots = n;
+    bench.boards = n;
     bench.window = window;
     if (!bench.Make()) {
         return false;
@@ -205,7 +205,7 @@ bool Rounds(int n, int rounds, bool window, double& median, double& stallMs) {
         const double wall = bench.Round();
         const double stalled = stall.StopMs();
         if (wall < 0 || !bench.Unplug()) {
-            std::fprintf(stderr, "round %d of %d slots did not finish\n", r + 1, n);
+            std::fprintf(stderr, "round %d of %d boards did not finish\n", r + 1, n);
             return false;
         }
         stallMs = std::max(stallMs, stalled);
@@ -244,9 +244,9 @@ int main(int argc, char** argv) {
     double idle[2] = {};
     for (int probe = 0; probe < 2; ++probe) {
         Bench bench;
-        bench.slots = 16;
+        bench.boards = 16;
         bench.window = window;
-        bench.start = probe ? StartMode::Probe : StartMode::Appear;
+        bench.mode = probe ? StartMode::Probe : StartMode::Appear;
         // Probed boards sit on fixed adapters: plugged in, but silent, as when no board is there.
         bench.deviceArgs =
             probe ? std::vector<std::string>{"--silent"} : std::vector<std::string>{};
@@ -263,7 +263,7 @@ int main(int argc, char** argv) {
         }
         idle[probe] = bench.IdleCpuPercent(std::chrono::seconds(10));
         std::printf(
-            "CPU while 16 slots wait for boards that %s: %.2f %% of a core (goal < 1): %s\n",
+            "CPU while 16 boards wait for boards that %s: %.2f %% of a core (goal < 1): %s\n",
             probe ? "answer a probe" : "appear", idle[probe], idle[probe] < 1 ? "met" : "MISSED");
         std::fflush(stdout);
     }
