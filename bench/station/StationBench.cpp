@@ -7,8 +7,10 @@
 //  - the station's CPU while every slot waits for its board, over 10 s, for boards that appear
 //    (ports closed, their folders watched) and for boards that answer a probe (ports open,
 //    probed every 500 ms) (goal: below 1 % of a core).
-// Usage: station_bench [rounds, default 5] [--window]
+// Usage: station_bench [rounds, default 5] [--window]; STALLS=1 in the environment prints each
+// stall over 30 ms with the time the GUI thread itself was busy in it.
 #include "e2e/UploadFiles.h"
+#include "link/PortOwner.h"
 #include "station/Station.h"
 #include "station/window/StationWindow.h"
 #include "support/DevsimHarness.h"
@@ -16,6 +18,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
@@ -39,16 +42,28 @@ bool Exists(const std::string& path) {
     return lstat(path.c_str(), &st) == 0;
 }
 
-// Runs the event loop until done() or the time-out; false on time-out.
+// Runs the event loop until done() or the time-out (looking every 10 ms); false on time-out.
 bool Pump(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
-    while (!done()) {
-        if (Clock::now() > deadline) {
-            return false;
+    QEventLoop loop;
+    QTimer look;
+    QObject::connect(&look, &QTimer::timeout, [&] {
+        if (done() || Clock::now() > deadline) {
+            loop.quit();
         }
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+    });
+    look.start(10);
+    if (!done()) {
+        loop.exec();
     }
-    return true;
+    return done();
+}
+
+// Runs the event loop for the span, with nothing of the benchmark's own waking it.
+void Idle(std::chrono::milliseconds span) {
+    QEventLoop loop;
+    QTimer::singleShot(span, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 double CpuSeconds() {
@@ -64,10 +79,21 @@ struct StallMeter {
         QObject::connect(&beat, &QTimer::timeout, [this] {
             const auto now = Clock::now();
             longest = std::max(longest, now - last);
+            timespec cpu{};
+            clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu);
+            const double cpuMs = cpu.tv_sec * 1e3 + cpu.tv_nsec / 1e6;
+            if (getenv("STALLS") && now - last > std::chrono::milliseconds(30)) {
+                std::fprintf(stderr, "stall %.0f ms at %.3f s, GUI thread busy %.1f ms of it\n",
+                             std::chrono::duration<double, std::milli>(now - last).count(),
+                             std::chrono::duration<double>(now - origin).count(),
+                             cpuMs - lastCpuMs);
+            }
+            lastCpuMs = cpuMs;
             last = now;
         });
     }
     void Start() {
+        origin = Clock::now();
         longest = {};
         last = Clock::now();
         beat.start(5);
@@ -77,7 +103,8 @@ struct StallMeter {
         return std::chrono::duration<double, std::milli>(longest).count();
     }
     QTimer beat;
-    Clock::time_point last;
+    Clock::time_point last, origin;
+    double lastCpuMs = 0;
     Clock::duration longest{};
 };
 
@@ -141,12 +168,25 @@ struct Bench {
         return station->Start().empty();
     }
 
+    // Pulls every board and waits until the station has seen each one go, as an operator's
+    // hands give it time to.
     bool Unplug() {
         for (auto& device : devices) {
             kill(device->Pid(), SIGUSR1);
         }
-        return Pump([&] { return std::none_of(links.begin(), links.end(), Exists); },
-                    std::chrono::seconds(20));
+        return Pump(
+            [&] {
+                if (std::any_of(links.begin(), links.end(), Exists)) {
+                    return false;
+                }
+                for (int i = 0; i < station->SlotCount(); ++i) {
+                    if (station->Slot(i).Owner().IsOpen()) {
+                        return false;
+                    }
+                }
+                return true;
+            },
+            std::chrono::seconds(20));
     }
 
     // One round: every board plugged in at once; seconds until the last is recorded.
@@ -164,10 +204,10 @@ struct Bench {
 
     // The station's CPU share of one core while nothing is plugged in.
     double IdleCpuPercent(std::chrono::seconds span) {
-        Pump([] { return false; }, std::chrono::seconds(2)); // settle
+        Idle(std::chrono::seconds(2)); // settle
         const double cpu = CpuSeconds();
         const auto start = Clock::now();
-        Pump([] { return false; }, span);
+        Idle(span);
         const double wall = std::chrono::duration<double>(Clock::now() - start).count();
         return 100.0 * (CpuSeconds() - cpu) / wall;
     }
@@ -254,7 +294,7 @@ int main(int argc, char** argv) {
             return 1;
         }
         if (!probe) {
-            Pump([] { return false; }, std::chrono::seconds(1));
+            Idle(std::chrono::seconds(1));
             if (!bench.Unplug()) {
                 return 1;
             }

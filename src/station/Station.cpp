@@ -3,8 +3,6 @@
 #include "serial/TVaxoCustomComPort.h"
 #include "upload/run/UploadRun.h"
 
-#include <QTimer>
-
 namespace pellwick {
 
 Station::Station(StationConfig config, QObject* parent)
@@ -15,7 +13,7 @@ Station::Station(StationConfig config, QObject* parent)
         emit Message(QString::fromLocal8Bit(e.what()).replace('\r', ' '));
     });
     for (const SlotConfig& slot : config_.Slots) {
-        slots_.push_back(std::make_unique<StationSlot>(config_, slot));
+        slots_.push_back(std::make_unique<StationSlot>(config_, slot, turns_));
         const int index = static_cast<int>(slots_.size()) - 1;
         StationSlot* s = slots_.back().get();
         connect(s, &StationSlot::Changed, this, [this, index] { emit SlotChanged(index); });
@@ -34,14 +32,8 @@ std::string Station::Start(const std::string& junitFolder) {
         !error.empty()) {
         return error;
     }
-    // One slot per round of the event loop: sixteen ports opening at once would hold the
-    // thread for all of them together.
-    for (std::size_t i = 0; i < slots_.size(); ++i) {
-        QTimer::singleShot(static_cast<int>(i), this, [this, i] {
-            if (!shutDown_ && !stopping_) {
-                slots_[i]->Begin();
-            }
-        });
+    for (auto& slot : slots_) {
+        slot->Begin();
     }
     return {};
 }
@@ -73,6 +65,7 @@ void Station::Shutdown() {
         return;
     }
     shutDown_ = true;
+    turns_.Clear();
     for (auto& slot : slots_) {
         slot->Shutdown();
     }

@@ -6,6 +6,7 @@
 #include "station/StationConfig.h"
 #include "station/StationRecord.h"
 #include "station/StationSlot.h"
+#include "station/TurnQueue.h"
 
 #include <QObject>
 #include <chrono>
@@ -60,6 +61,7 @@ private:
 
     StationConfig config_;
     StationRecord record_;
+    TurnQueue turns_;
     std::vector<std::unique_ptr<StationSlot>> slots_;
     int passed_ = 0;
     int failed_ = 0;

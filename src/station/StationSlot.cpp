@@ -68,8 +68,9 @@ double SlotView::ElapsedSeconds() const {
     return std::chrono::duration<double>(end - Started).count();
 }
 
-StationSlot::StationSlot(const StationConfig& station, const SlotConfig& config, QObject* parent)
-    : QObject(parent), station_(station), config_(config), mode_(config.Start),
+StationSlot::StationSlot(const StationConfig& station, const SlotConfig& config, TurnQueue& turns,
+                         QObject* parent)
+    : QObject(parent), station_(station), turns_(turns), config_(config), mode_(config.Start),
       owner_(std::make_unique<PortOwner>(boxes_)),
       run_(std::make_unique<UploadRun>(owner_->Operations(), boxes_)) {
     Rs232Settings line = station.Line;
@@ -121,8 +122,45 @@ bool StationSlot::Running() const {
 void StationSlot::Begin() {
     if (mode_ == StartMode::Appear && !Present(config_.DevicePath)) {
         WatchForDevice();
-    } else if (!OpenPort()) {
-        WatchForDevice();
+    } else {
+        QueueOpen();
+    }
+}
+
+void StationSlot::QueueOpen() {
+    if (openQueued_ || shutDown_) {
+        return;
+    }
+    openQueued_ = true;
+    turns_.Add(this, [this] {
+        openQueued_ = false;
+        if (shutDown_ || owner_->IsOpen()) {
+            return;
+        }
+        if (!Present(config_.DevicePath) || !OpenPort()) {
+            // Tried again at the device's next change (udev setting its group, say).
+            WatchForDevice();
+        }
+        ScheduleEvaluate();
+    });
+}
+
+void StationSlot::QueueStart() {
+    if (startQueued_ || shutDown_) {
+        return;
+    }
+    startQueued_ = true;
+    turns_.Add(this, [this] {
+        startQueued_ = false;
+        if (!boardPresent_ && inService_ && !stopping_) {
+            StartBoard();
+        }
+    });
+}
+
+void StationSlot::TakeOverFromRecovery() {
+    if (!shutDown_ && !owner_->IsOpen() && owner_->WaitingForDevice()) {
+        owner_->Shutdown();
     }
     ScheduleEvaluate();
 }
@@ -161,11 +199,7 @@ void StationSlot::DeviceChanged() {
         return;
     }
     StopWatching();
-    if (!OpenPort()) {
-        // Tried again at the device's next change (udev setting its group, say).
-        WatchForDevice();
-    }
-    ScheduleEvaluate();
+    QueueOpen();
 }
 
 void StationSlot::PortAnnounced(void* context, TVaxoCustomComPort* port, bool opening) {
@@ -179,6 +213,8 @@ void StationSlot::PortAnnounced(void* context, TVaxoCustomComPort* port, bool op
         if (self->boardRunning_ && self->run_->Running()) {
             self->run_->Engine().SetULError();
         }
+        // Not from inside the port's close.
+        QTimer::singleShot(0, self, [self] { self->TakeOverFromRecovery(); });
     }
     self->ScheduleEvaluate();
 }
@@ -207,8 +243,10 @@ void StationSlot::Evaluate() {
         }
         return;
     }
-    if (!owner_->IsOpen() && !owner_->WaitingForDevice() && !watch_.Active()) {
-        if (!Present(config_.DevicePath) || !OpenPort()) {
+    if (!owner_->IsOpen() && !owner_->WaitingForDevice() && !watch_.Active() && !openQueued_) {
+        if (Present(config_.DevicePath)) {
+            QueueOpen();
+        } else {
             WatchForDevice();
         }
     }
@@ -221,7 +259,7 @@ void StationSlot::Evaluate() {
         break;
     case StartMode::Appear:
         if (!boardPresent_) {
-            StartBoard();
+            QueueStart();
         }
         break;
     case StartMode::Probe:
@@ -447,11 +485,7 @@ void StationSlot::ProbeInput() {
                               : probeReply_.find(station_.Answer) != std::string::npos;
     if (!boardPresent_ && answered && probing_) {
         // Not from inside the port's event: the start opens upload mode on the same port.
-        QTimer::singleShot(0, this, [this] {
-            if (probing_ && !boardPresent_ && inService_ && !stopping_) {
-                StartBoard();
-            }
-        });
+        QueueStart();
     }
 }
 

@@ -13,6 +13,7 @@
 #include "station/SlotBoxes.h"
 #include "station/SlotFiber.h"
 #include "station/StationConfig.h"
+#include "station/TurnQueue.h"
 
 #include <QObject>
 #include <QSocketNotifier>
@@ -58,8 +59,10 @@ struct SlotView {
 class StationSlot : public QObject {
     Q_OBJECT
 public:
-    // The station's settings must outlive the slot.
-    StationSlot(const StationConfig& station, const SlotConfig& config, QObject* parent = nullptr);
+    // The station's settings and its turns (for opening the port and starting a board) must
+    // outlive the slot.
+    StationSlot(const StationConfig& station, const SlotConfig& config, TurnQueue& turns,
+                QObject* parent = nullptr);
     // Finishes a waiting step and closes the port.
     ~StationSlot() override;
 
@@ -92,6 +95,12 @@ signals:
 
 private:
     bool OpenPort();
+    // Opens the port in a turn of its own, or watches for the device when it is not there.
+    void QueueOpen();
+    void QueueStart();
+    // After the device went away the slot waits for it itself, so that its reopening takes a
+    // turn like every other opening.
+    void TakeOverFromRecovery();
     void WatchForDevice();
     void DeviceChanged();
     void StopWatching();
@@ -109,6 +118,7 @@ private:
     static void PortAnnounced(void* context, TVaxoCustomComPort* port, bool opening);
 
     const StationConfig& station_;
+    TurnQueue& turns_;
     SlotConfig config_;
     StartMode mode_;
     SlotBoxes boxes_;
@@ -125,6 +135,8 @@ private:
     bool boardPresent_ = false;
     bool boardRunning_ = false;
     bool evaluatePending_ = false;
+    bool openQueued_ = false;
+    bool startQueued_ = false;
     std::string startTime_;
     DevicePathWatch watch_;
     std::unique_ptr<QSocketNotifier> notifier_;

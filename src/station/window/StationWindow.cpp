@@ -57,6 +57,8 @@ StationWindow::StationWindow(Station& station, QWidget* parent)
     lock_->setObjectName(QStringLiteral("Lock"));
     lock_->setToolTip(tr("Stops every edit of the settings while the line runs (Ctrl+L)"));
     lock_->setFont(big);
+    // No control keeps the keyboard: every key goes to the window's actions.
+    lock_->setFocusPolicy(Qt::NoFocus);
     top->addWidget(lock_);
     layout->addLayout(top);
 
@@ -73,6 +75,7 @@ StationWindow::StationWindow(Station& station, QWidget* parent)
     scroll->setWidgetResizable(true);
     scroll->setWidget(rowsHolder);
     scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setFocusPolicy(Qt::NoFocus);
     layout->addWidget(scroll, 1);
     setCentralWidget(central);
     message_ = new QLabel(this);
