@@ -1,6 +1,7 @@
 // The station's window on two button slots: the keys start a board and the row shows its
 // verdict; the Lock switch stops every edit of the settings.
 #include "station/window/StationWindow.h"
+#include "link/PortOwner.h"
 #include "support/DevsimHarness.h"
 #include "support/PumpUntil.h"
 #include "support/TempFolder.h"
@@ -20,16 +21,16 @@ class StationWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         start_ = std::filesystem::current_path();
-        std::string slots;
+        std::string slotLines;
         for (int i = 0; i < 2; ++i) {
             ASSERT_TRUE(devices_[i].StartInProcess());
-            slots += "Slot" + std::to_string(i + 1) + "=" + devices_[i].SlavePath() + "\n";
+            slotLines += "Slot" + std::to_string(i + 1) + "=" + devices_[i].SlavePath() + "\n";
         }
         std::filesystem::current_path(folder_.Path());
         std::ofstream("a.bin") << "board";
         std::ofstream("flash.sld") << "_TC \"UL^M\"\n_LA 00020000\n_LF a.bin\n_LD\n";
         std::ofstream("station.ini")
-            << "[Station]\nScript=flash.sld\nStart=button\n[Slots]\n" + slots +
+            << "[Station]\nScript=flash.sld\nStart=button\n[Slots]\n" + slotLines +
                    "[Ports]\nScan=0\n[RS232Settings]\nUse RTS=0\nRequire CTS=0\n"
                    "[Upload Settings]\nDelay=0\n";
         std::vector<std::string> errors;
