@@ -26,10 +26,9 @@ printf '_TC "UL^M"\n_LV 1.0\n_LA 00020000\n_LF app.bin\n_LD\n_LA 00080000\n_LF c
 sim() { "$devsim" --link "$work/$1" "${@:2}" > /dev/null & pids+=($!); }
 shoot() { # name, display, with window manager
     local name=$1 display=$2 wm=$3
-    rm -f "$work"/tty* "$work/station.log"
+    rm -f "$work"/tty* "$work/station.log" "$work/t3"
     sim tty1 --baud 115200                          # passes
     sim tty2 --baud 115200 --corrupt-at 10          # refused at the verification
-    sim tty3 --baud 9600                            # still loading
     sim tty4 --baud 115200 --verify-delay 60000     # verifying
     sim tty5 --baud 115200 --unplug-after-bytes 3000 # goes away while loading
     # tty6 never appears: waiting for a board
@@ -67,12 +66,17 @@ INI
     sleep 3
     local window
     window=$(DISPLAY=":$display" xdotool search --name "Pellwick Station" | head -1)
-    DISPLAY=":$display" xdotool windowactivate --sync "$window" 2>/dev/null || true
+    DISPLAY=":$display" xdotool windowactivate --sync "$window" 2>/dev/null ||
+        DISPLAY=":$display" xdotool windowfocus --sync "$window"
     # Slot 7 out of service; in the openbox shot the settings are locked too.
-    DISPLAY=":$display" xdotool key --window "$window" 7 o
-    if [ "$wm" = yes ]; then DISPLAY=":$display" xdotool key --window "$window" ctrl+l; fi
-    DISPLAY=":$display" xdotool key --window "$window" 3
-    sleep 3
+    DISPLAY=":$display" xdotool key 7 o
+    if [ "$wm" = yes ]; then DISPLAY=":$display" xdotool key ctrl+l; fi
+    DISPLAY=":$display" xdotool key 3
+    # Slot 3's board comes last and is shot while its first file goes out.
+    : > "$work/t3"
+    sim tty3 --baud 115200 --transcript "$work/t3"  # loading
+    for _ in $(seq 100); do grep -q "header:" "$work/t3" && break; sleep 0.05; done
+    sleep 0.7
     DISPLAY=":$display" import -window root "$out/station-$name.png"
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
     wait 2>/dev/null || true
