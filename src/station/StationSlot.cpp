@@ -80,6 +80,8 @@ StationSlot::StationSlot(const StationConfig& station, const SlotConfig& config,
     general.DefaultScript = station.Script;
     general.Delay = station.Delay;
     run_->ApplySettings(general);
+    // The runs share the station folder; station.log is the record of every board.
+    run_->Engine().SetLogWritten(false);
 
     // Every wait of the run goes through the slot's stack, so that it never blocks the thread.
     UploadRun::Hooks hooks;

@@ -147,6 +147,8 @@ TEST_F(StationCycles, EveryBoardOnceWithItsVerdictAndCause) {
 
     const std::vector<QJsonObject> records = Records();
     ASSERT_EQ(records.size(), static_cast<std::size_t>(SlotCount * Rounds)) << station_.Output();
+    // The runs share the folder: none of them may empty a loader.log there for the others.
+    EXPECT_FALSE(Exists(folder_.File("loader.log")));
     int perSlot[SlotCount] = {};
     for (const QJsonObject& record : records) {
         const int slot = record["slot"].toInt();
