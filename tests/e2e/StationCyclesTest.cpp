@@ -173,5 +173,49 @@ TEST_F(StationCycles, EveryBoardOnceWithItsVerdictAndCause) {
     }
 }
 
+// Ctrl-C while a board loads: once lets it finish, twice cancels it; either way the station
+// then ends with its record whole and the exit status of its boards.
+TEST(StationInterrupt, OnceLetsTheBoardFinishTwiceCancelsIt) {
+    const struct {
+        int interrupts;
+        int status;
+        const char* run;
+    } cases[] = {{1, 0, "completed"}, {2, 3, "cancelled"}};
+    for (const auto& c : cases) {
+        TempFolder folder;
+        DevsimHarness device;
+        const std::string link = folder.File("tty1");
+        ASSERT_TRUE(device.StartProcess({"--baud", "115200", "--verify-delay", "1500", "--link",
+                                         link, "--transcript", device.File("transcript")}))
+            << device.Error();
+        ASSERT_TRUE(WriteFile(folder.File("a.bin"), AllByteValues(4000)));
+        ASSERT_TRUE(WriteText(folder.File("flash.sld"),
+                              "_TC \"UL^M\"\n_LV 1.0\n_LA 00020000\n_LF a.bin\n_LD\n"));
+        ASSERT_TRUE(WriteText(folder.File("station.ini"),
+                              "[Station]\nScript=flash.sld\n[Slots]\nSlot1=" + link +
+                                  "\n[Ports]\nScan=0\n[RS232Settings]\nBaud Rate=115200\n"
+                                  "Use RTS=0\nRequire CTS=0\n[Upload Settings]\nDelay=0\n"));
+        RunnerProcess station;
+        ASSERT_TRUE(station.Start(folder.Path(), {"--headless"}, PELLWICK_STATION_EXE))
+            << station.Error();
+        ASSERT_TRUE(test::WaitUntil(
+            [&] {
+                return ReadText(device.File("transcript")).find("* header:") != std::string::npos;
+            },
+            test::kWaitMs, [&] { station.WaitForOutput("\x01", std::chrono::milliseconds(20)); }))
+            << station.Output() << ReadText(device.File("transcript"));
+        ASSERT_TRUE(station.Signal(SIGINT));
+        if (c.interrupts == 2) {
+            ASSERT_TRUE(station.WaitForOutput("no new boards", std::chrono::seconds(10)));
+            ASSERT_TRUE(station.Signal(SIGINT));
+        }
+        EXPECT_EQ(station.Wait(std::chrono::seconds(30)), c.status) << station.Output();
+        const std::string log = ReadText(folder.File("station.log"));
+        EXPECT_EQ(Count(log, "\n"), 1) << log;
+        EXPECT_NE(log.find(std::string("\"run\":\"") + c.run + "\""), std::string::npos)
+            << c.interrupts << ": " << log;
+    }
+}
+
 } // namespace
 } // namespace pellwick::e2e
