@@ -170,6 +170,12 @@ void StationSlot::TakeOverFromRecovery() {
 bool StationSlot::OpenPort() {
     boxes_.Forget();
     if (owner_->Start()) {
+        // Shown from the moment the adapter is there, not only once a board has started.
+        if (std::string serial = ReadAdapterInfo(config_.DevicePath).serial;
+            serial != view_.AdapterSerial) {
+            view_.AdapterSerial = std::move(serial);
+            emit Changed();
+        }
         if (view_.State == SlotState::PortError) {
             SetState(inService_ ? SlotState::Waiting : SlotState::OutOfService);
         }
@@ -417,6 +423,7 @@ void StationSlot::StartProbing() {
     probing_ = true;
     probeReply_.clear();
     probesUnanswered_ = 0;
+    probeSent_ = false;
     // The link's prompt trigger would take the answer out of the input first.
     try {
         owner_->SetDataTriggers(false);
@@ -424,7 +431,11 @@ void StationSlot::StartProbing() {
         // A trigger the port cannot drop now goes when the port closes.
     }
     owner_->Port().SetOnTriggerAvail([this](TVaxoCustomComPort&, std::uint16_t) { ProbeInput(); });
-    SendProbe();
+    // Probing that stops and starts again (a board's run, a change of mode) still sends at
+    // most one probe every interval.
+    if (Clock::now() - lastProbe_ >= std::chrono::milliseconds(ProbeIntervalMs)) {
+        SendProbe();
+    }
     probeTimer_.start();
 }
 
@@ -451,7 +462,7 @@ void StationSlot::SendProbe() {
         ScheduleEvaluate();
         return;
     }
-    if (boardPresent_) {
+    if (boardPresent_ && probeSent_) {
         // A board that has had its run: it is there as long as it answers at all.
         probesUnanswered_ = probeReply_.empty() ? probesUnanswered_ + 1 : 0;
         if (probesUnanswered_ >= RemovedAfterProbes) {
@@ -460,6 +471,8 @@ void StationSlot::SendProbe() {
         }
     }
     probeReply_.clear();
+    lastProbe_ = Clock::now();
+    probeSent_ = true;
     try {
         owner_->Port().WriteText(station_.Probe);
     } catch (const std::exception& e) {

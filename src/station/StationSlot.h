@@ -144,6 +144,8 @@ private:
     bool probing_ = false;
     std::string probeReply_;
     int probesUnanswered_ = 0;
+    std::chrono::steady_clock::time_point lastProbe_{};
+    bool probeSent_ = false; // since probing last started
 };
 
 } // namespace pellwick
