@@ -346,6 +346,8 @@ void StationWindow::Tick() {
             RefreshRow(i);
         }
     }
+    // Boards per hour fall while the boards under way are not done yet.
+    RefreshTotals();
     // A waiting station does not wake up for a clock nobody needs.
     if (!loading) {
         clock_.stop();
