@@ -25,14 +25,17 @@ echo "package-check: lintian: $(grep -c '^W:' <<<"$lintian_out" || true) warning
 unpacked="$(mktemp -d /tmp/pellwick-deb.XXXXXX)"
 trap 'rm -rf "$unpacked"' EXIT
 dpkg-deb -x "$deb" "$unpacked"
-for f in usr/bin/pellwick usr/bin/pellwick-run usr/bin/pellwick-devsim \
+for f in usr/bin/pellwick usr/bin/pellwick-run usr/bin/pellwick-station usr/bin/pellwick-devsim \
          usr/share/applications/pellwick.desktop usr/share/icons/hicolor/128x128/apps/pellwick.png \
-         usr/share/man/man1/pellwick-run.1.gz usr/share/man/man1/pellwick-devsim.1.gz; do
+         usr/share/man/man1/pellwick-run.1.gz usr/share/man/man1/pellwick-station.1.gz \
+         usr/share/man/man1/pellwick-devsim.1.gz; do
     [ -e "$unpacked/$f" ] || { echo "package-check: $f missing from the package" >&2; exit 1; }
 done
 
 echo "== unpacked pellwick-run --help"
 "$unpacked/usr/bin/pellwick-run" --help | head -n 3
+echo "== unpacked pellwick-station --help"
+"$unpacked/usr/bin/pellwick-station" --help | head -n 3
 echo "== headless upload with the unpacked programs"
 DISPLAY='' WAYLAND_DISPLAY='' PELLWICK_BIN_DIR="$unpacked/usr/bin" bash scripts/demo.sh
 echo "package-check: the unpacked package uploaded the demo files"

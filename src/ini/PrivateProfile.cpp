@@ -334,6 +334,19 @@ bool PrivateProfile::ReadBool(const std::string& section, const std::string& key
 
 std::vector<std::pair<std::string, std::string>>
 PrivateProfile::ReadSection(const std::string& section) const {
+    std::vector<std::pair<std::string, std::string>> result;
+    for (auto& entry : ReadSectionLines(section)) {
+        bool seen = false;
+        for (const auto& kept : result)
+            seen = seen || SameName(kept.first, entry.first);
+        if (!seen)
+            result.push_back(std::move(entry));
+    }
+    return result;
+}
+
+std::vector<std::pair<std::string, std::string>>
+PrivateProfile::ReadSectionLines(const std::string& section) const {
     const std::vector<Line> lines = SplitLines(ReadWholeFile(path_));
     const Location loc = Locate(lines, section, nullptr);
     std::vector<std::pair<std::string, std::string>> result;
@@ -341,12 +354,7 @@ PrivateProfile::ReadSection(const std::string& section) const {
         return result;
     for (std::size_t i = loc.sectionLine + 1; i < loc.sectionEnd; ++i) {
         const ParsedLine parsed = Classify(lines[i], false);
-        if (parsed.kind != LineKind::Key)
-            continue;
-        bool seen = false;
-        for (const auto& entry : result)
-            seen = seen || SameName(entry.first, parsed.name);
-        if (!seen)
+        if (parsed.kind == LineKind::Key)
             result.emplace_back(parsed.name, CleanValue(parsed.rawValue));
     }
     return result;

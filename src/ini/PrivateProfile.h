@@ -48,6 +48,10 @@ public:
     // All keys of the first section of that name, in file order, each with its value as
     // ReadString gives it; a key that occurs twice is listed once (its first occurrence).
     std::vector<std::pair<std::string, std::string>> ReadSection(const std::string& section) const;
+    // The same with every key line, a key that occurs twice listed twice: for files in which a
+    // repeated key is a mistake to be reported rather than passed over.
+    std::vector<std::pair<std::string, std::string>>
+    ReadSectionLines(const std::string& section) const;
 
     // Throws EIniWriteError when the file cannot be written, and std::invalid_argument for
     // names or values that cannot be stored on one line (line breaks, a key with '=' or an

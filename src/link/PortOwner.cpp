@@ -24,6 +24,12 @@ PortOwner::~PortOwner() {
 
 void PortOwner::LoadSettings(PrivateProfile& ini) {
     Rs232SettingsFile::Load(ini, settings_, linkSettings_);
+    SetSettings(settings_, linkSettings_);
+}
+
+void PortOwner::SetSettings(const Rs232Settings& settings, const LinkSettings& link) {
+    settings_ = settings;
+    linkSettings_ = link;
     link_.ApplyFlowAndLines(settings_);
     link_.ApplyLinkSettings(linkSettings_);
 }

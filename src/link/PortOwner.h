@@ -39,6 +39,8 @@ public:
     // control, DTR and RTS to the port. A failed write-back of a repaired value throws
     // EIniWriteError; the settings read up to then are kept.
     void LoadSettings(PrivateProfile& ini);
+    // Takes settings read elsewhere, as LoadSettings takes those of loader.ini.
+    void SetSettings(const Rs232Settings& settings, const LinkSettings& link);
     // Closes the port, sets every loaded setting and opens it with its triggers; tells the host
     // and, on failure, the operator ("Error Opening Selected Comm Port !").
     bool Start();

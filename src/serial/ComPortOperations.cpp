@@ -244,6 +244,8 @@ bool TVaxoCustomComPort::AwaitText(const std::string& text, std::int32_t ticks, 
             }
             if (yield) {
                 QCoreApplication::processEvents();
+            } else if (awaitPause_) {
+                awaitPause_();
             } else {
                 // Nothing waits: sleep a little instead of spinning the GUI thread.
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));

@@ -246,6 +246,9 @@ public:
     void WriteText(const std::string& text);
     void WriteBlock(const void* buffer, std::uint16_t length);
     bool AwaitText(const std::string& text, std::int32_t ticks, bool yield, bool ignoreCase);
+    // What a wait for text without yield does while nothing has arrived; by default it sleeps
+    // 1 ms. A program that runs the waits of many ports on one thread lets the others go on.
+    void SetAwaitPause(std::function<void()> pause) { awaitPause_ = std::move(pause); }
 
     // Hooks called after the notify list on open and close (the program assigns neither).
     std::function<void(TVaxoCustomComPort&)> PortOpenHook;
@@ -341,6 +344,7 @@ private:
     TNotifyEvent onTriggerOutSent_;
     TWaitCharEvent onWaitChar_;
     TNotifyEvent onPortLost_;
+    std::function<void()> awaitPause_;
 
     bool forceApply_ = false;
     State portState_ = State::Closed;

@@ -99,6 +99,9 @@ void ScriptEngine::StartLog() {
         log_.Close();
     }
     run_.LogOpen = false;
+    if (!logWritten_) {
+        return;
+    }
     std::error_code error;
     const auto directory = std::filesystem::current_path(error);
     if (error) {

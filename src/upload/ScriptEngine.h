@@ -34,6 +34,10 @@ public:
     // Formats of the upload date text and the log's date line; by default those of the C
     // library's locale at construction (the program calls setlocale(LC_ALL, "") first).
     void SetDateFormats(const DateFormats& formats) { formats_ = formats; }
+    // Whether a run writes loader.log in the current folder (it does by default). Many runs
+    // that share one folder keep a record of their own instead: each start would empty the
+    // others' log.
+    void SetLogWritten(bool written) { logWritten_ = written; }
 
     // The start button: creates the log, switches the link to upload mode, then runs the
     // default script (automatic) or the one the operator picks (manual; cancelled -> no run).
@@ -109,6 +113,7 @@ private:
     IMessageBoxes& boxes_;
     ScriptRun run_;
     UploadLog log_;
+    bool logWritten_ = true;
     DateFormats formats_;
     bool running_ = false;
     bool inStep_ = false;

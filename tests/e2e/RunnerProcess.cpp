@@ -46,7 +46,8 @@ std::string RunnerProcess::ExecutablePath() {
     return PELLWICK_RUN_EXE;
 }
 
-bool RunnerProcess::Start(const std::string& folder, const std::vector<std::string>& args) {
+bool RunnerProcess::Start(const std::string& folder, const std::vector<std::string>& args,
+                          const std::string& exe) {
     std::vector<std::string> envText = ChildEnvironment();
     std::vector<char*> envp = CStringArray(envText);
     SpawnOptions options;
@@ -54,7 +55,7 @@ bool RunnerProcess::Start(const std::string& folder, const std::vector<std::stri
     options.envp = envp.data();
     options.noInput = true;
     options.errorsToo = true;
-    return SpawnWithOutputPipe(ExecutablePath(), args, options, pid_, outFd_, error_);
+    return SpawnWithOutputPipe(exe, args, options, pid_, outFd_, error_);
 }
 
 bool RunnerProcess::Drain(std::chrono::milliseconds wait) {
@@ -101,7 +102,7 @@ int RunnerProcess::Wait(std::chrono::milliseconds timeout) {
             kill(pid_, SIGKILL);
             waitpid(pid_, nullptr, 0);
             pid_ = -1;
-            error_ = "pellwick-run overstayed its deadline and was killed";
+            error_ = "the program overstayed its deadline and was killed";
             Drain(std::chrono::milliseconds(0));
             return -2;
         }

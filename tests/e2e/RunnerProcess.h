@@ -17,8 +17,10 @@ public:
     RunnerProcess(const RunnerProcess&) = delete;
     RunnerProcess& operator=(const RunnerProcess&) = delete;
 
-    // Starts the runner with these arguments in `folder`; false (see Error()) if it could not.
-    bool Start(const std::string& folder, const std::vector<std::string>& args = {});
+    // Starts the runner (or another program of the project) with these arguments in `folder`;
+    // false (see Error()) if it could not.
+    bool Start(const std::string& folder, const std::vector<std::string>& args = {},
+               const std::string& exe = ExecutablePath());
     // Waits for the end; the exit status, 128 + signal for a signal, or -2 when the deadline
     // passed (the runner is then killed).
     int Wait(std::chrono::milliseconds timeout);

@@ -161,37 +161,6 @@ std::string* ValueOption(const std::string& arg, RunnerOptions& options) {
     return nullptr;
 }
 
-// The _LA text as a number when it is one (hexadecimal, as the device reads it); 0 otherwise,
-// since the script may carry any word there.
-std::uint32_t AddressValue(const std::string& text) {
-    if (text.empty() || text[0] == '-') {
-        return 0;
-    }
-    errno = 0;
-    char* end = nullptr;
-    const unsigned long long value = std::strtoull(text.c_str(), &end, 16);
-    if (errno != 0 || *end != '\0' || value > 0xFFFFFFFFull) {
-        return 0;
-    }
-    return static_cast<std::uint32_t>(value);
-}
-
-FileReport ReportOf(const FileRecord& file) {
-    FileReport report;
-    report.file = file.Name;
-    report.address = AddressValue(file.Address);
-    report.size = file.Size;
-    report.checksum = file.Checksum;
-    report.version = file.Version;
-    report.outcome = file.Outcome;
-    report.bytesSent = static_cast<std::uint64_t>(std::max<std::int64_t>(file.BytesSent, 0));
-    report.transferSeconds = file.TransferSeconds;
-    report.verifySeconds = file.VerifySeconds;
-    report.cause = file.Cause;
-    report.message = file.Message;
-    return report;
-}
-
 // A path given relative to where the runner started: "Default Path" changes the working
 // folder before the reports are written and the port is opened.
 std::string FromStart(const std::string& path) {

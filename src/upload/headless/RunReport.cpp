@@ -1,9 +1,11 @@
 #include "upload/headless/RunReport.h"
 
 #include <QString>
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -32,29 +34,6 @@ std::string MessageLines(std::string_view text) {
         }
     }
     return out;
-}
-
-std::string JsonString(std::string_view bytes) {
-    const std::string text = FromBytes(bytes).toStdString();
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20) {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                out += buf;
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
-    }
-    return out + "\"";
 }
 
 // XML 1.0 cannot carry most control characters, nor U+FFFE and U+FFFF, at all: the controls
@@ -90,12 +69,66 @@ std::string Hex8(std::uint32_t value) {
     return buf;
 }
 
+// The _LA text as a number when it is one (hexadecimal, as the device reads it); 0 otherwise,
+// since the script may carry any word there.
+std::uint32_t AddressValue(const std::string& text) {
+    if (text.empty() || text[0] == '-') {
+        return 0;
+    }
+    errno = 0;
+    char* end = nullptr;
+    const unsigned long long value = std::strtoull(text.c_str(), &end, 16);
+    if (errno != 0 || *end != '\0' || value > 0xFFFFFFFFull) {
+        return 0;
+    }
+    return static_cast<std::uint32_t>(value);
+}
+
 bool Failed(FileOutcome outcome) {
     return outcome == FileOutcome::Refused || outcome == FileOutcome::NotVerified ||
            outcome == FileOutcome::HungUp || outcome == FileOutcome::Failed;
 }
 
 } // namespace
+
+std::string JsonString(std::string_view bytes) {
+    const std::string text = FromBytes(bytes).toStdString();
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (c < 0x20) {
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                out += buf;
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+    }
+    return out + "\"";
+}
+
+FileReport ReportOf(const FileRecord& file) {
+    FileReport report;
+    report.file = file.Name;
+    report.address = AddressValue(file.Address);
+    report.size = file.Size;
+    report.checksum = file.Checksum;
+    report.version = file.Version;
+    report.outcome = file.Outcome;
+    report.bytesSent = static_cast<std::uint64_t>(std::max<std::int64_t>(file.BytesSent, 0));
+    report.transferSeconds = file.TransferSeconds;
+    report.verifySeconds = file.VerifySeconds;
+    report.cause = file.Cause;
+    report.message = file.Message;
+    return report;
+}
 
 double FileReport::BytesPerSecond() const {
     return transferSeconds > 0 ? static_cast<double>(bytesSent) / transferSeconds : 0;

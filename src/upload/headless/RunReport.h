@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "upload/RunRecord.h"
@@ -45,7 +46,12 @@ struct RunReport {
     std::vector<FileReport> files;
 };
 
+// A file's entry as the run's record has it.
+FileReport ReportOf(const FileRecord& file);
+
 std::string ReportJson(const RunReport& report);
+// A JSON string of bytes that may not be UTF-8 (they become U+FFFD), quotes included.
+std::string JsonString(std::string_view bytes);
 std::string ReportJUnit(const RunReport& report);
 
 // The current local time as 2026-12-09T14:05:09.123+01:00.

@@ -17,6 +17,19 @@ std::string PrintedCaption(const std::string& caption) {
 }
 } // namespace
 
+MsgButton AutomaticAnswer(unsigned buttons, bool answerIgnore, bool confirmCancel) {
+    if (buttons & MbAbort) {
+        return answerIgnore ? MbIgnore : MbAbort;
+    }
+    if (buttons & MbYes) {
+        return confirmCancel ? MbYes : MbNo;
+    }
+    if (buttons & MbOk) {
+        return MbOk;
+    }
+    return (buttons & MbCancel) ? MbCancel : MbOk;
+}
+
 MsgButton RunnerMessageBoxes::Show(MsgKind kind, const std::string& text, unsigned buttons) {
     if (beforeShow_) {
         beforeShow_();
@@ -28,16 +41,7 @@ MsgButton RunnerMessageBoxes::Show(MsgKind kind, const std::string& text, unsign
     for (char c : text) {
         shown += c == '\r' ? std::string("\n    ") : std::string(1, c);
     }
-    MsgButton answer = MbOk;
-    if (buttons & MbAbort) {
-        answer = answerIgnore_ ? MbIgnore : MbAbort;
-    } else if (buttons & MbYes) {
-        answer = confirmCancel_ ? MbYes : MbNo;
-    } else if (buttons & MbOk) {
-        answer = MbOk;
-    } else if (buttons & MbCancel) {
-        answer = MbCancel;
-    }
+    const MsgButton answer = AutomaticAnswer(buttons, answerIgnore_, confirmCancel_);
     std::fprintf(out_, "[%s] %s\n    -> %s\n", MsgKindCaption(kind), shown.c_str(),
                  PrintedCaption(MsgButtonCaption(answer)).c_str());
     std::fflush(out_);

@@ -12,6 +12,10 @@
 
 namespace pellwick {
 
+// The answer given without asking: OK where it is offered; Abort for Abort/Ignore (Ignore
+// when answerIgnore); Yes or No to the cancel question as confirmCancel says.
+MsgButton AutomaticAnswer(unsigned buttons, bool answerIgnore, bool confirmCancel);
+
 class RunnerMessageBoxes : public IMessageBoxes {
 public:
     RunnerMessageBoxes(std::FILE* out, bool answerIgnore)

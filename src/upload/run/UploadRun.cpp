@@ -111,7 +111,11 @@ void UploadRun::Tick() {
         RefreshGauge();
         return; // the timer stays on: the next tick looks again
     }
-    engine_.ScriptTimerTimer();
+    if (hooks_.RunStep) {
+        hooks_.RunStep([this] { engine_.ScriptTimerTimer(); });
+    } else {
+        engine_.ScriptTimerTimer();
+    }
     Update();
 }
 

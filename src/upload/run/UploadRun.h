@@ -48,6 +48,9 @@ public:
         std::function<bool(std::string&)> ChooseScriptFile;
         // Blocks the GUI thread (the pauses around an upload); by default a plain sleep.
         std::function<void(std::int32_t milliseconds)> Sleep;
+        // Runs one step of the script (a tick of the script timer); by default at once. Many
+        // runs on one thread run their steps where one step's waits do not hold up the others.
+        std::function<void(const std::function<void()>& step)> RunStep;
     };
 
     // Becomes the link's host; the link must outlive the run.

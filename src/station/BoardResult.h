@@ -1,0 +1,28 @@
+// What a station keeps of one board: where it was, when, and what its run did to each file.
+#pragma once
+
+#include "upload/RunRecord.h"
+
+#include <string>
+#include <vector>
+
+namespace pellwick {
+
+struct BoardResult {
+    int Slot = 0;
+    std::string Port;          // as station.ini names it
+    int ComNumber = 0;         // its number in the station's port map
+    std::string Device;        // the device path behind it
+    std::string AdapterSerial; // the USB serial number where sysfs has one
+    std::string Script;
+    std::string StartTime; // ISO 8601 local time with offset
+    std::string EndTime;
+    double Seconds = 0;
+    bool Passed = false; // the script ran to its end and every file was verified
+    RunEnd End = RunEnd::NotStarted;
+    std::string Cause;             // why it failed, one sentence
+    std::string Message;           // the box that ended it
+    std::vector<FileRecord> Files; // one entry per _LD of the script
+};
+
+} // namespace pellwick

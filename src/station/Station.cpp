@@ -1,0 +1,104 @@
+#include "station/Station.h"
+
+#include "serial/TVaxoCustomComPort.h"
+#include "upload/run/UploadRun.h"
+
+namespace pellwick {
+
+Station::Station(StationConfig config, QObject* parent)
+    : QObject(parent), config_(std::move(config)) {
+    PortMap::SetGlobal(config_.Ports);
+    // Failures a port reports on its own, outside any run's step, belong to no one row.
+    TVaxoCustomComPort::SetExceptionDisplay([this](const std::exception& e) {
+        emit Message(QString::fromLocal8Bit(e.what()).replace('\r', ' '));
+    });
+    for (const SlotConfig& slot : config_.Slots) {
+        slots_.push_back(std::make_unique<StationSlot>(config_, slot, turns_));
+        const int index = static_cast<int>(slots_.size()) - 1;
+        StationSlot* s = slots_.back().get();
+        connect(s, &StationSlot::Changed, this, [this, index] { emit SlotChanged(index); });
+        connect(s, &StationSlot::BoardDone, this,
+                [this, index](const BoardResult& result) { Finished(index, result); });
+    }
+}
+
+Station::~Station() {
+    Shutdown();
+    TVaxoCustomComPort::SetExceptionDisplay(nullptr);
+}
+
+std::string Station::Start(const std::string& junitFolder) {
+    if (std::string error = record_.Open(config_.Folder + "/station.log", junitFolder);
+        !error.empty()) {
+        return error;
+    }
+    for (auto& slot : slots_) {
+        slot->Begin();
+    }
+    return {};
+}
+
+void Station::StopNewBoards() {
+    stopping_ = true;
+    for (auto& slot : slots_) {
+        slot->StopNewBoards();
+    }
+}
+
+void Station::CancelAll() {
+    for (auto& slot : slots_) {
+        slot->Cancel();
+    }
+}
+
+bool Station::Idle() const {
+    for (const auto& slot : slots_) {
+        if (slot->Running()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void Station::Shutdown() {
+    if (shutDown_) {
+        return;
+    }
+    shutDown_ = true;
+    turns_.Clear();
+    for (auto& slot : slots_) {
+        slot->Shutdown();
+    }
+}
+
+StationTotals Station::Totals() const {
+    StationTotals totals;
+    totals.Passed = passed_;
+    totals.Failed = failed_;
+    const int done = passed_ + failed_;
+    if (done > 0) {
+        const double hours =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - firstStart_).count() /
+            3600.0;
+        totals.BoardsPerHour = hours > 0 ? done / hours : 0;
+    }
+    return totals;
+}
+
+void Station::Finished(int index, const BoardResult& result) {
+    const auto started = slots_[static_cast<std::size_t>(index)]->View().Started;
+    if (firstStart_ == std::chrono::steady_clock::time_point{} || started < firstStart_) {
+        firstStart_ = started;
+    }
+    (result.Passed ? passed_ : failed_) += 1;
+    if (const std::string error = record_.Append(result); !error.empty()) {
+        // A station that cannot keep its record must not go on loading boards unrecorded.
+        recordFailed_ = true;
+        emit Message(QString::fromLocal8Bit(error + " No more boards are started."));
+        StopNewBoards();
+    }
+    emit BoardDone(index, result);
+    emit TotalsChanged();
+}
+
+} // namespace pellwick

@@ -1,0 +1,343 @@
+#include "station/StationConfig.h"
+
+#include "ini/PrivateProfile.h"
+#include "upload/DateText.h"
+#include "upload/RunRecord.h"
+#include "upload/ScriptText.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <set>
+#include <sys/stat.h>
+
+namespace pellwick {
+
+namespace {
+
+const char* const StationSection = "Station";
+const char* const SlotsSection = "Slots";
+const char* const LineSection = "RS232Settings";
+const char* const TriggerSection = "Trigger";
+const char* const UploadSection = "Upload Settings";
+// The longest string a data trigger takes.
+constexpr std::size_t MaxTriggerText = 21;
+
+std::optional<StartMode> ParseStartMode(const std::string& text) {
+    const std::string upper = ScriptText::UpperCase(text);
+    if (upper == "BUTTON") {
+        return StartMode::Button;
+    }
+    if (upper == "APPEAR") {
+        return StartMode::Appear;
+    }
+    if (upper == "PROBE") {
+        return StartMode::Probe;
+    }
+    return std::nullopt;
+}
+
+// The number N of a key "<prefix>N" (any case), 1..999; nothing for other keys.
+std::optional<int> KeyNumber(const std::string& key, const std::string& prefix) {
+    if (key.size() <= prefix.size() || key.size() > prefix.size() + 3 ||
+        ScriptText::UpperCase(key.substr(0, prefix.size())) != ScriptText::UpperCase(prefix)) {
+        return std::nullopt;
+    }
+    const std::string digits = key.substr(prefix.size());
+    if (digits.find_first_not_of("0123456789") != std::string::npos || digits[0] == '0') {
+        return std::nullopt;
+    }
+    return std::stoi(digits);
+}
+
+// Reads the keys of one file and collects what is wrong with them.
+class Reader {
+public:
+    Reader(const std::string& path, std::vector<std::string>& errors)
+        : ini_(path), errors_(errors) {}
+
+    std::string Text(const char* section, const char* key, const std::string& fallback) {
+        return ini_.ReadString(section, key, fallback);
+    }
+
+    std::int32_t Integer(const char* section, const char* key, std::int32_t fallback,
+                         std::int32_t min, std::int32_t max) {
+        const std::string text = ini_.ReadString(section, key, "");
+        if (text.empty()) {
+            return fallback;
+        }
+        const auto value = PrivateProfile::ParseInteger(text);
+        if (!value || *value < min || *value > max) {
+            Error(section, key,
+                  "\"" + text + "\" is not a whole number from " + std::to_string(min) + " to " +
+                      std::to_string(max));
+            return fallback;
+        }
+        return *value;
+    }
+
+    bool Flag(const char* section, const char* key, bool fallback) {
+        return Integer(section, key, fallback ? 1 : 0, 0, 1) != 0;
+    }
+
+    std::string TriggerText(const char* key, const std::string& fallback) {
+        std::string text = Text(TriggerSection, key, fallback);
+        if (text.size() > MaxTriggerText) {
+            Error(TriggerSection, key,
+                  "\"" + text + "\" is longer than the " + std::to_string(MaxTriggerText) +
+                      " characters the port can watch for");
+        }
+        return text;
+    }
+
+    void Error(const std::string& section, const std::string& key, const std::string& what) {
+        errors_.push_back("[" + section + "] " + key + ": " + what + ".");
+    }
+
+    PrivateProfile& Ini() { return ini_; }
+
+private:
+    PrivateProfile ini_;
+    std::vector<std::string>& errors_;
+};
+
+void ReadLine(Reader& r, StationConfig& config) {
+    if (!r.Text(LineSection, "Comm Port", "").empty()) {
+        r.Error(LineSection, "Comm Port", "a station names its ports in [Slots] (SlotN=...)");
+    }
+    const std::string baud = r.Text(LineSection, "Baud Rate", "19200");
+    const auto& rates = Rs232SettingsFile::BaudRates;
+    const auto known = std::find_if(rates.begin(), rates.end(), [&](std::int32_t rate) {
+        return std::to_string(rate) == baud;
+    });
+    if (known == rates.end()) {
+        r.Error(LineSection, "Baud Rate",
+                "\"" + baud + "\" is not one of 1200, 9600, 19200, 38400, 57600, 115200");
+    } else {
+        config.Line.BaudRate = *known;
+    }
+    const std::int32_t dataBits = r.Integer(LineSection, "Data Bits", 8, 7, 8);
+    config.Line.DataBitCount = static_cast<std::uint16_t>(dataBits);
+    config.Line.ParityCode = static_cast<std::uint8_t>(r.Integer(LineSection, "Parity", 0, 0, 2));
+    config.Line.StopBitCount =
+        static_cast<std::uint16_t>(r.Integer(LineSection, "Stop Bit", 1, 1, 2));
+    config.Line.UseDtr = r.Flag(LineSection, "Use DTR", false);
+    config.Line.UseRts = r.Flag(LineSection, "Use RTS", true);
+    config.Line.RequireDsr = r.Flag(LineSection, "Require DSR", false);
+    config.Line.RequireCts = r.Flag(LineSection, "Require CTS", true);
+    config.Line.DtrOn = r.Flag(LineSection, "DTR State", true);
+    config.Line.RtsOn = r.Flag(LineSection, "RTS State", true);
+
+    LinkSettings& link = config.Link;
+    link.PromptText = r.TriggerText("Prompt", link.PromptText);
+    link.ErrorText = r.TriggerText("Error", link.ErrorText);
+    link.UlPromptText = r.TriggerText("UL Prompt", link.UlPromptText);
+    link.UlErrorText = r.TriggerText("UL Error", link.UlErrorText);
+    link.ResultMarker = r.Text(TriggerSection, "Result", link.ResultMarker);
+    link.BufferSize = static_cast<std::uint16_t>(r.Integer(
+        UploadSection, "Buffer Size", link.BufferSize, Rs232SettingsFile::MinBufferSize, 65535));
+    link.BlockSize = static_cast<std::uint16_t>(
+        r.Integer(UploadSection, "Block Size", link.BlockSize, 1, link.BufferSize));
+    config.Delay = r.Integer(UploadSection, "Delay", config.Delay, 0, 600000);
+}
+
+void ReadStation(Reader& r, StationConfig& config) {
+    static const std::set<std::string> known = {"SCRIPT", "START", "PROBE", "ANSWER", "LOCK"};
+    for (const auto& [key, value] : r.Ini().ReadSectionLines(StationSection)) {
+        if (!known.contains(ScriptText::UpperCase(key))) {
+            r.Error(StationSection, key, "unknown key (Script, Start, Probe, Answer, Lock)");
+        }
+    }
+    config.Script = r.Text(StationSection, "Script", config.Script);
+    const std::string start = r.Text(StationSection, "Start", "appear");
+    if (const auto mode = ParseStartMode(start)) {
+        config.Start = *mode;
+    } else {
+        r.Error(StationSection, "Start", "\"" + start + "\" is not button, appear or probe");
+    }
+    // The caret escapes of a script's command strings, the quotes already taken off.
+    const std::string probe = r.Text(StationSection, "Probe", "^M");
+    config.Probe = ScriptText::ProcessCmdString("\"" + probe + "\"");
+    if (config.Probe.empty()) {
+        r.Error(StationSection, "Probe", "a probe must send at least one byte");
+    }
+    config.Answer = r.Text(StationSection, "Answer", "");
+    config.Locked = r.Flag(StationSection, "Lock", false);
+}
+
+std::string Canonical(const std::string& path) {
+    std::error_code ec;
+    const auto canonical = std::filesystem::weakly_canonical(path, ec);
+    return ec ? std::filesystem::path(path).lexically_normal().string() : canonical.string();
+}
+
+void ReadSlots(Reader& r, StationConfig& config, const PortMap& map,
+               const DevicePresence& present) {
+    std::map<int, std::string> ports;
+    std::map<int, std::string> starts;
+    std::set<std::string> seenKeys;
+    for (const auto& [key, value] : r.Ini().ReadSectionLines(SlotsSection)) {
+        const std::string upper = ScriptText::UpperCase(key);
+        if (!seenKeys.insert(upper).second) {
+            r.Error(SlotsSection, key, "named twice");
+            continue;
+        }
+        if (const auto n = KeyNumber(key, "Slot")) {
+            ports[*n] = value;
+        } else if (const auto m = KeyNumber(key, "Start")) {
+            starts[*m] = value;
+        } else {
+            r.Error(SlotsSection, key, "unknown key (SlotN=<port>, StartN=<mode>, N from 1)");
+        }
+    }
+    for (const auto& [n, mode] : starts) {
+        if (!ports.contains(n)) {
+            r.Error(SlotsSection, "Start" + std::to_string(n),
+                    "there is no Slot" + std::to_string(n));
+        }
+    }
+    if (ports.empty()) {
+        r.Error(SlotsSection, "Slot1", "a station needs at least one slot");
+    }
+    std::map<std::string, int> byDevice; // canonical device -> slot
+    std::set<int> usedNumbers;
+    for (const auto& [number, port] : map.Entries()) {
+        usedNumbers.insert(number);
+    }
+    for (const auto& [n, port] : ports) {
+        const std::string key = "Slot" + std::to_string(n);
+        SlotConfig slot;
+        slot.Number = n;
+        slot.Port = port;
+        slot.Start = config.Start;
+        if (starts.contains(n)) {
+            if (const auto mode = ParseStartMode(starts[n])) {
+                slot.Start = *mode;
+            } else {
+                r.Error(SlotsSection, "Start" + std::to_string(n),
+                        "\"" + starts[n] + "\" is not button, appear or probe");
+            }
+        }
+        if (port.find("://") != std::string::npos) {
+            r.Error(SlotsSection, key, "network ports (\"" + port + "\") are not supported yet");
+            continue;
+        }
+        if (const auto com = PortMap::ParseComName(port)) {
+            const auto path = map.PathOf(*com);
+            if (!path) {
+                r.Error(SlotsSection, key,
+                        port + " is not in the port map (see [Ports], or plug in its adapter)");
+                continue;
+            }
+            slot.ComNumber = *com;
+            slot.DevicePath = *path;
+        } else if (!port.empty() && port[0] == '/') {
+            slot.DevicePath = port;
+        } else {
+            r.Error(SlotsSection, key,
+                    "\"" + port + "\" is neither COMn nor a device path starting with /");
+            continue;
+        }
+        // A slot whose board comes and goes may name a device that is not there yet; the
+        // others need their adapter now.
+        if (slot.Start != StartMode::Appear && !present(slot.DevicePath)) {
+            r.Error(SlotsSection, key,
+                    slot.DevicePath + " does not exist (a slot that starts by \"" +
+                        StartModeName(slot.Start) + "\" needs its adapter plugged in)");
+            continue;
+        }
+        const std::string device = Canonical(slot.DevicePath);
+        if (const auto it = byDevice.find(device); it != byDevice.end()) {
+            r.Error(SlotsSection, key,
+                    "names the same port as Slot" + std::to_string(it->second) + " (" + device +
+                        ")");
+            continue;
+        }
+        byDevice[device] = n;
+        config.Slots.push_back(slot);
+    }
+    // Device paths take the number the map gives their device, or a free one from the top.
+    int free = PortMap::MaxComNumber;
+    const auto mapped = map.Entries();
+    std::map<int, std::string> entries(mapped.begin(), mapped.end());
+    for (SlotConfig& slot : config.Slots) {
+        if (slot.ComNumber != 0) {
+            continue;
+        }
+        for (const auto& [number, path] : entries) {
+            if (Canonical(path) == Canonical(slot.DevicePath)) {
+                slot.ComNumber = number;
+            }
+        }
+        if (slot.ComNumber == 0) {
+            while (usedNumbers.contains(free)) {
+                --free;
+            }
+            slot.ComNumber = free;
+            usedNumbers.insert(free);
+            entries[free] = slot.DevicePath;
+        }
+    }
+    config.Ports = std::make_shared<PortMap>(entries);
+}
+
+void CheckScript(Reader& r, const StationConfig& config) {
+    bool tooLarge = false;
+    const auto text = ScriptText::ReadFile(config.Script, &tooLarge);
+    if (!text) {
+        r.Error(StationSection, "Script",
+                "\"" + config.Script + "\" " +
+                    (tooLarge ? "is larger than a script can be" : "cannot be read"));
+        return;
+    }
+    const auto files =
+        ListScriptFiles(ScriptText::SplitLines(*text), RunRecord{}, DateFormats::FromLocale());
+    for (const FileRecord& file : files) {
+        if (!file.Readable) {
+            r.Error(StationSection, "Script",
+                    "line " + std::to_string(file.Line) + " of " + config.Script + " uploads \"" +
+                        file.Name + "\", which cannot be read");
+        }
+    }
+}
+
+} // namespace
+
+const char* StartModeName(StartMode mode) {
+    switch (mode) {
+    case StartMode::Button:
+        return "button";
+    case StartMode::Appear:
+        return "appear";
+    case StartMode::Probe:
+        return "probe";
+    }
+    return "";
+}
+
+StationConfig ReadStationConfig(std::vector<std::string>& errors, const DevicePresence& present) {
+    StationConfig config;
+    std::error_code ec;
+    config.Folder = std::filesystem::current_path(ec).string();
+    const std::string path = config.Folder + "/" + StationConfig::FileName;
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        errors.push_back(path + " does not exist: a station folder holds station.ini, the script "
+                                "and its files.");
+        return config;
+    }
+    Reader reader(path, errors);
+    ReadStation(reader, config);
+    ReadLine(reader, config);
+    const PortMap map = PortMap::Build(path);
+    ReadSlots(
+        reader, config, map, present ? present : [](const std::string& device) {
+            struct stat node {};
+            return stat(device.c_str(), &node) == 0;
+        });
+    CheckScript(reader, config);
+    return config;
+}
+
+} // namespace pellwick

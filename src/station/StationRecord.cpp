@@ -1,0 +1,147 @@
+#include "station/StationRecord.h"
+
+#include "upload/UploadHeader.h"
+#include "upload/headless/HeadlessRunner.h"
+#include "upload/headless/RunReport.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace pellwick {
+
+namespace {
+
+std::string Seconds(double value) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.3f", value);
+    return buf;
+}
+
+std::string Field(const char* name, const std::string& json) {
+    return std::string("\"") + name + "\":" + json;
+}
+
+std::string FileJson(const FileRecord& f) {
+    std::string j = "{";
+    j += Field("file", JsonString(f.Name)) + ",";
+    j += Field("address", JsonString(f.Address)) + ",";
+    j += Field("size", std::to_string(f.Size)) + ",";
+    j += Field("checksum", JsonString(UploadHeader::ChecksumHex(f.Checksum))) + ",";
+    j += Field("version", JsonString(f.Version)) + ",";
+    j += Field("outcome", JsonString(FileOutcomeName(f.Outcome))) + ",";
+    j += Field("bytes", std::to_string(std::max<std::int64_t>(f.BytesSent, 0))) + ",";
+    j += Field("seconds", Seconds(f.TransferSeconds + f.VerifySeconds)) + ",";
+    j += Field("cause", JsonString(f.Cause));
+    return j + "}";
+}
+
+// Times in file names: the record's time with what a file name should not hold replaced.
+std::string FileNameTime(std::string time) {
+    for (char& c : time) {
+        if (c == ':' || c == '+') {
+            c = '-';
+        }
+    }
+    return time;
+}
+
+} // namespace
+
+std::string BoardLine(const BoardResult& b) {
+    std::string j = "{";
+    j += Field("time", JsonString(b.StartTime)) + ",";
+    j += Field("end", JsonString(b.EndTime)) + ",";
+    j += Field("slot", std::to_string(b.Slot)) + ",";
+    j += Field("port", JsonString(b.Port)) + ",";
+    j += Field("device", JsonString(b.Device)) + ",";
+    j += Field("adapter_serial", JsonString(b.AdapterSerial)) + ",";
+    j += Field("script", JsonString(b.Script)) + ",";
+    j += Field("verdict", JsonString(b.Passed ? "passed" : "failed")) + ",";
+    j += Field("run", JsonString(RunEndName(b.End))) + ",";
+    j += Field("seconds", Seconds(b.Seconds)) + ",";
+    j += Field("cause", JsonString(b.Passed ? "" : b.Cause)) + ",";
+    j += Field("files", "[");
+    for (std::size_t i = 0; i < b.Files.size(); ++i) {
+        j += (i > 0 ? "," : "") + FileJson(b.Files[i]);
+    }
+    return j + "]}";
+}
+
+std::string BoardJUnit(const BoardResult& b) {
+    RunReport report;
+    report.script = b.Script;
+    report.comName = b.Port;
+    report.devicePath = b.Device;
+    report.startTime = b.StartTime;
+    report.endTime = b.EndTime;
+    RunVerdict verdict;
+    verdict.end = b.End;
+    report.exitStatus = b.Passed ? ExitClean : ExitStatusFor(verdict);
+    report.exitName = ExitNameFor(report.exitStatus, b.End);
+    report.message = b.Passed ? "" : b.Message;
+    for (const FileRecord& file : b.Files) {
+        report.files.push_back(ReportOf(file));
+    }
+    return ReportJUnit(report);
+}
+
+StationRecord::~StationRecord() {
+    if (fd_ >= 0) {
+        close(fd_);
+    }
+}
+
+std::string StationRecord::Open(const std::string& path, const std::string& junitFolder) {
+    path_ = path;
+    junitFolder_ = junitFolder;
+    if (!junitFolder.empty()) {
+        struct stat st {};
+        if (stat(junitFolder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+            return "--junit " + junitFolder + " is not a folder: make it first.";
+        }
+    }
+    // Appending only: a line already written is never touched again, and lines of boards that
+    // finish together never cut into each other.
+    // Non-blocking only for the open: a FIFO there must not hold the station until a reader
+    // comes (it is refused below); writes to the regular file are not affected.
+    fd_ = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK,
+               0644);
+    if (fd_ < 0) {
+        return "The record " + path + " cannot be opened for appending: " + std::strerror(errno) +
+               ".";
+    }
+    struct stat st {};
+    if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd_);
+        fd_ = -1;
+        return "The record " + path + " is not a regular file.";
+    }
+    return {};
+}
+
+std::string StationRecord::Append(const BoardResult& board) {
+    std::string errors;
+    const std::string line = BoardLine(board) + "\n";
+    // One write per line: a reader or a crash sees whole lines only.
+    const ssize_t written = fd_ < 0 ? -1 : write(fd_, line.data(), line.size());
+    if (written != static_cast<ssize_t>(line.size())) {
+        errors += "The record " + path_ + " could not take the board of slot " +
+                  std::to_string(board.Slot) + ": " +
+                  (written < 0 ? std::strerror(errno) : "the disk took only part of it") + ".";
+    }
+    if (!junitFolder_.empty()) {
+        const std::string file = junitFolder_ + "/" + FileNameTime(board.StartTime) + "-slot" +
+                                 std::to_string(board.Slot) + ".xml";
+        if (const std::string failed = WriteFileAtomically(file, BoardJUnit(board));
+            !failed.empty()) {
+            errors += (errors.empty() ? "" : " ") + failed;
+        }
+    }
+    return errors;
+}
+
+} // namespace pellwick

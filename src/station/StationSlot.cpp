@@ -1,0 +1,507 @@
+#include "station/StationSlot.h"
+
+#include "link/PortOwner.h"
+#include "serial/TVaxoCustomComPort.h"
+#include "serial/portmap/AdapterInfo.h"
+#include "upload/DateText.h"
+#include "upload/GeneralSettings.h"
+#include "upload/headless/RunReport.h"
+#include "upload/run/UploadRun.h"
+
+#include <exception>
+#include <sys/stat.h>
+
+namespace pellwick {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Box texts join their lines with CR; a row shows them on one line.
+std::string OneLine(const std::string& text) {
+    std::string line;
+    for (char c : text) {
+        line += c == '\r' || c == '\n' ? ' ' : c;
+    }
+    return line;
+}
+
+bool Present(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0;
+}
+
+// Probes that get no byte back, one after the other, before a board counts as removed.
+constexpr int RemovedAfterProbes = 3;
+constexpr int ProbeIntervalMs = 500;
+constexpr std::size_t ProbeReplyLimit = 256;
+
+} // namespace
+
+const char* SlotStateName(SlotState state) {
+    switch (state) {
+    case SlotState::Waiting:
+        return "waiting for a board";
+    case SlotState::Loading:
+        return "loading";
+    case SlotState::Verifying:
+        return "verifying";
+    case SlotState::Passed:
+        return "passed";
+    case SlotState::Failed:
+        return "failed";
+    case SlotState::BoardGone:
+        return "board gone";
+    case SlotState::PortError:
+        return "port error";
+    case SlotState::OutOfService:
+        return "out of service";
+    }
+    return "";
+}
+
+double SlotView::ElapsedSeconds() const {
+    if (Started == Clock::time_point{}) {
+        return 0;
+    }
+    const auto end = Running || Ended == Clock::time_point{} ? Clock::now() : Ended;
+    return std::chrono::duration<double>(end - Started).count();
+}
+
+StationSlot::StationSlot(const StationConfig& station, const SlotConfig& config, TurnQueue& turns,
+                         QObject* parent)
+    : QObject(parent), station_(station), turns_(turns), config_(config), mode_(config.Start),
+      owner_(std::make_unique<PortOwner>(boxes_)),
+      run_(std::make_unique<UploadRun>(owner_->Operations(), boxes_)) {
+    Rs232Settings line = station.Line;
+    line.PortNumber = static_cast<std::uint16_t>(config.ComNumber);
+    owner_->SetSettings(line, station.Link);
+    GeneralSettings general;
+    general.DefaultScript = station.Script;
+    general.Delay = station.Delay;
+    run_->ApplySettings(general);
+    // The runs share the station folder; station.log is the record of every board.
+    run_->Engine().SetLogWritten(false);
+
+    // Every wait of the run goes through the slot's stack, so that it never blocks the thread.
+    UploadRun::Hooks hooks;
+    hooks.Sleep = [this](std::int32_t ms) { fiber_.Sleep(ms); };
+    hooks.RunStep = [this](const std::function<void()>& step) { fiber_.Run(step); };
+    run_->SetHooks(std::move(hooks));
+    owner_->Port().SetAwaitPause([this] { fiber_.Pause(false); });
+    owner_->Link().SetProcessEventsHook([this] { fiber_.Pause(true); });
+    owner_->Port().AddNotifyProc(&StationSlot::PortAnnounced, this);
+
+    connect(run_.get(), &UploadRun::Changed, this, &StationSlot::UpdateFromRun);
+    // The end of a run is told from inside its last step; the board is finished after it.
+    connect(run_.get(), &UploadRun::RunEnded, this, &StationSlot::RunEnded, Qt::QueuedConnection);
+    probeTimer_.setInterval(ProbeIntervalMs);
+    connect(&probeTimer_, &QTimer::timeout, this, &StationSlot::SendProbe);
+}
+
+StationSlot::~StationSlot() {
+    Shutdown();
+}
+
+void StationSlot::Shutdown() {
+    if (shutDown_) {
+        return;
+    }
+    shutDown_ = true;
+    StopProbing();
+    StopWatching();
+    fiber_.Finish();
+    run_->Close();
+    owner_->Port().RemoveNotifyProc(&StationSlot::PortAnnounced, this);
+    owner_->Shutdown();
+    owner_->Port().SetAwaitPause({});
+}
+
+bool StationSlot::Running() const {
+    return boardRunning_;
+}
+
+void StationSlot::Begin() {
+    if (mode_ == StartMode::Appear && !Present(config_.DevicePath)) {
+        WatchForDevice();
+    } else {
+        QueueOpen();
+    }
+}
+
+void StationSlot::QueueOpen() {
+    if (openQueued_ || shutDown_) {
+        return;
+    }
+    openQueued_ = true;
+    turns_.Add(this, [this] {
+        openQueued_ = false;
+        if (shutDown_ || owner_->IsOpen()) {
+            return;
+        }
+        if (!Present(config_.DevicePath) || !OpenPort()) {
+            // Tried again at the device's next change (udev setting its group, say).
+            WatchForDevice();
+        }
+        ScheduleEvaluate();
+    });
+}
+
+void StationSlot::QueueStart() {
+    if (startQueued_ || shutDown_) {
+        return;
+    }
+    startQueued_ = true;
+    turns_.Add(this, [this] {
+        startQueued_ = false;
+        if (!boardPresent_ && inService_ && !stopping_) {
+            StartBoard();
+        }
+    });
+}
+
+void StationSlot::TakeOverFromRecovery() {
+    if (!shutDown_ && !owner_->IsOpen() && owner_->WaitingForDevice()) {
+        owner_->Shutdown();
+    }
+    ScheduleEvaluate();
+}
+
+bool StationSlot::OpenPort() {
+    boxes_.Forget();
+    if (owner_->Start()) {
+        // Shown from the moment the adapter is there, not only once a board has started.
+        if (std::string serial = ReadAdapterInfo(config_.DevicePath).serial;
+            serial != view_.AdapterSerial) {
+            view_.AdapterSerial = std::move(serial);
+            emit Changed();
+        }
+        if (view_.State == SlotState::PortError) {
+            SetState(inService_ ? SlotState::Waiting : SlotState::OutOfService);
+        }
+        return true;
+    }
+    SetState(SlotState::PortError, OneLine(boxes_.LastError()));
+    return false;
+}
+
+void StationSlot::WatchForDevice() {
+    StopWatching();
+    if (!watch_.Start(config_.DevicePath)) {
+        SetState(SlotState::PortError, watch_.Error());
+        return;
+    }
+    notifier_ = std::make_unique<QSocketNotifier>(watch_.Fd(), QSocketNotifier::Read);
+    connect(notifier_.get(), &QSocketNotifier::activated, this, &StationSlot::DeviceChanged);
+    // A device that came before the watch was set.
+    QTimer::singleShot(0, this, &StationSlot::DeviceChanged);
+}
+
+void StationSlot::StopWatching() {
+    notifier_.reset();
+    watch_.Stop();
+}
+
+void StationSlot::DeviceChanged() {
+    if (shutDown_ || !watch_.Active() || !watch_.Update()) {
+        return;
+    }
+    StopWatching();
+    QueueOpen();
+}
+
+void StationSlot::PortAnnounced(void* context, TVaxoCustomComPort* port, bool opening) {
+    auto* self = static_cast<StationSlot*>(context);
+    if (!opening && port->Lost()) {
+        // Counted here, at once: the device may be back before the next look at the port.
+        self->boardPresent_ = false;
+        // The board went away under its run. The port may open again on whatever is plugged
+        // in next, before the run's next step: that step must not go to another board, so the
+        // run ends now as hung up, as a loss during a transfer ends it.
+        if (self->boardRunning_ && self->run_->Running()) {
+            self->run_->Engine().SetULError();
+        }
+        // Not from inside the port's close.
+        QTimer::singleShot(0, self, [self] { self->TakeOverFromRecovery(); });
+    }
+    self->ScheduleEvaluate();
+}
+
+void StationSlot::ScheduleEvaluate() {
+    if (evaluatePending_ || shutDown_) {
+        return;
+    }
+    evaluatePending_ = true;
+    QTimer::singleShot(0, this, &StationSlot::Evaluate);
+}
+
+void StationSlot::Evaluate() {
+    evaluatePending_ = false;
+    if (shutDown_ || boardRunning_) {
+        return;
+    }
+    const bool verdictShown = view_.State == SlotState::Passed || view_.State == SlotState::Failed;
+    if (!boardPresent_ && verdictShown) {
+        SetState(SlotState::Waiting);
+    }
+    if (!inService_ || stopping_) {
+        StopProbing();
+        if (!inService_ && !verdictShown && view_.State != SlotState::BoardGone) {
+            SetState(SlotState::OutOfService);
+        }
+        return;
+    }
+    if (!owner_->IsOpen() && !owner_->WaitingForDevice() && !watch_.Active() && !openQueued_) {
+        if (Present(config_.DevicePath)) {
+            QueueOpen();
+        } else {
+            WatchForDevice();
+        }
+    }
+    if (!owner_->IsOpen()) {
+        StopProbing();
+        return;
+    }
+    switch (mode_) {
+    case StartMode::Button:
+        break;
+    case StartMode::Appear:
+        if (!boardPresent_) {
+            QueueStart();
+        }
+        break;
+    case StartMode::Probe:
+        if (!probing_) {
+            StartProbing();
+        }
+        break;
+    }
+}
+
+bool StationSlot::StartBoard() {
+    if (boardRunning_ || shutDown_ || run_->Running()) {
+        return false;
+    }
+    if (!owner_->IsOpen() && !OpenPort()) {
+        return false;
+    }
+    StopProbing();
+    boardPresent_ = true;
+    boardRunning_ = true;
+    view_.AdapterSerial = ReadAdapterInfo(config_.DevicePath).serial;
+    view_.Started = Clock::now();
+    view_.Ended = {};
+    view_.File.clear();
+    view_.Percent = 0;
+    view_.Running = true;
+    startTime_ = IsoTimeNow();
+    boxes_.Forget();
+    SetState(SlotState::Loading);
+    run_->Start(false);
+    if (!run_->Running()) {
+        // It never got going (the script could not be read, the port refused upload mode):
+        // the record says why, and it counts as a board that failed.
+        FinishBoard();
+    }
+    return true;
+}
+
+void StationSlot::Cancel() {
+    if (!run_->Running()) {
+        return;
+    }
+    boxes_.SetConfirmCancel(true);
+    run_->Cancel();
+    boxes_.SetConfirmCancel(false);
+}
+
+void StationSlot::StopNewBoards() {
+    stopping_ = true;
+    StopProbing();
+    ScheduleEvaluate();
+}
+
+void StationSlot::SetInService(bool on) {
+    if (inService_ == on) {
+        return;
+    }
+    inService_ = on;
+    if (on && view_.State == SlotState::OutOfService) {
+        SetState(SlotState::Waiting);
+    }
+    ScheduleEvaluate();
+}
+
+void StationSlot::SetStartMode(StartMode mode) {
+    if (mode_ == mode) {
+        return;
+    }
+    StopProbing();
+    mode_ = mode;
+    emit Changed();
+    ScheduleEvaluate();
+}
+
+void StationSlot::RunEnded() {
+    if (boardRunning_ && !run_->Running()) {
+        FinishBoard();
+    }
+}
+
+void StationSlot::FinishBoard() {
+    boardRunning_ = false;
+    const RunRecord& record = run_->Record();
+    BoardResult result;
+    result.Slot = config_.Number;
+    result.Port = config_.Port;
+    result.ComNumber = config_.ComNumber;
+    result.Device = config_.DevicePath;
+    result.AdapterSerial = view_.AdapterSerial;
+    result.Script = run_->Engine().Run().ScriptFileName;
+    result.StartTime = startTime_;
+    result.EndTime = IsoTimeNow();
+    view_.Ended = Clock::now();
+    view_.Running = false;
+    result.Seconds = view_.ElapsedSeconds();
+    result.End = record.End;
+    result.Passed = record.End == RunEnd::Completed && record.IgnoredErrors == 0;
+    result.Message = record.Message.empty() ? boxes_.LastError() : record.Message;
+    result.Cause = record.Cause;
+    if (!result.Passed && result.Cause.empty()) {
+        result.Cause = OneLine(result.Message.substr(0, result.Message.find('\r')));
+    }
+    result.Files = ListScriptFiles(run_->Engine().Run().Lines, record, DateFormats::FromLocale());
+    view_.Percent = 0;
+    SetState(result.Passed                  ? SlotState::Passed
+             : record.End == RunEnd::HungUp ? SlotState::BoardGone
+                                            : SlotState::Failed,
+             result.Cause);
+    emit BoardDone(result);
+    ScheduleEvaluate();
+}
+
+void StationSlot::SetState(SlotState state, const std::string& cause) {
+    if (view_.State == state && view_.Cause == cause) {
+        return;
+    }
+    view_.State = state;
+    view_.Cause = cause;
+    emit Changed();
+}
+
+void StationSlot::UpdateFromRun() {
+    if (!boardRunning_) {
+        ScheduleEvaluate();
+        return;
+    }
+    const RunView& run = run_->View();
+    SlotState state = SlotState::Loading;
+    // The label names the file while it goes out, says "Verifying Upload" while it is checked
+    // (the file stays shown), and goes back to "Upload Progress" between files.
+    std::string file = view_.File;
+    if (run.UploadLabel == "Verifying Upload") {
+        state = SlotState::Verifying;
+    } else if (run.UploadLabel == "Upload Progress") {
+        file.clear();
+    } else {
+        file = run.UploadLabel;
+    }
+    const bool changed =
+        state != view_.State || file != view_.File || run.UploadPercent != view_.Percent;
+    view_.State = state;
+    view_.File = file;
+    view_.Percent = run.UploadPercent;
+    if (changed) {
+        emit Changed();
+    }
+}
+
+void StationSlot::StartProbing() {
+    if (probing_ || !owner_->IsOpen()) {
+        return;
+    }
+    probing_ = true;
+    probeReply_.clear();
+    probesUnanswered_ = 0;
+    probeSent_ = false;
+    // The link's prompt trigger would take the answer out of the input first.
+    try {
+        owner_->SetDataTriggers(false);
+    } catch (const std::exception&) {
+        // A trigger the port cannot drop now goes when the port closes.
+    }
+    owner_->Port().SetOnTriggerAvail([this](TVaxoCustomComPort&, std::uint16_t) { ProbeInput(); });
+    // Probing that stops and starts again (a board's run, a change of mode) still sends at
+    // most one probe every interval.
+    if (Clock::now() - lastProbe_ >= std::chrono::milliseconds(ProbeIntervalMs)) {
+        SendProbe();
+    }
+    probeTimer_.start();
+}
+
+void StationSlot::StopProbing() {
+    if (!probing_) {
+        return;
+    }
+    probing_ = false;
+    probeTimer_.stop();
+    owner_->Port().SetOnTriggerAvail({});
+    try {
+        if (owner_->IsOpen()) {
+            owner_->Port().DiscardInput();
+        }
+        owner_->SetDataTriggers(true);
+    } catch (const std::exception&) {
+        // Made again when the port next opens.
+    }
+}
+
+void StationSlot::SendProbe() {
+    if (!owner_->IsOpen()) {
+        StopProbing();
+        ScheduleEvaluate();
+        return;
+    }
+    if (boardPresent_ && probeSent_) {
+        // A board that has had its run: it is there as long as it answers at all.
+        probesUnanswered_ = probeReply_.empty() ? probesUnanswered_ + 1 : 0;
+        if (probesUnanswered_ >= RemovedAfterProbes) {
+            boardPresent_ = false;
+            ScheduleEvaluate();
+        }
+    }
+    probeReply_.clear();
+    lastProbe_ = Clock::now();
+    probeSent_ = true;
+    try {
+        owner_->Port().WriteText(station_.Probe);
+    } catch (const std::exception& e) {
+        StopProbing();
+        SetState(SlotState::PortError, OneLine(e.what()));
+    }
+}
+
+void StationSlot::ProbeInput() {
+    try {
+        char buffer[256];
+        while (const std::uint16_t count = owner_->Port().InputCount()) {
+            const std::uint16_t n = std::min<std::uint16_t>(count, sizeof buffer);
+            owner_->Port().ReadBlock(buffer, n);
+            probeReply_.append(buffer, n);
+        }
+    } catch (const std::exception&) {
+        return;
+    }
+    if (probeReply_.size() > ProbeReplyLimit) {
+        probeReply_.erase(0, probeReply_.size() - ProbeReplyLimit);
+    }
+    const bool answered = station_.Answer.empty()
+                              ? !probeReply_.empty()
+                              : probeReply_.find(station_.Answer) != std::string::npos;
+    if (!boardPresent_ && answered && probing_) {
+        // Not from inside the port's event: the start opens upload mode on the same port.
+        QueueStart();
+    }
+}
+
+} // namespace pellwick

@@ -1,0 +1,151 @@
+// One slot of a station: one port owner and one upload run on it, the slot's own stack for the
+// run's steps, and what starts a board there (the operator, the board's device appearing, or
+// the board answering a probe). The row a window or the headless table shows is derived here
+// from the run's view and record; the slot holds no logic of the run itself.
+//
+// GUI thread only. A board is started at most once per plug: once a board has started, the
+// slot waits until that board has been removed (its device went away, or it stopped answering
+// the probe) before it starts another by itself.
+#pragma once
+
+#include "serial/DevicePathWatch.h"
+#include "station/BoardResult.h"
+#include "station/SlotBoxes.h"
+#include "station/SlotFiber.h"
+#include "station/StationConfig.h"
+#include "station/TurnQueue.h"
+
+#include <QObject>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <chrono>
+#include <memory>
+#include <string>
+
+namespace pellwick {
+
+class PortOwner;
+class TVaxoCustomComPort;
+class UploadRun;
+
+enum class SlotState {
+    Waiting,      // waiting for a board
+    Loading,      // a board's run goes, a file on its way or commands
+    Verifying,    // a file's verification
+    Passed,       // the board passed; stays until the board is removed
+    Failed,       // the board failed, Cause says why; stays until the board is removed
+    BoardGone,    // the board went away while it was loaded
+    PortError,    // the port cannot be opened, Cause says why
+    OutOfService, // the operator took the slot out of the line
+};
+// "waiting for a board", "loading", "verifying", "passed", "failed", "board gone",
+// "port error", "out of service".
+const char* SlotStateName(SlotState state);
+
+struct SlotView {
+    SlotState State = SlotState::Waiting;
+    std::string File;  // the file being loaded
+    int Percent = 0;   // its gauge
+    std::string Cause; // why it failed, or what the port said
+    std::string AdapterSerial;
+    bool Running = false;
+    // When the current or last board started and ended; ended is unset while it runs.
+    std::chrono::steady_clock::time_point Started{};
+    std::chrono::steady_clock::time_point Ended{};
+    // Seconds the current or last board has taken so far.
+    double ElapsedSeconds() const;
+};
+
+class StationSlot : public QObject {
+    Q_OBJECT
+public:
+    // The station's settings and its turns (for opening the port and starting a board) must
+    // outlive the slot.
+    StationSlot(const StationConfig& station, const SlotConfig& config, TurnQueue& turns,
+                QObject* parent = nullptr);
+    // Finishes a waiting step and closes the port.
+    ~StationSlot() override;
+
+    // Opens the port or waits for its device, as the slot's start asks.
+    void Begin();
+    // The operator's start (any mode): starts a board when the port can carry one and none
+    // goes. False when nothing started.
+    bool StartBoard();
+    // Cancels the running board as a confirmed "Cancel Upload" does.
+    void Cancel();
+    // No more boards are started by themselves; a running one finishes.
+    void StopNewBoards();
+    void SetInService(bool on);
+    bool InService() const { return inService_; }
+    void SetStartMode(StartMode mode);
+    StartMode Mode() const { return mode_; }
+    // The program ends: a waiting step is finished, the run closed, the port given back.
+    void Shutdown();
+
+    const SlotConfig& Config() const { return config_; }
+    const SlotView& View() const { return view_; }
+    bool Running() const;
+    UploadRun& Run() { return *run_; }
+    PortOwner& Owner() { return *owner_; }
+
+signals:
+    void Changed();
+    // A board's run has ended; its result is final.
+    void BoardDone(const pellwick::BoardResult& result);
+
+private:
+    bool OpenPort();
+    // Opens the port in a turn of its own, or watches for the device when it is not there.
+    void QueueOpen();
+    void QueueStart();
+    // After the device went away the slot waits for it itself, so that its reopening takes a
+    // turn like every other opening.
+    void TakeOverFromRecovery();
+    void WatchForDevice();
+    void DeviceChanged();
+    void StopWatching();
+    void Evaluate();
+    void ScheduleEvaluate();
+    void RunEnded();
+    void FinishBoard();
+    void SetState(SlotState state, const std::string& cause = {});
+    void UpdateFromRun();
+    // Probing a port that is always there.
+    void StartProbing();
+    void StopProbing();
+    void SendProbe();
+    void ProbeInput();
+    static void PortAnnounced(void* context, TVaxoCustomComPort* port, bool opening);
+
+    const StationConfig& station_;
+    TurnQueue& turns_;
+    SlotConfig config_;
+    StartMode mode_;
+    SlotBoxes boxes_;
+    std::unique_ptr<PortOwner> owner_;
+    std::unique_ptr<UploadRun> run_;
+    // Declared after the run: a step still waiting on this stack is finished before the run
+    // and the port it uses go.
+    SlotFiber fiber_;
+    SlotView view_;
+    bool inService_ = true;
+    bool stopping_ = false;
+    bool shutDown_ = false;
+    // A board started here has not been seen to go yet.
+    bool boardPresent_ = false;
+    bool boardRunning_ = false;
+    bool evaluatePending_ = false;
+    bool openQueued_ = false;
+    bool startQueued_ = false;
+    std::string startTime_;
+    DevicePathWatch watch_;
+    std::unique_ptr<QSocketNotifier> notifier_;
+    QTimer probeTimer_;
+    bool probing_ = false;
+    std::string probeReply_;
+    int probesUnanswered_ = 0;
+    std::chrono::steady_clock::time_point lastProbe_{};
+    bool probeSent_ = false; // since probing last started
+};
+
+} // namespace pellwick

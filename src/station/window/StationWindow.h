@@ -1,0 +1,78 @@
+// The station's window: one row per slot with its port and adapter serial, its state, the file
+// being loaded with its gauge, the elapsed time, and a large verdict that stays until the board
+// is removed; the totals on top; a Lock switch that stops every edit of the settings (each
+// slot's start and whether it is in service) while the line runs. Every action has a key (the
+// Station menu lists them). It renders the station; the slots hold the logic.
+#pragma once
+
+#include "station/Station.h"
+
+#include <QMainWindow>
+#include <QTimer>
+#include <vector>
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+namespace pellwick {
+
+class StationWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit StationWindow(Station& station, QWidget* parent = nullptr);
+
+    bool Locked() const;
+    void SetLocked(bool locked);
+    int SelectedSlot() const { return selected_; }
+    void SelectSlot(int index);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    struct Row {
+        QFrame* Frame = nullptr;
+        QLabel* Port = nullptr;
+        QLabel* State = nullptr;
+        QLabel* Cause = nullptr;
+        QLabel* File = nullptr;
+        QProgressBar* Gauge = nullptr;
+        QLabel* Elapsed = nullptr;
+        QComboBox* Start = nullptr;
+        QCheckBox* InService = nullptr;
+        QPushButton* StartButton = nullptr;
+        QPushButton* CancelButton = nullptr;
+        QLabel* Verdict = nullptr;
+    };
+
+    QWidget* MakeRow(int index);
+    void MakeActions();
+    void RefreshRow(int index);
+    void RefreshTotals();
+    void RefreshEdits();
+    void Tick();
+    void StartSelected();
+    void CancelSelected();
+    void StartAllWaiting();
+    void ToggleInService();
+    void CycleStartMode();
+    void Quit();
+
+    Station& station_;
+    std::vector<Row> rows_;
+    int selected_ = 0;
+    QLabel* totals_ = nullptr;
+    QLabel* message_ = nullptr;
+    QCheckBox* lock_ = nullptr;
+    QAction* inServiceAction_ = nullptr;
+    QAction* modeAction_ = nullptr;
+    QTimer clock_; // the elapsed times, once a second while a board loads
+    bool quitting_ = false;
+};
+
+} // namespace pellwick

@@ -1,0 +1,101 @@
+// A slot that starts by probe, on a fixed adapter: the test plays the board on the master side
+// of a pseudo-terminal, answering the probes while it is "plugged in" and staying silent
+// otherwise.
+#include "station/Station.h"
+#include "support/PumpUntil.h"
+#include "support/TempFolder.h"
+
+#include <QCoreApplication>
+#include <QTest>
+#include <algorithm>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <unistd.h>
+
+namespace pellwick {
+namespace {
+
+class StationProbeTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char name[256] = {};
+        ASSERT_EQ(openpty(&master_, &slave_, name, nullptr, nullptr), 0);
+        fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+        start_ = std::filesystem::current_path();
+        std::filesystem::current_path(folder_.Path());
+        std::ofstream("flash.sld") << "_DY 1\n";
+        std::ofstream("station.ini") << "[Station]\nScript=flash.sld\nStart=probe\nAnswer=#\n"
+                                        "[Slots]\nSlot1="
+                                     << name
+                                     << "\n[Ports]\nScan=0\n[RS232Settings]\nUse RTS=0\n"
+                                        "Require CTS=0\n";
+        std::vector<std::string> errors;
+        StationConfig config = ReadStationConfig(errors);
+        ASSERT_TRUE(errors.empty()) << errors.front();
+        station_ = std::make_unique<Station>(std::move(config));
+        QObject::connect(station_.get(), &Station::BoardDone,
+                         [this](int, const BoardResult& b) { passed_ += b.Passed ? 1 : 0; });
+        ASSERT_EQ(station_->Start(), "");
+    }
+    void TearDown() override {
+        station_.reset();
+        std::filesystem::current_path(start_);
+        close(master_);
+        close(slave_);
+    }
+
+    // Runs the event loop for the time (or until cond holds) while the board answers every
+    // probe with the prompt when plugged_ is set.
+    bool Serve(
+        int ms, const std::function<bool()>& cond = [] { return false; }) {
+        return test::WaitUntil(cond, ms, [this] {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            char buffer[64];
+            for (ssize_t n; (n = read(master_, buffer, sizeof buffer)) > 0;) {
+                const int probes = static_cast<int>(std::count(buffer, buffer + n, '\r'));
+                probes_ += probes;
+                for (int i = 0; plugged_ && i < probes; ++i) {
+                    ASSERT_EQ(write(master_, "#", 1), 1);
+                }
+            }
+            QTest::qWait(2);
+        });
+    }
+
+    int master_ = -1, slave_ = -1;
+    std::filesystem::path start_;
+    TempFolder folder_;
+    std::unique_ptr<Station> station_;
+    bool plugged_ = false;
+    int probes_ = 0;
+    int passed_ = 0;
+};
+
+TEST_F(StationProbeTest, ABoardStartsOncePerPlugAndItsRemovalIsSeen) {
+    const StationSlot& slot = station_->Slot(0);
+    ASSERT_TRUE(Serve(test::kWaitMs, [&] { return probes_ > 0; }));
+    // No answer, no board; and one probe every 500 ms at most.
+    probes_ = 0;
+    Serve(1200);
+    EXPECT_EQ(passed_, 0);
+    EXPECT_GE(probes_, 1);
+    EXPECT_LE(probes_, 2);
+
+    plugged_ = true;
+    ASSERT_TRUE(Serve(test::kWaitMs, [&] { return passed_ == 1; }));
+    // Still answering: the same board, not loaded again, its verdict kept.
+    Serve(1500);
+    EXPECT_EQ(passed_, 1);
+    EXPECT_EQ(slot.View().State, SlotState::Passed);
+
+    plugged_ = false;
+    ASSERT_TRUE(Serve(test::kWaitMs, [&] { return slot.View().State == SlotState::Waiting; }));
+    plugged_ = true;
+    ASSERT_TRUE(Serve(test::kWaitMs, [&] { return passed_ == 2; }));
+}
+
+} // namespace
+} // namespace pellwick

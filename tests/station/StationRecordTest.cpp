@@ -1,0 +1,97 @@
+// station.log: one whole JSON line per board, appended, whatever bytes names and causes hold.
+#include "station/StationRecord.h"
+#include "support/TempFolder.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <sys/stat.h>
+
+namespace pellwick {
+namespace {
+
+BoardResult Board(int slot, bool passed) {
+    BoardResult b;
+    b.Slot = slot;
+    b.Port = "COM3";
+    b.Device = "/dev/serial/by-id/usb-\"odd\"\\name";
+    b.AdapterSerial = "A1\xe9";
+    b.Script = "flash.sld";
+    b.StartTime = "2026-12-09T10:00:00.000+00:00";
+    b.Passed = passed;
+    b.End = passed ? RunEnd::Completed : RunEnd::Refused;
+    b.Cause = passed ? "" : "The device answered \"ERR\"\r\nafter 10 bytes.";
+    FileRecord f;
+    f.Name = "a.bin";
+    f.Address = "00020000";
+    f.Size = 4;
+    f.Checksum = 0x0ABC;
+    f.Outcome = passed ? FileOutcome::Verified : FileOutcome::Refused;
+    f.BytesSent = 4;
+    b.Files = {f};
+    return b;
+}
+
+std::vector<std::string> Lines(const std::string& path) {
+    std::ifstream in(path);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+TEST(StationRecordTest, ABoardIsOneLineOfJsonWithEveryField) {
+    const std::string line = BoardLine(Board(3, false));
+    EXPECT_EQ(line.find('\n'), std::string::npos);
+    QJsonParseError error;
+    const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(line), &error).object();
+    ASSERT_EQ(error.error, QJsonParseError::NoError) << line;
+    EXPECT_EQ(o["slot"].toInt(), 3);
+    EXPECT_EQ(o["device"].toString(), "/dev/serial/by-id/usb-\"odd\"\\name");
+    EXPECT_EQ(o["adapter_serial"].toString(), QString("A1") + QChar(0xFFFD));
+    EXPECT_EQ(o["verdict"].toString(), "failed");
+    EXPECT_EQ(o["run"].toString(), "refused");
+    EXPECT_EQ(o["cause"].toString(), "The device answered \"ERR\"\r\nafter 10 bytes.");
+    const QJsonObject file = o["files"].toArray()[0].toObject();
+    EXPECT_EQ(file["checksum"].toString(), "0ABC");
+    EXPECT_EQ(file["outcome"].toString(), "refused");
+}
+
+TEST(StationRecordTest, BoardsAreAppendedToWhatTheRecordHeld) {
+    TempFolder folder;
+    const std::string path = folder.File("station.log");
+    std::ofstream(path) << "{\"earlier\":1}\n";
+    {
+        StationRecord record;
+        ASSERT_EQ(record.Open(path, folder.Path()), "");
+        EXPECT_EQ(record.Append(Board(1, true)), "");
+        EXPECT_EQ(record.Append(Board(2, false)), "");
+    }
+    const auto lines = Lines(path);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "{\"earlier\":1}");
+    EXPECT_EQ(lines[2], BoardLine(Board(2, false)));
+    // With a JUnit folder, a file per board.
+    int xml = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder.Path())) {
+        xml += entry.path().extension() == ".xml" ? 1 : 0;
+    }
+    EXPECT_EQ(xml, 2);
+}
+
+TEST(StationRecordTest, ARecordThatIsNoRegularFileIsRefused) {
+    TempFolder folder;
+    ASSERT_EQ(mkfifo(folder.File("fifo").c_str(), 0600), 0);
+    StationRecord fifo;
+    EXPECT_NE(fifo.Open(folder.File("fifo"), ""), "");
+    StationRecord junit;
+    EXPECT_NE(junit.Open(folder.File("station.log"), folder.File("no-such-folder")), "");
+}
+
+} // namespace
+} // namespace pellwick
