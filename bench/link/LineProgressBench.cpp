@@ -11,6 +11,7 @@
 #include "serial/TVaxoCustomComPort.h"
 #include "serial/portmap/PortMap.h"
 #include "support/DevsimHarness.h"
+#include "support/ScriptedBoxes.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -38,14 +39,6 @@ public:
     void SetComBtnState(bool) override {}
     bool ended = false;
     bool error = false;
-};
-
-class Boxes : public IMessageBoxes {
-public:
-    MsgButton Show(MsgKind, const std::string& text, unsigned) override {
-        std::fprintf(stderr, "message box: %s\n", text.c_str());
-        return MbOk;
-    }
 };
 
 double Since(Clock::time_point start) {
@@ -76,7 +69,10 @@ int main(int argc, char** argv) {
     port.SetAutoOpen(false);
     port.SetPromptForPort(false);
     ComPortLink portLink(port);
-    Boxes boxes;
+    test::ScriptedBoxes boxes{test::Unscripted::PressFirstButton};
+    boxes.OnShow = [](const test::BoxCall& box) {
+        std::fprintf(stderr, "message box: %s\n", box.Text.c_str());
+    };
     Host host;
     LinkOperations link(portLink, boxes);
     link.SetHost(&host);

@@ -10,6 +10,7 @@
 #include "serial/TVaxoCustomComPort.h"
 #include "serial/portmap/PortMap.h"
 #include "support/DevsimHarness.h"
+#include "support/ScriptedBoxes.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -44,14 +45,6 @@ public:
     bool error = false;
 };
 
-class Boxes : public IMessageBoxes {
-public:
-    MsgButton Show(MsgKind, const std::string& text, unsigned) override {
-        std::fprintf(stderr, "message box: %s\n", text.c_str());
-        return MbOk;
-    }
-};
-
 struct Result {
     bool ok = false;
     double seconds = 0;
@@ -72,7 +65,10 @@ Result Upload(const std::vector<std::string>& simulatorArgs, std::size_t size) {
     port.SetAutoOpen(false);
     port.SetPromptForPort(false);
     ComPortLink portLink(port);
-    Boxes boxes;
+    test::ScriptedBoxes boxes{test::Unscripted::PressFirstButton};
+    boxes.OnShow = [](const test::BoxCall& box) {
+        std::fprintf(stderr, "message box: %s\n", box.Text.c_str());
+    };
     Host host;
     LinkOperations link(portLink, boxes);
     link.SetHost(&host);

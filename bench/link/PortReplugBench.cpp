@@ -9,6 +9,7 @@
 #include "link/PortOwner.h"
 #include "serial/portmap/PortMap.h"
 #include "support/DevsimHarness.h"
+#include "support/ScriptedBoxes.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -28,14 +29,6 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 namespace {
-
-class Boxes : public IMessageBoxes {
-public:
-    MsgButton Show(MsgKind, const std::string& text, unsigned) override {
-        std::fprintf(stderr, "message box: %s\n", text.c_str());
-        return MbOk;
-    }
-};
 
 bool RunEventsUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
@@ -97,7 +90,10 @@ int main(int argc, char** argv) {
     }
     const std::string ini = device.WriteLoaderIni(1, {{"Ports", "COM1", link}});
     PortMap::SetGlobal(std::make_shared<PortMap>(PortMap::Build(ini)));
-    Boxes boxes;
+    test::ScriptedBoxes boxes{test::Unscripted::PressFirstButton};
+    boxes.OnShow = [](const test::BoxCall& box) {
+        std::fprintf(stderr, "message box: %s\n", box.Text.c_str());
+    };
     PortOwner owner(boxes);
     if (!owner.StartUp(ini)) {
         return 1;

@@ -36,7 +36,6 @@ namespace pellwick::test {
 namespace {
 
 using pellwick::test::FakeSerialDevice;
-using Boxes = std::vector<ShownBox>;
 
 using namespace std::chrono_literals;
 
@@ -110,7 +109,7 @@ protected:
     }
 
     WorkFolder folder;
-    ScriptedBoxes boxes;
+    ScriptedBoxes boxes{Unscripted::PressFirstButton};
     RecordingLink link;
     std::shared_ptr<FakeSerialDevice::State> device;
     ScopedHook<TVaxoWin32Dispatcher::DeviceFactory> deviceFactory_{

@@ -8,7 +8,7 @@
 #include "serial/portmap/PortMap.h"
 #include "support/DevsimHarness.h"
 #include "support/PumpUntil.h"
-#include "upload/UploadFakes.h"
+#include "support/ScriptedBoxes.h"
 #include "upload/run/UploadRun.h"
 
 #include <algorithm>
@@ -93,7 +93,7 @@ protected:
     Bytes StoredFile() const { return ReadFile(device_->File("store/00070000.bin")); }
 
     std::unique_ptr<DevsimHarness> device_;
-    ScriptedBoxes boxes_;
+    ScriptedBoxes boxes_{test::Unscripted::FailTest};
     ScopedHook<TVaxoCustomComPort::ExceptionDisplay> display_{
         TVaxoCustomComPort::ExceptionDisplayHook(), nullptr};
     std::unique_ptr<PortOwner> owner_;

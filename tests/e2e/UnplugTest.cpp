@@ -7,8 +7,8 @@
 #include "serial/portmap/PortMap.h"
 #include "support/DevsimHarness.h"
 #include "support/PumpUntil.h"
+#include "support/ScriptedBoxes.h"
 #include "terminal/TVaxoTerminal.h"
-#include "upload/UploadFakes.h"
 #include "upload/UploadHeader.h"
 #include "upload/run/UploadRun.h"
 
@@ -138,7 +138,7 @@ struct Plugged {
 
     DevsimHarness device, other;
     std::string link;
-    ScriptedBoxes boxes;
+    ScriptedBoxes boxes{test::Unscripted::FailTest};
     std::unique_ptr<PortOwner> owner;
     std::unique_ptr<UploadRun> run;
     std::vector<RunState> states; // each new state of the run's view
