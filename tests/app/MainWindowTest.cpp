@@ -30,6 +30,7 @@
 #include "serial/TVaxoCustomComPort.h"
 #include "serial/TVaxoWin32Dispatcher.h"
 #include "serial/portmap/PortMap.h"
+#include "support/PtyPair.h"
 #include "upload/run/UploadRun.h"
 
 namespace pellwick::test {

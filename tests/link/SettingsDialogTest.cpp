@@ -1,11 +1,11 @@
 // The communication settings window on pseudo-terminals standing in for the machine's ports.
 #include "LinkFakes.h"
-#include "SerialTestSupport.h"
 #include "ini/EIniWriteError.h"
 #include "ini/PrivateProfile.h"
 #include "link/TFrmS_comm.h"
 #include "link/TRadioGroup.h"
 #include "serial/portmap/PortMap.h"
+#include "support/PtyPair.h"
 #include "support/TempFolder.h"
 
 #include <QCheckBox>

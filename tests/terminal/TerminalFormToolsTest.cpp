@@ -3,6 +3,7 @@
 // device simulator (for line-rate and flood runs), or a device double where a pseudo-terminal
 // has no modem lines or breaks.
 #include "RecordingTerminalHost.h"
+#include "SerialTestSupport.h"
 #include "TerminalPtyFixture.h"
 #include "devsim/DevsimOptions.h"
 #include "serial/TVaxoWin32Dispatcher.h"
@@ -157,7 +158,7 @@ TEST_F(FormOnPty, EscStopsAPasteAndOnlyWhatWasSentBeforeReachesTheLine) {
     // Every byte handed out reaches the line, no more, and Esc itself is not sent.
     EXPECT_EQ(std::string(static_cast<std::size_t>(sent), 'p'),
               Str(pty.Read(static_cast<std::size_t>(sent))));
-    EXPECT_TRUE(pty.ReadAvailable(300).empty());
+    EXPECT_TRUE(pty.ReadFor(300).empty());
 }
 
 TEST_F(FormOnPty, HexViewShowsAllByteValuesAsPairsWithTheirCharactersAndCopiesWhatIsShown) {

@@ -3,9 +3,9 @@
 // dispatcher's notifications are handled on this (the GUI) thread.
 #pragma once
 
-#include "SerialTestSupport.h"
 #include "serial/TVaxoCustomComPort.h"
 #include "serial/portmap/PortMap.h"
+#include "support/PtyPair.h"
 #include "support/PumpUntil.h"
 #include "terminal/TBuffer.h"
 
