@@ -308,7 +308,7 @@ TEST_F(EngineOnPortTest, ARepeatedRefusalOrACancelWhileTheStoppedTransferDrainsO
             // The question stays open while the repeats arrive, as a modal box would.
             boxes_.OnShow = [](const test::BoxCall& box) {
                 if (box.Kind == MsgKind::Warning) {
-                    test::PumpUntil([] { return false; }, 300);
+                    test::PumpFor(300);
                 }
             };
             boxes_.Answers.push_front(MbYes);
@@ -326,7 +326,7 @@ TEST_F(EngineOnPortTest, ARepeatedRefusalOrACancelWhileTheStoppedTransferDrainsO
                 return !run_->Running();
             },
             30000));
-        test::PumpUntil([] { return false; }, 1200); // the last repeats
+        test::PumpFor(1200); // the last repeats
         EXPECT_GT(heldWhileSending, 0) << "the stopped transfer drained at once";
         EXPECT_EQ(releasedWhileSending, 0);
         EXPECT_EQ(run_->Record().End, RunEnd::Refused);
