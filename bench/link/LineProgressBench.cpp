@@ -63,8 +63,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "simulator: %s\n", device.Error().c_str());
         return 1;
     }
-    PortMap::SetGlobal(
-        std::make_shared<PortMap>(std::map<int, std::string>{{1, device.SlavePath()}}));
+    const ScopedHook<std::shared_ptr<const PortMap>> portMap{
+        PortMap::GlobalHook(),
+        std::make_shared<PortMap>(std::map<int, std::string>{{1, device.SlavePath()}})};
     TVaxoComPort port;
     port.SetAutoOpen(false);
     port.SetPromptForPort(false);
@@ -175,6 +176,5 @@ int main(int argc, char** argv) {
                 static_cast<double>(size) / drainAt);
     link.CloseAndDropTriggers();
     device.Stop();
-    PortMap::SetGlobal(nullptr);
     return 0;
 }

@@ -59,8 +59,9 @@ Result Upload(const std::vector<std::string>& simulatorArgs, std::size_t size) {
         std::fprintf(stderr, "simulator: %s\n", device.Error().c_str());
         return result;
     }
-    PortMap::SetGlobal(
-        std::make_shared<PortMap>(std::map<int, std::string>{{1, device.SlavePath()}}));
+    const ScopedHook<std::shared_ptr<const PortMap>> portMap{
+        PortMap::GlobalHook(),
+        std::make_shared<PortMap>(std::map<int, std::string>{{1, device.SlavePath()}})};
     TVaxoComPort port;
     port.SetAutoOpen(false);
     port.SetPromptForPort(false);
@@ -114,7 +115,6 @@ Result Upload(const std::vector<std::string>& simulatorArgs, std::size_t size) {
     }
     link.CloseAndDropTriggers();
     device.Stop();
-    PortMap::SetGlobal(nullptr);
     return result;
 }
 
@@ -122,8 +122,9 @@ void PacingWait() {
     DevsimHarness device;
     if (!device.StartProcess({}))
         return;
-    PortMap::SetGlobal(
-        std::make_shared<PortMap>(std::map<int, std::string>{{1, device.SlavePath()}}));
+    const ScopedHook<std::shared_ptr<const PortMap>> portMap{
+        PortMap::GlobalHook(),
+        std::make_shared<PortMap>(std::map<int, std::string>{{1, device.SlavePath()}})};
     TVaxoComPort port;
     port.SetAutoOpen(false);
     port.SetPromptForPort(false);
@@ -143,7 +144,6 @@ void PacingWait() {
                 sink & 1);
     port.SetOpen(false);
     device.Stop();
-    PortMap::SetGlobal(nullptr);
 }
 
 } // namespace

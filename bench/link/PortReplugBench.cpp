@@ -70,7 +70,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     const std::string ini = device.WriteLoaderIni(1, {{"Ports", "COM1", link}});
-    PortMap::SetGlobal(std::make_shared<PortMap>(PortMap::Build(ini)));
+    const ScopedHook<std::shared_ptr<const PortMap>> portMap{
+        PortMap::GlobalHook(), std::make_shared<PortMap>(PortMap::Build(ini))};
     test::ScriptedBoxes boxes{test::Unscripted::PressFirstButton};
     boxes.OnShow = [](const test::BoxCall& box) {
         std::fprintf(stderr, "message box: %s\n", box.Text.c_str());

@@ -96,6 +96,7 @@ protected:
     ScriptedBoxes boxes_{test::Unscripted::FailTest};
     ScopedHook<TVaxoCustomComPort::ExceptionDisplay> display_{
         TVaxoCustomComPort::ExceptionDisplayHook(), nullptr};
+    ScopedHook<std::shared_ptr<const PortMap>> portMap_{PortMap::GlobalHook(), nullptr};
     std::unique_ptr<PortOwner> owner_;
     std::unique_ptr<UploadRun> run_;
     std::vector<LampColour> lamps_;

@@ -136,6 +136,7 @@ struct Plugged {
     DevsimHarness device, other;
     std::string link;
     ScriptedBoxes boxes{test::Unscripted::FailTest};
+    ScopedHook<std::shared_ptr<const PortMap>> portMap{PortMap::GlobalHook(), nullptr};
     std::unique_ptr<PortOwner> owner;
     std::unique_ptr<UploadRun> run;
     std::vector<RunState> states; // each new state of the run's view
