@@ -11,6 +11,7 @@
 #include "serial/TVaxoCustomComPort.h"
 #include "serial/portmap/PortMap.h"
 #include "support/DevsimHarness.h"
+#include "support/ScriptedBoxes.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -40,14 +41,6 @@ public:
     bool error = false;
 };
 
-class Boxes : public IMessageBoxes {
-public:
-    MsgButton Show(MsgKind, const std::string& text, unsigned) override {
-        std::fprintf(stderr, "message box: %s\n", text.c_str());
-        return MbOk;
-    }
-};
-
 double Since(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
@@ -70,13 +63,17 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "simulator: %s\n", device.Error().c_str());
         return 1;
     }
-    PortMap::SetGlobal(
-        std::make_shared<PortMap>(std::map<int, std::string>{{1, device.SlavePath()}}));
+    const ScopedHook<std::shared_ptr<const PortMap>> portMap{
+        PortMap::GlobalHook(),
+        std::make_shared<PortMap>(std::map<int, std::string>{{1, device.SlavePath()}})};
     TVaxoComPort port;
     port.SetAutoOpen(false);
     port.SetPromptForPort(false);
     ComPortLink portLink(port);
-    Boxes boxes;
+    test::ScriptedBoxes boxes{test::Unscripted::PressFirstButton};
+    boxes.OnShow = [](const test::BoxCall& box) {
+        std::fprintf(stderr, "message box: %s\n", box.Text.c_str());
+    };
     Host host;
     LinkOperations link(portLink, boxes);
     link.SetHost(&host);
@@ -179,6 +176,5 @@ int main(int argc, char** argv) {
                 static_cast<double>(size) / drainAt);
     link.CloseAndDropTriggers();
     device.Stop();
-    PortMap::SetGlobal(nullptr);
     return 0;
 }

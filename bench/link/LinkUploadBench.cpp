@@ -10,6 +10,7 @@
 #include "serial/TVaxoCustomComPort.h"
 #include "serial/portmap/PortMap.h"
 #include "support/DevsimHarness.h"
+#include "support/ScriptedBoxes.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -44,14 +45,6 @@ public:
     bool error = false;
 };
 
-class Boxes : public IMessageBoxes {
-public:
-    MsgButton Show(MsgKind, const std::string& text, unsigned) override {
-        std::fprintf(stderr, "message box: %s\n", text.c_str());
-        return MbOk;
-    }
-};
-
 struct Result {
     bool ok = false;
     double seconds = 0;
@@ -66,13 +59,17 @@ Result Upload(const std::vector<std::string>& simulatorArgs, std::size_t size) {
         std::fprintf(stderr, "simulator: %s\n", device.Error().c_str());
         return result;
     }
-    PortMap::SetGlobal(
-        std::make_shared<PortMap>(std::map<int, std::string>{{1, device.SlavePath()}}));
+    const ScopedHook<std::shared_ptr<const PortMap>> portMap{
+        PortMap::GlobalHook(),
+        std::make_shared<PortMap>(std::map<int, std::string>{{1, device.SlavePath()}})};
     TVaxoComPort port;
     port.SetAutoOpen(false);
     port.SetPromptForPort(false);
     ComPortLink portLink(port);
-    Boxes boxes;
+    test::ScriptedBoxes boxes{test::Unscripted::PressFirstButton};
+    boxes.OnShow = [](const test::BoxCall& box) {
+        std::fprintf(stderr, "message box: %s\n", box.Text.c_str());
+    };
     Host host;
     LinkOperations link(portLink, boxes);
     link.SetHost(&host);
@@ -118,7 +115,6 @@ Result Upload(const std::vector<std::string>& simulatorArgs, std::size_t size) {
     }
     link.CloseAndDropTriggers();
     device.Stop();
-    PortMap::SetGlobal(nullptr);
     return result;
 }
 
@@ -126,8 +122,9 @@ void PacingWait() {
     DevsimHarness device;
     if (!device.StartProcess({}))
         return;
-    PortMap::SetGlobal(
-        std::make_shared<PortMap>(std::map<int, std::string>{{1, device.SlavePath()}}));
+    const ScopedHook<std::shared_ptr<const PortMap>> portMap{
+        PortMap::GlobalHook(),
+        std::make_shared<PortMap>(std::map<int, std::string>{{1, device.SlavePath()}})};
     TVaxoComPort port;
     port.SetAutoOpen(false);
     port.SetPromptForPort(false);
@@ -147,7 +144,6 @@ void PacingWait() {
                 sink & 1);
     port.SetOpen(false);
     device.Stop();
-    PortMap::SetGlobal(nullptr);
 }
 
 } // namespace

@@ -9,17 +9,16 @@
 #include "link/PortOwner.h"
 #include "serial/portmap/PortMap.h"
 #include "support/DevsimHarness.h"
+#include "support/PumpUntil.h"
+#include "support/ScriptedBoxes.h"
 
 #include <QCoreApplication>
-#include <QEventLoop>
-#include <QTimer>
 #include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <functional>
 #include <sys/stat.h>
 #include <vector>
 
@@ -28,31 +27,6 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 namespace {
-
-class Boxes : public IMessageBoxes {
-public:
-    MsgButton Show(MsgKind, const std::string& text, unsigned) override {
-        std::fprintf(stderr, "message box: %s\n", text.c_str());
-        return MbOk;
-    }
-};
-
-bool RunEventsUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-    const auto deadline = Clock::now() + timeout;
-    QEventLoop loop;
-    QTimer check;
-    check.setInterval(1);
-    QObject::connect(&check, &QTimer::timeout, [&] {
-        if (done() || Clock::now() >= deadline) {
-            loop.quit();
-        }
-    });
-    check.start();
-    if (!done()) {
-        loop.exec();
-    }
-    return done();
-}
 
 double RealNowMs() {
     timespec t{};
@@ -96,8 +70,12 @@ int main(int argc, char** argv) {
         return 1;
     }
     const std::string ini = device.WriteLoaderIni(1, {{"Ports", "COM1", link}});
-    PortMap::SetGlobal(std::make_shared<PortMap>(PortMap::Build(ini)));
-    Boxes boxes;
+    const ScopedHook<std::shared_ptr<const PortMap>> portMap{
+        PortMap::GlobalHook(), std::make_shared<PortMap>(PortMap::Build(ini))};
+    test::ScriptedBoxes boxes{test::Unscripted::PressFirstButton};
+    boxes.OnShow = [](const test::BoxCall& box) {
+        std::fprintf(stderr, "message box: %s\n", box.Text.c_str());
+    };
     PortOwner owner(boxes);
     if (!owner.StartUp(ini)) {
         return 1;
@@ -110,15 +88,15 @@ int main(int argc, char** argv) {
         times = Times{};
         times.unplugSent = Clock::now();
         kill(device.Pid(), SIGUSR1);
-        if (!RunEventsUntil([&] { return times.lostMs >= 0 && !owner.IsOpen(); }, 5s)) {
+        if (!test::PumpUntil([&] { return times.lostMs >= 0 && !owner.IsOpen(); }, 5s)) {
             std::fprintf(stderr, "cycle %d: the loss was not seen\n", i);
             return 1;
         }
         lost.push_back(times.lostMs);
         // A moment unplugged, as a hand would take.
-        RunEventsUntil([] { return false; }, std::chrono::milliseconds(50));
+        test::PumpFor(50);
         kill(device.Pid(), SIGUSR2);
-        if (!RunEventsUntil([&] { return owner.IsOpen(); }, 5s)) {
+        if (!test::PumpUntil([&] { return owner.IsOpen(); }, 5s)) {
             std::fprintf(stderr, "cycle %d: the port did not open again\n", i);
             return 1;
         }

@@ -9,6 +9,7 @@
 #include "portselect/TComSelectForm.h"
 #include "portselect/TDeviceSelectionForm.h"
 #include "serial/portmap/PortMap.h"
+#include "support/PtyPair.h"
 
 #include <QApplication>
 #include <algorithm>
@@ -18,7 +19,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <pty.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -71,17 +71,12 @@ int main(int argc, char** argv) {
         std::perror("mkdtemp");
         return 1;
     }
-    int masters[2], slaves[2];
-    char names[2][256] = {};
-    for (int i = 0; i < 2; ++i) {
-        if (openpty(&masters[i], &slaves[i], names[i], nullptr, nullptr) != 0) {
-            std::perror("openpty");
-            return 1;
-        }
-    }
+    const test::PtyPair com3, com17;
     const std::string ini = folder + "/loader.ini";
-    std::ofstream(ini) << "[Ports]\nScan=0\nCOM3=" << names[0] << "\nCOM17=" << names[1] << "\n";
-    PortMap::SetGlobal(std::make_shared<const PortMap>(PortMap::Build(ini)));
+    std::ofstream(ini) << "[Ports]\nScan=0\nCOM3=" << com3.SlavePath()
+                       << "\nCOM17=" << com17.SlavePath() << "\n";
+    const ScopedHook<std::shared_ptr<const PortMap>> portMap{
+        PortMap::GlobalHook(), std::make_shared<const PortMap>(PortMap::Build(ini))};
 
     std::size_t entries = 0;
     Print("AddPortEntries, COM1..COM50, 2 pseudo-terminals", runs, TimeRuns(runs, [&] {
@@ -103,11 +98,6 @@ int main(int argc, char** argv) {
           }));
     std::printf("devices the scan found: %zu (not probed: that would open them)\n", scanned);
 
-    PortMap::SetGlobal(nullptr);
-    for (int i = 0; i < 2; ++i) {
-        close(slaves[i]);
-        close(masters[i]);
-    }
     fs::remove_all(folder);
     return entries == 2 ? 0 : 1;
 }

@@ -12,6 +12,7 @@
 #include "SerialTestSupport.h"
 #include "devsim/LinePacer.h"
 #include "serial/TVaxoWin32Dispatcher.h"
+#include "support/PtyPair.h"
 
 #include <algorithm>
 #include <atomic>
@@ -21,9 +22,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
 #include <string>
-#include <termios.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -177,13 +176,9 @@ Rates EngineThroughput(const std::vector<std::uint8_t>& data) {
 }
 
 Rates PlainThroughput(const std::vector<std::uint8_t>& data) {
-    int master = -1, slave = -1;
-    termios raw{};
-    cfmakeraw(&raw);
-    if (openpty(&master, &slave, nullptr, &raw, nullptr) != 0) {
-        std::exit(1);
-    }
-    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+    PtyPair pty;
+    const int master = pty.Master();
+    const int slave = pty.Slave();
     fcntl(slave, F_SETFL, fcntl(slave, F_GETFL) | O_NONBLOCK);
     Rates r{};
     {
@@ -200,8 +195,6 @@ Rates PlainThroughput(const std::vector<std::uint8_t>& data) {
         r.in = static_cast<double>(data.size()) / Seconds(t0);
         peer.join();
     }
-    close(master);
-    close(slave);
     return r;
 }
 

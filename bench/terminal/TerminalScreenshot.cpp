@@ -5,36 +5,23 @@
 #include "lights/TVaxoStatusLight.h"
 #include "serial/TVaxoCustomComPort.h"
 #include "serial/portmap/PortMap.h"
+#include "support/PtyPair.h"
+#include "support/PumpUntil.h"
 #include "terminal/TFrmTerminal.h"
 #include "terminal/TTerminal.h"
 #include "terminal/TVaxoTerminal.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QPixmap>
 #include <QTest>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <memory>
-#include <pty.h>
 #include <string>
-#include <unistd.h>
 
 using namespace pellwick;
-
-namespace {
-
-bool PumpUntil(const std::function<bool()>& cond, int timeoutMs = 10000) {
-    QElapsedTimer t;
-    t.start();
-    while (!cond() && t.elapsed() < timeoutMs) {
-        QTest::qWait(5);
-    }
-    return cond();
-}
-
-} // namespace
+using test::PumpUntil;
 
 int main(int argc, char** argv) {
     if (!std::getenv("QT_QPA_PLATFORM")) {
@@ -43,14 +30,10 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const QString out = argc > 1 ? argv[1] : "/tmp/terminal_window.png";
 
-    int master = -1;
-    int slave = -1;
-    char name[256] = {};
-    if (openpty(&master, &slave, name, nullptr, nullptr) != 0) {
-        std::perror("openpty");
-        return 1;
-    }
-    PortMap::SetGlobal(std::make_shared<PortMap>(std::map<int, std::string>{{1, name}}));
+    test::PtyPair pty;
+    const ScopedHook<std::shared_ptr<const PortMap>> portMap{
+        PortMap::GlobalHook(),
+        std::make_shared<PortMap>(std::map<int, std::string>{{1, pty.SlavePath()}})};
     TVaxoComPort port;
     port.SetComNumber(1);
     port.SetAutoOpen(false);
@@ -61,7 +44,6 @@ int main(int argc, char** argv) {
     form.show();
     form.FormActivate();
     form.Terminal().Window().setFocus();
-    close(slave);
 
     const std::string text = "Device monitor 2.4 ready\r\n"
                              "> status\r\n"
@@ -70,9 +52,7 @@ int main(int argc, char** argv) {
                              "> load 0x8000 4096\r\n"
                              "OK\r\n"
                              "> ";
-    if (write(master, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
-        std::perror("write");
-    }
+    pty.Write(text);
     const TBuffer& b = form.Terminal().Buffer();
     if (!PumpUntil([&] { return b.CursorRow() == 6; })) {
         std::fprintf(stderr, "the text did not arrive\n");
@@ -97,6 +77,5 @@ int main(int argc, char** argv) {
     form.close();
     port.SetOpen(false);
     PumpUntil([&] { return port.PortState() == TVaxoCustomComPort::State::Closed; });
-    close(master);
     return saved ? 0 : 1;
 }

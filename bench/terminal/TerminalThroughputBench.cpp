@@ -12,6 +12,7 @@
 //        (default 8 MiB, 5 runs; offscreen unless QT_QPA_PLATFORM says otherwise)
 #include "serial/TVaxoCustomComPort.h"
 #include "serial/portmap/PortMap.h"
+#include "support/PtyPair.h"
 #include "terminal/TFrmTerminal.h"
 #include "terminal/TTerminal.h"
 #include "terminal/TVaxoTerminal.h"
@@ -29,9 +30,7 @@
 #include <map>
 #include <memory>
 #include <poll.h>
-#include <pty.h>
 #include <string>
-#include <termios.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -56,37 +55,17 @@ std::string MakeData(std::size_t bytes, const std::string& sentinel) {
     return data;
 }
 
-struct Pty {
-    int master = -1;
-    int slave = -1;
-    std::string path;
-    Pty() {
-        char name[256] = {};
-        if (openpty(&master, &slave, name, nullptr, nullptr) != 0) {
-            std::perror("openpty");
-            std::exit(1);
-        }
-        path = name;
-        termios t{};
-        tcgetattr(slave, &t);
-        cfmakeraw(&t);
-        tcsetattr(slave, TCSANOW, &t);
-    }
-    ~Pty() {
-        close(master);
-        if (slave >= 0) {
-            close(slave);
-        }
-    }
-};
-
+// Writes everything to a non-blocking descriptor, waiting for room when it has none.
 void WriteAll(int fd, const std::string& data) {
     std::size_t done = 0;
     while (done < data.size()) {
         const ssize_t n = write(fd, data.data() + done, data.size() - done);
         if (n > 0) {
             done += static_cast<std::size_t>(n);
-        } else if (n < 0 && errno != EINTR && errno != EAGAIN) {
+        } else if (n < 0 && errno == EAGAIN) {
+            pollfd p{fd, POLLOUT, 0};
+            poll(&p, 1, 1000);
+        } else if (n < 0 && errno != EINTR) {
             std::perror("write");
             return;
         }
@@ -94,12 +73,12 @@ void WriteAll(int fd, const std::string& data) {
 }
 
 double PlainPath(const std::string& data) {
-    Pty pty;
-    const int fd = pty.slave;
+    test::PtyPair pty;
+    const int fd = pty.Slave();
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
     QElapsedTimer t;
     t.start();
-    std::thread writer([&] { WriteAll(pty.master, data); });
+    std::thread writer([&] { WriteAll(pty.Master(), data); });
     std::size_t got = 0;
     char buf[8192];
     while (got < data.size()) {
@@ -190,10 +169,10 @@ int main(int argc, char** argv) {
     const std::size_t mib = numbers.size() > 0 ? std::strtoul(numbers[0].c_str(), nullptr, 10) : 8;
     const int runs = numbers.size() > 1 ? std::max(1, std::atoi(numbers[1].c_str())) : 5;
 
-    Pty pty;
-    close(pty.slave); // the port opens the slave by its path
-    pty.slave = -1;
-    PortMap::SetGlobal(std::make_shared<PortMap>(std::map<int, std::string>{{1, pty.path}}));
+    test::PtyPair pty;
+    const ScopedHook<std::shared_ptr<const PortMap>> portMap{
+        PortMap::GlobalHook(),
+        std::make_shared<PortMap>(std::map<int, std::string>{{1, pty.SlavePath()}})};
     TVaxoComPort port;
     port.SetComNumber(1);
     port.SetAutoOpen(false);
@@ -224,7 +203,8 @@ int main(int argc, char** argv) {
         const std::string data = MakeData(mib * 1024 * 1024, sentinel);
         bytes = data.size();
         plain.push_back(PlainPath(data));
-        const double seconds = TerminalPath(data, sentinel, pty.master, term.Buffer(), longestGapMs);
+        const double seconds =
+            TerminalPath(data, sentinel, pty.Master(), term.Buffer(), longestGapMs);
         if (seconds < 0) {
             std::printf("terminal: run %d did not finish\n", run + 1);
             return 1;

@@ -10,6 +10,7 @@
 #include "e2e/RunnerProcess.h"
 #include "e2e/UploadFiles.h"
 #include "support/DevsimHarness.h"
+#include "support/WaitUntil.h"
 
 #include <algorithm>
 #include <chrono>
@@ -21,7 +22,6 @@
 #include <optional>
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
 using namespace pellwick;
@@ -187,15 +187,22 @@ bool RunOne(Fault fault, std::mt19937& random, Outcome& outcome) {
 
     RunnerProcess runner;
     const auto start = Clock::now();
+    const auto left = [&] {
+        return std::max(std::chrono::duration_cast<std::chrono::milliseconds>(
+                            RunLimit - (Clock::now() - start)),
+                        std::chrono::milliseconds(1));
+    };
     if (!runner.Start(device.Folder(), {"test.sld"})) {
         std::fprintf(stderr, "cannot start pellwick-run: %s\n", runner.Error().c_str());
         return false;
     }
     if (cancel) {
-        while (device.Server()->BytesReceived() < static_cast<std::uint64_t>(dataStart + 4096) &&
-               Clock::now() - start < RunLimit) {
-            std::this_thread::sleep_for(2ms);
-        }
+        (void)test::WaitUntil(
+            [&] {
+                return device.Server()->BytesReceived() >=
+                       static_cast<std::uint64_t>(dataStart + 4096);
+            },
+            left());
         runner.Signal(SIGINT);
     }
     if (config.hangupAfter >= 0 && runner.WaitForOutput(ReportText, RunLimit)) {
@@ -205,9 +212,7 @@ bool RunOne(Fault fault, std::mt19937& random, Outcome& outcome) {
                 std::chrono::duration<double, std::milli>(reported - *hungUp).count();
         }
     }
-    const auto left = RunLimit - (Clock::now() - start);
-    outcome.status =
-        runner.Wait(std::max(std::chrono::duration_cast<std::chrono::milliseconds>(left), 1ms));
+    outcome.status = runner.Wait(left());
     outcome.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     outcome.output = runner.Output();
     const std::string storedPath = device.File("store/" + Address + ".bin");

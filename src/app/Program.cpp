@@ -43,7 +43,8 @@ int RunProgram(const ProgramOptions& options) {
     }
     // Exceptions raised in the port's event handlers, and the port number asked for when none
     // is set.
-    TVaxoCustomComPort::SetExceptionDisplay(report);
+    const ScopedHook<TVaxoCustomComPort::ExceptionDisplay> display(
+        TVaxoCustomComPort::ExceptionDisplayHook(), report);
     TVaxoCustomComPort::SetPortSelector(SelectPortWithDialog);
 
     // Declared before the windows, so that they outlive every one of them: the port's owner
@@ -102,7 +103,6 @@ int RunProgram(const ProgramOptions& options) {
     if (app != nullptr) {
         app->SetReport({});
     }
-    TVaxoCustomComPort::SetExceptionDisplay(nullptr);
     return status;
 }
 

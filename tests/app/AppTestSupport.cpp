@@ -12,21 +12,6 @@
 
 namespace pellwick::test {
 
-MsgButton ScriptedBoxes::Show(MsgKind kind, const std::string& text, unsigned buttons) {
-    Shown.push_back({kind, text, buttons});
-    if (!Answers.empty()) {
-        const MsgButton answer = Answers.front();
-        Answers.pop_front();
-        return answer;
-    }
-    for (const MsgButton b : {MbOk, MbCancel, MbYes, MbNo, MbAbort, MbIgnore}) {
-        if ((buttons & b) != 0) {
-            return b;
-        }
-    }
-    return MbOk;
-}
-
 void RecordingLink::SendInitCmd(const std::string& text, std::string& answer) {
     Sent.push_back(text);
     if (Answers.empty()) {

@@ -1,42 +1,20 @@
-// Test doubles and helpers for the main window tests: message boxes that record and answer from
-// a script, a link that records what the engine asks of it, a working folder of its own, and
-// waiting on the event loop.
+// Test doubles and helpers for the main window tests: a link that records what the engine asks
+// of it, a working folder of its own, and waiting on the event loop.
 #pragma once
 
 #include <QWidget>
 #include <deque>
 #include <functional>
-#include <ostream>
 #include <string>
 #include <vector>
 
 #include "link/LinkInterfaces.h"
 #include "serial/TVaxoCustomComPort.h"
-#include "serial/MessageBoxes.h"
 #include "support/PumpUntil.h"
+#include "support/ScriptedBoxes.h"
 #include "support/TempFolder.h"
 
 namespace pellwick::test {
-
-struct ShownBox {
-    MsgKind Kind;
-    std::string Text;
-    unsigned Buttons;
-    friend bool operator==(const ShownBox&, const ShownBox&) = default;
-};
-inline void PrintTo(const ShownBox& box, std::ostream* out) {
-    *out << "{kind " << static_cast<int>(box.Kind) << ", \"" << box.Text << "\", buttons "
-         << box.Buttons << "}";
-}
-
-class ScriptedBoxes : public IMessageBoxes {
-public:
-    // Answers in order; when none is left, the first button of the box is pressed.
-    std::deque<MsgButton> Answers;
-    std::vector<ShownBox> Shown;
-
-    MsgButton Show(MsgKind kind, const std::string& text, unsigned buttons) override;
-};
 
 // Records the engine's calls; answers commands from Answers ("OK" when none is left). A block
 // transfer is held until Drain() unless AutoDrain is set, in which case it drains on its own

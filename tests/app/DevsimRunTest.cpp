@@ -97,7 +97,7 @@ protected:
     ScopedHook<std::shared_ptr<const PortMap>> portMap_{PortMap::GlobalHook(), nullptr};
     DeviceConfig config;
     DevsimHarness sim;
-    ScriptedBoxes boxes;
+    ScriptedBoxes boxes{Unscripted::PressFirstButton};
     std::unique_ptr<PortOwner> owner;
     std::unique_ptr<UploadRun> run;
     std::unique_ptr<TFrmLoadr> window;

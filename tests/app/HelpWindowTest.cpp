@@ -32,7 +32,7 @@ protected:
         return window;
     }
     WorkFolder folder;
-    ScriptedBoxes boxes;
+    ScriptedBoxes boxes{Unscripted::PressFirstButton};
     RecordingLink link;
     UploadRun run{link, boxes};
 };

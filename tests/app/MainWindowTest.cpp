@@ -30,13 +30,13 @@
 #include "serial/TVaxoCustomComPort.h"
 #include "serial/TVaxoWin32Dispatcher.h"
 #include "serial/portmap/PortMap.h"
+#include "support/PtyPair.h"
 #include "upload/run/UploadRun.h"
 
 namespace pellwick::test {
 namespace {
 
 using pellwick::test::FakeSerialDevice;
-using Boxes = std::vector<ShownBox>;
 
 using namespace std::chrono_literals;
 
@@ -110,7 +110,7 @@ protected:
     }
 
     WorkFolder folder;
-    ScriptedBoxes boxes;
+    ScriptedBoxes boxes{Unscripted::PressFirstButton};
     RecordingLink link;
     std::shared_ptr<FakeSerialDevice::State> device;
     ScopedHook<TVaxoWin32Dispatcher::DeviceFactory> deviceFactory_{

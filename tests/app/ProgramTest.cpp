@@ -157,7 +157,7 @@ protected:
     ScopedHook<std::shared_ptr<const PortMap>> portMap_{PortMap::GlobalHook(), nullptr};
     DevsimHarness com1;
     DevsimHarness com2;
-    ScriptedBoxes boxes;
+    ScriptedBoxes boxes{Unscripted::PressFirstButton};
     ProgramWindows w;
     Clock::time_point exitChosen = Clock::now();
     Clock::duration exitTime{};

@@ -3,6 +3,7 @@
 #include "devsim/DevsimOptions.h"
 #include "support/DevsimHarness.h"
 #include "support/LinePeer.h"
+#include "support/WaitUntil.h"
 
 #include <array>
 #include <csignal>
@@ -117,11 +118,7 @@ TEST(ProgramTest, TimedCyclesUnplugAndReplugBehindTheLink) {
         << harness.Error();
     const auto linked = [&] { return fs::exists(fs::symlink_status(link)); };
     const auto waitFor = [&](bool present) {
-        const auto deadline = Clock::now() + std::chrono::seconds(10);
-        while (linked() != present && Clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        return linked() == present;
+        return test::WaitUntil([&] { return linked() == present; }, 10000);
     };
     std::vector<std::string> lines;
     for (int cycle = 0; cycle < 2; ++cycle) {

@@ -1,10 +1,10 @@
 // Files announced by a header, taken as raw bytes and verified by the next lone CR.
 #include "DeviceFixture.h"
+#include "support/WaitUntil.h"
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <thread>
 #include <vector>
 
 namespace pellwick {
@@ -90,10 +90,7 @@ TEST_F(UploadTest, SizeMismatchIsAnError) {
 
     // Fewer bytes than announced: the file is abandoned once the line stays idle.
     ASSERT_TRUE(peer_.Write(Header("2", "abcdef") + "abc"));
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (harness_.Server()->Uploads().size() < 2 && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    (void)test::WaitUntil([&] { return harness_.Server()->Uploads().size() >= 2; }, 10000);
     const auto uploads = harness_.Server()->Uploads();
     ASSERT_EQ(uploads.size(), 2u);
     EXPECT_FALSE(uploads[1].accepted);

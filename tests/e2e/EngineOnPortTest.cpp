@@ -8,7 +8,7 @@
 #include "serial/portmap/PortMap.h"
 #include "support/DevsimHarness.h"
 #include "support/PumpUntil.h"
-#include "upload/UploadFakes.h"
+#include "support/ScriptedBoxes.h"
 #include "upload/run/UploadRun.h"
 
 #include <algorithm>
@@ -93,9 +93,10 @@ protected:
     Bytes StoredFile() const { return ReadFile(device_->File("store/00070000.bin")); }
 
     std::unique_ptr<DevsimHarness> device_;
-    ScriptedBoxes boxes_;
+    ScriptedBoxes boxes_{test::Unscripted::FailTest};
     ScopedHook<TVaxoCustomComPort::ExceptionDisplay> display_{
         TVaxoCustomComPort::ExceptionDisplayHook(), nullptr};
+    ScopedHook<std::shared_ptr<const PortMap>> portMap_{PortMap::GlobalHook(), nullptr};
     std::unique_ptr<PortOwner> owner_;
     std::unique_ptr<UploadRun> run_;
     std::vector<LampColour> lamps_;
@@ -327,7 +328,7 @@ TEST_F(EngineOnPortTest, ARepeatedRefusalOrACancelWhileTheStoppedTransferDrainsO
             // The question stays open while the repeats arrive, as a modal box would.
             boxes_.OnShow = [](const test::BoxCall& box) {
                 if (box.Kind == MsgKind::Warning) {
-                    test::PumpUntil([] { return false; }, 300);
+                    test::PumpFor(300);
                 }
             };
             boxes_.Answers.push_front(MbYes);
@@ -345,7 +346,7 @@ TEST_F(EngineOnPortTest, ARepeatedRefusalOrACancelWhileTheStoppedTransferDrainsO
                 return !run_->Running();
             },
             30000));
-        test::PumpUntil([] { return false; }, 1200); // the last repeats
+        test::PumpFor(1200); // the last repeats
         EXPECT_GT(heldWhileSending, 0) << "the stopped transfer drained at once";
         EXPECT_EQ(releasedWhileSending, 0);
         EXPECT_EQ(run_->Record().End, RunEnd::Refused);

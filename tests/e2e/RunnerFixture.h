@@ -6,6 +6,7 @@
 #include "e2e/RunnerProcess.h"
 #include "e2e/UploadFiles.h"
 #include "support/DevsimHarness.h"
+#include "support/WaitUntil.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -69,26 +70,12 @@ protected:
 
     // Waits until the device has received at least `count` bytes.
     bool WaitForDeviceBytes(std::uint64_t count, std::chrono::milliseconds timeout) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (device_.Server()->BytesReceived() < count) {
-            if (std::chrono::steady_clock::now() >= deadline) {
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return true;
+        return test::WaitUntil([&] { return device_.Server()->BytesReceived() >= count; }, timeout);
     }
 
     // Waits until the device has stopped discarding the rest of a refused file.
     bool WaitForDeviceQuiet(std::chrono::milliseconds timeout) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (device_.Server()->Discarding()) {
-            if (std::chrono::steady_clock::now() >= deadline) {
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return true;
+        return test::WaitUntil([&] { return !device_.Server()->Discarding(); }, timeout);
     }
 
 private:

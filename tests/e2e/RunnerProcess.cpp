@@ -1,6 +1,7 @@
 #include "e2e/RunnerProcess.h"
 
 #include "support/ChildProcess.h"
+#include "support/WaitUntil.h"
 
 #include <cerrno>
 #include <csignal>
@@ -92,24 +93,25 @@ void RunnerProcess::Reap() {
 }
 
 int RunnerProcess::Wait(std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        Reap();
-        if (pid_ <= 0) {
-            break;
-        }
-        if (std::chrono::steady_clock::now() >= deadline) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-            pid_ = -1;
-            error_ = "the program overstayed its deadline and was killed";
-            Drain(std::chrono::milliseconds(0));
-            return -2;
-        }
-        if (!Drain(std::chrono::milliseconds(20))) {
-            // The output has closed; the end follows at once.
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
+    const bool ended = test::WaitUntil(
+        [this] {
+            Reap();
+            return pid_ <= 0;
+        },
+        timeout,
+        [this] {
+            if (!Drain(std::chrono::milliseconds(20))) {
+                // The output has closed; the end follows at once.
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        });
+    if (!ended) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+        error_ = "the program overstayed its deadline and was killed";
+        Drain(std::chrono::milliseconds(0));
+        return -2;
     }
     // What the runner wrote last is still in the pipe.
     while (outFd_ >= 0) {
@@ -119,13 +121,11 @@ int RunnerProcess::Wait(std::chrono::milliseconds timeout) {
 }
 
 bool RunnerProcess::WaitForOutput(const std::string& text, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (output_.find(text) == std::string::npos) {
-        if (std::chrono::steady_clock::now() >= deadline || !Drain(std::chrono::milliseconds(20))) {
-            return output_.find(text) != std::string::npos;
-        }
-    }
-    return true;
+    const auto shown = [&] { return output_.find(text) != std::string::npos; };
+    // Once the output has closed, no more text can come.
+    (void)test::WaitUntil([&] { return shown() || outFd_ < 0; }, timeout,
+                          [this] { Drain(std::chrono::milliseconds(20)); });
+    return shown();
 }
 
 void RunnerProcess::CloseOutput() {

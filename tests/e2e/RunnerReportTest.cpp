@@ -87,11 +87,8 @@ TEST_F(RunnerReportTest, ReportsTellEachFilesOutcomeAndHowTheRunEnded) {
         RunnerProcess runner;
         ASSERT_TRUE(runner.Start(device.Folder(), args)) << runner.Error();
         if (row.interrupt) {
-            const auto deadline = std::chrono::steady_clock::now() + 30s;
-            while (device.Server()->BytesReceived() < 8 * 1024 &&
-                   std::chrono::steady_clock::now() < deadline) {
-                std::this_thread::sleep_for(5ms);
-            }
+            (void)test::WaitUntil([&] { return device.Server()->BytesReceived() >= 8 * 1024; },
+                                  30s);
             ASSERT_TRUE(runner.Signal(SIGINT));
         }
         ASSERT_EQ(runner.Wait(RunDeadline), row.status) << runner.Output();

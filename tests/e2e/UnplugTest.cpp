@@ -7,8 +7,8 @@
 #include "serial/portmap/PortMap.h"
 #include "support/DevsimHarness.h"
 #include "support/PumpUntil.h"
+#include "support/ScriptedBoxes.h"
 #include "terminal/TVaxoTerminal.h"
-#include "upload/UploadFakes.h"
 #include "upload/UploadHeader.h"
 #include "upload/run/UploadRun.h"
 
@@ -24,11 +24,6 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using test::ScriptedBoxes;
-
-// Runs the event loop (the port's notices need it) until done() or the deadline.
-bool RunEventsUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-    return test::PumpUntil(done, static_cast<int>(timeout.count()));
-}
 
 bool Exists(const std::string& path) {
     struct stat st {};
@@ -104,18 +99,20 @@ struct Plugged {
         WaitUnplugged();
     }
     void WaitUnplugged(std::chrono::milliseconds timeout = 10s) {
-        ASSERT_TRUE(RunEventsUntil([&] { return !Exists(link); }, timeout));
+        ASSERT_TRUE(test::PumpUntil([&] { return !Exists(link); }, timeout));
         unpluggedAt = Clock::now();
     }
     void Replug() {
         ASSERT_EQ(kill(device.Pid(), SIGUSR2), 0);
-        ASSERT_TRUE(RunEventsUntil([&] { return Exists(link); }, 10s));
+        ASSERT_TRUE(test::PumpUntil([&] { return Exists(link); }, 10s));
         repluggedAt = Clock::now();
     }
     bool WaitLost() {
-        return RunEventsUntil([&] { return owner->Port().Lost() && !owner->IsOpen(); }, 10s);
+        return test::PumpUntil([&] { return owner->Port().Lost() && !owner->IsOpen(); }, 10s);
     }
-    bool WaitOpen() { return RunEventsUntil([&] { return owner->IsOpen(); }, 10s); }
+    bool WaitOpen() {
+        return test::PumpUntil([&] { return owner->IsOpen(); }, 10s);
+    }
     static double MsSince(Clock::time_point t) {
         return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
     }
@@ -138,7 +135,8 @@ struct Plugged {
 
     DevsimHarness device, other;
     std::string link;
-    ScriptedBoxes boxes;
+    ScriptedBoxes boxes{test::Unscripted::FailTest};
+    ScopedHook<std::shared_ptr<const PortMap>> portMap{PortMap::GlobalHook(), nullptr};
     std::unique_ptr<PortOwner> owner;
     std::unique_ptr<UploadRun> run;
     std::vector<RunState> states; // each new state of the run's view
@@ -182,7 +180,7 @@ TEST(UnplugTest, UnplugIsSeenAtOnceWhateverThePortIsDoing) {
             p.terminal->SetActive(true);
             // The device answers VER; the fifth byte, a moment later, unplugs it.
             p.owner->Port().WriteText("VER\r");
-            RunEventsUntil([] { return false; }, 50ms);
+            test::PumpFor(50ms);
             p.owner->Port().WriteText("X");
             p.WaitUnplugged();
         } else {
@@ -195,7 +193,7 @@ TEST(UnplugTest, UnplugIsSeenAtOnceWhateverThePortIsDoing) {
         ASSERT_TRUE(p.WaitLost());
         EXPECT_LT(Plugged::MsSince(p.unpluggedAt), 1000.0);
         if (during == During::Transfer || during == During::Verification) {
-            ASSERT_TRUE(RunEventsUntil([&] { return !p.run->Running(); }, 10s));
+            ASSERT_TRUE(test::PumpUntil([&] { return !p.run->Running(); }, 10s));
             EXPECT_LT(Plugged::MsSince(p.unpluggedAt), 1000.0);
             ASSERT_FALSE(p.boxes.Shown.empty());
             EXPECT_EQ(p.boxes.Shown.back().Text.rfind("Upload error encountered", 0), 0u)
@@ -231,11 +229,11 @@ TEST(UnplugTest, ALossBetweenTransfersFailsOnlyARunThatStillNeedsTheLine) {
         p.StartScript(std::string("_TC \"UL^M\"\n_LA 00070000\n_LV 1\n_LF data.bin\n_LD\n"
                                   "_DY 20\n") +
                       (laterCommand ? "_SC \"GO^M\"\n" : ""));
-        ASSERT_TRUE(RunEventsUntil(
+        ASSERT_TRUE(test::PumpUntil(
             [&] { return p.run->Engine().Run().State == ScriptState::ssDelay; }, 20s));
         p.Unplug();
         ASSERT_TRUE(p.WaitLost());
-        ASSERT_TRUE(RunEventsUntil([&] { return !p.run->Running(); }, 10s));
+        ASSERT_TRUE(test::PumpUntil([&] { return !p.run->Running(); }, 10s));
         const bool uploadError =
             !p.boxes.Shown.empty() &&
             p.boxes.Shown.back().Text.rfind("Upload error encountered", 0) == 0;
@@ -250,8 +248,8 @@ TEST(UnplugTest, ADeviceBackDuringAPauseLetsTheRunGoOnWithoutOfferingAStart) {
     p.Start();
     ASSERT_FALSE(::testing::Test::HasFatalFailure());
     p.StartScript("_TC \"UL^M\"\n_DY 400\n_SC \"GO^M\"\n");
-    ASSERT_TRUE(RunEventsUntil(
-        [&] { return p.run->Engine().Run().State == ScriptState::ssDelay; }, 20s));
+    ASSERT_TRUE(
+        test::PumpUntil([&] { return p.run->Engine().Run().State == ScriptState::ssDelay; }, 20s));
     p.Unplug();
     ASSERT_TRUE(p.WaitLost());
     p.Replug();
@@ -260,7 +258,7 @@ TEST(UnplugTest, ADeviceBackDuringAPauseLetsTheRunGoOnWithoutOfferingAStart) {
     EXPECT_EQ(p.run->View().Controls, running);
     p.run->Start(false); // not offered: nothing happens
     EXPECT_EQ(p.run->Engine().Run().LineIndex, 2);
-    ASSERT_TRUE(RunEventsUntil([&] { return !p.run->Running(); }, 30s));
+    ASSERT_TRUE(test::PumpUntil([&] { return !p.run->Running(); }, 30s));
     EXPECT_TRUE(p.boxes.Shown.empty()) << p.boxes.Shown.front().Text;
     EXPECT_EQ(p.run->Record().End, RunEnd::Completed);
     // The view never left the running state while the device was away and back.
@@ -278,7 +276,7 @@ TEST(UnplugTest, ReplugOpensThePortAgainWithItsSettings) {
         ASSERT_FALSE(::testing::Test::HasFatalFailure());
         p.Unplug();
         ASSERT_TRUE(p.WaitLost());
-        RunEventsUntil([] { return false; }, away);
+        test::PumpFor(away);
         EXPECT_FALSE(p.owner->IsOpen());
         p.Replug();
         ASSERT_TRUE(p.WaitOpen());
@@ -300,7 +298,7 @@ TEST(UnplugTest, ADeviceAtAnotherPathLeavesThePortLost) {
     p.Unplug();
     ASSERT_TRUE(p.WaitLost());
     ASSERT_TRUE(p.other.StartProcess({"--link", p.device.File("ttyOTHER")})) << p.other.Error();
-    RunEventsUntil([] { return false; }, 1000ms);
+    test::PumpFor(1000ms);
     EXPECT_FALSE(p.owner->IsOpen());
     EXPECT_TRUE(p.owner->Port().Lost());
     p.Replug();

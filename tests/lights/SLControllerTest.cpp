@@ -7,6 +7,7 @@
 #include "serial/portmap/PortMap.h"
 
 #include "SerialTestSupport.h"
+#include "support/PtyPair.h"
 #include "support/PumpUntil.h"
 
 #include <QCoreApplication>

@@ -24,7 +24,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using test::FakeLinkHost;
 using test::PumpUntil;
-using test::RecordingBoxes;
+using test::ScriptedBoxes;
+using test::Unscripted;
 
 std::string UploadHeader(const std::vector<std::uint8_t>& data, const std::string& address) {
     unsigned sum = 0;
@@ -68,7 +69,7 @@ protected:
         TVaxoCustomComPort::ExceptionDisplayHook(), nullptr};
     TVaxoComPort port;
     ComPortLink portLink{port};
-    RecordingBoxes boxes;
+    ScriptedBoxes boxes{Unscripted::PressFirstButton};
     FakeLinkHost host;
     LinkOperations link{portLink, boxes};
 };

@@ -1,10 +1,10 @@
-// Test doubles for the link: a scripted port, a host that records its calls and message boxes
-// that answer OK and record what they showed.
+// Test doubles for the link: a scripted port and a host that records its calls; the shared
+// message boxes beside them.
 #pragma once
 
 #include "link/ILinkPort.h"
 #include "link/LinkInterfaces.h"
-#include "serial/MessageBoxes.h"
+#include "support/ScriptedBoxes.h"
 
 #include <algorithm>
 #include <cctype>
@@ -216,19 +216,6 @@ public:
     std::vector<std::string> Calls;
     std::vector<int> Gauge;
     std::vector<bool> ComBtnState;
-};
-
-class RecordingBoxes : public IMessageBoxes {
-public:
-    MsgButton Show(MsgKind kind, const std::string& text, unsigned) override {
-        Shown.push_back({kind, text});
-        return MbOk;
-    }
-    struct Box {
-        MsgKind Kind;
-        std::string Text;
-    };
-    std::vector<Box> Shown;
 };
 
 } // namespace pellwick::test

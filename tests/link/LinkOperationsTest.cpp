@@ -12,7 +12,8 @@ namespace {
 
 using test::FakeLinkHost;
 using test::FakeLinkPort;
-using test::RecordingBoxes;
+using test::ScriptedBoxes;
+using test::Unscripted;
 
 class LinkOperationsTest : public ::testing::Test {
 protected:
@@ -35,7 +36,7 @@ protected:
     }
 
     FakeLinkPort port;
-    RecordingBoxes boxes;
+    ScriptedBoxes boxes{Unscripted::PressFirstButton};
     FakeLinkHost host;
     LinkOperations link{port, boxes};
 };
@@ -415,7 +416,7 @@ TEST(LinkTriggerKeepingTest, SequencesOfSwitchesLeaveExactlyTheTriggersOfTheStat
     for (const Row& row : rows) {
         SCOPED_TRACE(row.Name);
         FakeLinkPort port;
-        RecordingBoxes boxes;
+        ScriptedBoxes boxes{Unscripted::PressFirstButton};
         LinkOperations link(port, boxes);
         LinkSettings settings;
         settings.PromptText = row.Prompt;
@@ -455,7 +456,7 @@ TEST(LinkTriggerKeepingTest, SequencesOfSwitchesLeaveExactlyTheTriggersOfTheStat
 
 TEST(LinkSetupTest, OpenWithSettingsConfiguresThePortThenOpensWithFourTriggers) {
     FakeLinkPort port;
-    RecordingBoxes boxes;
+    ScriptedBoxes boxes{Unscripted::PressFirstButton};
     FakeLinkHost host;
     LinkOperations link(port, boxes);
     link.SetHost(&host);
@@ -498,7 +499,7 @@ TEST(LinkSetupTest, OpenWithSettingsConfiguresThePortThenOpensWithFourTriggers) 
 
 TEST(LinkSetupTest, FailuresToOpenOrToMakeATriggerAreReportedAndDisableThePortControls) {
     FakeLinkPort port;
-    RecordingBoxes boxes;
+    ScriptedBoxes boxes{Unscripted::PressFirstButton};
     FakeLinkHost host;
     LinkOperations link(port, boxes);
     link.SetHost(&host);
@@ -521,7 +522,7 @@ TEST(LinkSetupTest, FailuresToOpenOrToMakeATriggerAreReportedAndDisableThePortCo
 
 TEST(LinkSetupTest, BlockSizeIsKeptWithinOneAndTheBufferSize) {
     FakeLinkPort port;
-    RecordingBoxes boxes;
+    ScriptedBoxes boxes{Unscripted::PressFirstButton};
     LinkOperations link(port, boxes);
     LinkSettings l;
     l.BlockSize = 0;

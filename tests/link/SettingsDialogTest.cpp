@@ -1,11 +1,11 @@
 // The communication settings window on pseudo-terminals standing in for the machine's ports.
 #include "LinkFakes.h"
-#include "SerialTestSupport.h"
 #include "ini/EIniWriteError.h"
 #include "ini/PrivateProfile.h"
 #include "link/TFrmS_comm.h"
 #include "link/TRadioGroup.h"
 #include "serial/portmap/PortMap.h"
+#include "support/PtyPair.h"
 #include "support/TempFolder.h"
 
 #include <QCheckBox>
@@ -24,7 +24,8 @@ namespace {
 
 using Entries = std::vector<std::pair<std::string, std::string>>;
 using test::FakeLinkHost;
-using test::RecordingBoxes;
+using test::ScriptedBoxes;
+using test::Unscripted;
 
 class SettingsDialogTest : public ::testing::Test {
 protected:
@@ -90,7 +91,7 @@ protected:
     test::PtyPair com3;
     TempFolder folder;
     std::string ini = folder.File("loader.ini");
-    RecordingBoxes boxes;
+    ScriptedBoxes boxes{Unscripted::PressFirstButton};
     FakeLinkHost host;
     std::vector<std::string> shownExceptions;
     ScopedHook<TVaxoCustomComPort::ExceptionDisplay> display_{

@@ -5,8 +5,7 @@
 
 #include "serial/TVaxoWin32Dispatcher.h"
 #include "serial/portmap/PortMap.h"
-
-#include "SerialTestSupport.h"
+#include "support/PtyPair.h"
 
 #include <map>
 #include <memory>

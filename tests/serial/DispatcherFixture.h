@@ -3,6 +3,7 @@
 
 #include "SerialTestSupport.h"
 #include "serial/TVaxoWin32Dispatcher.h"
+#include "support/PtyPair.h"
 
 #include <chrono>
 #include <gtest/gtest.h>

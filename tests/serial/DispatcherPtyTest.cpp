@@ -66,18 +66,19 @@ TEST_P(DispatcherTransparencyTest, EveryByteValuePassesBothWaysUnchanged) {
     auto in = Pattern(total, 29);
     std::thread writer([&] { pty.Write(in); });
     std::vector<std::uint8_t> got;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (got.size() < total && std::chrono::steady_clock::now() < deadline) {
-        std::uint32_t n =
+    // Takes a block each round as the test's reader would; a failed take ends the wait.
+    const auto takeBlock = [&] {
+        const std::uint32_t n =
             std::min<std::uint32_t>(dispatcher->InputUsed(), static_cast<std::uint32_t>(block));
         if (n == 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            continue;
+            return;
         }
         std::vector<std::uint8_t> chunk(n);
         ASSERT_EQ(static_cast<int>(n), dispatcher->TakeBlock(chunk.data(), n));
         got.insert(got.end(), chunk.begin(), chunk.end());
-    }
+    };
+    (void)WaitUntil([&] { return got.size() >= total || HasFatalFailure(); }, 20000, takeBlock);
     writer.join();
     EXPECT_EQ(in, got);
 }

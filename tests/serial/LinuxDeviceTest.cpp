@@ -1,12 +1,12 @@
 // The device layer on pseudo-terminals: what it leaves behind on other programs' lines, the
 // UUCP lock file, framing a pty cannot carry, and the reason noted for a failed open.
-#include "SerialTestSupport.h"
-
 #include "serial/DispatcherTypes.h"
 #include "serial/LinuxSerialDevice.h"
 #include "serial/PortLock.h"
 #include "serial/errors/OpenFailure.h"
+#include "support/PtyPair.h"
 #include "support/TempFolder.h"
+#include "support/WaitUntil.h"
 
 #include <gtest/gtest.h>
 

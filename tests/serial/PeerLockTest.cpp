@@ -1,12 +1,12 @@
 // Pellwick and the serial programs people run beside it keep each other off a line: minicom
 // through the UUCP lock file (LCK..pts_N for /dev/pts/N), tio and picocom through flock. Each peer that is installed runs on
 // a pseudo-terminal of its own; peers that are missing are skipped.
-#include "SerialTestSupport.h"
-
 #include "serial/DispatcherTypes.h"
 #include "serial/LinuxSerialDevice.h"
 #include "serial/PortLock.h"
 #include "serial/errors/OpenFailure.h"
+#include "support/PtyPair.h"
+#include "support/WaitUntil.h"
 
 #include <gtest/gtest.h>
 

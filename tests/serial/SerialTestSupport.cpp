@@ -1,99 +1,10 @@
 #include "SerialTestSupport.h"
 
 #include <cerrno>
-#include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
-#include <stdexcept>
 #include <sys/socket.h>
-#include <termios.h>
 #include <unistd.h>
 
 namespace pellwick::test {
-
-// ---------------------------------------------------------------------------------------------
-
-PtyPair::PtyPair() {
-    char name[256] = {};
-    termios raw{};
-    cfmakeraw(&raw);
-    if (openpty(&master_, &slaveKeep_, name, &raw, nullptr) != 0) {
-        throw std::runtime_error("openpty failed");
-    }
-    slavePath_ = name;
-    fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
-    // The master side is raw too, so that the test sees exactly the bytes the engine sent.
-    tcsetattr(master_, TCSANOW, &raw);
-}
-
-PtyPair::~PtyPair() {
-    CloseMaster();
-    if (slaveKeep_ >= 0) {
-        close(slaveKeep_);
-    }
-}
-
-void PtyPair::CloseMaster() {
-    if (master_ >= 0) {
-        close(master_);
-        master_ = -1;
-    }
-}
-
-void PtyPair::Write(const std::string& bytes) {
-    Write(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
-}
-
-void PtyPair::Write(const std::vector<std::uint8_t>& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = write(master_, bytes.data() + done, bytes.size() - done);
-        if (n > 0) {
-            done += static_cast<std::size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno != EAGAIN && errno != EINTR) {
-            throw std::runtime_error("pty write failed");
-        }
-        pollfd p{master_, POLLOUT, 0};
-        poll(&p, 1, 100);
-    }
-}
-
-std::vector<std::uint8_t> PtyPair::Read(std::size_t count, int timeoutMs) {
-    std::vector<std::uint8_t> out;
-    out.reserve(count);
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    std::uint8_t buf[65536];
-    while (out.size() < count && std::chrono::steady_clock::now() < deadline) {
-        pollfd p{master_, POLLIN, 0};
-        if (poll(&p, 1, 20) <= 0) {
-            continue;
-        }
-        ssize_t n = read(master_, buf, std::min(sizeof buf, count - out.size()));
-        if (n > 0) {
-            out.insert(out.end(), buf, buf + n);
-        }
-    }
-    return out;
-}
-
-std::vector<std::uint8_t> PtyPair::ReadAvailable(int timeoutMs) {
-    std::vector<std::uint8_t> out;
-    pollfd p{master_, POLLIN, 0};
-    if (poll(&p, 1, timeoutMs) <= 0) {
-        return out;
-    }
-    std::uint8_t buf[65536];
-    for (;;) {
-        ssize_t n = read(master_, buf, sizeof buf);
-        if (n <= 0) {
-            break;
-        }
-        out.insert(out.end(), buf, buf + n);
-    }
-    return out;
-}
 
 // ---------------------------------------------------------------------------------------------
 

@@ -1,5 +1,5 @@
-// Test support for the serial engine: pseudo-terminal pairs, a stand-in for the GUI thread
-// that plays the notification window, a scriptable device double, and condition waits.
+// Test support for the serial engine: a stand-in for the GUI thread that plays the
+// notification window, a scriptable device double, and condition waits.
 #pragma once
 
 #include "serial/ISerialDevice.h"
@@ -17,30 +17,6 @@
 #include <vector>
 
 namespace pellwick::test {
-
-// A pseudo-terminal: the engine opens the slave path; the test plays the device on the master.
-class PtyPair {
-public:
-    PtyPair();
-    ~PtyPair();
-    PtyPair(const PtyPair&) = delete;
-    PtyPair& operator=(const PtyPair&) = delete;
-
-    const std::string& SlavePath() const { return slavePath_; }
-    int Master() const { return master_; }
-    void Write(const std::string& bytes);
-    void Write(const std::vector<std::uint8_t>& bytes);
-    // Reads until count bytes arrived or the deadline passed.
-    std::vector<std::uint8_t> Read(std::size_t count, int timeoutMs = 5000);
-    // Whatever is there now (waits at most timeoutMs for the first byte).
-    std::vector<std::uint8_t> ReadAvailable(int timeoutMs = 200);
-    void CloseMaster();
-
-private:
-    int master_ = -1;
-    int slaveKeep_ = -1; // keeps the slave side alive until the engine has opened it
-    std::string slavePath_;
-};
 
 struct Notification {
     std::uint32_t msg;

@@ -1,6 +1,7 @@
 #include "support/DevsimHarness.h"
 
 #include "support/ChildProcess.h"
+#include "support/WaitUntil.h"
 
 #include "devsim/PseudoTerminal.h"
 
@@ -19,21 +20,20 @@ namespace {
 
 // Polls waitpid until the child has ended or the time is up; -2 if it still runs.
 int WaitChild(pid_t pid, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        int status = 0;
-        const pid_t done = waitpid(pid, &status, WNOHANG);
-        if (done == pid) {
-            return ExitStatusOf(status);
-        }
-        if (done < 0 && errno != EINTR) {
-            return -1;
-        }
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return -2;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    int result = -2;
+    (void)test::WaitUntil(
+        [&] {
+            int status = 0;
+            const pid_t done = waitpid(pid, &status, WNOHANG);
+            if (done == pid) {
+                result = ExitStatusOf(status);
+            } else if (done < 0 && errno != EINTR) {
+                result = -1;
+            }
+            return result != -2;
+        },
+        timeout);
+    return result;
 }
 
 } // namespace

@@ -40,6 +40,11 @@ bool LinePeer::Open(const std::string& path) {
     return true;
 }
 
+void LinePeer::Adopt(int fd) {
+    Close();
+    fd_ = fd;
+}
+
 void LinePeer::Close() {
     if (fd_ >= 0) {
         close(fd_);
@@ -104,7 +109,9 @@ std::string LinePeer::ReadCount(std::size_t count, std::chrono::milliseconds tim
     const auto deadline = Clock::now() + timeout;
     while (pending_.size() < count && Clock::now() < deadline && Fill(deadline)) {
     }
-    return std::exchange(pending_, {});
+    std::string out = pending_.substr(0, count);
+    pending_.erase(0, out.size());
+    return out;
 }
 
 std::string LinePeer::ReadFor(std::chrono::milliseconds duration) {

@@ -1,5 +1,6 @@
-// The program's end of a serial line in tests: opens a path (a pseudo-terminal slave) in raw
-// 8-bit mode and writes and reads with deadlines, never with fixed sleeps.
+// One end of a serial line in tests: the program's end opened by its path (a pseudo-terminal
+// slave) in raw 8-bit mode, or the device's end of a PtyPair. Writes and reads with deadlines,
+// never with fixed sleeps.
 #pragma once
 
 #include <chrono>
@@ -18,6 +19,8 @@ public:
     LinePeer& operator=(const LinePeer&) = delete;
 
     bool Open(const std::string& path);
+    // Takes over an open descriptor (closed with the peer).
+    void Adopt(int fd);
     void Close();
     int Fd() const { return fd_; }
 
@@ -28,7 +31,7 @@ public:
     // the time is up (and returns what arrived). Bytes after `ending` stay for the next read.
     std::string ReadUntil(std::string_view ending,
                           std::chrono::milliseconds timeout = std::chrono::seconds(10));
-    // Reads until at least `count` bytes have arrived or the time is up.
+    // Reads until `count` bytes have arrived or the time is up; more stay for the next read.
     std::string ReadCount(std::size_t count,
                           std::chrono::milliseconds timeout = std::chrono::seconds(10));
     // Everything that arrives within the given time.

@@ -16,4 +16,18 @@ inline bool PumpUntil(const std::function<bool()>& cond, int timeoutMs = kWaitMs
     });
 }
 
+inline bool PumpUntil(const std::function<bool()>& cond, std::chrono::milliseconds timeout) {
+    return PumpUntil(cond, static_cast<int>(timeout.count()));
+}
+
+// Keeps the event loop running for a while: for checks that something does NOT happen, and for
+// a pause during which the port's notices must still be handled.
+inline void PumpFor(int ms) {
+    (void)PumpUntil([] { return false; }, ms);
+}
+
+inline void PumpFor(std::chrono::milliseconds duration) {
+    PumpFor(static_cast<int>(duration.count()));
+}
+
 } // namespace pellwick::test

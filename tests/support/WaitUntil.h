@@ -29,4 +29,9 @@ inline bool WaitUntil(const std::function<bool()>& cond, int timeoutMs = kWaitMs
     return true;
 }
 
+inline bool WaitUntil(const std::function<bool()>& cond, std::chrono::milliseconds timeout,
+                      const std::function<void()>& between = nullptr) {
+    return WaitUntil(cond, static_cast<int>(timeout.count()), between);
+}
+
 } // namespace pellwick::test

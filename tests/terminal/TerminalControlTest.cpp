@@ -87,7 +87,7 @@ TEST_F(TerminalControlTest, TypedKeysGoOutOneByteEachAndAreShownOnlyWithHalfDupl
     QTest::keyClick(&term->Window(), Qt::Key_Left); // cursor keys send nothing
     QTest::keyClick(&term->Window(), Qt::Key_F1);
     EXPECT_EQ("ab\r\b\x1b\x03\t", Str(pty.Read(7)));
-    EXPECT_TRUE(pty.ReadAvailable(200).empty());
+    EXPECT_TRUE(pty.ReadFor(200).empty());
     PumpFor(100);
     EXPECT_EQ("", RowText(Buf(), 0));
 
@@ -104,7 +104,7 @@ TEST_F(TerminalControlTest, TypingWithoutDispatcherSendsAndShowsNothing) {
     EXPECT_FALSE(term->Active());
     EXPECT_TRUE(term->ActivationPending());
     QTest::keyClicks(&term->Window(), "abc");
-    EXPECT_TRUE(pty.ReadAvailable(300).empty());
+    EXPECT_TRUE(pty.ReadFor(300).empty());
     EXPECT_EQ("", RowText(Buf(), 0));
 
     // A port destroyed under an active terminal leaves it without port and dispatcher.
@@ -115,7 +115,7 @@ TEST_F(TerminalControlTest, TypingWithoutDispatcherSendsAndShowsNothing) {
     EXPECT_EQ(nullptr, term->Window().Feed().Dispatcher());
     EXPECT_FALSE(term->Active());
     QTest::keyClicks(&term->Window(), "abc");
-    EXPECT_TRUE(pty.ReadAvailable(200).empty());
+    EXPECT_TRUE(pty.ReadFor(200).empty());
     EXPECT_EQ("", RowText(Buf(), 0));
 }
 
@@ -132,7 +132,7 @@ TEST_F(TerminalControlTest, DataReceivedDuringScrollbackIsShownAllOfItAfterwards
     // Keys browse instead of sending.
     QTest::keyClick(&term->Window(), Qt::Key_PageDown);
     QTest::keyClicks(&term->Window(), "q");
-    EXPECT_TRUE(pty.ReadAvailable(200).empty());
+    EXPECT_TRUE(pty.ReadFor(200).empty());
 
     term->SetScrollback(false);
     ASSERT_TRUE(PumpUntil([&] { return Buf().CursorRow() == 60; }));

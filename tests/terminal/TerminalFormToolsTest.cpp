@@ -3,11 +3,12 @@
 // device simulator (for line-rate and flood runs), or a device double where a pseudo-terminal
 // has no modem lines or breaks.
 #include "RecordingTerminalHost.h"
+#include "SerialTestSupport.h"
 #include "TerminalPtyFixture.h"
 #include "devsim/DevsimOptions.h"
-#include "serial/MessageBoxes.h"
 #include "serial/TVaxoWin32Dispatcher.h"
 #include "support/DevsimHarness.h"
+#include "support/ScriptedBoxes.h"
 #include "support/TempFolder.h"
 #include "terminal/HexFormatter.h"
 #include "terminal/LineEnds.h"
@@ -32,15 +33,6 @@ using namespace pellwick;
 using namespace pellwick::test;
 
 namespace {
-
-class RecordingBoxes : public IMessageBoxes {
-public:
-    MsgButton Show(MsgKind, const std::string& text, unsigned) override {
-        texts.push_back(text);
-        return MbOk;
-    }
-    std::vector<std::string> texts;
-};
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -108,7 +100,7 @@ protected:
     ScopedHook<std::shared_ptr<const PortMap>> portMap_{PortMap::GlobalHook(), nullptr};
     std::unique_ptr<TVaxoComPort> port;
     RecordingTerminalHost host;
-    RecordingBoxes boxes;
+    ScriptedBoxes boxes{Unscripted::PressFirstButton};
     std::unique_ptr<TFrmTerminal> form;
 };
 
@@ -146,7 +138,7 @@ TEST_F(FormOnPty, ShiftInsertPastesWithTheSendLineEndWhileCtrlVAndInsertKeepThei
     Paste("x\ny");
     QTest::keyClick(&Window(), Qt::Key_Return);
     EXPECT_EQ("x\r\ny\r\n", Str(pty.Read(6)));
-    EXPECT_TRUE(boxes.texts.empty());
+    EXPECT_TRUE(boxes.Shown.empty());
 }
 
 TEST_F(FormOnPty, EscStopsAPasteAndOnlyWhatWasSentBeforeReachesTheLine) {
@@ -166,7 +158,7 @@ TEST_F(FormOnPty, EscStopsAPasteAndOnlyWhatWasSentBeforeReachesTheLine) {
     // Every byte handed out reaches the line, no more, and Esc itself is not sent.
     EXPECT_EQ(std::string(static_cast<std::size_t>(sent), 'p'),
               Str(pty.Read(static_cast<std::size_t>(sent))));
-    EXPECT_TRUE(pty.ReadAvailable(300).empty());
+    EXPECT_TRUE(pty.ReadFor(300).empty());
 }
 
 TEST_F(FormOnPty, HexViewShowsAllByteValuesAsPairsWithTheirCharactersAndCopiesWhatIsShown) {
@@ -246,8 +238,8 @@ TEST_F(FormOnPty, CaptureIsShownWhileItRunsAndAFileThatFailsIsReportedAndStopsIt
     TempFolder folder;
     EXPECT_FALSE(form->StartCapture(QString::fromStdString(folder.Path()),
                                     CaptureWriter::Mode::Raw));
-    ASSERT_EQ(1u, boxes.texts.size());
-    EXPECT_NE(std::string::npos, boxes.texts[0].find("Is a directory"));
+    ASSERT_EQ(1u, boxes.Shown.size());
+    EXPECT_NE(std::string::npos, boxes.Shown[0].Text.find("Is a directory"));
 
     const std::string path = folder.File("stamped.log");
     ASSERT_TRUE(form->StartCapture(QString::fromStdString(path), CaptureWriter::Mode::TimeStamped));
@@ -266,8 +258,8 @@ TEST_F(FormOnPty, CaptureIsShownWhileItRunsAndAFileThatFailsIsReportedAndStopsIt
 
     ASSERT_TRUE(form->StartCapture("/dev/full", CaptureWriter::Mode::Raw));
     pty.Write("lost");
-    ASSERT_TRUE(PumpUntil([&] { return boxes.texts.size() == 2; }));
-    EXPECT_NE(std::string::npos, boxes.texts[1].find("No space left on device"));
+    ASSERT_TRUE(PumpUntil([&] { return boxes.Shown.size() == 2; }));
+    EXPECT_NE(std::string::npos, boxes.Shown[1].Text.find("No space left on device"));
     EXPECT_FALSE(form->Capturing());
     EXPECT_TRUE(Action("MnuItmCapture")->isEnabled());
     EXPECT_EQ("", form->StatusText(2));
@@ -277,14 +269,14 @@ TEST_F(FormOnPty, CaptureIsShownWhileItRunsAndAFileThatFailsIsReportedAndStopsIt
 TEST_F(FormOnPty, ABreakOnThePortSucceedsAndNeedsAnOpenPort) {
     Action("MnuItmBreak")->trigger();
     EXPECT_EQ(std::vector<std::string>{"break"}, host.lines);
-    EXPECT_TRUE(boxes.texts.empty());
+    EXPECT_TRUE(boxes.Shown.empty());
     port->SetOpen(false);
     ASSERT_TRUE(PumpUntil([&] { return port->PortState() == TVaxoCustomComPort::State::Closed; }));
     EXPECT_FALSE(Action("MnuItmBreak")->isEnabled());
     EXPECT_FALSE(Action("MnuItmDtr")->isEnabled());
     Paste("nothing");
-    ASSERT_EQ(1u, boxes.texts.size());
-    EXPECT_EQ(0u, boxes.texts[0].find("Nothing was pasted: the port is not open"));
+    ASSERT_EQ(1u, boxes.Shown.size());
+    EXPECT_EQ(0u, boxes.Shown[0].Text.find("Nothing was pasted: the port is not open"));
     // An upload takes the line from the terminal: a running paste ends there.
     port->SetOpen(true);
     ASSERT_TRUE(form->Terminal().Active());
@@ -378,7 +370,7 @@ TEST_F(FormOnDevsim, APasteOf100kBArrivesByteForByteAtAnEmulated9600Baud) {
                           30000));
     harness.Stop();
     EXPECT_TRUE(TranscriptBytes(harness.File("transcript.log"), '<') == expected);
-    EXPECT_TRUE(boxes.texts.empty());
+    EXPECT_TRUE(boxes.Shown.empty());
 }
 
 TEST_F(FormOnDevsim, ACaptureDuringA10MBFloodEqualsWhatThePeerSent) {
@@ -398,7 +390,7 @@ TEST_F(FormOnDevsim, ACaptureDuringA10MBFloodEqualsWhatThePeerSent) {
     const std::string sent = TranscriptBytes(harness.File("transcript.log"), '>');
     ASSERT_EQ(static_cast<std::size_t>(size), sent.size());
     EXPECT_TRUE(ReadFile(path) == sent);
-    EXPECT_TRUE(boxes.texts.empty());
+    EXPECT_TRUE(boxes.Shown.empty());
 }
 
 // COM1 is a device double that has modem lines and takes breaks.
@@ -458,7 +450,7 @@ TEST_F(FormOnDeviceDouble, SendBreakReachesTheDeviceAfterWhatWasTypedBeforeIt) {
     ASSERT_TRUE(PumpUntil([&] { return !Device(&FakeSerialDevice::State::breaks).empty(); }));
     EXPECT_EQ(std::vector<std::size_t>{2}, Device(&FakeSerialDevice::State::breaks));
     EXPECT_TRUE(Action("MnuItmBreak")->isEnabled());
-    EXPECT_TRUE(boxes.texts.empty());
+    EXPECT_TRUE(boxes.Shown.empty());
 }
 
 } // namespace

@@ -3,15 +3,12 @@
 // dispatcher's notifications are handled on this (the GUI) thread.
 #pragma once
 
-#include "SerialTestSupport.h"
 #include "serial/TVaxoCustomComPort.h"
 #include "serial/portmap/PortMap.h"
+#include "support/PtyPair.h"
 #include "support/PumpUntil.h"
 #include "terminal/TBuffer.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QTest>
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
@@ -20,16 +17,6 @@
 #include <vector>
 
 namespace pellwick::test {
-
-// Keeps the event loop running for a while (for checks that something does NOT happen).
-inline void PumpFor(int ms) {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QTest::qWait(1);
-    }
-}
 
 inline std::string Str(const std::vector<std::uint8_t>& v) {
     return std::string(v.begin(), v.end());

@@ -102,7 +102,7 @@ protected:
 
     FakeLink link;
     FakeWindow window;
-    ScriptedBoxes boxes;
+    ScriptedBoxes boxes{Unscripted::FailTest};
     ScriptEngine engine{link, window, boxes};
     bool TransferEndsWithDeviceError = false;
 

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <map>
 
-#include "UploadFakes.h"
+#include "support/ScriptedBoxes.h"
 #include "upload/GeneralSettings.h"
 
 namespace pellwick {
@@ -53,7 +53,7 @@ TEST(GeneralSettingsTest, StoredValuesAreUsedAndOnlyManualInAnyCaseMeansManual) 
 
 TEST(GeneralSettingsTest, UnusableDefaultPathKeepsTheDirectoryAndSaysSo) {
     const auto before = std::filesystem::current_path();
-    test::ScriptedBoxes boxes;
+    test::ScriptedBoxes boxes{test::Unscripted::FailTest};
     boxes.Answers = {MbOk};
     GeneralSettings settings;
     settings.DefaultPath = "/no/such/directory/here";

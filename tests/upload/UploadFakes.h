@@ -1,56 +1,20 @@
 // Test doubles for the upload engine: a link that records what it is asked and answers from a
-// script, a window that records its controls, and message boxes answered from a queue.
+// script and a window that records its controls.
 #pragma once
-
-#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <optional>
-#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "link/LinkInterfaces.h"
-#include "serial/MessageBoxes.h"
+#include "support/ScriptedBoxes.h"
 #include "upload/IUploadWindow.h"
 
 namespace pellwick::test {
-
-struct BoxCall {
-    MsgKind Kind;
-    std::string Text;
-    unsigned Buttons;
-    friend bool operator==(const BoxCall&, const BoxCall&) = default;
-};
-inline void PrintTo(const BoxCall& box, std::ostream* out) {
-    *out << "{kind " << static_cast<int>(box.Kind) << ", \"" << box.Text << "\", buttons "
-         << box.Buttons << "}";
-}
-using Boxes = std::vector<BoxCall>;
-
-class ScriptedBoxes : public IMessageBoxes {
-public:
-    MsgButton Show(MsgKind kind, const std::string& text, unsigned buttons) override {
-        Shown.push_back({kind, text, buttons});
-        if (OnShow) {
-            OnShow(Shown.back());
-        }
-        if (Answers.empty()) {
-            ADD_FAILURE() << "unexpected message box: " << text;
-            return MbNone;
-        }
-        const MsgButton answer = Answers.front();
-        Answers.pop_front();
-        return answer;
-    }
-
-    std::deque<MsgButton> Answers;
-    std::vector<BoxCall> Shown;
-    std::function<void(const BoxCall&)> OnShow; // runs while the box is "open"
-};
 
 class FakeLink : public ILinkOperations {
 public:

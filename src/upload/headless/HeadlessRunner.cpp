@@ -371,13 +371,11 @@ int RunHeadless(const RunnerOptions& options, std::FILE* out) {
     // they count against it.
     bool running = false;
     bool portFault = false;
-    TVaxoCustomComPort::SetExceptionDisplay([&](const std::exception& e) {
-        portFault = portFault || running;
-        boxes.Show(MsgKind::Error, e.what(), MbOk);
-    });
-    struct DisplayReset {
-        ~DisplayReset() { TVaxoCustomComPort::SetExceptionDisplay(nullptr); }
-    } displayReset;
+    const ScopedHook<TVaxoCustomComPort::ExceptionDisplay> display(
+        TVaxoCustomComPort::ExceptionDisplayHook(), [&](const std::exception& e) {
+            portFault = portFault || running;
+            boxes.Show(MsgKind::Error, e.what(), MbOk);
+        });
     // The port set-up of the program's start, on the same owner: a settings file that cannot
     // be written leaves the port closed there too.
     PortOwner owner(boxes);
