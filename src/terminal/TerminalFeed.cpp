@@ -67,6 +67,13 @@ bool TerminalFeed::event(QEvent* e) {
 
 void TerminalFeed::SetHeld(bool on) {
     held_ = on;
+    if (!on) {
+        const std::vector<std::string> notes = std::move(heldNotes_);
+        heldNotes_.clear();
+        for (const std::string& note : notes) {
+            ShowNote(note);
+        }
+    }
     if (!on && inputPending_) {
         inputPending_ = false;
         QCoreApplication::postEvent(
@@ -167,6 +174,11 @@ void TerminalFeed::Echo(std::span<const std::uint8_t> bytes) {
 }
 
 void TerminalFeed::ShowNote(std::string_view text) {
+    if (held_) {
+        // Scrollback keeps the cursor aside: the note waits with the received bytes.
+        heldNotes_.emplace_back(text);
+        return;
+    }
     std::string line;
     if (buffer_.CursorColumn() > 0) {
         line += "\r\n";

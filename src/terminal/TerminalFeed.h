@@ -21,6 +21,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace pellwick {
 
@@ -68,7 +69,7 @@ public:
     // Told of every byte queued for the device.
     void SetSendObserver(ReceiveObserver observer) { onSend_ = std::move(observer); }
     // A line of the terminal's own (not from the device) on a line of its own, in text and hex
-    // view alike.
+    // view alike; while held it waits until the feed is released.
     void ShowNote(std::string_view text);
 
     // Queues bytes for the device (echoed when HalfDuplex is on). False, with nothing sent,
@@ -103,6 +104,7 @@ private:
     ReceiveObserver onReceive_;
     ReceiveObserver onSend_;
     bool echoAfterCr_ = false; // the last byte echoed was a CR
+    std::vector<std::string> heldNotes_;
 };
 
 } // namespace pellwick

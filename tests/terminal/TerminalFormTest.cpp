@@ -218,8 +218,11 @@ TEST_F(TerminalFormTest, ALostPortSaysDisconnectedAndRefusesTypingWithOneBeep) {
     Show();
     pty.Write("last");
     ASSERT_TRUE(PumpUntil([&] { return RowText(Buf(), 0) == "last"; }));
+    form->Terminal().SetScrollback(true); // the screen's own lines wait for the live view
     pty.CloseMaster();
     ASSERT_TRUE(PumpUntil([&] { return port->Lost() && port->PortState() == TVaxoCustomComPort::State::Closed; }));
+    EXPECT_EQ("", RowText(Buf(), 1));
+    form->Terminal().SetScrollback(false);
     EXPECT_EQ(" disconnected", form->StatusText(0));
     QTest::keyClicks(&form->Terminal().Window(), "typed\r");
     EXPECT_EQ(1, form->RefusedKeyBeeps());
