@@ -26,6 +26,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
 #include <QSpinBox>
 #include <QTimer>
 #include <QWheelEvent>
@@ -366,6 +367,24 @@ TEST_F(FormOnPty, SendFileSendsEveryByteAsItIsAndReportsAFileItCannotRead) {
     EXPECT_FALSE(form->SendFile(QString::fromStdString(folder.File("missing.bin"))));
     ASSERT_EQ(1u, boxes.texts.size());
     EXPECT_EQ(0u, boxes.texts[0].find("Cannot read " + folder.File("missing.bin")));
+}
+
+// What the screen shows (the window system's copy, not a fresh paint): the caret drawn after a
+// plain write is cleared when the cursor moves on.
+TEST_F(FormOnPty, TheCaretLeavesNoTraceOnScreenWhereTheCursorWas) {
+    ASSERT_TRUE(Window().hasFocus());
+    const auto cellColour = [&](int column, int row) {
+        const QPoint at = Window().viewport()->mapTo(
+            form.get(), QPoint(column * Buf().CellWidth() + Buf().CellWidth() / 2,
+                               row * Buf().CellHeight() + Buf().CellHeight() / 2));
+        const QImage screen = form->screen()->grabWindow(form->winId()).toImage();
+        return screen.pixelColor(at).lightness();
+    };
+    pty.Write("#");
+    ASSERT_TRUE(PumpUntil([&] { return cellColour(1, 0) > 128; })); // the caret after '#'
+    form->Terminal().ShowNote("-- note --");
+    ASSERT_TRUE(PumpUntil([&] { return cellColour(0, 2) > 128; }));
+    EXPECT_LT(cellColour(1, 0), 64);
 }
 
 TEST_F(FormOnPty, ShiftInsertPastesWithTheSendLineEndWhileCtrlVAndInsertKeepTheirMeaning) {
