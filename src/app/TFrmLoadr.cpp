@@ -102,28 +102,34 @@ void TFrmLoadr::BuildMenus() {
     program->setObjectName(QStringLiteral("MnuProgram"));
     mnuItmTerminal_ = program->addAction(QStringLiteral("&Terminal Window"));
     mnuItmTerminal_->setObjectName(QStringLiteral("MnuItmTerminal"));
+    mnuItmTerminal_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
     SetHelpContext(mnuItmTerminal_, THelpWindow::kContextTerminal);
     program->addSeparator();
     mnuItmExit_ = program->addAction(QStringLiteral("E&xit"));
     mnuItmExit_->setObjectName(QStringLiteral("MnuItmExit"));
+    mnuItmExit_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
 
     QMenu* configuration = menuBar()->addMenu(QStringLiteral("&Configuration"));
     configuration->setObjectName(QStringLiteral("MnuConfiguration"));
     mnuItmStatusLights_ = configuration->addAction(QStringLiteral("&Status Lights"));
     mnuItmStatusLights_->setObjectName(QStringLiteral("MnuItmStatusLights"));
+    mnuItmStatusLights_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
     mnuItmStatusLights_->setCheckable(true);
     mnuItmStatusLights_->setChecked(true);
     SetHelpContext(mnuItmStatusLights_, THelpWindow::kContextMain);
     mnuItmRS232_ = configuration->addAction(QStringLiteral("&RS232 Setup"));
     mnuItmRS232_->setObjectName(QStringLiteral("MnuItmRS232"));
+    mnuItmRS232_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
     SetHelpContext(mnuItmRS232_, THelpWindow::kContextSettings);
     configuration->addSeparator();
     methodGroup_ = new QActionGroup(this);
     methodGroup_->setExclusive(true);
     mnuItmManual_ = configuration->addAction(QStringLiteral("&Manual Upload"));
     mnuItmManual_->setObjectName(QStringLiteral("MnuItmManual"));
+    mnuItmManual_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
     mnuItmAutomatic_ = configuration->addAction(QStringLiteral("&Automatic Upload"));
     mnuItmAutomatic_->setObjectName(QStringLiteral("MnuItmAutomatic"));
+    mnuItmAutomatic_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_A));
     for (QAction* item : {mnuItmManual_, mnuItmAutomatic_}) {
         item->setCheckable(true);
         methodGroup_->addAction(item);
@@ -135,6 +141,8 @@ void TFrmLoadr::BuildMenus() {
     help->setObjectName(QStringLiteral("MnuHelp"));
     mnuItmHelpTopics_ = help->addAction(QStringLiteral("&Help Topics"));
     mnuItmHelpTopics_->setObjectName(QStringLiteral("MnuItmHelpTopics"));
+    // F1 is the window's own topic (below).
+    mnuItmHelpTopics_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
     mnuItmSupport_ = help->addAction(QStringLiteral("&Support..."));
     mnuItmSupport_->setObjectName(QStringLiteral("MnuItmSupport"));
     mnuItmSupport_->setVisible(false);
@@ -142,6 +150,7 @@ void TFrmLoadr::BuildMenus() {
     help->addSeparator();
     mnuItmAbout_ = help->addAction(QStringLiteral("&About..."));
     mnuItmAbout_->setObjectName(QStringLiteral("MnuItmAbout"));
+    mnuItmAbout_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_I));
     SetHelpContext(mnuItmAbout_, THelpWindow::kContextAbout);
 
     // F1 on a highlighted menu item opens that item's topic.
@@ -193,6 +202,8 @@ void TFrmLoadr::BuildControls() {
     btnUpload_ = new QPushButton(QStringLiteral("Start File Upload"), central);
     btnUpload_->setObjectName(QStringLiteral("BtnUpload"));
     btnUpload_->setMinimumWidth(150);
+    btnUpload_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_U));
+    btnUpload_->setToolTip(QStringLiteral("Ctrl+U"));
     pnlComLamp_ = new QFrame(central);
     pnlComLamp_->setObjectName(QStringLiteral("PnlComLamp"));
     pnlComLamp_->setToolTip(QString::fromLatin1(kLampHint));
@@ -205,6 +216,8 @@ void TFrmLoadr::BuildControls() {
                                    QStringLiteral("Cancel Upload"), central);
     btnULCancel_->setObjectName(QStringLiteral("BtnULCancel"));
     btnULCancel_->setEnabled(false);
+    btnULCancel_->setShortcut(QKeySequence(Qt::Key_Escape));
+    btnULCancel_->setToolTip(QStringLiteral("Esc"));
 
     grpBxProgress_ = new QGroupBox(QStringLiteral("Progress"), central);
     grpBxProgress_->setObjectName(QStringLiteral("GrpBxProgress"));

@@ -74,8 +74,11 @@ TFrmS_comm::TFrmS_comm(PortOwner& owner, std::string iniPath, IMessageBoxes& box
     BtnOK = new QPushButton(style()->standardIcon(QStyle::SP_DialogSaveButton), "Save", this);
     BtnOK->setObjectName("BtnOK");
     BtnOK->setDefault(true);
+    BtnOK->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    BtnOK->setToolTip("Save (Ctrl+S or Enter)");
     BtnCancel = new QPushButton("Cancel", this);
     BtnCancel->setObjectName("BtnCancel");
+    BtnCancel->setToolTip("Cancel (Esc)");
 
     auto* portRow = new QHBoxLayout;
     portRow->addWidget(LblComPort);

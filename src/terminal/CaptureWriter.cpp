@@ -36,10 +36,11 @@ std::string CaptureWriter::TimeStamp(std::chrono::system_clock::time_point when)
     return out;
 }
 
-bool CaptureWriter::Open(const std::string& path, Mode mode) {
+bool CaptureWriter::Open(const std::string& path, Mode mode, Options options) {
     Close();
     error_.clear();
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    const int fd = ::open(
+        path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (options.append ? O_APPEND : O_TRUNC), 0666);
     if (fd < 0) {
         error_ = std::strerror(errno);
         return false;
@@ -47,6 +48,8 @@ bool CaptureWriter::Open(const std::string& path, Mode mode) {
     fd_ = fd;
     path_ = path;
     mode_ = mode;
+    options_ = options;
+    lastSent_ = false;
     captured_ = 0;
     lineStart_ = true;
     afterCr_ = false;
@@ -93,7 +96,26 @@ bool CaptureWriter::Write(std::span<const std::uint8_t> bytes) {
         captured_ += bytes.size();
         return true;
     }
+    return WriteStamped(bytes, false);
+}
+
+bool CaptureWriter::WriteSent(std::span<const std::uint8_t> bytes) {
+    if (fd_ < 0) {
+        return false;
+    }
+    return !IncludesSent() || bytes.empty() || WriteStamped(bytes, true);
+}
+
+bool CaptureWriter::WriteStamped(std::span<const std::uint8_t> bytes, bool sent) {
     scratch_.clear();
+    const bool marked = IncludesSent();
+    if (marked && sent != lastSent_ && !lineStart_) {
+        // The other side's bytes begin a line of their own.
+        scratch_ += '\n';
+        lineStart_ = true;
+        afterCr_ = false;
+    }
+    lastSent_ = sent;
     // One stamp for the whole batch: its bytes arrived together.
     std::string stamp;
     for (const std::uint8_t b : bytes) {
@@ -103,6 +125,9 @@ bool CaptureWriter::Write(std::span<const std::uint8_t> bytes) {
         if (lineStart_) {
             if (stamp.empty()) {
                 stamp = TimeStamp(clock_()) + ' ';
+                if (marked) {
+                    stamp += sent ? "TX " : "RX ";
+                }
             }
             scratch_ += stamp;
             lineStart_ = false;

@@ -631,11 +631,11 @@ bool TBuffer::IsMarked(int column, int row) const {
     return at >= Linear(markStart_, cols_) && at < Linear(markEnd_, cols_);
 }
 
-bool TBuffer::CopyMark() {
+bool TBuffer::MarkedText(std::string& text) const {
+    text.clear();
     if (!markMade_) {
         return false;
     }
-    std::string text;
     try {
         text.reserve(static_cast<std::size_t>(Linear(markEnd_, cols_) - Linear(markStart_, cols_)) +
                      2 * static_cast<std::size_t>(markEnd_.row - markStart_.row + 1));
@@ -653,10 +653,18 @@ bool TBuffer::CopyMark() {
             text += "\r\n";
         }
     } catch (const std::bad_alloc&) {
-        view_.ReportError(TermErrClipboard);
+        text.clear();
         return false;
     }
-    if (!view_.SetClipboardText(text)) {
+    return true;
+}
+
+bool TBuffer::CopyMark() {
+    if (!markMade_) {
+        return false;
+    }
+    std::string text;
+    if (!MarkedText(text) || !view_.SetClipboardText(text)) {
         view_.ReportError(TermErrClipboard);
         return false;
     }

@@ -112,6 +112,8 @@ public:
     // by CR LF. False when there is no
     // finished mark or the copy failed (the window then got MsgTermError -8).
     bool CopyMark();
+    // The text CopyMark would copy; false (text empty) without a finished mark or memory.
+    bool MarkedText(std::string& text) const;
     bool IsMarked(int column, int row) const;
     // The cell under a client pixel; a coordinate on a cell boundary belongs to the cell
     // before it.

@@ -15,17 +15,25 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDialog>
+#include <QFormLayout>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QShowEvent>
+#include <QSpinBox>
 #include <QStandardItemModel>
+#include <QTime>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <exception>
@@ -47,10 +55,21 @@ struct LampPlace {
 
 // In the panel's order, left to right.
 constexpr LampPlace LampPlaces[] = {
-    {"SLRx", "Rx", 32, 8},      {"SLTx", "Tx", 80, 56},     {"SLCts", "CTS", 136, 104},
-    {"SLDsr", "DSR", 192, 160}, {"SLDcd", "DCD", 248, 216}, {"SLBrk", "BRK", 304, 272},
+    {"SLRx", "Rx", 32, 8},
+    {"SLTx", "Tx", 80, 56},
+    {"SLCts", "CTS", 136, 104},
+    {"SLDsr", "DSR", 192, 160},
+    {"SLDcd", "DCD", 248, 216},
+    {"SLBrk", "BRK", 304, 272},
     {"SLErr", "ERR", 360, 328},
+    // The lines the terminal drives: lit while on.
+    {"SLDtr", "DTR", 416, 384},
+    {"SLRts", "RTS", 472, 440},
 };
+
+QString TimeOfDay() {
+    return QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
+}
 
 char ParityLetter(TParity parity) {
     switch (parity) {
@@ -113,8 +132,27 @@ TFrmTerminal::TFrmTerminal(TVaxoCustomComPort* port, ITerminalHost* host, QWidge
             CaptureFailed();
         }
     });
+    terminal_->SetOnSent([this](std::span<const std::uint8_t> bytes) {
+        if (capture_.IsOpen() && !capture_.WriteSent(bytes)) {
+            CaptureFailed();
+        }
+    });
+    terminal_->Window().SetMiddlePaste([this](const QString& text) { PasteText(text); });
+    terminal_->Window().setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(&terminal_->Window(), &QWidget::customContextMenuRequested, this,
+            &TFrmTerminal::ShowContextMenu);
     // Screen readers name the text area after its window.
     terminal_->Window().setAccessibleName(windowTitle());
+
+    lineNoteTimer_ = new QTimer(this);
+    lineNoteTimer_->setSingleShot(true);
+    connect(lineNoteTimer_, &QTimer::timeout, this, [this] {
+        lineNote_.clear();
+        ShowActivity();
+    });
+    breakLampTimer_ = new QTimer(this);
+    breakLampTimer_->setSingleShot(true);
+    connect(breakLampTimer_, &QTimer::timeout, this, [this] { breakLamp_->setLit(false); });
 
     lights_ = new TVaxoSLController(this);
     lights_->setObjectName("VaxoSLController");
@@ -209,6 +247,14 @@ void TFrmTerminal::PortOpenedOrClosing(void* context, TVaxoCustomComPort* port, 
     if (opening) {
         form->beeped_ = false;
     }
+    // The gap shows in the scrollback: one line when the device went, one when it is back.
+    if (!opening && port->Lost() && !form->lossShown_) {
+        form->lossShown_ = true;
+        form->terminal_->ShowNote(("-- disconnected " + TimeOfDay() + " --").toStdString());
+    } else if (opening && form->lossShown_) {
+        form->lossShown_ = false;
+        form->terminal_->ShowNote("-- connected --");
+    }
     if (opening || port->Lost()) {
         form->FormActivate();
     }
@@ -240,8 +286,13 @@ QWidget* TFrmTerminal::BuildLights() {
             set.SetDCDLight(lamp);
         } else if (name == "SLBrk") {
             set.SetBREAKLight(lamp);
-        } else {
+            breakLamp_ = lamp;
+        } else if (name == "SLErr") {
             set.SetERRORLight(lamp);
+        } else if (name == "SLDtr") {
+            dtrLamp_ = lamp;
+        } else {
+            rtsLamp_ = lamp;
         }
     }
     return panel;
@@ -251,53 +302,96 @@ void TFrmTerminal::BuildMenus() {
     QMenuBar* bar = menuBar();
     bar->setObjectName("TermMenu");
     QMenu* file = bar->addMenu("&File");
-    QAction* clear = file->addAction("&Clear terminal");
-    clear->setObjectName("MnuItmClear");
-    connect(clear, &QAction::triggered, this, &TFrmTerminal::ClearTerminal);
+    actClear_ = file->addAction("&Clear terminal");
+    actClear_->setObjectName("MnuItmClear");
+    actClear_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_L));
+    connect(actClear_, &QAction::triggered, this, &TFrmTerminal::ClearTerminal);
     actScrollBack_ = file->addAction("Scroll Back");
     actScrollBack_->setObjectName("MnuItmScrollBack");
     actScrollBack_->setCheckable(true);
+    // Shown in the menu; the key itself is handled in eventFilter, which leaves the check mark.
+    actScrollBack_->setShortcut(QKeySequence(Qt::Key_Insert));
     connect(actScrollBack_, &QAction::triggered, this, &TFrmTerminal::ToggleScrollBackItem);
     file->addSeparator();
     QAction* exitItem = file->addAction("&Exit");
     exitItem->setObjectName("MnuItmExit");
+    exitItem->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_W));
     connect(exitItem, &QAction::triggered, this, &QWidget::close);
     file->addSeparator();
     actCapture_ = file->addAction("Capture to File...");
     actCapture_->setObjectName("MnuItmCapture");
+    actCapture_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
     connect(actCapture_, &QAction::triggered, this, &TFrmTerminal::ChooseCaptureFile);
     actStopCapture_ = file->addAction("Stop Capture");
     actStopCapture_->setObjectName("MnuItmStopCapture");
+    actStopCapture_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_X));
     connect(actStopCapture_, &QAction::triggered, this, &TFrmTerminal::StopCapture);
+    actCaptureSent_ = file->addAction("Capture What Is Sent");
+    actCaptureSent_->setObjectName("MnuItmCaptureSent");
+    actCaptureSent_->setCheckable(true);
+    actCaptureSent_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_T));
+    actCaptureSent_->setToolTip("Text captures keep the sent bytes too, on lines marked TX; "
+                                "received lines are marked RX. Raw captures keep received "
+                                "bytes only.");
+    connect(actCaptureSent_, &QAction::triggered, this, &TFrmTerminal::SetCaptureSent);
+    actCaptureAppend_ = file->addAction("Append to Capture File");
+    actCaptureAppend_->setObjectName("MnuItmCaptureAppend");
+    actCaptureAppend_->setCheckable(true);
+    actCaptureAppend_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A));
+    connect(actCaptureAppend_, &QAction::triggered, this, &TFrmTerminal::SetCaptureAppend);
     UpdateCaptureItems();
+    file->addSeparator();
+    actSendFile_ = file->addAction("Send File...");
+    actSendFile_->setObjectName("MnuItmSendFile");
+    actSendFile_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
+    connect(actSendFile_, &QAction::triggered, this, &TFrmTerminal::ChooseSendFile);
 
     QMenu* edit = bar->addMenu("&Edit");
-    QAction* copy = edit->addAction("Copy");
-    copy->setObjectName("MnuItmCopy");
-    connect(copy, &QAction::triggered, this, &TFrmTerminal::CopyMarked);
-    // Shift+Insert only: Ctrl+V stays a control character for the device.
+    actCopy_ = edit->addAction("Copy");
+    actCopy_->setObjectName("MnuItmCopy");
+    actCopy_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
+    connect(actCopy_, &QAction::triggered, this, &TFrmTerminal::CopyMarked);
+    // Ctrl+Shift+V and Shift+Insert: Ctrl+V stays a control character for the device.
     actPaste_ = edit->addAction("Paste");
     actPaste_->setObjectName("MnuItmPaste");
-    actPaste_->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_Insert));
+    actPaste_->setShortcuts(
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert)});
     connect(actPaste_, &QAction::triggered, this, &TFrmTerminal::PasteClipboard);
+    actPacing_ = edit->addAction("Paste Pacing...");
+    actPacing_->setObjectName("MnuItmPacing");
+    actPacing_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P));
+    connect(actPacing_, &QAction::triggered, this, &TFrmTerminal::ChoosePacing);
 
     // The menu title itself opens the font dialog.
     QAction* font = bar->addAction("&Font");
     font->setObjectName("MnuItmFont");
+    font->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F));
     connect(font, &QAction::triggered, this, &TFrmTerminal::ChooseFont);
 
     BuildViewMenu();
     BuildLineMenu();
+    for (QAction* a : {actCopy_, actPaste_, actClear_, actHex_}) {
+        a->setShortcutVisibleInContextMenu(true);
+    }
+}
+
+void TFrmTerminal::ShowContextMenu(const QPoint& at) {
+    QMenu menu(this);
+    menu.setObjectName("MnuContext");
+    menu.addActions({actCopy_, actPaste_, actClear_, actHex_});
+    menu.exec(terminal_->Window().mapToGlobal(at));
 }
 
 void TFrmTerminal::BuildViewMenu() {
     QMenu* view = menuBar()->addMenu("&View");
     actHex_ = view->addAction("Hex");
     actHex_->setObjectName("MnuItmHex");
+    actHex_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_H));
     actHex_->setCheckable(true);
     connect(actHex_, &QAction::triggered, this, &TFrmTerminal::SetHexView);
     actEcho_ = view->addAction("Local Echo");
     actEcho_->setObjectName("MnuItmLocalEcho");
+    actEcho_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E));
     actEcho_->setCheckable(true);
     connect(actEcho_, &QAction::triggered, this, &TFrmTerminal::SetLocalEcho);
     view->addSeparator();
@@ -308,13 +402,15 @@ void TFrmTerminal::BuildViewMenu() {
         const char* caption;
         const char* name;
         LineEnd end;
-    } ends[] = {{"CR", "MnuItmSendCr", LineEnd::Cr},
-                {"LF", "MnuItmSendLf", LineEnd::Lf},
-                {"CR LF", "MnuItmSendCrLf", LineEnd::CrLf}};
+        QKeyCombination key; // the control letter of the line end, with Shift
+    } ends[] = {{"CR", "MnuItmSendCr", LineEnd::Cr, Qt::CTRL | Qt::SHIFT | Qt::Key_M},
+                {"LF", "MnuItmSendLf", LineEnd::Lf, Qt::CTRL | Qt::SHIFT | Qt::Key_J},
+                {"CR LF", "MnuItmSendCrLf", LineEnd::CrLf, Qt::CTRL | Qt::SHIFT | Qt::Key_N}};
     for (std::size_t i = 0; i < actSendEnd_.size(); ++i) {
         QAction* a = send->addAction(ends[i].caption);
         a->setObjectName(ends[i].name);
         a->setCheckable(true);
+        a->setShortcut(QKeySequence(ends[i].key));
         sendGroup->addAction(a);
         const LineEnd end = ends[i].end;
         connect(a, &QAction::triggered, this, [this, end] {
@@ -326,6 +422,7 @@ void TFrmTerminal::BuildViewMenu() {
     }
     actReceiveCr_ = view->addAction("Receive CR as CR LF");
     actReceiveCr_->setObjectName("MnuItmReceiveCr");
+    actReceiveCr_->setShortcut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_M));
     actReceiveCr_->setCheckable(true);
     connect(actReceiveCr_, &QAction::triggered, this, [this](bool on) {
         LineEndMapping mapping = terminal_->LineEnds();
@@ -334,6 +431,7 @@ void TFrmTerminal::BuildViewMenu() {
     });
     actReceiveLf_ = view->addAction("Receive LF as CR LF");
     actReceiveLf_->setObjectName("MnuItmReceiveLf");
+    actReceiveLf_->setShortcut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_J));
     actReceiveLf_->setCheckable(true);
     connect(actReceiveLf_, &QAction::triggered, this, [this](bool on) {
         LineEndMapping mapping = terminal_->LineEnds();
@@ -348,14 +446,17 @@ void TFrmTerminal::BuildLineMenu() {
     line->setObjectName("MnuLine");
     actBreak_ = line->addAction("Send Break");
     actBreak_->setObjectName("MnuItmBreak");
+    actBreak_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_B));
     connect(actBreak_, &QAction::triggered, this, &TFrmTerminal::SendBreak);
     line->addSeparator();
     actDtr_ = line->addAction("DTR");
     actDtr_->setObjectName("MnuItmDtr");
+    actDtr_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_D));
     actDtr_->setCheckable(true);
     connect(actDtr_, &QAction::triggered, this, &TFrmTerminal::SetDtr);
     actRts_ = line->addAction("RTS");
     actRts_->setObjectName("MnuItmRts");
+    actRts_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R));
     actRts_->setCheckable(true);
     connect(actRts_, &QAction::triggered, this, &TFrmTerminal::SetRts);
     // The lines may have changed elsewhere (settings, reopening): the menu shows them as they
@@ -388,17 +489,36 @@ void TFrmTerminal::UpdateLineItems() {
     actDtr_->setEnabled(open && !(flow & hwfUseDTR));
     actRts_->setEnabled(open && !(flow & (hwfUseRTS | hwfRequireCTS)));
     actBreak_->setEnabled(open && !breakWaiting_);
+    UpdateLamps();
+}
+
+void TFrmTerminal::UpdateLamps() {
+    const bool open = port_ && port_->Open();
+    dtrLamp_->setLit(open && port_->DTR());
+    rtsLamp_->setLit(open && port_->RTS());
+}
+
+void TFrmTerminal::NoteLineAction(const QString& text) {
+    lineNote_ = text;
+    lineNoteTimer_->start(LineNoteMs);
+    ShowActivity();
 }
 
 void TFrmTerminal::UpdateCaptureItems() {
     actCapture_->setEnabled(!capture_.IsOpen());
     actStopCapture_->setEnabled(capture_.IsOpen());
+    // They take effect with the next capture.
+    actCaptureSent_->setChecked(settings_.CaptureSent);
+    actCaptureAppend_->setChecked(settings_.CaptureAppend);
 }
 
 void TFrmTerminal::ShowActivity() {
     QStringList parts;
     if (!pasteStatus_.isEmpty()) {
         parts << pasteStatus_;
+    }
+    if (!lineNote_.isEmpty()) {
+        parts << lineNote_;
     }
     if (capture_.IsOpen()) {
         parts << QString("Capture on: %1").arg(
@@ -430,6 +550,7 @@ void TFrmTerminal::SetSettingsFile(const std::string& path) {
     terminal_->SetHalfDuplex(settings_.LocalEcho);
     terminal_->SetLineEnds(settings_.LineEnds);
     UpdateViewItems();
+    UpdateCaptureItems();
 }
 
 void TFrmTerminal::SaveSettings() {
@@ -467,33 +588,138 @@ void TFrmTerminal::SetHexView(bool on) {
 // --- Paste --------------------------------------------------------------------------------------
 
 void TFrmTerminal::PasteClipboard() {
-    if (terminal_->Pasting()) {
-        return;
-    }
     const QClipboard* clipboard = QGuiApplication::clipboard();
-    const QString text = clipboard ? clipboard->text() : QString();
-    if (text.isEmpty()) {
+    PasteText(clipboard ? clipboard->text() : QString());
+}
+
+void TFrmTerminal::PasteText(const QString& text) {
+    if (terminal_->Pasting() || text.isEmpty()) {
         return;
     }
     // The line carries single bytes: characters beyond Latin-1 go as '?'.
     const QByteArray latin = text.toLatin1();
-    std::string bytes = PastedBytes({latin.constData(), static_cast<std::size_t>(latin.size())},
-                                    terminal_->LineEnds().send);
-    const bool started = terminal_->StartPaste(
-        std::move(bytes), [this](std::size_t sent, std::size_t total, bool ended) {
-            if (!ended) {
-                pasteStatus_ = QString("Pasting %1 of %2 bytes (Esc stops)").arg(sent).arg(total);
-            } else if (sent < total) {
-                pasteStatus_ = QString("Paste stopped after %1 of %2 bytes").arg(sent).arg(total);
+    if (!StartSending(PastedBytes({latin.constData(), static_cast<std::size_t>(latin.size())},
+                                  terminal_->LineEnds().send),
+                      "Pasting", "Paste")) {
+        Report("Nothing was pasted: the port is not open, or an upload is using it.\rPaste "
+               "again once the port is open and no upload runs.");
+    }
+}
+
+bool TFrmTerminal::StartSending(std::string bytes, const QString& doing, const QString& what) {
+    const QString prompt = QString::fromStdString(settings_.Pacing.prompt);
+    return terminal_->StartPaste(
+        std::move(bytes),
+        [this, doing, what, prompt](const TVaxoCustomTerminal::PasteState& p) {
+            if (!p.ended) {
+                pasteStatus_ =
+                    QString("%1 %2 of %3 bytes (Esc stops)").arg(doing).arg(p.sent).arg(p.total);
+            } else if (p.promptMissed) {
+                pasteStatus_ = QString("%1 stopped after line %2: no prompt \"%3\" within %4 ms "
+                                       "(%5 of %6 bytes sent); check the prompt under Edit > "
+                                       "Paste Pacing")
+                                   .arg(what)
+                                   .arg(p.lines)
+                                   .arg(prompt)
+                                   .arg(settings_.Pacing.promptTimeoutMs)
+                                   .arg(p.sent)
+                                   .arg(p.total);
+            } else if (p.sent < p.total) {
+                pasteStatus_ =
+                    QString("%1 stopped after %2 of %3 bytes").arg(what).arg(p.sent).arg(p.total);
             } else {
                 pasteStatus_.clear();
             }
             ShowActivity();
-        });
-    if (!started) {
-        Report("Nothing was pasted: the port is not open, or an upload is using it.\rPaste "
-               "again once the port is open and no upload runs.");
+        },
+        settings_.Pacing);
+}
+
+void TFrmTerminal::ChooseSendFile() {
+    const QString path = QFileDialog::getOpenFileName(this, "Send File");
+    if (!path.isEmpty()) {
+        SendFile(path);
     }
+}
+
+bool TFrmTerminal::SendFile(const QString& path) {
+    if (terminal_->Pasting()) {
+        Report("A paste or a file is being sent already.\rPress Esc to stop it, or wait until it "
+               "has ended.");
+        return false;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        Report("Cannot read " + path.toStdString() + ": " + file.errorString().toStdString() +
+               ".\rChoose another file, or check its permissions.");
+        return false;
+    }
+    if (file.size() > MaxSendFileBytes) {
+        Report("The file " + path.toStdString() + " is larger than " +
+               std::to_string(MaxSendFileBytes / (1024 * 1024)) +
+               " MiB.\rUse an upload script for files of that size.");
+        return false;
+    }
+    const QByteArray bytes = file.readAll();
+    if (bytes.isEmpty()) {
+        Report("The file " + path.toStdString() + " is empty: nothing was sent.");
+        return false;
+    }
+    const QString name = QFileInfo(path).fileName();
+    if (!StartSending(std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())),
+                      "Sending " + name, "Sending " + name)) {
+        Report("The file was not sent: the port is not open, or an upload is using it.\rSend "
+               "it again once the port is open and no upload runs.");
+        return false;
+    }
+    return true;
+}
+
+void TFrmTerminal::ChoosePacing() {
+    QDialog dialog(this);
+    dialog.setObjectName("DlgPastePacing");
+    dialog.setWindowTitle("Paste Pacing");
+    auto* charDelay = new QSpinBox(&dialog);
+    charDelay->setObjectName("SpnCharDelay");
+    auto* lineDelay = new QSpinBox(&dialog);
+    lineDelay->setObjectName("SpnLineDelay");
+    for (QSpinBox* box : {charDelay, lineDelay}) {
+        box->setRange(0, TerminalSettings::MaxDelayMs);
+        box->setSuffix(" ms");
+    }
+    charDelay->setValue(settings_.Pacing.charDelayMs);
+    lineDelay->setValue(settings_.Pacing.lineDelayMs);
+    auto* prompt = new QLineEdit(QString::fromStdString(settings_.Pacing.prompt), &dialog);
+    prompt->setObjectName("EdtPrompt");
+    prompt->setPlaceholderText("none: do not wait");
+    auto* timeout = new QSpinBox(&dialog);
+    timeout->setObjectName("SpnPromptTimeout");
+    timeout->setRange(TerminalSettings::MinPromptTimeoutMs, TerminalSettings::MaxPromptTimeoutMs);
+    timeout->setSuffix(" ms");
+    timeout->setValue(settings_.Pacing.promptTimeoutMs);
+    auto* form = new QFormLayout;
+    form->addRow("Pause after each &character:", charDelay);
+    form->addRow("Pause after each &line:", lineDelay);
+    form->addRow("Before each line wait for &prompt:", prompt);
+    form->addRow("Wait for the prompt at &most:", timeout);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    auto* column = new QVBoxLayout(&dialog);
+    column->addWidget(new QLabel("Pastes and sent files go at the line's rate; slow devices may "
+                                 "need pauses, or their prompt before each line.",
+                                 &dialog));
+    column->addLayout(form);
+    column->addWidget(buttons);
+    if (dialog.exec() != QDialog::Accepted) {
+        return;
+    }
+    settings_.Pacing.charDelayMs = charDelay->value();
+    settings_.Pacing.lineDelayMs = lineDelay->value();
+    // Bytes on the line: the prompt as Latin-1.
+    settings_.Pacing.prompt = prompt->text().toLatin1().toStdString();
+    settings_.Pacing.promptTimeoutMs = timeout->value();
+    SaveSettings();
 }
 
 // --- Capture ------------------------------------------------------------------------------------
@@ -502,8 +728,10 @@ void TFrmTerminal::ChooseCaptureFile() {
     const QString stamped = "Text with time stamps (*.txt *.log)";
     const QString raw = "Raw bytes (*)";
     QString filter = stamped;
-    const QString path = QFileDialog::getSaveFileName(this, "Capture to File", QString(),
-                                                      stamped + ";;" + raw, &filter);
+    // Appending to a file is no overwriting: no question then.
+    const QString path = QFileDialog::getSaveFileName(
+        this, "Capture to File", QString(), stamped + ";;" + raw, &filter,
+        settings_.CaptureAppend ? QFileDialog::DontConfirmOverwrite : QFileDialog::Options());
     if (path.isEmpty()) {
         return;
     }
@@ -511,9 +739,21 @@ void TFrmTerminal::ChooseCaptureFile() {
                                      : CaptureWriter::Mode::TimeStamped);
 }
 
+void TFrmTerminal::SetCaptureSent(bool on) {
+    settings_.CaptureSent = on;
+    UpdateCaptureItems();
+    SaveSettings();
+}
+
+void TFrmTerminal::SetCaptureAppend(bool on) {
+    settings_.CaptureAppend = on;
+    UpdateCaptureItems();
+    SaveSettings();
+}
+
 bool TFrmTerminal::StartCapture(const QString& path, CaptureWriter::Mode mode) {
     const std::string name = path.toStdString();
-    if (!capture_.Open(name, mode)) {
+    if (!capture_.Open(name, mode, {settings_.CaptureAppend, settings_.CaptureSent})) {
         Report("Cannot write the capture file " + name + ": " + capture_.Error() +
                ".\rChoose another file or folder, or check its permissions.");
         return false;
@@ -569,12 +809,16 @@ void TFrmTerminal::BreakWhenDrained() {
     }
     breakWaiting_ = false;
     try {
+        breakLamp_->setLit(true);
         if (host_) {
             host_->SendBreak();
         } else if (port_) {
             port_->SendBreak();
         }
+        breakLampTimer_->start(BreakLampMs);
+        NoteLineAction("Break sent " + TimeOfDay());
     } catch (const std::exception& e) {
+        breakLamp_->setLit(false);
         Report(std::string("No break was sent: ") + e.what() +
                "\rCheck that the port is open and the device is connected.");
     }
@@ -588,6 +832,7 @@ void TFrmTerminal::SetDtr(bool on) {
         } else if (port_) {
             port_->SetDTR(on);
         }
+        NoteLineAction(on ? "DTR on" : "DTR off");
     } catch (const std::exception& e) {
         Report(std::string("DTR was not changed: ") + e.what());
     }
@@ -601,6 +846,7 @@ void TFrmTerminal::SetRts(bool on) {
         } else if (port_) {
             port_->SetRTS(on);
         }
+        NoteLineAction(on ? "RTS on" : "RTS off");
     } catch (const std::exception& e) {
         Report(std::string("RTS was not changed: ") + e.what());
     }
@@ -697,6 +943,15 @@ void TFrmTerminal::changeEvent(QEvent* e) {
 }
 
 bool TFrmTerminal::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::ShortcutOverride) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Insert && key->modifiers() == Qt::NoModifier) {
+            // Insert reaches the key handling below instead of the Scroll Back item, which
+            // shows it: the key leaves the item's check mark as it is.
+            event->accept();
+            return true;
+        }
+    }
     if (event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Insert && !(key->modifiers() & Qt::ShiftModifier)) {
@@ -711,8 +966,10 @@ bool TFrmTerminal::eventFilter(QObject* watched, QEvent* event) {
             return true;
         }
     }
-    if (event->type() == QEvent::KeyPress && watched == &terminal_->Window() && port_ &&
-        !terminal_->Scrollback() && TTerminal::KeyByte(static_cast<QKeyEvent*>(event)) >= 0) {
+    // In the wheel's scrollback a typed key returns to the live view and goes out.
+    const bool typing = !terminal_->Scrollback() || terminal_->Window().WheelScrollback();
+    if (event->type() == QEvent::KeyPress && watched == &terminal_->Window() && port_ && typing &&
+        TTerminal::KeyByte(static_cast<QKeyEvent*>(event)) >= 0) {
         // Nothing typed is kept for a device that may come back as another one, nor sent while
         // an upload has the line (the terminal is inactive then): the byte would land inside
         // the file being sent. One beep says so, not one a key.

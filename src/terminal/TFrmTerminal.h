@@ -1,8 +1,11 @@
 // The terminal window the operator opens (a "form": a top-level QMainWindow): one terminal control
 // on the settings window's serial port, a row of status lights for the port's lines, a status line
-// with the port settings, the cursor position and what runs (paste, capture), and the menus: clear,
-// scroll back, exit and capture; copy and paste; font; the hex view, local echo and line ends;
-// break, DTR and RTS.
+// with the port settings, the cursor position and what runs (paste, capture, file, line actions),
+// and the menus: clear, scroll back, exit, capture and sending a file; copy, paste and its
+// pacing; font; the hex view, local echo and line ends; break, DTR and RTS. Every item has a key:
+// Ctrl with a letter belongs to the device, so the window's own keys are Ctrl+Shift ones. The
+// text area has a context menu (copy, paste, clear, hex); a mark becomes the primary selection,
+// which a middle click pastes. A lost and a returned port each leave a line on the screen.
 //
 // While the form is shown the terminal owns the received bytes: showing it switches the host's
 // data trigger off and activates the terminal and the lights; closing hands the port back.
@@ -21,7 +24,9 @@
 class QAction;
 class QFontDialog;
 class QHeaderView;
+class QPoint;
 class QStandardItemModel;
+class QTimer;
 class QWidget;
 
 namespace pellwick {
@@ -61,8 +66,18 @@ public:
     void SetSettingsFile(const std::string& path);
     const TerminalSettings& Settings() const { return settings_; }
 
-    // Every received byte to the file from now on; a file that cannot be opened is reported.
+    // Every received byte (and, when chosen, every sent one) to the file from now on, appending
+    // when chosen; a file that cannot be opened is reported.
     bool StartCapture(const QString& path, CaptureWriter::Mode mode);
+    // The file's bytes to the device as they are, paced as pastes are; Esc stops.
+    bool SendFile(const QString& path);
+    // Text to the device as a paste: line ends become the send line end, paced.
+    void PasteText(const QString& text);
+    // Files larger than this are refused by SendFile.
+    static constexpr qint64 MaxSendFileBytes = 64 * 1024 * 1024;
+    // How long a line action's note and the break lamp stay.
+    static constexpr int LineNoteMs = 5000;
+    static constexpr int BreakLampMs = 500;
     bool Capturing() const { return capture_.IsOpen(); }
     // How long a break waits at most for the bytes queued before it to leave.
     static constexpr int BreakDrainMs = 2000;
@@ -76,6 +91,10 @@ public slots:
     void ChooseFont();
     // The clipboard's text to the device, paced (Esc stops it).
     void PasteClipboard();
+    void ChoosePacing();
+    void ChooseSendFile();
+    void SetCaptureSent(bool on);
+    void SetCaptureAppend(bool on);
     void ChooseCaptureFile();
     void StopCapture();
     void SetHexView(bool on);
@@ -102,6 +121,13 @@ private:
     void UpdateLineItems();
     void UpdateViewItems();
     void UpdateCaptureItems();
+    void UpdateLamps();
+    // What a line action did, in the status line for LineNoteMs.
+    void NoteLineAction(const QString& text);
+    void ShowContextMenu(const QPoint& at);
+    // Starts a paced send; the status line names it while it runs (`doing`: "Pasting") and
+    // when it ended early (`what`: "Paste").
+    bool StartSending(std::string bytes, const QString& doing, const QString& what);
     void BreakWhenDrained();
     void CaptureFailed();
     void ShowActivity();
@@ -122,7 +148,13 @@ private:
     QStandardItemModel* statusModel_ = nullptr;
     QFontDialog* fontDialog_ = nullptr;
     QAction* actScrollBack_ = nullptr;
+    QAction* actClear_ = nullptr;
+    QAction* actCopy_ = nullptr;
     QAction* actPaste_ = nullptr;
+    QAction* actPacing_ = nullptr;
+    QAction* actSendFile_ = nullptr;
+    QAction* actCaptureSent_ = nullptr;
+    QAction* actCaptureAppend_ = nullptr;
     QAction* actCapture_ = nullptr;
     QAction* actStopCapture_ = nullptr;
     QAction* actHex_ = nullptr;
@@ -139,6 +171,13 @@ private:
     TerminalSettings settings_;
     CaptureWriter capture_;
     QString pasteStatus_;
+    QString lineNote_;
+    QTimer* lineNoteTimer_ = nullptr;
+    QTimer* breakLampTimer_ = nullptr;
+    TVaxoStatusLight* breakLamp_ = nullptr;
+    TVaxoStatusLight* dtrLamp_ = nullptr;
+    TVaxoStatusLight* rtsLamp_ = nullptr;
+    bool lossShown_ = false; // the screen says the port is disconnected
     bool breakWaiting_ = false;
     QElapsedTimer breakSince_;
     bool beeped_ = false;

@@ -11,6 +11,7 @@
 #include <QMimeData>
 #include <QPaintEvent>
 #include <QScrollBar>
+#include <QWheelEvent>
 #include <algorithm>
 
 namespace pellwick {
@@ -195,7 +196,44 @@ QSize TTerminal::SizeForCells(int columns, int rows) const {
 
 // --- Scrollback ---------------------------------------------------------------------------------
 
+void TTerminal::RequestScrollback(bool on) {
+    if (scrollbackRequest_) {
+        scrollbackRequest_(on);
+    } else if (on != scroller_->Scrollback()) {
+        ToggleScrollback();
+    }
+}
+
+bool TTerminal::ViewAtBottom() const {
+    return buffer_->ViewTop() >= buffer_->HighestRowUsed() - buffer_->VisibleRows() + 1;
+}
+
+void TTerminal::wheelEvent(QWheelEvent* e) {
+    e->accept();
+    wheelAngle_ += e->angleDelta().y();
+    const int notches = wheelAngle_ / 120;
+    wheelAngle_ -= notches * 120;
+    if (notches == 0) {
+        return;
+    }
+    if (notches > 0 && !scroller_->Scrollback()) {
+        if (buffer_->ViewTop() == 0) {
+            return; // nothing above the view yet
+        }
+        RequestScrollback(true);
+        wheelScrollback_ = scroller_->Scrollback();
+    }
+    if (!scroller_->Scrollback()) {
+        return;
+    }
+    buffer_->ScrollView(0, -notches * WheelRows);
+    if (notches < 0 && wheelScrollback_ && ViewAtBottom()) {
+        RequestScrollback(false);
+    }
+}
+
 void TTerminal::ToggleScrollback() {
+    wheelScrollback_ = false;
     if (scroller_->Scrollback()) {
         scroller_->LeaveScrollback();
         InvalidateAll();
@@ -223,9 +261,18 @@ void TTerminal::SendTypedByte(std::uint8_t b) {
 
 void TTerminal::keyPressEvent(QKeyEvent* e) {
     if (scroller_->Scrollback()) {
-        scroller_->ScrollbackKey(e->key());
-        e->accept();
-        return;
+        const bool browsed = scroller_->ScrollbackKey(e->key());
+        if (!wheelScrollback_ || browsed || TypedByte(e) < 0) {
+            e->accept();
+            return;
+        }
+        // The wheel's scrollback gives way to typing: the live view returns and the key goes
+        // out.
+        RequestScrollback(false);
+        if (scroller_->Scrollback()) {
+            e->accept();
+            return;
+        }
     }
     const int b = TypedByte(e);
     if (b < 0) {
@@ -243,6 +290,15 @@ bool TTerminal::focusNextPrevChild(bool next) {
 
 void TTerminal::mousePressEvent(QMouseEvent* e) {
     setFocus(Qt::MouseFocusReason);
+    if (e->button() == Qt::MiddleButton && middlePaste_) {
+        const QClipboard* clipboard = QGuiApplication::clipboard();
+        const bool primary = clipboard && clipboard->supportsSelection();
+        const QString text = primary ? clipboard->text(QClipboard::Selection) : selection_;
+        if (!text.isEmpty()) {
+            middlePaste_(text);
+        }
+        return;
+    }
     if (e->button() == Qt::LeftButton) {
         const QPoint p = e->position().toPoint();
         buffer_->BeginMark(p.x(), p.y(), e->modifiers() & Qt::ShiftModifier);
@@ -259,6 +315,22 @@ void TTerminal::mouseMoveEvent(QMouseEvent* e) {
 void TTerminal::mouseReleaseEvent(QMouseEvent* e) {
     if (e->button() == Qt::LeftButton && buffer_->Marking()) {
         buffer_->EndMark();
+        OfferSelection();
+    }
+}
+
+void TTerminal::OfferSelection() {
+    if (buffer_->MarkStart() == buffer_->MarkEnd()) {
+        return; // a click, not a mark: the selection stays what it was
+    }
+    std::string text;
+    if (!buffer_->MarkedText(text)) {
+        return;
+    }
+    selection_ = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (clipboard && clipboard->supportsSelection()) {
+        clipboard->setText(selection_, QClipboard::Selection);
     }
 }
 

@@ -19,6 +19,7 @@
 
 #include <QAbstractScrollArea>
 #include <QFont>
+#include <QString>
 #include <QTimer>
 #include <cstdint>
 #include <functional>
@@ -73,6 +74,21 @@ public:
     // Client-area pixels around which the frame and the permanent scroll bars sit.
     QSize FrameExtra() const;
 
+    // Rows one notch of the mouse wheel moves the view.
+    static constexpr int WheelRows = 3;
+    // The scrollback the wheel opened: it ends at the bottom of the history or on a typed key.
+    bool WheelScrollback() const { return wheelScrollback_; }
+    // Who switches scrollback when the wheel or a key asks (the control, which keeps its own
+    // state around it); none: the window toggles it itself.
+    void SetScrollbackRequest(std::function<void(bool on)> request) {
+        scrollbackRequest_ = std::move(request);
+    }
+    // A middle click asks for this text to be pasted: the marked text, from the X11 primary
+    // selection where the platform has one, else from the last mark made here.
+    void SetMiddlePaste(std::function<void(const QString&)> paste) {
+        middlePaste_ = std::move(paste);
+    }
+
     using StatusHandler = std::function<void(std::uint32_t first, std::uint32_t second)>;
     using ErrorHandler = std::function<void(int code)>;
     void SetStatusHandler(StatusHandler handler) { onStatus_ = std::move(handler); }
@@ -103,6 +119,7 @@ protected:
     void mousePressEvent(QMouseEvent* e) override;
     void mouseMoveEvent(QMouseEvent* e) override;
     void mouseReleaseEvent(QMouseEvent* e) override;
+    void wheelEvent(QWheelEvent* e) override;
     void focusInEvent(QFocusEvent* e) override;
     void focusOutEvent(QFocusEvent* e) override;
     void scrollContentsBy(int dx, int dy) override;
@@ -111,6 +128,11 @@ protected:
 private:
     void Tick();
     void SendTypedByte(std::uint8_t b);
+    void RequestScrollback(bool on);
+    // At the newest rows of the history: where the live view stands.
+    bool ViewAtBottom() const;
+    // The finished mark becomes the primary selection.
+    void OfferSelection();
     // False when the client area kept its size.
     bool ApplyClientSize();
     void ApplyFont(const QFont& font);
@@ -126,6 +148,11 @@ private:
     QTimer markTimer_;
     StatusHandler onStatus_;
     ErrorHandler onError_;
+    std::function<void(bool)> scrollbackRequest_;
+    std::function<void(const QString&)> middlePaste_;
+    bool wheelScrollback_ = false;
+    int wheelAngle_ = 0; // eighths of a degree not yet turned into rows
+    QString selection_;  // the last mark, where the platform keeps no primary selection
 };
 
 } // namespace pellwick

@@ -46,6 +46,15 @@ TVaxoCustomTerminal::TVaxoCustomTerminal(QWidget* parent) : QWidget(parent) {
             onError_(*this, static_cast<std::uint16_t>(code));
         }
     });
+    term_->SetScrollbackRequest([this](bool on) { SetScrollback(on); });
+    term_->Feed().SetReceiveObserver([this](std::span<const std::uint8_t> bytes) {
+        if (paste_ && paste_->AwaitingPrompt()) {
+            paste_->Received(bytes);
+        }
+        if (onReceived_) {
+            onReceived_(bytes);
+        }
+    });
     pasteTimer_.setInterval(PasteTickMs);
     connect(&pasteTimer_, &QTimer::timeout, this, &TVaxoCustomTerminal::PasteTick);
     resize(200, 200);
@@ -375,16 +384,25 @@ void TVaxoCustomTerminal::SetLineEnds(const LineEndMapping& mapping) {
 
 void TVaxoCustomTerminal::SetOnReceived(
     std::function<void(std::span<const std::uint8_t>)> observer) {
-    term_->Feed().SetReceiveObserver(std::move(observer));
+    onReceived_ = std::move(observer);
+}
+
+void TVaxoCustomTerminal::SetOnSent(std::function<void(std::span<const std::uint8_t>)> observer) {
+    term_->Feed().SetSendObserver(std::move(observer));
+}
+
+void TVaxoCustomTerminal::ShowNote(std::string_view text) {
+    term_->Feed().ShowNote(text);
 }
 
 // --- Paste --------------------------------------------------------------------------------------
 
-bool TVaxoCustomTerminal::StartPaste(std::string bytes, PasteProgress onProgress) {
+bool TVaxoCustomTerminal::StartPaste(std::string bytes, PasteProgress onProgress,
+                                     const PastePacing& pacing) {
     if (paste_ || !active_ || !term_->Feed().Dispatcher()) {
         return false;
     }
-    paste_ = std::make_unique<PastePacer>(std::move(bytes), PastePacer::Clock::now());
+    paste_ = std::make_unique<PastePacer>(std::move(bytes), PastePacer::Clock::now(), pacing);
     pasteProgress_ = std::move(onProgress);
     PasteTick();
     if (paste_) {
@@ -409,10 +427,10 @@ void TVaxoCustomTerminal::PasteTick() {
         EndPaste();
         return;
     }
-    if (paste_->Done()) {
+    if (paste_->Done() || paste_->PromptMissed()) {
         EndPaste();
     } else if (!next.empty() && pasteProgress_) {
-        pasteProgress_(paste_->Sent(), paste_->Total(), false);
+        pasteProgress_({paste_->Sent(), paste_->Total(), false, false, paste_->LinesSent()});
     }
 }
 
@@ -429,7 +447,7 @@ void TVaxoCustomTerminal::EndPaste() {
     const PasteProgress progress = std::move(pasteProgress_);
     pasteProgress_ = nullptr;
     if (progress) {
-        progress(ended->Sent(), ended->Total(), true);
+        progress({ended->Sent(), ended->Total(), true, ended->PromptMissed(), ended->LinesSent()});
     }
 }
 

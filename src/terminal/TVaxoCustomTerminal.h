@@ -25,6 +25,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace pellwick {
 
@@ -97,14 +98,24 @@ public:
     void SetLineEnds(const LineEndMapping& mapping);
     // Told of every received byte before it is shown (a capture file takes them here).
     void SetOnReceived(std::function<void(std::span<const std::uint8_t>)> observer);
+    // Told of every byte sent to the device (typed, pasted or from a file).
+    void SetOnSent(std::function<void(std::span<const std::uint8_t>)> observer);
+    // A line of the terminal's own on the screen, on a line of its own ("-- connected --").
+    void ShowNote(std::string_view text);
 
-    // Sends bytes to the device at the line's rate (PastePacer), on a timer, so that the
-    // event loop keeps running. False, with nothing started, while the terminal is not active
-    // (no open port, or an upload has the line) or a paste is running. Deactivation ends it. onProgress is told after each step and once at the end: bytes
-    // sent, bytes in all, and whether the paste has ended (finished, stopped, or the port
-    // went away).
-    using PasteProgress = std::function<void(std::size_t sent, std::size_t total, bool ended)>;
-    bool StartPaste(std::string bytes, PasteProgress onProgress);
+    // Sends bytes to the device at the line's rate (PastePacer) and the pacing asked for, on a
+    // timer, so that the event loop keeps running. False, with nothing started, while the
+    // terminal is not active (no open port, or an upload has the line) or a paste is running.
+    // Deactivation ends it. onProgress is told after each step and once at the end.
+    struct PasteState {
+        std::size_t sent;  // bytes handed to the port
+        std::size_t total; // bytes in all
+        bool ended;        // finished, stopped, or the port went away
+        bool promptMissed; // ended because the device's prompt did not come in time
+        std::size_t lines; // lines sent completely (when lines are paced)
+    };
+    using PasteProgress = std::function<void(const PasteState&)>;
+    bool StartPaste(std::string bytes, PasteProgress onProgress, const PastePacing& pacing = {});
     void StopPaste();
     bool Pasting() const { return paste_ != nullptr; }
     // How often a running paste hands the next bytes to the port.
@@ -178,6 +189,7 @@ private:
     TTerminalErrorEvent onError_;
     std::unique_ptr<PastePacer> paste_;
     PasteProgress pasteProgress_;
+    std::function<void(std::span<const std::uint8_t>)> onReceived_;
     QTimer pasteTimer_;
     // Kept on entering scrollback: whether all columns were shown, and the width then.
     bool allColumnsOnEntry_ = false;

@@ -67,6 +67,13 @@ bool TerminalFeed::event(QEvent* e) {
 
 void TerminalFeed::SetHeld(bool on) {
     held_ = on;
+    if (!on) {
+        const std::vector<std::string> notes = std::move(heldNotes_);
+        heldNotes_.clear();
+        for (const std::string& note : notes) {
+            ShowNote(note);
+        }
+    }
     if (!on && inputPending_) {
         inputPending_ = false;
         QCoreApplication::postEvent(
@@ -137,11 +144,51 @@ bool TerminalFeed::SendBytes(std::span<const std::uint8_t> bytes) {
     if (dispatcher_->QueueBlock(bytes.data(), static_cast<std::uint32_t>(bytes.size())) < 0) {
         return false;
     }
+    if (onSend_) {
+        onSend_(bytes);
+    }
     if (halfDuplex_) {
-        Show(bytes);
+        Echo(bytes);
         buffer_.Refresh();
     }
     return true;
+}
+
+void TerminalFeed::Echo(std::span<const std::uint8_t> bytes) {
+    if (hexView_) {
+        Show(bytes);
+        return;
+    }
+    shown_.clear();
+    for (const std::uint8_t b : bytes) {
+        if (b == '\r') {
+            shown_ += "\r\n";
+        } else if (b != '\n') {
+            shown_ += static_cast<char>(b);
+        } else if (!echoAfterCr_) {
+            shown_ += "\r\n";
+        }
+        echoAfterCr_ = b == '\r';
+    }
+    buffer_.ProcessBytes({reinterpret_cast<const std::uint8_t*>(shown_.data()), shown_.size()});
+}
+
+void TerminalFeed::ShowNote(std::string_view text) {
+    if (held_) {
+        // Scrollback keeps the cursor aside: the note waits with the received bytes.
+        heldNotes_.emplace_back(text);
+        return;
+    }
+    std::string line;
+    if (buffer_.CursorColumn() > 0) {
+        line += "\r\n";
+    }
+    line.append(text);
+    line += "\r\n";
+    buffer_.ProcessBytes({reinterpret_cast<const std::uint8_t*>(line.data()), line.size()});
+    buffer_.Refresh();
+    // A hex line in progress goes on below the note.
+    hex_.Reset();
 }
 
 } // namespace pellwick

@@ -20,6 +20,8 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace pellwick {
 
@@ -57,12 +59,18 @@ public:
     // What Enter sends and which received line ends are widened for display (text view).
     void SetLineEnds(const LineEndMapping& mapping) { lineEnds_ = mapping; }
     const LineEndMapping& LineEnds() const { return lineEnds_; }
-    // Sent bytes are also shown, as received ones would be.
+    // Sent bytes are also shown; each line end sent (CR, LF or CR LF) shows as a new line, so
+    // that the device's answer does not overwrite what was typed.
     void SetHalfDuplex(bool on) { halfDuplex_ = on; }
     bool HalfDuplex() const { return halfDuplex_; }
     // Told of every received byte, as it came from the line, before it is shown.
     using ReceiveObserver = std::function<void(std::span<const std::uint8_t> bytes)>;
     void SetReceiveObserver(ReceiveObserver observer) { onReceive_ = std::move(observer); }
+    // Told of every byte queued for the device.
+    void SetSendObserver(ReceiveObserver observer) { onSend_ = std::move(observer); }
+    // A line of the terminal's own (not from the device) on a line of its own, in text and hex
+    // view alike; while held it waits until the feed is released.
+    void ShowNote(std::string_view text);
 
     // Queues bytes for the device (echoed when HalfDuplex is on). False, with nothing sent,
     // without a dispatcher or when its output ring has no room for all of them.
@@ -81,6 +89,7 @@ protected:
 private:
     // Received (or echoed) bytes onto the screen, as the view shows them.
     void Show(std::span<const std::uint8_t> bytes);
+    void Echo(std::span<const std::uint8_t> bytes);
 
     TBuffer& buffer_;
     TVaxoBaseDispatcher* dispatcher_ = nullptr;
@@ -93,6 +102,9 @@ private:
     LineEndMapping lineEnds_;
     std::string shown_; // scratch for the bytes the screen is given
     ReceiveObserver onReceive_;
+    ReceiveObserver onSend_;
+    bool echoAfterCr_ = false; // the last byte echoed was a CR
+    std::vector<std::string> heldNotes_;
 };
 
 } // namespace pellwick

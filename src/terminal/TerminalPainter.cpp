@@ -188,6 +188,17 @@ void TerminalPainter::Paint(const QRect& area, bool focused) {
     if (caretShown_ && focused) {
         const QRect caret((b.CursorColumn() - b.ViewLeft()) * cw,
                           (b.CursorRow() - b.ViewTop()) * ch, cw, ch);
+        // The caret is drawn at the cursor, which plain writes move without telling the
+        // painter: the cell it was drawn in before is cleared, and the caret is drawn whole
+        // where this area leaves part of it out.
+        if (caret.topLeft() != caretPos_) {
+            Schedule(QRect(caretPos_, caret.size()));
+            caretPos_ = caret.topLeft();
+        }
+        const QRect shown = caret & viewport_.rect();
+        if (!shown.isEmpty() && !area.contains(shown)) {
+            Schedule(shown);
+        }
         p.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
         p.fillRect(caret, Qt::white);
     }

@@ -9,6 +9,8 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSet>
@@ -216,6 +218,31 @@ TEST_F(MainWindowTest, OnlyTheWordManualInAnyCaseSelectsManualMode) {
         auto window = MakeWindow();
         EXPECT_EQ(window->ManualMode(), manual) << method;
     }
+}
+
+TEST_F(MainWindowTest, EveryActionHasAKeyOfItsOwnShownBesideIt) {
+    auto window = MakeWindow();
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    QList<QKeySequence> taken{QKeySequence::HelpContents}; // F1: the window's topic
+    for (QAction* menu : window->menuBar()->actions()) {
+        for (QAction* item : menu->menu()->actions()) {
+            if (item->isSeparator() || !item->isVisible()) {
+                continue;
+            }
+            ASSERT_FALSE(item->shortcut().isEmpty()) << item->text().toStdString();
+            EXPECT_FALSE(taken.contains(item->shortcut())) << item->text().toStdString();
+            taken << item->shortcut();
+        }
+    }
+    for (const char* button : {"BtnUpload", "BtnULCancel"}) {
+        const QKeySequence key = Find<QPushButton>(*window, button)->shortcut();
+        EXPECT_FALSE(key.isEmpty() || taken.contains(key)) << button;
+        taken << key;
+    }
+    QTest::keyClick(window.get(), Qt::Key_M, Qt::ControlModifier);
+    EXPECT_TRUE(window->ManualMode());
+    EXPECT_EQ(Find<QPushButton>(*window, "BtnUpload")->text(), "Select Upload Script");
 }
 
 TEST_F(MainWindowTest, DefaultPathIsEnteredOrReportedAndStartUpGoesOn) {

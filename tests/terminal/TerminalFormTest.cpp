@@ -13,6 +13,7 @@
 #include <QAction>
 #include <QHeaderView>
 #include <QMenuBar>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -217,17 +218,26 @@ TEST_F(TerminalFormTest, ALostPortSaysDisconnectedAndRefusesTypingWithOneBeep) {
     Show();
     pty.Write("last");
     ASSERT_TRUE(PumpUntil([&] { return RowText(Buf(), 0) == "last"; }));
+    form->Terminal().SetScrollback(true); // the screen's own lines wait for the live view
     pty.CloseMaster();
     ASSERT_TRUE(PumpUntil([&] { return port->Lost() && port->PortState() == TVaxoCustomComPort::State::Closed; }));
+    EXPECT_EQ("", RowText(Buf(), 1));
+    form->Terminal().SetScrollback(false);
     EXPECT_EQ(" disconnected", form->StatusText(0));
     QTest::keyClicks(&form->Terminal().Window(), "typed\r");
     EXPECT_EQ(1, form->RefusedKeyBeeps());
     EXPECT_EQ("last", RowText(Buf(), 0));
+    // The gap stays in the scrollback: a line when the port went, one when it came back.
+    EXPECT_TRUE(QRegularExpression("^-- disconnected \\d\\d:\\d\\d:\\d\\d --$")
+                    .match(QString::fromStdString(RowText(Buf(), 1)))
+                    .hasMatch())
+        << RowText(Buf(), 1);
 
     // Back on a device: the settings return to the status line and typing goes out again.
     port->SetComNumber(2);
     port->SetOpen(true);
     EXPECT_EQ(" COM2 8N1 19200", form->StatusText(0));
+    EXPECT_EQ("-- connected --", RowText(Buf(), 2));
     EXPECT_TRUE(form->Terminal().Active());
     QTest::keyClicks(&form->Terminal().Window(), "ok");
     EXPECT_EQ("ok", Str(pty2.Read(2)));

@@ -6,6 +6,7 @@
 #include "SerialTestSupport.h"
 #include "TerminalPtyFixture.h"
 #include "devsim/DevsimOptions.h"
+#include "lights/TVaxoStatusLight.h"
 #include "serial/TVaxoWin32Dispatcher.h"
 #include "support/DevsimHarness.h"
 #include "support/ScriptedBoxes.h"
@@ -17,17 +18,26 @@
 #include "terminal/TVaxoTerminal.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QClipboard>
+#include <QDialog>
 #include <QFileInfo>
 #include <QFontDialog>
 #include <QGuiApplication>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
+#include <QSpinBox>
 #include <QTimer>
+#include <QWheelEvent>
+#include <cstring>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <iterator>
 #include <numeric>
+#include <sstream>
 
 using namespace pellwick;
 using namespace pellwick::test;
@@ -54,6 +64,19 @@ std::string TranscriptBytes(const std::string& path, char direction) {
         }
     }
     return out;
+}
+
+// Reads from the peer while the event loop runs, as a paced send needs it to.
+std::string ReadPumping(PtyPair& pty, std::size_t count) {
+    std::string got;
+    PumpUntil(
+        [&] {
+            const std::vector<std::uint8_t> some = pty.ReadAvailable(1);
+            got.append(some.begin(), some.end());
+            return got.size() >= count;
+        },
+        10000);
+    return got;
 }
 
 // The form on COM1 as the program builds it, with a recording host and message boxes.
@@ -89,6 +112,19 @@ protected:
         QGuiApplication::clipboard()->setText(text);
         QTest::keyClick(&Window(), Qt::Key_Insert, Qt::ShiftModifier);
     }
+    // Runs act on the modal dialog of this name once exec() shows it.
+    void OnModal(const char* name, std::function<void(QDialog*)> act) {
+        auto* poll = new QTimer(form.get());
+        QObject::connect(poll, &QTimer::timeout, [poll, name, act] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (dialog && dialog->objectName() == name) {
+                poll->stop();
+                poll->deleteLater();
+                act(dialog);
+            }
+        });
+        poll->start(10);
+    }
     static QStringList Captions(const QMenu* menu) {
         QStringList captions;
         for (const QAction* a : menu->actions()) {
@@ -116,14 +152,231 @@ TEST_F(FormOnPty, NewItemsFollowTheOldOnesWhichKeepTheirPlaces) {
     const QList<QAction*> menus = form->menuBar()->actions();
     ASSERT_EQ(5, menus.size());
     EXPECT_EQ((QStringList{"&Clear terminal", "Scroll Back", "", "&Exit", "", "Capture to File...",
-                           "Stop Capture"}),
+                           "Stop Capture", "Capture What Is Sent", "Append to Capture File", "",
+                           "Send File..."}),
               Captions(menus[0]->menu()));
-    EXPECT_EQ((QStringList{"Copy", "Paste"}), Captions(menus[1]->menu()));
+    EXPECT_EQ((QStringList{"Copy", "Paste", "Paste Pacing..."}), Captions(menus[1]->menu()));
     EXPECT_EQ(nullptr, menus[2]->menu()); // "&Font" opens the dialog itself
     EXPECT_EQ((QStringList{"Hex", "Local Echo", "", "Send Line End", "Receive CR as CR LF",
                            "Receive LF as CR LF"}),
               Captions(menus[3]->menu()));
     EXPECT_EQ((QStringList{"Send Break", "", "DTR", "RTS"}), Captions(menus[4]->menu()));
+}
+
+TEST_F(FormOnPty, EveryItemHasAKeyOfItsOwnAndCtrlWithALetterStillGoesToTheDevice) {
+    QList<QKeySequence> taken;
+    std::function<void(const QList<QAction*>&)> visit = [&](const QList<QAction*>& items) {
+        for (QAction* item : items) {
+            if (item->menu()) {
+                visit(item->menu()->actions());
+                continue;
+            }
+            if (item->isSeparator()) {
+                continue;
+            }
+            ASSERT_FALSE(item->shortcuts().isEmpty()) << item->text().toStdString();
+            for (const QKeySequence& key : item->shortcuts()) {
+                EXPECT_FALSE(taken.contains(key)) << key.toString().toStdString();
+                taken << key;
+                const QKeyCombination combo = key[0];
+                EXPECT_FALSE(combo.keyboardModifiers() == Qt::ControlModifier &&
+                             combo.key() >= Qt::Key_A && combo.key() <= Qt::Key_Z)
+                    << key.toString().toStdString();
+            }
+        }
+    };
+    visit(form->menuBar()->actions());
+
+    const struct {
+        QKeyCombination key;
+        const char* item; // checked afterwards
+    } rows[] = {{Qt::CTRL | Qt::SHIFT | Qt::Key_H, "MnuItmHex"},
+                {Qt::CTRL | Qt::SHIFT | Qt::Key_E, "MnuItmLocalEcho"},
+                {Qt::CTRL | Qt::SHIFT | Qt::Key_J, "MnuItmSendLf"},
+                {Qt::CTRL | Qt::ALT | Qt::Key_M, "MnuItmReceiveCr"}};
+    for (const auto& r : rows) {
+        QTest::keyClick(&Window(), r.key.key(), r.key.keyboardModifiers());
+        EXPECT_TRUE(Action(r.item)->isChecked()) << r.item;
+    }
+    QTest::keyClick(&Window(), Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(std::vector<std::uint8_t>{0x03}, pty.Read(1));
+    EXPECT_TRUE(pty.ReadAvailable(100).empty());
+}
+
+TEST_F(FormOnPty, TheTextAreaHasAContextMenuAndAMiddleClickPastesTheMarkedText) {
+    QStringList shown;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            shown = Captions(menu);
+            menu->close();
+        }
+    });
+    poll.start(10);
+    emit Window().customContextMenuRequested(QPoint(5, 5));
+    poll.stop();
+    EXPECT_EQ((QStringList{"Copy", "Paste", "&Clear terminal", "Hex"}), shown);
+
+    pty.Write("hello world");
+    ASSERT_TRUE(PumpUntil([&] { return RowText(Buf(), 0) == "hello world"; }));
+    QWidget* viewport = Window().viewport();
+    const int y = Buf().CellHeight() / 2;
+    QTest::mousePress(viewport, Qt::LeftButton, {}, QPoint(1, y));
+    QTest::mouseMove(viewport, QPoint(Buf().CellWidth() * 11 + 1, y));
+    QTest::mouseRelease(viewport, Qt::LeftButton, {}, QPoint(Buf().CellWidth() * 11 + 1, y));
+    QTest::mouseClick(viewport, Qt::MiddleButton, {}, QPoint(1, 5 * Buf().CellHeight()));
+    EXPECT_EQ("hello world\r", Str(pty.Read(12)));
+}
+
+TEST_F(FormOnPty, TheWheelBrowsesTheHistoryAndTheBottomOrATypedKeyReturnsToTheLiveView) {
+    auto wheel = [&](int notches) {
+        QWheelEvent e(QPointF(5, 5), Window().viewport()->mapToGlobal(QPointF(5, 5)), QPoint(),
+                      QPoint(0, 120 * notches), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase,
+                      false);
+        QApplication::sendEvent(Window().viewport(), &e);
+    };
+    std::string lines;
+    for (int i = 0; i < 60; ++i) {
+        lines += "line " + std::to_string(i) + "\r\n";
+    }
+    pty.Write(lines);
+    ASSERT_TRUE(PumpUntil([&] { return Buf().CursorRow() - Buf().ViewTop() == 24; }));
+    const int liveTop = Buf().ViewTop();
+    wheel(2);
+    EXPECT_TRUE(form->Terminal().Scrollback());
+    EXPECT_EQ(liveTop - 2 * TTerminal::WheelRows, Buf().ViewTop());
+    pty.Write("meanwhile");
+    PumpFor(200);
+    wheel(-1);
+    EXPECT_TRUE(form->Terminal().Scrollback());
+    EXPECT_EQ(liveTop - TTerminal::WheelRows, Buf().ViewTop());
+    wheel(-1);
+    EXPECT_FALSE(form->Terminal().Scrollback());
+    EXPECT_EQ(liveTop, Buf().ViewTop());
+    ASSERT_TRUE(PumpUntil([&] { return RowText(Buf(), Buf().CursorRow()) == "meanwhile"; }));
+
+    wheel(3);
+    ASSERT_TRUE(form->Terminal().Scrollback());
+    QTest::keyClick(&Window(), 'x');
+    EXPECT_FALSE(form->Terminal().Scrollback());
+    EXPECT_EQ("x", Str(pty.Read(1)));
+
+    // Scrollback opened by Insert is left by Insert alone.
+    QTest::keyClick(&Window(), Qt::Key_Insert);
+    wheel(-1);
+    QTest::keyClick(&Window(), 'y');
+    EXPECT_TRUE(form->Terminal().Scrollback());
+    EXPECT_TRUE(pty.ReadAvailable(100).empty());
+    QTest::keyClick(&Window(), Qt::Key_Insert);
+    EXPECT_FALSE(form->Terminal().Scrollback());
+    EXPECT_FALSE(Action("MnuItmScrollBack")->isChecked());
+}
+
+TEST_F(FormOnPty, WithLocalEchoEnterStartsANewLineWhateverTheLineEndSent) {
+    Action("MnuItmLocalEcho")->trigger();
+    const struct {
+        const char* item;
+        const char* sent;
+    } rows[] = {
+        {"MnuItmSendCr", "VER\r"}, {"MnuItmSendLf", "VER\n"}, {"MnuItmSendCrLf", "VER\r\n"}};
+    for (const auto& r : rows) {
+        form->Terminal().Clear();
+        Action(r.item)->trigger();
+        QTest::keyClicks(&Window(), "VER");
+        QTest::keyClick(&Window(), Qt::Key_Return);
+        EXPECT_EQ(r.sent, Str(pty.Read(std::strlen(r.sent)))) << r.item;
+        pty.Write("VER=2.10");
+        EXPECT_TRUE(PumpUntil([&] { return RowText(Buf(), 1) == "VER=2.10"; })) << r.item;
+        EXPECT_EQ("VER", RowText(Buf(), 0)) << r.item;
+    }
+}
+
+TEST_F(FormOnPty, ACaptureKeepsWhatWasSentMarkedApartAndAppendsWhenAsked) {
+    TempFolder folder;
+    const std::string path = folder.File("session.log");
+    {
+        std::ofstream out(path, std::ios::binary);
+        out << "earlier\n";
+    }
+    Action("MnuItmCaptureSent")->trigger();
+    Action("MnuItmCaptureAppend")->trigger();
+    ASSERT_TRUE(form->StartCapture(QString::fromStdString(path), CaptureWriter::Mode::TimeStamped));
+    QTest::keyClicks(&Window(), "VER\r");
+    EXPECT_EQ("VER\r", Str(pty.Read(4)));
+    pty.Write("VER=2.10\r\n#");
+    ASSERT_TRUE(PumpUntil([&] { return RowText(Buf(), 1) == "#"; }));
+    Action("MnuItmStopCapture")->trigger();
+    // Each line: a 29-character stamp, a blank, the direction, a blank, the bytes.
+    std::istringstream file(ReadFile(path));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(file, line);) {
+        lines.push_back(line.size() > 30 ? line.substr(30) : line);
+    }
+    EXPECT_EQ((std::vector<std::string>{"earlier", "TX VER\r", "RX VER=2.10\r", "RX #"}), lines);
+}
+
+TEST_F(FormOnPty, APasteWaitsForThePromptBeforeEachLineAndStopsWhenItDoesNotCome) {
+    bool dialogSeen = false;
+    OnModal("DlgPastePacing", [&](QDialog* dialog) {
+        dialog->findChild<QLineEdit*>("EdtPrompt")->setText("> ");
+        dialog->findChild<QSpinBox*>("SpnPromptTimeout")->setValue(1000);
+        dialogSeen = true;
+        dialog->accept();
+    });
+    QTest::keyClick(&Window(), Qt::Key_P, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_TRUE(dialogSeen);
+    EXPECT_EQ("> ", form->Settings().Pacing.prompt);
+
+    form->PasteText("one\ntwo\nthree");
+    EXPECT_EQ("one\r", ReadPumping(pty, 4));
+    PumpFor(300);
+    EXPECT_TRUE(pty.ReadAvailable(1).empty());
+    pty.Write("ok\r\n> ");
+    EXPECT_EQ("two\r", ReadPumping(pty, 4));
+    ASSERT_TRUE(PumpUntil([&] { return !form->Terminal().Pasting(); }));
+    EXPECT_TRUE(form->StatusText(2).startsWith("Paste stopped after line 2: no prompt \"> \""))
+        << form->StatusText(2).toStdString();
+    EXPECT_TRUE(pty.ReadAvailable(100).empty());
+}
+
+TEST_F(FormOnPty, SendFileSendsEveryByteAsItIsAndReportsAFileItCannotRead) {
+    TempFolder folder;
+    std::string bytes;
+    for (int i = 0; i < 1024; ++i) {
+        bytes += static_cast<char>(i & 0xFF);
+    }
+    const std::string path = folder.File("image.bin");
+    {
+        std::ofstream out(path, std::ios::binary);
+        out << bytes;
+    }
+    ASSERT_TRUE(form->SendFile(QString::fromStdString(path)));
+    const std::string got = ReadPumping(pty, bytes.size());
+    EXPECT_TRUE(got == bytes) << got.size();
+    ASSERT_TRUE(PumpUntil([&] { return !form->Terminal().Pasting(); }));
+    EXPECT_EQ("", form->StatusText(2));
+
+    EXPECT_FALSE(form->SendFile(QString::fromStdString(folder.File("missing.bin"))));
+    ASSERT_EQ(1u, boxes.Shown.size());
+    EXPECT_EQ(0u, boxes.Shown[0].Text.find("Cannot read " + folder.File("missing.bin")));
+}
+
+// What the screen shows (the window system's copy, not a fresh paint): the caret drawn after a
+// plain write is cleared when the cursor moves on.
+TEST_F(FormOnPty, TheCaretLeavesNoTraceOnScreenWhereTheCursorWas) {
+    ASSERT_TRUE(Window().hasFocus());
+    const auto cellColour = [&](int column, int row) {
+        const QPoint at = Window().viewport()->mapTo(
+            form.get(), QPoint(column * Buf().CellWidth() + Buf().CellWidth() / 2,
+                               row * Buf().CellHeight() + Buf().CellHeight() / 2));
+        const QImage screen = form->screen()->grabWindow(form->winId()).toImage();
+        return screen.pixelColor(at).lightness();
+    };
+    pty.Write("#");
+    ASSERT_TRUE(PumpUntil([&] { return cellColour(1, 0) > 128; })); // the caret after '#'
+    form->Terminal().ShowNote("-- note --");
+    ASSERT_TRUE(PumpUntil([&] { return cellColour(0, 2) > 128; }));
+    EXPECT_LT(cellColour(1, 0), 64);
 }
 
 TEST_F(FormOnPty, ShiftInsertPastesWithTheSendLineEndWhileCtrlVAndInsertKeepTheirMeaning) {
@@ -442,6 +695,26 @@ TEST_F(FormOnDeviceDouble, DtrAndRtsItemsDriveTheLinesAndShowThemAsTheyAre) {
     ShowLineMenu();
     EXPECT_FALSE(Action("MnuItmRts")->isEnabled());
     EXPECT_TRUE(Action("MnuItmDtr")->isEnabled());
+}
+
+TEST_F(FormOnDeviceDouble, BreakDtrAndRtsSayWhatTheyDidAndLightTheirLamp) {
+    const struct {
+        const char* item;
+        const char* note;
+        const char* lamp;
+        bool lit;
+    } rows[] = {{"MnuItmDtr", "DTR off", "SLDtr", false},
+                {"MnuItmDtr", "DTR on", "SLDtr", true},
+                {"MnuItmRts", "RTS off", "SLRts", false},
+                {"MnuItmRts", "RTS on", "SLRts", true},
+                {"MnuItmBreak", "Break sent ", "SLBrk", true}};
+    for (const auto& r : rows) {
+        Action(r.item)->trigger();
+        EXPECT_TRUE(form->StatusText(2).startsWith(r.note)) << form->StatusText(2).toStdString();
+        EXPECT_EQ(r.lit, form->findChild<TVaxoStatusLight*>(r.lamp)->Lit()) << r.note;
+    }
+    auto* brk = form->findChild<TVaxoStatusLight*>("SLBrk");
+    EXPECT_TRUE(PumpUntil([&] { return !brk->Lit(); }));
 }
 
 TEST_F(FormOnDeviceDouble, SendBreakReachesTheDeviceAfterWhatWasTypedBeforeIt) {

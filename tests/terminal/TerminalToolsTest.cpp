@@ -228,6 +228,41 @@ TEST_F(CaptureWriterTest, EachLineGetsTheStampOfItsFirstByteWhateverItsLineEnd) 
     }
 }
 
+TEST_F(CaptureWriterTest, SentBytesAreMarkedApartOnTheirOwnLinesAndAppendingKeepsTheFile) {
+    UseZone("UTC0");
+    const std::string stamp = "1970-01-01T00:00:00.000+00:00 ";
+    const struct {
+        CaptureWriter::Mode mode;
+        CaptureOptions options;
+        const char* file; // what the file holds afterwards; it held "old\n" before
+    } rows[] = {
+        {CaptureWriter::Mode::TimeStamped,
+         {false, true},
+         "|TX VER\r\n|RX VER=2.10\r\n|RX #\n|TX x"},
+        {CaptureWriter::Mode::TimeStamped, {true, false}, "old\n|VER=2.10\r\n|#"},
+        {CaptureWriter::Mode::Raw, {true, true}, "old\nVER=2.10\r\n#"},
+    };
+    for (const auto& r : rows) {
+        {
+            std::ofstream out(folder.File("c.log"), std::ios::binary);
+            out << "old\n";
+        }
+        CaptureWriter w;
+        w.SetClock([] { return std::chrono::system_clock::time_point{}; });
+        ASSERT_TRUE(w.Open(folder.File("c.log"), r.mode, r.options));
+        ASSERT_TRUE(w.WriteSent(Bytes("VER\r")));
+        ASSERT_TRUE(w.Write(Bytes("VER=2.10\r\n#")));
+        ASSERT_TRUE(w.WriteSent(Bytes("x")));
+        ASSERT_TRUE(w.Close());
+        // '|' stands for a line's stamp.
+        std::string expected;
+        for (const char* c = r.file; *c; ++c) {
+            expected += *c == '|' ? stamp : std::string(1, *c);
+        }
+        EXPECT_EQ(expected, ReadFile(folder.File("c.log"))) << r.file;
+    }
+}
+
 TEST_F(CaptureWriterTest, FilesThatCannotBeOpenedOrWrittenSaySoAndCloseTheCapture) {
     CaptureWriter w;
     EXPECT_FALSE(w.Open(folder.Path(), CaptureWriter::Mode::Raw)); // a folder
@@ -291,6 +326,46 @@ TEST(HexFormatterTest, TheScreenIsTheSameHoweverTheBytesArrive) {
                                  "64                                               d"}));
 }
 
+// A paced paste on a line that takes every byte at once: when each byte was handed out.
+TEST(PastePacerTest, PausesAfterCharactersAndLinesAndTheWaitForThePromptHoldEachLine) {
+    using namespace std::chrono;
+    const struct {
+        const char* name;
+        PastePacing pacing;
+        int promptAfterMs; // the device shows its prompt this long after each line; -1 never
+        std::vector<int> sentAtMs; // of the bytes of "ab\r\ncd\ne"
+        bool promptMissed;
+    } rows[] = {
+        {"chars", {20, 0, "", 5000}, -1, {0, 20, 40, 60, 80, 100, 120, 140}, false},
+        {"lines", {0, 100, "", 5000}, -1, {0, 0, 0, 0, 100, 100, 100, 200}, false},
+        {"prompt", {0, 0, "#>", 5000}, 50, {0, 0, 0, 0, 50, 50, 50, 100}, false},
+        {"no prompt", {0, 0, "#>", 300}, -1, {0, 0, 0, 0}, true},
+    };
+    for (const auto& r : rows) {
+        const std::string text = "ab\r\ncd\ne";
+        const auto start = PastePacer::Clock::time_point{};
+        PastePacer pacer(text, start, r.pacing);
+        std::vector<int> sentAt;
+        int lineEndAt = -1;
+        for (int ms = 0; ms <= 2000 && !pacer.Done() && !pacer.PromptMissed(); ms += 10) {
+            if (r.promptAfterMs >= 0 && lineEndAt >= 0 && ms == lineEndAt + r.promptAfterMs) {
+                // Split across two batches, after some other output.
+                pacer.Received(Bytes("ok\r\n#"));
+                pacer.Received(Bytes(">"));
+            }
+            const std::string_view next = pacer.Next(start + milliseconds(ms), 115200, 0, 4096);
+            for (const char c : next) {
+                sentAt.push_back(ms);
+                if (c == '\n') {
+                    lineEndAt = ms;
+                }
+            }
+        }
+        EXPECT_EQ(r.sentAtMs, sentAt) << r.name;
+        EXPECT_EQ(r.promptMissed, pacer.PromptMissed()) << r.name;
+    }
+}
+
 // --- Settings ------------------------------------------------------------------------------
 
 TEST(TerminalSettingsTest, SettingsReadBackAndLeaveOtherSectionsAsTheyWere) {
@@ -307,12 +382,20 @@ TEST(TerminalSettingsTest, SettingsReadBackAndLeaveOtherSectionsAsTheyWere) {
     s.Font = "DejaVu Sans Mono,11,-1,5,400,0,0,0,0,0,0,0,0,0,0,1";
     s.LocalEcho = true;
     s.LineEnds = {LineEnd::CrLf, true, false};
+    s.Pacing = {5, 200, "> ", 3000};
+    s.CaptureSent = true;
+    s.CaptureAppend = true;
     s.Save(ini);
     EXPECT_EQ(s, TerminalSettings::Load(ini));
     EXPECT_EQ(0u, ReadFile(path).find("[RS232Settings]\r\nComm Port=COM3\r\nDTR State=0\r\n"));
 
     ini.WriteString("Terminal", "Send Line End", "CR-LF");
-    EXPECT_EQ(LineEnd::Cr, TerminalSettings::Load(ini).LineEnds.send);
+    ini.WriteInteger("Terminal", "Paste Line Delay", -5);
+    ini.WriteInteger("Terminal", "Paste Prompt Timeout", 0);
+    const TerminalSettings repaired = TerminalSettings::Load(ini);
+    EXPECT_EQ(LineEnd::Cr, repaired.LineEnds.send);
+    EXPECT_EQ(0, repaired.Pacing.lineDelayMs);
+    EXPECT_EQ(TerminalSettings::MinPromptTimeoutMs, repaired.Pacing.promptTimeoutMs);
 }
 
 } // namespace
