@@ -71,7 +71,7 @@ std::string ReadPumping(PtyPair& pty, std::size_t count) {
     std::string got;
     PumpUntil(
         [&] {
-            const std::vector<std::uint8_t> some = pty.ReadAvailable(1);
+            const std::vector<std::uint8_t> some = pty.ReadFor(1);
             got.append(some.begin(), some.end());
             return got.size() >= count;
         },
@@ -200,7 +200,7 @@ TEST_F(FormOnPty, EveryItemHasAKeyOfItsOwnAndCtrlWithALetterStillGoesToTheDevice
     }
     QTest::keyClick(&Window(), Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(std::vector<std::uint8_t>{0x03}, pty.Read(1));
-    EXPECT_TRUE(pty.ReadAvailable(100).empty());
+    EXPECT_TRUE(pty.ReadFor(100).empty());
 }
 
 TEST_F(FormOnPty, TheTextAreaHasAContextMenuAndAMiddleClickPastesTheMarkedText) {
@@ -266,7 +266,7 @@ TEST_F(FormOnPty, TheWheelBrowsesTheHistoryAndTheBottomOrATypedKeyReturnsToTheLi
     wheel(-1);
     QTest::keyClick(&Window(), 'y');
     EXPECT_TRUE(form->Terminal().Scrollback());
-    EXPECT_TRUE(pty.ReadAvailable(100).empty());
+    EXPECT_TRUE(pty.ReadFor(100).empty());
     QTest::keyClick(&Window(), Qt::Key_Insert);
     EXPECT_FALSE(form->Terminal().Scrollback());
     EXPECT_FALSE(Action("MnuItmScrollBack")->isChecked());
@@ -330,13 +330,13 @@ TEST_F(FormOnPty, APasteWaitsForThePromptBeforeEachLineAndStopsWhenItDoesNotCome
     form->PasteText("one\ntwo\nthree");
     EXPECT_EQ("one\r", ReadPumping(pty, 4));
     PumpFor(300);
-    EXPECT_TRUE(pty.ReadAvailable(1).empty());
+    EXPECT_TRUE(pty.ReadFor(1).empty());
     pty.Write("ok\r\n> ");
     EXPECT_EQ("two\r", ReadPumping(pty, 4));
     ASSERT_TRUE(PumpUntil([&] { return !form->Terminal().Pasting(); }));
     EXPECT_TRUE(form->StatusText(2).startsWith("Paste stopped after line 2: no prompt \"> \""))
         << form->StatusText(2).toStdString();
-    EXPECT_TRUE(pty.ReadAvailable(100).empty());
+    EXPECT_TRUE(pty.ReadFor(100).empty());
 }
 
 TEST_F(FormOnPty, SendFileSendsEveryByteAsItIsAndReportsAFileItCannotRead) {
