@@ -52,7 +52,8 @@ void Announced(void* context, TVaxoCustomComPort* port, bool opening) {
 
 void Print(const char* what, std::vector<double> v, double goal) {
     std::sort(v.begin(), v.end());
-    const double median = v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+    const double median =
+        v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
     std::printf("%-34s median %7.2f ms   max %7.2f ms   (goal < %.0f ms: %s)\n", what, median,
                 v.back(), goal, v.back() < goal ? "met" : "NOT met");
 }

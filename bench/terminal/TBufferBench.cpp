@@ -55,8 +55,7 @@ std::vector<std::uint8_t> MixedText(std::size_t size) {
     return text;
 }
 
-template <bool Whole>
-void BM_TBufferMixedText(benchmark::State& state) {
+template <bool Whole> void BM_TBufferMixedText(benchmark::State& state) {
     const auto batch = static_cast<std::size_t>(state.range(0));
     const std::vector<std::uint8_t> text = MixedText(1 << 20);
     NullView view;

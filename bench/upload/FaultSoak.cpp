@@ -49,30 +49,55 @@ enum class Fault {
 };
 
 constexpr Fault AllFaults[] = {
-    Fault::None,           Fault::RefuseOnce,       Fault::RefuseSticky,
-    Fault::Corrupt,        Fault::Drop,             Fault::Noise,
-    Fault::NoiseBeforeRefusal, Fault::SplitErrorMidTransfer, Fault::SplitRefusal,
-    Fault::HangUpInHeader, Fault::HangUpInTransfer, Fault::HangUpBeforeVerification,
-    Fault::HangUpInVerification, Fault::Silence, Fault::Cancel,
+    Fault::None,
+    Fault::RefuseOnce,
+    Fault::RefuseSticky,
+    Fault::Corrupt,
+    Fault::Drop,
+    Fault::Noise,
+    Fault::NoiseBeforeRefusal,
+    Fault::SplitErrorMidTransfer,
+    Fault::SplitRefusal,
+    Fault::HangUpInHeader,
+    Fault::HangUpInTransfer,
+    Fault::HangUpBeforeVerification,
+    Fault::HangUpInVerification,
+    Fault::Silence,
+    Fault::Cancel,
 };
 
 const char* NameOf(Fault fault) {
     switch (fault) {
-    case Fault::None: return "none";
-    case Fault::RefuseOnce: return "refuse once";
-    case Fault::RefuseSticky: return "refuse sticky";
-    case Fault::Corrupt: return "corrupt a byte";
-    case Fault::Drop: return "drop a byte";
-    case Fault::Noise: return "noise burst";
-    case Fault::NoiseBeforeRefusal: return "noise + refusal";
-    case Fault::SplitErrorMidTransfer: return "split error, transfer";
-    case Fault::SplitRefusal: return "split error, verify";
-    case Fault::HangUpInHeader: return "hang-up, header";
-    case Fault::HangUpInTransfer: return "hang-up, transfer";
-    case Fault::HangUpBeforeVerification: return "hang-up, before verify";
-    case Fault::HangUpInVerification: return "hang-up, verifying CR";
-    case Fault::Silence: return "silence";
-    case Fault::Cancel: return "cancel";
+    case Fault::None:
+        return "none";
+    case Fault::RefuseOnce:
+        return "refuse once";
+    case Fault::RefuseSticky:
+        return "refuse sticky";
+    case Fault::Corrupt:
+        return "corrupt a byte";
+    case Fault::Drop:
+        return "drop a byte";
+    case Fault::Noise:
+        return "noise burst";
+    case Fault::NoiseBeforeRefusal:
+        return "noise + refusal";
+    case Fault::SplitErrorMidTransfer:
+        return "split error, transfer";
+    case Fault::SplitRefusal:
+        return "split error, verify";
+    case Fault::HangUpInHeader:
+        return "hang-up, header";
+    case Fault::HangUpInTransfer:
+        return "hang-up, transfer";
+    case Fault::HangUpBeforeVerification:
+        return "hang-up, before verify";
+    case Fault::HangUpInVerification:
+        return "hang-up, verifying CR";
+    case Fault::Silence:
+        return "silence";
+    case Fault::Cancel:
+        return "cancel";
     }
     return "?";
 }
@@ -218,8 +243,8 @@ bool RunOne(Fault fault, std::mt19937& random, Outcome& outcome) {
     const std::string storedPath = device.File("store/" + Address + ".bin");
     // A file kept by a device that hung up before its answer was never confirmed: no tool can
     // know it arrived, so it counts as not delivered.
-    outcome.stored = fault != Fault::HangUpInVerification &&
-                     std::filesystem::exists(storedPath) && e2e::ReadFile(storedPath) == data;
+    outcome.stored = fault != Fault::HangUpInVerification && std::filesystem::exists(storedPath) &&
+                     e2e::ReadFile(storedPath) == data;
     device.Stop();
     return true;
 }
@@ -285,8 +310,8 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
     }
 
-    std::printf("\n%-24s %5s %8s %8s %9s %9s %8s %5s %7s\n", "fault", "runs", "success",
-                "failure", "false-ok", "false-err", ">30 s", "odd", "max s");
+    std::printf("\n%-24s %5s %8s %8s %9s %9s %8s %5s %7s\n", "fault", "runs", "success", "failure",
+                "false-ok", "false-err", ">30 s", "odd", "max s");
     Tally total;
     for (Fault fault : AllFaults) {
         const Tally& t = table[fault];
@@ -305,7 +330,8 @@ int main(int argc, char** argv) {
     std::printf("%-24s %5d %8d %8d %9d %9d %8d %5d %7.1f\n", "all", total.runs, total.goodSuccess,
                 total.goodFailure, total.falseSuccess, total.falseFailure, total.overtime,
                 total.odd, total.maxSeconds);
-    const auto longest = hangUpMs.empty() ? 0.0 : *std::max_element(hangUpMs.begin(), hangUpMs.end());
+    const auto longest =
+        hangUpMs.empty() ? 0.0 : *std::max_element(hangUpMs.begin(), hangUpMs.end());
     std::printf("hang-up to upload-error report: %zu runs, median %.0f ms, max %.0f ms\n",
                 hangUpMs.size(), Median(hangUpMs), longest);
     const bool met =

@@ -68,8 +68,7 @@ QProgressBar* MakeGauge(const char* name, QColor colour, QWidget* parent) {
 TFrmLoadr::TFrmLoadr(UploadRun& run, IMessageBoxes& boxes, QWidget* parent)
     : TFrmLoadr(run, boxes, Options(), parent) {}
 
-TFrmLoadr::TFrmLoadr(UploadRun& run, IMessageBoxes& boxes, const Options& options,
-                     QWidget* parent)
+TFrmLoadr::TFrmLoadr(UploadRun& run, IMessageBoxes& boxes, const Options& options, QWidget* parent)
     : QMainWindow(parent), run_(run), boxes_(boxes) {
     InitResources();
     setObjectName(QStringLiteral("FrmLoadr"));
@@ -392,9 +391,9 @@ void TFrmLoadr::Render() {
     const bool terminal = controls.Terminal && TerminalAvailable();
     spdBtnTerm_->setEnabled(terminal);
     mnuItmTerminal_->setEnabled(terminal);
-    ShowPortState(view.State == RunState::PortLost ||
-                  (view.State == RunState::Running && peers_.Port != nullptr &&
-                   peers_.Port->Lost()));
+    ShowPortState(
+        view.State == RunState::PortLost ||
+        (view.State == RunState::Running && peers_.Port != nullptr && peers_.Port->Lost()));
 }
 
 void TFrmLoadr::SetComLamp(LampColour colour) {
@@ -402,8 +401,9 @@ void TFrmLoadr::SetComLamp(LampColour colour) {
     palette.setColor(QPalette::Window, QColor(colour.Red, colour.Green, colour.Blue));
     pnlComLamp_->setPalette(palette);
     // Green while a run goes well, red after an error (and before the first run).
-    pnlComLamp_->setAccessibleDescription(colour == LampGreen ? QStringLiteral("green: no error")
-                                                              : QStringLiteral("red: error or no run yet"));
+    pnlComLamp_->setAccessibleDescription(colour == LampGreen
+                                              ? QStringLiteral("green: no error")
+                                              : QStringLiteral("red: error or no run yet"));
 }
 
 bool TFrmLoadr::TerminalExists() const {

@@ -71,8 +71,8 @@ std::vector<Line> SplitLines(const std::string& content) {
             lines.push_back({content.substr(pos), ""});
             break;
         }
-        const bool crlf = content[end] == '\r' && end + 1 < content.size() &&
-                          content[end + 1] == '\n';
+        const bool crlf =
+            content[end] == '\r' && end + 1 < content.size() && content[end + 1] == '\n';
         const std::size_t eolLength = crlf ? 2 : 1;
         lines.push_back({content.substr(pos, end - pos), content.substr(end, eolLength)});
         pos = end + eolLength;

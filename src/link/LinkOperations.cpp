@@ -327,8 +327,8 @@ TransferProgress LinkOperations::Progress() const {
     // that much has passed since the drain, all it took is out, however fast the peer read.
     double emptiedBy = -1;
     if (transfer_.Drained && !transfer_.LineTold) {
-        emptiedBy = seconds(transfer_.EndedAt) +
-                    WireSeconds(UntoldDriverHolds, transfer_.BytesPerSecond);
+        emptiedBy =
+            seconds(transfer_.EndedAt) + WireSeconds(UntoldDriverHolds, transfer_.BytesPerSecond);
         moment.Drained = moment.Seconds >= emptiedBy;
     }
     progress.Handed = moment.Handed;

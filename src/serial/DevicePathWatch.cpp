@@ -121,8 +121,8 @@ bool DevicePathWatch::WaitFor(const std::string& path, std::chrono::milliseconds
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!watch.Present()) {
         // Rounded up: a wait cut short by a fraction of a millisecond would end it early.
-        const auto left =
-            std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             return false;
         }

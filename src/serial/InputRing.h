@@ -103,7 +103,7 @@ private:
     std::uint32_t scanPos_ = 0;   // the next byte to run through the data triggers
     std::uint32_t unscanned_ = 0; // bytes read but not yet run through the data triggers
     std::vector<std::uint8_t> stage_;
-    std::uint32_t staged_ = 0; // bytes waiting at the front of stage_
+    std::uint32_t staged_ = 0;   // bytes waiting at the front of stage_
     std::uint64_t discards_ = 0; // counts Discard calls, so that a read beside one is dropped
 };
 

@@ -56,7 +56,8 @@ pid_t FlockHolder(const struct stat& node) {
         std::istringstream fields(line);
         std::string index, kind, mode, access, where;
         long pid = 0;
-        if (!(fields >> index >> kind) || kind != "FLOCK" || !(fields >> mode >> access >> pid >> where))
+        if (!(fields >> index >> kind) || kind != "FLOCK" ||
+            !(fields >> mode >> access >> pid >> where))
             continue;
         unsigned major = 0, minor = 0;
         unsigned long inode = 0;
@@ -89,7 +90,8 @@ pid_t DescriptorHolder(const struct stat& node) {
             continue;
         while (const dirent* fd = ::readdir(fds)) {
             struct stat target {};
-            if (fd->d_name[0] != '.' && ::stat((fdFolder + "/" + fd->d_name).c_str(), &target) == 0 &&
+            if (fd->d_name[0] != '.' &&
+                ::stat((fdFolder + "/" + fd->d_name).c_str(), &target) == 0 &&
                 S_ISCHR(target.st_mode) && target.st_rdev == node.st_rdev) {
                 found = static_cast<pid_t>(pid);
                 break;
@@ -142,8 +144,8 @@ int UucpLock::Acquire(const std::string& devicePath, pid_t& holder) {
     holder = 0;
     const std::string lockPath = PathFor(devicePath);
     static std::atomic<unsigned> counter{0};
-    const std::string temp = Folder() + "/LTMP." + std::to_string(::getpid()) + "." +
-                             std::to_string(counter++);
+    const std::string temp =
+        Folder() + "/LTMP." + std::to_string(::getpid()) + "." + std::to_string(counter++);
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0)
         return 0; // no lock folder we may write: flock and TIOCEXCL hold the port alone

@@ -30,8 +30,7 @@ std::optional<LineEnd> LineEndFromName(std::string_view name);
 
 // Received bytes as the screen shows them: a CR, or an LF, becomes CR LF where the mapping
 // says so; every other byte is kept. Appends to out.
-void MapReceived(const LineEndMapping& mapping, std::span<const std::uint8_t> in,
-                 std::string& out);
+void MapReceived(const LineEndMapping& mapping, std::span<const std::uint8_t> in, std::string& out);
 
 // Pasted text as sent: each line end of the text (CR LF, a lone LF or a lone CR) becomes one
 // `send` line end; every other byte is kept.

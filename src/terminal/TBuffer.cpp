@@ -146,7 +146,8 @@ void TBuffer::ProcessBytes(std::span<const std::uint8_t> bytes) {
     const std::uint8_t* const end = p + bytes.size();
     while (p < end) {
         const std::uint8_t* run = p;
-        const std::uint8_t* const rowEnd = run + std::min<std::ptrdiff_t>(end - run, cols_ - curCol_);
+        const std::uint8_t* const rowEnd =
+            run + std::min<std::ptrdiff_t>(end - run, cols_ - curCol_);
         while (p < rowEnd && !IsControlCell(*p)) {
             ++p;
         }

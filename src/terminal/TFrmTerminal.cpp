@@ -521,8 +521,8 @@ void TFrmTerminal::ShowActivity() {
         parts << lineNote_;
     }
     if (capture_.IsOpen()) {
-        parts << QString("Capture on: %1").arg(
-                     QFileInfo(QString::fromStdString(capture_.Path())).fileName());
+        parts << QString("Capture on: %1")
+                     .arg(QFileInfo(QString::fromStdString(capture_.Path())).fileName());
     }
     SetStatusText(2, parts.join("   "));
 }
@@ -735,8 +735,7 @@ void TFrmTerminal::ChooseCaptureFile() {
     if (path.isEmpty()) {
         return;
     }
-    StartCapture(path, filter == raw ? CaptureWriter::Mode::Raw
-                                     : CaptureWriter::Mode::TimeStamped);
+    StartCapture(path, filter == raw ? CaptureWriter::Mode::Raw : CaptureWriter::Mode::TimeStamped);
 }
 
 void TFrmTerminal::SetCaptureSent(bool on) {
@@ -880,11 +879,11 @@ int TFrmTerminal::StatusSectionWidth(int section) const {
 void TFrmTerminal::FormActivate() {
     const bool lost = port_ && port_->Lost();
     SetStatusText(0, lost ? QStringLiteral(" disconnected") : PortSettingsText(port_));
-    statusModel_->setHeaderData(
-        0, Qt::Horizontal,
-        lost ? QStringLiteral("disconnected: ") + QString::fromStdString(port_->LostDevice())
-             : QString(),
-        Qt::ToolTipRole);
+    statusModel_->setHeaderData(0, Qt::Horizontal,
+                                lost ? QStringLiteral("disconnected: ") +
+                                           QString::fromStdString(port_->LostDevice())
+                                     : QString(),
+                                Qt::ToolTipRole);
 }
 
 void TFrmTerminal::ClearTerminal() {

@@ -253,8 +253,8 @@ void TTerminal::SendTypedByte(std::uint8_t b) {
     // Enter sends the chosen line end; every other key its own byte.
     const std::string_view end = LineEndBytes(feed_->LineEnds().send);
     const std::span<const std::uint8_t> bytes =
-        b == '\r' ? std::span<const std::uint8_t>(
-                         reinterpret_cast<const std::uint8_t*>(end.data()), end.size())
+        b == '\r' ? std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(end.data()),
+                                                  end.size())
                   : std::span<const std::uint8_t>(&b, 1);
     feed_->SendBytes(bytes);
 }

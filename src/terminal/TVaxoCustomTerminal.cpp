@@ -420,8 +420,8 @@ void TVaxoCustomTerminal::PasteTick() {
         EndPaste(); // the port closed under the paste
         return;
     }
-    const std::string_view next = paste_->Next(PastePacer::Clock::now(), port_->Baud(),
-                                               d->OutputUsed(), d->OutputFree());
+    const std::string_view next =
+        paste_->Next(PastePacer::Clock::now(), port_->Baud(), d->OutputUsed(), d->OutputFree());
     if (!next.empty() && !term_->Feed().SendBytes(
                              {reinterpret_cast<const std::uint8_t*>(next.data()), next.size()})) {
         EndPaste();

@@ -49,10 +49,9 @@ QFont UsableTerminalFont(const QFont& preferred) {
     if (HasUniformAdvance(systemSized)) {
         return systemSized;
     }
-    static const char* const chain[] = {"monospace",     "DejaVu Sans Mono", "Liberation Mono",
-                                        "Noto Sans Mono", "Noto Mono",        "Cousine",
-                                        "Nimbus Mono PS", "FreeMono",         "Courier New",
-                                        "Courier"};
+    static const char* const chain[] = {
+        "monospace", "DejaVu Sans Mono", "Liberation Mono", "Noto Sans Mono", "Noto Mono",
+        "Cousine",   "Nimbus Mono PS",   "FreeMono",        "Courier New",    "Courier"};
     for (const char* family : chain) {
         const QFont font = Family(QString::fromLatin1(family), preferred);
         if (HasUniformAdvance(font)) {

@@ -24,9 +24,8 @@ TerminalSettings TerminalSettings::Load(const PrivateProfile& ini) {
     TerminalSettings s;
     s.Font = ini.ReadString(Section, KeyFont, "");
     s.LocalEcho = ini.ReadBool(Section, KeyEcho, false);
-    s.LineEnds.send =
-        LineEndFromName(ini.ReadString(Section, KeySend, LineEndName(LineEnd::Cr)))
-            .value_or(LineEnd::Cr);
+    s.LineEnds.send = LineEndFromName(ini.ReadString(Section, KeySend, LineEndName(LineEnd::Cr)))
+                          .value_or(LineEnd::Cr);
     s.LineEnds.receiveCrAsCrLf = ini.ReadBool(Section, KeyCr, false);
     s.LineEnds.receiveLfAsCrLf = ini.ReadBool(Section, KeyLf, false);
     s.Pacing.charDelayMs = std::clamp(ini.ReadInteger(Section, KeyCharDelay, 0), 0, MaxDelayMs);

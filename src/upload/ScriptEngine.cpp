@@ -128,13 +128,13 @@ void ScriptEngine::ProcessScript(const std::string& fileName) {
         run_.LineCount = 0;
         record_ = RunRecord{};
         record_.End = RunEnd::ScriptUnreadable;
-        record_.Cause = tooLarge ? "The script is larger than the limit."
-                                 : "The script could not be read.";
+        record_.Cause =
+            tooLarge ? "The script is larger than the limit." : "The script could not be read.";
         boxes_.Show(MsgKind::Error,
-                    tooLarge ? "Script file \"" + fileName + "\" is larger than " +
-                                   std::to_string(ScriptText::MaxScriptBytes) +
-                                   " bytes: not a script !"
-                             : "Script file \"" + fileName + "\" not found !",
+                    tooLarge
+                        ? "Script file \"" + fileName + "\" is larger than " +
+                              std::to_string(ScriptText::MaxScriptBytes) + " bytes: not a script !"
+                        : "Script file \"" + fileName + "\" not found !",
                     MbOk);
         return;
     }
@@ -411,8 +411,8 @@ std::string ScriptEngine::DeviceErrorCause() const {
     if (!fileOpen_ || !transferStarted_) {
         return "The device sent its error string " + error + ".";
     }
-    const std::int64_t at = link_.State().DeviceErrorAt >= 0 ? link_.State().DeviceErrorAt
-                                                             : BytesHandedOver();
+    const std::int64_t at =
+        link_.State().DeviceErrorAt >= 0 ? link_.State().DeviceErrorAt : BytesHandedOver();
     return "The device answered " + error + " after " + std::to_string(at) + " of " +
            std::to_string(record_.Files.back().Size) + " bytes.";
 }
@@ -427,9 +427,9 @@ std::string ScriptEngine::HangUpCause() const {
 void ScriptEngine::SetScriptError() {
     // The device's error string while a file of this run is on its way, or after the upload
     // has failed, refuses that upload: it must not become a script error that Ignore passes.
-    if (running_ && (run_.State == ScriptState::ssUploading ||
-                     run_.State == ScriptState::ssUploadError ||
-                     run_.State == ScriptState::ssCancelled)) {
+    if (running_ &&
+        (run_.State == ScriptState::ssUploading || run_.State == ScriptState::ssUploadError ||
+         run_.State == ScriptState::ssCancelled)) {
         if (run_.State == ScriptState::ssUploading) {
             NoteFailure(FileOutcome::Refused, DeviceErrorCause());
             run_.State = ScriptState::ssUploadError;
@@ -658,12 +658,12 @@ void ScriptEngine::UploadFinish() {
             break;
         }
         window_.SetUploadGauge(90);
-        boxes_.Show(MsgKind::Error,
-                    WithCause("Communication test failed. Upload of " + run_.UploadName +
-                                  " may have failed!\rScript Line: " +
-                                  std::to_string(run_.LineIndex),
-                              failureCause_),
-                    MbOk);
+        boxes_.Show(
+            MsgKind::Error,
+            WithCause("Communication test failed. Upload of " + run_.UploadName +
+                          " may have failed!\rScript Line: " + std::to_string(run_.LineIndex),
+                      failureCause_),
+            MbOk);
         run_.State = ScriptState::ssUploadError;
         SetTimer(true);
         return;
@@ -705,11 +705,21 @@ void ScriptEngine::UploadError() {
     record_.Message = text;
     boxes_.Show(MsgKind::Error, text, MbOk);
     switch (failure_) {
-    case FileOutcome::Refused: EndRun(RunEnd::Refused); break;
-    case FileOutcome::NotVerified: EndRun(RunEnd::NotVerified); break;
-    case FileOutcome::Cancelled: EndRun(RunEnd::Cancelled); break;
-    case FileOutcome::HungUp: EndRun(RunEnd::HungUp); break;
-    default: EndRun(RunEnd::Failed); break;
+    case FileOutcome::Refused:
+        EndRun(RunEnd::Refused);
+        break;
+    case FileOutcome::NotVerified:
+        EndRun(RunEnd::NotVerified);
+        break;
+    case FileOutcome::Cancelled:
+        EndRun(RunEnd::Cancelled);
+        break;
+    case FileOutcome::HungUp:
+        EndRun(RunEnd::HungUp);
+        break;
+    default:
+        EndRun(RunEnd::Failed);
+        break;
     }
 }
 

@@ -22,9 +22,9 @@
 #include "serial/portmap/PortMap.h"
 #include "support/DevsimHarness.h"
 #include "terminal/TFrmTerminal.h"
-#include "upload/run/UploadRun.h"
 #include "terminal/TVaxoTerminal.h"
 #include "upload/ScriptEngine.h"
+#include "upload/run/UploadRun.h"
 
 namespace pellwick::test {
 namespace {

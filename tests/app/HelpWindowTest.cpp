@@ -10,8 +10,8 @@
 
 #include "AppTestSupport.h"
 #include "app/TFrmLoadr.h"
-#include "upload/run/UploadRun.h"
 #include "app/THelpWindow.h"
+#include "upload/run/UploadRun.h"
 
 namespace pellwick::test {
 namespace {

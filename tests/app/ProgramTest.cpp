@@ -18,7 +18,6 @@
 #include "AppTestSupport.h"
 #include "app/Program.h"
 #include "app/TFrmLoadr.h"
-#include "upload/run/UploadRun.h"
 #include "app/TPellwickApplication.h"
 #include "link/PortOwner.h"
 #include "link/TFrmS_comm.h"
@@ -27,6 +26,7 @@
 #include "support/DevsimHarness.h"
 #include "terminal/TFrmTerminal.h"
 #include "upload/ScriptEngine.h"
+#include "upload/run/UploadRun.h"
 
 namespace pellwick::test {
 namespace {

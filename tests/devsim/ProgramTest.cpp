@@ -15,8 +15,8 @@
 #include <sstream>
 #include <sys/wait.h>
 #include <thread>
-#include <vector>
 #include <unistd.h>
+#include <vector>
 
 namespace pellwick {
 namespace {
@@ -55,16 +55,42 @@ std::string ReadFile(const std::string& path) {
 TEST(ProgramTest, HelpDocumentsEveryOptionAndWrongOptionsAreRefused) {
     const Output help = RunProgram("--help");
     EXPECT_EQ(help.status, 0);
-    for (const char* option : {"--prompt",  "--error",      "--upload-prompt",  "--upload-error",
-                               "--result",  "--command",    "--upload-command", "--normal-command",
-                               "--echo",    "--store",      "--data-timeout",   "--baud",
-                               "--burst",   "--silent",     "--err-after",      "--corrupt-at",
-                               "--drop-at", "--garbage",    "--flood",          "--hangup-after",
-                               "--delay",   "--transcript", "--device",         "--path-file",
-                               "--link",    "--unplug-after-ms", "--unplug-after-bytes",
-                               "--replug-after-ms", "--cycles", "--err-repeat", "--err-repeat-ms",
-                               "--verify-delay", "--ignore-verify", "--unsolicited-error-ms",
-                               "--unsolicited-error-line", "--refuse-command"}) {
+    for (const char* option : {"--prompt",
+                               "--error",
+                               "--upload-prompt",
+                               "--upload-error",
+                               "--result",
+                               "--command",
+                               "--upload-command",
+                               "--normal-command",
+                               "--echo",
+                               "--store",
+                               "--data-timeout",
+                               "--baud",
+                               "--burst",
+                               "--silent",
+                               "--err-after",
+                               "--corrupt-at",
+                               "--drop-at",
+                               "--garbage",
+                               "--flood",
+                               "--hangup-after",
+                               "--delay",
+                               "--transcript",
+                               "--device",
+                               "--path-file",
+                               "--link",
+                               "--unplug-after-ms",
+                               "--unplug-after-bytes",
+                               "--replug-after-ms",
+                               "--cycles",
+                               "--err-repeat",
+                               "--err-repeat-ms",
+                               "--verify-delay",
+                               "--ignore-verify",
+                               "--unsolicited-error-ms",
+                               "--unsolicited-error-line",
+                               "--refuse-command"}) {
         EXPECT_NE(help.text.find(option), std::string::npos) << option;
     }
     EXPECT_EQ(RunProgram("--bogus").status, 2);
@@ -84,11 +110,27 @@ TEST(ProgramTest, HelpDocumentsEveryOptionAndWrongOptionsAreRefused) {
 
 TEST(ProgramTest, FaultOptionsReachTheDeviceConfig) {
     DevsimOptions options;
-    ASSERT_EQ(options.Parse({"--err-after", "5", "--err-repeat", "4", "--err-repeat-ms=30",
-                             "--verify-delay", "7000", "--ignore-verify", "2",
-                             "--unsolicited-error-ms", "40", "--unsolicited-error-line", "3",
-                             "--refuse-command", "ver:3", "--refuse-command", "UL",
-                             "--refuse-command", "A:B:2", "--refuse-command", "VER:1"}),
+    ASSERT_EQ(options.Parse({"--err-after",
+                             "5",
+                             "--err-repeat",
+                             "4",
+                             "--err-repeat-ms=30",
+                             "--verify-delay",
+                             "7000",
+                             "--ignore-verify",
+                             "2",
+                             "--unsolicited-error-ms",
+                             "40",
+                             "--unsolicited-error-line",
+                             "3",
+                             "--refuse-command",
+                             "ver:3",
+                             "--refuse-command",
+                             "UL",
+                             "--refuse-command",
+                             "A:B:2",
+                             "--refuse-command",
+                             "VER:1"}),
               "");
     const DeviceConfig& device = options.device;
     EXPECT_EQ(device.errRepeat, 4);
@@ -112,9 +154,9 @@ TEST(ProgramTest, TimedCyclesUnplugAndReplugBehindTheLink) {
     DevsimHarness harness;
     const std::string link = harness.File("ttyPLUG");
     const std::string transcript = harness.File("transcript.txt");
-    ASSERT_TRUE(harness.StartProcess({"--link", link, "--unplug-after-ms", "300",
-                                      "--replug-after-ms", "200", "--cycles", "2",
-                                      "--transcript", transcript}))
+    ASSERT_TRUE(
+        harness.StartProcess({"--link", link, "--unplug-after-ms", "300", "--replug-after-ms",
+                              "200", "--cycles", "2", "--transcript", transcript}))
         << harness.Error();
     const auto linked = [&] { return fs::exists(fs::symlink_status(link)); };
     const auto waitFor = [&](bool present) {

@@ -352,10 +352,9 @@ TEST_F(EngineOnPortTest, ARepeatedRefusalOrACancelWhileTheStoppedTransferDrainsO
         EXPECT_EQ(run_->Record().End, RunEnd::Refused);
         EXPECT_LT(static_cast<std::int64_t>(device_->Server()->BytesReceived()),
                   refuseAt + block + 32 * 1024);
-        EXPECT_EQ(std::count_if(boxes_.Shown.begin(), boxes_.Shown.end(),
-                                [](const test::BoxCall& b) {
-                                    return b.Text.rfind(UploadErrorText, 0) == 0;
-                                }),
+        EXPECT_EQ(std::count_if(
+                      boxes_.Shown.begin(), boxes_.Shown.end(),
+                      [](const test::BoxCall& b) { return b.Text.rfind(UploadErrorText, 0) == 0; }),
                   1);
         TearDown();
         device_.reset();

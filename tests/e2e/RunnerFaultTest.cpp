@@ -208,13 +208,12 @@ TEST(RunnerWaitPortTest, WaitsForTheDeviceOrEndsWithPortMissing) {
         ASSERT_FALSE(device.WriteLoaderIni(1, {{"Ports", "COM1", link}}).empty());
         ASSERT_TRUE(WriteText(device.File("test.sld"), "_TC \"UL^M\"\n"));
         RunnerProcess runner;
-        ASSERT_TRUE(runner.Start(device.Folder(), {"--wait-port", row.seconds, "--report",
-                                                   "run.json", "test.sld"}))
+        ASSERT_TRUE(runner.Start(device.Folder(),
+                                 {"--wait-port", row.seconds, "--report", "run.json", "test.sld"}))
             << runner.Error();
         // The link's folder does not exist yet either, as before udev's first by-id link.
-        ASSERT_TRUE(runner.WaitForOutput(std::string("waiting up to ") + row.seconds +
-                                             " s for " + link,
-                                         10s))
+        ASSERT_TRUE(runner.WaitForOutput(
+            std::string("waiting up to ") + row.seconds + " s for " + link, 10s))
             << runner.Output();
         if (row.then == Then::PlugIn) {
             std::filesystem::create_directory(device.File("by-id"));
@@ -224,8 +223,7 @@ TEST(RunnerWaitPortTest, WaitsForTheDeviceOrEndsWithPortMissing) {
         }
         EXPECT_EQ(runner.Wait(30s), row.status) << runner.Output();
         if (!row.error.empty()) {
-            EXPECT_NE(runner.Output().find(row.error + link), std::string::npos)
-                << runner.Output();
+            EXPECT_NE(runner.Output().find(row.error + link), std::string::npos) << runner.Output();
             EXPECT_NE(ReadText(device.File("run.json")).find("port missing"), std::string::npos);
         }
     }

@@ -157,8 +157,8 @@ TEST(UnplugTest, UnplugIsSeenAtOnceWhateverThePortIsDoing) {
         UploadHeader::Build("00070000", size, UploadHeader::Checksum(data), "1");
     // "UL" CR and the header come before the data; the verifying CR after it.
     const std::size_t beforeData = 3 + header.size();
-    for (During during : {During::Idle, During::TerminalTraffic, During::Transfer,
-                          During::Verification}) {
+    for (During during :
+         {During::Idle, During::TerminalTraffic, During::Transfer, During::Verification}) {
         SCOPED_TRACE(static_cast<int>(during));
         Plugged p;
         std::vector<std::string> args;
@@ -234,9 +234,8 @@ TEST(UnplugTest, ALossBetweenTransfersFailsOnlyARunThatStillNeedsTheLine) {
         p.Unplug();
         ASSERT_TRUE(p.WaitLost());
         ASSERT_TRUE(test::PumpUntil([&] { return !p.run->Running(); }, 10s));
-        const bool uploadError =
-            !p.boxes.Shown.empty() &&
-            p.boxes.Shown.back().Text.rfind("Upload error encountered", 0) == 0;
+        const bool uploadError = !p.boxes.Shown.empty() && p.boxes.Shown.back().Text.rfind(
+                                                               "Upload error encountered", 0) == 0;
         EXPECT_EQ(uploadError, laterCommand);
     }
 }
@@ -283,8 +282,8 @@ TEST(UnplugTest, ReplugOpensThePortAgainWithItsSettings) {
         EXPECT_LT(Plugged::MsSince(p.repluggedAt), 1000.0);
         EXPECT_FALSE(p.owner->Port().Lost());
         EXPECT_FALSE(p.owner->WaitingForDevice());
-        EXPECT_EQ(p.states, (std::vector<RunState>{RunState::Idle, RunState::PortLost,
-                                                   RunState::Idle}));
+        EXPECT_EQ(p.states,
+                  (std::vector<RunState>{RunState::Idle, RunState::PortLost, RunState::Idle}));
         EXPECT_EQ(p.owner->Port().Baud(), p.owner->Settings().BaudRate);
         // The link's triggers are new and the line answers.
         EXPECT_EQ(p.Version(), "2.10");

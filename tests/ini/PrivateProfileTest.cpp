@@ -303,7 +303,8 @@ TEST_F(PrivateProfileTest, CrLfAndLoneCrAllEndLines) {
         EXPECT_EQ(ini.ReadInteger("Ports", "Scan", 1), 0) << int(eol.size());
         EXPECT_EQ(ini.ReadString("S", "K", ""), "[[") << int(eol.size());
         ini.WriteString("S", "New", "x");
-        EXPECT_EQ(Get(), "[Ports]" + eol + "Scan=0" + eol + "[S]" + eol + "K=[[" + eol + "New=x" + eol);
+        EXPECT_EQ(Get(),
+                  "[Ports]" + eol + "Scan=0" + eol + "[S]" + eol + "K=[[" + eol + "New=x" + eol);
         EXPECT_EQ(ini.ReadString("S", "K", ""), "[[");
     }
     // A CR without its LF at the very end of the file, after a file of LF lines.

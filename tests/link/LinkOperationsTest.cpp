@@ -245,7 +245,7 @@ TEST_F(LinkProgressTest, AnUntoldDriverIsEmptyOnceTheLineHadTimeForAllItCanHold)
 
 TEST_F(LinkProgressTest, StoppedTransferCountsOnlyTheBytesThatReachedTheDriver) {
     port.HoldOutput = true;
-    link.SendDataString("LF 1 200 0000 1\r"); // waits ahead of the transfer
+    link.SendDataString("LF 1 200 0000 1\r");          // waits ahead of the transfer
     const std::vector<std::uint8_t> file = Bytes(200); // the link reads it until the transfer ends
     link.SendBuffer(file.data(), 200);
     port.H.OutbuffFree();

@@ -67,8 +67,8 @@ TEST(DevicePathWatchTest, WaitForEndsAtTheDeadlineOrWhenThePathIsThere) {
     TempFolder folder;
     std::string error;
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(DevicePathWatch::WaitFor(folder.Path() + "/none", std::chrono::milliseconds(200),
-                                          error));
+    EXPECT_FALSE(
+        DevicePathWatch::WaitFor(folder.Path() + "/none", std::chrono::milliseconds(200), error));
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
     EXPECT_TRUE(error.empty()) << error;
     EXPECT_TRUE(DevicePathWatch::WaitFor(folder.Path(), std::chrono::milliseconds(0), error));

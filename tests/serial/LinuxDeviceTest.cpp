@@ -94,11 +94,10 @@ TEST_F(LinuxDeviceTest, LockFileIsMadeHonouredAndRemovedWhenStale) {
     const std::string link = folder_ + "/ttyLink";
     fs::create_symlink(pty.SlavePath(), link);
     const std::string ptyName = pty.SlavePath().substr(std::string("/dev/").size());
-    for (const auto& [device, name] :
-         {std::pair<std::string, std::string>{"/dev/ttyZZ9", "ttyZZ9"},
-          {"/dev/pts/99999", "pts_99999"},
-          {"/elsewhere/ttyQ", "ttyQ"},
-          {link, "pts_" + ptyName.substr(4)}}) {
+    for (const auto& [device, name] : {std::pair<std::string, std::string>{"/dev/ttyZZ9", "ttyZZ9"},
+                                       {"/dev/pts/99999", "pts_99999"},
+                                       {"/elsewhere/ttyQ", "ttyQ"},
+                                       {link, "pts_" + ptyName.substr(4)}}) {
         EXPECT_EQ(UucpLock::PathFor(device), folder_ + "/LCK.." + name) << device;
     }
     LinuxSerialDevice device;
@@ -174,8 +173,9 @@ TEST(OpenFailureTest, SecondLineNamesDeviceAndReason) {
         std::string holder;
         std::string expected;
     };
-    for (const Case& c : {Case{EACCES, "", "/dev/ttyS0: Permission denied (the user needs to be in "
-                                          "group dialout to use serial ports)"},
+    for (const Case& c : {Case{EACCES, "",
+                               "/dev/ttyS0: Permission denied (the user needs to be in "
+                               "group dialout to use serial ports)"},
                           Case{EBUSY, "minicom (PID 42)", "/dev/ttyS0: in use by minicom (PID 42)"},
                           Case{EBUSY, "", "/dev/ttyS0: in use by another program"},
                           Case{ENOENT, "", "/dev/ttyS0: No such file or directory"}}) {

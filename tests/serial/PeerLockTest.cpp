@@ -1,6 +1,6 @@
 // Pellwick and the serial programs people run beside it keep each other off a line: minicom
-// through the UUCP lock file (LCK..pts_N for /dev/pts/N), tio and picocom through flock. Each peer that is installed runs on
-// a pseudo-terminal of its own; peers that are missing are skipped.
+// through the UUCP lock file (LCK..pts_N for /dev/pts/N), tio and picocom through flock. Each peer
+// that is installed runs on a pseudo-terminal of its own; peers that are missing are skipped.
 #include "serial/DispatcherTypes.h"
 #include "serial/LinuxSerialDevice.h"
 #include "serial/PortLock.h"
@@ -10,8 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <dirent.h>
@@ -139,9 +139,8 @@ TEST(PeerLockTest, PellwickAndEachPeerRefuseEachOtherWithTheHolderNamed) {
         std::vector<std::string> args; // the device path follows
     };
     // minicom's -o would skip its lock files, so it runs with its start-up as usual.
-    const std::vector<Peer> peers = {{"minicom", {"minicom", "-D"}},
-                                     {"picocom", {"picocom", "-q"}},
-                                     {"tio", {"tio"}}};
+    const std::vector<Peer> peers = {
+        {"minicom", {"minicom", "-D"}}, {"picocom", {"picocom", "-q"}}, {"tio", {"tio"}}};
     int ran = 0;
     for (const Peer& peer : peers) {
         if (!Installed(peer.program))
@@ -157,7 +156,10 @@ TEST(PeerLockTest, PellwickAndEachPeerRefuseEachOtherWithTheHolderNamed) {
             // The peer holds the line: Pellwick is refused and names it.
             PeerProcess holder(argv);
             ASSERT_TRUE(Within(
-                10000, [&] { return holder.HasOpen(device) && !DescribePortHolder(pty.SlavePath()).empty(); },
+                10000,
+                [&] {
+                    return holder.HasOpen(device) && !DescribePortHolder(pty.SlavePath()).empty();
+                },
                 holder))
                 << "the peer did not open the line";
             LinuxSerialDevice pellwick;
@@ -175,7 +177,8 @@ TEST(PeerLockTest, PellwickAndEachPeerRefuseEachOtherWithTheHolderNamed) {
             // (tio and picocom open the device first and then fail to lock it).
             PeerProcess refused(argv);
             int status = 0;
-            EXPECT_TRUE(Within(10000, [&] { return refused.Exited(status); }, refused))
+            EXPECT_TRUE(Within(
+                10000, [&] { return refused.Exited(status); }, refused))
                 << "the peer stayed on a line Pellwick holds";
             EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0) << status;
         }

@@ -1,11 +1,11 @@
 // The terminal control and its window on a pseudo-terminal through the real port component:
 // received bytes, typed keys, scrollback, activation, buffer-size rules, fonts, marking.
-#include "TerminalPtyFixture.h"
 #include "ErrorNumberOf.h"
+#include "TerminalPtyFixture.h"
 #include "terminal/TTerminal.h"
+#include "terminal/TVaxoTerminal.h"
 #include "terminal/TerminalFeed.h"
 #include "terminal/TerminalFont.h"
-#include "terminal/TVaxoTerminal.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -287,8 +287,8 @@ TEST_F(TerminalControlTest, C1BytesDrawAsTheirC0GlyphsAndUnderlineReachesGlyphRu
     Connect();
     const auto cell = [&](int column, int row) {
         const QImage screen = term->Window().viewport()->grab().toImage();
-        return screen.copy(column * Buf().CellWidth(), row * Buf().CellHeight(),
-                           Buf().CellWidth(), Buf().CellHeight());
+        return screen.copy(column * Buf().CellWidth(), row * Buf().CellHeight(), Buf().CellWidth(),
+                           Buf().CellHeight());
     };
     const auto lit = [](const QImage& image, int fromY) {
         int count = 0;

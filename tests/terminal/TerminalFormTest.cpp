@@ -220,7 +220,8 @@ TEST_F(TerminalFormTest, ALostPortSaysDisconnectedAndRefusesTypingWithOneBeep) {
     ASSERT_TRUE(PumpUntil([&] { return RowText(Buf(), 0) == "last"; }));
     form->Terminal().SetScrollback(true); // the screen's own lines wait for the live view
     pty.CloseMaster();
-    ASSERT_TRUE(PumpUntil([&] { return port->Lost() && port->PortState() == TVaxoCustomComPort::State::Closed; }));
+    ASSERT_TRUE(PumpUntil(
+        [&] { return port->Lost() && port->PortState() == TVaxoCustomComPort::State::Closed; }));
     EXPECT_EQ("", RowText(Buf(), 1));
     form->Terminal().SetScrollback(false);
     EXPECT_EQ(" disconnected", form->StatusText(0));

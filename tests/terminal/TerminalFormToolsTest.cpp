@@ -482,15 +482,16 @@ TEST_F(FormOnPty, ReceivedLineEndsAndLocalEchoFollowTheViewMenu) {
                 }
             }
             return true;
-        })) << (r.item ? r.item : "none") << ": " << RowText(Buf(), 0);
+        })) << (r.item ? r.item : "none")
+            << ": " << RowText(Buf(), 0);
     }
     EXPECT_TRUE(form->Terminal().HalfDuplex());
 }
 
 TEST_F(FormOnPty, CaptureIsShownWhileItRunsAndAFileThatFailsIsReportedAndStopsIt) {
     TempFolder folder;
-    EXPECT_FALSE(form->StartCapture(QString::fromStdString(folder.Path()),
-                                    CaptureWriter::Mode::Raw));
+    EXPECT_FALSE(
+        form->StartCapture(QString::fromStdString(folder.Path()), CaptureWriter::Mode::Raw));
     ASSERT_EQ(1u, boxes.Shown.size());
     EXPECT_NE(std::string::npos, boxes.Shown[0].Text.find("Is a directory"));
 
@@ -563,8 +564,7 @@ TEST_F(FormOnPty, FontEchoAndLineEndsAreKeptInTheirOwnSectionForTheNextStart) {
     form->findChild<QAction*>("MnuItmFont")->trigger();
     ASSERT_EQ(17, form->Terminal().Font().pointSize());
     // The form follows the new cells, so the text area still fills it.
-    EXPECT_EQ(QSize(80 * Buf().CellWidth(), 25 * Buf().CellHeight()),
-              Window().viewport()->size());
+    EXPECT_EQ(QSize(80 * Buf().CellWidth(), 25 * Buf().CellHeight()), Window().viewport()->size());
     Action("MnuItmReceiveCr")->trigger();
 
     const std::string text = ReadFile(ini);
@@ -605,7 +605,8 @@ TEST_F(FormOnDevsim, APasteOf100kBArrivesByteForByteAtAnEmulated9600Baud) {
     Start(config, 9600);
     QString text;
     for (int line = 0; text.size() < 100 * 1024; ++line) {
-        text += QString("%1 the quick brown fox jumps over the lazy dog\n").arg(line, 5, 10, QChar('0'));
+        text += QString("%1 the quick brown fox jumps over the lazy dog\n")
+                    .arg(line, 5, 10, QChar('0'));
     }
     text.truncate(100 * 1024);
     const std::string expected = PastedBytes(text.toStdString(), LineEnd::Cr);
@@ -619,8 +620,8 @@ TEST_F(FormOnDevsim, APasteOf100kBArrivesByteForByteAtAnEmulated9600Baud) {
         240000));
     EXPECT_TRUE(progressShown);
     EXPECT_EQ("", form->StatusText(2));
-    ASSERT_TRUE(PumpUntil([&] { return harness.Server()->BytesReceived() >= expected.size(); },
-                          30000));
+    ASSERT_TRUE(
+        PumpUntil([&] { return harness.Server()->BytesReceived() >= expected.size(); }, 30000));
     harness.Stop();
     EXPECT_TRUE(TranscriptBytes(harness.File("transcript.log"), '<') == expected);
     EXPECT_TRUE(boxes.Shown.empty());
@@ -635,8 +636,8 @@ TEST_F(FormOnDevsim, ACaptureDuringA10MBFloodEqualsWhatThePeerSent) {
     ASSERT_TRUE(form->StartCapture(QString::fromStdString(path), CaptureWriter::Mode::Raw));
     QTest::keyClick(&Window(), Qt::Key_Return); // the flood goes out before the first answer
     const auto size = static_cast<qint64>(config.flood) + 1; // and then the prompt "#"
-    ASSERT_TRUE(PumpUntil([&] { return QFileInfo(QString::fromStdString(path)).size() >= size; },
-                          240000))
+    ASSERT_TRUE(
+        PumpUntil([&] { return QFileInfo(QString::fromStdString(path)).size() >= size; }, 240000))
         << QFileInfo(QString::fromStdString(path)).size();
     Action("MnuItmStopCapture")->trigger();
     harness.Stop();
@@ -651,8 +652,7 @@ class FormOnDeviceDouble : public ::testing::Test, public FormFixture {
 protected:
     void SetUp() override { MakeForm("/dev/fake-com1"); }
     void TearDown() override { DropForm(); }
-    template <typename T>
-    T Device(T FakeSerialDevice::State::*field) {
+    template <typename T> T Device(T FakeSerialDevice::State::*field) {
         std::lock_guard lock(device->lock);
         return device.get()->*field;
     }

@@ -103,7 +103,9 @@ TEST(PastePacerTest, PastesGoOutWholeAtLineRateWithoutOverfillingTheRing) {
         std::int32_t baud;
         std::size_t ringSize;
         std::size_t size;
-    } rows[] = {{1200, 4096, 3000}, {9600, 16384, 20000}, {115200, 16384, 200000},
+    } rows[] = {{1200, 4096, 3000},
+                {9600, 16384, 20000},
+                {115200, 16384, 200000},
                 {115200, 2078, 20000}}; // 2078: the smallest ring the program allows
     for (const auto& r : rows) {
         std::string text;
@@ -189,8 +191,8 @@ TEST_F(CaptureWriterTest, RawCaptureHoldsEveryByteAsReceived) {
 }
 
 TEST_F(CaptureWriterTest, StampsAreIso8601WithMillisecondsAndTheZoneOffset) {
-    const auto at = std::chrono::system_clock::time_point(std::chrono::milliseconds(
-        1'796'803'628'045LL)); // 2026-12-09T08:07:08.045Z
+    const auto at = std::chrono::system_clock::time_point(
+        std::chrono::milliseconds(1'796'803'628'045LL)); // 2026-12-09T08:07:08.045Z
     UseZone("UTC0");
     EXPECT_EQ("2026-12-09T08:07:08.045+00:00", CaptureWriter::TimeStamp(at));
     UseZone("EST5");
@@ -307,8 +309,8 @@ TEST(HexFormatterTest, TheScreenIsTheSameHoweverTheBytesArrive) {
     HexFormatter whole;
     const std::vector<std::string> expected = Screen(whole.Feed(Bytes(all)));
     ASSERT_EQ(3u * 16u + 1u, expected.size()); // 48 full lines and the empty next one
-    for (const std::size_t chunk : {std::size_t{1}, std::size_t{5}, std::size_t{16},
-                                    std::size_t{17}, std::size_t{100}}) {
+    for (const std::size_t chunk :
+         {std::size_t{1}, std::size_t{5}, std::size_t{16}, std::size_t{17}, std::size_t{100}}) {
         HexFormatter hex;
         std::string shown;
         for (std::size_t i = 0; i < all.size(); i += chunk) {
@@ -321,9 +323,9 @@ TEST(HexFormatterTest, TheScreenIsTheSameHoweverTheBytesArrive) {
     std::string shown = hex.Feed(Bytes("abc"));
     hex.Reset();
     shown += "\r\n" + hex.Feed(Bytes("d"));
-    EXPECT_EQ(Screen(shown), (std::vector<std::string>{
-                                 "61 62 63                                         abc",
-                                 "64                                               d"}));
+    EXPECT_EQ(Screen(shown),
+              (std::vector<std::string>{"61 62 63                                         abc",
+                                        "64                                               d"}));
 }
 
 // A paced paste on a line that takes every byte at once: when each byte was handed out.

@@ -266,9 +266,9 @@ TEST_F(UploadEngineTest, DeviceErrorOrHangUpDuringATransferEndsTheRunWithTheUplo
         const char* cause;
         FileOutcome outcome;
     };
-    for (const Row& row : {Row{false, "The device answered \"ERR\" after 2 of 3 bytes.",
-                               FileOutcome::Refused},
-                           Row{true, "The device hung up after 3 bytes.", FileOutcome::HungUp}}) {
+    for (const Row& row :
+         {Row{false, "The device answered \"ERR\" after 2 of 3 bytes.", FileOutcome::Refused},
+          Row{true, "The device hung up after 3 bytes.", FileOutcome::HungUp}}) {
         SCOPED_TRACE(row.cause);
         WriteFile("a.bin", "abc");
         WriteScript({"_LF a.bin", "_LD", "_SC \"A\""});

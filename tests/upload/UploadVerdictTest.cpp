@@ -11,7 +11,8 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-constexpr const char* TestFailedText = "Communication test failed. Upload of a.bin may have failed!";
+constexpr const char* TestFailedText =
+    "Communication test failed. Upload of a.bin may have failed!";
 constexpr const char* UploadErrorText =
     "Upload error encountered, script aborted! Reset remote system.\rFile: a.bin";
 
@@ -112,8 +113,8 @@ TEST_F(UploadVerdictTest, ErrorStringDuringOrAfterAFailedUploadStaysAnUploadErro
     // Where the device's error string (SetScriptError) arrives: while the file is on its way,
     // after the transfer already ended in an error, and after a refused verification.
     enum class When { DuringTransfer, AfterDeviceError, AfterRefusedVerification };
-    for (When when : {When::DuringTransfer, When::AfterDeviceError,
-                      When::AfterRefusedVerification}) {
+    for (When when :
+         {When::DuringTransfer, When::AfterDeviceError, When::AfterRefusedVerification}) {
         SCOPED_TRACE(static_cast<int>(when));
         boxes.Shown.clear();
         window.TerminalActive.clear();
@@ -215,7 +216,7 @@ TEST_F(UploadVerdictTest, VerificationRetriesOnlyAnAnswerThatDidNotCome) {
         const char* name;
         Strings answers;
         Strings replies;
-        Strings stale;     // what is waiting in the input before each CR
+        Strings stale; // what is waiting in the input before each CR
         bool stalePrompt;
         bool hungUp;
         std::size_t crs;   // verifying CRs sent
@@ -226,23 +227,79 @@ TEST_F(UploadVerdictTest, VerificationRetriesOnlyAnAnswerThatDidNotCome) {
     const Row rows[] = {
         {"prompt", {"OK"}, {">"}, {}, false, false, 1, false, nullptr},
         {"time-out then prompt", {"ERROR", "OK"}, {"", ">"}, {}, false, false, 2, true, nullptr},
-        {"two time-outs", {"ERROR", "ERROR"}, {"", ""}, {}, false, false, 2, true,
+        {"two time-outs",
+         {"ERROR", "ERROR"},
+         {"", ""},
+         {},
+         false,
+         false,
+         2,
+         true,
          "No answer to the verifying CR (2 tries, 5.5 s)."},
-        {"no prompt in what came", {"ERROR", "ERROR"}, {"", "x\r"}, {}, false, false, 2, true,
+        {"no prompt in what came",
+         {"ERROR", "ERROR"},
+         {"", "x\r"},
+         {},
+         false,
+         false,
+         2,
+         true,
          "No prompt in the answer to the verifying CR (2 tries): \"x^M\"."},
-        {"refusal then prompt", {"ERROR", "OK"}, {"ERR\r\n>", ">"}, {}, false, false, 1, false,
+        {"refusal then prompt",
+         {"ERROR", "OK"},
+         {"ERR\r\n>", ">"},
+         {},
+         false,
+         false,
+         1,
+         false,
          refused},
         {"refusal without prompt", {"ERROR"}, {"ERR"}, {}, false, false, 1, false, refused},
-        {"stale prompt before a refusal", {"ERROR"}, {"ERR\r\n>"}, {}, true, false, 1, false,
+        {"stale prompt before a refusal",
+         {"ERROR"},
+         {"ERR\r\n>"},
+         {},
+         true,
+         false,
+         1,
+         false,
          refused},
-        {"noise with prompts before a good answer", {"OK"}, {">"}, {"#>x>"}, false, false, 1,
-         false, nullptr},
-        {"refusal that came before the CR", {}, {}, {"x\r\nERR\r\n>"}, false, false, 0, false,
+        {"noise with prompts before a good answer",
+         {"OK"},
+         {">"},
+         {"#>x>"},
+         false,
+         false,
+         1,
+         false,
+         nullptr},
+        {"refusal that came before the CR",
+         {},
+         {},
+         {"x\r\nERR\r\n>"},
+         false,
+         false,
+         0,
+         false,
          refused},
-        {"refusal begun before the CR, ended after", {"OK"}, {"RR\r\n>"}, {"xE"}, false, false, 1,
-         false, refused},
-        {"noise prompt in front of a refusal", {"OK"}, {"#>"}, {"", "\r\nERR\r\n>"}, false,
-         false, 1, false, refused},
+        {"refusal begun before the CR, ended after",
+         {"OK"},
+         {"RR\r\n>"},
+         {"xE"},
+         false,
+         false,
+         1,
+         false,
+         refused},
+        {"noise prompt in front of a refusal",
+         {"OK"},
+         {"#>"},
+         {"", "\r\nERR\r\n>"},
+         false,
+         false,
+         1,
+         false,
+         refused},
         {"line hung up", {}, {}, {}, false, true, 0, false, "The device hung up after 500 bytes."},
     };
     for (const Row& row : rows) {

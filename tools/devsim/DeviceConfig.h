@@ -62,11 +62,11 @@ struct DeviceConfig {
     // this many bytes received since it; the program decides what follows (DevsimOptions).
     std::int64_t unplugAfterMs = -1;
     std::int64_t unplugAfterBytes = -1;
-    std::int64_t answerDelayMs = 0; // every answer leaves this much later
-    bool refuseVerify = false;      // refuse every file at its verifying CR, intact or not
-    bool forgetRefusal = false;     // after a refused file the next lone CR gets the prompt again
-    std::int64_t verifyDelayMs = 0; // the answer to a file's verifying CR leaves this much later
-    std::int64_t ignoreVerify = 0;  // the first N verifying CRs of each file get no answer
+    std::int64_t answerDelayMs = 0;  // every answer leaves this much later
+    bool refuseVerify = false;       // refuse every file at its verifying CR, intact or not
+    bool forgetRefusal = false;      // after a refused file the next lone CR gets the prompt again
+    std::int64_t verifyDelayMs = 0;  // the answer to a file's verifying CR leaves this much later
+    std::int64_t ignoreVerify = 0;   // the first N verifying CRs of each file get no answer
     std::int64_t noiseAfterData = 0; // junk bytes, prompt characters among them, after each file
     std::int64_t splitErrorMs = 0;   // send error answers in two pieces this many ms apart
     // An error answer of the current mode that no input asked for, once per plug-in: this many

@@ -33,7 +33,7 @@ public:
 
     struct Chunk {
         std::string bytes;
-        bool answer = true; // false: echo, which the answer delay does not hold back
+        bool answer = true;       // false: echo, which the answer delay does not hold back
         std::int64_t pauseMs = 0; // held back this much longer than the chunk before it
     };
 

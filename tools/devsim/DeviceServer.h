@@ -24,11 +24,11 @@ namespace pellwick {
 class DeviceServer {
 public:
     enum class Result {
-        Stopped,  // RequestStop
-        HungUp,   // the hang-up fault closed the line
+        Stopped,   // RequestStop
+        HungUp,    // the hang-up fault closed the line
         Unplugged, // unplugged (by request or by the unplug fault); the line is still open
-        LineLost, // the peer side went away (real devices only) or a read failed
-        Failed,   // could not start (transcript file, descriptor)
+        LineLost,  // the peer side went away (real devices only) or a read failed
+        Failed,    // could not start (transcript file, descriptor)
     };
 
     // Takes ownership of fd and of keepOpen (a descriptor held only to be closed with fd).

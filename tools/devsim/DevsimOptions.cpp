@@ -197,14 +197,12 @@ const std::vector<Option>& Options() {
          "timed unplugs in all; after the last one the device stays plugged in; 0 repeats "
          "until stopped (default 1)",
          [](DevsimOptions& o, const std::string& v) -> std::string {
-             return ParseInt(v, 0, Big, o.cycles)
-                        ? ""
-                        : "expects a whole number, not \"" + v + "\"";
+             return ParseInt(v, 0, Big, o.cycles) ? ""
+                                                  : "expects a whole number, not \"" + v + "\"";
          }},
         {"delay", "MS", "fault: send every answer MS milliseconds late",
          Number(&DeviceConfig::answerDelayMs, 0, 3600000)},
-        {"refuse-verify", nullptr,
-         "fault: refuse every file at its verifying CR, intact or not",
+        {"refuse-verify", nullptr, "fault: refuse every file at its verifying CR, intact or not",
          Flag(&DeviceConfig::refuseVerify)},
         {"verify-delay", "MS",
          "fault: hold back the answer to a file's verifying CR by MS milliseconds (answers keep "

@@ -20,8 +20,7 @@ std::string DescribeOpenFailure(const std::string& devicePath, int err, const st
         break;
     case EBUSY:
     case EWOULDBLOCK:
-        reason = holder.empty() ? std::string("in use by another program")
-                                : "in use by " + holder;
+        reason = holder.empty() ? std::string("in use by another program") : "in use by " + holder;
         break;
     default:
         reason = std::strerror(err);

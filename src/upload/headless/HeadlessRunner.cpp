@@ -174,8 +174,7 @@ const char* ParityName(std::uint8_t code) {
 }
 
 // Waits for the device of COMn to appear; false (reported) when it does not in time.
-bool WaitForPort(int portNumber, int seconds, int cancelFd, IMessageBoxes& boxes,
-                 std::FILE* out) {
+bool WaitForPort(int portNumber, int seconds, int cancelFd, IMessageBoxes& boxes, std::FILE* out) {
     const auto map = PortMap::Global();
     const auto path = map ? map->PathOf(portNumber) : std::optional<std::string>();
     if (!path) {
@@ -301,7 +300,8 @@ bool ParseRunnerOptions(int argc, char** argv, RunnerOptions& options, bool& hel
     }
     if (!options.waitPortText.empty()) {
         const std::string& text = options.waitPortText;
-        const bool digits = text.size() <= 6 && text.find_first_not_of("0123456789") == std::string::npos;
+        const bool digits =
+            text.size() <= 6 && text.find_first_not_of("0123456789") == std::string::npos;
         if (!digits || std::stoi(text) > 86400) {
             std::fprintf(err,
                          "pellwick-run: --wait-port expects whole seconds from 0 to 86400, not "
@@ -399,8 +399,9 @@ int RunHeadless(const RunnerOptions& options, std::FILE* out) {
         report.endTime = IsoTimeNow();
         report.exitStatus = status;
         report.exitName = ExitNameFor(status, record.End);
-        report.message =
-            status == ExitClean ? "" : record.Message.empty() ? boxes.LastError() : record.Message;
+        report.message = status == ExitClean      ? ""
+                         : record.Message.empty() ? boxes.LastError()
+                                                  : record.Message;
         const std::string errors = WriteReports(report, reportPath, junitPath);
         if (errors.empty()) {
             return status;

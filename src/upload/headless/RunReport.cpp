@@ -42,16 +42,33 @@ std::string XmlText(std::string_view bytes) {
     QString out;
     for (const QChar c : FromBytes(bytes)) {
         switch (c.unicode()) {
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '&': out += "&amp;"; break;
-        case '"': out += "&quot;"; break;
-        case '\r': out += "&#13;"; break;
-        case '\n': out += "&#10;"; break;
-        case '\t': out += "&#9;"; break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '&':
+            out += "&amp;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\r':
+            out += "&#13;";
+            break;
+        case '\n':
+            out += "&#10;";
+            break;
+        case '\t':
+            out += "&#9;";
+            break;
         case 0xFFFE:
-        case 0xFFFF: out += QChar(QChar::ReplacementCharacter); break;
-        default: out += c.unicode() < 0x20 ? QChar('?') : c;
+        case 0xFFFF:
+            out += QChar(QChar::ReplacementCharacter);
+            break;
+        default:
+            out += c.unicode() < 0x20 ? QChar('?') : c;
         }
     }
     return out.toStdString();
@@ -96,11 +113,21 @@ std::string JsonString(std::string_view bytes) {
     std::string out = "\"";
     for (unsigned char c : text) {
         switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
         default:
             if (c < 0x20) {
                 char buf[8];
@@ -140,8 +167,8 @@ std::string ReportJson(const RunReport& r) {
     j += "  \"port\": {\"name\": " + JsonString(r.comName) +
          ", \"device\": " + JsonString(r.devicePath) + "},\n";
     j += "  \"line\": {\"baud\": " + std::to_string(r.baudRate) +
-         ", \"data_bits\": " + std::to_string(r.dataBits) + ", \"parity\": " +
-         JsonString(r.parity) + ", \"stop_bits\": " + JsonString(r.stopBits) +
+         ", \"data_bits\": " + std::to_string(r.dataBits) +
+         ", \"parity\": " + JsonString(r.parity) + ", \"stop_bits\": " + JsonString(r.stopBits) +
          ", \"hardware_flow\": " + (r.hardwareFlow ? "true" : "false") + "},\n";
     j += "  \"start\": " + JsonString(r.startTime) + ",\n";
     j += "  \"end\": " + JsonString(r.endTime) + ",\n";
@@ -152,11 +179,12 @@ std::string ReportJson(const RunReport& r) {
     for (std::size_t i = 0; i < r.files.size(); ++i) {
         const FileReport& f = r.files[i];
         j += i == 0 ? "\n" : ",\n";
-        j += "    {\"file\": " + JsonString(f.file) + ", \"address\": " +
-             JsonString(Hex8(f.address)) + ", \"size\": " + std::to_string(f.size) +
+        j += "    {\"file\": " + JsonString(f.file) +
+             ", \"address\": " + JsonString(Hex8(f.address)) +
+             ", \"size\": " + std::to_string(f.size) +
              ", \"checksum\": " + JsonString(Hex8(f.checksum)) +
-             ", \"version\": " + JsonString(f.version) + ", \"outcome\": " +
-             JsonString(FileOutcomeName(f.outcome)) +
+             ", \"version\": " + JsonString(f.version) +
+             ", \"outcome\": " + JsonString(FileOutcomeName(f.outcome)) +
              ", \"bytes_sent\": " + std::to_string(f.bytesSent) +
              ", \"transfer_seconds\": " + Fixed(f.transferSeconds) +
              ", \"verify_seconds\": " + Fixed(f.verifySeconds) +
@@ -243,8 +271,7 @@ std::string WriteFileAtomically(const std::string& path, const std::string& text
     auto fail = [&](const char* what) {
         const int err = errno;
         ::unlink(temp.c_str());
-        return "Unable to write the report " + path + " (" + what + ": " + std::strerror(err) +
-               ")";
+        return "Unable to write the report " + path + " (" + what + ": " + std::strerror(err) + ")";
     };
     // A link planted under the temporary name must not redirect the write.
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
@@ -321,8 +348,8 @@ std::string ClearReportPaths(const std::vector<std::string>& paths) {
 std::string WriteReports(const RunReport& report, const std::string& jsonPath,
                          const std::string& junitPath) {
     std::string errors;
-    for (const auto& [path, text] : {std::pair{&jsonPath, &ReportJson},
-                                     std::pair{&junitPath, &ReportJUnit}}) {
+    for (const auto& [path, text] :
+         {std::pair{&jsonPath, &ReportJson}, std::pair{&junitPath, &ReportJUnit}}) {
         if (path->empty()) {
             continue;
         }

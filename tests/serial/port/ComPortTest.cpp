@@ -134,8 +134,8 @@ TEST_F(ComPortTest, OpenFailuresRaiseTheirErrors) {
 // An open remembered while loading fails with nobody to catch it: the message that shows it
 // carries the device's reason on its second line.
 TEST_F(ComPortTest, AnOpenAfterLoadingThatFailsIsShownWithTheDevicesReason) {
-    PortMap::SetGlobal(std::make_shared<PortMap>(
-        std::map<int, std::string>{{3, "/nonexistent/ttyPellwick"}}));
+    PortMap::SetGlobal(
+        std::make_shared<PortMap>(std::map<int, std::string>{{3, "/nonexistent/ttyPellwick"}}));
     std::string shown;
     {
         const ScopedHook display{TVaxoCustomComPort::ExceptionDisplayHook(),

@@ -41,9 +41,9 @@ RunReport EveryOutcome() {
     r.exitStatus = 3;
     r.exitName = "upload error";
     r.message = "Upload Error !\rline\t2\x01";
-    const FileOutcome outcomes[] = {FileOutcome::Verified,  FileOutcome::Refused,
+    const FileOutcome outcomes[] = {FileOutcome::Verified,    FileOutcome::Refused,
                                     FileOutcome::NotVerified, FileOutcome::Cancelled,
-                                    FileOutcome::HungUp,    FileOutcome::Failed,
+                                    FileOutcome::HungUp,      FileOutcome::Failed,
                                     FileOutcome::NotSent};
     for (FileOutcome o : outcomes) {
         FileReport f;
