@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
     g++ cmake ninja-build pkg-config    # compiler and build
     clang-14 libclang-rt-14-dev         # second compiler; libFuzzer and sanitizer runtimes
+    clang-format-14                     # the formatting every C++ file must have
     qt6-base-dev                        # windowing toolkit: Core, Gui, Widgets, Test
     libjpeg62-turbo-dev                 # about box picture (decoded with libjpeg's API)
     libgtest-dev libgmock-dev           # logic tests
