@@ -113,6 +113,10 @@ std::optional<NetworkAddress> ParseNetworkAddress(const std::string& text, std::
         portText = rest.substr(close + 2);
     } else {
         const std::size_t colon = rest.find(':');
+        if (colon != std::string::npos && rest.find(':', colon + 1) != std::string::npos) {
+            why = "more than one ':' (an IPv6 address goes in brackets: [::1]:PORT)";
+            return std::nullopt;
+        }
         if (colon == std::string::npos) {
             why = "no :PORT after the host";
             return std::nullopt;
