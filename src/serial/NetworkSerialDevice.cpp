@@ -83,6 +83,29 @@ bool IsNameError(int err) {
            err == GE_NAME_SERVER_FAILURE || err == GE_NAME_NET_NOT_UP || err == GE_NOTFOUND;
 }
 
+int NoEvents(struct gensio*, void*, int, int, unsigned char*, gensiods*, const char* const*) {
+    return GE_NOTSUP;
+}
+
+// libgensio keeps, for the rest of the process, the os handler that first made a gensio of a
+// kind, and uses it whenever another of that kind is made. A session's own handler is freed
+// when the session ends, so a handler that is never freed makes each kind first.
+bool PrepareLibrary() {
+    static const bool ready = [] {
+        struct gensio_os_funcs* o = nullptr;
+        if (gensio_unix_funcs_alloc(nullptr, 0, &o) != 0) {
+            return false;
+        }
+        struct gensio* io = nullptr;
+        if (str_to_gensio("telnet(rfc2217),tcp,127.0.0.1,1", o, &NoEvents, nullptr, &io) != 0) {
+            return false;
+        }
+        gensio_free(io);
+        return true;
+    }();
+    return ready;
+}
+
 } // namespace
 
 struct NetworkSerialDevice::Link {
@@ -171,7 +194,7 @@ private:
     }
 
     bool Connect() {
-        if (sel_alloc_selector_nothread(&sel_) != 0 || gensio_unix_funcs_alloc(sel_, 0, &o_) != 0) {
+        if (!PrepareLibrary() || sel_alloc_selector_nothread(&sel_) != 0 || gensio_unix_funcs_alloc(sel_, 0, &o_) != 0) {
             return Fail({DeviceError::NoMemory, ENOMEM}, "cannot set up the network layer");
         }
         if (sel_set_fd_handlers(sel_, link_->wakeFd, this, &Session::OnWake, nullptr, nullptr,

@@ -1,7 +1,7 @@
 // pellwick-run on a port on the network: Debian's ser2net on 127.0.0.1 serves the simulator's
 // pseudo-terminal, the runner reaches it with --port rfc2217://... or tcp://....
 #include "e2e/RunnerFixture.h"
-#include "e2e/Ser2netServer.h"
+#include "support/Ser2netServer.h"
 #include "upload/headless/RunnerExit.h"
 
 #include <arpa/inet.h>
@@ -84,7 +84,10 @@ TEST_F(NetworkRunnerTest, Rfc2217PortVerifiesThreeFilesAndSetsTheLineAtTheFarEnd
     EXPECT_EQ(seen, static_cast<speed_t>(B57600));
     EXPECT_EQ(runner.Wait(RunDeadline), ExitClean) << runner.Output();
     ExpectThreeFilesStored();
-    EXPECT_EQ(Count(runner.Output(), "did not confirm the DTR, RTS"), 1u) << runner.Output();
+    // Which other settings the note names depends on how the library pairs the server's late
+    // answers with its questions; the DTR and RTS are never answered.
+    EXPECT_EQ(Count(runner.Output(), "did not confirm"), 1u) << runner.Output();
+    EXPECT_NE(runner.Output().find("DTR, RTS within"), std::string::npos) << runner.Output();
 }
 
 // A raw TCP port carries the bytes, and says once on the runner's output and in loader.log that

@@ -1,4 +1,4 @@
-#include "e2e/Ser2netServer.h"
+#include "support/Ser2netServer.h"
 
 #include "support/ChildProcess.h"
 
