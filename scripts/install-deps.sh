@@ -18,6 +18,7 @@ packages=(
     tio picocom minicom                 # lock test against the peers that run beside us
     libgensio-dev                       # serial ports on the network: RFC 2217 and raw TCP
     ser2net                             # the device server the network port tests run against
+    strace                              # a break reaching that server's line, seen as its call
 )
 
 missing=()

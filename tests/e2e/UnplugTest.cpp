@@ -15,9 +15,9 @@
 
 #include <QCoreApplication>
 #include <csignal>
+#include <ctime>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <ctime>
 #include <sys/stat.h>
 
 namespace pellwick::e2e {

@@ -7,6 +7,7 @@
 #include "support/WaitUntil.h"
 
 #include <atomic>
+#include <functional>
 #include <poll.h>
 
 namespace pellwick::test {
@@ -72,6 +73,60 @@ TEST_F(NetworkDeviceTest, WatchWaitsForTheServerWithoutOpeningThePort) {
     EXPECT_EQ(poll(&p, 1, 5000), 1);
     EXPECT_TRUE(watch.Update());
     EXPECT_EQ(OpenAt(address), 0) << TakeOpenFailure();
+}
+
+// DTR, RTS and break reach the server, each change once. A pseudo-terminal has no modem lines:
+// ser2net's debug trace logs each attempt to set one as a failed line call. A break is
+// ser2net's TCSBRK on the line, seen where strace can watch it.
+TEST_F(NetworkDeviceTest, DtrRtsAndBreakReachTheServerOnceForEachChange) {
+    const bool watchCalls = server.TraceCalls();
+    ASSERT_TRUE(server.Start({pty.SlavePath()}, Ser2netServer::Protocol::Rfc2217, "115200n81"))
+        << server.Error();
+    ASSERT_EQ(OpenAt(server.Address()), 0) << TakeOpenFailure();
+    const auto count = [](const std::string& text, const std::string& part) {
+        std::size_t n = 0;
+        for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+            ++n;
+        }
+        return n;
+    };
+    const auto lineCalls = [&] { return count(server.Trace(), "termios_control"); };
+    const auto breaks = [&] { return count(server.Calls(), "TCSBRK"); };
+    // What opening did (ser2net's own line calls and the port's raising DTR and RTS) is done
+    // once the trace stands still.
+    ASSERT_TRUE(WaitUntil([&] { return lineCalls() >= 2; }, 5000)) << server.Trace();
+    std::size_t wantLine = lineCalls();
+    for (std::size_t seen = 0; seen != wantLine;) {
+        seen = wantLine;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        wantLine = lineCalls();
+    }
+    std::size_t wantBreaks = breaks();
+    struct Step {
+        const char* what;
+        std::function<void()> act;
+        std::size_t lineCalls, breaks;
+    };
+    const Step steps[] = {
+        {"DTR off", [&] { dispatcher->DriveDtr(0); }, 1, 0},
+        {"DTR off again", [&] { dispatcher->DriveDtr(0); }, 0, 0},
+        {"RTS off", [&] { dispatcher->DriveRts(0); }, 1, 0},
+        {"DTR on", [&] { dispatcher->DriveDtr(1); }, 1, 0},
+        {"break", [&] { dispatcher->SendBreak(); }, 0, watchCalls ? 1u : 0u},
+    };
+    for (const Step& step : steps) {
+        step.act();
+        wantLine += step.lineCalls;
+        wantBreaks += step.breaks;
+        EXPECT_TRUE(
+            WaitUntil([&] { return lineCalls() >= wantLine && breaks() >= wantBreaks; }, 5000))
+            << step.what << "\n"
+            << server.Trace() << server.Calls();
+    }
+    // Nothing more comes: no change went twice.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(lineCalls(), wantLine) << server.Trace();
+    EXPECT_EQ(breaks(), wantBreaks) << server.Calls();
 }
 
 } // namespace

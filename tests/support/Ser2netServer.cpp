@@ -21,13 +21,21 @@ namespace pellwick {
 
 namespace {
 
-std::string Ser2netPath() {
-    for (const char* path : {"/usr/sbin/ser2net", "/usr/bin/ser2net", "/usr/local/sbin/ser2net"}) {
-        if (access(path, X_OK) == 0) {
+std::string FindProgram(const char* name) {
+    for (const char* folder : {"/usr/sbin/", "/usr/bin/", "/usr/local/sbin/", "/usr/local/bin/"}) {
+        const std::string path = folder + std::string(name);
+        if (access(path.c_str(), X_OK) == 0) {
             return path;
         }
     }
     return {};
+}
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
 }
 
 bool Accepts(int port) {
@@ -48,7 +56,7 @@ Ser2netServer::~Ser2netServer() {
 }
 
 bool Ser2netServer::Available() {
-    return !Ser2netPath().empty();
+    return !FindProgram("ser2net").empty();
 }
 
 int Ser2netServer::FreePort() {
@@ -70,13 +78,18 @@ bool Ser2netServer::Start(const std::vector<std::string>& devices, Protocol prot
                           const std::string& line, const std::vector<int>& ports) {
     Kill();
     protocol_ = protocol;
-    const std::string exe = Ser2netPath();
-    if (exe.empty()) {
+    const std::string server = FindProgram("ser2net");
+    if (server.empty()) {
         error_ = "ser2net is not installed (scripts/install-deps.sh installs it)";
         return false;
     }
     ports_ = ports;
-    std::vector<std::string> args{exe, "-n", "-d", "-u"};
+    std::vector<std::string> args;
+    if (!strace_.empty()) {
+        args = {strace_, "-f", "-qq", "-e", "trace=ioctl", "-o", folder_.File("calls.out"), "--"};
+    }
+    // -l thrice: the line calls that fail (a pseudo-terminal has no modem lines) are logged.
+    args.insert(args.end(), {server, "-n", "-d", "-l", "-l", "-l", "-u"});
     const char* accepter = protocol == Protocol::Rfc2217  ? "telnet(rfc2217),tcp"
                            : protocol == Protocol::Telnet ? "telnet,tcp"
                                                           : "tcp";
@@ -102,7 +115,13 @@ bool Ser2netServer::Start(const std::vector<std::string>& devices, Protocol prot
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, trace.c_str(),
                                      O_WRONLY | O_CREAT | O_APPEND, 0644);
     posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    const int spawned = posix_spawn(&pid_, exe.c_str(), &actions, nullptr, argv.data(), environ);
+    // A group of its own, so that Kill ends strace and ser2net together.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    const int spawned = posix_spawn(&pid_, argv[0], &actions, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) {
         pid_ = -1;
@@ -126,7 +145,7 @@ bool Ser2netServer::Start(const std::vector<std::string>& devices, Protocol prot
 
 void Ser2netServer::Kill() {
     if (pid_ > 0) {
-        kill(pid_, SIGKILL);
+        kill(-pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
         pid_ = -1;
     }
@@ -137,11 +156,17 @@ std::string Ser2netServer::Address(std::size_t i) const {
            std::to_string(Port(i));
 }
 
+bool Ser2netServer::TraceCalls() {
+    strace_ = FindProgram("strace");
+    return !strace_.empty();
+}
+
 std::string Ser2netServer::Trace() const {
-    std::ifstream in(folder_.File("ser2net.out"));
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return ReadAll(folder_.File("ser2net.out"));
+}
+
+std::string Ser2netServer::Calls() const {
+    return ReadAll(folder_.File("calls.out"));
 }
 
 } // namespace pellwick

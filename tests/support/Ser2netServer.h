@@ -34,6 +34,9 @@ public:
                const std::string& line = "9600n81", const std::vector<int>& ports = {});
     // Ends ser2net with SIGKILL, at once, as a server that crashes or loses power.
     void Kill();
+    // From the next Start on, ser2net runs under strace, which writes the ioctl calls it makes
+    // on its lines to a file that Calls() reads. False when strace is not installed.
+    bool TraceCalls();
 
     int Port(std::size_t i = 0) const { return ports_.at(i); }
     const std::vector<int>& Ports() const { return ports_; }
@@ -41,6 +44,8 @@ public:
     std::string Address(std::size_t i = 0) const;
     // What ser2net printed so far.
     std::string Trace() const;
+    // The ioctl calls ser2net made so far (after TraceCalls), one a line as strace prints them.
+    std::string Calls() const;
     const std::string& Error() const { return error_; }
 
 private:
@@ -48,6 +53,7 @@ private:
     std::vector<int> ports_;
     Protocol protocol_ = Protocol::Rfc2217;
     pid_t pid_ = -1;
+    std::string strace_;
     std::string error_;
 };
 
