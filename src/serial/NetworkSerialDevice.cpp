@@ -15,8 +15,10 @@
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
+#include <csignal>
 #include <cstring>
 #include <deque>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -166,6 +168,13 @@ public:
     Session& operator=(const Session&) = delete;
 
     void Run() {
+        // The library writes to the connection without MSG_NOSIGNAL: a write to a server that
+        // has gone raises SIGPIPE, which ends a program that does not ignore it. Blocked on
+        // this thread only, the write fails with EPIPE and the signal goes with the thread.
+        sigset_t pipe;
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
         if (Connect()) {
             while (!ending_) {
                 gensio_os_funcs_service(o_, nullptr);
@@ -194,7 +203,8 @@ private:
     }
 
     bool Connect() {
-        if (!PrepareLibrary() || sel_alloc_selector_nothread(&sel_) != 0 || gensio_unix_funcs_alloc(sel_, 0, &o_) != 0) {
+        if (!PrepareLibrary() || sel_alloc_selector_nothread(&sel_) != 0 ||
+            gensio_unix_funcs_alloc(sel_, 0, &o_) != 0) {
             return Fail({DeviceError::NoMemory, ENOMEM}, "cannot set up the network layer");
         }
         if (sel_set_fd_handlers(sel_, link_->wakeFd, this, &Session::OnWake, nullptr, nullptr,
@@ -239,6 +249,21 @@ private:
             sergensio_linestate(sio_,
                                 SERGENSIO_LINESTATE_OVERRUN_ERR | SERGENSIO_LINESTATE_PARITY_ERR |
                                     SERGENSIO_LINESTATE_FRAMING_ERR | SERGENSIO_LINESTATE_BREAK);
+            // A server answers a question about the baud rate once this client has the port.
+            // One whose port another client holds negotiates, says so in text and closes: that
+            // is a failed opening, not a port that hangs up at once.
+            gensio_set_read_callback_enable(io_, true);
+            if (sergensio_baud(sio_, 0, &Session::OnFirstAnswer, this) == 0) {
+                while (!answered_ && !lost_ && !ending_) {
+                    gensio_os_funcs_service(o_, nullptr);
+                }
+            }
+            if (ending_) {
+                return false;
+            }
+            if (lost_) {
+                return FailOpen(GE_REMCLOSE);
+            }
         }
         paceTimer_ = gensio_os_funcs_alloc_timer(o_, &Session::OnPaceTimer, this);
         ackTimer_ = gensio_os_funcs_alloc_timer(o_, &Session::OnAckTimer, this);
@@ -464,9 +489,12 @@ private:
             n = 0;
         }
         if (static_cast<gensiods>(n) < *length) {
-            // The dispatcher's input is full: the rest stays with gensio until there is room.
+            // The dispatcher's input is full: the rest stays with gensio until there is room
+            // (while opening, until the opening has ended and reading starts again).
             gensio_set_read_callback_enable(io_, false);
-            sel_set_fd_write_handler(sel_, link_->peerFd, SEL_FD_HANDLER_ENABLED);
+            if (peerRegistered_) {
+                sel_set_fd_write_handler(sel_, link_->peerFd, SEL_FD_HANDLER_ENABLED);
+            }
         }
         *length = static_cast<gensiods>(n);
         return 0;
@@ -707,6 +735,10 @@ private:
         }
     }
 
+    static void OnFirstAnswer(struct sergensio*, int, unsigned int, void* self) {
+        static_cast<Session*>(self)->answered_ = true;
+    }
+
     static void OnWake(int, void* self) { static_cast<Session*>(self)->TakeCommands(); }
 
     static void OnPeerReadable(int, void* self) { static_cast<Session*>(self)->PullOutput(); }
@@ -741,6 +773,7 @@ private:
     bool wakeRegistered_ = false, peerRegistered_ = false, peerReading_ = false;
     bool peerClearing_ = false;
     bool opened_ = false, connected_ = false, closing_ = false, closed_ = false;
+    bool answered_ = false;
     bool lost_ = false, ending_ = false, pacing_ = false, ackTimerRunning_ = false;
     int openError_ = 0;
 

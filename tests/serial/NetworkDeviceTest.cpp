@@ -6,9 +6,13 @@
 #include "support/Ser2netServer.h"
 #include "support/WaitUntil.h"
 
+#include <arpa/inet.h>
 #include <atomic>
 #include <functional>
+#include <netinet/in.h>
 #include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace pellwick::test {
 namespace {
@@ -51,11 +55,40 @@ TEST_F(NetworkDeviceTest, BytesCrossBothWaysAndAServerThatGoesIsAHangUp) {
         EXPECT_EQ(Str(pty.Read(out.size())), out) << server.Address();
         pty.Write(std::string("\x00\xff\r\n answer", 10));
         EXPECT_EQ(TakeAll(10), std::string("\x00\xff\r\n answer", 10)) << server.Address();
+        // The server goes while output flows: writing to a connection that is gone must not
+        // end the program (SIGPIPE).
+        const std::string more = Bytes(200, 'b');
+        dispatcher->QueueBlock(more.data(), static_cast<std::uint32_t>(more.size()));
         server.Kill();
-        EXPECT_TRUE(WaitUntil([&] { return lost.load(); })) << server.Address();
+        EXPECT_TRUE(WaitUntil([&] {
+            dispatcher->QueueBlock(more.data(), static_cast<std::uint32_t>(more.size()));
+            return lost.load();
+        })) << server.Address();
         EXPECT_TRUE(dispatcher->DeviceHungUp());
         dispatcher->CloseDevice();
+        while (!pty.ReadAvailable(50).empty()) {
+        }
     }
+}
+
+// A server whose port another client holds (max-connections: 1) negotiates, says so in text
+// and closes: the opening fails with that cause, and the writes to the closed connection on
+// the way do not end the program (SIGPIPE).
+TEST_F(NetworkDeviceTest, APortAnotherClientHoldsIsAFailedOpening) {
+    ASSERT_TRUE(server.Start({pty.SlavePath()}, Ser2netServer::Protocol::Rfc2217, "115200n81"))
+        << server.Error();
+    const int holder = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(server.Port()));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(connect(holder, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    for (int round = 0; round < 3; ++round) {
+        EXPECT_LT(OpenAt(server.Address()), 0);
+        EXPECT_NE(TakeOpenFailure().find("the server closed the connection at once"),
+                  std::string::npos);
+    }
+    close(holder);
 }
 
 TEST_F(NetworkDeviceTest, WatchWaitsForTheServerWithoutOpeningThePort) {
