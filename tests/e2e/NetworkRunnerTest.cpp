@@ -138,6 +138,19 @@ TEST_F(NetworkRunnerTest, BadAddressesAndServersAreReportedWithTheirCause) {
     Ser2netServer plainTelnet;
     ASSERT_TRUE(plainTelnet.Start({Device().SlavePath()}, Ser2netServer::Protocol::Telnet))
         << plainTelnet.Error();
+    // A raw TCP port that another client holds: the server takes the connection, says so in
+    // text and drops it, which only the hang-up tells.
+    DevsimHarness second;
+    ASSERT_TRUE(second.StartInProcess()) << second.Error();
+    Ser2netServer heldTcp;
+    ASSERT_TRUE(heldTcp.Start({second.SlavePath()}, Ser2netServer::Protocol::RawTcp))
+        << heldTcp.Error();
+    sockaddr_in held{};
+    held.sin_family = AF_INET;
+    held.sin_port = htons(static_cast<std::uint16_t>(heldTcp.Port()));
+    held.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const int holder = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(connect(holder, reinterpret_cast<sockaddr*>(&held), sizeof held), 0);
     // A listener whose queue is full: new connections are neither accepted nor refused.
     const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
@@ -167,6 +180,8 @@ TEST_F(NetworkRunnerTest, BadAddressesAndServersAreReportedWithTheirCause) {
         {silent, ExitPortError, "no answer within 1 s"},
         {"rfc2217://nosuchhost.invalid:3001", ExitPortError, "unknown host nosuchhost.invalid"},
         {"rfc2217://host;reboot:3001", ExitUsage, "is not a host name"},
+        // Before the run starts or at its first command, as the drop comes.
+        {heldTcp.Address(), ExitUploadError, "hung up"},
         {"tcp://[::1]", ExitUsage, "no :PORT"},
     };
     for (const Case& c : cases) {
@@ -188,6 +203,7 @@ TEST_F(NetworkRunnerTest, BadAddressesAndServersAreReportedWithTheirCause) {
     for (int fd : fillers) {
         close(fd);
     }
+    close(holder);
     close(listener);
 }
 

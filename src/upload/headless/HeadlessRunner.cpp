@@ -499,6 +499,19 @@ int RunHeadless(const RunnerOptions& options, std::FILE* out) {
     run->Start(false);
     if (run->Running()) {
         loopStatus = QCoreApplication::exec();
+    } else if (run->Record().End == RunEnd::NotStarted) {
+        // No start is offered on a port that went away since its opening (a server that took
+        // the connection and dropped it): say so rather than end without a word.
+        const bool hungUp = owner.Port().Lost() || owner.Port().LineHungUp();
+        boxes.Show(MsgKind::Error,
+                   hungUp
+                       ? "The port's device " + owner.Port().DevicePath() +
+                             " hung up before the run could start.\rCheck the device and its "
+                             "connection; for a port on the network, that its server gives "
+                             "this client the port (that no other client holds it)."
+                       : std::string("The run could not start: the port is not open.\rCheck "
+                                     "the port in the settings."),
+                   MbOk);
     }
     running = false;
 
