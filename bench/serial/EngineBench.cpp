@@ -293,8 +293,8 @@ void Latency(bool network) {
         us.push_back(std::chrono::duration<double, std::micro>(t1 - t0).count());
         d->ClearInput();
         if (network) {
-            // The server discards its input when the purge reaches it: the next round's bytes
-            // must not come before that.
+            // The server discards at its end what the device sent before the purge got there:
+            // the next round's bytes must not come before that.
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
     }

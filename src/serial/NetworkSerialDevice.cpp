@@ -50,6 +50,8 @@ constexpr const char* kAckNames[AckKinds] = {"baud rate",    "data bits", "parit
 constexpr int kLocalSendBuffer = 4096;
 // How long Close waits for the device's thread to let go of the connection.
 constexpr std::chrono::milliseconds kCloseWait{3000};
+// How long a setting, line change or purge waits for the device's thread to take it.
+constexpr std::chrono::milliseconds kCommandWait{1000};
 
 double BytesPerSecond(const LineBlock& line) {
     // Until the first setting the port has not said: its usual rate.
@@ -123,6 +125,8 @@ struct NetworkSerialDevice::Link {
     DeviceResult failure;
     std::string failureText;
     std::deque<Command> commands;
+    std::uint64_t posted = 0;  // commands queued so far
+    std::uint64_t applied = 0; // of those, the ones the thread has handed to the server
     bool stop = false;
 
     std::atomic<std::uint8_t> modem{0};
@@ -137,12 +141,19 @@ struct NetworkSerialDevice::Link {
         const std::uint64_t one = 1;
         [[maybe_unused]] const auto n = write(wakeFd, &one, sizeof one);
     }
+    // Hands a command to the device's thread and waits until it has gone to the server (or
+    // the thread has ended), so that what is written after it follows it on the connection:
+    // a purge then cannot reach the server after the next command's answer, and discard it.
     void Post(Command command) {
-        {
-            std::lock_guard guard(lock);
-            commands.push_back(command);
-        }
+        std::unique_lock guard(lock);
+        commands.push_back(command);
+        const std::uint64_t ticket = ++posted;
+        guard.unlock();
         Wake();
+        guard.lock();
+        changed.wait_for(guard, kCommandWait, [&] {
+            return applied >= ticket || phase == Phase::Ended || phase == Phase::Failed;
+        });
     }
     void SetPhase(Phase next, DeviceResult result = {}, std::string why = {}) {
         {
@@ -507,21 +518,25 @@ private:
         [[maybe_unused]] const auto n = read(link_->wakeFd, &count, sizeof count);
         std::deque<Command> commands;
         bool stop = false;
+        std::uint64_t through = 0;
         {
             std::lock_guard guard(link_->lock);
             commands.swap(link_->commands);
             stop = link_->stop;
+            through = link_->posted;
         }
         if (stop) {
             ending_ = true;
-            return;
+        } else if (connected_) {
+            for (const Command& command : commands) {
+                Apply(command);
+            }
         }
-        if (!connected_) {
-            return;
+        {
+            std::lock_guard guard(link_->lock);
+            link_->applied = through;
         }
-        for (const Command& command : commands) {
-            Apply(command);
-        }
+        link_->changed.notify_all();
     }
 
     void Apply(const Command& command) {

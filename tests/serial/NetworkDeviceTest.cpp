@@ -29,15 +29,16 @@ protected:
         dispatcher->SetLostHandler([this] { lost = true; });
         return dispatcher->OpenDevice(address, 115200, 0, 8, 1, 4096, 16384, true, true);
     }
-    std::string TakeAll(std::size_t count) {
+    std::string TakeAll(std::size_t count, int timeoutMs = kWaitMs) {
         std::string got;
-        WaitUntil([&] {
+        const auto taken = [&] {
             std::uint8_t byte;
             while (dispatcher->TakeByte(byte) == 0) {
                 got += static_cast<char>(byte);
             }
             return got.size() >= count;
-        });
+        };
+        WaitUntil(taken, timeoutMs);
         return got;
     }
 
@@ -68,6 +69,22 @@ TEST_F(NetworkDeviceTest, BytesCrossBothWaysAndAServerThatGoesIsAHangUp) {
         dispatcher->CloseDevice();
         while (!pty.ReadAvailable(50).empty()) {
         }
+    }
+}
+
+// A purge has done its work before what is written after it: a late one would discard the
+// next command on its way, or its answer at the server.
+TEST_F(NetworkDeviceTest, APurgeGoesBeforeTheNextCommand) {
+    ASSERT_TRUE(server.Start({pty.SlavePath()}, Ser2netServer::Protocol::Rfc2217, "115200n81"))
+        << server.Error();
+    ASSERT_EQ(OpenAt(server.Address()), 0) << TakeOpenFailure();
+    for (int round = 0; round < 100; ++round) {
+        dispatcher->ClearOutput();
+        dispatcher->ClearInput();
+        ASSERT_EQ(dispatcher->QueueBlock("?", 1), 0);
+        ASSERT_EQ(Str(pty.Read(1)), "?") << round;
+        pty.Write("!");
+        ASSERT_EQ(TakeAll(1, 2000), "!") << round;
     }
 }
 
