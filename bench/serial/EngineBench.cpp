@@ -292,11 +292,6 @@ void Latency(bool network) {
         Clock::time_point t1{Clock::duration(ranAt.load())};
         us.push_back(std::chrono::duration<double, std::micro>(t1 - t0).count());
         d->ClearInput();
-        if (network) {
-            // The server discards at its end what the device sent before the purge got there:
-            // the next round's bytes must not come before that.
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
     }
     gui.SetHandler(nullptr);
     gui.RunOnGui([] {});

@@ -32,7 +32,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-enum class CommandKind { Line, Dtr, Rts, Break, PurgeInput, PurgeOutput };
+enum class CommandKind { Line, Dtr, Rts, Break, PurgeOutput };
 
 struct Command {
     CommandKind kind;
@@ -50,7 +50,7 @@ constexpr const char* kAckNames[AckKinds] = {"baud rate",    "data bits", "parit
 constexpr int kLocalSendBuffer = 4096;
 // How long Close waits for the device's thread to let go of the connection.
 constexpr std::chrono::milliseconds kCloseWait{3000};
-// How long a setting, line change or purge waits for the device's thread to take it.
+// How long a setting, line change or output purge waits for the device's thread to take it.
 constexpr std::chrono::milliseconds kCommandWait{1000};
 
 double BytesPerSecond(const LineBlock& line) {
@@ -141,9 +141,9 @@ struct NetworkSerialDevice::Link {
         const std::uint64_t one = 1;
         [[maybe_unused]] const auto n = write(wakeFd, &one, sizeof one);
     }
-    // Hands a command to the device's thread and waits until it has gone to the server (or
-    // the thread has ended), so that what is written after it follows it on the connection:
-    // a purge then cannot reach the server after the next command's answer, and discard it.
+    // Hands a command to the device's thread and waits until the thread has carried it out
+    // (or has ended), so that what is written after it follows it: an output purge then
+    // cannot throw away the next command, nor a line setting come after the bytes it is for.
     void Post(Command command) {
         std::unique_lock guard(lock);
         commands.push_back(command);
@@ -568,22 +568,14 @@ private:
                 sergensio_send_break(sio_);
             }
             break;
-        case CommandKind::PurgeInput:
-            if (sio_ && !lost_) {
-                sergensio_flush(sio_, SERGENSIO_FLUSH_RCV_BUFFER);
-            }
-            break;
         case CommandKind::PurgeOutput:
             DropOutput();
-            if (sio_ && !lost_) {
-                sergensio_flush(sio_, SERGENSIO_FLUSH_XMIT_BUFFER);
-            }
             break;
         }
     }
 
     // What waits here for the network is discarded with the dispatcher's output; what the
-    // network has taken is the server's to discard.
+    // network has taken is the server's.
     void DropOutput() {
         std::size_t dropped = pending_.size() - pendingAt_;
         pending_.clear();
@@ -1034,11 +1026,13 @@ DeviceResult NetworkSerialDevice::Purge(bool input, bool output) {
     if (!link_) {
         return {};
     }
+    // Only what this side holds is discarded. A purge sent on to the server would be done
+    // there later, at a time of the server's, and could throw away what was written after it
+    // or the answer to it (the first command of a run, part of a file).
     if (input) {
         std::uint8_t buffer[4096];
         while (recv(dataFd_, buffer, sizeof buffer, MSG_DONTWAIT) > 0) {
         }
-        link_->Post({CommandKind::PurgeInput, {}, false});
     }
     if (output) {
         link_->Post({CommandKind::PurgeOutput, {}, false});

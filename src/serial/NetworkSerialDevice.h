@@ -7,8 +7,9 @@
 // single-threaded event loop (gensio's selector). The dispatcher's workers see a local stream
 // socket as the device (Fd()): input arrives there, output room shows there, and a dropped
 // connection closes its other end, which poll() reports as a hang-up, as for an unplugged
-// adapter. Settings, line changes, purges and the close reach the thread through a queue and
-// an eventfd in its loop; nothing waits for an acknowledgement of the server.
+// adapter. Settings, line changes, output purges and the close reach the thread through a
+// queue and an eventfd in its loop, each call returning once the thread has carried it out;
+// nothing waits for an acknowledgement of the server.
 //
 // What this device holds for output cannot be told (the server's buffers are out of sight):
 // OutputQueued() is -1. So that what it holds stays bounded, the thread hands bytes to the
@@ -54,7 +55,7 @@ public:
     DeviceResult SendBreak() override;
     // Line errors the RFC 2217 server reported; false for tcp://.
     bool ErrorCounts(LineErrorCounts& counts) override;
-    // Discards what waits here and asks an RFC 2217 server to discard its buffers too.
+    // Discards what waits on this side; the server's buffers are left to it.
     DeviceResult Purge(bool input, bool output) override;
     DeviceResult SetRs485(bool on) override;
 

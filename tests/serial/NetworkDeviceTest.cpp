@@ -72,8 +72,8 @@ TEST_F(NetworkDeviceTest, BytesCrossBothWaysAndAServerThatGoesIsAHangUp) {
     }
 }
 
-// A purge has done its work before what is written after it: a late one would discard the
-// next command on its way, or its answer at the server.
+// A purge has done its work before what is written after it, and leaves the server alone: a
+// late one would discard the next command on its way, or its answer.
 TEST_F(NetworkDeviceTest, APurgeGoesBeforeTheNextCommand) {
     ASSERT_TRUE(server.Start({pty.SlavePath()}, Ser2netServer::Protocol::Rfc2217, "115200n81"))
         << server.Error();
