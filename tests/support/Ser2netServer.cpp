@@ -90,7 +90,7 @@ bool Ser2netServer::Start(const std::vector<std::string>& devices, Protocol prot
     }
     // -l thrice: the line calls that fail (a pseudo-terminal has no modem lines) are logged.
     args.insert(args.end(), {server, "-n", "-d", "-l", "-l", "-l", "-u"});
-    const char* accepter = protocol == Protocol::Rfc2217  ? "telnet(rfc2217),tcp(nodelay)"
+    const char* accepter = protocol == Protocol::Rfc2217  ? "telnet(rfc2217),tcp"
                            : protocol == Protocol::Telnet ? "telnet,tcp"
                                                           : "tcp";
     for (std::size_t i = 0; i < devices.size(); ++i) {
