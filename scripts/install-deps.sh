@@ -17,6 +17,9 @@ packages=(
     fonts-noto-mono                     # second font set-up: monospace not marked fixed-pitch
     fontconfig                          # fc-match: the test run checks each font set-up took
     tio picocom minicom                 # lock test against the peers that run beside us
+    libgensio-dev                       # serial ports on the network: RFC 2217 and raw TCP
+    ser2net                             # the device server the network port tests run against
+    strace                              # a break reaching that server's line, seen as its call
 )
 
 missing=()

@@ -5,14 +5,17 @@
 //   idle        CPU time one open, idle port costs over 10 s;
 //   latency     time from a peer's 2-byte write until the data-trigger handler runs on the
 //               (stand-in) GUI thread, 1000 rounds;
+//   latency-net the same through ser2net on 127.0.0.1 (RFC 2217) in front of the
+//               pseudo-terminal: the port opened as rfc2217://127.0.0.1:PORT;
 //   paced       50-byte blocks driven by a self re-arming output-free trigger into a peer that
 //               reads at 115200 baud for 10 s, and 1 MiB into a peer that reads at once.
-// Usage: serial_engine_bench [throughput|receive|idle|latency|paced ...] (default: all but
-// receive)
+// Usage: serial_engine_bench [throughput|receive|idle|latency|latency-net|paced ...] (default:
+// all but receive and latency-net)
 #include "SerialTestSupport.h"
 #include "devsim/LinePacer.h"
 #include "serial/TVaxoWin32Dispatcher.h"
 #include "support/PtyPair.h"
+#include "support/Ser2netServer.h"
 
 #include <algorithm>
 #include <atomic>
@@ -54,9 +57,9 @@ std::vector<std::uint8_t> Pattern(std::size_t n) {
     return v;
 }
 
-std::unique_ptr<TVaxoWin32Dispatcher> OpenOn(const PtyPair& pty) {
+std::unique_ptr<TVaxoWin32Dispatcher> OpenOn(const std::string& path) {
     auto d = std::make_unique<TVaxoWin32Dispatcher>(nullptr);
-    int r = d->OpenDevice(pty.SlavePath(), 115200, 0, 8, 1, 4096, kOutSize, true, true);
+    int r = d->OpenDevice(path, 115200, 0, 8, 1, 4096, kOutSize, true, true);
     if (r != 0) {
         std::fprintf(stderr, "OpenDevice failed: %d\n", r);
         std::exit(1);
@@ -167,7 +170,7 @@ double EngineReceive(TVaxoWin32Dispatcher& d, const PtyPair& pty,
 
 Rates EngineThroughput(const std::vector<std::uint8_t>& data) {
     PtyPair pty;
-    auto d = OpenOn(pty);
+    auto d = OpenOn(pty.SlavePath());
     Rates r{};
     r.out = EngineSend(*d, pty, data);
     r.in = EngineReceive(*d, pty, data);
@@ -231,7 +234,7 @@ void Throughput() {
 void Idle() {
     PtyPair pty;
     FakeGuiWindow gui;
-    auto d = OpenOn(pty);
+    auto d = OpenOn(pty.SlavePath());
     d->AttachWindowHandler(&gui);
     d->RecountHandlers(1);
     d->AddDataMatchTrigger(">", 1, false); // as an idle link would have
@@ -248,10 +251,17 @@ void Idle() {
 
 // ------------------------------------------------------------------------------------------
 
-void Latency() {
+// network: the port is the pseudo-terminal as ser2net serves it over RFC 2217.
+void Latency(bool network) {
     PtyPair pty;
+    Ser2netServer server;
+    if (network &&
+        !server.Start({pty.SlavePath()}, Ser2netServer::Protocol::Rfc2217, "115200n81")) {
+        std::printf("latency-net: %s\n", server.Error().c_str());
+        return;
+    }
     FakeGuiWindow gui;
-    auto d = OpenOn(pty);
+    auto d = OpenOn(network ? server.Address() : pty.SlavePath());
     d->AttachWindowHandler(&gui);
     d->RecountHandlers(1);
     const auto handle = static_cast<std::uint32_t>(d->AddDataMatchTrigger("OK", 2, false));
@@ -283,9 +293,10 @@ void Latency() {
     if (us.empty()) {
         return;
     }
-    std::printf("data-trigger latency, %zu rounds: median %.0f us, 99th percentile %.0f us, "
+    std::printf("data-trigger latency%s, %zu rounds: median %.0f us, 99th percentile %.0f us, "
                 "max %.0f us\n",
-                us.size(), us[us.size() / 2], us[us.size() * 99 / 100], us.back());
+                network ? " through ser2net" : "", us.size(), us[us.size() / 2],
+                us[us.size() * 99 / 100], us.back());
 }
 
 // ------------------------------------------------------------------------------------------
@@ -297,7 +308,7 @@ double PacedUpload(std::uint32_t baud, std::size_t total, double seconds) {
     constexpr std::uint32_t kBlock = 50;
     PtyPair pty;
     FakeGuiWindow gui;
-    auto d = OpenOn(pty);
+    auto d = OpenOn(pty.SlavePath());
     d->AttachWindowHandler(&gui);
     d->RecountHandlers(1);
     const auto h = static_cast<std::uint32_t>(d->AddStatusWatch(skOutputFree));
@@ -379,7 +390,7 @@ int main(int argc, char** argv) {
         const auto data = Pattern(16 * kMiB);
         for (int run = 0; run < 5; ++run) {
             PtyPair pty;
-            auto d = OpenOn(pty);
+            auto d = OpenOn(pty.SlavePath());
             std::printf("receive: engine %.1f MB/s\n", EngineReceive(*d, pty, data) / 1e6);
             d->CloseDevice();
         }
@@ -388,7 +399,10 @@ int main(int argc, char** argv) {
         Idle();
     }
     if (wanted("latency")) {
-        Latency();
+        Latency(false);
+    }
+    if (which.size() > 0 && wanted("latency-net")) {
+        Latency(true);
     }
     if (wanted("paced")) {
         Paced();

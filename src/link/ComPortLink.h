@@ -62,6 +62,7 @@ public:
                    bool ignoreCase) override {
         return port_.AwaitText(text, ticks, yield, ignoreCase);
     }
+    std::string LineNote() const override { return port_.LineNote(); }
 
 private:
     TVaxoCustomComPort& port_;

@@ -70,6 +70,8 @@ public:
     virtual bool HungUp() = 0;
     virtual bool AwaitText(const std::string& text, std::int32_t ticks, bool yield,
                            bool ignoreCase) = 0;
+    // What the user should know about the port's line (see ILinkOperations::LineNote).
+    virtual std::string LineNote() const { return {}; }
 };
 
 } // namespace pellwick

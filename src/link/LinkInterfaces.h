@@ -84,6 +84,9 @@ public:
     // The running or last block transfer; cheap enough to ask at any moment. A link that
     // does not follow its transfers answers an empty one.
     virtual TransferProgress Progress() const { return {}; }
+    // A note about the line to keep with a run (a raw TCP port, whose line settings cannot
+    // reach the device); empty when there is none.
+    virtual std::string LineNote() const { return {}; }
 };
 
 } // namespace pellwick

@@ -57,6 +57,7 @@ public:
     bool SCommOpen() override { return port_.Open(); }
     bool LineHungUp() override { return port_.HungUp(); }
     TransferProgress Progress() const override;
+    std::string LineNote() const override { return port_.LineNote(); }
 
     // --- Further operations --------------------------------------------------------------------
     void SendDataByte(std::uint8_t byte);

@@ -33,6 +33,10 @@ void PortRecovery::StopWaiting() {
 
 void PortRecovery::PortLost() {
     link_.LineLost();
+    Watch();
+}
+
+void PortRecovery::Watch() {
     StopWaiting();
     if (!watch_.Start(port_.LostDevice())) {
         // Without a watch the port stays lost until the operator opens it again.
@@ -85,6 +89,11 @@ void PortRecovery::TryReopen() {
         --retriesLeft_;
         retry_.start(nextRetryMs_);
         nextRetryMs_ *= 2;
+    } else if (watch_.WatchesServer()) {
+        // The server took a test connection but not the port: wait for it once more. A path
+        // gets no second chance until it changes; a server never changes. Not from inside the
+        // notifier's own signal: the new watch replaces it.
+        QTimer::singleShot(0, &retry_, [this] { Watch(); });
     }
 }
 

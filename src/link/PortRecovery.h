@@ -1,7 +1,8 @@
 // Brings the port back after its device went away. The port closes by itself on the loss
 // (TVaxoCustomComPort::OnPortLost); this tells the link (a transfer under way ends, the host
-// hears of it), then watches the device's path and, once it leads to a device again, opens the
-// port with the settings it had and makes the link's triggers anew. Nothing that was under way
+// hears of it), then watches the device's path (for a network port: its server, tried with a
+// growing pause) and, once it leads to a device again, opens the port with the settings it had
+// and makes the link's triggers anew. Nothing that was under way
 // is sent again. Needs no window; runs on the GUI thread's event loop.
 #pragma once
 
@@ -37,6 +38,8 @@ public:
 
 private:
     void PortLost();
+    // Starts waiting for the lost device.
+    void Watch();
     void PathChanged();
     void TryReopen();
     void StopWaiting();

@@ -3,6 +3,7 @@
 // the list of windows and routines told of each opening and closing.
 #include "serial/TVaxoCustomComPort.h"
 
+#include "serial/NetworkSerialDevice.h"
 #include "serial/TVaxoWin32Dispatcher.h"
 #include "serial/VxComWindow.h"
 #include "serial/errors/ErrorNumbers.h"
@@ -283,6 +284,14 @@ void TVaxoCustomComPort::DeviceWentAway(std::uint64_t serial) {
     } catch (const std::exception& e) {
         ShowException(e);
     }
+}
+
+std::string TVaxoCustomComPort::DevicePath() const {
+    return TVaxoWin32Dispatcher::ResolveName(DeviceName()).value_or("");
+}
+
+std::string TVaxoCustomComPort::LineNote() const {
+    return NetworkSerialDevice::LineNote(DevicePath());
 }
 
 void TVaxoCustomComPort::ClearLoss() {

@@ -1,5 +1,8 @@
 #include "serial/DevicePathWatch.h"
 
+#include "serial/portmap/NetworkAddress.h"
+#include "serial/portmap/PortMap.h"
+
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -28,6 +31,19 @@ DevicePathWatch::~DevicePathWatch() {
 
 bool DevicePathWatch::Start(const std::string& path) {
     Stop();
+    if (LooksLikeNetworkAddress(path)) {
+        path_ = path;
+        const auto map = PortMap::Global();
+        server_ = std::make_unique<ServerReachProbe>();
+        if (!server_->Start(path,
+                            map ? map->ConnectTimeout()
+                                : std::chrono::milliseconds(PortMap::DefaultConnectTimeout),
+                            error_)) {
+            server_.reset();
+            return false;
+        }
+        return true;
+    }
     std::error_code ec;
     path_ = std::filesystem::absolute(path, ec).lexically_normal().string();
     if (ec) {
@@ -46,6 +62,7 @@ bool DevicePathWatch::Start(const std::string& path) {
 }
 
 void DevicePathWatch::Stop() {
+    server_.reset();
     if (fd_ >= 0) {
         close(fd_);
     }
@@ -55,6 +72,9 @@ void DevicePathWatch::Stop() {
 }
 
 bool DevicePathWatch::Present() const {
+    if (server_) {
+        return server_->Reached();
+    }
     struct stat st {};
     return !path_.empty() && stat(path_.c_str(), &st) == 0;
 }
@@ -85,6 +105,11 @@ bool DevicePathWatch::Rearm() {
 }
 
 bool DevicePathWatch::Update() {
+    if (server_) {
+        std::uint64_t count = 0;
+        [[maybe_unused]] const auto n = read(server_->Fd(), &count, sizeof count);
+        return server_->Reached();
+    }
     if (fd_ < 0) {
         return Present();
     }

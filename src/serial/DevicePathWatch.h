@@ -2,10 +2,15 @@
 // deepest folder on the way to the path that exists, moved deeper as folders appear (so that
 // /dev/serial/by-id/..., which udev removes with the last adapter, is covered too). Creations,
 // renames into the folder and changes of attributes (udev setting a node's group) are what
-// count. Standard C++ and POSIX; the caller waits on Fd() in its own loop.
+// count. A network port (rfc2217://, tcp://) has no file: for it the watch waits for its server
+// to accept a connection (ServerReachProbe), and "present" means that it did. Standard C++ and
+// POSIX; the caller waits on Fd() in its own loop.
 #pragma once
 
+#include "serial/ServerReachProbe.h"
+
 #include <chrono>
+#include <memory>
 #include <string>
 
 namespace pellwick {
@@ -21,9 +26,11 @@ public:
     // the reason in Error(), when the system's file watching cannot be used.
     bool Start(const std::string& path);
     void Stop();
-    bool Active() const { return fd_ >= 0; }
+    bool Active() const { return fd_ >= 0 || server_; }
+    // The path is a network port: the watch waits for its server.
+    bool WatchesServer() const { return server_ != nullptr; }
     // Readable when something changed on the way to the path.
-    int Fd() const { return fd_; }
+    int Fd() const { return server_ ? server_->Fd() : fd_; }
     // Takes the pending changes and follows the path's folders as they appear; true when the
     // path leads to an existing file now.
     bool Update();
@@ -46,6 +53,7 @@ private:
     int fd_ = -1;
     int wd_ = -1;
     std::string error_;
+    std::unique_ptr<ServerReachProbe> server_;
 };
 
 } // namespace pellwick

@@ -203,6 +203,11 @@ public:
     bool Lost() const { return lost_; }
     // The path of the device that went away; empty while not lost.
     const std::string& LostDevice() const { return lostDevice_; }
+    // The device path (or network address) ComNumber stands for; empty when it has none.
+    std::string DevicePath() const;
+    // What the user should know about the port's line, whatever its state: a raw TCP port
+    // carries the bytes only. Empty for other ports.
+    std::string LineNote() const;
     void ClearLoss();
     const TNotifyEvent& OnPortLost() const { return onPortLost_; }
     void SetOnPortLost(TNotifyEvent e) { onPortLost_ = std::move(e); }

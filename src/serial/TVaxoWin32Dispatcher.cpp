@@ -1,6 +1,8 @@
 #include "serial/TVaxoWin32Dispatcher.h"
 
 #include "serial/LinuxSerialDevice.h"
+#include "serial/NetworkSerialDevice.h"
+#include "serial/portmap/NetworkAddress.h"
 #include "serial/portmap/PortMap.h"
 
 #include <cerrno>
@@ -29,6 +31,7 @@ int CurrentTid() {
 
 TVaxoWin32Dispatcher::TVaxoWin32Dispatcher(void* owner) : TVaxoBaseDispatcher(owner) {
     const DeviceFactory factory = DeviceFactoryHook().Get();
+    fromFactory_ = static_cast<bool>(factory);
     device_ = factory ? factory() : std::make_unique<LinuxSerialDevice>();
 }
 
@@ -50,11 +53,24 @@ std::optional<std::string> TVaxoWin32Dispatcher::ResolveName(const std::string& 
 // ---------------------------------------------------------------------------------------------
 // Device layer
 
+void TVaxoWin32Dispatcher::ChooseDevice(const std::string& path) {
+    if (fromFactory_) {
+        return;
+    }
+    const bool network = LooksLikeNetworkAddress(path);
+    if (network != networkDevice_) {
+        device_ = network ? std::unique_ptr<ISerialDevice>(std::make_unique<NetworkSerialDevice>())
+                          : std::make_unique<LinuxSerialDevice>();
+        networkDevice_ = network;
+    }
+}
+
 int TVaxoWin32Dispatcher::DeviceOpen(const std::string& name, std::uint32_t, std::uint32_t) {
     auto path = ResolveName(name);
     if (!path) {
         return EngineNumberOf({DeviceError::NotFound, 0});
     }
+    ChooseDevice(*path);
     hungUp_ = false;
     if (const DeviceResult opened = device_->Open(*path); !opened.Ok()) {
         return EngineNumberOf(opened);
@@ -66,7 +82,11 @@ int TVaxoWin32Dispatcher::DeviceOpen(const std::string& name, std::uint32_t, std
 
 int TVaxoWin32Dispatcher::DeviceProbe(const std::string& name) {
     const auto path = ResolveName(name);
-    return EngineNumberOf(path ? device_->Probe(*path) : DeviceResult(DeviceError::NotFound, 0));
+    if (!path) {
+        return EngineNumberOf({DeviceError::NotFound, 0});
+    }
+    ChooseDevice(*path);
+    return EngineNumberOf(device_->Probe(*path));
 }
 
 void TVaxoWin32Dispatcher::DeviceClose() {

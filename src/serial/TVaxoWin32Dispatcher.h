@@ -23,12 +23,13 @@ public:
     explicit TVaxoWin32Dispatcher(void* owner);
     ~TVaxoWin32Dispatcher() override;
 
-    // Makes the device object of each new dispatcher (none: a LinuxSerialDevice); tests put
-    // doubles here.
+    // Makes the device object of each new dispatcher; tests put doubles here. None: the device
+    // follows the path opened, a NetworkSerialDevice for a network port (rfc2217://, tcp://)
+    // and a LinuxSerialDevice for anything else.
     using DeviceFactory = std::function<std::unique_ptr<ISerialDevice>()>;
     static ProcessHook<DeviceFactory>& DeviceFactoryHook();
     // Turns a device name ("\\.\COM3") into a device path through the port map. A name that
-    // already is a path ("/dev/ttyUSB0") is used as it is.
+    // already is a path ("/dev/ttyUSB0") or a network port is used as it is.
     static std::optional<std::string> ResolveName(const std::string& name);
 
     // The port probe opens and closes the device alone, without rings or workers.
@@ -69,6 +70,8 @@ protected:
 
 private:
     int DevicePurge(bool input, bool output);
+    // Before an open or a probe, on the owner's thread while no worker runs.
+    void ChooseDevice(const std::string& path);
     void ComThreadRun();
     void DispThreadRun();
     void OutThreadRun();
@@ -80,6 +83,8 @@ private:
     void NoteFailedTransfer(const DeviceResult& result);
 
     std::unique_ptr<ISerialDevice> device_;
+    bool fromFactory_ = false;
+    bool networkDevice_ = false;
 
     // Hand-over events.
     TVaxoEvent deviceEventReady_{false}; // TComThread -> TDispThread: a device event waits

@@ -113,6 +113,9 @@ void ScriptEngine::StartLog() {
         return;
     }
     run_.LogOpen = log_.Start((directory / UploadLog::FileName).string(), local, formats_);
+    if (const std::string note = link_.LineNote(); run_.LogOpen && !note.empty()) {
+        run_.LogOpen = log_.WriteNote(note);
+    }
 }
 
 void ScriptEngine::CloseLog() {

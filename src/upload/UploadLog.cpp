@@ -13,6 +13,10 @@ bool UploadLog::Start(const std::string& path, const std::tm& startLocal,
     return WriteLines({Banner, DateText::Stamp(startLocal, formats), ""});
 }
 
+bool UploadLog::WriteNote(const std::string& text) {
+    return IsOpen() && WriteLines({"Note: " + text, ""});
+}
+
 bool UploadLog::WriteUpload(const UploadLogEntry& entry) {
     if (!IsOpen()) {
         return false;

@@ -31,6 +31,10 @@ public:
     // the start's date and time, and an empty line. false (and closed) on any failure.
     bool Start(const std::string& path, const std::tm& startLocal, const DateFormats& formats);
 
+    // Writes "Note: " + text and an empty line (something about the line the reader of the log
+    // should know); on a failure the log closes. false when not written.
+    bool WriteNote(const std::string& text);
+
     // Writes the six lines of one upload; on a failure the log closes. false when not written.
     bool WriteUpload(const UploadLogEntry& entry);
 

@@ -185,10 +185,13 @@ TEST_F(RunnerReportTest, AClosedOutputStopsThePrintingNotTheRun) {
 }
 
 TEST_F(RunnerReportTest, PortListShowsEveryNumberWithItsDevice) {
-    StartDevice({}, {{"Ports", "COM7", "/dev/null"}});
+    // A port on the network is listed with its address, without a connection.
+    StartDevice({}, {{"Ports", "COM7", "/dev/null"}, {"Ports", "COM9", "rfc2217://[::1]:9"}});
     std::string output;
     EXPECT_EQ(RunnerProcess::Run(Folder(), {"--list-ports"}, output), 0) << output;
-    EXPECT_EQ("COM1\t" + Device().SlavePath() + "\t\t\t\t\nCOM7\t/dev/null\t\t\t\t\n", output);
+    EXPECT_EQ("COM1\t" + Device().SlavePath() +
+                  "\t\t\t\t\nCOM7\t/dev/null\t\t\t\t\nCOM9\trfc2217://[::1]:9\t\t\t\t\n",
+              output);
     EXPECT_EQ(RunnerProcess::Run(Folder(), {"--report"}, output), 1) << output;
     EXPECT_NE(output.find("--report needs a value"), std::string::npos) << output;
 }

@@ -8,12 +8,14 @@
 #include "support/DevsimHarness.h"
 #include "support/PumpUntil.h"
 #include "support/ScriptedBoxes.h"
+#include "support/Ser2netServer.h"
 #include "terminal/TVaxoTerminal.h"
 #include "upload/UploadHeader.h"
 #include "upload/run/UploadRun.h"
 
 #include <QCoreApplication>
 #include <csignal>
+#include <ctime>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -65,7 +67,20 @@ struct Plugged {
         std::filesystem::create_directory(device.File("store"));
         args.insert(args.end(), {"--link", link, "--store", device.File("store")});
         ASSERT_TRUE(device.StartProcess(args)) << device.Error();
-        const std::string ini = device.WriteLoaderIni(1, {{"Ports", "COM1", link}});
+        Open(device.WriteLoaderIni(1, {{"Ports", "COM1", link}}));
+    }
+
+    // The simulator on a pseudo-terminal that ser2net serves, the port owner on rfc2217://.
+    void StartBehind(Ser2netServer& server) {
+        std::filesystem::create_directory(device.File("store"));
+        ASSERT_TRUE(device.StartProcess({"--store", device.File("store")})) << device.Error();
+        ASSERT_TRUE(server.Start({device.SlavePath()}, Ser2netServer::Protocol::Rfc2217))
+            << server.Error();
+        link = server.Address();
+        Open(device.WriteLoaderIni(1, {{"Ports", "COM1", link}}));
+    }
+
+    void Open(const std::string& ini) {
         startDir = std::filesystem::current_path().string();
         std::filesystem::current_path(device.Folder());
         PortMap::SetGlobal(std::make_shared<PortMap>(PortMap::Build(ini)));
@@ -288,6 +303,39 @@ TEST(UnplugTest, ReplugOpensThePortAgainWithItsSettings) {
         // The link's triggers are new and the line answers.
         EXPECT_EQ(p.Version(), "2.10");
     }
+}
+
+double ProcessCpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+// A device server that goes and comes back is an adapter unplugged and plugged in again; while
+// it is away its address is tried with a growing pause, which costs no CPU.
+TEST(UnplugTest, ARestartedServerBringsTheNetworkPortBack) {
+    if (!Ser2netServer::Available()) {
+        GTEST_SKIP() << "ser2net is not installed (scripts/install-deps.sh installs it)";
+    }
+    Plugged p;
+    Ser2netServer server;
+    p.StartBehind(server);
+    ASSERT_FALSE(::testing::Test::HasFatalFailure());
+    server.Kill();
+    ASSERT_TRUE(p.WaitLost());
+    const double cpuBefore = ProcessCpuSeconds();
+    RunEventsUntil([] { return false; }, 1500ms);
+    EXPECT_LT(ProcessCpuSeconds() - cpuBefore, 0.15);
+    EXPECT_TRUE(p.owner->WaitingForDevice());
+    ASSERT_TRUE(server.Start({p.device.SlavePath()}, Ser2netServer::Protocol::Rfc2217, "9600n81",
+                             {server.Port()}))
+        << server.Error();
+    p.repluggedAt = Clock::now();
+    ASSERT_TRUE(p.WaitOpen());
+    // The longest pause between tries, and the try.
+    EXPECT_LT(Plugged::MsSince(p.repluggedAt), 3000.0);
+    EXPECT_EQ(p.lostAnnounced, 1);
+    EXPECT_EQ(p.Version(), "2.10");
 }
 
 TEST(UnplugTest, ADeviceAtAnotherPathLeavesThePortLost) {

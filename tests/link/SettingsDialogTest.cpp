@@ -164,15 +164,19 @@ TEST_F(SettingsDialogTest, InvalidValuesAreRepairedAndBufferSizeKeptWithinItsLim
 }
 
 TEST_F(SettingsDialogTest, StoredPortIsSelectedAmongThePresentPortsWithItsDevicePath) {
-    Ports({{1, com1.SlavePath()}, {3, com3.SlavePath()}});
+    // A port on the network is listed with its address; listing connects to nothing.
+    Ports({{1, com1.SlavePath()}, {3, com3.SlavePath()}, {7, "rfc2217://[::1]:9"}});
     WriteIni("[RS232Settings]\nComm Port=COM3\n");
     auto& d = Create();
-    ASSERT_EQ(d.CmbBxComPort->count(), 2);
+    ASSERT_EQ(d.CmbBxComPort->count(), 3);
     EXPECT_EQ(d.CmbBxComPort->itemText(0), "Direct to COM1");
     EXPECT_EQ(d.CmbBxComPort->currentText(), "Direct to COM3");
     EXPECT_EQ(d.LblDevicePath->text().toStdString(), com3.SlavePath());
     EXPECT_EQ(d.VaxoComPort1.ComNumber(), 3);
     EXPECT_TRUE(d.VaxoComPort1.Open());
+    d.CmbBxComPort->setCurrentIndex(2);
+    EXPECT_EQ(d.CmbBxComPort->currentText(), "Direct to COM7");
+    EXPECT_EQ(d.LblDevicePath->text().toStdString(), "rfc2217://[::1]:9");
     d.CmbBxComPort->setCurrentIndex(0);
     EXPECT_EQ(d.LblDevicePath->text().toStdString(), com1.SlavePath());
 }

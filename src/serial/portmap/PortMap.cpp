@@ -1,6 +1,7 @@
 #include "serial/portmap/PortMap.h"
 
 #include "ini/PrivateProfile.h"
+#include "serial/portmap/NetworkAddress.h"
 #include "serial/portmap/UartHardware.h"
 
 #include <algorithm>
@@ -58,8 +59,15 @@ PortMap PortMap::Build(const std::string& iniPath, const std::string& deviceFold
         if (number && key[0] != '\\' && !value.empty())
             entries.emplace(*number, value);
     }
+    const long timeout = ini.ReadInteger("Ports", "Connect Timeout", 0);
+    const auto withTimeout = [timeout](PortMap map) {
+        // Out of range (or missing): the default.
+        if (timeout >= 1 && timeout <= 600)
+            map.connectTimeout_ = std::chrono::seconds(timeout);
+        return map;
+    };
     if (ini.ReadInteger("Ports", "Scan", 1) == 0)
-        return PortMap(entries);
+        return withTimeout(PortMap(entries));
 
     // Scan groups in the order they take the free numbers.
     const std::vector<std::string> groups = {"ttyUSB", "ttyACM", "ttyS", "ttyAMA", "rfcomm"};
@@ -91,11 +99,11 @@ PortMap PortMap::Build(const std::string& iniPath, const std::string& deviceFold
             while (entries.count(next) != 0)
                 ++next;
             if (next > MaxComNumber)
-                return PortMap(entries);
+                return withTimeout(PortMap(entries));
             entries.emplace(next, path);
         }
     }
-    return PortMap(entries);
+    return withTimeout(PortMap(entries));
 }
 
 std::optional<std::string> PortMap::PathOf(int comNumber) const {
@@ -108,7 +116,15 @@ std::optional<std::string> PortMap::PathOf(int comNumber) const {
 PortMap PortMap::WithEntry(int comNumber, const std::string& path) const {
     std::map<int, std::string> entries = entries_;
     entries[comNumber] = path;
-    return PortMap(entries);
+    PortMap map(entries);
+    map.connectTimeout_ = connectTimeout_;
+    return map;
+}
+
+PortMap PortMap::WithConnectTimeout(std::chrono::milliseconds timeout) const {
+    PortMap map = *this;
+    map.connectTimeout_ = timeout;
+    return map;
 }
 
 std::vector<std::pair<int, std::string>> PortMap::Entries() const {
@@ -134,7 +150,7 @@ std::optional<int> PortMap::ParseComName(const std::string& name) {
 }
 
 std::optional<std::string> PortMap::ResolveDeviceName(const std::string& deviceName) {
-    if (!deviceName.empty() && deviceName[0] == '/')
+    if ((!deviceName.empty() && deviceName[0] == '/') || LooksLikeNetworkAddress(deviceName))
         return deviceName;
     const std::optional<int> number = ParseComName(deviceName);
     if (!number)

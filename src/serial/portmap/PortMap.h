@@ -7,6 +7,8 @@
 //     comes before ttyUSB10), then the ttyS* with a UART behind them, then ttyAMA* and
 //     rfcomm*. A device already named in [Ports] (by the same path, or through a link such as
 //     /dev/serial/by-id/...) is not given a second number.
+// A [Ports] entry may name a port on the network instead (COM7=rfc2217://10.0.0.5:3001, see
+// NetworkAddress.h); key "Connect Timeout" gives the seconds an opening of such a port may take.
 //
 // A PortMap is immutable once made. The process-wide instance is set with SetGlobal and read
 // with Global from any thread.
@@ -14,6 +16,7 @@
 
 #include "serial/ProcessHook.h"
 
+#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
@@ -36,6 +39,11 @@ public:
     // Entries with a number outside 1..255 or an empty path are dropped.
     explicit PortMap(const std::map<int, std::string>& entries);
 
+    // How long the opening of a network port may take, from connecting to the server's answer.
+    static constexpr std::chrono::seconds DefaultConnectTimeout{5};
+    std::chrono::milliseconds ConnectTimeout() const { return connectTimeout_; }
+    PortMap WithConnectTimeout(std::chrono::milliseconds timeout) const;
+
     // Uses /dev and UartHasHardware.
     static PortMap Build(const std::string& iniPath);
     static PortMap Build(const std::string& iniPath, const std::string& deviceFolder,
@@ -57,12 +65,13 @@ public:
     // nothing.
     static std::optional<int> ParseComName(const std::string& name);
     // The device path to open for a device name: a COMn name through the global map, a name
-    // that starts with '/' as it stands (already a path); nothing otherwise or when the number
-    // has no entry.
+    // that starts with '/' or names a network port as it stands; nothing otherwise or when the
+    // number has no entry.
     static std::optional<std::string> ResolveDeviceName(const std::string& deviceName);
 
 private:
     std::map<int, std::string> entries_;
+    std::chrono::milliseconds connectTimeout_ = DefaultConnectTimeout;
 };
 
 } // namespace pellwick

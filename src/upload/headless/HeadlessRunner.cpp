@@ -3,9 +3,11 @@
 #include "ini/EIniWriteError.h"
 #include "ini/PrivateProfile.h"
 #include "link/PortOwner.h"
+#include "serial/DeviceNotice.h"
 #include "serial/DevicePathWatch.h"
 #include "serial/TVaxoCustomComPort.h"
 #include "serial/portmap/AdapterInfo.h"
+#include "serial/portmap/NetworkAddress.h"
 #include "serial/portmap/PortMap.h"
 #include "upload/GeneralSettings.h"
 #include "upload/ProfileSettingsSource.h"
@@ -162,10 +164,12 @@ std::string* ValueOption(const std::string& arg, RunnerOptions& options) {
 }
 
 // A path given relative to where the runner started: "Default Path" changes the working
-// folder before the reports are written and the port is opened.
+// folder before the reports are written and the port is opened. A network port is no path.
 std::string FromStart(const std::string& path) {
     std::error_code ec;
-    return path.empty() ? path : std::filesystem::absolute(path, ec).string();
+    return path.empty() || LooksLikeNetworkAddress(path)
+               ? path
+               : std::filesystem::absolute(path, ec).string();
 }
 
 const char* ParityName(std::uint8_t code) {
@@ -189,19 +193,24 @@ bool WaitForPort(int portNumber, int seconds, int cancelFd, IMessageBoxes& boxes
     if (DevicePathWatch::WaitFor(*path, std::chrono::seconds(seconds), error, cancelFd)) {
         return true;
     }
+    const bool network = LooksLikeNetworkAddress(*path);
     if (gInterrupts > 0) {
         boxes.Show(MsgKind::Error,
-                   "The wait for the port's device " + *path +
-                       " was cancelled.\rStart the run again once the board is plugged in.",
+                   "The wait for the port's " + std::string(network ? "server " : "device ") +
+                       *path + " was cancelled.\rStart the run again once the board is " +
+                       (network ? "served." : "plugged in."),
                    MbOk);
         return false;
     }
+    const std::string late =
+        network ? "The port's server " + *path + " did not accept a connection within "
+                : "The port's device " + *path + " did not appear within ";
     boxes.Show(MsgKind::Error,
-               (error.empty() ? "The port's device " + *path + " did not appear within " +
-                                    std::to_string(seconds) + " s."
-                              : error) +
-                   "\rPlug in the board or its adapter, or check the port (COM" +
-                   std::to_string(portNumber) + " in [Ports] of loader.ini, or --port).",
+               (error.empty() ? late + std::to_string(seconds) + " s." : error) +
+                   (network ? "\rStart the server (ser2net) of the board"
+                            : "\rPlug in the board or its adapter") +
+                   ", or check the port (COM" + std::to_string(portNumber) +
+                   " in [Ports] of loader.ini, or --port).",
                MbOk);
     return false;
 }
@@ -250,14 +259,18 @@ std::string RunnerHelp() {
                "  --junit FILE    the same outcomes as JUnit XML, one test case per _LD (FILE\n"
                "                  as for --report)\n"
                "  --port PATH     use the device PATH for the settings' COM number (a\n"
-               "                  /dev/serial/by-id/... path, a pseudo-terminal); loader.ini is\n"
-               "                  not changed\n"
+               "                  /dev/serial/by-id/... path, a pseudo-terminal, or a port on\n"
+               "                  the network: rfc2217://HOST:PORT for a server with RFC 2217\n"
+               "                  serial control such as ser2net, tcp://HOST:PORT for bytes\n"
+               "                  only; an IPv6 HOST in brackets); loader.ini is not changed\n"
                "  --wait-port SECONDS\n"
-               "                  wait up to SECONDS for the port's device to appear before\n"
+               "                  wait up to SECONDS for the port's device to appear (for a\n"
+               "                  network port: its server to accept a connection) before\n"
                "                  opening it (the operator plugs the board in after the start);\n"
                "                  exit status 9 when it does not, or on Ctrl-C meanwhile\n"
                "  --list-ports    print the port map, one port a line with tab-separated fields:\n"
-               "                  COMn, device path, by-id name, USB vendor, product, serial\n"
+               "                  COMn, device path (or network address), by-id name, USB\n"
+               "                  vendor, product, serial\n"
                "  --help          show this text\n"
                "\n") +
            RunnerExitHelp();
@@ -311,13 +324,21 @@ bool ParseRunnerOptions(int argc, char** argv, RunnerOptions& options, bool& hel
         }
         options.waitPortSeconds = std::stoi(text);
     }
+    if (LooksLikeNetworkAddress(options.portPath)) {
+        std::string why;
+        if (!ParseNetworkAddress(options.portPath, why)) {
+            std::fprintf(err, "pellwick-run: --port %s: %s (see --help)\n",
+                         options.portPath.c_str(), why.c_str());
+            return false;
+        }
+    }
     return true;
 }
 
 int ListPorts(std::FILE* out) {
     const std::string iniPath = std::filesystem::current_path().string() + "/loader.ini";
     for (const auto& [number, path] : PortMap::Build(iniPath).Entries()) {
-        const AdapterInfo info = ReadAdapterInfo(path);
+        const AdapterInfo info = LooksLikeNetworkAddress(path) ? AdapterInfo() : ReadAdapterInfo(path);
         const std::string byId =
             info.byIdPath.empty() ? "" : std::filesystem::path(info.byIdPath).filename().string();
         auto joined = [](const std::string& id, const std::string& name) {
@@ -376,6 +397,12 @@ int RunHeadless(const RunnerOptions& options, std::FILE* out) {
             portFault = portFault || running;
             boxes.Show(MsgKind::Error, e.what(), MbOk);
         });
+    // What a network port has to say (a setting its server did not acknowledge) is printed;
+    // it may come from the port's own thread.
+    ScopedHook<DeviceNoticeReceiver> notices(DeviceNoticeHook(), [out](const std::string& text) {
+        std::fprintf(out, "pellwick-run: note: %s\n", text.c_str());
+        std::fflush(out);
+    });
     // The port set-up of the program's start, on the same owner: a settings file that cannot
     // be written leaves the port closed there too.
     PortOwner owner(boxes);
@@ -440,6 +467,10 @@ int RunHeadless(const RunnerOptions& options, std::FILE* out) {
         return finish(deviceMissing ? ExitPortMissing : ExitPortError, scriptLines(), RunRecord{});
     }
 
+    if (const std::string note = owner.Link().LineNote(); !note.empty()) {
+        std::fprintf(out, "pellwick-run: note: %s\n", note.c_str());
+        std::fflush(out);
+    }
     run = std::make_unique<UploadRun>(owner.Operations(), boxes);
     run->ApplySettings(general);
     if (!options.script.empty()) {
@@ -467,6 +498,19 @@ int RunHeadless(const RunnerOptions& options, std::FILE* out) {
     run->Start(false);
     if (run->Running()) {
         loopStatus = QCoreApplication::exec();
+    } else if (run->Record().End == RunEnd::NotStarted) {
+        // No start is offered on a port that went away since its opening (a server that took
+        // the connection and dropped it): say so rather than end without a word.
+        const bool hungUp = owner.Port().Lost() || owner.Port().LineHungUp();
+        boxes.Show(MsgKind::Error,
+                   hungUp
+                       ? "The port's device " + owner.Port().DevicePath() +
+                             " hung up before the run could start.\rCheck the device and its "
+                             "connection; for a port on the network, that its server gives "
+                             "this client the port (that no other client holds it)."
+                       : std::string("The run could not start: the port is not open.\rCheck "
+                                     "the port in the settings."),
+                   MbOk);
     }
     running = false;
 
