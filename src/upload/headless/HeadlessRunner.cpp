@@ -158,6 +158,9 @@ std::string* ValueOption(const std::string& arg, RunnerOptions& options) {
     if (name == "--wait-port") {
         return &options.waitPortText;
     }
+    if (name == "--baud") {
+        return &options.baudText;
+    }
     return nullptr;
 }
 
@@ -239,6 +242,9 @@ std::string RunnerHelp() {
                "Options:\n"
                "  --ignore        answer Abort/Ignore boxes with Ignore (go on after script\n"
                "                  errors)\n"
+               "  --baud RATE     open the port at RATE baud (50 to 4000000) for this run,\n"
+               "                  in place of [Line] and [RS232Settings] \"Baud Rate\";\n"
+               "                  loader.ini is not changed\n"
                "  --report FILE   write a JSON report of the run to FILE when it ends (also\n"
                "                  after an error, a cancel or Ctrl-C): port, line, times, exit\n"
                "                  status and one entry per _LD with its outcome (verified,\n"
@@ -310,6 +316,18 @@ bool ParseRunnerOptions(int argc, char** argv, RunnerOptions& options, bool& hel
             return false;
         }
         options.waitPortSeconds = std::stoi(text);
+    }
+    if (!options.baudText.empty()) {
+        const auto rate = Rs232SettingsFile::ParseLineRate(options.baudText);
+        if (!rate) {
+            std::fprintf(err,
+                         "pellwick-run: --baud expects a rate from %u to %u baud, not \"%s\" "
+                         "(see --help)\n",
+                         Rs232SettingsFile::MinLineRate, Rs232SettingsFile::MaxLineRate,
+                         options.baudText.c_str());
+            return false;
+        }
+        options.lineRate = *rate;
     }
     return true;
 }
@@ -387,7 +405,7 @@ int RunHeadless(const RunnerOptions& options, std::FILE* out) {
         report.comName = "COM" + std::to_string(line.PortNumber);
         const auto map = PortMap::Global();
         report.devicePath = map ? map->PathOf(line.PortNumber).value_or("") : "";
-        report.baudRate = static_cast<std::uint32_t>(line.BaudRate);
+        report.baudRate = static_cast<std::uint32_t>(line.PortBaud());
         report.dataBits = line.DataBitCount;
         report.parity = ParityName(line.ParityCode);
         report.stopBits = line.StopBitCount == 2 ? "2" : "1";
@@ -424,6 +442,9 @@ int RunHeadless(const RunnerOptions& options, std::FILE* out) {
     }
     bool deviceMissing = false;
     const bool opened = owner.StartUp(iniPath, [&] {
+        if (options.lineRate != 0) {
+            owner.UseLineRate(options.lineRate);
+        }
         if (!portPath.empty()) {
             const auto map = PortMap::Global();
             PortMap::SetGlobal(std::make_shared<PortMap>(
