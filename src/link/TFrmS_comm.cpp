@@ -163,7 +163,7 @@ TFrmS_comm::TFrmS_comm(PortOwner& owner, std::string iniPath, IMessageBoxes& box
     layout->addLayout(grid);
     layout->addLayout(buttons);
 
-    connect(CmbBxComPort, &QComboBox::currentIndexChanged, this, [this] { ShowDevicePath(); });
+    connect(CmbBxComPort, &QComboBox::currentTextChanged, this, [this] { ShowDevicePath(); });
     rateQuestion_ = [this](std::uint32_t current) -> std::optional<std::uint32_t> {
         bool ok = false;
         const int rate = QInputDialog::getInt(
@@ -393,10 +393,13 @@ void TFrmS_comm::BtnOKClick() {
 }
 
 void TFrmS_comm::ShowDevicePath() {
-    const auto number =
-        Rs232SettingsFile::PortNumberOfEntry(CmbBxComPort->currentText().toStdString());
+    const std::string chosen = CmbBxComPort->currentText().toStdString();
+    const auto number = Rs232SettingsFile::PortNumberOfEntry(chosen);
     const auto map = PortMap::Global();
-    const auto path = number && map ? map->PathOf(*number) : std::nullopt;
+    // A path being typed is shown as it stands, with its adapter once it names one.
+    const auto path = number && map                         ? map->PathOf(*number)
+                      : !chosen.empty() && chosen[0] == '/' ? std::optional<std::string>(chosen)
+                                                            : std::nullopt;
     // The adapter's by-id name, vendor and product tell several adapters apart.
     std::string text = path ? *path : std::string();
     const std::string adapter = path ? ReadAdapterInfo(*path).Describe() : std::string();

@@ -311,6 +311,7 @@ TEST_F(SettingsDialogTest, PortListShowsDevicesKeepsMissingOnesAndTakesATypedPat
 
     // A path typed in takes the lowest free number, is kept in [Ports] and is the port now.
     d.CmbBxComPort->setEditText(QString::fromStdString(com3.SlavePath()));
+    EXPECT_EQ(d.LblDevicePath->text().toStdString(), com3.SlavePath());
     d.BtnOK->click();
     EXPECT_EQ(d.Form.result(), QDialog::Accepted);
     EXPECT_EQ(Read("Ports", "COM2"), com3.SlavePath());
