@@ -93,7 +93,7 @@ int ApplyLine(int fd, const termios& t, std::uint32_t rate) {
         return tcsetattr(fd, TCSANOW, &coded) == 0 ? 0 : errno;
     }
 #ifdef TCGETS2
-    // The C library's own flag for "a rate after the flags", from the kernel's termbits.
+    // The kernel's flag (asm/termbits.h) for "the rate is the number in c_ospeed".
     constexpr tcflag_t kBother = 0010000;
     termios2 k{};
     if (ioctl(fd, TCGETS2, &k) != 0) {
