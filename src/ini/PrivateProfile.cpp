@@ -415,6 +415,38 @@ void PrivateProfile::WriteString(const std::string& section, const std::string& 
         throw EIniWriteError(path_);
 }
 
+void PrivateProfile::DeleteKey(const std::string& section, const std::string& key) {
+    CheckStorable(section, key, "");
+    std::lock_guard<std::mutex> lock(WriteMutex());
+
+    std::string content;
+    if (!ReadForUpdate(path_, content))
+        throw EIniWriteError(path_);
+    std::vector<Line> lines = SplitLines(content);
+    const Location loc = Locate(lines, section, nullptr);
+    if (loc.sectionLine == std::string::npos)
+        return;
+    // Every line of the key goes: a second one would otherwise become the one read.
+    bool removed = false;
+    for (std::size_t i = loc.sectionEnd; i-- > loc.sectionLine + 1;) {
+        const ParsedLine parsed = Classify(lines[i], false);
+        if (parsed.kind == LineKind::Key && SameName(parsed.name, key)) {
+            lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(i));
+            removed = true;
+        }
+    }
+    if (!removed)
+        return;
+    std::string out;
+    out.reserve(content.size());
+    for (const Line& line : lines) {
+        out += line.text;
+        out += line.eol;
+    }
+    if (!ReplaceFile(path_, out))
+        throw EIniWriteError(path_);
+}
+
 void PrivateProfile::WriteInteger(const std::string& section, const std::string& key,
                                   std::int32_t value) {
     WriteString(section, key, std::to_string(value));

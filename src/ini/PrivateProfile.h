@@ -59,6 +59,9 @@ public:
     void WriteString(const std::string& section, const std::string& key, const std::string& value);
     void WriteInteger(const std::string& section, const std::string& key, std::int32_t value);
     void WriteBool(const std::string& section, const std::string& key, bool value);
+    // Removes every line of the key from the first section of that name; the section itself
+    // stays. Nothing is written when the key is not there. Throws as WriteString does.
+    void DeleteKey(const std::string& section, const std::string& key);
 
     // The integer syntax of ReadInteger, for texts that do not come from a key.
     static std::optional<std::int32_t> ParseInteger(const std::string& text);

@@ -539,7 +539,7 @@ void LinkOperations::ApplyFlowAndLines(const Rs232Settings& settings) {
 }
 
 void LinkOperations::ApplyLineSettings(const Rs232Settings& settings) {
-    port_.SetBaud(settings.BaudRate);
+    port_.SetBaud(settings.PortBaud());
     port_.SetComNumber(settings.PortNumber);
     port_.SetDataBits(settings.DataBitCount);
     port_.SetParityCode(settings.ParityCode);

@@ -5,7 +5,7 @@
 namespace pellwick {
 
 PortOwner::PortOwner(IMessageBoxes& boxes)
-    : portLink_(port_), link_(portLink_, boxes), recovery_(port_, link_) {
+    : boxes_(boxes), portLink_(port_), link_(portLink_, boxes), recovery_(port_, link_) {
     // The design values of the program's one port.
     port_.SetComNumber(1);
     port_.SetOutSize(16384);
@@ -23,8 +23,10 @@ PortOwner::~PortOwner() {
 }
 
 void PortOwner::LoadSettings(PrivateProfile& ini) {
-    Rs232SettingsFile::Load(ini, settings_, linkSettings_);
+    const std::string note = Rs232SettingsFile::Load(ini, settings_, linkSettings_);
     SetSettings(settings_, linkSettings_);
+    if (!note.empty())
+        boxes_.Show(MsgKind::Warning, note, MbOk);
 }
 
 void PortOwner::SetSettings(const Rs232Settings& settings, const LinkSettings& link) {
@@ -68,6 +70,10 @@ void PortOwner::Renew() {
     link_.OpenWithTriggers();
     // Open again: a device that was lost needs no more waiting for.
     recovery_.Cancel();
+}
+
+void PortOwner::UseLineRate(std::uint32_t rate) {
+    settings_.LineRate = rate;
 }
 
 void PortOwner::SetDtr(bool on) {

@@ -37,10 +37,14 @@ public:
 
     // Reads the RS-232 settings, trigger strings and sizes of loader.ini and applies flow
     // control, DTR and RTS to the port. A failed write-back of a repaired value throws
-    // EIniWriteError; the settings read up to then are kept.
+    // EIniWriteError; the settings read up to then are kept. A [Line] rate that is not used is
+    // told to the operator in a warning.
     void LoadSettings(PrivateProfile& ini);
     // Takes settings read elsewhere, as LoadSettings takes those of loader.ini.
     void SetSettings(const Rs232Settings& settings, const LinkSettings& link);
+    // The rate the next Start opens the port with, in place of the loaded one, without
+    // writing loader.ini (a runner's --baud). 0 goes back to "Baud Rate" of [RS232Settings].
+    void UseLineRate(std::uint32_t rate);
     // Closes the port, sets every loaded setting and opens it with its triggers; tells the host
     // and, on failure, the operator ("Error Opening Selected Comm Port !").
     bool Start();
@@ -76,6 +80,7 @@ public:
     void Shutdown();
 
 private:
+    IMessageBoxes& boxes_;
     TVaxoComPort port_;
     ComPortLink portLink_;
     LinkOperations link_;

@@ -9,6 +9,7 @@ namespace {
 const char* const Rs232Section = "RS232Settings";
 const char* const TriggerSection = "Trigger";
 const char* const UploadSection = "Upload Settings";
+const char* const LineSection = "Line";
 
 // Highest port number the port map can resolve.
 constexpr std::int32_t MaxPortNumber = 255;
@@ -26,7 +27,18 @@ std::optional<std::uint16_t> PortNumberOfValue(const std::string& value) {
 
 } // namespace
 
-void Rs232SettingsFile::Load(PrivateProfile& ini, Rs232Settings& settings, LinkSettings& link) {
+std::optional<std::uint32_t> Rs232SettingsFile::ParseLineRate(const std::string& text) {
+    if (text.empty() || text.size() > 7 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    const auto rate = static_cast<std::uint32_t>(std::stoul(text));
+    if (rate < MinLineRate || rate > MaxLineRate)
+        return std::nullopt;
+    return rate;
+}
+
+std::string Rs232SettingsFile::Load(PrivateProfile& ini, Rs232Settings& settings,
+                                    LinkSettings& link) {
     // "ERROR" is the value of a missing key. A value whose number part is no port number
     // (for example "COMX", or a device path typed in by hand) could never be opened, so it
     // is repaired the same way.
@@ -82,6 +94,18 @@ void Rs232SettingsFile::Load(PrivateProfile& ini, Rs232Settings& settings, LinkS
     settings.DtrOn = ini.ReadBool(Rs232Section, "DTR State", true);
     settings.RtsOn = ini.ReadBool(Rs232Section, "RTS State", true);
 
+    std::string note;
+    const std::string lineRate = ini.ReadString(LineSection, "Baud Rate", "");
+    const std::optional<std::uint32_t> rate = ParseLineRate(lineRate);
+    settings.LineRate = rate.value_or(0);
+    if (!lineRate.empty() && !rate) {
+        note = "Baud Rate \"" + lineRate +
+               "\" of section [Line] in loader.ini is not a rate from " +
+               std::to_string(MinLineRate) + " to " + std::to_string(MaxLineRate) +
+               " baud and is not used: the port opens at " + std::to_string(settings.BaudRate) +
+               " baud.\rChoose the rate in Communication Settings, or correct the key.";
+    }
+
     link.PromptText = ini.ReadString(TriggerSection, "Prompt", "#");
     link.ErrorText = ini.ReadString(TriggerSection, "Error", "?");
     link.UlPromptText = ini.ReadString(TriggerSection, "UL Prompt", ">");
@@ -97,14 +121,15 @@ void Rs232SettingsFile::Load(PrivateProfile& ini, Rs232Settings& settings, LinkS
     // A block of 0 bytes would make the block transfer fire without end, and one larger than
     // the output buffer would never find room.
     link.BlockSize = std::clamp<std::uint16_t>(link.BlockSize, 1, link.BufferSize);
+    return note;
 }
 
 void Rs232SettingsFile::Save(PrivateProfile& ini, const Rs232Settings& settings,
                              const std::string& selectedEntryText) {
-    // Text from the 11th character on: "Direct to COM3" -> "COM3".
-    const std::string port = PortNumberOfEntry(selectedEntryText)
-                                 ? selectedEntryText.substr(10)
-                                 : "COM" + std::to_string(settings.PortNumber);
+    // "Direct to COM3" -> "COM3"; what follows the number (device and adapter) is not kept.
+    const std::optional<std::uint16_t> entryNumber = PortNumberOfEntry(selectedEntryText);
+    const std::string port =
+        "COM" + std::to_string(entryNumber ? *entryNumber : settings.PortNumber);
     ini.WriteString(Rs232Section, "Comm Port", port);
     ini.WriteString(Rs232Section, "Baud Rate", std::to_string(settings.BaudRate));
     ini.WriteInteger(Rs232Section, "Data Bits", settings.DataBitCount);
@@ -116,6 +141,10 @@ void Rs232SettingsFile::Save(PrivateProfile& ini, const Rs232Settings& settings,
     ini.WriteBool(Rs232Section, "Require CTS", settings.RequireCts);
     ini.WriteBool(Rs232Section, "DTR State", settings.DtrOn);
     ini.WriteBool(Rs232Section, "RTS State", settings.RtsOn);
+    if (settings.LineRate != 0)
+        ini.WriteString(LineSection, "Baud Rate", std::to_string(settings.LineRate));
+    else
+        ini.DeleteKey(LineSection, "Baud Rate");
 }
 
 std::string Rs232SettingsFile::EntryText(int portNumber) {
@@ -126,8 +155,10 @@ std::optional<std::uint16_t> Rs232SettingsFile::PortNumberOfEntry(const std::str
     const std::string prefix = EntryPrefix;
     if (entryText.compare(0, prefix.size(), prefix) != 0)
         return std::nullopt;
-    // The number starts at the 14th character; the "COM" before it is checked above.
-    return PortNumberOfValue(entryText.substr(prefix.size() - 3));
+    // The number starts at the 14th character and ends at the blank before the device, if the
+    // entry shows one; the "COM" before it is checked above.
+    const std::string value = entryText.substr(prefix.size() - 3);
+    return PortNumberOfValue(value.substr(0, value.find(' ')));
 }
 
 } // namespace pellwick

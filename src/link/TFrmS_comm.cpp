@@ -4,6 +4,7 @@
 #include "link/TRadioGroup.h"
 #include "portselect/TDeviceSelectionForm.h"
 #include "serial/portmap/AdapterInfo.h"
+#include "serial/portmap/NetworkAddress.h"
 #include "serial/portmap/PortMap.h"
 
 #include <QApplication>
@@ -12,6 +13,7 @@
 #include <QFont>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QInputDialog>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
@@ -19,8 +21,58 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <exception>
+#include <filesystem>
+#include <map>
 
 namespace pellwick {
+
+namespace {
+
+// "  <device>  <manufacturer> <product>  <serial>" for a port list entry, leaving out what the
+// kernel does not tell; a device that is not there says so.
+std::string DeviceDetails(const std::string& path) {
+    std::string text = "  " + path;
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) {
+        return text + "  (missing)";
+    }
+    const AdapterInfo info = ReadAdapterInfo(path);
+    std::string name = info.manufacturer;
+    if (!info.product.empty()) {
+        name += (name.empty() ? "" : " ") + info.product;
+    }
+    for (const std::string& part : {name, info.serial}) {
+        if (!part.empty()) {
+            text += "  " + part;
+        }
+    }
+    return text;
+}
+
+// The rate of a baud item beyond the six, 0 for "Other..." and the six.
+std::uint32_t FastRateOf(int item) {
+    const auto& fast = Rs232SettingsFile::FastRates;
+    const int index = item - TFrmS_comm::FirstFastItem;
+    return index >= 0 && index < static_cast<int>(fast.size())
+               ? fast[static_cast<std::size_t>(index)]
+               : 0;
+}
+
+// The item that shows a rate: one of the six, a fast one, or -1 for any other rate.
+int ItemOfRate(std::uint32_t rate) {
+    const auto& six = Rs232SettingsFile::BaudRates;
+    if (const auto it = std::find(six.begin(), six.end(), static_cast<std::int32_t>(rate));
+        it != six.end()) {
+        return static_cast<int>(it - six.begin());
+    }
+    const auto& fast = Rs232SettingsFile::FastRates;
+    if (const auto it = std::find(fast.begin(), fast.end(), rate); it != fast.end()) {
+        return TFrmS_comm::FirstFastItem + static_cast<int>(it - fast.begin());
+    }
+    return -1;
+}
+
+} // namespace
 
 TFrmS_comm::TFrmS_comm(PortOwner& owner, std::string iniPath, IMessageBoxes& boxes, QWidget* parent)
     : QDialog(parent), owner_(owner), iniPath_(std::move(iniPath)), boxes_(boxes) {
@@ -42,12 +94,18 @@ TFrmS_comm::TFrmS_comm(PortOwner& owner, std::string iniPath, IMessageBoxes& box
     CmbBxComPort = new QComboBox(this);
     CmbBxComPort->setObjectName("CmbBxComPort");
     CmbBxComPort->setMaxVisibleItems(4);
-    CmbBxComPort->setEditable(false);
+    // A device path typed in is a port as well; Save gives it a number in [Ports].
+    CmbBxComPort->setEditable(true);
+    CmbBxComPort->setInsertPolicy(QComboBox::NoInsert);
+    CmbBxComPort->setToolTip("Choose a port, or type the path of a serial device (/dev/ttyUSB0, "
+                             "/dev/serial/by-id/...): Save keeps it in [Ports] of loader.ini.");
     LblDevicePath = new QLabel(this);
     LblDevicePath->setObjectName("LblDevicePath");
 
-    RdGrpBaudRate = new TRadioGroup("RdGrpBaudRate", "Baud Rate",
-                                    {"1200", "9600", "19.2", "38.4", "57.6", "115.2"}, 2, this);
+    RdGrpBaudRate = new TRadioGroup(
+        "RdGrpBaudRate", "Baud Rate",
+        {"1200", "9600", "19.2", "38.4", "57.6", "115.2", "230.4", "460.8", "921.6", "Other..."}, 2,
+        this);
     RdGrpData = new TRadioGroup("RdGrpData", "&Data Bits", {"7", "8"}, 2, this);
     RdGrpStop = new TRadioGroup("RdGrpStop", "&Stop Bits", {"1", "2"}, 2, this);
     RdGrpParity = new TRadioGroup("RdGrpParity", "&Parity", {"None", "Odd", "Even"}, 3, this);
@@ -62,6 +120,11 @@ TFrmS_comm::TFrmS_comm(PortOwner& owner, std::string iniPath, IMessageBoxes& box
     ReqDSR_CB->setObjectName("ReqDSR_CB");
     ReqCTS_CB = new QCheckBox("Require CTS", RdGrpFlow);
     ReqCTS_CB->setObjectName("ReqCTS_CB");
+    // Linux serial drivers have RTS/CTS handshake only.
+    UseDTR_CB->setToolTip("Does nothing on Linux: there is no DTR handshake, and DTR keeps the "
+                          "state it had. The setting is kept in loader.ini.");
+    ReqDSR_CB->setToolTip("Does nothing on Linux: output does not wait for DSR. The setting is "
+                          "kept in loader.ini.");
     auto* flowGrid = new QGridLayout(RdGrpFlow);
     flowGrid->addWidget(UseDTR_CB, 0, 0);
     flowGrid->addWidget(UseRTS_CB, 1, 0);
@@ -101,7 +164,29 @@ TFrmS_comm::TFrmS_comm(PortOwner& owner, std::string iniPath, IMessageBoxes& box
     layout->addLayout(grid);
     layout->addLayout(buttons);
 
-    connect(CmbBxComPort, &QComboBox::currentIndexChanged, this, [this] { ShowDevicePath(); });
+    connect(CmbBxComPort, &QComboBox::currentTextChanged, this, [this] { ShowDevicePath(); });
+    rateQuestion_ = [this](std::uint32_t current) -> std::optional<std::uint32_t> {
+        bool ok = false;
+        const int rate = QInputDialog::getInt(
+            this, "Baud Rate",
+            QString("Baud rate (%1 to %2):")
+                .arg(Rs232SettingsFile::MinLineRate)
+                .arg(Rs232SettingsFile::MaxLineRate),
+            static_cast<int>(current), static_cast<int>(Rs232SettingsFile::MinLineRate),
+            static_cast<int>(Rs232SettingsFile::MaxLineRate), 1, &ok);
+        return ok ? std::optional<std::uint32_t>(static_cast<std::uint32_t>(rate)) : std::nullopt;
+    };
+    for (int item = 0; item < RdGrpBaudRate->Count(); ++item) {
+        if (item == OtherRateItem) {
+            connect(RdGrpBaudRate->Item(item), &QRadioButton::clicked, this,
+                    [this] { OtherRateClicked(); });
+        } else {
+            connect(RdGrpBaudRate->Item(item), &QRadioButton::toggled, this, [this, item](bool on) {
+                if (on)
+                    checkedRateItem_ = item;
+            });
+        }
+    }
     connect(BtnOK, &QPushButton::clicked, this, [this] { BtnOKClick(); });
     connect(BtnCancel, &QPushButton::clicked, this, &QDialog::reject);
 }
@@ -112,15 +197,33 @@ TFrmS_comm::~TFrmS_comm() {
 
 void TFrmS_comm::FormCreate() {
     owner_.Link().State().StopRequest = false;
-    CmbBxComPort->clear();
-    {
-        TDeviceSelectionForm devices;
-        devices.AddPortEntries();
-        for (const auto& entry : devices.EntryList())
-            CmbBxComPort->addItem(QString::fromStdString(entry));
-    }
+    FillPortList();
     LoadRs232Ini();
     owner_.Start();
+}
+
+void TFrmS_comm::FillPortList() {
+    CmbBxComPort->clear();
+    const auto map = PortMap::Global();
+    std::map<int, std::string> entries;
+    TDeviceSelectionForm devices;
+    devices.AddPortEntries();
+    for (const auto& entry : devices.EntryList()) {
+        if (const auto number = Rs232SettingsFile::PortNumberOfEntry(entry)) {
+            const auto path = map ? map->PathOf(*number) : std::nullopt;
+            entries[*number] = entry + (path ? DeviceDetails(*path) : std::string());
+        }
+    }
+    // A device named in [Ports] that is not there now stays in the list, marked missing, so
+    // that the operator sees the setting instead of losing it.
+    if (map) {
+        for (const auto& [number, path] : map->Entries()) {
+            if (entries.count(number) == 0)
+                entries[number] = Rs232SettingsFile::EntryText(number) + DeviceDetails(path);
+        }
+    }
+    for (const auto& [number, text] : entries)
+        CmbBxComPort->addItem(QString::fromStdString(text), number);
 }
 
 void TFrmS_comm::LoadRs232Ini() {
@@ -139,8 +242,7 @@ void TFrmS_comm::ShowSettings() {
     const Rs232Settings& settings = owner_.Settings();
     // A stored port that is not in the list selects nothing, so that a save keeps it rather
     // than quietly taking another port.
-    CmbBxComPort->setCurrentIndex(CmbBxComPort->findText(
-        QString::fromStdString(Rs232SettingsFile::EntryText(settings.PortNumber))));
+    CmbBxComPort->setCurrentIndex(CmbBxComPort->findData(static_cast<int>(settings.PortNumber)));
     ShowDevicePath();
     ShowLineSettings();
     UseDTR_CB->setChecked(settings.UseDtr);
@@ -159,16 +261,43 @@ void TFrmS_comm::FormShow() {
 
 void TFrmS_comm::ShowLineSettings() {
     const Rs232Settings& settings = owner_.Settings();
-    const auto& rates = Rs232SettingsFile::BaudRates;
-    const auto rate = std::find(rates.begin(), rates.end(), settings.BaudRate);
-    if (rate != rates.end())
-        RdGrpBaudRate->SetItemIndex(static_cast<int>(rate - rates.begin()));
+    const int item = ItemOfRate(static_cast<std::uint32_t>(settings.PortBaud()));
+    if (settings.LineRate != 0 && item < FirstFastItem) {
+        // A rate of [Line] that no other item has (also one of the six written there by hand).
+        otherRate_ = settings.LineRate;
+        ShowOtherRate();
+        RdGrpBaudRate->SetItemIndex(OtherRateItem);
+    } else if (item >= 0) {
+        RdGrpBaudRate->SetItemIndex(item);
+    }
     if (settings.DataBitCount == 7 || settings.DataBitCount == 8)
         RdGrpData->SetItemIndex(settings.DataBitCount - 7);
     if (settings.ParityCode <= 2)
         RdGrpParity->SetItemIndex(settings.ParityCode);
     if (settings.StopBitCount == 1 || settings.StopBitCount == 2)
         RdGrpStop->SetItemIndex(settings.StopBitCount - 1);
+}
+
+void TFrmS_comm::OtherRateClicked() {
+    const std::uint32_t offered =
+        otherRate_ != 0 ? otherRate_ : static_cast<std::uint32_t>(Settings().PortBaud());
+    const std::optional<std::uint32_t> rate = rateQuestion_ ? rateQuestion_(offered) : std::nullopt;
+    if (!rate || *rate < Rs232SettingsFile::MinLineRate || *rate > Rs232SettingsFile::MaxLineRate) {
+        if (otherRate_ == 0)
+            RdGrpBaudRate->SetItemIndex(checkedRateItem_);
+        return;
+    }
+    if (const int item = ItemOfRate(*rate); item >= 0) {
+        RdGrpBaudRate->SetItemIndex(item);
+        return;
+    }
+    otherRate_ = *rate;
+    ShowOtherRate();
+}
+
+void TFrmS_comm::ShowOtherRate() {
+    RdGrpBaudRate->Item(OtherRateItem)
+        ->setText(otherRate_ != 0 ? QString("Other (%1)...").arg(otherRate_) : QString("Other..."));
 }
 
 void TFrmS_comm::showEvent(QShowEvent* event) {
@@ -184,14 +313,25 @@ void TFrmS_comm::SaveRs232Ini() {
     Rs232Settings settings = owner_.Settings();
     const auto& rates = Rs232SettingsFile::BaudRates;
     const int baudIndex = RdGrpBaudRate->ItemIndex();
-    if (baudIndex >= 0 && baudIndex < static_cast<int>(rates.size()))
+    // One of the six is "Baud Rate" of [RS232Settings] and leaves [Line]; a faster rate goes
+    // to [Line] and leaves "Baud Rate" as it was.
+    if (baudIndex >= 0 && baudIndex < static_cast<int>(rates.size())) {
         settings.BaudRate = rates[static_cast<std::size_t>(baudIndex)];
+        settings.LineRate = 0;
+    } else if (baudIndex == OtherRateItem && otherRate_ != 0) {
+        settings.LineRate = otherRate_;
+    } else if (const std::uint32_t fast = FastRateOf(baudIndex); fast != 0) {
+        settings.LineRate = fast;
+    }
 
-    const std::string entry = CmbBxComPort->currentText().toStdString();
-    if (const auto number = Rs232SettingsFile::PortNumberOfEntry(entry))
+    PrivateProfile ini(iniPath_);
+    std::string entry = CmbBxComPort->currentText().toStdString();
+    if (const auto number = ChosenPortNumber(entry)) {
         settings.PortNumber = *number;
-    else
+        entry = Rs232SettingsFile::EntryText(*number);
+    } else {
         boxes_.Show(MsgKind::Error, "Must Select a Direct Com. Port, Please Select Again.", MbOk);
+    }
 
     if (RdGrpData->ItemIndex() >= 0)
         settings.DataBitCount = static_cast<std::uint16_t>(RdGrpData->ItemIndex() + 7);
@@ -206,12 +346,44 @@ void TFrmS_comm::SaveRs232Ini() {
     settings.DtrOn = DTR_RadioGp->ItemIndex() == 1;
     settings.RtsOn = RTS_RadioGp->ItemIndex() == 1;
 
-    PrivateProfile ini(iniPath_);
     Rs232SettingsFile::Save(ini, settings, entry);
 
     // Flow control and the DTR/RTS states are stored for the next start; only the line
     // settings reach the port now.
     owner_.Reopen(settings);
+}
+
+std::optional<std::uint16_t> TFrmS_comm::ChosenPortNumber(const std::string& text) {
+    if (const auto number = Rs232SettingsFile::PortNumberOfEntry(text))
+        return number;
+    if (const auto number = PortMap::ParseComName(text))
+        return static_cast<std::uint16_t>(*number);
+    // A device path or a port on the network that parses; anything else is not a port.
+    std::string why;
+    const bool network = LooksLikeNetworkAddress(text);
+    if (network ? !ParseNetworkAddress(text, why) : (text.empty() || text.front() != '/'))
+        return std::nullopt;
+    // A path the map has keeps its number; a new one takes the lowest free number.
+    const auto map = PortMap::Global();
+    const PortMap current = map ? *map : PortMap();
+    int number = 0;
+    for (const auto& [n, path] : current.Entries()) {
+        if (path == text) {
+            number = n;
+            break;
+        }
+    }
+    for (int n = PortMap::MinComNumber; number == 0 && n <= PortMap::MaxComNumber; ++n) {
+        if (!current.PathOf(n))
+            number = n;
+    }
+    if (number == 0)
+        return std::nullopt;
+    PrivateProfile(iniPath_).WriteString("Ports", "COM" + std::to_string(number), text);
+    PortMap::SetGlobal(std::make_shared<const PortMap>(current.WithEntry(number, text)));
+    FillPortList();
+    CmbBxComPort->setCurrentIndex(CmbBxComPort->findData(number));
+    return static_cast<std::uint16_t>(number);
 }
 
 void TFrmS_comm::BtnOKClick() {
@@ -225,10 +397,13 @@ void TFrmS_comm::BtnOKClick() {
 }
 
 void TFrmS_comm::ShowDevicePath() {
-    const auto number =
-        Rs232SettingsFile::PortNumberOfEntry(CmbBxComPort->currentText().toStdString());
+    const std::string chosen = CmbBxComPort->currentText().toStdString();
+    const auto number = Rs232SettingsFile::PortNumberOfEntry(chosen);
     const auto map = PortMap::Global();
-    const auto path = number && map ? map->PathOf(*number) : std::nullopt;
+    // A path being typed is shown as it stands, with its adapter once it names one.
+    const auto path = number && map                         ? map->PathOf(*number)
+                      : !chosen.empty() && chosen[0] == '/' ? std::optional<std::string>(chosen)
+                                                            : std::nullopt;
     // The adapter's by-id name, vendor and product tell several adapters apart.
     std::string text = path ? *path : std::string();
     const std::string adapter = path ? ReadAdapterInfo(*path).Describe() : std::string();

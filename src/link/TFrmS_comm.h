@@ -9,6 +9,9 @@
 #include "serial/MessageBoxes.h"
 
 #include <QDialog>
+#include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 
 class QCheckBox;
@@ -25,6 +28,13 @@ class TFrmS_comm : public QDialog {
     Q_OBJECT
 public:
     static constexpr int HelpContextNumber = 210;
+    // Items of the baud rate group after the six of [RS232Settings] "Baud Rate": the fast rates
+    // of Rs232SettingsFile::FastRates, then "Other...".
+    static constexpr int FirstFastItem = 6;
+    static constexpr int OtherRateItem = 9;
+
+    // Asks the operator for a rate ("Other..."), offering current; nothing when cancelled.
+    using RateQuestion = std::function<std::optional<std::uint32_t>(std::uint32_t current)>;
 
     // owner: the port's owner (it outlives the dialog); iniPath: the loader.ini that the main
     // window found at start-up. FormCreate is left to the creator, so that the owner's host can
@@ -50,6 +60,8 @@ public:
 
     const Rs232Settings& Settings() const { return owner_.Settings(); }
     const std::string& IniPath() const { return iniPath_; }
+    // Replaces the input box of "Other..." (tests answer without a window).
+    void SetRateQuestion(RateQuestion question) { rateQuestion_ = std::move(question); }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -62,10 +74,24 @@ private:
     // the items leaves its group as it was.
     void ShowLineSettings();
     void ShowDevicePath();
+    // The port list: the ports found, with each one's device and adapter, and the entries of
+    // the port map whose device is missing.
+    void FillPortList();
+    // "Other...": asks for a rate; a rate of another item selects that item instead, and a
+    // cancel goes back to the item checked before.
+    void OtherRateClicked();
+    void ShowOtherRate();
+    // The port number of the port list's text: an entry, "COMn", or a device path typed in,
+    // which gets the number it has in the port map or the lowest free one and is written to
+    // [Ports]. Nothing when the text is none of these.
+    std::optional<std::uint16_t> ChosenPortNumber(const std::string& text);
 
     PortOwner& owner_;
     std::string iniPath_;
     IMessageBoxes& boxes_;
+    RateQuestion rateQuestion_;
+    std::uint32_t otherRate_ = 0; // the rate of "Other...", 0 while it has none
+    int checkedRateItem_ = -1;    // the baud item checked before "Other..." was clicked
 
     QLabel* LblComPort;
     QComboBox* CmbBxComPort;

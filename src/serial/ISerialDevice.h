@@ -45,6 +45,8 @@ public:
     virtual int Fd() const = 0;
 
     virtual DeviceResult GetLine(LineBlock& block) = 0;
+    // Any rate goes, also one without a Bnnn constant; a rate the driver does not make (it
+    // stores another one) fails as Unsupported and leaves the line as it was.
     virtual DeviceResult SetLine(const LineBlock& block) = 0;
     // Reads what is there without waiting into buffer; done: the bytes read, 0 when nothing
     // waits.

@@ -2,6 +2,7 @@
 
 #include "serial/errors/OpenFailure.h"
 
+#include <algorithm>
 #include <asm/ioctls.h>
 #include <cerrno>
 #include <fcntl.h>
@@ -12,6 +13,22 @@
 #include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
+
+#ifdef TCGETS2
+// The kernel's termios with the rate as a number, which the C library does not declare (its
+// own termios has other members). TCGETS2 and TCSETS2 take their size from this name.
+struct termios2 {
+    tcflag_t c_iflag;
+    tcflag_t c_oflag;
+    tcflag_t c_cflag;
+    tcflag_t c_lflag;
+    cc_t c_line;
+    cc_t c_cc[19];
+    speed_t c_ispeed;
+    speed_t c_ospeed;
+};
+static_assert(sizeof(termios2) == 44, "the kernel's termios2 layout");
+#endif
 
 namespace pellwick {
 
@@ -52,6 +69,57 @@ std::uint32_t BaudOf(speed_t code) {
     return 0;
 }
 
+// The rate the line runs at as the kernel tells it: a driver that cannot make the rate asked
+// for stores the one it made. 0 when unknown.
+std::uint32_t ReadRate(int fd) {
+#ifdef TCGETS2
+    termios2 k{};
+    if (ioctl(fd, TCGETS2, &k) == 0) {
+        return k.c_ospeed;
+    }
+#endif
+    termios t{};
+    return tcgetattr(fd, &t) == 0 ? BaudOf(cfgetospeed(&t)) : 0;
+}
+
+// Sets the line to t at rate: through its Bnnn constant where there is one, else as a number
+// (termios2 with BOTHER), input at the output's rate. 0 or the errno of the failure.
+int ApplyLine(int fd, const termios& t, std::uint32_t rate) {
+    speed_t code;
+    if (SpeedCode(rate, code)) {
+        termios coded = t;
+        cfsetispeed(&coded, code);
+        cfsetospeed(&coded, code);
+        return tcsetattr(fd, TCSANOW, &coded) == 0 ? 0 : errno;
+    }
+#ifdef TCGETS2
+    // The kernel's flag (asm/termbits.h) for "the rate is the number in c_ospeed".
+    constexpr tcflag_t kBother = 0010000;
+    termios2 k{};
+    if (ioctl(fd, TCGETS2, &k) != 0) {
+        return errno;
+    }
+    k.c_iflag = t.c_iflag;
+    k.c_oflag = t.c_oflag;
+    k.c_cflag = (t.c_cflag & ~static_cast<tcflag_t>(CBAUD | CIBAUD)) | kBother;
+    k.c_lflag = t.c_lflag;
+    k.c_line = t.c_line;
+    std::copy(t.c_cc, t.c_cc + sizeof k.c_cc, k.c_cc);
+    k.c_ispeed = rate;
+    k.c_ospeed = rate;
+    return ioctl(fd, TCSETS2, &k) == 0 ? 0 : errno;
+#else
+    return EINVAL;
+#endif
+}
+
+// A rate the driver made instead of the one asked for still carries 8N1 when both ends are
+// within a few per cent of each other; further off the device reads garbage.
+bool CloseEnough(std::uint32_t made, std::uint32_t asked) {
+    const auto diff = made > asked ? made - asked : asked - made;
+    return std::uint64_t{diff} * 100 <= std::uint64_t{asked} * 3;
+}
+
 // Pseudo-terminals have no wire: the kernel keeps them at 8 bits without parity and refuses
 // other framing. Unix98 slaves have majors 136..143, the multiplexer and old BSD ptys 5 and 2..3.
 bool IsPseudoTerminal(int fd) {
@@ -67,14 +135,14 @@ bool IsPseudoTerminal(int fd) {
 
 // A pseudo-terminal refused data bits or parity it cannot carry: set the rest, keeping the
 // framing it has, so that speed and flow settings still take.
-bool LinuxSerialDevice::SetKeepingFraming(termios& wanted) {
+bool LinuxSerialDevice::SetKeepingFraming(termios& wanted, std::uint32_t rate) {
     termios now{};
     if (tcgetattr(fd_, &now) != 0) {
         return false;
     }
     const auto framing = static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR);
     wanted.c_cflag = (wanted.c_cflag & ~framing) | (now.c_cflag & framing);
-    return tcsetattr(fd_, TCSANOW, &wanted) == 0;
+    return ApplyLine(fd_, wanted, rate) == 0;
 }
 
 LinuxSerialDevice::~LinuxSerialDevice() {
@@ -141,6 +209,7 @@ DeviceResult LinuxSerialDevice::Open(const std::string& path) {
     }
     // The settings the line had, given back on close as other serial programs do.
     saved_ = t;
+    savedRate_ = ReadRate(fd);
     // Raw 8-bit line: every byte value passes unchanged both ways; reads return at once.
     cfmakeraw(&t);
     t.c_cflag |= CLOCAL | CREAD;
@@ -174,7 +243,10 @@ DeviceResult LinuxSerialDevice::Probe(const std::string& path) {
 
 void LinuxSerialDevice::CloseDescriptor(int fd) {
     if (haveSaved_) {
-        tcsetattr(fd, TCSANOW, &saved_);
+        // A rate without a Bnnn constant goes back as a number, not as whatever the flags say.
+        if (savedRate_ == 0 || ApplyLine(fd, saved_, savedRate_) != 0) {
+            tcsetattr(fd, TCSANOW, &saved_);
+        }
         haveSaved_ = false;
     }
     if (exclusiveSet_) {
@@ -203,7 +275,7 @@ DeviceResult LinuxSerialDevice::GetLine(LineBlock& block) {
     }
     std::lock_guard lock(shadowLock_);
     LineBlock b = haveShadow_ ? shadow_ : LineBlock{};
-    std::uint32_t baud = BaudOf(cfgetospeed(&t));
+    std::uint32_t baud = ReadRate(fd_);
     if (baud != 0) {
         b.baud = baud;
     }
@@ -255,12 +327,9 @@ DeviceResult LinuxSerialDevice::SetLine(const LineBlock& block) {
     if (tcgetattr(fd_, &t) != 0) {
         return Failed();
     }
-    speed_t code;
-    if (!SpeedCode(block.baud, code)) {
-        return DeviceResult::FromErrno(EINVAL);
-    }
-    cfsetispeed(&t, code);
-    cfsetospeed(&t, code);
+    // What to give back when the driver does not take the rate.
+    const termios before = t;
+    const std::uint32_t rateBefore = ReadRate(fd_);
     t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
     switch (block.byteSize) {
     case 5:
@@ -308,12 +377,23 @@ DeviceResult LinuxSerialDevice::SetLine(const LineBlock& block) {
     }
     t.c_cc[VSTART] = block.xonChar;
     t.c_cc[VSTOP] = block.xoffChar;
-    if (tcsetattr(fd_, TCSANOW, &t) != 0) {
-        const int err = errno;
-        if (err != EINVAL || !IsPseudoTerminal(fd_) || !SetKeepingFraming(t)) {
-            NoteOpenFailure(DescribeOpenFailure(path_, err));
+    if (const int err = ApplyLine(fd_, t, block.baud); err != 0) {
+        if (err != EINVAL || !IsPseudoTerminal(fd_) || !SetKeepingFraming(t, block.baud)) {
+            speed_t code;
+            const bool rateRefused = err == EINVAL && !SpeedCode(block.baud, code);
+            NoteOpenFailure(rateRefused ? DescribeRateRefusal(path_, block.baud, 0)
+                                        : DescribeOpenFailure(path_, err));
             return DeviceResult::FromErrno(err);
         }
+    }
+    // Drivers store the rate they made, which may not be the one asked for (a UART beyond its
+    // clock, an adapter that falls back to 9600).
+    if (const std::uint32_t made = ReadRate(fd_); made != 0 && !CloseEnough(made, block.baud)) {
+        if (rateBefore != 0) {
+            ApplyLine(fd_, before, rateBefore);
+        }
+        NoteOpenFailure(DescribeRateRefusal(path_, block.baud, made));
+        return {DeviceError::Unsupported, EINVAL};
     }
     std::lock_guard lock(shadowLock_);
     shadow_ = block;

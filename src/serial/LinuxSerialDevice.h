@@ -40,12 +40,13 @@ public:
 private:
     void SetModemLine(int bit, bool on);
     void CloseDescriptor(int fd);
-    bool SetKeepingFraming(termios& wanted);
+    bool SetKeepingFraming(termios& wanted, std::uint32_t rate);
 
     int fd_ = -1;
     bool pseudoTerminal_ = false;
     std::string path_;
     termios saved_{};
+    std::uint32_t savedRate_ = 0; // the rate the line had, 0 when the kernel did not tell
     bool haveSaved_ = false;
     bool exclusiveSet_ = false;
     UucpLock lockFile_;

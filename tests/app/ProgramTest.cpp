@@ -135,7 +135,8 @@ protected:
         bool saved = false;
         WhenModal<TFrmS_comm>([&](TFrmS_comm* dialog) {
             auto* ports = dialog->findChild<QComboBox*>("CmbBxComPort");
-            ports->setCurrentIndex(ports->findText(entry));
+            // Entries go on with the port's device after two blanks.
+            ports->setCurrentIndex(ports->findText(QString(entry) + "  ", Qt::MatchStartsWith));
             dialog->findChild<TRadioGroup*>("RdGrpBaudRate")->SetItemIndex(baudIndex);
             QTest::mouseClick(dialog->findChild<QPushButton*>("BtnOK"), Qt::LeftButton);
             saved = true;

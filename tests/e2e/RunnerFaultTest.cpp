@@ -166,6 +166,13 @@ TEST(RunnerCommandLineTest, BadCommandLineExitsWithOneAndHelpDocumentsEveryStatu
     EXPECT_EQ(RunnerProcess::Run(folder.Path(), {"--bogus"}, output), 1) << output;
     EXPECT_NE(output.find("unknown option --bogus"), std::string::npos) << output;
     EXPECT_EQ(RunnerProcess::Run(folder.Path(), {"a.sld", "b.sld"}, output), 1) << output;
+    for (const char* rate : {"49", "4000001", "fast", "0x1000"}) {
+        EXPECT_EQ(RunnerProcess::Run(folder.Path(), {"--baud", rate}, output), 1) << output;
+        EXPECT_NE(output.find(std::string("--baud expects a rate from 50 to 4000000 baud, not \"") +
+                              rate),
+                  std::string::npos)
+            << output;
+    }
     EXPECT_EQ(RunnerProcess::Run(folder.Path(), {"--help"}, output), 0) << output;
     for (const char* status : {"\n  0 ", "\n  1 ", "\n  2 ", "\n  3 ", "\n  4 ", "\n  5 ", "\n  6 ",
                                "\n  7 ", "\n  8 "}) {

@@ -4,8 +4,13 @@
 #include "e2e/RunReportCheck.h"
 #include "e2e/RunnerFixture.h"
 
+#include "ini/PrivateProfile.h"
+#include "support/LineRate.h"
+#include "support/WaitUntil.h"
+
 #include <QJsonArray>
 #include <csignal>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -182,6 +187,27 @@ TEST_F(RunnerReportTest, AClosedOutputStopsThePrintingNotTheRun) {
     EXPECT_EQ((std::vector<std::string>{"verified", "verified"}),
               Outcomes(ReadCheckedReport(File("run.json"))));
     EXPECT_EQ(ReadFile(File("store/00060000.bin")), AllByteValues(1000));
+}
+
+TEST_F(RunnerReportTest, BaudOptionOpensThePortAtItsRateForThisRunOnly) {
+    DeviceConfig paced;
+    paced.baud = 115200; // a few seconds of transfer, to look at the line meanwhile
+    StartDevice(paced, {{"RS232Settings", "Baud Rate", "9600"}});
+    // Held before the runner takes the line, to read its rate from outside.
+    const int line = ::open(Device().SlavePath().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(line, 0);
+    ASSERT_TRUE(WriteFile(File("big.bin"), AllByteValues(32 * 1024)));
+    ASSERT_TRUE(WriteText(File("test.sld"), "_SC \"UL^M\"\n_LA big\n_LV 1\n_LF big.bin\n_LD\n"));
+    RunnerProcess runner;
+    ASSERT_TRUE(runner.Start(Folder(), {"--baud", "250000", "--report", "run.json", "test.sld"}));
+    EXPECT_TRUE(test::WaitUntil([&] { return test::KernelLineRate(line) == 250000; }));
+    EXPECT_EQ(runner.Wait(RunDeadline), 0) << runner.Output();
+    ::close(line);
+    EXPECT_EQ(ReadCheckedReport(File("run.json"))["line"].toObject()["baud"].toInt(), 250000);
+    EXPECT_EQ(ReadFile(File("store/big.bin")), AllByteValues(32 * 1024));
+    const PrivateProfile ini(File("loader.ini"));
+    EXPECT_EQ(ini.ReadString("RS232Settings", "Baud Rate", ""), "9600");
+    EXPECT_TRUE(ini.ReadSection("Line").empty());
 }
 
 TEST_F(RunnerReportTest, PortListShowsEveryNumberWithItsDevice) {

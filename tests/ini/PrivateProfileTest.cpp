@@ -199,6 +199,28 @@ TEST_F(PrivateProfileTest, NewSectionIsAppendedAtTheEnd) {
     EXPECT_EQ(ini.ReadString("A", "One", ""), "1");
 }
 
+TEST_F(PrivateProfileTest, DeletingAKeyRemovesItsLinesInTheFirstSectionOnly) {
+    Put("[Line]\r\nBaud Rate=921600\r\nKeep=1\r\nbaud rate=1\r\n[Other]\r\nBaud Rate=7\r\n"
+        "[Line]\r\nBaud Rate=2\r\n");
+    PrivateProfile ini(path_);
+    ini.DeleteKey("LINE", "Baud Rate");
+    EXPECT_EQ(Get(), "[Line]\r\nKeep=1\r\n[Other]\r\nBaud Rate=7\r\n[Line]\r\nBaud Rate=2\r\n");
+
+    // Nothing to delete: the file is not even replaced, and a missing one is not made.
+    const auto inode = [this] {
+        struct stat st {};
+        ::stat(path_.c_str(), &st);
+        return st.st_ino;
+    };
+    const auto before = inode();
+    ini.DeleteKey("Line", "Missing");
+    ini.DeleteKey("Missing", "Baud Rate");
+    EXPECT_EQ(inode(), before);
+    fs::remove(path_);
+    ini.DeleteKey("Line", "Baud Rate");
+    EXPECT_FALSE(fs::exists(path_));
+}
+
 TEST_F(PrivateProfileTest, NewFileUsesLineFeeds) {
     PrivateProfile ini(path_);
     ini.WriteString("Global", "Driver Version", "2.00");

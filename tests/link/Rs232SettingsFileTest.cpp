@@ -51,7 +51,7 @@ protected:
 
 TEST_F(Rs232SettingsFileTest, NoFileGivesDefaultsAndWritesBackExactlyTheRepairedKeys) {
     // Start from values unlike the defaults, so that each default is really set by loading.
-    settings_ = {9, 1200, 7, 2, 2, true, false, true, false, false, false};
+    settings_ = {9, 1200, 7, 2, 2, true, false, true, false, false, false, 921600};
     link_ = {"a", "b", "c", "d", "e", 1, 2};
     Load();
     EXPECT_EQ(settings_, Rs232Settings{});
@@ -172,15 +172,51 @@ TEST_F(Rs232SettingsFileTest, SavedSettingsLoadBackUnchanged) {
                      "Data Bits=8\nParity=0\nStop Bit=1\nDTR State=1\nRTS State=0\n"
                      "Use DTR=0\nUse RTS=1\nRequire DSR=0\nRequire CTS=1\n[Trigger]\nPrompt=$\n");
 
-    const Rs232Settings changed{3, 115200, 7, 1, 2, true, false, true, false, false, true};
-    Rs232SettingsFile::Save(ini, changed, "Direct to COM3");
+    const Rs232Settings changed{3, 115200, 7, 1, 2, true, false, true, false, false, true, 921600};
+    Rs232SettingsFile::Save(ini, changed, "Direct to COM3  /dev/ttyUSB0  FTDI FT232R");
     EXPECT_EQ(ini.ReadString("RS232Settings", "Comm Port", ""), "COM3");
     EXPECT_EQ(ini.ReadString("RS232Settings", "Baud Rate", ""), "115200");
+    EXPECT_EQ(ini.ReadString("Line", "Baud Rate", ""), "921600");
     Rs232Settings reloaded;
     LinkSettings link;
-    Rs232SettingsFile::Load(ini, reloaded, link);
+    EXPECT_EQ(Rs232SettingsFile::Load(ini, reloaded, link), "");
     EXPECT_EQ(reloaded, changed);
+    EXPECT_EQ(reloaded.PortBaud(), 921600);
     EXPECT_EQ(link.PromptText, "$");
+
+    // Back to one of the six: [Line] loses its rate.
+    Rs232SettingsFile::Save(ini, Rs232Settings{}, "Direct to COM1");
+    EXPECT_EQ(ini.ReadString("Line", "Baud Rate", "<missing>"), "<missing>");
+}
+
+TEST_F(Rs232SettingsFileTest, LineRateIsUsedWhenValidAndOtherwiseNotedAndLeftAlone) {
+    struct Row {
+        const char* value;
+        std::uint32_t rate;
+        bool noted;
+    };
+    for (const Row& row : {Row{"921600", 921600, false}, Row{"250000", 250000, false},
+                           Row{"50", 50, false}, Row{"4000000", 4000000, false}, Row{"", 0, false},
+                           Row{"49", 0, true}, Row{"4000001", 0, true}, Row{"fast", 0, true},
+                           Row{"0x1000", 0, true}, Row{"-9600", 0, true}}) {
+        const std::string file = "[RS232Settings]\nComm Port=COM1\nBaud Rate=9600\nData Bits=8\n"
+                                 "Parity=0\nStop Bit=1\n[Line]\nBaud Rate=" +
+                                 std::string(row.value) + "\n";
+        Put(file);
+        PrivateProfile ini(path_);
+        const std::string note = Rs232SettingsFile::Load(ini, settings_, link_);
+        EXPECT_EQ(settings_.LineRate, row.rate) << row.value;
+        EXPECT_EQ(settings_.PortBaud(), row.rate != 0 ? static_cast<std::int32_t>(row.rate) : 9600)
+            << row.value;
+        EXPECT_EQ(!note.empty(), row.noted) << row.value;
+        if (row.noted) {
+            EXPECT_NE(note.find(std::string("\"") + row.value + "\" of section [Line]"),
+                      std::string::npos)
+                << note;
+            EXPECT_NE(note.find("opens at 9600 baud"), std::string::npos) << note;
+        }
+        EXPECT_EQ(Get(), file) << "nothing is repaired";
+    }
 }
 
 TEST_F(Rs232SettingsFileTest, SaveWithoutADirectPortEntryKeepsThePortNumber) {
@@ -200,6 +236,7 @@ TEST_F(Rs232SettingsFileTest, PortListEntriesAndTheirNumbers) {
     EXPECT_EQ(Rs232SettingsFile::EntryText(12), "Direct to COM12");
     EXPECT_EQ(Rs232SettingsFile::PortNumberOfEntry("Direct to COM12"), 12);
     EXPECT_EQ(Rs232SettingsFile::PortNumberOfEntry(Rs232SettingsFile::EntryText(1)), 1);
+    EXPECT_EQ(Rs232SettingsFile::PortNumberOfEntry("Direct to COM7  /dev/ttyUSB0  (missing)"), 7);
     for (const char* entry : {"COM12", "Direct to COM", "Direct to COMX", "Direct to COM0",
                               "direct to COM3", "Via Direct to COM3"})
         EXPECT_FALSE(Rs232SettingsFile::PortNumberOfEntry(entry)) << entry;

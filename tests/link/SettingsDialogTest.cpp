@@ -5,6 +5,7 @@
 #include "link/TFrmS_comm.h"
 #include "link/TRadioGroup.h"
 #include "serial/portmap/PortMap.h"
+#include "support/LineRate.h"
 #include "support/PtyPair.h"
 #include "support/TempFolder.h"
 
@@ -18,6 +19,7 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
+#include <optional>
 
 namespace pellwick {
 namespace {
@@ -112,7 +114,7 @@ TEST_F(SettingsDialogTest, WithoutIniFileDefaultsAreShownAppliedAndOnlyTheRepair
     EXPECT_TRUE(PrivateProfile(ini).ReadSection("Upload Settings").empty());
 
     EXPECT_EQ(d.CmbBxComPort->count(), 1);
-    EXPECT_EQ(d.CmbBxComPort->currentText(), "Direct to COM1");
+    EXPECT_EQ(d.CmbBxComPort->currentText().toStdString(), "Direct to COM1  " + com1.SlavePath());
     EXPECT_EQ(d.LblDevicePath->text().toStdString(), com1.SlavePath());
     EXPECT_EQ(d.RdGrpBaudRate->ItemIndex(), 2);
     EXPECT_EQ(d.RdGrpData->ItemIndex(), 1);
@@ -169,13 +171,13 @@ TEST_F(SettingsDialogTest, StoredPortIsSelectedAmongThePresentPortsWithItsDevice
     WriteIni("[RS232Settings]\nComm Port=COM3\n");
     auto& d = Create();
     ASSERT_EQ(d.CmbBxComPort->count(), 3);
-    EXPECT_EQ(d.CmbBxComPort->itemText(0), "Direct to COM1");
-    EXPECT_EQ(d.CmbBxComPort->currentText(), "Direct to COM3");
+    EXPECT_EQ(d.CmbBxComPort->itemText(0).toStdString(), "Direct to COM1  " + com1.SlavePath());
+    EXPECT_EQ(d.CmbBxComPort->currentText().toStdString(), "Direct to COM3  " + com3.SlavePath());
     EXPECT_EQ(d.LblDevicePath->text().toStdString(), com3.SlavePath());
     EXPECT_EQ(d.VaxoComPort1.ComNumber(), 3);
     EXPECT_TRUE(d.VaxoComPort1.Open());
     d.CmbBxComPort->setCurrentIndex(2);
-    EXPECT_EQ(d.CmbBxComPort->currentText(), "Direct to COM7");
+    EXPECT_EQ(d.CmbBxComPort->currentText().toStdString(), "Direct to COM7  rfc2217://[::1]:9");
     EXPECT_EQ(d.LblDevicePath->text().toStdString(), "rfc2217://[::1]:9");
     d.CmbBxComPort->setCurrentIndex(0);
     EXPECT_EQ(d.LblDevicePath->text().toStdString(), com1.SlavePath());
@@ -237,6 +239,102 @@ TEST_F(SettingsDialogTest, SaveWritesTheChoicesAndReopensThePortWithNewLineSetti
     // The new triggers are the port's own: switching modes drops and remakes them.
     EXPECT_NO_THROW(d.Link().SetUploadMode(true));
     d.VaxoComPort1.RemoveNotifyProc(count, &counts);
+}
+
+TEST_F(SettingsDialogTest, FastRatesGoToTheirOwnSectionAndTheLineRunsAtThem) {
+    auto& d = Create();
+    std::uint32_t asked = 0;
+    std::optional<std::uint32_t> answer;
+    dialog->SetRateQuestion([&](std::uint32_t current) {
+        asked = current;
+        return answer;
+    });
+    struct Row {
+        int item;
+        std::optional<std::uint32_t> other; // the answer to "Other..."
+        std::string lineKey;                // [Line] "Baud Rate" afterwards
+        std::string rs232Key;               // [RS232Settings] "Baud Rate" afterwards
+        std::uint32_t rate;                 // on the line
+        int checked;                        // the item checked after the save
+    };
+    for (const Row& row :
+         {Row{6, {}, "230400", "19200", 230400, 6}, Row{8, {}, "921600", "19200", 921600, 8},
+          Row{9, 3000000, "3000000", "19200", 3000000, 9},
+          Row{5, {}, "<missing>", "115200", 115200, 5},
+          Row{9, 250000, "250000", "115200", 250000, 9},
+          Row{9, 460800, "460800", "115200", 460800, 7},
+          Row{9, 57600, "<missing>", "57600", 57600, 4}}) {
+        answer = row.other;
+        // As the operator does it: a click, which asks for the rate of "Other...".
+        d.RdGrpBaudRate->Item(row.item)->click();
+        d.BtnOK->click();
+        EXPECT_EQ(Read("Line", "Baud Rate"), row.lineKey) << row.item;
+        EXPECT_EQ(Read("RS232Settings", "Baud Rate"), row.rs232Key) << row.item;
+        EXPECT_EQ(d.VaxoComPort1.Baud(), static_cast<std::int32_t>(row.rate));
+        EXPECT_EQ(test::KernelLineRate(com1.Master()), row.rate);
+        EXPECT_EQ(d.RdGrpBaudRate->ItemIndex(), row.checked) << row.item;
+    }
+    EXPECT_EQ(asked, 250000u) << "Other... offers the rate it had";
+    EXPECT_EQ(d.RdGrpBaudRate->Item(9)->text(), "Other (250000)...");
+
+    // Cancelled: the item checked before comes back.
+    dialog.reset();
+    Make();
+    dialog->SetRateQuestion([](std::uint32_t) { return std::nullopt; });
+    dialog->FormCreate();
+    auto* baud = dialog->findChild<TRadioGroup*>("RdGrpBaudRate");
+    baud->Item(9)->click();
+    EXPECT_EQ(baud->ItemIndex(), 4);
+    EXPECT_EQ(baud->Item(9)->text(), "Other...");
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{});
+}
+
+TEST_F(SettingsDialogTest, RateOfItsOwnSectionOpensThePortAndShowsUnderOther) {
+    WriteIni("[RS232Settings]\nComm Port=COM1\nBaud Rate=9600\n[Line]\nBaud Rate=250000\n");
+    auto& d = Create();
+    EXPECT_EQ(d.RdGrpBaudRate->ItemIndex(), 9);
+    EXPECT_EQ(d.RdGrpBaudRate->Item(9)->text(), "Other (250000)...");
+    EXPECT_EQ(test::KernelLineRate(com1.Master()), 250000u);
+
+    // A rate out of range is not used, and the operator is told.
+    dialog.reset();
+    WriteIni("[RS232Settings]\nComm Port=COM1\nBaud Rate=9600\n[Line]\nBaud Rate=5000000\n");
+    auto& d2 = Create();
+    EXPECT_EQ(d2.RdGrpBaudRate->ItemIndex(), 1);
+    EXPECT_EQ(test::KernelLineRate(com1.Master()), 9600u);
+    ASSERT_EQ(boxes.Shown.size(), 1u);
+    EXPECT_EQ(boxes.Shown[0].Kind, MsgKind::Warning);
+    EXPECT_NE(boxes.Shown[0].Text.find("\"5000000\" of section [Line]"), std::string::npos);
+}
+
+TEST_F(SettingsDialogTest, PortListShowsDevicesKeepsMissingOnesAndTakesATypedPath) {
+    Ports({{1, com1.SlavePath()}, {4, "/dev/pellwick-gone"}});
+    auto& d = Create();
+    ASSERT_EQ(d.CmbBxComPort->count(), 2);
+    EXPECT_EQ(d.CmbBxComPort->itemText(1), "Direct to COM4  /dev/pellwick-gone  (missing)");
+
+    // A path typed in takes the lowest free number, is kept in [Ports] and is the port now.
+    d.CmbBxComPort->setEditText(QString::fromStdString(com3.SlavePath()));
+    EXPECT_EQ(d.LblDevicePath->text().toStdString(), com3.SlavePath());
+    d.BtnOK->click();
+    EXPECT_EQ(d.Form.result(), QDialog::Accepted);
+    EXPECT_EQ(Read("Ports", "COM2"), com3.SlavePath());
+    EXPECT_EQ(Read("RS232Settings", "Comm Port"), "COM2");
+    EXPECT_TRUE(d.VaxoComPort1.Open());
+    EXPECT_EQ(d.VaxoComPort1.ComNumber(), 2);
+    EXPECT_EQ(PortMap::Global()->PathOf(2), com3.SlavePath());
+    EXPECT_EQ(d.CmbBxComPort->currentText().toStdString(), "Direct to COM2  " + com3.SlavePath());
+    d.VaxoComPort1.WriteText("typed");
+    EXPECT_EQ(com3.Read(5), (std::vector<std::uint8_t>{'t', 'y', 'p', 'e', 'd'}));
+
+    // Typed again, the same path keeps its number; "COM1" is a port too.
+    d.CmbBxComPort->setEditText(QString::fromStdString(com3.SlavePath()));
+    d.BtnOK->click();
+    d.CmbBxComPort->setEditText("COM1");
+    d.BtnOK->click();
+    EXPECT_EQ(Read("RS232Settings", "Comm Port"), "COM1");
+    EXPECT_EQ(PrivateProfile(ini).ReadSection("Ports"), (Entries{{"COM2", com3.SlavePath()}}));
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{});
 }
 
 TEST_F(SettingsDialogTest, RadioGroupsMapToDataBitsParityAndStopBits) {
@@ -347,7 +445,9 @@ TEST_F(SettingsDialogTest, ControlsCarryTheirNamesAndCaptions) {
         EXPECT_EQ(w->property("text").toString(), caption) << name;
     }
     const std::vector<std::tuple<const char*, const char*, QStringList>> groups = {
-        {"RdGrpBaudRate", "Baud Rate", {"1200", "9600", "19.2", "38.4", "57.6", "115.2"}},
+        {"RdGrpBaudRate",
+         "Baud Rate",
+         {"1200", "9600", "19.2", "38.4", "57.6", "115.2", "230.4", "460.8", "921.6", "Other..."}},
         {"RdGrpData", "&Data Bits", {"7", "8"}},
         {"RdGrpStop", "&Stop Bits", {"1", "2"}},
         {"RdGrpParity", "&Parity", {"None", "Odd", "Even"}},
@@ -365,6 +465,10 @@ TEST_F(SettingsDialogTest, ControlsCarryTheirNamesAndCaptions) {
     ASSERT_NE(flow, nullptr);
     EXPECT_EQ(flow->title(), " Flow Control  ");
     EXPECT_EQ(d.UseDTR_CB->parentWidget(), flow);
+    // The two that Linux cannot do say so.
+    for (const QCheckBox* box : {d.UseDTR_CB, d.ReqDSR_CB})
+        EXPECT_TRUE(box->toolTip().startsWith("Does nothing on Linux"))
+            << box->objectName().toStdString();
 }
 
 } // namespace

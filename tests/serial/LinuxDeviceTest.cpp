@@ -1,9 +1,10 @@
 // The device layer on pseudo-terminals: what it leaves behind on other programs' lines, the
-// UUCP lock file, framing a pty cannot carry, and the reason noted for a failed open.
+// UUCP lock file, framing a pty cannot carry, any rate, and the reason noted for a failed open.
 #include "serial/DispatcherTypes.h"
 #include "serial/LinuxSerialDevice.h"
 #include "serial/PortLock.h"
 #include "serial/errors/OpenFailure.h"
+#include "support/LineRate.h"
 #include "support/PtyPair.h"
 #include "support/TempFolder.h"
 #include "support/WaitUntil.h"
@@ -167,6 +168,28 @@ TEST_F(LinuxDeviceTest, FramingAPtyCannotCarryDoesNotFailTheLine) {
     EXPECT_EQ(now.baud, 9600u) << "the rest of the settings took";
 }
 
+TEST_F(LinuxDeviceTest, AnyRateTakesAsTheKernelReadsItBackAndCloseGivesBackTheOldOne) {
+    PtyPair pty;
+    // Left by another program at a rate without a Bnnn constant.
+    ASSERT_TRUE(test::SetKernelLineRate(pty.Master(), 31250));
+    LinuxSerialDevice device;
+    ASSERT_EQ(device.Open(pty.SlavePath()).Error(), DeviceError::None);
+    LineBlock block;
+    ASSERT_EQ(device.GetLine(block).Error(), DeviceError::None);
+    EXPECT_EQ(block.baud, 31250u);
+    for (const std::uint32_t rate :
+         {50u, 115200u, 230400u, 250000u, 921600u, 1234567u, 3000000u, 4000000u, 9600u}) {
+        block.baud = rate;
+        ASSERT_EQ(device.SetLine(block).Error(), DeviceError::None) << rate;
+        EXPECT_EQ(test::KernelLineRate(pty.Master()), rate);
+        LineBlock now;
+        ASSERT_EQ(device.GetLine(now).Error(), DeviceError::None);
+        EXPECT_EQ(now.baud, rate);
+    }
+    device.Close();
+    EXPECT_EQ(test::KernelLineRate(pty.Master()), 31250u);
+}
+
 TEST(OpenFailureTest, SecondLineNamesDeviceAndReason) {
     struct Case {
         int err;
@@ -181,6 +204,11 @@ TEST(OpenFailureTest, SecondLineNamesDeviceAndReason) {
                           Case{ENOENT, "", "/dev/ttyS0: No such file or directory"}}) {
         EXPECT_EQ(DescribeOpenFailure("/dev/ttyS0", c.err, c.holder), c.expected);
     }
+    EXPECT_EQ(DescribeRateRefusal("/dev/ttyUSB0", 3000000, 0),
+              "/dev/ttyUSB0: the adapter refused 3000000 baud; choose a rate it supports");
+    EXPECT_EQ(DescribeRateRefusal("/dev/ttyUSB0", 4000000, 9600),
+              "/dev/ttyUSB0: the adapter cannot run at 4000000 baud (it set 9600 baud); choose a "
+              "rate it supports");
     LinuxSerialDevice device;
     EXPECT_EQ(device.Open("/nonexistent/ttyS9").Error(), DeviceError::NotFound);
     EXPECT_EQ(WithOpenFailure("Error Opening Selected Comm Port !"),

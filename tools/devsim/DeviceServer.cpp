@@ -87,6 +87,8 @@ DeviceServer::Result DeviceServer::Run() {
     // While the peer streams faster than the line, wait for half a burst of credit instead of
     // waking for every byte.
     bool readThrottled = false;
+    // The same for answers: the last write moved all the line allowed and more waits.
+    bool writeThrottled = false;
     char buffer[4096];
 
     const auto collect = [&](Clock::time_point now) {
@@ -145,7 +147,8 @@ DeviceServer::Result DeviceServer::Run() {
         }
 
         const std::size_t readNeed = readThrottled ? inPacer.Burst() / 2 : 1;
-        const bool canRead = inPacer.Allowance(now) >= std::max<std::size_t>(readNeed, 1);
+        const bool canRead =
+            inPacer.Allowance(now, readThrottled) >= std::max<std::size_t>(readNeed, 1);
         if (!canRead) {
             wakeAt(inPacer.ReadyAt(readNeed));
         }
@@ -157,7 +160,7 @@ DeviceServer::Result DeviceServer::Run() {
                 const std::size_t left = queue.front().bytes.size() - sentOfFront;
                 const std::size_t need =
                     std::min(left, std::max<std::size_t>(outPacer.Burst() / 2, 1));
-                canWrite = outPacer.Allowance(now) >= need;
+                canWrite = outPacer.Allowance(now, writeThrottled) >= need;
                 if (!canWrite) {
                     wakeAt(outPacer.ReadyAt(need));
                 }
@@ -185,7 +188,7 @@ DeviceServer::Result DeviceServer::Run() {
         }
 
         if (fds[1].revents & POLLIN) {
-            std::size_t limit = std::min(sizeof buffer, inPacer.Allowance(now));
+            std::size_t limit = std::min(sizeof buffer, inPacer.Allowance(now, readThrottled));
             for (const std::int64_t after : {config_.hangupAfter, config_.unplugAfterBytes}) {
                 if (after >= 0) {
                     limit = std::min<std::size_t>(limit, static_cast<std::size_t>(after) -
@@ -228,11 +231,12 @@ DeviceServer::Result DeviceServer::Run() {
         if ((fds[1].revents & POLLOUT) && !queue.empty()) {
             Pending& front = queue.front();
             const std::size_t left = front.bytes.size() - sentOfFront;
-            const std::size_t chunk = std::min(left, outPacer.Allowance(now));
+            const std::size_t chunk = std::min(left, outPacer.Allowance(now, writeThrottled));
             const ssize_t n = write(fd_, front.bytes.data() + sentOfFront, chunk);
             if (n > 0) {
                 const auto count = static_cast<std::size_t>(n);
                 outPacer.Consume(count);
+                writeThrottled = outPacer.Paced() && count == chunk && chunk < left;
                 transcript.Sent(std::string_view(front.bytes.data() + sentOfFront, count), now);
                 sentOfFront += count;
                 if (sentOfFront == front.bytes.size()) {

@@ -9,20 +9,21 @@ LinePacer::LinePacer(std::uint32_t baud, std::size_t burst, Clock::time_point no
     : bytesPerSecond_(baud / 10.0), burst_(static_cast<double>(std::max<std::size_t>(burst, 1))),
       credit_(burst_), last_(now) {}
 
-void LinePacer::Refill(Clock::time_point now) {
+void LinePacer::Refill(Clock::time_point now, bool busy) {
     if (now <= last_) {
         return;
     }
     const double seconds = std::chrono::duration<double>(now - last_).count();
-    credit_ = std::min(burst_, credit_ + seconds * bytesPerSecond_);
+    const double cap = busy ? std::max(burst_, bytesPerSecond_ / 4) : burst_;
+    credit_ = std::min(cap, credit_ + seconds * bytesPerSecond_);
     last_ = now;
 }
 
-std::size_t LinePacer::Allowance(Clock::time_point now) {
+std::size_t LinePacer::Allowance(Clock::time_point now, bool busy) {
     if (!Paced()) {
         return std::numeric_limits<std::size_t>::max();
     }
-    Refill(now);
+    Refill(now, busy);
     return static_cast<std::size_t>(credit_);
 }
 

@@ -36,6 +36,16 @@ speed_t SpeedFor(unsigned baud) {
         return B460800;
     case 921600:
         return B921600;
+    case 1000000:
+        return B1000000;
+    case 1500000:
+        return B1500000;
+    case 2000000:
+        return B2000000;
+    case 3000000:
+        return B3000000;
+    case 4000000:
+        return B4000000;
     default:
         return B0;
     }

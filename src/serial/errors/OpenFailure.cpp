@@ -29,6 +29,15 @@ std::string DescribeOpenFailure(const std::string& devicePath, int err, const st
     return devicePath + ": " + reason;
 }
 
+std::string DescribeRateRefusal(const std::string& devicePath, std::uint32_t rate,
+                                std::uint32_t made) {
+    const std::string asked = std::to_string(rate) + " baud";
+    const std::string what = made == 0 ? "the adapter refused " + asked
+                                       : "the adapter cannot run at " + asked + " (it set " +
+                                             std::to_string(made) + " baud)";
+    return devicePath + ": " + what + "; choose a rate it supports";
+}
+
 void NoteOpenFailure(std::string line) {
     note = std::move(line);
 }

@@ -4,6 +4,7 @@
 // on the thread that asked for it.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace pellwick {
@@ -12,6 +13,11 @@ namespace pellwick {
 // names the holder when it is known.
 std::string DescribeOpenFailure(const std::string& devicePath, int err,
                                 const std::string& holder = {});
+
+// "<path>: the adapter ... <rate> baud ...": the driver refused the rate, or (made != 0) made
+// another rate instead.
+std::string DescribeRateRefusal(const std::string& devicePath, std::uint32_t rate,
+                                std::uint32_t made);
 
 void NoteOpenFailure(std::string line);
 void ClearOpenFailure();

@@ -160,6 +160,9 @@ std::string* ValueOption(const std::string& arg, RunnerOptions& options) {
     if (name == "--wait-port") {
         return &options.waitPortText;
     }
+    if (name == "--baud") {
+        return &options.baudText;
+    }
     return nullptr;
 }
 
@@ -247,6 +250,9 @@ std::string RunnerHelp() {
                "Options:\n"
                "  --ignore        answer Abort/Ignore boxes with Ignore (go on after script\n"
                "                  errors)\n"
+               "  --baud RATE     open the port at RATE baud (50 to 4000000) for this run,\n"
+               "                  in place of [Line] and [RS232Settings] \"Baud Rate\";\n"
+               "                  loader.ini is not changed\n"
                "  --report FILE   write a JSON report of the run to FILE when it ends (also\n"
                "                  after an error, a cancel or Ctrl-C): port, line, times, exit\n"
                "                  status and one entry per _LD with its outcome (verified,\n"
@@ -324,6 +330,7 @@ bool ParseRunnerOptions(int argc, char** argv, RunnerOptions& options, bool& hel
         }
         options.waitPortSeconds = std::stoi(text);
     }
+<<<<<<< HEAD
     if (LooksLikeNetworkAddress(options.portPath)) {
         std::string why;
         if (!ParseNetworkAddress(options.portPath, why)) {
@@ -331,6 +338,19 @@ bool ParseRunnerOptions(int argc, char** argv, RunnerOptions& options, bool& hel
                          options.portPath.c_str(), why.c_str());
             return false;
         }
+=======
+    if (!options.baudText.empty()) {
+        const auto rate = Rs232SettingsFile::ParseLineRate(options.baudText);
+        if (!rate) {
+            std::fprintf(err,
+                         "pellwick-run: --baud expects a rate from %u to %u baud, not \"%s\" "
+                         "(see --help)\n",
+                         Rs232SettingsFile::MinLineRate, Rs232SettingsFile::MaxLineRate,
+                         options.baudText.c_str());
+            return false;
+        }
+        options.lineRate = *rate;
+>>>>>>> fastlines
     }
     return true;
 }
@@ -414,7 +434,7 @@ int RunHeadless(const RunnerOptions& options, std::FILE* out) {
         report.comName = "COM" + std::to_string(line.PortNumber);
         const auto map = PortMap::Global();
         report.devicePath = map ? map->PathOf(line.PortNumber).value_or("") : "";
-        report.baudRate = static_cast<std::uint32_t>(line.BaudRate);
+        report.baudRate = static_cast<std::uint32_t>(line.PortBaud());
         report.dataBits = line.DataBitCount;
         report.parity = ParityName(line.ParityCode);
         report.stopBits = line.StopBitCount == 2 ? "2" : "1";
@@ -452,6 +472,9 @@ int RunHeadless(const RunnerOptions& options, std::FILE* out) {
     }
     bool deviceMissing = false;
     const bool opened = owner.StartUp(iniPath, [&] {
+        if (options.lineRate != 0) {
+            owner.UseLineRate(options.lineRate);
+        }
         if (!portPath.empty()) {
             const auto map = PortMap::Global();
             PortMap::SetGlobal(std::make_shared<PortMap>(

@@ -7,6 +7,7 @@
 #include "upload/headless/RunnerExit.h"
 #include "upload/headless/RunnerMessageBoxes.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -37,6 +38,9 @@ struct RunnerOptions {
     // at all. waitPortText holds the value as given.
     int waitPortSeconds = -1;
     std::string waitPortText;
+    // --baud: the rate of this run, 0 for the one of loader.ini; baudText as given.
+    std::uint32_t lineRate = 0;
+    std::string baudText;
 };
 
 // Parses the command line; false (and a message on err) for a bad one.
