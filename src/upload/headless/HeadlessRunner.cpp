@@ -330,7 +330,6 @@ bool ParseRunnerOptions(int argc, char** argv, RunnerOptions& options, bool& hel
         }
         options.waitPortSeconds = std::stoi(text);
     }
-<<<<<<< HEAD
     if (LooksLikeNetworkAddress(options.portPath)) {
         std::string why;
         if (!ParseNetworkAddress(options.portPath, why)) {
@@ -338,7 +337,7 @@ bool ParseRunnerOptions(int argc, char** argv, RunnerOptions& options, bool& hel
                          options.portPath.c_str(), why.c_str());
             return false;
         }
-=======
+    }
     if (!options.baudText.empty()) {
         const auto rate = Rs232SettingsFile::ParseLineRate(options.baudText);
         if (!rate) {
@@ -350,7 +349,6 @@ bool ParseRunnerOptions(int argc, char** argv, RunnerOptions& options, bool& hel
             return false;
         }
         options.lineRate = *rate;
->>>>>>> fastlines
     }
     return true;
 }
@@ -358,7 +356,8 @@ bool ParseRunnerOptions(int argc, char** argv, RunnerOptions& options, bool& hel
 int ListPorts(std::FILE* out) {
     const std::string iniPath = std::filesystem::current_path().string() + "/loader.ini";
     for (const auto& [number, path] : PortMap::Build(iniPath).Entries()) {
-        const AdapterInfo info = LooksLikeNetworkAddress(path) ? AdapterInfo() : ReadAdapterInfo(path);
+        const AdapterInfo info =
+            LooksLikeNetworkAddress(path) ? AdapterInfo() : ReadAdapterInfo(path);
         const std::string byId =
             info.byIdPath.empty() ? "" : std::filesystem::path(info.byIdPath).filename().string();
         auto joined = [](const std::string& id, const std::string& name) {
@@ -526,13 +525,12 @@ int RunHeadless(const RunnerOptions& options, std::FILE* out) {
         // the connection and dropped it): say so rather than end without a word.
         const bool hungUp = owner.Port().Lost() || owner.Port().LineHungUp();
         boxes.Show(MsgKind::Error,
-                   hungUp
-                       ? "The port's device " + owner.Port().DevicePath() +
-                             " hung up before the run could start.\rCheck the device and its "
-                             "connection; for a port on the network, that its server gives "
-                             "this client the port (that no other client holds it)."
-                       : std::string("The run could not start: the port is not open.\rCheck "
-                                     "the port in the settings."),
+                   hungUp ? "The port's device " + owner.Port().DevicePath() +
+                                " hung up before the run could start.\rCheck the device and its "
+                                "connection; for a port on the network, that its server gives "
+                                "this client the port (that no other client holds it)."
+                          : std::string("The run could not start: the port is not open.\rCheck "
+                                        "the port in the settings."),
                    MbOk);
     }
     running = false;
