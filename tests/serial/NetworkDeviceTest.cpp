@@ -67,7 +67,7 @@ TEST_F(NetworkDeviceTest, BytesCrossBothWaysAndAServerThatGoesIsAHangUp) {
         })) << server.Address();
         EXPECT_TRUE(dispatcher->DeviceHungUp());
         dispatcher->CloseDevice();
-        while (!pty.ReadAvailable(50).empty()) {
+        while (!pty.ReadFor(50).empty()) {
         }
     }
 }
