@@ -29,9 +29,13 @@ namespace pellwick {
 namespace {
 
 // "  <device>  <manufacturer> <product>  <serial>" for a port list entry, leaving out what the
-// kernel does not tell; a device that is not there says so.
+// kernel does not tell; a device that is not there says so. A port on the network shows its
+// address: listing connects to nothing.
 std::string DeviceDetails(const std::string& path) {
     std::string text = "  " + path;
+    if (LooksLikeNetworkAddress(path)) {
+        return text;
+    }
     std::error_code ec;
     if (!std::filesystem::exists(path, ec)) {
         return text + "  (missing)";
