@@ -1,6 +1,7 @@
 #include "station/StationConfig.h"
 
 #include "ini/PrivateProfile.h"
+#include "serial/portmap/NetworkAddress.h"
 #include "upload/DateText.h"
 #include "upload/RunRecord.h"
 #include "upload/ScriptText.h"
@@ -106,16 +107,15 @@ void ReadLine(Reader& r, StationConfig& config) {
     if (!r.Text(LineSection, "Comm Port", "").empty()) {
         r.Error(LineSection, "Comm Port", "a station names its ports in [Slots] (SlotN=...)");
     }
+    // The station's own file takes any rate the port can open at, not only the six.
     const std::string baud = r.Text(LineSection, "Baud Rate", "19200");
-    const auto& rates = Rs232SettingsFile::BaudRates;
-    const auto known = std::find_if(rates.begin(), rates.end(), [&](std::int32_t rate) {
-        return std::to_string(rate) == baud;
-    });
-    if (known == rates.end()) {
-        r.Error(LineSection, "Baud Rate",
-                "\"" + baud + "\" is not one of 1200, 9600, 19200, 38400, 57600, 115200");
+    if (const auto rate = Rs232SettingsFile::ParseLineRate(baud)) {
+        config.Line.BaudRate = static_cast<std::int32_t>(*rate);
     } else {
-        config.Line.BaudRate = *known;
+        r.Error(LineSection, "Baud Rate",
+                "\"" + baud + "\" is not a rate from " +
+                    std::to_string(Rs232SettingsFile::MinLineRate) + " to " +
+                    std::to_string(Rs232SettingsFile::MaxLineRate) + " baud");
     }
     const std::int32_t dataBits = r.Integer(LineSection, "Data Bits", 8, 7, 8);
     config.Line.DataBitCount = static_cast<std::uint16_t>(dataBits);
@@ -167,6 +167,9 @@ void ReadStation(Reader& r, StationConfig& config) {
 }
 
 std::string Canonical(const std::string& path) {
+    if (LooksLikeNetworkAddress(path)) {
+        return path;
+    }
     std::error_code ec;
     const auto canonical = std::filesystem::weakly_canonical(path, ec);
     return ec ? std::filesystem::path(path).lexically_normal().string() : canonical.string();
@@ -219,11 +222,14 @@ void ReadSlots(Reader& r, StationConfig& config, const PortMap& map,
                         "\"" + starts[n] + "\" is not button, appear or probe");
             }
         }
-        if (port.find("://") != std::string::npos) {
-            r.Error(SlotsSection, key, "network ports (\"" + port + "\") are not supported yet");
-            continue;
-        }
-        if (const auto com = PortMap::ParseComName(port)) {
+        if (LooksLikeNetworkAddress(port)) {
+            std::string why;
+            if (!ParseNetworkAddress(port, why)) {
+                r.Error(SlotsSection, key, "\"" + port + "\": " + why);
+                continue;
+            }
+            slot.DevicePath = port;
+        } else if (const auto com = PortMap::ParseComName(port)) {
             const auto path = map.PathOf(*com);
             if (!path) {
                 r.Error(SlotsSection, key,
@@ -241,7 +247,16 @@ void ReadSlots(Reader& r, StationConfig& config, const PortMap& map,
         }
         // A slot whose board comes and goes may name a device that is not there yet; the
         // others need their adapter now.
-        if (slot.Start != StartMode::Appear && !present(slot.DevicePath)) {
+        // A port on the network cannot be watched for appearing, nor looked for without
+        // connecting: its server is reached when the slot opens it.
+        if (LooksLikeNetworkAddress(slot.DevicePath)) {
+            if (slot.Start == StartMode::Appear) {
+                r.Error(SlotsSection, key,
+                        slot.DevicePath + " is a port on the network: it starts by \"button\" "
+                                          "or \"probe\", not by \"appear\"");
+                continue;
+            }
+        } else if (slot.Start != StartMode::Appear && !present(slot.DevicePath)) {
             r.Error(SlotsSection, key,
                     slot.DevicePath + " does not exist (a slot that starts by \"" +
                         StartModeName(slot.Start) + "\" needs its adapter plugged in)");

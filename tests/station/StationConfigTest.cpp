@@ -42,14 +42,14 @@ TEST_F(StationConfigTest, SlotsTakeTheirPortsStartsAndLine) {
     const StationConfig config = Read("[Station]\nScript=flash.sld\nStart=probe\nProbe=AT^M\n"
                                       "[Slots]\nSlot1=COM3\nSlot2=" +
                                           tty2 +
-                                          "\nStart2=appear\n"
+                                          "\nStart2=appear\nSlot3=rfc2217://[::1]:3001\n"
                                           "[Ports]\nScan=0\nCOM3=" +
                                           folder_.File("tty1") +
                                           "\n"
-                                          "[RS232Settings]\nBaud Rate=115200\nUse RTS=0\n",
+                                          "[RS232Settings]\nBaud Rate=921600\nUse RTS=0\n",
                                       errors);
     ASSERT_TRUE(errors.empty()) << errors.front();
-    ASSERT_EQ(config.Slots.size(), 2u);
+    ASSERT_EQ(config.Slots.size(), 3u);
     EXPECT_EQ(config.Slots[0].ComNumber, 3);
     EXPECT_EQ(config.Slots[0].Start, StartMode::Probe);
     EXPECT_EQ(config.Slots[1].Start, StartMode::Appear);
@@ -57,7 +57,10 @@ TEST_F(StationConfigTest, SlotsTakeTheirPortsStartsAndLine) {
     EXPECT_EQ(config.Slots[1].ComNumber, 255);
     EXPECT_EQ(config.Ports->PathOf(255), tty2);
     EXPECT_EQ(config.Probe, "AT\r");
-    EXPECT_EQ(config.Line.BaudRate, 115200);
+    // A port on the network is taken as it is, with a number of the map.
+    EXPECT_EQ(config.Slots[2].DevicePath, "rfc2217://[::1]:3001");
+    EXPECT_EQ(config.Ports->PathOf(config.Slots[2].ComNumber), "rfc2217://[::1]:3001");
+    EXPECT_EQ(config.Line.BaudRate, 921600);
     EXPECT_FALSE(config.Line.UseRts);
 }
 
@@ -77,11 +80,14 @@ TEST_F(StationConfigTest, EveryMistakeIsNamedBeforeAnythingStarts) {
         {"fixed adapter missing", "[Slots]\nSlot1=/dev/ttyGONE\nStart1=button\n" + ok,
          "/dev/ttyGONE does not exist"},
         {"neither COM nor path", "[Slots]\nSlot1=ttyUSB0\n" + ok, "neither COMn nor a device path"},
-        {"network port", "[Slots]\nSlot1=tcp://host:1\n" + ok, "network ports"},
+        {"network port that does not parse", "[Slots]\nSlot1=tcp://host\nStart1=button\n" + ok,
+         "\"tcp://host\": "},
+        {"network port that cannot appear", "[Slots]\nSlot1=tcp://host:1\nStart1=appear\n" + ok,
+         "not by \"appear\""},
         {"no slot", ok, "at least one slot"},
 
         {"bad baud rate", "[Slots]\nSlot1=COM3\n[RS232Settings]\nBaud Rate=19.2\n" + ok,
-         "[RS232Settings] Baud Rate: \"19.2\""},
+         "[RS232Settings] Baud Rate: \"19.2\" is not a rate from 50 to 4000000 baud"},
         {"unknown start", "[Slots]\nSlot1=COM3\nStart1=soon\n" + ok, "\"soon\" is not"},
         {"script unreadable", "[Station]\nScript=none.sld\n[Slots]\nSlot1=COM3\n" + ok,
          "\"none.sld\" cannot be read"},
