@@ -3,6 +3,7 @@
 #pragma once
 
 #include "serial/NetworkSerialDevice.h"
+#include "serial/portmap/NetworkAddress.h"
 
 #include <atomic>
 #include <chrono>
