@@ -98,7 +98,6 @@ bool PrepareLibrary() {
     return ready;
 }
 
-
 // The device's thread: the connection, its event loop and the two directions of the bytes.
 // Everything here runs on that thread only.
 class Session {
@@ -136,10 +135,11 @@ private:
         const NetworkAddress& a = link_->address;
         // The host is checked to hold only name, address and bracket-free IPv6 characters, so
         // it cannot add options or layers to this string.
-        std::string spec = a.kind == NetworkAddress::Kind::Rfc2217 ? "telnet(rfc2217),tcp(nodelay),"
-                                                                   : "tcp(nodelay),";
-        spec += a.ipv6 ? "ipv6," : "";
-        return spec + a.host + "," + std::to_string(a.port);
+        std::string layers = a.kind == NetworkAddress::Kind::Rfc2217
+                                 ? "telnet(rfc2217),tcp(nodelay),"
+                                 : "tcp(nodelay),";
+        layers += a.ipv6 ? "ipv6," : "";
+        return layers + a.host + "," + std::to_string(a.port);
     }
 
     bool Connect() {
