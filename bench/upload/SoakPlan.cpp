@@ -3,6 +3,7 @@
 #include "link/LinkOperations.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 
 namespace pellwick::soak {
@@ -11,7 +12,7 @@ namespace {
 
 // The longest waits the link allows: one answer, and the quiet it waits for around it.
 constexpr double AnswerSeconds = LinkOperations::AnswerTicks * 0.055;
-constexpr double QuietSeconds = LinkOperations::QuietTicksLimit * 0.055;
+constexpr double QuietSeconds = std::chrono::duration<double>(LinkOperations::QuietLimit).count();
 // A verification: two tries of input taken, a CR, its answer, the input after it; 2 s between.
 constexpr double VerifySeconds = 2 * (AnswerSeconds + 2 * QuietSeconds) + 2.0;
 

@@ -62,6 +62,10 @@ public:
                    bool ignoreCase) override {
         return port_.AwaitText(text, ticks, yield, ignoreCase);
     }
+    std::size_t AwaitQuiet(std::chrono::milliseconds quiet,
+                           std::chrono::milliseconds limit) override {
+        return port_.AwaitQuiet(quiet, limit);
+    }
     std::string LineNote() const override { return port_.LineNote(); }
 
 private:

@@ -3,6 +3,8 @@
 // Every call comes on the GUI thread; the port's failures arrive as exceptions.
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -70,6 +72,10 @@ public:
     virtual bool HungUp() = 0;
     virtual bool AwaitText(const std::string& text, std::int32_t ticks, bool yield,
                            bool ignoreCase) = 0;
+    // Takes input, each byte to the WaitChar handler, until none has come for `quiet` or
+    // `limit` has passed; returns how many bytes it took.
+    virtual std::size_t AwaitQuiet(std::chrono::milliseconds quiet,
+                                   std::chrono::milliseconds limit) = 0;
     // What the user should know about the port's line (see ILinkOperations::LineNote).
     virtual std::string LineNote() const { return {}; }
 };

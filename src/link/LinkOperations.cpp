@@ -108,19 +108,20 @@ void LinkOperations::FlushInput() {
     port_.DiscardInput();
 }
 
+std::chrono::milliseconds LinkOperations::QuietFor(double bytesPerSecond) {
+    if (bytesPerSecond <= 0)
+        return QuietShortest;
+    const auto characters = std::chrono::milliseconds(
+        static_cast<std::int64_t>(std::ceil(64 * 1000.0 / bytesPerSecond)));
+    return std::max(QuietShortest, characters);
+}
+
 std::string LinkOperations::TakeInput() {
-    // Everything that arrives is taken until the line has been quiet for one tick (a burst
-    // still coming would otherwise land in the next answer), for at most QuietTicksLimit ticks.
-    // The wait for a text that cannot match takes the bytes without letting the dispatcher
-    // deliver meanwhile; they reach ReplyText through the WaitChar handler.
-    static const std::string neverMatches(256, '\0');
+    // Everything that arrives is taken until the line has been quiet for a while (a burst
+    // still coming would otherwise land in the next answer). The bytes reach ReplyText
+    // through the WaitChar handler; no trigger is delivered meanwhile.
     state_.ReplyText.clear();
-    for (int tick = 0; tick < QuietTicksLimit; ++tick) {
-        const std::size_t before = state_.ReplyText.size();
-        port_.AwaitText(neverMatches, 1, false, false);
-        if (state_.ReplyText.size() == before)
-            break;
-    }
+    port_.AwaitQuiet(QuietFor(port_.BytesPerSecond()), QuietLimit);
     std::string taken = std::exchange(dropped_, std::string()) + state_.ReplyText;
     state_.ReplyText.clear();
     port_.DiscardInput();

@@ -129,8 +129,11 @@ public:
     // writer must wait: 20 KiB, as Linux pseudo-terminals take.
     static constexpr std::int64_t UntoldDriverHolds = 20 * 1024;
     static constexpr std::int32_t AnswerTicks = 100;
-    // The longest TakeInput waits for the line to go quiet (ticks of 55 ms).
-    static constexpr int QuietTicksLimit = 20;
+    // TakeInput calls the line quiet after this long without a byte, or 64 character times on
+    // a slow line; it waits at most QuietLimit for that.
+    static constexpr std::chrono::milliseconds QuietShortest{10};
+    static constexpr std::chrono::milliseconds QuietLimit{1100};
+    static std::chrono::milliseconds QuietFor(double bytesPerSecond);
     // The most bytes of dropped input kept for TakeInput.
     static constexpr int DroppedKept = 256;
 

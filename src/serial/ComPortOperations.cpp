@@ -195,11 +195,6 @@ bool TVaxoCustomComPort::AwaitText(const std::string& text, std::int32_t ticks, 
     if (text.empty() || portState_ == State::Closing) {
         return true;
     }
-    TVaxoWin32Dispatcher* d = RequireDispatcher();
-    // While the flag is set the dispatcher neither tests nor delivers triggers: no event
-    // handler runs during the wait, and the bytes taken here are scanned afterwards.
-    const bool wasDelivering = d->SetWaitingForText(true);
-    awaiting_ = true;
     TickTimer timer;
     timer.Start(ticks);
     auto upper = [ignoreCase](char c) {
@@ -207,8 +202,50 @@ bool TVaxoCustomComPort::AwaitText(const std::string& text, std::int32_t ticks, 
     };
     const char first = upper(text[0]);
     std::uint8_t position = 0; // byte-wide: texts longer than 255 characters never match
-    bool terminating = false;
-    bool lost = false;
+    const auto matched = [&](char c) {
+        ++position;
+        if (position <= text.size() && upper(c) == upper(text[position - 1])) {
+            return position == text.size();
+        }
+        position = upper(c) == first ? 1 : 0;
+        return false;
+    };
+    const WaitEnd end = TakeInputUntil(
+        matched, [&] { return timer.Expired(); }, yield);
+    return end != WaitEnd::Lost && (end == WaitEnd::Terminating || !timer.Expired());
+}
+
+std::size_t TVaxoCustomComPort::AwaitQuiet(std::chrono::milliseconds quiet,
+                                           std::chrono::milliseconds limit) {
+    if (portState_ == State::Closing) {
+        return 0;
+    }
+    using Clock = std::chrono::steady_clock;
+    const auto begin = Clock::now();
+    auto lastByte = begin;
+    std::size_t taken = 0;
+    const auto take = [&](char) {
+        ++taken;
+        lastByte = Clock::now();
+        return false;
+    };
+    const auto over = [&] {
+        const auto now = Clock::now();
+        return now - lastByte >= quiet || now - begin >= limit;
+    };
+    TakeInputUntil(take, over, false);
+    return taken;
+}
+
+TVaxoCustomComPort::WaitEnd
+TVaxoCustomComPort::TakeInputUntil(const std::function<bool(char)>& done,
+                                   const std::function<bool()>& expired, bool yield) {
+    TVaxoWin32Dispatcher* d = RequireDispatcher();
+    // While the flag is set the dispatcher neither tests nor delivers triggers: no event
+    // handler runs during the wait, and the bytes taken here are scanned afterwards.
+    const bool wasDelivering = d->SetWaitingForText(true);
+    awaiting_ = true;
+    WaitEnd end = WaitEnd::Expired;
     try {
         for (;;) {
             bool found = false;
@@ -218,28 +255,27 @@ bool TVaxoCustomComPort::AwaitText(const std::string& text, std::int32_t ticks, 
                     break;
                 }
                 const char c = static_cast<char>(b);
-                ++position;
                 FireWaitChar(c);
-                if (position <= text.size() && upper(c) == upper(text[position - 1])) {
-                    if (position == text.size()) {
-                        found = true;
-                        break;
-                    }
-                } else {
-                    position = upper(c) == first ? 1 : 0;
+                if (done(c)) {
+                    found = true;
+                    break;
                 }
+            }
+            if (found) {
+                end = WaitEnd::Found;
+                break;
             }
             // A device that has hung up will not answer: the wait ends once its last bytes
             // have been taken instead of running out the time.
-            if (found || timer.Expired() || portState_ != State::Open) {
+            if (expired() || portState_ != State::Open) {
                 break;
             }
             if (d->DeviceHungUp() && !d->HasInput()) {
-                lost = true;
+                end = WaitEnd::Lost;
                 break;
             }
             if (QCoreApplication::closingDown()) {
-                terminating = true;
+                end = WaitEnd::Terminating;
                 break;
             }
             if (yield) {
@@ -262,7 +298,7 @@ bool TVaxoCustomComPort::AwaitText(const std::string& text, std::int32_t ticks, 
     if (!wasDelivering && dispatcher_.get() == d) {
         d->SetWaitingForText(false);
     }
-    return !lost && (terminating || !timer.Expired());
+    return end;
 }
 
 } // namespace pellwick

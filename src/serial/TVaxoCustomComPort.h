@@ -14,6 +14,7 @@
 
 #include <QEvent>
 #include <QObject>
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -251,6 +252,10 @@ public:
     void WriteText(const std::string& text);
     void WriteBlock(const void* buffer, std::uint16_t length);
     bool AwaitText(const std::string& text, std::int32_t ticks, bool yield, bool ignoreCase);
+    // Takes input, each byte through the WaitChar handler, until none has come for `quiet` or
+    // `limit` has passed; returns how many bytes it took. Measured in milliseconds, not ticks:
+    // a tick's wait ends anywhere between 0 and 55 ms.
+    std::size_t AwaitQuiet(std::chrono::milliseconds quiet, std::chrono::milliseconds limit);
     // What a wait for text without yield does while nothing has arrived; by default it sleeps
     // 1 ms. A program that runs the waits of many ports on one thread lets the others go on.
     void SetAwaitPause(std::function<void()> pause) { awaitPause_ = std::move(pause); }
@@ -282,6 +287,12 @@ private:
     void FireTriggerOutbuffUsed();
     void FireTriggerOutSent();
     void FireWaitChar(char c);
+    // The input loop of the waits: takes bytes through FireWaitChar until `done` says a byte
+    // ends the wait, `expired` says the time is up, the port goes, or the device has hung up
+    // and sent its last bytes.
+    enum class WaitEnd { Found, Expired, Lost, Terminating };
+    WaitEnd TakeInputUntil(const std::function<bool(char)>& done,
+                           const std::function<bool()>& expired, bool yield);
     void ClosePort();
     void YieldToDevice();
     void OpenPort();
@@ -356,7 +367,7 @@ private:
     bool reopenPending_ = false;
     bool openOnLoad_ = false;
     bool loading_ = false;
-    bool awaiting_ = false; // inside AwaitText: the dispatcher must not go away
+    bool awaiting_ = false; // inside AwaitText or AwaitQuiet: the dispatcher must not go away
     bool lost_ = false;
     std::string lostDevice_;
     std::uint64_t openSerial_ = 0; // counts openings, so a late loss notice finds its own

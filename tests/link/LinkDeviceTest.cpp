@@ -5,6 +5,7 @@
 #include "serial/TVaxoCustomComPort.h"
 #include "serial/portmap/PortMap.h"
 #include "support/DevsimHarness.h"
+#include "support/PtyPair.h"
 #include "support/PumpUntil.h"
 
 #include <QEventLoop>
@@ -17,6 +18,7 @@
 #include <map>
 #include <memory>
 #include <random>
+#include <thread>
 
 namespace pellwick {
 namespace {
@@ -192,6 +194,54 @@ TEST_F(LinkDeviceTest, DeviceErrorDuringUploadStopsTheTransferAndReportsIt) {
     EXPECT_LT(device.Server()->BytesReceived(), data.size() / 2);
     EXPECT_EQ(port.Tag(), PhaseNone);
     EXPECT_FALSE(link.State().StopRequest);
+}
+
+// The wait for a quiet line before and after the verifying CR: at least the quiet (a tick's
+// wait could end a millisecond after it began), not much more, and a trickle of bytes with
+// shorter gaps taken whole.
+TEST(LinkQuietTest, TakeInputWaitsForTheQuietOfTheLineRate) {
+    struct Case {
+        std::int32_t baud;
+        int trickleBytes; // sent one every 5 ms while TakeInput runs
+    };
+    for (const Case c : {Case{115200, 0}, Case{9600, 0}, Case{9600, 30}}) {
+        SCOPED_TRACE("baud " + std::to_string(c.baud) + ", trickle " +
+                     std::to_string(c.trickleBytes));
+        test::PtyPair pty;
+        ScopedHook<std::shared_ptr<const PortMap>> portMap{
+            PortMap::GlobalHook(),
+            std::make_shared<PortMap>(std::map<int, std::string>{{1, pty.SlavePath()}})};
+        TVaxoComPort port;
+        port.SetAutoOpen(false);
+        port.SetPromptForPort(false);
+        ComPortLink portLink{port};
+        ScriptedBoxes boxes{Unscripted::FailTest};
+        FakeLinkHost host;
+        LinkOperations link{portLink, boxes};
+        link.SetHost(&host);
+        Rs232Settings settings;
+        settings.BaudRate = c.baud;
+        settings.UseRts = false;
+        settings.RequireCts = false;
+        ASSERT_TRUE(link.OpenWithSettings(settings, {}));
+        const auto quiet = LinkOperations::QuietFor(c.baud / 10.0);
+
+        std::thread trickle([&] {
+            for (int i = 0; i < c.trickleBytes; ++i) {
+                pty.Write(std::string(1, static_cast<char>('a' + i % 26)));
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        });
+        const auto start = Clock::now();
+        const std::string taken = link.TakeInput();
+        const auto took = Clock::now() - start;
+        trickle.join();
+        link.CloseAndDropTriggers();
+
+        EXPECT_EQ(taken.size(), static_cast<std::size_t>(c.trickleBytes));
+        EXPECT_GE(took, quiet);
+        EXPECT_LT(took, quiet + std::chrono::milliseconds(5 * c.trickleBytes + 150));
+    }
 }
 
 } // namespace

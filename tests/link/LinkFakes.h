@@ -13,6 +13,7 @@
 #include <map>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace pellwick::test {
@@ -154,6 +155,17 @@ public:
         return false;
     }
 
+    // Takes all the scripted input: running out of it is the quiet.
+    std::size_t AwaitQuiet(std::chrono::milliseconds quiet, std::chrono::milliseconds) override {
+        RequireOpen();
+        QuietWaits.push_back(quiet);
+        const std::size_t taken = Input.size();
+        for (const char c : std::exchange(Input, std::string()))
+            if (H.WaitChar)
+                H.WaitChar(c);
+        return taken;
+    }
+
     // The driver takes n of the bytes waiting in the buffer.
     void HandOver(std::size_t n) {
         n = std::min(n, Ring);
@@ -170,7 +182,8 @@ public:
 
     LinkPortHandlers H;
     bool IsOpen = false;
-    bool LineGone = false; // the device hung up
+    bool LineGone = false;                             // the device hung up
+    std::vector<std::chrono::milliseconds> QuietWaits; // the quiet asked of each AwaitQuiet
     bool FailOpen = false;
     int TagValue = 0;
     std::uint16_t Room = 4096;
