@@ -30,12 +30,14 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
 #include <QShowEvent>
 #include <QSpinBox>
 #include <QStandardItemModel>
 #include <QTime>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <exception>
 #include <stdexcept>
 
@@ -215,6 +217,39 @@ void TFrmTerminal::SnapToCells() {
     setSizeIncrement(cells);
     setBaseSize(page - grid);
     resize(page);
+    KeepOnScreen();
+}
+
+void TFrmTerminal::KeepOnScreen() {
+    // The design place suits a large screen; on a small one (1024x768) the lamps and the status
+    // line would hang below its edge. The window moves up, and shrinks by whole rows (columns)
+    // only when it is taller (wider) than the screen.
+    const QScreen* display = screen();
+    if (display == nullptr) {
+        return;
+    }
+    const QRect room = display->availableGeometry();
+    // Until a window manager has framed the window its title bar is unknown: one is allowed for.
+    const QSize frameExtra =
+        isVisible() ? frameGeometry().size() - size() : QSize(0, TitleAllowance);
+    const QSize cell(std::max(1, terminal_->Buffer().CellWidth()),
+                     std::max(1, terminal_->Buffer().CellHeight()));
+    const auto shrunk = [](int length, int over, int step) {
+        return over > 0 ? length - (over + step - 1) / step * step : length;
+    };
+    const int w = shrunk(width(), width() + frameExtra.width() - room.width(), cell.width());
+    const int h = shrunk(height(), height() + frameExtra.height() - room.height(), cell.height());
+    if (w != width() || h != height()) {
+        resize(w, h);
+    }
+    const QPoint at = isVisible() ? frameGeometry().topLeft() : pos();
+    const int x = std::clamp(at.x(), room.left(),
+                             std::max(room.left(), room.right() + 1 - (w + frameExtra.width())));
+    const int y = std::clamp(at.y(), room.top(),
+                             std::max(room.top(), room.bottom() + 1 - (h + frameExtra.height())));
+    if (x != at.x() || y != at.y()) {
+        move(x, y);
+    }
 }
 
 void TFrmTerminal::ReopenPort() {
@@ -653,6 +688,7 @@ void TFrmTerminal::showEvent(QShowEvent* e) {
     }
     terminal_->SetActive(true);
     lights_->SetWatching(true);
+    KeepOnScreen();
 }
 
 void TFrmTerminal::closeEvent(QCloseEvent* e) {

@@ -115,6 +115,9 @@ private:
     void BuildMenus();
     // Sizes the form so that the terminal shows exactly its display rows and columns.
     void SnapToCells();
+    // Moves the window, and shrinks it by whole rows if need be, so that it fits its screen.
+    void KeepOnScreen();
+    static constexpr int TitleAllowance = 32;
     void BuildViewMenu();
     void BuildLineMenu();
     // Check marks and enabled states of the line menu from the port.

@@ -4,16 +4,20 @@
 #include "TerminalPtyFixture.h"
 #include "lights/TVaxoSLController.h"
 #include "lights/TVaxoStatusLight.h"
+#include "support/TempFolder.h"
 #include "terminal/ITerminalHost.h"
 #include "terminal/TFrmTerminal.h"
 #include "terminal/TTerminal.h"
 #include "terminal/TVaxoTerminal.h"
+#include "terminal/TerminalSettings.h"
 
 #include <QAccessible>
 #include <QAction>
 #include <QHeaderView>
 #include <QMenuBar>
 #include <QRegularExpression>
+#include <QScreen>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -195,6 +199,30 @@ TEST_F(TerminalFormTest, FormCarriesItsCaptionControlsAndLamps) {
         return titles;
     }();
     EXPECT_EQ((QStringList{"&File", "&Edit", "&Font", "&View", "&Line"}), menus);
+}
+
+// The design place (3, 339) leaves the lamps and the status line below the edge of a small
+// screen; a font too large for the screen's height costs rows, not the lamps.
+TEST_F(TerminalFormTest, TheFormFitsItsScreen) {
+    for (const int pixels : {12, 40}) {
+        SCOPED_TRACE("font " + std::to_string(pixels) + " px");
+        // The font comes as a saved one does, and the form is laid out anew for it.
+        QFont font = form->Terminal().Font();
+        font.setPixelSize(pixels);
+        TempFolder folder;
+        const std::string ini = folder.File("loader.ini");
+        std::ofstream(ini) << "[" << TerminalSettings::Section
+                           << "]\nFont=" << font.toString().toStdString() << "\n";
+        form->move(3, 339);
+        form->SetSettingsFile(ini);
+        Show();
+        const QRect room = form->screen()->availableGeometry();
+        EXPECT_TRUE(room.contains(form->frameGeometry()))
+            << "screen " << room.width() << "x" << room.height() << ", form at "
+            << form->frameGeometry().y() << ", " << form->frameGeometry().height() << " high";
+        EXPECT_TRUE(form->findChild<QWidget*>("PnlLights")->isVisible());
+        form->close();
+    }
 }
 
 TEST_F(TerminalFormTest, ReopenFailureInCreationIsSwallowedAndShowingLeavesActivationPending) {
