@@ -24,8 +24,10 @@ PortOwner::~PortOwner() {
 
 void PortOwner::LoadSettings(PrivateProfile& ini) {
     const std::string note = Rs232SettingsFile::Load(ini, settings_, linkSettings_);
+    if (rateForRun_ != 0)
+        settings_.LineRate = rateForRun_;
     SetSettings(settings_, linkSettings_);
-    if (!note.empty())
+    if (!note.empty() && rateForRun_ == 0)
         boxes_.Show(MsgKind::Warning, note, MbOk);
 }
 
@@ -73,6 +75,7 @@ void PortOwner::Renew() {
 }
 
 void PortOwner::UseLineRate(std::uint32_t rate) {
+    rateForRun_ = rate;
     settings_.LineRate = rate;
 }
 

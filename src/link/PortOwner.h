@@ -42,8 +42,10 @@ public:
     void LoadSettings(PrivateProfile& ini);
     // Takes settings read elsewhere, as LoadSettings takes those of loader.ini.
     void SetSettings(const Rs232Settings& settings, const LinkSettings& link);
-    // The rate the next Start opens the port with, in place of the loaded one, without
-    // writing loader.ini (a runner's --baud). 0 goes back to "Baud Rate" of [RS232Settings].
+    // The rate the port opens with from now on, in place of the loaded one (also of settings
+    // loaded later, whose [Line] rate is then neither used nor warned about), without writing
+    // loader.ini (a runner's --baud). 0: "Baud Rate" of [RS232Settings] now, the loaded rate
+    // from the next load on.
     void UseLineRate(std::uint32_t rate);
     // Closes the port, sets every loaded setting and opens it with its triggers; tells the host
     // and, on failure, the operator ("Error Opening Selected Comm Port !").
@@ -87,6 +89,7 @@ private:
     PortRecovery recovery_;
     Rs232Settings settings_;
     LinkSettings linkSettings_;
+    std::uint32_t rateForRun_ = 0; // UseLineRate's, 0 when none
 };
 
 } // namespace pellwick

@@ -470,10 +470,10 @@ int RunHeadless(const RunnerOptions& options, std::FILE* out) {
         return finish(ExitFailure, scriptLines(), RunRecord{});
     }
     bool deviceMissing = false;
+    if (options.lineRate != 0) {
+        owner.UseLineRate(options.lineRate);
+    }
     const bool opened = owner.StartUp(iniPath, [&] {
-        if (options.lineRate != 0) {
-            owner.UseLineRate(options.lineRate);
-        }
         if (!portPath.empty()) {
             const auto map = PortMap::Global();
             PortMap::SetGlobal(std::make_shared<PortMap>(
