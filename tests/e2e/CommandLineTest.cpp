@@ -69,7 +69,8 @@ TEST(CommandLineTest, WindowProgramRefusesABadStartBeforeItOpensAWindow) {
     const Row rows[] = {
         {{"--bogus"}, 1, "pellwick: unknown option --bogus (see --help)"},
         {{folder.Path(), folder.Path()}, 1, "more than one folder or script given"},
-        {{folder.File("gone")}, 2,
+        {{folder.File("gone")},
+         2,
          "pellwick: cannot start in " + folder.File("gone") + ": No such file or directory"},
         {{notAScript}, 2, "neither a folder nor an upload script (.sld)"},
     };

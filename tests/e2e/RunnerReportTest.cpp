@@ -230,7 +230,8 @@ TEST_F(RunnerReportTest, PortListShowsEveryNumberWithItsDevice) {
     EXPECT_EQ(ports[0]["port"].toString(), "COM1");
     EXPECT_EQ(ports[1]["number"].toInt(), 7);
     EXPECT_EQ(ports[1]["device"].toString().toStdString(), quoted);
-    for (const char* key : {"by_id", "vendor_id", "manufacturer", "product_id", "product", "serial"})
+    for (const char* key :
+         {"by_id", "vendor_id", "manufacturer", "product_id", "product", "serial"})
         EXPECT_TRUE(ports[1][key].isString()) << key;
     EXPECT_EQ(RunnerProcess::Run(Folder(), {"--json"}, output), 1) << output;
     EXPECT_EQ(RunnerProcess::Run(Folder(), {"--report"}, output), 1) << output;

@@ -381,9 +381,9 @@ int ListPorts(std::FILE* out, bool json) {
         const std::string name = "COM" + std::to_string(number);
         if (json) {
             array += array.size() == 1 ? "\n" : ",\n";
-            array += "  {\"port\": " + JsonString(name) + ", \"number\": " +
-                     std::to_string(number) + ", \"device\": " + JsonString(path) +
-                     ", \"by_id\": " + JsonString(byId) +
+            array += "  {\"port\": " + JsonString(name) +
+                     ", \"number\": " + std::to_string(number) +
+                     ", \"device\": " + JsonString(path) + ", \"by_id\": " + JsonString(byId) +
                      ", \"vendor_id\": " + JsonString(info.vendorId) +
                      ", \"manufacturer\": " + JsonString(info.manufacturer) +
                      ", \"product_id\": " + JsonString(info.productId) +
