@@ -56,6 +56,7 @@ int RunProgram(const ProgramOptions& options) {
 
     TFrmLoadr::Options mainOptions;
     mainOptions.SplashWait = options.SplashWait;
+    mainOptions.Script = options.Script;
     TFrmLoadr mainWindow(run, boxes, mainOptions);
     qtBoxes.SetParent(&mainWindow);
 

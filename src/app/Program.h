@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <functional>
+#include <string>
 
 #include "app/TSplashScreen.h"
 #include "serial/MessageBoxes.h"
@@ -30,6 +31,8 @@ struct ProgramWindows {
 struct ProgramOptions {
     // How long the main window's creation shows the splash screen.
     std::chrono::milliseconds SplashWait = TSplashScreen::kStartupWait;
+    // The script of automatic starts in place of "Default Script"; empty: that one.
+    std::string Script;
     // The message boxes; none: Qt's.
     IMessageBoxes* Boxes = nullptr;
     // Called once the windows exist and the main window is shown, before the message loop.

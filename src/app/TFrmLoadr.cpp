@@ -330,7 +330,10 @@ void TFrmLoadr::FormCreate(const Options& options) {
     iniPath_ = CurrentDirectory() + "/" + kIniName;
     PrivateProfile ini(iniPath_);
     ProfileSettingsSource source(ini);
-    const GeneralSettings settings = GeneralSettings::Read(source, CurrentDirectory());
+    GeneralSettings settings = GeneralSettings::Read(source, CurrentDirectory());
+    if (!options.Script.empty()) {
+        settings.DefaultScript = options.Script;
+    }
     run_.ApplySettings(settings);
     settings.EnterDefaultPath(boxes_);
     if (settings.ManualUpload) {

@@ -55,6 +55,9 @@ public:
     struct Options {
         // How long creation shows the splash screen while handling events; zero skips it.
         std::chrono::milliseconds SplashWait = TSplashScreen::kStartupWait;
+        // The script of automatic starts in place of loader.ini's "Default Script"; empty:
+        // that one.
+        std::string Script;
     };
 
     // What the main window uses of the windows made after it.

@@ -6,6 +6,7 @@
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPixmap>
 #include <QScreen>
 #include <QTimer>
@@ -48,6 +49,11 @@ void TSplashScreen::changeEvent(QEvent* event) {
         hide();
     }
     QWidget::changeEvent(event);
+}
+
+void TSplashScreen::mousePressEvent(QMouseEvent* event) {
+    hide();
+    event->accept();
 }
 
 void TSplashScreen::ShowAndWait(std::chrono::milliseconds wait) {

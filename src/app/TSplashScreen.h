@@ -1,7 +1,7 @@
 // The picture shown while the program starts: a frameless 600 x 400 window in the middle of the
 // screen. It hides (and only hides) as soon as another window becomes active, for example the
-// main window after start-up or any window the operator clicks meanwhile, and at the latest when
-// the start-up wait ends.
+// main window after start-up or any window the operator clicks meanwhile, when the operator
+// clicks the picture itself, and at the latest when the start-up wait ends.
 #pragma once
 
 #include <QWidget>
@@ -30,6 +30,7 @@ public:
 
 protected:
     void changeEvent(QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
 private:

@@ -17,6 +17,7 @@
 
 #include "AppTestSupport.h"
 #include "app/Program.h"
+#include "app/StartOptions.h"
 #include "app/TFrmLoadr.h"
 #include "app/TPellwickApplication.h"
 #include "link/PortOwner.h"
@@ -24,6 +25,8 @@
 #include "link/TRadioGroup.h"
 #include "serial/portmap/PortMap.h"
 #include "support/DevsimHarness.h"
+#include "support/ScopedEnv.h"
+#include "support/TempFolder.h"
 #include "terminal/TFrmTerminal.h"
 #include "upload/ScriptEngine.h"
 #include "upload/run/UploadRun.h"
@@ -76,6 +79,7 @@ protected:
         ProgramOptions options;
         options.SplashWait = 0ms;
         options.Boxes = &boxes;
+        options.Script = script;
         options.Started = [&](const ProgramWindows& started) {
             w = started;
             QTimer::singleShot(0, [&] {
@@ -160,6 +164,7 @@ protected:
     DevsimHarness com2;
     ScriptedBoxes boxes{Unscripted::PressFirstButton};
     ProgramWindows w;
+    std::string script; // the script given at start, if any
     Clock::time_point exitChosen = Clock::now();
     Clock::duration exitTime{};
 };
@@ -244,6 +249,50 @@ TEST_F(ProgramTest, ExceptionsLeftUncaughtByTimersAndPostedEventsEndInTheErrorRe
     });
     EXPECT_EQ(OtherBoxes(), (std::vector<std::string>{"from a timer", "from a posted event"}));
     EXPECT_EQ(status, 0);
+}
+
+TEST_F(ProgramTest, AScriptGivenAtStartRunsInItsFolderInPlaceOfTheDefaultScript) {
+    namespace fs = std::filesystem;
+    fs::rename(com1.File("loader.sld"), com1.File("flash.sld"));
+    TempFolder elsewhere;
+    fs::current_path(elsewhere.Path());
+    StartOptions start;
+    ASSERT_EQ(ParseStartOptions({com1.File("flash.sld")}, start), "");
+    ASSERT_EQ(EnterStartFolder(start), "");
+    EXPECT_TRUE(fs::equivalent(fs::current_path(), com1.Folder()));
+    script = start.Script;
+    const int status = Run([&] { Upload(com1); });
+    EXPECT_EQ(OtherBoxes(), std::vector<std::string>{});
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(fs::exists(com1.File("loader.log")));
+    EXPECT_TRUE(fs::is_empty(elsewhere.Path()));
+}
+
+TEST(StartFolderTest, AFolderOrTheDataFolderBecomesCurrentAndNoArgumentsChangeNothing) {
+    namespace fs = std::filesystem;
+    const fs::path previous = fs::current_path();
+    TempFolder base;
+    const ScopedEnv dataHome("XDG_DATA_HOME", base.File("data").c_str());
+    fs::create_directory(base.File("dir"));
+    const struct {
+        std::vector<std::string> args;
+        fs::path folder;
+    } rows[] = {
+        {{}, previous},
+        {{base.File("dir")}, base.File("dir")},
+        {{"--data-folder"}, base.File("data/pellwick")}, // made, parents too
+        {{"--data-folder", base.File("dir")}, base.File("dir")},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.args.empty() ? "none" : row.args.front());
+        fs::current_path(previous);
+        StartOptions start;
+        ASSERT_EQ(ParseStartOptions(row.args, start), "");
+        EXPECT_EQ(EnterStartFolder(start), "");
+        EXPECT_TRUE(fs::equivalent(fs::current_path(), row.folder)) << fs::current_path();
+        EXPECT_EQ(start.Script, "");
+    }
+    fs::current_path(previous);
 }
 
 } // namespace

@@ -88,5 +88,19 @@ TEST(SplashScreen, HidesAsSoonAsAnotherWindowIsActivatedYetTheWaitGoesOn) {
     EXPECT_TRUE(splash.isVisible());
 }
 
+TEST(SplashScreen, AClickOnThePictureHidesItYetTheWaitGoesOn) {
+    TSplashScreen splash;
+    bool visibleAfterClick = true;
+    QTimer::singleShot(100, [&] {
+        QTest::mouseClick(splash.findChild<QLabel*>("Image1"), Qt::LeftButton);
+        visibleAfterClick = splash.isVisible();
+    });
+    QElapsedTimer clock;
+    clock.start();
+    splash.ShowAndWait(milliseconds(600));
+    EXPECT_GE(clock.elapsed(), 600);
+    EXPECT_FALSE(visibleAfterClick);
+}
+
 } // namespace
 } // namespace pellwick

@@ -108,6 +108,19 @@ TEST(ProgramTest, HelpDocumentsEveryOptionAndWrongOptionsAreRefused) {
     EXPECT_EQ(RunProgram("--unplug-after-bytes 5 --link /tmp/x --device /dev/null").status, 2);
 }
 
+TEST(ProgramTest, StoreFolderIsMadeAtStartOrTheStartFails) {
+    DevsimHarness device;
+    const std::string store = device.File("a/b/store");
+    ASSERT_TRUE(device.StartProcess({"--store", store})) << device.Error();
+    EXPECT_TRUE(fs::is_directory(store));
+    EXPECT_EQ(device.Stop(), 0);
+    // Under a plain file no folder can be made.
+    std::ofstream(device.File("plain")) << "x";
+    const Output refused = RunProgram("--store " + device.File("plain") + "/store");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.text.find("cannot make the folder"), std::string::npos) << refused.text;
+}
+
 TEST(ProgramTest, FaultOptionsReachTheDeviceConfig) {
     DevsimOptions options;
     ASSERT_EQ(options.Parse({"--err-after",

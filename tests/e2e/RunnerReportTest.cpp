@@ -9,6 +9,7 @@
 #include "support/WaitUntil.h"
 
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -217,9 +218,24 @@ TEST_F(RunnerReportTest, PortListShowsEveryNumberWithItsDevice) {
     StartDevice({}, {{"Ports", "COM7", "/dev/null"}, {"Ports", "COM9", "rfc2217://[::1]:9"}});
     std::string output;
     EXPECT_EQ(RunnerProcess::Run(Folder(), {"--list-ports"}, output), 0) << output;
-    EXPECT_EQ("COM1\t" + Device().SlavePath() +
+    EXPECT_EQ("PORT\tDEVICE\tBY-ID\tVENDOR\tPRODUCT\tSERIAL\nCOM1\t" + Device().SlavePath() +
                   "\t\t\t\t\nCOM7\t/dev/null\t\t\t\t\nCOM9\trfc2217://[::1]:9\t\t\t\t\n",
               output);
+    // The same as JSON, a "\"" in a device path escaped.
+    const std::string quoted = Folder() + "/a\"b";
+    ASSERT_TRUE(Device().WriteLoaderIni(1, {{"Ports", "COM7", quoted}}).size() > 0);
+    EXPECT_EQ(RunnerProcess::Run(Folder(), {"--list-ports", "--json"}, output), 0) << output;
+    QJsonParseError error;
+    const QJsonArray ports = QJsonDocument::fromJson(output.c_str(), &error).array();
+    ASSERT_EQ(error.error, QJsonParseError::NoError) << output;
+    ASSERT_EQ(ports.size(), 2) << output;
+    EXPECT_EQ(ports[0]["port"].toString(), "COM1");
+    EXPECT_EQ(ports[1]["number"].toInt(), 7);
+    EXPECT_EQ(ports[1]["device"].toString().toStdString(), quoted);
+    for (const char* key :
+         {"by_id", "vendor_id", "manufacturer", "product_id", "product", "serial"})
+        EXPECT_TRUE(ports[1][key].isString()) << key;
+    EXPECT_EQ(RunnerProcess::Run(Folder(), {"--json"}, output), 1) << output;
     EXPECT_EQ(RunnerProcess::Run(Folder(), {"--report"}, output), 1) << output;
     EXPECT_NE(output.find("--report needs a value"), std::string::npos) << output;
 }

@@ -83,6 +83,11 @@ const std::vector<Option>& Options() {
              o.help = true;
              return {};
          }},
+        {"version", nullptr, "print the program's name and version and exit",
+         [](DevsimOptions& o, const std::string&) -> std::string {
+             o.version = true;
+             return {};
+         }},
         // Strings and commands.
         {"prompt", "TEXT", "prompt in normal mode (default \"#\")",
          Text(&DeviceConfig::prompt, false)},
@@ -138,7 +143,8 @@ const std::vector<Option>& Options() {
          Number(&DeviceConfig::maxLine, 1, 1 << 20)},
         // Uploads.
         {"store", "DIR",
-         "keep accepted files in DIR, named by address (default: check, do not keep)",
+         "keep accepted files in DIR, named by address; a missing DIR is made at start "
+         "(default: check, do not keep)",
          Text(&DeviceConfig::storeDir, false)},
         {"max-size", "BYTES", "largest file a header may announce (default 67108864)",
          Number(&DeviceConfig::maxFileSize, 0, Big)},
@@ -422,7 +428,8 @@ std::string DevsimOptions::HelpText() {
         text += "\n";
     }
     text += "\nExit status: 0 when stopped by a signal or after the hang-up fault, 1 when the\n"
-            "line could not be opened or was lost, 2 for a wrong command line.\n";
+            "line could not be opened or was lost or the --store folder cannot be made or\n"
+            "written to, 2 for a wrong command line.\n";
     return text;
 }
 

@@ -18,6 +18,7 @@ struct DevsimOptions {
     std::int64_t replugAfterMs = -1;
     std::int64_t cycles = 1;
     bool help = false;
+    bool version = false;
 
     // Parses the arguments after the program name. Returns an empty string on success,
     // otherwise the message for the user.

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <memory>
 #include <poll.h>
 #include <string>
@@ -106,6 +107,25 @@ bool MakeLink(const std::string& link, const std::string& target) {
     return symlink(target.c_str(), link.c_str()) == 0;
 }
 
+// A store folder that is missing is made at start; one that cannot be made or written to ends
+// the start here, instead of every file being refused later.
+std::string PrepareStore(const std::string& folder) {
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (!error && !std::filesystem::is_directory(folder, error) && !error) {
+        error = std::make_error_code(std::errc::not_a_directory);
+    }
+    if (error) {
+        return "--store " + folder + ": cannot make the folder (" + error.message() +
+               "); name a folder that can be made or exists";
+    }
+    if (access(folder.c_str(), W_OK | X_OK) != 0) {
+        return "--store " + folder + ": cannot write there (" + std::strerror(errno) +
+               "); name a folder you may write to";
+    }
+    return {};
+}
+
 int Fail(const std::string& message) {
     std::fprintf(stderr, "pellwick-devsim: %s\n", message.c_str());
     return 1;
@@ -123,6 +143,15 @@ int main(int argc, char** argv) {
     if (options.help) {
         std::fputs(DevsimOptions::HelpText().c_str(), stdout);
         return 0;
+    }
+    if (options.version) {
+        std::printf("pellwick-devsim %s\n", PELLWICK_VERSION);
+        return 0;
+    }
+    if (!options.device.storeDir.empty()) {
+        if (const std::string failure = PrepareStore(options.device.storeDir); !failure.empty()) {
+            return Fail(failure);
+        }
     }
 
     int fd = -1;

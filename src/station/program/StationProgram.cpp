@@ -45,6 +45,7 @@ std::string StationHelp() {
            "                  cancels them; a third ends the program at once\n"
            "  --junit FOLDER  also write a JUnit XML file per board into FOLDER\n"
            "  --help          show this text\n"
+           "  --version       print the program's name and version\n"
            "\n"
            "station.ini: [Station] Script, Start (button, appear, probe), Probe, Answer, Lock;\n"
            "[Slots] SlotN=COMn or a device path, StartN=<start of slot N>; [Ports] as in\n"
@@ -62,6 +63,8 @@ bool ParseStationOptions(int argc, char** argv, StationOptions& options, std::FI
         const std::string a = argv[i];
         if (a == "--help" || a == "-h") {
             options.help = true;
+        } else if (a == "--version") {
+            options.version = true;
         } else if (a == "--headless") {
             options.headless = true;
         } else if (a == "--junit" || a.rfind("--junit=", 0) == 0) {

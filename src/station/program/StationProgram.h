@@ -23,6 +23,7 @@ struct StationOptions {
     std::string folder;      // empty: the current folder
     std::string junitFolder; // --junit: a JUnit file per board in this folder
     bool help = false;
+    bool version = false;
 };
 
 // Parses the command line; false (and a message on err) for a bad one.

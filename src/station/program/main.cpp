@@ -20,6 +20,10 @@ int main(int argc, char** argv) {
         std::fputs(StationHelp().c_str(), stdout);
         return StationClean;
     }
+    if (options.version) {
+        std::printf("pellwick-station %s\n", PELLWICK_VERSION);
+        return StationClean;
+    }
     if (!EnterStationFolder(options, stderr)) {
         return StationBadInput;
     }

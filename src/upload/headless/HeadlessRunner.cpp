@@ -223,7 +223,7 @@ bool WaitForPort(int portNumber, int seconds, int cancelFd, IMessageBoxes& boxes
 std::string RunnerHelp() {
     return std::string(
                "Usage: pellwick-run [OPTIONS] [SCRIPT]\n"
-               "       pellwick-run --list-ports\n"
+               "       pellwick-run --list-ports [--json]\n"
                "\n"
                "Runs an upload script against the device on the serial port, without windows, in\n"
                "the current directory: the same loader.ini keys (Upload Settings, RS232Settings,\n"
@@ -274,10 +274,14 @@ std::string RunnerHelp() {
                "                  network port: its server to accept a connection) before\n"
                "                  opening it (the operator plugs the board in after the start);\n"
                "                  exit status 9 when it does not, or on Ctrl-C meanwhile\n"
-               "  --list-ports    print the port map, one port a line with tab-separated fields:\n"
-               "                  COMn, device path (or network address), by-id name, USB\n"
-               "                  vendor, product, serial\n"
+               "  --list-ports    print the port map: a header line naming the columns, then one\n"
+               "                  port a line with tab-separated fields: COMn, device path (or\n"
+               "                  network address), by-id name, USB vendor, product, serial\n"
+               "  --json          with --list-ports: a JSON array instead, one object a port\n"
+               "                  (port, number, device, by_id, vendor_id, manufacturer,\n"
+               "                  product_id, product, serial)\n"
                "  --help          show this text\n"
+               "  --version       print the program's name and version\n"
                "\n") +
            RunnerExitHelp();
 }
@@ -292,6 +296,10 @@ bool ParseRunnerOptions(int argc, char** argv, RunnerOptions& options, bool& hel
             options.answerIgnore = true;
         } else if (a == "--list-ports") {
             options.listPorts = true;
+        } else if (a == "--json") {
+            options.json = true;
+        } else if (a == "--version") {
+            options.version = true;
         } else if (std::string* value = ValueOption(a, options)) {
             // "--report FILE" and "--report=FILE" alike.
             const auto equals = a.find('=');
@@ -316,6 +324,10 @@ bool ParseRunnerOptions(int argc, char** argv, RunnerOptions& options, bool& hel
             std::fprintf(err, "pellwick-run: more than one script given (see --help)\n");
             return false;
         }
+    }
+    if (options.json && !options.listPorts) {
+        std::fprintf(err, "pellwick-run: --json goes with --list-ports (see --help)\n");
+        return false;
     }
     if (!options.waitPortText.empty()) {
         const std::string& text = options.waitPortText;
@@ -353,19 +365,41 @@ bool ParseRunnerOptions(int argc, char** argv, RunnerOptions& options, bool& hel
     return true;
 }
 
-int ListPorts(std::FILE* out) {
-    const std::string iniPath = std::filesystem::current_path().string() + "/loader.ini";
+int ListPorts(std::FILE* out, bool json) {
+    // A start folder that is gone leaves the map without its [Ports]: it lists what is present.
+    std::error_code error;
+    const std::string iniPath = std::filesystem::current_path(error).string() + "/loader.ini";
+    if (!json) {
+        std::fputs("PORT\tDEVICE\tBY-ID\tVENDOR\tPRODUCT\tSERIAL\n", out);
+    }
+    std::string array = "[";
     for (const auto& [number, path] : PortMap::Build(iniPath).Entries()) {
         const AdapterInfo info =
             LooksLikeNetworkAddress(path) ? AdapterInfo() : ReadAdapterInfo(path);
         const std::string byId =
             info.byIdPath.empty() ? "" : std::filesystem::path(info.byIdPath).filename().string();
-        auto joined = [](const std::string& id, const std::string& name) {
-            return id.empty() ? name : name.empty() ? id : id + " " + name;
+        const std::string name = "COM" + std::to_string(number);
+        if (json) {
+            array += array.size() == 1 ? "\n" : ",\n";
+            array += "  {\"port\": " + JsonString(name) +
+                     ", \"number\": " + std::to_string(number) +
+                     ", \"device\": " + JsonString(path) + ", \"by_id\": " + JsonString(byId) +
+                     ", \"vendor_id\": " + JsonString(info.vendorId) +
+                     ", \"manufacturer\": " + JsonString(info.manufacturer) +
+                     ", \"product_id\": " + JsonString(info.productId) +
+                     ", \"product\": " + JsonString(info.product) +
+                     ", \"serial\": " + JsonString(info.serial) + "}";
+            continue;
+        }
+        auto joined = [](const std::string& id, const std::string& text) {
+            return id.empty() ? text : text.empty() ? id : id + " " + text;
         };
-        std::fprintf(out, "COM%d\t%s\t%s\t%s\t%s\t%s\n", number, path.c_str(), byId.c_str(),
+        std::fprintf(out, "%s\t%s\t%s\t%s\t%s\t%s\n", name.c_str(), path.c_str(), byId.c_str(),
                      joined(info.vendorId, info.manufacturer).c_str(),
                      joined(info.productId, info.product).c_str(), info.serial.c_str());
+    }
+    if (json) {
+        std::fputs((array + (array.size() == 1 ? "]\n" : "\n]\n")).c_str(), out);
     }
     return ExitClean;
 }

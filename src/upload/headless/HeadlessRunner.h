@@ -34,6 +34,8 @@ struct RunnerOptions {
     std::string junitPath;     // --junit: the same as JUnit XML
     std::string portPath;      // --port: the device for the settings' COM number
     bool listPorts = false;    // --list-ports: print the port map instead of running
+    bool json = false;         // --json: the port map as a JSON array
+    bool version = false;      // --version: print the program's version instead of running
     // --wait-port: seconds to wait for the port's device to appear before opening it; -1 not
     // at all. waitPortText holds the value as given.
     int waitPortSeconds = -1;
@@ -47,10 +49,11 @@ struct RunnerOptions {
 bool ParseRunnerOptions(int argc, char** argv, RunnerOptions& options, bool& help, std::FILE* err);
 std::string RunnerHelp();
 
-// Prints the port map of ./loader.ini and the devices present, one port a line: COMn, device
-// path, by-id name, USB vendor, product and serial number, separated by tabs (empty when not
-// known). Returns the exit status.
-int ListPorts(std::FILE* out);
+// Prints the port map of ./loader.ini and the devices present: a header line naming the columns,
+// then one port a line: COMn, device path, by-id name, USB vendor, product and serial number,
+// separated by tabs (empty when not known). With json a JSON array of one object a port
+// instead. Returns the exit status.
+int ListPorts(std::FILE* out, bool json = false);
 
 // Runs one upload run; needs a QCoreApplication. Returns the exit status.
 int RunHeadless(const RunnerOptions& options, std::FILE* out);

@@ -16,8 +16,12 @@ int main(int argc, char** argv) {
         std::fputs(pellwick::RunnerHelp().c_str(), stdout);
         return pellwick::ExitClean;
     }
+    if (options.version) {
+        std::printf("pellwick-run %s\n", PELLWICK_VERSION);
+        return pellwick::ExitClean;
+    }
     if (options.listPorts) {
-        return pellwick::ListPorts(stdout);
+        return pellwick::ListPorts(stdout, options.json);
     }
     std::setlocale(LC_ALL, "");
     // Standard error into a reader that has gone (`2>&1 | head`) must stop the printing, not
