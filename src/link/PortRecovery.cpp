@@ -4,9 +4,22 @@
 #include "serial/TVaxoCustomComPort.h"
 
 #include <exception>
+#include <string>
 #include <stdexcept>
 
 namespace pellwick {
+
+namespace {
+
+// /dev/pts/N itself, not a link to it: the number goes to whichever pseudo-terminal is made
+// next, so what appears there again is another program's line, never the lost device.
+bool NumberedPseudoTerminal(const std::string& path) {
+    const std::string folder = "/dev/pts/";
+    return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+           path.find_first_not_of("0123456789", folder.size()) == std::string::npos;
+}
+
+} // namespace
 
 PortRecovery::PortRecovery(TVaxoCustomComPort& port, LinkOperations& link)
     : port_(port), link_(link) {
@@ -38,6 +51,11 @@ void PortRecovery::PortLost() {
 
 void PortRecovery::Watch() {
     StopWaiting();
+    // Such a line stays lost (its state and tool tips say so) until the operator opens the port
+    // again: reopened by its number it would be taken from the program that now owns it.
+    if (NumberedPseudoTerminal(port_.LostDevice())) {
+        return;
+    }
     if (!watch_.Start(port_.LostDevice())) {
         // Without a watch the port stays lost until the operator opens it again.
         TVaxoCustomComPort::ShowException(std::runtime_error(

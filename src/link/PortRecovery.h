@@ -2,8 +2,9 @@
 // (TVaxoCustomComPort::OnPortLost); this tells the link (a transfer under way ends, the host
 // hears of it), then watches the device's path (for a network port: its server, tried with a
 // growing pause) and, once it leads to a device again, opens the port with the settings it had
-// and makes the link's triggers anew. Nothing that was under way
-// is sent again. Needs no window; runs on the GUI thread's event loop.
+// and makes the link's triggers anew. Nothing that was under way is sent again. A pseudo-terminal
+// named by its number (/dev/pts/N) is not waited for: a new one by that number is another
+// program's. Needs no window; runs on the GUI thread's event loop.
 #pragma once
 
 #include "serial/DevicePathWatch.h"

@@ -15,10 +15,13 @@
 
 #include <QCoreApplication>
 #include <csignal>
+#include <cstdlib>
 #include <ctime>
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace pellwick::e2e {
 namespace {
@@ -228,6 +231,40 @@ TEST(UnplugTest, UnplugIsSeenAtOnceWhateverThePortIsDoing) {
         EXPECT_EQ(p.owner->Port().LostDevice(), p.link);
         EXPECT_TRUE(p.owner->WaitingForDevice());
         EXPECT_EQ(p.run->View().State, RunState::PortLost);
+    }
+}
+
+// A pseudo-terminal named by its number is not waited for: the next one made gets that number,
+// and reopening it would take another program's line (and its lock) from it.
+TEST(UnplugTest, ALostPseudoTerminalIsNotReopenedByItsNumber) {
+    Plugged p;
+    ASSERT_TRUE(p.device.StartProcess()) << p.device.Error();
+    const std::string path = p.device.SlavePath();
+    p.Open(p.device.WriteLoaderIni(1, {{"Ports", "COM1", path}}));
+    ASSERT_FALSE(::testing::Test::HasFatalFailure());
+    ASSERT_EQ(kill(p.device.Pid(), SIGUSR1), 0);
+    ASSERT_TRUE(p.WaitLost());
+    EXPECT_FALSE(p.owner->WaitingForDevice());
+    // Another program's new pseudo-terminals: the lowest free number, the lost one, comes first.
+    std::vector<int> masters;
+    bool reused = false;
+    for (int i = 0; i < 64 && !reused; ++i) {
+        const int master = posix_openpt(O_RDWR | O_NOCTTY);
+        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+            break;
+        }
+        masters.push_back(master);
+        reused = ptsname(master) != nullptr && path == ptsname(master);
+    }
+    if (reused) {
+        test::PumpFor(1s);
+        EXPECT_FALSE(p.owner->IsOpen());
+    }
+    for (const int master : masters) {
+        close(master);
+    }
+    if (!reused) {
+        GTEST_SKIP() << "another program took " << path << " first";
     }
 }
 
