@@ -24,9 +24,7 @@ public:
         static const int type = QEvent::registerEventType();
         return static_cast<QEvent::Type>(type);
     }
-    StatusEvent(std::uint32_t f, std::uint32_t s) : QEvent(Type()), first(f), second(s) {}
-    std::uint32_t first;
-    std::uint32_t second;
+    StatusEvent() : QEvent(Type()) {}
 };
 
 QRect ToQRect(const PixelRect& r) {
@@ -85,6 +83,9 @@ TTerminal::TTerminal(QWidget* parent) : QAbstractScrollArea(parent) {
     blinkTimer_.start();
     markTimer_.setInterval(TBuffer::MarkTimerMs);
     connect(&markTimer_, &QTimer::timeout, this, &TTerminal::Tick);
+    statusHold_.setSingleShot(true);
+    statusHold_.setInterval(TerminalPainter::PaintIntervalMs);
+    connect(&statusHold_, &QTimer::timeout, this, &TTerminal::ReportStatus);
 
     connect(horizontalScrollBar(), &QScrollBar::actionTriggered, this,
             [this](int action) { scroller_->OnAction(ScrollBar::Horizontal, action); });
@@ -102,10 +103,8 @@ TTerminal::~TTerminal() = default;
 
 bool TTerminal::event(QEvent* e) {
     if (e->type() == StatusEvent::Type()) {
-        auto* s = static_cast<StatusEvent*>(e);
-        if (onStatus_) {
-            onStatus_(s->first, s->second);
-        }
+        statusPosted_ = false;
+        ReportStatus();
         return true;
     }
     return QAbstractScrollArea::event(e);
@@ -413,7 +412,26 @@ void TTerminal::MoveCaret(int x, int y) {
 }
 
 void TTerminal::PostStatus(std::uint32_t first, std::uint32_t second) {
-    QCoreApplication::postEvent(this, new StatusEvent(first, second));
+    statusFirst_ = first;
+    statusSecond_ = second;
+    statusWaiting_ = true;
+    // A flood refreshes the buffer for every batch it reads; the status line (whose every change
+    // repaints it) follows at most once a frame, with where the cursor stands by then.
+    if (!statusPosted_ && !statusHold_.isActive()) {
+        statusPosted_ = true;
+        QCoreApplication::postEvent(this, new StatusEvent());
+    }
+}
+
+void TTerminal::ReportStatus() {
+    if (!statusWaiting_) {
+        return;
+    }
+    statusWaiting_ = false;
+    statusHold_.start();
+    if (onStatus_) {
+        onStatus_(statusFirst_, statusSecond_);
+    }
 }
 
 void TTerminal::ReportError(int code) {

@@ -8,7 +8,8 @@
 //
 // The terminal control (TVaxoCustomTerminal) sits above it and drives it through the methods
 // below; the window reports back through two callbacks, the status (posted, so it always
-// arrives after the work that caused it) and errors. Everything runs on the GUI thread.
+// arrives after the work that caused it; at most one a display frame, the latest, while data
+// streams in) and errors. Everything runs on the GUI thread.
 #pragma once
 
 #include "terminal/ITerminalView.h"
@@ -136,6 +137,8 @@ private:
     // False when the client area kept its size.
     bool ApplyClientSize();
     void ApplyFont(const QFont& font);
+    // Hands the latest status to the handler, unless it was handed already.
+    void ReportStatus();
 
     std::unique_ptr<TBuffer> buffer_;
     std::unique_ptr<TerminalFeed> feed_;
@@ -146,6 +149,13 @@ private:
 
     QTimer blinkTimer_;
     QTimer markTimer_;
+    // The status waiting to be reported (first, second of PostStatus). A report is posted, or
+    // statusHold_ runs after one: the next waits for it.
+    std::uint32_t statusFirst_ = 0;
+    std::uint32_t statusSecond_ = 0;
+    bool statusWaiting_ = false;
+    bool statusPosted_ = false;
+    QTimer statusHold_;
     StatusHandler onStatus_;
     ErrorHandler onError_;
     std::function<void(bool)> scrollbackRequest_;

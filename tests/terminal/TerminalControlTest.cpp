@@ -13,6 +13,7 @@
 #include <QFontInfo>
 #include <QScrollBar>
 #include <gtest/gtest.h>
+#include <thread>
 
 using namespace pellwick;
 using namespace pellwick::test;
@@ -74,6 +75,21 @@ TEST_F(TerminalControlTest, ReceivedBytesAppearInTheBufferWithTheCursorAfterThem
     EXPECT_EQ(1, Buf().CursorRow());
     // The status event follows the refresh: page row 2, column 8 (both from 1).
     EXPECT_TRUE(PumpUntil([&] { return status.row == 2 && status.col == 8; }));
+}
+
+TEST_F(TerminalControlTest, StatusAfterAFloodTellsWhereTheCursorEnded) {
+    Connect();
+    WatchStatus();
+    // Many batches in quick succession: their reports are thinned out, but the last one comes.
+    // The peer writes from a thread of its own while this one keeps the event loop running.
+    std::thread writer([&] { pty.Write(Lines("line ", 3000) + "end"); });
+    const bool shown = PumpUntil([&] { return RowText(Buf(), Buf().CursorRow()) == "end"; });
+    writer.join();
+    ASSERT_TRUE(shown);
+    EXPECT_TRUE(PumpUntil([&] {
+        return status.col == 4 && status.row == Buf().CursorRow() - Buf().ViewTop() + 1 &&
+               status.top == Buf().ViewTop() + 1;
+    }));
 }
 
 TEST_F(TerminalControlTest, TypedKeysGoOutOneByteEachAndAreShownOnlyWithHalfDuplex) {
