@@ -4,8 +4,8 @@
 #include "serial/TVaxoCustomComPort.h"
 
 #include <exception>
-#include <string>
 #include <stdexcept>
+#include <string>
 
 namespace pellwick {
 
