@@ -6,6 +6,7 @@
 #include "serial/TVaxoBaseDispatcher.h"
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 namespace pellwick {
@@ -20,9 +21,9 @@ constexpr std::uint32_t kFullDriverBuffer = 4000;
 
 } // namespace
 
-void TVaxoBaseDispatcher::AttachWindowHandler(INotificationWindow* window) {
+void TVaxoBaseDispatcher::AttachWindowHandler(INotificationWindow* window, bool takesInput) {
     Lock lock(statusLock_);
-    windows_.push_back({window, false});
+    windows_.push_back({window, false, takesInput, nullptr});
     deliveryNeeded_ = true;
 }
 
@@ -94,23 +95,42 @@ bool TVaxoBaseDispatcher::DeliverTriggerEvent(std::uint32_t msg, std::uint32_t p
     }
     const bool readsInput = msg == MsgTriggerAvail || msg == MsgTriggerData;
     std::vector<INotificationWindow*> targets;
+    // Windows told of new input without waiting, each with its notice's token.
+    std::vector<std::pair<INotificationWindow*, std::shared_ptr<DeliveryToken>>> told;
     {
         Lock lock(statusLock_);
         delivering_ = true;
         std::size_t live = 0;
+        bool inputTaken = false;
         for (const auto& w : windows_) {
             live += w.removed ? 0 : 1;
+            inputTaken = inputTaken || (!w.removed && w.takesInput);
         }
         if (live > 1 || portHandlerInstalled_) {
-            for (const auto& w : windows_) {
-                if (!w.removed) {
-                    targets.push_back(w.window);
+            for (auto& w : windows_) {
+                if (w.removed) {
+                    continue;
                 }
+                if (msg == MsgTriggerAvail && inputTaken && !w.takesInput) {
+                    if (!w.notice || w.notice->Settled()) {
+                        w.notice = std::make_shared<DeliveryToken>();
+                        told.emplace_back(w.window, w.notice);
+                    }
+                    continue;
+                }
+                targets.push_back(w.window);
             }
         }
     }
     inRing_.BeginDelivery(readsInput);
     const std::uint32_t lParam = (static_cast<std::uint32_t>(portHandle_) << 16) | (extra & 0xFFFF);
+    for (auto& [window, token] : told) {
+        if (!stopWorkers_ && !waitingForText_) {
+            window->PostNotification(msg, param, lParam, std::move(token));
+        } else {
+            token->Abandon(); // not posted: the next notice may go
+        }
+    }
     // While the handler of an input notice runs the ring holds still: what the device sends
     // meanwhile is staged beside it instead of waiting in the driver.
     bool watchInput = true;

@@ -28,7 +28,7 @@ bool TerminalFeed::Attach() {
         return false;
     }
     if (!attached_) {
-        dispatcher_->AttachWindowHandler(this);
+        dispatcher_->AttachWindowHandler(this, true);
         dispatcher_->SetAvailThreshold(1);
         attached_ = true;
     }

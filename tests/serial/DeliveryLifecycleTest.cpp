@@ -218,3 +218,44 @@ TEST_F(DeliveryTest, ABurstLargerThanTheDriverBufferArrivesWholeInNotificationsT
     // notifications carry more than one driver buffer's worth.
     EXPECT_GT(largest, 4096u);
 }
+
+// While a window takes the input (a terminal), the port's own window only hears that input
+// came: posted, not waited for. A port window stuck in other work no longer holds every batch
+// of a flood for the delivery limit, and is not sent a second notice before the first is taken.
+TEST_F(DeliveryTest, APortWindowStuckInOtherWorkDoesNotHoldTheInputOfTheWindowThatTakesIt) {
+    OpenAttached();
+    dispatcher->SetAvailThreshold(1);
+    FakeGuiWindow terminal;
+    std::vector<std::uint8_t> got;
+    std::atomic<std::size_t> taken{0};
+    HandlersEnd terminalDone(terminal);
+    terminal.SetHandler([&](const Notification& n) {
+        if (n.msg != MsgTriggerAvail) {
+            return;
+        }
+        std::vector<std::uint8_t> chunk(n.wParam);
+        ASSERT_EQ(static_cast<int>(n.wParam), dispatcher->TakeBlock(chunk.data(), n.wParam));
+        got.insert(got.end(), chunk.begin(), chunk.end());
+        taken = got.size();
+    });
+    dispatcher->AttachWindowHandler(&terminal, true);
+    HandlersEnd guiDone(gui);
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    gui.Post([released] { released.wait(); });
+
+    std::vector<std::uint8_t> data(64 * 1024);
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        data[i] = static_cast<std::uint8_t>(i * 31 + (i >> 8));
+    }
+    std::thread writer([&] { pty.Write(data); });
+    const bool whole = WaitUntil([&] { return taken.load() >= data.size(); }, 2000);
+    release.set_value();
+    writer.join();
+    ASSERT_TRUE(whole) << taken.load() << " of " << data.size() << " bytes in 2 s";
+    gui.RunOnGui([] {});
+    EXPECT_TRUE(got == data);
+    // The notices queued while it was stuck: one, whatever the number of batches.
+    EXPECT_EQ(1u, gui.Count(MsgTriggerAvail));
+    dispatcher->DetachWindowHandler(&terminal);
+}
