@@ -156,9 +156,8 @@ public:
     }
 
     // Takes all the scripted input: running out of it is the quiet.
-    std::size_t AwaitQuiet(std::chrono::milliseconds quiet, std::chrono::milliseconds) override {
+    std::size_t AwaitQuiet(std::chrono::milliseconds, std::chrono::milliseconds) override {
         RequireOpen();
-        QuietWaits.push_back(quiet);
         const std::size_t taken = Input.size();
         for (const char c : std::exchange(Input, std::string()))
             if (H.WaitChar)
@@ -182,8 +181,7 @@ public:
 
     LinkPortHandlers H;
     bool IsOpen = false;
-    bool LineGone = false;                             // the device hung up
-    std::vector<std::chrono::milliseconds> QuietWaits; // the quiet asked of each AwaitQuiet
+    bool LineGone = false; // the device hung up
     bool FailOpen = false;
     int TagValue = 0;
     std::uint16_t Room = 4096;
