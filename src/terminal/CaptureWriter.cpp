@@ -1,5 +1,6 @@
 #include "terminal/CaptureWriter.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -13,6 +14,15 @@ CaptureWriter::CaptureWriter() : clock_([] { return std::chrono::system_clock::n
 CaptureWriter::~CaptureWriter() {
     Close();
 }
+
+namespace {
+
+const char* Find(const char* from, const char* end, char c) {
+    const void* at = std::memchr(from, c, static_cast<std::size_t>(end - from));
+    return at ? static_cast<const char*>(at) : end;
+}
+
+} // namespace
 
 std::string CaptureWriter::TimeStamp(std::chrono::system_clock::time_point when) {
     using namespace std::chrono;
@@ -118,8 +128,13 @@ bool CaptureWriter::WriteStamped(std::span<const std::uint8_t> bytes, bool sent)
     lastSent_ = sent;
     // One stamp for the whole batch: its bytes arrived together.
     std::string stamp;
-    for (const std::uint8_t b : bytes) {
-        if (afterCr_ && b != '\n') {
+    // Copied a line at a time, not byte by byte: in a flood this runs for every batch.
+    const char* p = reinterpret_cast<const char*>(bytes.data());
+    const char* const end = p + bytes.size();
+    const char* cr = Find(p, end, '\r'); // the next CR at or after p, end when there is none
+    const char* lf = Find(p, end, '\n');
+    while (p < end) {
+        if (afterCr_ && *p != '\n') {
             lineStart_ = true;
         }
         if (lineStart_) {
@@ -130,11 +145,27 @@ bool CaptureWriter::WriteStamped(std::span<const std::uint8_t> bytes, bool sent)
                 }
             }
             scratch_ += stamp;
-            lineStart_ = false;
         }
-        scratch_ += static_cast<char>(b);
-        afterCr_ = b == '\r';
-        lineStart_ = b == '\n';
+        // Up to and with the next CR or LF, which decides where the next line starts.
+        // Each is searched for again only once passed, so that a batch without the one is not
+        // searched to its end for every line.
+        if (cr < p) {
+            cr = Find(p, end, '\r');
+        }
+        if (lf < p) {
+            lf = Find(p, end, '\n');
+        }
+        const char* const stop = std::min(cr, lf);
+        if (stop == end) {
+            scratch_.append(p, end);
+            afterCr_ = false;
+            lineStart_ = false;
+            break;
+        }
+        scratch_.append(p, stop + 1);
+        afterCr_ = *stop == '\r';
+        lineStart_ = *stop == '\n';
+        p = stop + 1;
     }
     if (!WriteAll(scratch_.data(), scratch_.size())) {
         return false;

@@ -215,6 +215,9 @@ TEST_F(CaptureWriterTest, EachLineGetsTheStampOfItsFirstByteWhateverItsLineEnd) 
          "1970-01-01T00:00:00.000+00:00 one\r1970-01-01T00:00:00.000+00:00 two\n"
          "1970-01-01T00:00:01.000+00:00 three"},
         {{"par", "tial\n"}, "1970-01-01T00:00:00.000+00:00 partial\n"},
+        {{"a\r", "b\n\n"},
+         "1970-01-01T00:00:00.000+00:00 a\r1970-01-01T00:00:01.000+00:00 b\n"
+         "1970-01-01T00:00:01.000+00:00 \n"},
     };
     for (const auto& r : rows) {
         CaptureWriter w;
