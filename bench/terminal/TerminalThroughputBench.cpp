@@ -173,12 +173,19 @@ int main(int argc, char** argv) {
             capturePath = QString::fromLocal8Bit(argv[++i]);
             captureMode =
                 arg == "--capture" ? CaptureWriter::Mode::TimeStamped : CaptureWriter::Mode::Raw;
+        } else if (!arg.empty() && arg.find_first_not_of("0123456789") == std::string::npos &&
+                   arg.size() < 6 && std::stoi(arg) > 0 && numbers.size() < 2) {
+            numbers.emplace_back(arg);
         } else {
-            numbers.emplace_back(argv[i]);
+            std::fprintf(stderr,
+                         "usage: bench_terminal_throughput [--window | --capture FILE | "
+                         "--capture-raw FILE] [MiB] [runs]\n(%s: not understood)\n",
+                         argv[i]);
+            return 2;
         }
     }
-    const std::size_t mib = numbers.size() > 0 ? std::strtoul(numbers[0].c_str(), nullptr, 10) : 8;
-    const int runs = numbers.size() > 1 ? std::max(1, std::atoi(numbers[1].c_str())) : 5;
+    const std::size_t mib = numbers.size() > 0 ? std::stoul(numbers[0]) : 8;
+    const int runs = numbers.size() > 1 ? std::stoi(numbers[1]) : 5;
 
     test::PtyPair pty;
     const ScopedHook<std::shared_ptr<const PortMap>> portMap{
