@@ -98,8 +98,26 @@ std::string StartHelp() {
            "\n"
            "Qt's own options (-platform, -style, ...) are accepted as well.\n"
            "\n"
-           "Exit status: 0 when the main window was closed, 1 for a wrong command line, 2 when\n"
-           "the start folder cannot be entered.\n";
+           "Exit status: 0 when the main window was closed, 1 for a wrong command line or\n"
+           "when there is no display, 2 when the start folder cannot be entered.\n";
+}
+
+bool DisplayNamed(const std::vector<std::string>& args) {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && value[0] != '\0') {
+            return true;
+        }
+    }
+    return std::any_of(args.begin(), args.end(), [](const std::string& a) {
+        return a == "-platform" || a == "--platform" || a.rfind("-platform=", 0) == 0 ||
+               a.rfind("--platform=", 0) == 0;
+    });
+}
+
+std::string NoDisplayMessage() {
+    return "cannot open the window: there is no display (DISPLAY and WAYLAND_DISPLAY are not "
+           "set); start it on a desktop, or run a script without a window with pellwick-run";
 }
 
 std::string UserDataFolder() {

@@ -28,6 +28,14 @@ bool AsksForHelpOrVersion(const std::vector<std::string>& args);
 
 std::string StartHelp();
 
+// True when Qt has a display to open windows on: DISPLAY, WAYLAND_DISPLAY or QT_QPA_PLATFORM
+// is set, or the arguments name a platform. Without one Qt aborts before it lets the program
+// read its arguments.
+bool DisplayNamed(const std::vector<std::string>& args);
+
+// The message for a start without a display.
+std::string NoDisplayMessage();
+
 // $XDG_DATA_HOME/pellwick, or ~/.local/share/pellwick; empty when neither is known.
 std::string UserDataFolder();
 

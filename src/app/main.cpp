@@ -23,6 +23,21 @@ int main(int argc, char** argv) {
         }
         return 0;
     }
+    if (const std::vector<std::string> args(argv + 1, argv + argc); !pellwick::DisplayNamed(args)) {
+        // Qt would abort before the command line is read: its faults are told first.
+        pellwick::StartOptions start;
+        std::string error = pellwick::ParseStartOptions(args, start);
+        int status = 1;
+        if (!error.empty()) {
+            error += " (see --help)";
+        } else if (error = pellwick::EnterStartFolder(start); !error.empty()) {
+            status = 2;
+        } else {
+            error = pellwick::NoDisplayMessage();
+        }
+        std::fprintf(stderr, "pellwick: %s\n", error.c_str());
+        return status;
+    }
     // Dates in the upload header and the log follow the user's locale.
     std::setlocale(LC_ALL, "");
     pellwick::TPellwickApplication app(argc, argv);

@@ -53,8 +53,10 @@ TEST(CommandLineTest, EveryProgramAnswersVersionAndHelpWithoutADisplay) {
     }
 }
 
+// With a display and without one: Qt aborts without a display unless the program speaks first.
 TEST(CommandLineTest, WindowProgramRefusesABadStartBeforeItOpensAWindow) {
-    const ScopedEnv platform("QT_QPA_PLATFORM", "offscreen");
+    const ScopedEnv display("DISPLAY", nullptr);
+    const ScopedEnv wayland("WAYLAND_DISPLAY", nullptr);
     TempFolder folder;
     std::string output;
     const std::string notAScript = folder.File("loader.ini");
@@ -74,11 +76,19 @@ TEST(CommandLineTest, WindowProgramRefusesABadStartBeforeItOpensAWindow) {
          "pellwick: cannot start in " + folder.File("gone") + ": No such file or directory"},
         {{notAScript}, 2, "neither a folder nor an upload script (.sld)"},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.args.front());
-        EXPECT_EQ(RunProgram(Programs().front(), row.args, output), row.status) << output;
-        EXPECT_NE(output.find(row.message), std::string::npos) << output;
+    for (const char* platform : {"offscreen", static_cast<const char*>(nullptr)}) {
+        const ScopedEnv qpa("QT_QPA_PLATFORM", platform);
+        for (const Row& row : rows) {
+            SCOPED_TRACE(row.args.front() + (platform ? " offscreen" : " without a display"));
+            EXPECT_EQ(RunProgram(Programs().front(), row.args, output), row.status) << output;
+            EXPECT_NE(output.find(row.message), std::string::npos) << output;
+        }
     }
+    const ScopedEnv noPlatform("QT_QPA_PLATFORM", nullptr);
+    EXPECT_EQ(RunProgram(Programs().front(), {folder.Path()}, output), 1) << output;
+    EXPECT_NE(output.find("pellwick: cannot open the window: there is no display"),
+              std::string::npos)
+        << output;
 }
 
 } // namespace
