@@ -144,9 +144,10 @@ public:
     void ReinstateTriggers(const TriggerSaveRecord& save);
 
     // --- Notification windows ---------------------------------------------------------------
-    // A window that takes the input (a terminal) gets input notices as every window does today,
-    // and makes them plain notices for the others: posted without waiting, at most one of
-    // them outstanding a window. Waiting for a second window each batch halved a flood's speed.
+    // A window that takes the input (a terminal) is delivered input notices and waited for, as
+    // every other notification is; while one is attached, the other windows get input notices
+    // posted without waiting, at most one outstanding a window. Waiting for a second window each
+    // batch halved a flood's speed.
     void AttachWindowHandler(INotificationWindow* window, bool takesInput = false);
     void DetachWindowHandler(INotificationWindow* window);
     // 0 recompute, 1 port handler installed, 2 port handler removed.

@@ -4,8 +4,12 @@
 
 #include "DispatcherFixture.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 namespace pellwick::test {
 
@@ -42,6 +46,27 @@ public:
 
 private:
     FakeGuiWindow& gui_;
+};
+
+// A window's handler that takes what each availability notice announces, as the terminal does;
+// the bytes taken so far in got, their count in taken for the test thread to wait on.
+struct InputTaker {
+    std::vector<std::uint8_t> got;
+    std::atomic<std::size_t> taken{0};
+    std::uint32_t largest = 0; // the largest notice
+
+    std::function<void(const Notification&)> For(TVaxoBaseDispatcher& d) {
+        return [this, &d](const Notification& n) {
+            if (n.msg != MsgTriggerAvail) {
+                return;
+            }
+            std::vector<std::uint8_t> chunk(n.wParam);
+            ASSERT_EQ(static_cast<int>(n.wParam), d.TakeBlock(chunk.data(), n.wParam));
+            got.insert(got.end(), chunk.begin(), chunk.end());
+            largest = std::max(largest, n.wParam);
+            taken = got.size();
+        };
+    }
 };
 
 class PtyDeliveryFixture : public PtyFixture {

@@ -195,28 +195,17 @@ TEST_F(DeliveryTest, ABurstLargerThanTheDriverBufferArrivesWholeInNotificationsT
     for (std::size_t i = 0; i < data.size(); ++i) {
         data[i] = static_cast<std::uint8_t>(i * 167 + (i >> 9));
     }
-    std::vector<std::uint8_t> got;
-    std::uint32_t largest = 0;
-    std::atomic<std::size_t> taken{0};
+    InputTaker taker;
     HandlersEnd guiDone(gui);
-    gui.SetHandler([&](const Notification& n) {
-        if (n.msg != MsgTriggerAvail) {
-            return;
-        }
-        std::vector<std::uint8_t> chunk(n.wParam);
-        ASSERT_EQ(static_cast<int>(n.wParam), dispatcher->TakeBlock(chunk.data(), n.wParam));
-        got.insert(got.end(), chunk.begin(), chunk.end());
-        largest = std::max(largest, n.wParam);
-        taken = got.size();
-    });
+    gui.SetHandler(taker.For(*dispatcher));
     std::thread writer([&] { pty.Write(data); });
-    ASSERT_TRUE(WaitUntil([&] { return taken.load() >= data.size(); }, 20000));
+    ASSERT_TRUE(WaitUntil([&] { return taker.taken.load() >= data.size(); }, 20000));
     writer.join();
     gui.RunOnGui([] {});
-    EXPECT_TRUE(got == data);
+    EXPECT_TRUE(taker.got == data);
     // What arrives while a notification is handled is staged beside the ring, so the next
     // notifications carry more than one driver buffer's worth.
-    EXPECT_GT(largest, 4096u);
+    EXPECT_GT(taker.largest, 4096u);
 }
 
 // While a window takes the input (a terminal), the port's own window only hears that input
@@ -226,18 +215,9 @@ TEST_F(DeliveryTest, APortWindowStuckInOtherWorkDoesNotHoldTheInputOfTheWindowTh
     OpenAttached();
     dispatcher->SetAvailThreshold(1);
     FakeGuiWindow terminal;
-    std::vector<std::uint8_t> got;
-    std::atomic<std::size_t> taken{0};
+    InputTaker taker;
     HandlersEnd terminalDone(terminal);
-    terminal.SetHandler([&](const Notification& n) {
-        if (n.msg != MsgTriggerAvail) {
-            return;
-        }
-        std::vector<std::uint8_t> chunk(n.wParam);
-        ASSERT_EQ(static_cast<int>(n.wParam), dispatcher->TakeBlock(chunk.data(), n.wParam));
-        got.insert(got.end(), chunk.begin(), chunk.end());
-        taken = got.size();
-    });
+    terminal.SetHandler(taker.For(*dispatcher));
     dispatcher->AttachWindowHandler(&terminal, true);
     HandlersEnd guiDone(gui);
     std::promise<void> release;
@@ -249,12 +229,12 @@ TEST_F(DeliveryTest, APortWindowStuckInOtherWorkDoesNotHoldTheInputOfTheWindowTh
         data[i] = static_cast<std::uint8_t>(i * 31 + (i >> 8));
     }
     std::thread writer([&] { pty.Write(data); });
-    const bool whole = WaitUntil([&] { return taken.load() >= data.size(); }, 2000);
+    const bool whole = WaitUntil([&] { return taker.taken.load() >= data.size(); }, 2000);
     release.set_value();
     writer.join();
-    ASSERT_TRUE(whole) << taken.load() << " of " << data.size() << " bytes in 2 s";
+    ASSERT_TRUE(whole) << taker.taken.load() << " of " << data.size() << " bytes in 2 s";
     gui.RunOnGui([] {});
-    EXPECT_TRUE(got == data);
+    EXPECT_TRUE(taker.got == data);
     // The notices queued while it was stuck: one, whatever the number of batches.
     EXPECT_EQ(1u, gui.Count(MsgTriggerAvail));
     dispatcher->DetachWindowHandler(&terminal);
