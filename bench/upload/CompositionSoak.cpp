@@ -343,6 +343,7 @@ private:
     std::int64_t bytesBefore_ = 0, runBytes_ = 0, transferOffset_ = 0, transferSize_ = 0;
     std::int64_t stopMark_ = std::numeric_limits<std::int64_t>::max();
     bool stopSeen_ = false, blockCounted_ = false;
+    bool cancelledVerifying_ = false; // the run was cancelled while it verified a file
 
     std::optional<Clock::time_point> mismatchSince_;
     bool mismatchCounted_ = false;
@@ -625,6 +626,11 @@ void Soak::Perform(Action& action) {
             if (owner_->Link().TransferRunning()) {
                 UpdateTransfer();
             }
+            // A cancel while a file's verifying CR may have gone out: the device may keep the
+            // file, and the run rightly does not call it verified.
+            if (run_->View().UploadLabel == "Verifying Upload") {
+                cancelledVerifying_ = true;
+            }
             run_->Cancel();
             // The box was answered Yes: from here at most one more block may go out.
             if (run_->Running()) {
@@ -678,6 +684,7 @@ bool Soak::ExecuteRun(RunPlan& plan) {
     bytesBefore_ = runBytes_ = transferOffset_ = transferSize_ = 0;
     stopMark_ = std::numeric_limits<std::int64_t>::max();
     stopSeen_ = blockCounted_ = false;
+    cancelledVerifying_ = false;
     runEnded_ = false;
     run_->Engine().Run().ScriptFileName = script;
     runStart_ = Clock::now();
@@ -831,6 +838,9 @@ std::string Soak::Excuse(FileOutcome outcome, const std::string& address) const 
     }
     if (!accepted) {
         return {};
+    }
+    if (outcome == FileOutcome::Cancelled && cancelledVerifying_) {
+        return "cancelled while the device took the file's verifying CR";
     }
     if (outcome == FileOutcome::Refused) {
         // The device's answer to a good file is its prompt: an error string heard there was one

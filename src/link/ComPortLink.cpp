@@ -33,6 +33,18 @@ void ComPortLink::SetParityCode(std::uint8_t code) {
     port_.SetParity(code <= 2 ? static_cast<TParity>(code) : pNone);
 }
 
+InputLook ComPortLink::TakeWaitingInput(const std::function<bool(char)>& done) {
+    switch (port_.TakeWaitingInput(done)) {
+    case TVaxoCustomComPort::InputWaitState::Found:
+        return InputLook::Done;
+    case TVaxoCustomComPort::InputWaitState::Lost:
+        return InputLook::Gone;
+    case TVaxoCustomComPort::InputWaitState::Open:
+        break;
+    }
+    return InputLook::Waiting;
+}
+
 double ComPortLink::BytesPerSecond() const {
     return LineByteRate(port_.Baud(), port_.DataBits(), port_.Parity() != pNone, port_.StopBits());
 }

@@ -58,14 +58,12 @@ public:
         port_.ArmStatusTrigger(handle, value, activate);
     }
     bool HungUp() override { return port_.LineHungUp(); }
-    bool AwaitText(const std::string& text, std::int32_t ticks, bool yield,
-                   bool ignoreCase) override {
-        return port_.AwaitText(text, ticks, yield, ignoreCase);
-    }
-    std::size_t AwaitQuiet(std::chrono::milliseconds quiet,
-                           std::chrono::milliseconds limit) override {
-        return port_.AwaitQuiet(quiet, limit);
-    }
+    void BeginInputWait() override { port_.BeginInputWait(); }
+    InputLook TakeWaitingInput(const std::function<bool(char)>& done) override;
+    void EndInputWait() override { port_.EndInputWait(); }
+    bool CtsSignal() override { return port_.CtsSignal(); }
+    bool DsrSignal() override { return port_.DsrSignal(); }
+    std::uint8_t HWFlowOptions() const override { return port_.HWFlowOptions(); }
     std::string LineNote() const override { return port_.LineNote(); }
 
 private:

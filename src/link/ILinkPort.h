@@ -3,11 +3,12 @@
 // Every call comes on the GUI thread; the port's failures arrive as exceptions.
 #pragma once
 
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
+
+#include "link/InputLook.h"
 
 namespace pellwick {
 
@@ -66,16 +67,20 @@ public:
     virtual std::uint16_t NewStatusTrigger(std::uint16_t kind) = 0;
     virtual void DropTrigger(std::uint16_t handle) = 0;
     virtual void ArmStatusTrigger(std::uint16_t handle, std::uint16_t value, bool activate) = 0;
-    // Takes input until the text has arrived or the ticks (55 ms) are up, passing each byte it
-    // takes to the WaitChar handler.
     // The device hung up since the port was opened (the port's event worker has seen it).
     virtual bool HungUp() = 0;
-    virtual bool AwaitText(const std::string& text, std::int32_t ticks, bool yield,
-                           bool ignoreCase) = 0;
-    // Takes input, each byte to the WaitChar handler, until none has come for `quiet` or
-    // `limit` has passed; returns how many bytes it took.
-    virtual std::size_t AwaitQuiet(std::chrono::milliseconds quiet,
-                                   std::chrono::milliseconds limit) = 0;
+    // A wait for input driven one look at a time: from Begin to End no trigger is tested, and
+    // each look passes the bytes that have arrived to the WaitChar handler until `done` says one
+    // ends the wait (Done). Gone: the port closed, or the device hung up and its last bytes are
+    // taken. Begin raises when the port is not open.
+    virtual void BeginInputWait() = 0;
+    virtual InputLook TakeWaitingInput(const std::function<bool(char)>& done) = 0;
+    virtual void EndInputWait() = 0;
+    // The modem lines the device drives, and the hardware flow options set (bits as for
+    // SetHWFlowOptions); false while closed.
+    virtual bool CtsSignal() = 0;
+    virtual bool DsrSignal() = 0;
+    virtual std::uint8_t HWFlowOptions() const = 0;
     // What the user should know about the port's line (see ILinkOperations::LineNote).
     virtual std::string LineNote() const { return {}; }
 };

@@ -3,7 +3,6 @@
 #include "link/LineProgress.h"
 #include "serial/errors/OpenFailure.h"
 
-#include <QCoreApplication>
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -31,8 +30,7 @@ void SleepMs(int ms) {
 } // namespace
 
 LinkOperations::LinkOperations(ILinkPort& port, IMessageBoxes& boxes)
-    : port_(port), boxes_(boxes), processEvents_([] { QCoreApplication::processEvents(); }),
-      now_([] { return Clock::now(); }) {
+    : port_(port), boxes_(boxes), now_([] { return Clock::now(); }) {
     LinkPortHandlers handlers;
     handlers.WaitChar = [this](char c) { VaxoComPort1WaitChar(c); };
     handlers.TriggerData = [this](std::uint16_t handle) { VaxoComPort1TriggerData(handle); };
@@ -42,6 +40,9 @@ LinkOperations::LinkOperations(ILinkPort& port, IMessageBoxes& boxes)
 }
 
 LinkOperations::~LinkOperations() {
+    if (answer_) {
+        EndCommand();
+    }
     port_.SetHandlers({});
 }
 
@@ -57,17 +58,13 @@ void LinkOperations::SendDataByte(std::uint8_t byte) {
     port_.WriteChar(static_cast<char>(byte));
 }
 
-void LinkOperations::SendDataString(const std::string& text) {
+bool LinkOperations::RoomFor(std::size_t length) {
+    return port_.OutputRoom() >= length + 10;
+}
+
+void LinkOperations::WriteString(const std::string& text) {
     // What came before a command is not part of what follows it.
     dropped_.clear();
-    // Handlers and timer ticks keep running while the string waits; it goes out in the end
-    // whether or not room was found, and a refusal is the port's error.
-    for (int round = 0; round < PacingRounds; ++round) {
-        if (port_.OutputRoom() >= text.size() + 10)
-            break;
-        if (processEvents_)
-            processEvents_();
-    }
     port_.WriteText(text);
 }
 
@@ -116,15 +113,26 @@ std::chrono::milliseconds LinkOperations::QuietFor(double bytesPerSecond) {
     return std::max(QuietShortest, characters);
 }
 
-std::string LinkOperations::TakeInput() {
-    // Everything that arrives is taken until the line has been quiet for a while (a burst
-    // still coming would otherwise land in the next answer). The bytes reach ReplyText
-    // through the WaitChar handler; no trigger is delivered meanwhile.
+void LinkOperations::BeginTakeInput() {
+    // The bytes reach ReplyText through the WaitChar handler; no trigger is delivered meanwhile.
     state_.ReplyText.clear();
-    port_.AwaitQuiet(QuietFor(port_.BytesPerSecond()), QuietLimit);
+    port_.BeginInputWait();
+}
+
+InputLook LinkOperations::TakeArrived(std::size_t& taken) {
+    return port_.TakeWaitingInput([&taken](char) {
+        ++taken;
+        return false;
+    });
+}
+
+std::string LinkOperations::EndTakeInput() {
+    port_.EndInputWait();
     std::string taken = std::exchange(dropped_, std::string()) + state_.ReplyText;
     state_.ReplyText.clear();
-    port_.DiscardInput();
+    if (port_.Open()) {
+        port_.DiscardInput();
+    }
     return taken;
 }
 
@@ -148,33 +156,64 @@ std::string LinkOperations::ClassifyReply(const std::string& reply, const std::s
     return "ERROR";
 }
 
-void LinkOperations::SendInitCmd(const std::string& text, std::string& answer) {
-    struct BusyCursor {
-        const std::function<void(bool)>& hook;
-        explicit BusyCursor(const std::function<void(bool)>& h) : hook(h) {
-            if (hook)
-                hook(true);
-        }
-        ~BusyCursor() {
-            if (hook)
-                hook(false);
-        }
-    };
-    dropped_.clear();
-    try {
-        {
-            BusyCursor busy(busyCursor_);
-            state_.ReplyText.clear();
-            port_.WriteText(text);
-            // Whether the prompt came or the time ran out is not looked at: the reply says it.
-            port_.AwaitText(state_.ActivePrompt, AnswerTicks, false, true);
-        }
-        answer = ClassifyReply(state_.ReplyText, state_.ResultMarker, state_.ActiveError,
-                               state_.ActivePrompt);
-    } catch (const std::exception&) {
-        ShowError("Error Accessing Comm Port !");
-        answer = "ERROR";
+void LinkOperations::ShowBusy(bool busy) {
+    if (busyShown_ != busy && busyCursor_) {
+        busyCursor_(busy);
     }
+    busyShown_ = busy;
+}
+
+void LinkOperations::BeginCommand(const std::string& text) {
+    if (answer_) {
+        EndCommand();
+    }
+    dropped_.clear();
+    state_.ReplyText.clear();
+    // An empty prompt is found at once, as the port's wait for text finds it.
+    answer_ = std::make_unique<TextMatcher>(state_.ActivePrompt, true);
+    commandFailed_ = false;
+    ShowBusy(true);
+    try {
+        port_.WriteText(text);
+        if (!answer_->Found()) {
+            port_.BeginInputWait();
+        }
+    } catch (const std::exception&) {
+        commandFailed_ = true;
+        ShowBusy(false);
+        ShowError("Error Accessing Comm Port !");
+    }
+}
+
+InputLook LinkOperations::TakeAnswer() {
+    if (!answer_ || commandFailed_) {
+        return InputLook::Gone;
+    }
+    if (answer_->Found()) {
+        return InputLook::Done;
+    }
+    try {
+        return port_.TakeWaitingInput([this](char c) { return answer_->Take(c); });
+    } catch (const std::exception&) {
+        commandFailed_ = true;
+        ShowBusy(false);
+        ShowError("Error Accessing Comm Port !");
+        return InputLook::Gone;
+    }
+}
+
+std::string LinkOperations::EndCommand() {
+    const bool failed = commandFailed_ || !answer_;
+    answer_.reset();
+    commandFailed_ = false;
+    port_.EndInputWait();
+    ShowBusy(false);
+    // Whether the prompt came or the time ran out is not looked at: the reply says it.
+    if (failed) {
+        return "ERROR";
+    }
+    return ClassifyReply(state_.ReplyText, state_.ResultMarker, state_.ActiveError,
+                         state_.ActivePrompt);
 }
 
 // --- Block transfer ----------------------------------------------------------------------------
@@ -283,7 +322,86 @@ bool LinkOperations::DriverStillSending() {
         transfer_.DriverMovedAt = now;
         return true;
     }
-    return now - transfer_.DriverMovedAt < DriverStallLimit;
+    // A flow-control line that holds the output is for TransferHeld to tell; a count that
+    // stands still for no reason ends the transfer as if the driver had not told.
+    return now - transfer_.DriverMovedAt < DriverStallLimit || !FlowLineHolding().empty();
+}
+
+std::string LinkOperations::FlowLineHolding() {
+    const std::uint8_t flow = port_.HWFlowOptions();
+    try {
+        if ((flow & 8) != 0 && !port_.CtsSignal())
+            return "CTS is low and Require CTS is on.";
+        if ((flow & 4) != 0 && !port_.DsrSignal())
+            return "DSR is low and Require DSR is on.";
+    } catch (const std::exception&) {
+        // A port that cannot read its lines says nothing of them.
+    }
+    return {};
+}
+
+std::string LinkOperations::TransferHeld() {
+    if (port_.Tag() != PhaseSending || transfer_.Ended)
+        return {};
+    const auto now = now_();
+    const std::uint64_t handed = port_.OutputHanded();
+    const std::int32_t driver = port_.DriverOutputCount();
+    const bool moved = !transfer_.Watched || handed != transfer_.WatchHanded ||
+                       (driver >= 0 && driver < transfer_.WatchDriver);
+    transfer_.WatchHanded = handed;
+    transfer_.WatchDriver = driver;
+    if (moved) {
+        transfer_.Watched = true;
+        transfer_.MovedAt = now;
+        return {};
+    }
+    if (now - transfer_.MovedAt < TransferHeldLimit)
+        return {};
+    const std::string prefix =
+        "Nothing left for " + std::to_string(TransferHeldLimit.count() / 1000) + " s: ";
+    // Only a driver that tells its queue shows its lines truly (a pseudo-terminal reads them
+    // all as off, and takes no notice of them).
+    if (driver >= 0) {
+        if (std::string line = FlowLineHolding(); !line.empty())
+            return prefix + line;
+    }
+    // Output waiting in the program's own buffer shows that nothing takes it; what stands
+    // only in the driver is left to the end of the transfer, which waits for it.
+    if (state_.BlockRemaining > 0 || port_.OutputCount() > 0)
+        return prefix + (driver >= 0 ? "the driver takes no more bytes."
+                                     : "the device takes no more bytes.");
+    return {};
+}
+
+void LinkOperations::StopTransfer() {
+    if (port_.Tag() == PhaseNone)
+        return;
+    FreezeProgress();
+    state_.StopRequest = true;
+    state_.BlockRemaining = 0;
+    // No room notice may queue another block after the discard: only the drain is waited for,
+    // and it comes at once with nothing left.
+    port_.ArmStatusTrigger(state_.RoomTrigger, 0, false);
+    port_.DiscardOutput();
+    ArmTransferTrigger(state_.DrainTrigger, 0);
+}
+
+void LinkOperations::FreezeProgress() {
+    if (transfer_.Frozen || !transfer_.Started)
+        return;
+    const TransferProgress now = Progress();
+    transfer_.Frozen = true;
+    transfer_.FrozenOnLine = now.OnLine;
+    transfer_.FrozenAt = now_();
+}
+
+bool LinkOperations::TriggersReady() {
+    if (!port_.Open())
+        return false;
+    const bool data = dataTriggersWanted_ || runActive_;
+    return state_.RoomTrigger != 0 && state_.DrainTrigger != 0 &&
+           (!dataTriggersWanted_ || state_.PromptTrigger != 0) &&
+           (!data || state_.ErrorTrigger != 0);
 }
 
 void LinkOperations::EndTransfer(bool drained) {
@@ -333,6 +451,15 @@ TransferProgress LinkOperations::Progress() const {
         moment.Drained = moment.Seconds >= emptiedBy;
     }
     progress.Handed = moment.Handed;
+    if (transfer_.Frozen) {
+        // A file that failed counts what had gone when it failed: bytes that still leave after
+        // that (at most a block) are not what the device had when it answered.
+        progress.Frozen = true;
+        progress.OnLine = transfer_.FrozenOnLine;
+        progress.Seconds = std::max(seconds(transfer_.FrozenAt),
+                                    WireSeconds(progress.OnLine, transfer_.BytesPerSecond));
+        return progress;
+    }
     onLineShown_ = std::max(onLineShown_, BytesOnLine(moment, transfer_.BytesPerSecond));
     progress.OnLine = onLineShown_;
     progress.Seconds = moment.Seconds;
@@ -342,6 +469,7 @@ TransferProgress LinkOperations::Progress() const {
                                     WireSeconds(progress.Handed, transfer_.BytesPerSecond));
         if (emptiedBy >= 0) {
             progress.Seconds = std::min(progress.Seconds, emptiedBy);
+            progress.SecondsLeft = std::max(0.0, emptiedBy - moment.Seconds);
         }
     }
     return progress;
@@ -377,6 +505,7 @@ void LinkOperations::VaxoComPort1TriggerData(std::uint16_t triggerHandle) {
     if (triggerHandle == state_.ErrorTrigger) {
         if (port_.Tag() == PhaseSending) {
             // What the device can have had when it answered: the bytes on the line by then.
+            FreezeProgress();
             state_.DeviceErrorAt = Progress().OnLine;
             state_.DeviceErrorQueued = transfer_.Queued;
             port_.SetTag(PhaseDeviceError);
@@ -472,27 +601,44 @@ void LinkOperations::DropDataTriggers() {
         std::rethrow_exception(failure);
 }
 
+void LinkOperations::TellTriggers() {
+    if (host_)
+        host_->TriggersChanged();
+}
+
 void LinkOperations::SetUploadMode(bool on) {
     state_.UploadMode = on;
     // The active strings follow the mode even when a trigger of the new mode cannot be made.
     state_.ActivePrompt = on ? state_.UlPromptText : state_.PromptText;
     state_.ActiveError = on ? state_.UlErrorText : state_.ErrorText;
     // Only the triggers wanted now are made again, with the strings of the new mode.
-    if (port_.Open()) {
+    if (!port_.Open())
+        return;
+    try {
         DropDataTriggers();
         CreateDataTriggers();
+    } catch (...) {
+        TellTriggers();
+        throw;
     }
+    TellTriggers();
 }
 
 void LinkOperations::DataTriggerEnabled(bool on) {
     dataTriggersWanted_ = on;
-    if (on) {
-        CreateDataTriggers();
-        return;
+    try {
+        if (on) {
+            CreateDataTriggers();
+        } else {
+            DropTrigger(state_.PromptTrigger);
+            if (!runActive_)
+                DropTrigger(state_.ErrorTrigger);
+        }
+    } catch (...) {
+        TellTriggers();
+        throw;
     }
-    DropTrigger(state_.PromptTrigger);
-    if (!runActive_)
-        DropTrigger(state_.ErrorTrigger);
+    TellTriggers();
 }
 
 void LinkOperations::SetRunActive(bool on) {
@@ -589,6 +735,7 @@ void LinkOperations::OpenWithTriggers() {
     CreateTrigger(
         state_.DrainTrigger, [this] { return port_.NewStatusTrigger(StatusKindOutputUsed); },
         failure);
+    TellTriggers();
     if (failure)
         std::rethrow_exception(failure);
 }
@@ -615,6 +762,7 @@ void LinkOperations::CloseAndDropTriggers() {
         port_.SetOpen(false);
     }
     ForgetTriggers();
+    TellTriggers();
     if (transferring && host_)
         host_->SetULError();
 }

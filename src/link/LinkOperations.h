@@ -3,6 +3,8 @@
 // port's output-buffer triggers, the switch between the normal and the upload trigger strings,
 // and the port set-up with its four triggers. Needs no window: the main window is reached
 // through ILinkHost, message boxes through IMessageBoxes, the busy cursor through a hook.
+// Nothing here waits: a wait for room, an answer or a quiet line is its caller's, one look at a
+// time (ILinkOperations).
 #pragma once
 
 #include "link/ILinkPort.h"
@@ -10,11 +12,13 @@
 #include "link/LinkState.h"
 #include "link/Rs232SettingsFile.h"
 #include "serial/MessageBoxes.h"
+#include "serial/TextMatcher.h"
 
 #include <chrono>
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace pellwick {
@@ -32,10 +36,7 @@ public:
     ILinkHost* Host() const { return host_; }
     // Called with true before a command exchange waits and with false after it.
     void SetBusyCursorHook(std::function<void(bool busy)> hook) { busyCursor_ = std::move(hook); }
-    // One round of pending GUI events while a string waits for output room; by default the Qt
-    // application's event processing.
-    void SetProcessEventsHook(std::function<void()> hook) { processEvents_ = std::move(hook); }
-    // The clock that times transfers; by default the steady clock.
+    // The clock that times transfers and the held line; by default the steady clock.
     using Clock = std::chrono::steady_clock;
     void SetClockHook(std::function<Clock::time_point()> now) { now_ = std::move(now); }
 
@@ -44,12 +45,25 @@ public:
     ILinkPort& Port() { return port_; }
 
     // --- ILinkOperations ---------------------------------------------------------------------
-    void SendDataString(const std::string& text) override;
-    void SendInitCmd(const std::string& text, std::string& answer) override;
+    bool RoomFor(std::size_t length) override;
+    void WriteString(const std::string& text) override;
+    void BeginCommand(const std::string& text) override;
+    InputLook TakeAnswer() override;
+    std::string EndCommand() override;
+    void BeginTakeInput() override;
+    InputLook TakeArrived(std::size_t& taken) override;
+    std::string EndTakeInput() override;
+    std::chrono::milliseconds QuietTime() const override {
+        return QuietFor(port_.BytesPerSecond());
+    }
     void SendBuffer(const std::uint8_t* bytes, std::uint32_t count) override;
     void SetUploadMode(bool on) override;
     void SetStopRequest(bool on) override { state_.StopRequest = on; }
+    void StopTransfer() override;
+    std::string TransferHeld() override;
     bool TransferRunning() const override { return port_.Tag() != PhaseNone; }
+    void FreezeProgress() override;
+    bool TriggersReady() override;
     // While a run goes the error trigger stays armed even when the terminal has switched the
     // data triggers off; never throws (a trigger that cannot be made now is made at the next
     // opening).
@@ -69,8 +83,6 @@ public:
     std::uint8_t PreviewChar(std::uint16_t n);
     void FlushAll();
     void FlushInput();
-    // Also returns what the prompt's handler threw away since the last command went out.
-    std::string TakeInput() override;
     // Creates (on) or drops (off) the prompt and error triggers of the current mode; either
     // way only what is missing or held. The choice stays for the port's next opening. While a
     // run goes, off keeps the error trigger: only the prompt trigger, whose handler discards
@@ -120,19 +132,19 @@ public:
     // The upload gauge for a transfer of total bytes with remaining still to hand over.
     static int GaugePercent(std::int32_t total, std::int32_t remaining);
 
-    // Rounds of event processing a string waits at most for output room.
-    static constexpr int PacingRounds = 15000;
+    // Looks a string waits at most for output room.
+    static constexpr int PacingRounds = StringPacingRounds;
     // How long the end of a transfer waits for a driver whose output queue does not shrink
     // (flow control holding the line) before it ends as if the driver had not told.
     static constexpr std::chrono::milliseconds DriverStallLimit{5000};
     // The most a driver that does not tell what it holds (a pseudo-terminal) takes before its
     // writer must wait: 20 KiB, as Linux pseudo-terminals take.
     static constexpr std::int64_t UntoldDriverHolds = 20 * 1024;
-    static constexpr std::int32_t AnswerTicks = 100;
+    static constexpr std::int32_t AnswerTicks = AnswerWaitTicks;
     // TakeInput calls the line quiet after this long without a byte, or 64 character times on
     // a slow line; it waits at most QuietLimit for that.
-    static constexpr std::chrono::milliseconds QuietShortest{10};
-    static constexpr std::chrono::milliseconds QuietLimit{1100};
+    static constexpr std::chrono::milliseconds QuietShortest = InputQuietShortest;
+    static constexpr std::chrono::milliseconds QuietLimit = InputQuietLimit;
     static std::chrono::milliseconds QuietFor(double bytesPerSecond);
     // The most bytes of dropped input kept for TakeInput.
     static constexpr int DroppedKept = 256;
@@ -155,12 +167,16 @@ private:
     void ShowError(const char* text);
     // Adds the input waiting now to dropped_.
     void KeepDroppedInput();
+    // What a flow-control line says of output that stands still in a driver that tells its
+    // queue: why it is held, or empty.
+    std::string FlowLineHolding();
+    void ShowBusy(bool busy);
+    void TellTriggers();
 
     ILinkPort& port_;
     IMessageBoxes& boxes_;
     ILinkHost* host_ = nullptr;
     std::function<void(bool)> busyCursor_;
-    std::function<void()> processEvents_;
     LinkState state_;
     // Off while another window (the terminal) takes the received bytes.
     bool dataTriggersWanted_ = true;
@@ -169,6 +185,10 @@ private:
     // Input the prompt's handler threw away since the last command went out, at most
     // DroppedKept bytes.
     std::string dropped_;
+    // The command exchange under way: its answer's match, and whether the port failed it.
+    std::unique_ptr<TextMatcher> answer_;
+    bool commandFailed_ = false;
+    bool busyShown_ = false;
     // Ends a transfer whose room and drain notices will not come (the port closed or its
     // device went away) and tells the host; false when no transfer ran.
     bool AbandonTransfer();
@@ -190,6 +210,15 @@ private:
         // While the end waits for the driver: the least it held so far, and when it got there.
         std::int32_t DriverLeast = -1;
         Clock::time_point DriverMovedAt{};
+        // Its output as TransferHeld last saw it move: bytes handed over, the driver's queue.
+        bool Watched = false;
+        std::uint64_t WatchHanded = 0;
+        std::int32_t WatchDriver = -1;
+        Clock::time_point MovedAt{};
+        // Its figures fixed by FreezeProgress, and when.
+        bool Frozen = false;
+        std::int64_t FrozenOnLine = 0;
+        Clock::time_point FrozenAt{};
     };
     TransferTrack transfer_;
     // The most the snapshot has said was on the line: bytes on the line never go back.

@@ -163,10 +163,12 @@ void TVaxoCustomComPort::ClosePort() {
     AnnouncePortClose();
     dispatcher_->SnapshotTriggers(savedTriggers_);
     triggersSaved_ = true;
+    // A wait for input ends with the port; its next look finds the port gone.
+    EndInputWait();
     dispatcher_->CloseDevice();
     if (dispatcher_->Delivering()) {
-        // Closed from inside an event handler or during AwaitText: the dispatch worker is
-        // still in the middle of its work; the window and dispatcher go when it has ended.
+        // Closed from inside an event handler: the dispatch worker is still in the middle of
+        // its work; the window and dispatcher go when it has ended.
         notifyWindow_->PostMessage(MsgDeferredClose, 0,
                                    static_cast<std::uint32_t>(dispatcher_->PortHandle()) << 16);
         return;

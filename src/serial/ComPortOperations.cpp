@@ -3,6 +3,8 @@
 #include "serial/TVaxoCustomComPort.h"
 
 #include "serial/TVaxoWin32Dispatcher.h"
+#include "serial/TextMatcher.h"
+#include "serial/TickClock.h"
 #include "serial/errors/ErrorNumbers.h"
 #include "serial/errors/ErrorToException.h"
 
@@ -197,21 +199,9 @@ bool TVaxoCustomComPort::AwaitText(const std::string& text, std::int32_t ticks, 
     }
     TickTimer timer;
     timer.Start(ticks);
-    auto upper = [ignoreCase](char c) {
-        return ignoreCase && c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
-    };
-    const char first = upper(text[0]);
-    std::uint8_t position = 0; // byte-wide: texts longer than 255 characters never match
-    const auto matched = [&](char c) {
-        ++position;
-        if (position <= text.size() && upper(c) == upper(text[position - 1])) {
-            return position == text.size();
-        }
-        position = upper(c) == first ? 1 : 0;
-        return false;
-    };
-    const WaitEnd end = TakeInputUntil(
-        matched, [&] { return timer.Expired(); }, yield);
+    TextMatcher matcher(text, ignoreCase);
+    const WaitEnd end = WaitForInput([&](char c) { return matcher.Take(c); },
+                                     [&] { return timer.Expired(); }, yield);
     return end != WaitEnd::Lost && (end == WaitEnd::Terminating || !timer.Expired());
 }
 
@@ -233,44 +223,26 @@ std::size_t TVaxoCustomComPort::AwaitQuiet(std::chrono::milliseconds quiet,
         const auto now = Clock::now();
         return now - lastByte >= quiet || now - begin >= limit;
     };
-    TakeInputUntil(take, over, false);
+    WaitForInput(take, over, false);
     return taken;
 }
 
-TVaxoCustomComPort::WaitEnd
-TVaxoCustomComPort::TakeInputUntil(const std::function<bool(char)>& done,
-                                   const std::function<bool()>& expired, bool yield) {
-    TVaxoWin32Dispatcher* d = RequireDispatcher();
-    // While the flag is set the dispatcher neither tests nor delivers triggers: no event
-    // handler runs during the wait, and the bytes taken here are scanned afterwards.
-    const bool wasDelivering = d->SetWaitingForText(true);
-    awaiting_ = true;
+TVaxoCustomComPort::WaitEnd TVaxoCustomComPort::WaitForInput(const std::function<bool(char)>& done,
+                                                             const std::function<bool()>& expired,
+                                                             bool yield) {
+    BeginInputWait();
     WaitEnd end = WaitEnd::Expired;
     try {
         for (;;) {
-            bool found = false;
-            while (portState_ == State::Open && d->HasInput()) {
-                std::uint8_t b = 0;
-                if (d->TakeByte(b) < 0) {
-                    break;
-                }
-                const char c = static_cast<char>(b);
-                FireWaitChar(c);
-                if (done(c)) {
-                    found = true;
-                    break;
-                }
-            }
-            if (found) {
+            const InputWaitState state = TakeWaitingInput(done);
+            if (state == InputWaitState::Found) {
                 end = WaitEnd::Found;
                 break;
             }
-            // A device that has hung up will not answer: the wait ends once its last bytes
-            // have been taken instead of running out the time.
             if (expired() || portState_ != State::Open) {
                 break;
             }
-            if (d->DeviceHungUp() && !d->HasInput()) {
+            if (state == InputWaitState::Lost) {
                 end = WaitEnd::Lost;
                 break;
             }
@@ -280,25 +252,65 @@ TVaxoCustomComPort::TakeInputUntil(const std::function<bool(char)>& done,
             }
             if (yield) {
                 QCoreApplication::processEvents();
-            } else if (awaitPause_) {
-                awaitPause_();
             } else {
-                // Nothing waits: sleep a little instead of spinning the GUI thread.
+                // Nothing waits: sleep a little instead of spinning the thread.
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             }
         }
     } catch (...) {
-        awaiting_ = false;
-        if (!wasDelivering && dispatcher_.get() == d) {
-            d->SetWaitingForText(false);
-        }
+        EndInputWait();
         throw;
     }
-    awaiting_ = false;
-    if (!wasDelivering && dispatcher_.get() == d) {
-        d->SetWaitingForText(false);
-    }
+    EndInputWait();
     return end;
+}
+
+void TVaxoCustomComPort::BeginInputWait() {
+    TVaxoWin32Dispatcher* d = RequireDispatcher();
+    if (awaiting_) {
+        return;
+    }
+    // While the flag is set the dispatcher neither tests nor delivers triggers: no event
+    // handler runs on the bytes the wait takes, and they are scanned afterwards.
+    waitWasDelivering_ = d->SetWaitingForText(true);
+    awaiting_ = true;
+}
+
+TVaxoCustomComPort::InputWaitState
+TVaxoCustomComPort::TakeWaitingInput(const std::function<bool(char)>& done) {
+    if (!awaiting_ || portState_ != State::Open) {
+        return InputWaitState::Lost;
+    }
+    TVaxoWin32Dispatcher* d = dispatcher_.get();
+    while (portState_ == State::Open && d->HasInput()) {
+        std::uint8_t b = 0;
+        if (d->TakeByte(b) < 0) {
+            break;
+        }
+        const char c = static_cast<char>(b);
+        FireWaitChar(c);
+        if (done(c)) {
+            return InputWaitState::Found;
+        }
+    }
+    if (portState_ != State::Open) {
+        return InputWaitState::Lost;
+    }
+    // A device that has hung up will not answer: the wait ends once its last bytes are taken.
+    if (d->DeviceHungUp() && !d->HasInput()) {
+        return InputWaitState::Lost;
+    }
+    return InputWaitState::Open;
+}
+
+void TVaxoCustomComPort::EndInputWait() {
+    if (!awaiting_) {
+        return;
+    }
+    awaiting_ = false;
+    if (!waitWasDelivering_ && dispatcher_) {
+        dispatcher_->SetWaitingForText(false);
+    }
 }
 
 } // namespace pellwick

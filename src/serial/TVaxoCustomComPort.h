@@ -251,14 +251,30 @@ public:
     void WriteChar(char c);
     void WriteText(const std::string& text);
     void WriteBlock(const void* buffer, std::uint16_t length);
+    // Takes input until the text has arrived or the ticks have run out, passing each byte to
+    // the WaitChar handler; the calling thread does nothing else meanwhile. For a caller with
+    // other work to do, the input wait below does the same one look at a time.
     bool AwaitText(const std::string& text, std::int32_t ticks, bool yield, bool ignoreCase);
     // Takes input, each byte through the WaitChar handler, until none has come for `quiet` or
     // `limit` has passed; returns how many bytes it took. Measured in milliseconds, not ticks:
     // a tick's wait ends anywhere between 0 and 55 ms.
     std::size_t AwaitQuiet(std::chrono::milliseconds quiet, std::chrono::milliseconds limit);
-    // What a wait for text without yield does while nothing has arrived; by default it sleeps
-    // 1 ms. A program that runs the waits of many ports on one thread lets the others go on.
-    void SetAwaitPause(std::function<void()> pause) { awaitPause_ = std::move(pause); }
+
+    // A wait for input that the caller drives itself, one look at a time, while its thread
+    // goes on with other work (other ports, the window). From BeginInputWait to EndInputWait
+    // the dispatcher neither tests nor delivers triggers (the bytes taken are scanned
+    // afterwards, as for AwaitText); each TakeWaitingInput passes the bytes that have arrived
+    // to the WaitChar handler until `done` says one of them ends the wait. Closing the port
+    // ends the wait. One wait at a time; Begin raises when the port is not open.
+    enum class InputWaitState {
+        Open,  // no byte ended it; more may come
+        Found, // a byte ended it (bytes after it stay in the input)
+        Lost,  // the port closed, or the device hung up and its last bytes are taken
+    };
+    void BeginInputWait();
+    InputWaitState TakeWaitingInput(const std::function<bool(char)>& done);
+    void EndInputWait();
+    bool InputWaitActive() const { return awaiting_; }
 
     // Hooks called after the notify list on open and close (the program assigns neither).
     std::function<void(TVaxoCustomComPort&)> PortOpenHook;
@@ -287,12 +303,12 @@ private:
     void FireTriggerOutbuffUsed();
     void FireTriggerOutSent();
     void FireWaitChar(char c);
-    // The input loop of the waits: takes bytes through FireWaitChar until `done` says a byte
-    // ends the wait, `expired` says the time is up, the port goes, or the device has hung up
-    // and sent its last bytes.
+    // The blocking waits: looks until `done` ends the wait, `expired` says the time is up,
+    // the port goes or the device has hung up; between looks it processes events (yield) or
+    // sleeps a millisecond. Terminating: the application is closing down.
     enum class WaitEnd { Found, Expired, Lost, Terminating };
-    WaitEnd TakeInputUntil(const std::function<bool(char)>& done,
-                           const std::function<bool()>& expired, bool yield);
+    WaitEnd WaitForInput(const std::function<bool(char)>& done,
+                         const std::function<bool()>& expired, bool yield);
     void ClosePort();
     void YieldToDevice();
     void OpenPort();
@@ -360,14 +376,16 @@ private:
     TNotifyEvent onTriggerOutSent_;
     TWaitCharEvent onWaitChar_;
     TNotifyEvent onPortLost_;
-    std::function<void()> awaitPause_;
 
     bool forceApply_ = false;
     State portState_ = State::Closed;
     bool reopenPending_ = false;
     bool openOnLoad_ = false;
     bool loading_ = false;
-    bool awaiting_ = false; // inside AwaitText or AwaitQuiet: the dispatcher must not go away
+    // An input wait runs: the dispatcher must not go away under it. waitWasDelivering_ is the
+    // dispatcher's waiting flag as the wait found it.
+    bool awaiting_ = false;
+    bool waitWasDelivering_ = false;
     bool lost_ = false;
     std::string lostDevice_;
     std::uint64_t openSerial_ = 0; // counts openings, so a late loss notice finds its own

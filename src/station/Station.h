@@ -39,7 +39,7 @@ public:
     void CancelAll();
     // No board is being loaded.
     bool Idle() const;
-    // Every slot given back: waiting steps finished, runs closed, ports closed.
+    // Every slot given back: runs closed, ports closed.
     void Shutdown();
 
     const StationConfig& Config() const { return config_; }

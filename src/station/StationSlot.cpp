@@ -3,10 +3,7 @@
 #include "link/PortOwner.h"
 #include "serial/TVaxoCustomComPort.h"
 #include "serial/portmap/AdapterInfo.h"
-#include "upload/DateText.h"
-#include "upload/GeneralSettings.h"
-#include "upload/headless/RunReport.h"
-#include "upload/run/UploadRun.h"
+#include "station/BoardRun.h"
 
 #include <exception>
 #include <sys/stat.h>
@@ -72,29 +69,14 @@ StationSlot::StationSlot(const StationConfig& station, const SlotConfig& config,
                          QObject* parent)
     : QObject(parent), station_(station), turns_(turns), config_(config), mode_(config.Start),
       owner_(std::make_unique<PortOwner>(boxes_)),
-      run_(std::make_unique<UploadRun>(owner_->Operations(), boxes_)) {
+      board_(std::make_unique<BoardRun>(station, config_, owner_->Operations(), boxes_)) {
     Rs232Settings line = station.Line;
     line.PortNumber = static_cast<std::uint16_t>(config.ComNumber);
     owner_->SetSettings(line, station.Link);
-    GeneralSettings general;
-    general.DefaultScript = station.Script;
-    general.Delay = station.Delay;
-    run_->ApplySettings(general);
-    // The runs share the station folder; station.log is the record of every board.
-    run_->Engine().SetLogWritten(false);
-
-    // Every wait of the run goes through the slot's stack, so that it never blocks the thread.
-    UploadRun::Hooks hooks;
-    hooks.Sleep = [this](std::int32_t ms) { fiber_.Sleep(ms); };
-    hooks.RunStep = [this](const std::function<void()>& step) { fiber_.Run(step); };
-    run_->SetHooks(std::move(hooks));
-    owner_->Port().SetAwaitPause([this] { fiber_.Pause(false); });
-    owner_->Link().SetProcessEventsHook([this] { fiber_.Pause(true); });
     owner_->Port().AddNotifyProc(&StationSlot::PortAnnounced, this);
 
-    connect(run_.get(), &UploadRun::Changed, this, &StationSlot::UpdateFromRun);
-    // The end of a run is told from inside its last step; the board is finished after it.
-    connect(run_.get(), &UploadRun::RunEnded, this, &StationSlot::RunEnded, Qt::QueuedConnection);
+    connect(board_.get(), &BoardRun::Changed, this, &StationSlot::UpdateFromRun);
+    connect(board_.get(), &BoardRun::Finished, this, &StationSlot::FinishBoard);
     probeTimer_.setInterval(ProbeIntervalMs);
     connect(&probeTimer_, &QTimer::timeout, this, &StationSlot::SendProbe);
 }
@@ -110,11 +92,9 @@ void StationSlot::Shutdown() {
     shutDown_ = true;
     StopProbing();
     StopWatching();
-    fiber_.Finish();
-    run_->Close();
+    board_->Close();
     owner_->Port().RemoveNotifyProc(&StationSlot::PortAnnounced, this);
     owner_->Shutdown();
-    owner_->Port().SetAwaitPause({});
 }
 
 bool StationSlot::Running() const {
@@ -218,12 +198,13 @@ void StationSlot::PortAnnounced(void* context, TVaxoCustomComPort* port, bool op
         // The board went away under its run. The port may open again on whatever is plugged
         // in next, before the run's next step: that step must not go to another board, so the
         // run ends now as hung up, as a loss during a transfer ends it.
-        if (self->boardRunning_ && self->run_->Running()) {
-            self->run_->Engine().SetULError();
+        if (self->boardRunning_) {
+            self->board_->LineLost();
         }
         // Not from inside the port's close.
         QTimer::singleShot(0, self, [self] { self->TakeOverFromRecovery(); });
     }
+    self->board_->PortChanged();
     self->ScheduleEvaluate();
 }
 
@@ -279,7 +260,7 @@ void StationSlot::Evaluate() {
 }
 
 bool StationSlot::StartBoard() {
-    if (boardRunning_ || shutDown_ || run_->Running()) {
+    if (boardRunning_ || shutDown_ || board_->Running()) {
         return false;
     }
     if (!owner_->IsOpen() && !OpenPort()) {
@@ -294,25 +275,14 @@ bool StationSlot::StartBoard() {
     view_.File.clear();
     view_.Percent = 0;
     view_.Running = true;
-    startTime_ = IsoTimeNow();
-    boxes_.Forget();
     SetState(SlotState::Loading);
-    run_->Start(false);
-    if (!run_->Running()) {
-        // It never got going (the script could not be read, the port refused upload mode):
-        // the record says why, and it counts as a board that failed.
-        FinishBoard();
-    }
+    // A start the run refuses finishes the board before this returns.
+    board_->Start(view_.AdapterSerial);
     return true;
 }
 
 void StationSlot::Cancel() {
-    if (!run_->Running()) {
-        return;
-    }
-    boxes_.SetConfirmCancel(true);
-    run_->Cancel();
-    boxes_.SetConfirmCancel(false);
+    board_->Cancel();
 }
 
 void StationSlot::StopNewBoards() {
@@ -342,38 +312,13 @@ void StationSlot::SetStartMode(StartMode mode) {
     ScheduleEvaluate();
 }
 
-void StationSlot::RunEnded() {
-    if (boardRunning_ && !run_->Running()) {
-        FinishBoard();
-    }
-}
-
-void StationSlot::FinishBoard() {
+void StationSlot::FinishBoard(const BoardResult& result) {
     boardRunning_ = false;
-    const RunRecord& record = run_->Record();
-    BoardResult result;
-    result.Slot = config_.Number;
-    result.Port = config_.Port;
-    result.ComNumber = config_.ComNumber;
-    result.Device = config_.DevicePath;
-    result.AdapterSerial = view_.AdapterSerial;
-    result.Script = run_->Engine().Run().ScriptFileName;
-    result.StartTime = startTime_;
-    result.EndTime = IsoTimeNow();
     view_.Ended = Clock::now();
     view_.Running = false;
-    result.Seconds = view_.ElapsedSeconds();
-    result.End = record.End;
-    result.Passed = record.End == RunEnd::Completed && record.IgnoredErrors == 0;
-    result.Message = record.Message.empty() ? boxes_.LastError() : record.Message;
-    result.Cause = record.Cause;
-    if (!result.Passed && result.Cause.empty()) {
-        result.Cause = OneLine(result.Message.substr(0, result.Message.find('\r')));
-    }
-    result.Files = ListScriptFiles(run_->Engine().Run().Lines, record, DateFormats::FromLocale());
     view_.Percent = 0;
     SetState(result.Passed                  ? SlotState::Passed
-             : record.End == RunEnd::HungUp ? SlotState::BoardGone
+             : result.End == RunEnd::HungUp ? SlotState::BoardGone
                                             : SlotState::Failed,
              result.Cause);
     emit BoardDone(result);
@@ -394,23 +339,12 @@ void StationSlot::UpdateFromRun() {
         ScheduleEvaluate();
         return;
     }
-    const RunView& run = run_->View();
-    SlotState state = SlotState::Loading;
-    // The label names the file while it goes out, says "Verifying Upload" while it is checked
-    // (the file stays shown), and goes back to "Upload Progress" between files.
-    std::string file = view_.File;
-    if (run.UploadLabel == "Verifying Upload") {
-        state = SlotState::Verifying;
-    } else if (run.UploadLabel == "Upload Progress") {
-        file.clear();
-    } else {
-        file = run.UploadLabel;
-    }
+    const SlotState state = board_->Verifying() ? SlotState::Verifying : SlotState::Loading;
     const bool changed =
-        state != view_.State || file != view_.File || run.UploadPercent != view_.Percent;
+        state != view_.State || board_->File() != view_.File || board_->Percent() != view_.Percent;
     view_.State = state;
-    view_.File = file;
-    view_.Percent = run.UploadPercent;
+    view_.File = board_->File();
+    view_.Percent = board_->Percent();
     if (changed) {
         emit Changed();
     }

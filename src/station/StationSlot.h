@@ -1,7 +1,7 @@
-// One slot of a station: one port owner and one upload run on it, the slot's own stack for the
-// run's steps, and what starts a board there (the operator, the board's device appearing, or
-// the board answering a probe). The row a window or the headless table shows is derived here
-// from the run's view and record; the slot holds no logic of the run itself.
+// One slot of a station: one port owner and one upload run on it, and what starts a board there
+// (the operator, the board's device appearing, or the board answering a probe). The row a window or
+// the headless table shows is derived here from the run's view and record; the slot holds no logic
+// of the run itself.
 //
 // GUI thread only. A board is started at most once per plug: once a board has started, the
 // slot waits until that board has been removed (its device went away, or it stopped answering
@@ -11,7 +11,6 @@
 #include "serial/DevicePathWatch.h"
 #include "station/BoardResult.h"
 #include "station/SlotBoxes.h"
-#include "station/SlotFiber.h"
 #include "station/StationConfig.h"
 #include "station/TurnQueue.h"
 
@@ -24,9 +23,9 @@
 
 namespace pellwick {
 
+class BoardRun;
 class PortOwner;
 class TVaxoCustomComPort;
-class UploadRun;
 
 enum class SlotState {
     Waiting,      // waiting for a board
@@ -63,7 +62,7 @@ public:
     // outlive the slot.
     StationSlot(const StationConfig& station, const SlotConfig& config, TurnQueue& turns,
                 QObject* parent = nullptr);
-    // Finishes a waiting step and closes the port.
+    // Closes the run and the port.
     ~StationSlot() override;
 
     // Opens the port or waits for its device, as the slot's start asks.
@@ -79,13 +78,13 @@ public:
     bool InService() const { return inService_; }
     void SetStartMode(StartMode mode);
     StartMode Mode() const { return mode_; }
-    // The program ends: a waiting step is finished, the run closed, the port given back.
+    // The program ends: the run closed, the port given back.
     void Shutdown();
 
     const SlotConfig& Config() const { return config_; }
     const SlotView& View() const { return view_; }
     bool Running() const;
-    UploadRun& Run() { return *run_; }
+    BoardRun& Board() { return *board_; }
     PortOwner& Owner() { return *owner_; }
 
 signals:
@@ -106,8 +105,7 @@ private:
     void StopWatching();
     void Evaluate();
     void ScheduleEvaluate();
-    void RunEnded();
-    void FinishBoard();
+    void FinishBoard(const BoardResult& result);
     void SetState(SlotState state, const std::string& cause = {});
     void UpdateFromRun();
     // Probing a port that is always there.
@@ -123,10 +121,7 @@ private:
     StartMode mode_;
     SlotBoxes boxes_;
     std::unique_ptr<PortOwner> owner_;
-    std::unique_ptr<UploadRun> run_;
-    // Declared after the run: a step still waiting on this stack is finished before the run
-    // and the port it uses go.
-    SlotFiber fiber_;
+    std::unique_ptr<BoardRun> board_;
     SlotView view_;
     bool inService_ = true;
     bool stopping_ = false;
@@ -137,7 +132,6 @@ private:
     bool evaluatePending_ = false;
     bool openQueued_ = false;
     bool startQueued_ = false;
-    std::string startTime_;
     DevicePathWatch watch_;
     std::unique_ptr<QSocketNotifier> notifier_;
     QTimer probeTimer_;

@@ -1,7 +1,6 @@
 // What the upload engine needs of the main window: its progress controls, the status lamp, the
-// run buttons, the script timer, the terminal control's switch, a blocking sleep and the script
-// file chooser. The main window implements it; tests use a fake that records every call.
-// All calls come on the GUI thread.
+// run buttons, the terminal control's switch and the script file chooser. The owner of a run
+// implements it; tests use a fake that records every call. All calls come on the GUI thread.
 #pragma once
 
 #include <cstdint>
@@ -34,14 +33,10 @@ public:
     virtual void ShowProgress(bool visible) = 0;
     // false: the running controls (only "Cancel Upload" enabled); true: the idle controls.
     virtual void SetUploadBtnState(bool on) = 0;
-    // ScriptTimer (10 ms) enabled or disabled. Its tick calls ScriptEngine::ScriptTimerTimer.
-    virtual void SetScriptTimerEnabled(bool on) = 0;
     // The terminal window has been created once (it is never destroyed before program end).
     virtual bool TerminalExists() const = 0;
     // The terminal control's Active property; only called when TerminalExists().
     virtual void SetTerminalActive(bool active) = 0;
-    // Blocks the GUI thread for the given milliseconds (positive).
-    virtual void Sleep(std::int32_t milliseconds) = 0;
     // The script file dialog. true and the chosen path, or false when cancelled.
     virtual bool ChooseScriptFile(std::string& path) = 0;
 };

@@ -1,50 +1,60 @@
+// The script half of the engine: starting and ending runs, the timer's steps, the script's
+// lines and commands, the script-error dialog, and the waits every step may hold.
 #include "upload/ScriptEngine.h"
 
 #include <algorithm>
 #include <ctime>
 #include <exception>
 #include <filesystem>
-#include <fstream>
 #include <limits>
 #include <optional>
 #include <system_error>
 #include <utility>
 
 #include "upload/ScriptText.h"
-#include "upload/UploadHeader.h"
 
 namespace pellwick {
 
 namespace {
 
-constexpr const char* UploadLabelIdle = "Upload Progress";
-
 std::string LineNumberText(std::int32_t number) {
     return "\rLine Number: " + std::to_string(number);
 }
 
-// A box text with the cause of the failure on a line of its own.
-std::string WithCause(const std::string& text, const std::string& cause) {
-    return cause.empty() ? text : text + "\r" + cause;
-}
-
 // How long the link waits for one answer, in seconds, as the operator reads it ("5.5").
 std::string AnswerWaitText() {
-    const int tenths = (100 * 55 + 50) / 100; // 100 ticks of 55 ms
+    const int tenths = (AnswerWaitTicks * 55 + 50) / 100;
     return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
-}
-
-double SecondsSince(std::chrono::steady_clock::time_point from) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
 }
 
 } // namespace
 
-ScriptEngine::ScriptEngine(ILinkOperations& link, IUploadWindow& window, IMessageBoxes& boxes)
-    : link_(link), window_(window), boxes_(boxes), formats_(DateFormats::FromLocale()) {}
+const char* RunWaitName(RunWait wait) {
+    switch (wait) {
+    case RunWait::None:
+        return "none";
+    case RunWait::Room:
+        return "room";
+    case RunWait::Pause:
+        return "pause";
+    case RunWait::Quiet:
+        return "quiet";
+    case RunWait::Answer:
+        return "answer";
+    }
+    return "none";
+}
+
+ScriptEngine::ScriptEngine(ILinkOperations& link, IUploadWindow& window, IMessageBoxes& boxes,
+                           RunClock& clock)
+    : link_(link), window_(window), boxes_(boxes), clock_(clock),
+      scriptTimer_(clock.MakeTimer([this] { ScriptTimerTimer(); })),
+      waitTimer_(clock.MakeTimer([this] { WaitTimerTimer(); })),
+      watchTimer_(clock.MakeTimer([this] { RunPiece([this] { WatchTransfer(); }); })),
+      formats_(DateFormats::FromLocale()) {}
 
 ScriptEngine::~ScriptEngine() {
-    CloseLog();
+    Stop();
 }
 
 void ScriptEngine::ApplySettings(const GeneralSettings& settings) {
@@ -54,7 +64,7 @@ void ScriptEngine::ApplySettings(const GeneralSettings& settings) {
 
 void ScriptEngine::StartRun(bool manual) {
     // A start while a run goes would reload the script, empty the log and send files again.
-    if (running_) {
+    if (running_ || stopped_) {
         return;
     }
     StartLog();
@@ -79,6 +89,14 @@ void ScriptEngine::StartRun(bool manual) {
     }
     run_.ScriptFileName = chosen;
     ProcessScript(chosen);
+}
+
+void ScriptEngine::RefuseStart(const std::string& cause) {
+    if (running_) {
+        return;
+    }
+    record_ = RunRecord{};
+    record_.Cause = cause;
 }
 
 void ScriptEngine::WarnOfUndetectableRefusals() {
@@ -123,6 +141,16 @@ void ScriptEngine::CloseLog() {
     run_.LogOpen = false;
 }
 
+void ScriptEngine::Stop() {
+    stopped_ = true;
+    AbandonWait();
+    deferred_.clear();
+    scriptTimer_->Stop();
+    waitTimer_->Stop();
+    watchTimer_->Stop();
+    CloseLog();
+}
+
 void ScriptEngine::ProcessScript(const std::string& fileName) {
     bool tooLarge = false;
     const auto content = ScriptText::ReadFile(fileName, &tooLarge);
@@ -162,37 +190,66 @@ void ScriptEngine::ProcessScript(const std::string& fileName) {
 
 void ScriptEngine::ScriptTimerTimer() {
     SetTimer(false);
-    if (inStep_) {
-        // The previous step is still inside a message box or a link call; this tick runs once
-        // that step is over, on the state it leaves behind.
+    if (inStep_ || wait_.Kind != RunWait::None) {
+        // The step under way is inside a message box or a wait: this tick runs once that step
+        // is over, on the state it leaves behind.
         tickDeferred_ = true;
+        return;
+    }
+    RunPiece([this] { Step(); });
+}
+
+void ScriptEngine::RunPiece(const std::function<void()>& piece) {
+    if (stopped_) {
         return;
     }
     inStep_ = true;
     std::optional<std::string> fault;
     try {
-        Step();
+        piece();
     } catch (const std::exception& e) {
         fault = e.what();
     } catch (...) {
         fault = "Unknown error";
     }
-    if (fault && link_.LineHungUp()) {
+    if (fault) {
+        AbandonWait();
+        HandleFault(*fault);
+    }
+    inStep_ = false;
+    if (wait_.Kind == RunWait::None) {
+        StepOver();
+    } else if (std::exchange(lookDeferred_, false)) {
+        ScheduleLook();
+    }
+}
+
+void ScriptEngine::HandleFault(const std::string& fault) {
+    if (link_.LineHungUp()) {
         // The device went away before or under the step (the port closed with it): the run
         // ends with the upload-error report, as a loss during a transfer does.
+        StopFileFigures();
         NoteFailure(FileOutcome::HungUp, HangUpCause());
         run_.State = ScriptState::ssUploadError;
         UploadError();
-        tickDeferred_ = false;
-    } else if (fault) {
+    } else {
         // A link failure inside a step (port closed, device gone, output refused) ends the run
         // instead of leaving it half-way with the running controls shown.
-        boxes_.Show(MsgKind::Error, *fault, MbOk);
-        AbandonRun(RunEnd::Failed, *fault);
-        tickDeferred_ = false;
+        boxes_.Show(MsgKind::Error, fault, MbOk);
+        AbandonRun(RunEnd::Failed, fault);
     }
-    inStep_ = false;
-    if (tickDeferred_) {
+    tickDeferred_ = false;
+    deferred_.clear();
+}
+
+void ScriptEngine::StepOver() {
+    // What the link reported while the step waited, in the order it came.
+    while (!deferred_.empty() && wait_.Kind == RunWait::None) {
+        const std::function<void()> call = std::move(deferred_.front());
+        deferred_.pop_front();
+        call();
+    }
+    if (tickDeferred_ && wait_.Kind == RunWait::None) {
         tickDeferred_ = false;
         SetTimer(true);
     }
@@ -208,7 +265,9 @@ void ScriptEngine::Step() {
     switch (run_.State) {
     case ScriptState::ssNextLine:
         ProcessScriptLine();
-        SetTimer(true);
+        if (wait_.Kind == RunWait::None) {
+            SetTimer(true);
+        }
         break;
     case ScriptState::ssDelay:
         if (run_.DelayTicks <= 1) {
@@ -246,20 +305,25 @@ void ScriptEngine::ProcessScriptLine() {
         return;
     }
     const std::string line = run_.Lines[static_cast<std::size_t>(run_.LineIndex)];
-    if (ScriptText::IsCommandLine(line) && !ExecuteCommand(line)) {
+    if (ScriptText::IsCommandLine(line) && ExecuteCommand(line) != LineEnd::Done) {
         return;
     }
+    CountLine();
+}
+
+void ScriptEngine::CountLine() {
     ++run_.LineIndex;
     window_.SetScriptGauge(ScriptText::GaugePercent(run_.LineIndex, run_.LineCount));
 }
 
-bool ScriptEngine::ExecuteCommand(const std::string& line) {
+ScriptEngine::LineEnd ScriptEngine::ExecuteCommand(const std::string& line) {
     const std::string command = ScriptText::CommandOf(line);
     const std::string argument = ScriptText::ArgumentOf(line);
     if (command == "DY") {
         const auto ticks = ScriptText::ParseInteger(argument);
         if (!ticks) {
-            return !NumberErrorAborts("Script file error - Delay value corrupt!");
+            return NumberErrorAborts("Script file error - Delay value corrupt!") ? LineEnd::Aborted
+                                                                                 : LineEnd::Done;
         }
         run_.DelayTicks = *ticks;
         run_.State = ScriptState::ssDelay;
@@ -270,7 +334,7 @@ bool ScriptEngine::ExecuteCommand(const std::string& line) {
         if (!seconds || ms > std::numeric_limits<std::int32_t>::max() ||
             ms < std::numeric_limits<std::int32_t>::min()) {
             if (NumberErrorAborts("Script file error - Post Delay value invalid!")) {
-                return false;
+                return LineEnd::Aborted;
             }
             run_.PostDelay = 0;
         } else {
@@ -285,23 +349,17 @@ bool ScriptEngine::ExecuteCommand(const std::string& line) {
     } else if (command == "DM") {
         boxes_.Show(MsgKind::Information, ProcessCmdString(argument), MbOk);
     } else if (command == "TC") {
-        std::string answer;
-        const std::string sent = ProcessCmdString(argument);
-        link_.SendInitCmd(sent, answer);
-        if (answer == "ERROR") {
-            const std::string& reply = link_.State().ReplyText;
-            failureCause_ = reply.empty() ? "No answer to \"" + ReadableBytes(sent) + "\" within " +
-                                                AnswerWaitText() + " s."
-                                          : "The device answered \"" + ReadableBytes(reply) +
-                                                "\" to \"" + ReadableBytes(sent) + "\".";
-            run_.State = ScriptState::ssScriptError;
-        }
+        pending_ = ProcessCmdString(argument);
+        link_.BeginCommand(pending_);
+        AwaitAnswer(TickDeadline(clock_.Now(), AnswerWaitTicks), Then::Answered);
+        return LineEnd::Continues;
     } else if (command == "SC") {
-        link_.SendDataString(ProcessCmdString(argument));
+        AwaitRoom(ProcessCmdString(argument), Then::LineWritten);
+        return LineEnd::Continues;
     } else if (command == "LD") {
         run_.State = ScriptState::ssStartUpload;
     }
-    return true;
+    return LineEnd::Done;
 }
 
 bool ScriptEngine::NumberErrorAborts(const std::string& what) {
@@ -325,10 +383,12 @@ std::string ScriptEngine::ProcessCmdString(const std::string& text) {
 void ScriptEngine::ScriptError() {
     window_.SetComLamp(LampRed);
     const std::string cause = std::exchange(failureCause_, std::string());
-    const std::string text = WithCause(
-        "Script error encountered! - System not responding or command error.\rFile Name: " +
-            run_.ScriptFileName + LineNumberText(run_.LineIndex),
-        cause);
+    std::string text = "Script error encountered! - System not responding or command error."
+                       "\rFile Name: " +
+                       run_.ScriptFileName + LineNumberText(run_.LineIndex);
+    if (!cause.empty()) {
+        text += "\r" + cause;
+    }
     const MsgButton pressed = boxes_.Show(MsgKind::Error, text, MbAbort | MbIgnore);
     if (!running_) {
         // The device's error string between runs: there is no run to end or resume.
@@ -351,93 +411,23 @@ void ScriptEngine::ScriptEnd() {
     EndRun(run_.State == ScriptState::ssScriptError ? RunEnd::ScriptAborted : RunEnd::Completed);
 }
 
-void ScriptEngine::EndRun(RunEnd end) {
-    // A state left at ssScriptError or ssUploadError would let a late tick bring its dialog
-    // back between runs.
-    run_.State = ScriptState::ssScriptDone;
-    SetTimer(false);
-    if (fileOpen_) {
-        EndFile(failure_ == FileOutcome::Verified ? FileOutcome::Failed : failure_);
-    }
-    // A run aborted in the middle of an upload gives the terminal and the buffer back too.
-    ReleaseUploadBuffer();
-    window_.SetUploadLabel(UploadLabelIdle);
-    window_.SetUploadGauge(0);
-    RestoreTerminal();
-    record_.End = end;
-    failure_ = FileOutcome::Verified;
-    failureCause_.clear();
-    running_ = false;
-    try {
-        link_.SetRunActive(false);
-    } catch (const std::exception&) {
-        // A port that cannot drop a trigger now drops it when it closes.
-    }
-    window_.ShowProgress(false);
-    window_.SetUploadBtnState(true);
-}
-
-void ScriptEngine::NoteFailure(FileOutcome outcome, const std::string& cause) {
-    if (failure_ == FileOutcome::Verified) {
-        failure_ = outcome;
-        failureCause_ = cause;
-    }
-}
-
-void ScriptEngine::EndFile(FileOutcome outcome) {
-    if (!fileOpen_) {
+void ScriptEngine::SetScriptError() {
+    if (Defer([this] { SetScriptError(); })) {
         return;
     }
-    fileOpen_ = false;
-    FileRecord& file = record_.Files.back();
-    file.Outcome = outcome;
-    if (outcome != FileOutcome::Verified) {
-        file.Cause = failureCause_;
-    }
-    if (transferStarted_ && file.TransferSeconds == 0) {
-        NoteTransfer(file);
-    }
-}
-
-void ScriptEngine::NoteTransfer(FileRecord& file) const {
-    const TransferProgress progress = link_.Progress();
-    file.TransferSeconds = progress.Seconds;
-    file.BytesSent = progress.Handed;
-}
-
-std::int64_t ScriptEngine::BytesHandedOver() const {
-    return transferStarted_ ? link_.Progress().Handed : 0;
-}
-
-std::string ScriptEngine::DeviceErrorCause() const {
-    const std::string error = "\"" + ReadableBytes(link_.State().ActiveError) + "\"";
-    if (!fileOpen_ || !transferStarted_) {
-        return "The device sent its error string " + error + ".";
-    }
-    const std::int64_t at =
-        link_.State().DeviceErrorAt >= 0 ? link_.State().DeviceErrorAt : BytesHandedOver();
-    return "The device answered " + error + " after " + std::to_string(at) + " of " +
-           std::to_string(record_.Files.back().Size) + " bytes.";
-}
-
-std::string ScriptEngine::HangUpCause() const {
-    if (!fileOpen_) {
-        return "The device hung up.";
-    }
-    return "The device hung up after " + std::to_string(BytesHandedOver()) + " bytes.";
-}
-
-void ScriptEngine::SetScriptError() {
     // The device's error string while a file of this run is on its way, or after the upload
     // has failed, refuses that upload: it must not become a script error that Ignore passes.
-    if (running_ &&
-        (run_.State == ScriptState::ssUploading || run_.State == ScriptState::ssUploadError ||
-         run_.State == ScriptState::ssCancelled)) {
-        if (run_.State == ScriptState::ssUploading) {
+    if (running_ && (fileOpen_ || run_.State == ScriptState::ssUploadError ||
+                     run_.State == ScriptState::ssCancelled)) {
+        if (run_.State != ScriptState::ssUploadError && run_.State != ScriptState::ssCancelled) {
             NoteFailure(FileOutcome::Refused, DeviceErrorCause());
             run_.State = ScriptState::ssUploadError;
         }
-        // While the transfer runs, this only records the refusal: the output's drain ends it.
+        // A transfer that the refusal finds running (it came during the pause before it) stops
+        // as it would had the link seen the refusal itself; its drain ends it.
+        if (link_.TransferRunning()) {
+            link_.StopTransfer();
+        }
         SetTimer(true);
         return;
     }
@@ -449,10 +439,14 @@ void ScriptEngine::SetScriptError() {
 }
 
 void ScriptEngine::SetULError() {
+    if (Defer([this] { SetULError(); })) {
+        return;
+    }
     // A lost line tells of it between runs too; there is no run then to end.
     if (!running_) {
         return;
     }
+    StopFileFigures();
     if (link_.LineHungUp()) {
         NoteFailure(FileOutcome::HungUp, HangUpCause());
     } else if (link_.SCommOpen()) {
@@ -467,309 +461,206 @@ void ScriptEngine::SetULError() {
 }
 
 void ScriptEngine::EnableScriptTimer() {
+    if (Defer([this] { EnableScriptTimer(); })) {
+        return;
+    }
     SetTimer(true);
 }
 
-bool ScriptEngine::ReadUploadFile(const std::string& fileName, std::vector<std::uint8_t>& buffer) {
-    // The size comes from the file system: a directory or a device opens as a stream but has
-    // no size, which counts as a read failure.
-    std::error_code error;
-    const std::uintmax_t size = std::filesystem::file_size(fileName, error);
-    // The link counts a transfer in 32 bits signed; a larger file would go out cut short
-    // under a header that announces its full size.
-    if (error || size > static_cast<std::uintmax_t>(std::numeric_limits<std::int32_t>::max())) {
+void ScriptEngine::LineChanged() {
+    if (wait_.Kind == RunWait::None || (!link_.LineHungUp() && link_.SCommOpen())) {
+        return;
+    }
+    // The wait ends at its next look, which comes at once: the step goes on and finds the line
+    // gone, as it would at its wait's end.
+    wait_.Cut = true;
+    waitTimer_->Start(std::chrono::microseconds(0));
+}
+
+bool ScriptEngine::Defer(std::function<void()> call) {
+    if (!wait_.Blocking || wait_.Kind == RunWait::None) {
         return false;
     }
-    try {
-        buffer.assign(static_cast<std::size_t>(size), 0);
-    } catch (const std::exception&) {
-        return false;
-    }
-    std::ifstream in(fileName, std::ios::binary);
-    if (!in) {
-        return false;
-    }
-    if (size > 0) {
-        in.read(reinterpret_cast<char*>(buffer.data()), static_cast<std::streamsize>(size));
-        if (static_cast<std::uintmax_t>(in.gcount()) != size) {
-            return false;
-        }
-    }
+    deferred_.push_back(std::move(call));
+    // A line that has gone ends the wait at once all the same.
+    LineChanged();
     return true;
 }
 
-void ScriptEngine::UploadFile(const std::string& fileName, const std::string& address,
-                              const std::string& version) {
-    transferStarted_ = false;
-    // Only a regular file is uploaded: opening a FIFO would block the run for ever, and a
-    // device has no size to announce.
-    std::error_code statError;
-    if (!std::filesystem::is_regular_file(fileName, statError) ||
-        !std::ifstream(fileName, std::ios::binary)) {
-        const MsgButton pressed =
-            boxes_.Show(MsgKind::Error,
-                        "Script file error - File not found!\rFile Name: " + fileName +
-                            LineNumberText(run_.LineIndex),
-                        MbAbort | MbIgnore);
-        if (pressed != MbIgnore) {
-            failureCause_ = "The upload file \"" + fileName + "\" cannot be opened.";
-            run_.State = ScriptState::ssScriptError;
-        } else {
-            ++record_.IgnoredErrors;
-        }
-        SetTimer(true);
-        return;
-    }
-    if (!ReadUploadFile(fileName, run_.UploadBuffer)) {
-        ReleaseUploadBuffer();
-        boxes_.Show(MsgKind::Error, "Insufficient Memory Resources - Script Terminated !", MbOk);
-        // The run cannot go on; return to idle rather than leave the running controls up.
-        AbandonRun(RunEnd::Failed, "The upload file \"" + fileName + "\" could not be read.");
-        return;
-    }
-    const std::uint64_t size = run_.UploadBuffer.size();
-    const std::string dateText = DateText::ForFile(fileName, formats_, version);
-    const std::uint16_t checksum = UploadHeader::Checksum(run_.UploadBuffer);
-    window_.SetUploadLabel(fileName);
-
-    const std::string headerVersion = UploadHeader::IsDateVersion(version) ? dateText : version;
-    FileRecord file;
-    file.Line = run_.LineIndex;
-    file.Name = fileName;
-    file.Address = address;
-    file.Version = headerVersion;
-    file.Size = size;
-    file.Checksum = checksum;
-    record_.Files.push_back(std::move(file));
-    fileOpen_ = true;
-    link_.SendDataString(UploadHeader::Build(address, size, checksum, headerVersion));
-
-    if (run_.LogOpen) {
-        run_.LogOpen = log_.WriteUpload(
-            {fileName, size, UploadHeader::ChecksumHex(checksum), version, dateText, address});
-    }
-    if (window_.TerminalExists()) {
-        window_.SetTerminalActive(false);
-        terminalOff_ = true;
-    }
-    if (run_.PreUploadDelay > 0) {
-        window_.Sleep(run_.PreUploadDelay);
-    }
-    if (run_.State == ScriptState::ssCancelled || run_.State == ScriptState::ssUploadError) {
-        // Cancelled or refused while the header went out (sending processes messages). A
-        // transfer start clears the stop request, so starting one now would send the whole
-        // file regardless.
-        SetTimer(true);
-        return;
-    }
-    transferStarted_ = true;
-    link_.SendBuffer(run_.UploadBuffer.data(), static_cast<std::uint32_t>(size));
-}
-
-ScriptEngine::Verdict ScriptEngine::VerifyOnce(std::string& heard) {
-    heard.clear();
-    if (link_.LineHungUp()) {
-        return Verdict::LineGone;
-    }
-    const std::string error = link_.State().ActiveError;
-    // Input from before the CR cannot be its answer (a prompt left over from the transfer, or
-    // line noise, would end the wait at once), but it may hold the device's error string:
-    // whole, when it came late, or begun, when the rest follows with the answer.
-    const std::string stale = link_.TakeInput();
-    if (!error.empty() && stale.find(error) != std::string::npos) {
-        heard = stale;
-        return Verdict::Refused;
-    }
-    std::string begun;
-    const std::size_t longest = error.empty() ? 0 : std::min(stale.size(), error.size() - 1);
-    for (std::size_t n = longest; n > 0; --n) {
-        if (stale.compare(stale.size() - n, n, error, 0, n) == 0) {
-            begun = error.substr(0, n);
-            break;
-        }
-    }
-    std::string answer;
-    link_.SendInitCmd("\r", answer);
-    std::string reply = begun + link_.State().ReplyText;
-    if (answer == "OK" && !error.empty()) {
-        // The prompt that ended the wait may have been noise in front of the real answer:
-        // a refusal that follows it still counts.
-        reply += link_.TakeInput();
-    }
-    heard = reply;
-    if (!error.empty() && reply.find(error) != std::string::npos) {
-        return Verdict::Refused;
-    }
-    if (answer == "OK") {
-        return Verdict::Accepted;
-    }
-    if (link_.LineHungUp()) {
-        return Verdict::LineGone;
-    }
-    return Verdict::NoAnswer;
-}
-
-void ScriptEngine::RestoreTerminal() {
-    if (terminalOff_ && window_.TerminalExists()) {
-        window_.SetTerminalActive(true);
-    }
-    terminalOff_ = false;
-}
-
-void ScriptEngine::UploadFinish() {
-    if (fileOpen_ && transferStarted_) {
-        // The output has drained: the transfer's figures are final now.
-        NoteTransfer(record_.Files.back());
-    }
-    verifyStart_ = std::chrono::steady_clock::now();
-    window_.SetUploadLabel("Verifying Upload");
-    window_.SetUploadGauge(50);
-    if (run_.PostDelay > 0) {
-        window_.Sleep(run_.PostDelay);
-    }
-    // Only a missing answer is worth a second try: the device's error string is its verdict,
-    // and a line that has hung up will not answer.
-    std::string heard;
-    int tries = 1;
-    Verdict verdict = VerifyOnce(heard);
-    if (verdict == Verdict::NoAnswer) {
-        window_.SetUploadGauge(70);
-        window_.Sleep(2000);
-        ++tries;
-        verdict = VerifyOnce(heard);
-    }
-    if (fileOpen_) {
-        record_.Files.back().VerifySeconds = SecondsSince(verifyStart_);
-    }
-    if (verdict != Verdict::Accepted) {
-        switch (verdict) {
-        case Verdict::Refused:
-            NoteFailure(FileOutcome::Refused, "The device answered \"" +
-                                                  ReadableBytes(link_.State().ActiveError) +
-                                                  "\" to the verifying CR.");
-            break;
-        case Verdict::LineGone:
-            NoteFailure(FileOutcome::HungUp, HangUpCause());
-            break;
-        default:
-            NoteFailure(FileOutcome::NotVerified,
-                        heard.empty() ? "No answer to the verifying CR (" + std::to_string(tries) +
-                                            " tries, " + AnswerWaitText() + " s)."
-                                      : "No prompt in the answer to the verifying CR (" +
-                                            std::to_string(tries) + " tries): \"" +
-                                            ReadableBytes(heard) + "\".");
-            break;
-        }
-        window_.SetUploadGauge(90);
-        boxes_.Show(
-            MsgKind::Error,
-            WithCause("Communication test failed. Upload of " + run_.UploadName +
-                          " may have failed!\rScript Line: " + std::to_string(run_.LineIndex),
-                      failureCause_),
-            MbOk);
-        run_.State = ScriptState::ssUploadError;
-        SetTimer(true);
-        return;
-    }
-    EndFile(FileOutcome::Verified);
-    RestoreTerminal();
-    ReleaseUploadBuffer();
-    window_.SetUploadLabel(UploadLabelIdle);
-    window_.SetUploadGauge(0);
-    run_.State = ScriptState::ssNextLine;
-    SetTimer(true);
-}
-
-void ScriptEngine::UploadError() {
-    // The bytes of a transfer still running are in use: its end (the output's drain) brings
-    // the next tick, which ends the run.
-    if (link_.TransferRunning()) {
-        return;
-    }
-    if (run_.State == ScriptState::ssCancelled) {
-        NoteFailure(FileOutcome::Cancelled, "Cancelled by the operator.");
-    }
-    window_.SetComLamp(LampRed);
-    if (fileOpen_) {
-        EndFile(failure_ == FileOutcome::Verified ? FileOutcome::Failed : failure_);
-    }
-    ReleaseUploadBuffer();
-    // No transfer runs at this point, so a stop request left by this run's cancel is dropped
-    // here instead of lingering.
-    link_.SetStopRequest(false);
-    const std::string text = WithCause(
-        "Upload error encountered, script aborted! Reset remote system.\rFile: " + run_.UploadName,
-        failureCause_);
-    if (!record_.Files.empty() && record_.Files.back().Message.empty() &&
-        record_.Files.back().Outcome != FileOutcome::Verified) {
-        record_.Files.back().Message = text;
-    }
-    record_.Cause = failureCause_;
-    record_.Message = text;
-    boxes_.Show(MsgKind::Error, text, MbOk);
-    switch (failure_) {
-    case FileOutcome::Refused:
-        EndRun(RunEnd::Refused);
-        break;
-    case FileOutcome::NotVerified:
-        EndRun(RunEnd::NotVerified);
-        break;
-    case FileOutcome::Cancelled:
-        EndRun(RunEnd::Cancelled);
-        break;
-    case FileOutcome::HungUp:
-        EndRun(RunEnd::HungUp);
-        break;
-    default:
-        EndRun(RunEnd::Failed);
-        break;
-    }
-}
-
-void ScriptEngine::BtnULCancelClick() {
-    if (boxes_.Show(MsgKind::Warning, "Cancel current upload?", MbYes | MbNo) != MbYes) {
-        return;
-    }
-    if (!running_) {
-        // The run ended while the question was open; its own report has said how.
-        boxes_.Show(MsgKind::Information,
-                    "The upload run had already ended: there was nothing left to cancel.", MbOk);
-        return;
-    }
-    // A refusal that stopped the transfer before the operator said Yes stays its cause; the link
-    // tells the engine of it only once the output has drained.
-    if (link_.TransferRunning() && link_.State().DeviceErrorAt >= 0) {
-        NoteFailure(FileOutcome::Refused, DeviceErrorCause());
-    }
-    NoteFailure(FileOutcome::Cancelled, "Cancelled by the operator.");
-    run_.State = ScriptState::ssCancelled;
-    link_.SetStopRequest(true);
-}
-
-void ScriptEngine::AbandonRun(RunEnd end, const std::string& cause) {
-    NoteFailure(FileOutcome::Failed, cause);
-    window_.SetComLamp(LampRed);
-    record_.Cause = failureCause_;
-    EndRun(end);
-}
-
-void ScriptEngine::ReleaseUploadBuffer() {
-    // The link reads the bytes of a running transfer until its end; a transfer that could not
-    // be finished keeps them until the next release.
-    if (link_.TransferRunning()) {
-        return;
-    }
-    run_.UploadBuffer.clear();
-    run_.UploadBuffer.shrink_to_fit();
+bool ScriptEngine::TimerActive() const {
+    return scriptTimer_->Active();
 }
 
 void ScriptEngine::SetTimer(bool on) {
     // While a transfer runs only its end may bring the next tick: a tick in between would
     // verify, or end the run and release the bytes, while the link still sends them.
-    if (on && link_.TransferRunning()) {
+    if (on && (link_.TransferRunning() || stopped_)) {
         return;
     }
-    window_.SetScriptTimerEnabled(on);
+    if (on) {
+        scriptTimer_->Start(ScriptTick);
+    } else {
+        scriptTimer_->Stop();
+    }
+}
+
+// --- Waits -------------------------------------------------------------------------------------
+
+void ScriptEngine::BeginWait(RunWait kind, Then next, RunClock::TimePoint deadline, bool blocking) {
+    wait_ = Wait{};
+    wait_.Kind = kind;
+    wait_.Next = next;
+    wait_.Begun = clock_.Now();
+    wait_.LastByte = wait_.Begun;
+    wait_.Deadline = deadline;
+    wait_.Blocking = blocking;
+    ScheduleLook();
+}
+
+void ScriptEngine::AwaitRoom(std::string text, Then next) {
+    pending_ = std::move(text);
+    // The first look is now; a string that fits goes out in this step.
+    if (link_.RoomFor(pending_.size())) {
+        Continue(next);
+        return;
+    }
+    // Handlers go on running while a string waits for room, as they do for a thread that
+    // processes its events meanwhile: what they report is taken at once.
+    BeginWait(RunWait::Room, next, {}, false);
+    wait_.Looks = 1;
+}
+
+void ScriptEngine::AwaitPause(std::int32_t milliseconds, Then next) {
+    if (milliseconds <= 0) {
+        Continue(next);
+        return;
+    }
+    BeginWait(RunWait::Pause, next, clock_.Now() + std::chrono::milliseconds(milliseconds), true);
+}
+
+void ScriptEngine::AwaitQuiet(Then next) {
+    link_.BeginTakeInput();
+    BeginWait(RunWait::Quiet, next, clock_.Now() + InputQuietLimit, true);
+}
+
+void ScriptEngine::AwaitAnswer(RunClock::TimePoint deadline, Then next) {
+    BeginWait(RunWait::Answer, next, deadline, true);
+}
+
+void ScriptEngine::ScheduleLook() {
+    using std::chrono::microseconds;
+    if (wait_.Kind == RunWait::None) {
+        waitTimer_->Stop();
+        return;
+    }
+    const auto now = clock_.Now();
+    auto at = wait_.Kind == RunWait::Pause ? wait_.Deadline : now + LookInterval;
+    if (wait_.Kind != RunWait::Room && wait_.Kind != RunWait::Pause) {
+        at = std::min(at, wait_.Deadline);
+    }
+    waitTimer_->Start(
+        std::max(microseconds(0), std::chrono::duration_cast<microseconds>(at - now)));
+}
+
+void ScriptEngine::WaitTimerTimer() {
+    if (wait_.Kind == RunWait::None) {
+        return;
+    }
+    if (inStep_) {
+        lookDeferred_ = true;
+        return;
+    }
+    RunPiece([this] {
+        if (!LookOver()) {
+            ScheduleLook();
+            return;
+        }
+        const Then next = wait_.Next;
+        wait_ = Wait{};
+        Continue(next);
+    });
+}
+
+bool ScriptEngine::LookOver() {
+    const auto now = clock_.Now();
+    switch (wait_.Kind) {
+    case RunWait::None:
+        return true;
+    case RunWait::Room:
+        return wait_.Cut || link_.RoomFor(pending_.size()) || ++wait_.Looks >= StringPacingRounds;
+    case RunWait::Pause:
+        return wait_.Cut || now >= wait_.Deadline;
+    case RunWait::Quiet: {
+        std::size_t taken = 0;
+        const InputLook look = link_.TakeArrived(taken);
+        if (taken > 0) {
+            wait_.LastByte = now;
+        }
+        return wait_.Cut || look != InputLook::Waiting ||
+               now - wait_.LastByte >= link_.QuietTime() || now >= wait_.Deadline;
+    }
+    case RunWait::Answer:
+        return link_.TakeAnswer() != InputLook::Waiting || wait_.Cut || now >= wait_.Deadline;
+    }
+    return true;
+}
+
+void ScriptEngine::AbandonWait() {
+    const RunWait kind = std::exchange(wait_, Wait{}).Kind;
+    waitTimer_->Stop();
+    lookDeferred_ = false;
+    try {
+        if (kind == RunWait::Answer) {
+            link_.EndCommand();
+        } else if (kind == RunWait::Quiet) {
+            link_.EndTakeInput();
+        }
+    } catch (const std::exception&) {
+        // A port that has gone took its wait with it.
+    }
+}
+
+void ScriptEngine::Continue(Then next) {
+    switch (next) {
+    case Then::LineWritten:
+        link_.WriteString(pending_);
+        CountLine();
+        SetTimer(true);
+        break;
+    case Then::Answered: {
+        const std::string answer = link_.EndCommand();
+        if (answer == "ERROR") {
+            const std::string& reply = link_.State().ReplyText;
+            failureCause_ = reply.empty() ? "No answer to \"" + ReadableBytes(pending_) +
+                                                "\" within " + AnswerWaitText() + " s."
+                                          : "The device answered \"" + ReadableBytes(reply) +
+                                                "\" to \"" + ReadableBytes(pending_) + "\".";
+            run_.State = ScriptState::ssScriptError;
+        }
+        CountLine();
+        SetTimer(true);
+        break;
+    }
+    case Then::HeaderWritten:
+        HeaderWritten();
+        break;
+    case Then::DelayOver:
+        DelayOver();
+        break;
+    case Then::VerifyLook:
+        VerifyLook();
+        break;
+    case Then::StaleTaken:
+        StaleTaken();
+        break;
+    case Then::VerifyAnswered:
+        VerifyAnswered();
+        break;
+    case Then::AfterPromptTaken:
+        reply_ += link_.EndTakeInput();
+        JudgeReply();
+        break;
+    }
 }
 
 } // namespace pellwick

@@ -12,13 +12,18 @@
 
 namespace pellwick::test {
 
-void RecordingLink::SendInitCmd(const std::string& text, std::string& answer) {
+void RecordingLink::BeginCommand(const std::string& text) {
     Sent.push_back(text);
-    if (Answers.empty()) {
-        answer = "OK";
-    } else {
-        answer = Answers.front();
+    answer_ = "OK";
+    if (!Answers.empty()) {
+        answer_ = Answers.front();
         Answers.pop_front();
+    }
+}
+
+void RecordingLink::StopTransfer() {
+    if (Transferring) {
+        QTimer::singleShot(0, [this] { Drain(); });
     }
 }
 

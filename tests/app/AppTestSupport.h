@@ -26,30 +26,43 @@ public:
     bool Open = true;
     bool AutoDrain = true;
     std::deque<std::string> Answers;
-    std::vector<std::string> Sent;   // strings of SendDataString and SendInitCmd
+    std::vector<std::string> Sent;   // strings sent, commands among them
     std::vector<std::string> Blocks; // the bytes of each SendBuffer
     std::vector<bool> UploadModes;   // each SetUploadMode
     std::vector<bool> StopRequests;  // each SetStopRequest
     bool Transferring = false;
     bool RunActive = false;
 
-    void SendDataString(const std::string& text) override { Sent.push_back(text); }
-    void SendInitCmd(const std::string& text, std::string& answer) override;
+    bool RoomFor(std::size_t) override { return true; }
+    void WriteString(const std::string& text) override { Sent.push_back(text); }
+    void BeginCommand(const std::string& text) override;
+    InputLook TakeAnswer() override { return InputLook::Done; }
+    std::string EndCommand() override { return answer_; }
+    void BeginTakeInput() override {}
+    InputLook TakeArrived(std::size_t&) override { return InputLook::Gone; }
+    std::string EndTakeInput() override { return {}; }
+    std::chrono::milliseconds QuietTime() const override { return InputQuietShortest; }
     void SendBuffer(const std::uint8_t* bytes, std::uint32_t count) override;
     void SetUploadMode(bool on) override { UploadModes.push_back(on); }
     void SetStopRequest(bool on) override { StopRequests.push_back(on); }
+    void StopTransfer() override;
+    std::string TransferHeld() override { return {}; }
     // A real port, when the test has one, says whether it is open and whether it was lost.
     bool SCommOpen() override { return Port != nullptr ? Port->Open() : Open; }
+    bool TriggersReady() override { return SCommOpen() && TriggersMade; }
     bool TransferRunning() const override { return Transferring; }
     void SetRunActive(bool on) override { RunActive = on; }
     void SetHost(ILinkHost* host) override { Host = host; }
-    std::string TakeInput() override { return {}; }
     bool LineHungUp() override { return Port != nullptr && Port->LineHungUp(); }
     const LinkState& State() const override { return LinkStateValue; }
     LinkState LinkStateValue;
+    bool TriggersMade = true; // false: the port opened without a trigger it needs
 
     // Ends the running transfer as the link does once the output has drained.
     void Drain();
+
+private:
+    std::string answer_ = "OK";
 };
 
 // Makes a fresh folder the current directory for the life of the object.

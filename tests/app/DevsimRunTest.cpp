@@ -1,12 +1,14 @@
 // A whole upload from the "Start File Upload" click to idle, with the real settings window and
 // port against the device simulator on a pseudo-terminal.
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <cstdlib>
 #include <filesystem>
@@ -167,6 +169,7 @@ TEST_F(DevsimRunTest, UploadsStillWorkAfterTheTerminalWindowWasOpenedAndClosed) 
 
     for (int round = 1; round <= 2; ++round) {
         QTest::mouseClick(Find<QPushButton>("BtnUpload"), Qt::LeftButton);
+
         ASSERT_TRUE(PumpUntil([&] { return !window->Run().Running(); }, 60000));
         ASSERT_TRUE(boxes.Shown.empty()) << "round " << round << ": " << boxes.Shown.front().Text;
         EXPECT_EQ(Lamp(), QColor(0, 128, 0));
@@ -175,6 +178,49 @@ TEST_F(DevsimRunTest, UploadsStillWorkAfterTheTerminalWindowWasOpenedAndClosed) 
     }
     // Off before each file is sent, on again after it was verified.
     EXPECT_EQ(terminalSwitches, (std::vector<bool>{false, true, false, true}));
+}
+
+// While the run waits for an answer that does not come, the window goes on: its event loop
+// never stands still for more than 50 ms (measured by a 5 ms timer of the GUI thread).
+class WindowWhileWaitingTest : public DevsimRunTest {
+protected:
+    // Runs the script until the run has waited 7.5 s, or has ended after more than 5 s;
+    // returns the longest gap between the beats in ms.
+    qint64 LongestGap(const char* script) {
+        StartProgram();
+        Write("a.bin", std::string(1000, 'a'));
+        Write("loader.sld", script);
+        QElapsedTimer clock;
+        qint64 last = 0;
+        qint64 longest = 0;
+        QTimer beat;
+        beat.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&beat, &QTimer::timeout, [&] {
+            const qint64 now = clock.elapsed();
+            longest = std::max(longest, now - last);
+            last = now;
+        });
+        QTest::mouseClick(Find<QPushButton>("BtnUpload"), Qt::LeftButton);
+        clock.start();
+        beat.start(5);
+        EXPECT_TRUE(
+            PumpUntil([&] { return !window->Run().Running() || clock.elapsed() > 7500; }, 30000));
+        beat.stop();
+        EXPECT_GT(clock.elapsed(), 5000);
+        EXPECT_TRUE(PumpUntil([&] { return !window->Run().Running(); }, 30000));
+        return longest;
+    }
+};
+
+TEST_F(WindowWhileWaitingTest, ACommandThatIsNotAnswered) {
+    config.silent = true;
+    EXPECT_LE(LongestGap("_TC \"VER^M\"\n"), 50);
+}
+
+TEST_F(WindowWhileWaitingTest, AVerificationThatIsTriedAgain) {
+    config.ignoreVerify = 1;
+    EXPECT_LE(LongestGap("_SC \"UL^M\"\n_LA 00010000\n_LV 1\n_LF a.bin\n_LD\n"), 50);
+    EXPECT_TRUE(boxes.Shown.empty()) << boxes.Shown.front().Text;
 }
 
 } // namespace

@@ -152,10 +152,8 @@ TEST_F(MainWindowTest, StartsWithTheDocumentedControlsAndCreatesLoaderIniWithOnl
     }
     EXPECT_TRUE(Find<QAction>(*window, "MnuItmStatusLights")->isChecked());
     EXPECT_FALSE(Find<QAction>(*window, "MnuItmSupport")->isVisible());
-    auto* timer = run->findChild<QTimer*>("ScriptTimer");
-    ASSERT_NE(timer, nullptr);
-    EXPECT_EQ(timer->interval(), 10);
-    EXPECT_FALSE(timer->isActive());
+    EXPECT_EQ(ScriptEngine::ScriptTick, std::chrono::milliseconds(10));
+    EXPECT_FALSE(run->TimerActive());
     EXPECT_EQ(QApplication::style()->styleHint(QStyle::SH_ToolTip_WakeUpDelay), 1000);
 
     auto* dialog = Find<QFileDialog>(*window, "OpnDlgULFile");

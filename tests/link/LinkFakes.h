@@ -45,7 +45,10 @@ public:
     void SetDataBits(std::uint16_t b) override { Log.push_back("DataBits " + std::to_string(b)); }
     void SetParityCode(std::uint8_t c) override { Log.push_back("Parity " + std::to_string(c)); }
     void SetStopBits(std::uint16_t b) override { Log.push_back("StopBits " + std::to_string(b)); }
-    void SetHWFlowOptions(std::uint8_t o) override { Log.push_back("Flow " + std::to_string(o)); }
+    void SetHWFlowOptions(std::uint8_t o) override {
+        Log.push_back("Flow " + std::to_string(o));
+        FlowOptions = o;
+    }
     void SetDTR(bool on) override { Log.push_back(std::string("DTR ") + (on ? "1" : "0")); }
     void SetRTS(bool on) override { Log.push_back(std::string("RTS ") + (on ? "1" : "0")); }
     void SetOutSize(std::uint16_t s) override { Log.push_back("OutSize " + std::to_string(s)); }
@@ -129,41 +132,29 @@ public:
                       std::to_string(value) + (activate ? "" : " off"));
     }
     bool HungUp() override { return IsOpen && LineGone; }
-    // Takes the scripted input byte by byte until the text is among the bytes taken; running
-    // out of input is the time-out.
-    bool AwaitText(const std::string& text, std::int32_t ticks, bool, bool ignoreCase) override {
+    // Takes the scripted input byte by byte until `done` ends the wait; running out of input
+    // ends it too, as if the line had gone quiet for good.
+    void BeginInputWait() override {
         RequireOpen();
-        AwaitTicks = ticks;
-        std::string taken;
-        const auto fold = [ignoreCase](std::string s) {
-            if (ignoreCase)
-                std::transform(s.begin(), s.end(), s.begin(),
-                               [](unsigned char c) { return std::toupper(c); });
-            return s;
-        };
-        if (text.empty())
-            return true;
+        Waits.push_back("begin");
+    }
+    InputLook TakeWaitingInput(const std::function<bool(char)>& done) override {
+        if (!IsOpen)
+            return InputLook::Gone;
         while (!Input.empty()) {
             const char c = Input.front();
             Input.erase(0, 1);
-            taken.push_back(c);
             if (H.WaitChar)
                 H.WaitChar(c);
-            if (fold(taken).find(fold(text)) != std::string::npos)
-                return true;
+            if (done(c))
+                return InputLook::Done;
         }
-        return false;
+        return InputLook::Gone;
     }
-
-    // Takes all the scripted input: running out of it is the quiet.
-    std::size_t AwaitQuiet(std::chrono::milliseconds, std::chrono::milliseconds) override {
-        RequireOpen();
-        const std::size_t taken = Input.size();
-        for (const char c : std::exchange(Input, std::string()))
-            if (H.WaitChar)
-                H.WaitChar(c);
-        return taken;
-    }
+    void EndInputWait() override { Waits.push_back("end"); }
+    bool CtsSignal() override { return IsOpen && Cts; }
+    bool DsrSignal() override { return IsOpen && Dsr; }
+    std::uint8_t HWFlowOptions() const override { return FlowOptions; }
 
     // The driver takes n of the bytes waiting in the buffer.
     void HandOver(std::size_t n) {
@@ -200,7 +191,10 @@ public:
     std::function<std::string(const std::string& sent)> Answer;
     std::map<std::uint16_t, TextTrigger> TextTriggers;
     std::map<std::uint16_t, std::uint16_t> StatusTriggers;
-    std::int32_t AwaitTicks = 0;
+    std::vector<std::string> Waits; // "begin" and "end" of each input wait
+    std::uint8_t FlowOptions = 0;
+    bool Cts = false;
+    bool Dsr = false;
 
 private:
     void Queue(std::size_t n) {

@@ -1,5 +1,5 @@
-// A script engine wired to the fakes, running in a fresh temporary directory (scripts, upload
-// files and loader.log all live there).
+// A script engine wired to the fakes on a virtual clock, running in a fresh temporary directory
+// (scripts, upload files and loader.log all live there).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "UploadFakes.h"
+#include "support/VirtualClock.h"
 #include "upload/ScriptEngine.h"
 
 namespace pellwick::test {
@@ -25,7 +26,6 @@ protected:
         ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
         dir_ = pattern;
         std::filesystem::current_path(dir_);
-        window.Journal = &link.Calls;
         link.LinkStateValue.ActiveError = "ERR";
         engine.ApplySettings(GeneralSettings{});
     }
@@ -54,32 +54,65 @@ protected:
         WriteFile(name, text);
     }
 
-    // Ticks while the timer is on; a transfer handed to the link ends the way the link ends it
-    // (timer re-enabled, or SetULError when the device reported an error). Stops when nothing
-    // would wake the engine any more.
-    int Drive(int maxTicks = 10000) {
-        int ticks = 0;
-        while (ticks < maxTicks) {
-            if (window.Timer) {
-                engine.ScriptTimerTimer();
-                ++ticks;
-            } else if (link.TransferPending) {
+    // Fires the run's timers in their order on the virtual clock; a transfer handed to the link
+    // ends, once the run waits for nothing else, the way the link ends it (timer re-enabled, or
+    // SetULError when the device reported an error). Stops when nothing would wake the engine
+    // any more; returns how many timers fired. Every pause the run takes goes into the link's
+    // journal as "Sleep <ms>" and into Pauses.
+    int Drive(int maxFired = 100000) {
+        int fired = 0;
+        while (fired < maxFired) {
+            NotePause();
+            if (link.TransferPending && engine.Waiting() == RunWait::None &&
+                !engine.TimerActive()) {
                 EndTransfer();
-            } else {
+                continue;
+            }
+            if (!clock.FireNext()) {
                 break;
             }
+            ++fired;
         }
-        EXPECT_LT(ticks, maxTicks) << "the run never came to rest";
-        return ticks;
+        EXPECT_LT(fired, maxFired) << "the run never came to rest";
+        return fired;
     }
 
-    // Ticks until `done` holds (the timer must stay on meanwhile).
-    void TickUntil(const std::function<bool()>& done, int maxTicks = 10000) {
-        for (int i = 0; i < maxTicks && !done(); ++i) {
-            ASSERT_TRUE(window.Timer) << "the run stopped before the condition held";
-            engine.ScriptTimerTimer();
+    // As Drive, until `done` holds.
+    void DriveUntil(const std::function<bool()>& done, int maxFired = 100000) {
+        for (int i = 0; i < maxFired && !done(); ++i) {
+            NotePause();
+            if (link.TransferPending && engine.Waiting() == RunWait::None &&
+                !engine.TimerActive()) {
+                EndTransfer();
+                continue;
+            }
+            ASSERT_TRUE(clock.FireNext()) << "the run stopped before the condition held";
         }
         ASSERT_TRUE(done());
+    }
+
+    // Fires timers until `done` holds (one must be due meanwhile).
+    void TickUntil(const std::function<bool()>& done, int maxFired = 100000) {
+        for (int i = 0; i < maxFired && !done(); ++i) {
+            NotePause();
+            ASSERT_TRUE(clock.FireNext()) << "the run stopped before the condition held";
+        }
+        ASSERT_TRUE(done());
+    }
+
+    void NotePause() {
+        if (engine.Waiting() != RunWait::Pause) {
+            pauseNoted_ = false;
+            return;
+        }
+        if (!pauseNoted_) {
+            pauseNoted_ = true;
+            const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                clock.NextDue().value_or(clock.Now()) - clock.Now())
+                                .count();
+            Pauses.push_back(static_cast<std::int32_t>(ms));
+            link.Calls.push_back("Sleep " + std::to_string(ms));
+        }
     }
 
     void EndTransfer() {
@@ -95,7 +128,7 @@ protected:
     // The run is over and the window shows its idle controls.
     void ExpectIdle() {
         EXPECT_FALSE(engine.Running());
-        EXPECT_FALSE(window.Timer);
+        EXPECT_FALSE(engine.TimerActive());
         EXPECT_FALSE(window.ProgressVisible);
         EXPECT_TRUE(window.IdleControls);
     }
@@ -103,10 +136,13 @@ protected:
     FakeLink link;
     FakeWindow window;
     ScriptedBoxes boxes{Unscripted::FailTest};
-    ScriptEngine engine{link, window, boxes};
+    VirtualClock clock;
+    ScriptEngine engine{link, window, boxes, clock};
     bool TransferEndsWithDeviceError = false;
+    std::vector<std::int32_t> Pauses;
 
 private:
+    bool pauseNoted_ = false;
     std::filesystem::path previous_;
     std::filesystem::path dir_;
 };

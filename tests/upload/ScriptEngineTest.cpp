@@ -15,7 +15,7 @@ TEST_F(ScriptEngineTest, EmptyScriptEndsOnItsFirstTickWithoutMovingTheGauge) {
     engine.StartRun(false);
     EXPECT_TRUE(link.UploadMode);
     EXPECT_TRUE(engine.Running());
-    EXPECT_TRUE(window.Timer);
+    EXPECT_TRUE(engine.TimerActive());
     EXPECT_TRUE(window.ProgressVisible);
     EXPECT_FALSE(window.IdleControls);
     EXPECT_EQ(window.Lamp, LampGreen);
@@ -40,7 +40,7 @@ TEST_F(ScriptEngineTest, DelayPausesForItsCountOfTicksAndAtLeastOne) {
         engine.StartRun(false);
         engine.ScriptTimerTimer(); // takes the _DY line
         int ticks = 0;
-        while (link.Sent.empty() && window.Timer && ticks < 100) {
+        while (link.Sent.empty() && engine.TimerActive() && ticks < 100) {
             engine.ScriptTimerTimer();
             ++ticks;
         }

@@ -1,5 +1,5 @@
 // Test doubles for the upload engine: a link that records what it is asked and answers from a
-// script and a window that records its controls.
+// script, and a window that records its controls.
 #pragma once
 
 #include <cstdint>
@@ -18,7 +18,14 @@ namespace pellwick::test {
 
 class FakeLink : public ILinkOperations {
 public:
-    void SendDataString(const std::string& text) override {
+    bool RoomFor(std::size_t) override {
+        if (NoRoomLooks > 0) {
+            --NoRoomLooks;
+            return false;
+        }
+        return true;
+    }
+    void WriteString(const std::string& text) override {
         Calls.push_back("SendDataString");
         if (!ThrowOnSend.empty() && text == ThrowOnSend) {
             throw std::runtime_error(ThrowMessage);
@@ -28,15 +35,17 @@ public:
             OnSend(text);
         }
     }
-    void SendInitCmd(const std::string& text, std::string& answer) override {
+    // The answer is there at the first look, unless the device says nothing: an "ERROR" with no
+    // reply is silence, and the engine's own deadline ends the wait.
+    void BeginCommand(const std::string& text) override {
         Calls.push_back("SendInitCmd");
         InitCmds.push_back(text);
         if (ThrowOnInitCmd) {
             throw std::runtime_error(ThrowMessage);
         }
-        answer = "OK";
+        answer_ = "OK";
         if (!Answers.empty()) {
-            answer = Answers.front();
+            answer_ = Answers.front();
             Answers.pop_front();
         }
         LinkStateValue.ReplyText.clear();
@@ -46,12 +55,42 @@ public:
         }
         // A prompt left in the input ends the wait before the device's own answer.
         if (StalePrompt) {
-            answer = "OK";
+            answer_ = "OK";
         }
+        silent_ = answer_ == "ERROR" && LinkStateValue.ReplyText.empty();
+    }
+    InputLook TakeAnswer() override {
+        if (HungUp) {
+            return InputLook::Gone;
+        }
+        return silent_ ? InputLook::Waiting : InputLook::Done;
+    }
+    std::string EndCommand() override {
         if (OnInitCmd) {
             OnInitCmd();
         }
+        return answer_;
     }
+    void BeginTakeInput() override {
+        Calls.push_back("TakeInput");
+        StalePrompt = false;
+        taken_.clear();
+        if (!Stale.empty()) {
+            taken_ = Stale.front();
+            Stale.pop_front();
+        }
+        told_ = false;
+    }
+    InputLook TakeArrived(std::size_t& taken) override {
+        if (!told_) {
+            taken += taken_.size();
+            told_ = true;
+        }
+        return HungUp ? InputLook::Gone : InputLook::Waiting;
+    }
+    std::string EndTakeInput() override { return taken_; }
+    std::chrono::milliseconds QuietTime() const override { return InputQuietShortest; }
+
     void SendBuffer(const std::uint8_t* bytes, std::uint32_t count) override {
         Calls.push_back("SendBuffer");
         if (ThrowOnSendBuffer) {
@@ -62,6 +101,7 @@ public:
         TransferEnd = bytes + count;
         StopRequestAtTransferStart.push_back(StopRequest);
         TransferPending = true;
+        Frozen = false;
     }
     void SetUploadMode(bool on) override {
         Calls.push_back("SetUploadMode");
@@ -71,20 +111,16 @@ public:
         Calls.push_back(on ? "SetStopRequest(true)" : "SetStopRequest(false)");
         StopRequest = on;
     }
+    void StopTransfer() override {
+        Calls.push_back("StopTransfer");
+        FreezeProgress();
+    }
+    std::string TransferHeld() override { return TransferPending ? HeldCause : std::string(); }
     bool SCommOpen() override { return true; }
+    bool TriggersReady() override { return true; }
     bool TransferRunning() const override { return TransferPending; }
     void SetRunActive(bool on) override { RunActive = on; }
     void SetHost(ILinkHost* host) override { Host = host; }
-    std::string TakeInput() override {
-        Calls.push_back("TakeInput");
-        StalePrompt = false;
-        std::string taken;
-        if (!Stale.empty()) {
-            taken = Stale.front();
-            Stale.pop_front();
-        }
-        return taken;
-    }
     bool LineHungUp() override { return HungUp; }
     const LinkState& State() const override { return LinkStateValue; }
     // The last transfer as far as its cursor got; its bytes count as on the line at once.
@@ -96,24 +132,37 @@ public:
         progress.Started = true;
         progress.Total = static_cast<std::int32_t>(Transfers.back().size());
         progress.Handed = LinkStateValue.BlockCursor - (TransferEnd - progress.Total);
-        progress.OnLine = progress.Handed;
+        progress.OnLine = Frozen ? FrozenOnLine : progress.Handed;
+        progress.Frozen = Frozen;
         progress.Drained = !TransferPending;
         progress.Seconds = TransferSeconds;
+        progress.SecondsLeft = SecondsLeft;
         return progress;
+    }
+    void FreezeProgress() override {
+        if (!Frozen && !Transfers.empty()) {
+            FrozenOnLine = Progress().OnLine;
+            Frozen = true;
+        }
     }
 
     std::vector<std::string> Calls; // every operation in order
     std::vector<std::string> Sent;
     std::vector<std::string> InitCmds;
-    std::deque<std::string> Answers; // SendInitCmd answers; "OK" when empty
-    std::deque<std::string> Replies; // SendInitCmd reply texts; empty when none is left
-    std::function<void()> OnInitCmd; // runs after an exchange, as a trigger handler would
+    std::deque<std::string> Answers; // command answers; "OK" when empty
+    std::deque<std::string> Replies; // command reply texts; empty when none is left
+    std::function<void()> OnInitCmd; // runs as an exchange ends, as a trigger handler would
     bool StalePrompt = false;        // a prompt waits in the input until TakeInput
     std::deque<std::string> Stale;   // what each TakeInput finds; nothing when none is left
+    int NoRoomLooks = 0;             // looks that find no room for a string
     bool HungUp = false;
+    std::string HeldCause; // what TransferHeld says while a transfer runs
     LinkState LinkStateValue;
     const std::uint8_t* TransferEnd = nullptr;
     double TransferSeconds = 0.5;
+    double SecondsLeft = 0;
+    bool Frozen = false;
+    std::int64_t FrozenOnLine = 0;
     std::vector<std::vector<std::uint8_t>> Transfers;
     std::vector<bool> StopRequestAtTransferStart;
     bool TransferPending = false;
@@ -121,11 +170,17 @@ public:
     bool RunActive = false;
     ILinkHost* Host = nullptr;
     bool StopRequest = false; // kept as set: this link does not clear it at transfer start
-    std::function<void(const std::string&)> OnSend; // as if messages ran while sending
+    std::function<void(const std::string&)> OnSend; // runs after a string went out
     std::string ThrowOnSend;
     bool ThrowOnInitCmd = false;
     bool ThrowOnSendBuffer = false;
     std::string ThrowMessage = "Port not open";
+
+private:
+    std::string answer_ = "OK";
+    bool silent_ = false;
+    std::string taken_;
+    bool told_ = false;
 };
 
 class FakeWindow : public IUploadWindow {
@@ -136,15 +191,8 @@ public:
     void SetComLamp(LampColour colour) override { Lamp = colour; }
     void ShowProgress(bool visible) override { ProgressVisible = visible; }
     void SetUploadBtnState(bool on) override { IdleControls = on; }
-    void SetScriptTimerEnabled(bool on) override { Timer = on; }
     bool TerminalExists() const override { return TerminalCreated; }
     void SetTerminalActive(bool active) override { TerminalActive.push_back(active); }
-    void Sleep(std::int32_t milliseconds) override {
-        Sleeps.push_back(milliseconds);
-        if (Journal != nullptr) {
-            Journal->push_back("Sleep " + std::to_string(milliseconds));
-        }
-    }
     bool ChooseScriptFile(std::string& path) override {
         ++ChooserCalls;
         if (!ChosenScript) {
@@ -160,11 +208,8 @@ public:
     LampColour Lamp = LampRed;
     bool ProgressVisible = false;
     bool IdleControls = true;
-    bool Timer = false;
     bool TerminalCreated = false;
     std::vector<bool> TerminalActive;
-    std::vector<std::int32_t> Sleeps;
-    std::vector<std::string>* Journal = nullptr; // sleeps go into the link's call list
     std::optional<std::string> ChosenScript;
     int ChooserCalls = 0;
 };

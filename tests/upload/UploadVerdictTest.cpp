@@ -134,8 +134,7 @@ TEST_F(UploadVerdictTest, ErrorStringDuringOrAfterAFailedUploadStaysAnUploadErro
             link.Replies = {"ERR\r\n>"};
             engine.EnableScriptTimer();
             boxes.Answers = {MbOk};
-            engine.ScriptTimerTimer(); // the verification
-            ASSERT_EQ(engine.Run().State, ScriptState::ssUploadError);
+            TickUntil([&] { return engine.Run().State == ScriptState::ssUploadError; });
             engine.SetScriptError(); // its error string, scanned after the exchange
         }
         boxes.Answers.push_back(MbOk);
@@ -172,7 +171,7 @@ TEST_F(UploadVerdictTest, DuringATransferErrorsAndCancelsOnlyRecordAndTheDrainEn
             boxes.Answers = {MbYes};
             engine.BtnULCancelClick();
         }
-        EXPECT_FALSE(window.Timer) << "a tick before the drain";
+        EXPECT_FALSE(engine.TimerActive()) << "a tick before the drain";
         EXPECT_EQ(engine.Run().UploadBuffer.data(), held) << "released under the transfer";
         boxes.Answers = {MbOk};
         EndTransfer();
@@ -273,15 +272,6 @@ TEST_F(UploadVerdictTest, VerificationRetriesOnlyAnAnswerThatDidNotCome) {
          1,
          false,
          nullptr},
-        {"refusal that came before the CR",
-         {},
-         {},
-         {"x\r\nERR\r\n>"},
-         false,
-         false,
-         0,
-         false,
-         refused},
         {"refusal begun before the CR, ended after",
          {"OK"},
          {"RR\r\n>"},
@@ -305,7 +295,7 @@ TEST_F(UploadVerdictTest, VerificationRetriesOnlyAnAnswerThatDidNotCome) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         boxes.Shown.clear();
-        window.Sleeps.clear();
+        Pauses.clear();
         link.InitCmds.clear();
         link.Sent.clear();
         link.Calls.clear();
@@ -319,8 +309,7 @@ TEST_F(UploadVerdictTest, VerificationRetriesOnlyAnAnswerThatDidNotCome) {
         engine.StartRun(false);
         Drive();
         EXPECT_EQ(link.InitCmds.size(), row.crs);
-        const bool paused =
-            std::find(window.Sleeps.begin(), window.Sleeps.end(), 2000) != window.Sleeps.end();
+        const bool paused = std::find(Pauses.begin(), Pauses.end(), 2000) != Pauses.end();
         EXPECT_EQ(paused, row.retryPause);
         // Every verifying CR goes out on an input with nothing left over.
         for (std::size_t i = 1; i < link.Calls.size(); ++i) {
@@ -340,6 +329,24 @@ TEST_F(UploadVerdictTest, VerificationRetriesOnlyAnAnswerThatDidNotCome) {
         ExpectIdle();
         link.HungUp = false;
     }
+}
+
+// The device's error string already waiting when the verification begins refused the file on
+// its way (its driver took the file faster than it read): the report is that of a refusal seen
+// during the transfer, with the bytes the line had carried, and no verifying CR goes out.
+TEST_F(UploadVerdictTest, ARefusalWaitingBeforeTheVerifyingCrRefusesTheFileOnItsWay) {
+    link.Stale = {"x\r\nERR\r\n>"};
+    WriteScript({"_LF a.bin", "_LD", "_SC \"after\""});
+    boxes.Answers = {MbOk};
+    engine.StartRun(false);
+    Drive();
+    EXPECT_TRUE(link.InitCmds.empty());
+    EXPECT_EQ(BoxTexts(),
+              Strings{UploadErrorText + std::string("\rThe device answered \"ERR\" after 500 of "
+                                                    "500 bytes.")});
+    EXPECT_EQ(engine.Record().Files.at(0).Outcome, FileOutcome::Refused);
+    EXPECT_EQ(engine.Record().Files.at(0).BytesSent, 500);
+    ExpectIdle();
 }
 
 } // namespace

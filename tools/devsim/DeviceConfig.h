@@ -58,6 +58,7 @@ struct DeviceConfig {
     std::int64_t garbage = 0;       // junk bytes put in front of every answer
     std::int64_t flood = 0;         // junk bytes sent once, before the first answer
     std::int64_t hangupAfter = -1;  // close the line after this many received bytes
+    std::int64_t stallAfter = -1;   // read nothing more after this many received bytes
     // Unplug (the line's link goes, then the line closes) this long after the plug-in, or after
     // this many bytes received since it; the program decides what follows (DevsimOptions).
     std::int64_t unplugAfterMs = -1;

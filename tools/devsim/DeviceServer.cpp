@@ -147,9 +147,12 @@ DeviceServer::Result DeviceServer::Run() {
         }
 
         const std::size_t readNeed = readThrottled ? inPacer.Burst() / 2 : 1;
+        // A stalled device takes nothing more: the line fills and holds its peer's output.
+        const bool stalled = config_.stallAfter >= 0 &&
+                             received_.load() >= static_cast<std::uint64_t>(config_.stallAfter);
         const bool canRead =
-            inPacer.Allowance(now, readThrottled) >= std::max<std::size_t>(readNeed, 1);
-        if (!canRead) {
+            !stalled && inPacer.Allowance(now, readThrottled) >= std::max<std::size_t>(readNeed, 1);
+        if (!canRead && !stalled) {
             wakeAt(inPacer.ReadyAt(readNeed));
         }
         bool canWrite = false;
@@ -189,7 +192,8 @@ DeviceServer::Result DeviceServer::Run() {
 
         if (fds[1].revents & POLLIN) {
             std::size_t limit = std::min(sizeof buffer, inPacer.Allowance(now, readThrottled));
-            for (const std::int64_t after : {config_.hangupAfter, config_.unplugAfterBytes}) {
+            for (const std::int64_t after :
+                 {config_.hangupAfter, config_.unplugAfterBytes, config_.stallAfter}) {
                 if (after >= 0) {
                     limit = std::min<std::size_t>(limit, static_cast<std::size_t>(after) -
                                                              received_.load());

@@ -185,6 +185,10 @@ const std::vector<Option>& Options() {
         {"hangup-after", "N",
          "fault: close the line after N received bytes and exit (0: at the first byte)",
          Number(&DeviceConfig::hangupAfter, 0, Big)},
+        {"stall-after", "N",
+         "fault: read nothing more after N received bytes, so that the line fills and holds "
+         "what the peer sends (0: read nothing at all)",
+         Number(&DeviceConfig::stallAfter, 0, Big)},
         {"unplug-after-ms", "MS",
          "fault: unplug MS milliseconds after each plug-in: the --link goes, then the line "
          "closes, so that the peer sees a hang-up (SIGUSR1 unplugs at once)",

@@ -1,8 +1,6 @@
 #include "upload/run/UploadRun.h"
 
-#include <chrono>
-#include <exception>
-#include <thread>
+#include "upload/run/QtRunClock.h"
 
 namespace pellwick {
 
@@ -18,27 +16,10 @@ public:
     // The engine tells of a run's start and end here; what the controls show follows from the
     // run's state, not from this call.
     void SetUploadBtnState(bool) override { run_.Update(); }
-    void SetScriptTimerEnabled(bool on) override {
-        if (on && !run_.closed_) {
-            run_.timer_.start();
-        } else {
-            run_.timer_.stop();
-        }
-    }
     bool TerminalExists() const override { return run_.TerminalExists(); }
     void SetTerminalActive(bool active) override {
         if (run_.hooks_.SetTerminalActive) {
             run_.hooks_.SetTerminalActive(active);
-        }
-    }
-    void Sleep(std::int32_t milliseconds) override {
-        if (milliseconds <= 0) {
-            return;
-        }
-        if (run_.hooks_.Sleep) {
-            run_.hooks_.Sleep(milliseconds);
-        } else {
-            std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
         }
     }
     bool ChooseScriptFile(std::string& path) override {
@@ -56,23 +37,32 @@ private:
     UploadRun& run_;
 };
 
+namespace {
+
+RunClock& ClockOf(std::unique_ptr<RunClock>& own) {
+    own = std::make_unique<QtRunClock>();
+    return *own;
+}
+
+} // namespace
+
 UploadRun::UploadRun(ILinkOperations& link, IMessageBoxes& boxes, QObject* parent)
     : QObject(parent), link_(link), window_(std::make_unique<EngineWindow>(*this)),
-      engine_(link, *window_, boxes) {
-    timer_.setParent(this);
-    timer_.setObjectName(QStringLiteral("ScriptTimer"));
-    timer_.setInterval(10);
-    connect(&timer_, &QTimer::timeout, this, &UploadRun::Tick);
-    gaugeTimer_.setInterval(100);
-    connect(&gaugeTimer_, &QTimer::timeout, this, &UploadRun::RefreshGauge);
+      engine_(link, *window_, boxes, ClockOf(ownClock_)) {
+    link_.SetHost(this);
+    Update(true);
+}
+
+UploadRun::UploadRun(ILinkOperations& link, IMessageBoxes& boxes, RunClock& clock, QObject* parent)
+    : QObject(parent), link_(link), window_(std::make_unique<EngineWindow>(*this)),
+      engine_(link, *window_, boxes, clock) {
     link_.SetHost(this);
     Update(true);
 }
 
 UploadRun::~UploadRun() {
     link_.SetHost(nullptr);
-    timer_.stop();
-    gaugeTimer_.stop();
+    engine_.Stop();
 }
 
 void UploadRun::SetHooks(Hooks hooks) {
@@ -83,7 +73,17 @@ void UploadRun::SetHooks(Hooks hooks) {
 void UploadRun::Start(bool manual) {
     // Only a start the view offers is taken: never while a run goes or the port is not usable.
     Update();
-    if (closed_ || !view_.Controls.Start) {
+    if (closed_ || engine_.Running()) {
+        return;
+    }
+    if (!view_.Controls.Start) {
+        // Whoever asked learns why from the record, not from the last run's.
+        engine_.RefuseStart(link_.LineHungUp()   ? "The board's line hung up before the run "
+                                                   "could start."
+                            : !link_.SCommOpen() ? "The port is not open: the run could not start."
+                                                 : "The port could not make the triggers a run "
+                                                   "needs: the run could not start.");
+        emit Changed();
         return;
     }
     engine_.StartRun(manual);
@@ -96,41 +96,13 @@ void UploadRun::Cancel() {
 }
 
 void UploadRun::PortChanged() {
+    engine_.LineChanged();
     Update();
 }
 
 void UploadRun::Close() {
     closed_ = true;
-    timer_.stop();
-    gaugeTimer_.stop();
-    engine_.CloseLog();
-}
-
-void UploadRun::Tick() {
-    if (LineStillCarrying()) {
-        RefreshGauge();
-        return; // the timer stays on: the next tick looks again
-    }
-    if (hooks_.RunStep) {
-        hooks_.RunStep([this] { engine_.ScriptTimerTimer(); });
-    } else {
-        engine_.ScriptTimerTimer();
-    }
-    Update();
-}
-
-bool UploadRun::LineStillCarrying() const {
-    if (engine_.Run().State != ScriptState::ssUploading || link_.TransferRunning()) {
-        return false;
-    }
-    const TransferProgress progress = link_.Progress();
-    return progress.Started && progress.Drained && progress.OnLine < progress.Handed;
-}
-
-void UploadRun::RefreshGauge() {
-    if (link_.TransferRunning() || LineStillCarrying()) {
-        window_->SetUploadGauge(link_.Progress().OnLinePercent());
-    }
+    engine_.Stop();
 }
 
 void UploadRun::SetUploadGauge(int percent) {
@@ -140,6 +112,7 @@ void UploadRun::SetUploadGauge(int percent) {
 void UploadRun::SetComBtnState(bool) {
     // The link tells whether the port is usable after an open, a failed open or a loss; the
     // state is read from the link itself, so a late or repeated report cannot contradict it.
+    engine_.LineChanged();
     Update();
 }
 
@@ -149,19 +122,15 @@ bool UploadRun::TerminalExists() const {
 
 void UploadRun::Update(bool force) {
     const bool running = engine_.Running();
-    // A line that hung up is lost from that moment, before its port has finished closing.
-    const RunState state = RunStateOf(running, link_.SCommOpen(), link_.LineHungUp());
+    // A line that hung up is lost from that moment, before its port has finished closing; a
+    // port without the triggers a run needs cannot carry one.
+    const RunState state = RunStateOf(running, link_.TriggersReady(), link_.LineHungUp());
     const RunControls controls = ControlsFor(state, TerminalExists());
     const bool changed = force || state != view_.State || !(controls == view_.Controls);
     view_.State = state;
     view_.Controls = controls;
     if (changed) {
         emit Changed();
-    }
-    if (running && !gaugeTimer_.isActive()) {
-        gaugeTimer_.start();
-    } else if (!running) {
-        gaugeTimer_.stop();
     }
     if (wasRunning_ && !running) {
         wasRunning_ = false;

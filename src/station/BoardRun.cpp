@@ -1,0 +1,147 @@
+#include "station/BoardRun.h"
+
+#include "upload/DateText.h"
+#include "upload/GeneralSettings.h"
+#include "upload/headless/RunReport.h"
+#include "upload/run/UploadRun.h"
+
+namespace pellwick {
+
+namespace {
+
+// Box texts join their lines with CR; a row shows them on one line.
+std::string OneLine(const std::string& text) {
+    std::string line;
+    for (char c : text) {
+        line += c == '\r' || c == '\n' ? ' ' : c;
+    }
+    return line;
+}
+
+} // namespace
+
+BoardRun::BoardRun(const StationConfig& station, const SlotConfig& slot, ILinkOperations& link,
+                   SlotBoxes& boxes, RunClock* clock, QObject* parent)
+    : QObject(parent), clock_(clock), slot_(slot), boxes_(boxes),
+      run_(clock != nullptr ? std::make_unique<UploadRun>(link, boxes, *clock)
+                            : std::make_unique<UploadRun>(link, boxes)) {
+    GeneralSettings general;
+    general.DefaultScript = station.Script;
+    general.Delay = station.Delay;
+    run_->ApplySettings(general);
+    // The runs share the station folder; station.log is the record of every board.
+    run_->Engine().SetLogWritten(false);
+    connect(run_.get(), &UploadRun::Changed, this, &BoardRun::Follow);
+    // The end of a run is told from inside its last step; the board is finished after it.
+    connect(
+        run_.get(), &UploadRun::RunEnded, this,
+        [this] {
+            if (running_ && !run_->Running()) {
+                Finish();
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+BoardRun::~BoardRun() = default;
+
+void BoardRun::Start(const std::string& adapterSerial) {
+    if (running_ || run_->Running()) {
+        return;
+    }
+    running_ = true;
+    verifying_ = false;
+    file_.clear();
+    percent_ = 0;
+    adapterSerial_ = adapterSerial;
+    started_ = Now();
+    startTime_ = IsoTimeNow();
+    boxes_.Forget();
+    run_->Start(false);
+    if (!run_->Running()) {
+        // It never got going: the record says why, and it counts as a board that failed.
+        Finish();
+    }
+}
+
+void BoardRun::Cancel() {
+    if (!run_->Running()) {
+        return;
+    }
+    boxes_.SetConfirmCancel(true);
+    run_->Cancel();
+    boxes_.SetConfirmCancel(false);
+}
+
+void BoardRun::LineLost() {
+    if (running_ && run_->Running()) {
+        run_->Engine().SetULError();
+    }
+    run_->PortChanged();
+}
+
+void BoardRun::PortChanged() {
+    run_->PortChanged();
+}
+
+void BoardRun::Close() {
+    run_->Close();
+}
+
+void BoardRun::Finish() {
+    running_ = false;
+    const RunRecord& record = run_->Record();
+    BoardResult result;
+    result.Slot = slot_.Number;
+    result.Port = slot_.Port;
+    result.ComNumber = slot_.ComNumber;
+    result.Device = slot_.DevicePath;
+    result.AdapterSerial = adapterSerial_;
+    result.Script = run_->Engine().Run().ScriptFileName;
+    result.StartTime = startTime_;
+    result.EndTime = IsoTimeNow();
+    result.Seconds = std::chrono::duration<double>(Now() - started_).count();
+    result.End = record.End;
+    result.Passed = record.End == RunEnd::Completed && record.IgnoredErrors == 0;
+    result.Message = record.Message.empty() ? boxes_.LastError() : record.Message;
+    result.Cause = record.Cause;
+    if (!result.Passed && result.Cause.empty()) {
+        result.Cause = OneLine(result.Message.substr(0, result.Message.find('\r')));
+    }
+    result.Files = ListScriptFiles(run_->Engine().Run().Lines, record, DateFormats::FromLocale());
+    verifying_ = false;
+    file_.clear();
+    percent_ = 0;
+    emit Finished(result);
+}
+
+std::chrono::steady_clock::time_point BoardRun::Now() const {
+    return clock_ != nullptr ? clock_->Now() : std::chrono::steady_clock::now();
+}
+
+void BoardRun::Follow() {
+    if (!running_) {
+        return;
+    }
+    const RunView& run = run_->View();
+    // The label names the file while it goes out, says "Verifying Upload" while it is checked
+    // (the file stays shown), and goes back to "Upload Progress" between files.
+    bool verifying = false;
+    std::string file = file_;
+    if (run.UploadLabel == "Verifying Upload") {
+        verifying = true;
+    } else if (run.UploadLabel == "Upload Progress") {
+        file.clear();
+    } else {
+        file = run.UploadLabel;
+    }
+    const bool changed = verifying != verifying_ || file != file_ || run.UploadPercent != percent_;
+    verifying_ = verifying;
+    file_ = file;
+    percent_ = run.UploadPercent;
+    if (changed) {
+        emit Changed();
+    }
+}
+
+} // namespace pellwick
