@@ -263,6 +263,8 @@ private:
     std::uint32_t currentBaud_ = 115200;
     std::uint32_t optionFlags_ = 0;
     bool dtrState_ = true, dtrFlow_ = false, rtsState_ = true, rtsFlow_ = false;
+    // The device's line settings were last applied with the handshake driving RTS.
+    bool rtsFlowApplied_ = false;
     bool rs485Mode_ = false;
     bool rs485ByDriver_ = false;
     bool ringSeen_ = false;
