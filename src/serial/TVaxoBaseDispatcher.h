@@ -154,7 +154,9 @@ public:
     void RecountHandlers(int change);
 
     // The port's wait-for-text reads the input itself: while it runs, the dispatch worker
-    // reads input but neither tests triggers nor delivers. Returns the previous value.
+    // reads input but neither tests triggers nor delivers, and unless the wait runs inside a
+    // handler, its takes remove what they read at once (InputRing::SetDirectTakes), also while
+    // the worker ends a delivery it had begun. Returns the previous value.
     bool SetWaitingForText(bool on);
     // Notifications are being delivered, or a wait-for-text is running.
     bool Delivering() const { return delivering_.load() || waitingForText_.load(); }
