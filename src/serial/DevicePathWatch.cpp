@@ -3,9 +3,11 @@
 #include "serial/portmap/NetworkAddress.h"
 #include "serial/portmap/PortMap.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <poll.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -136,21 +138,40 @@ bool DevicePathWatch::Update() {
     return Present();
 }
 
+bool DevicePathWatch::Usable() const {
+    return Present() && (server_ || access(path_.c_str(), R_OK | W_OK) == 0);
+}
+
 bool DevicePathWatch::WaitFor(const std::string& path, std::chrono::milliseconds timeout,
-                              std::string& error, int cancelFd) {
+                              std::string& error, int cancelFd, std::chrono::milliseconds settle) {
+    using Clock = std::chrono::steady_clock;
     DevicePathWatch watch;
     if (!watch.Start(path)) {
         error = watch.Error();
         return false;
     }
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!watch.Present()) {
+    if (watch.WatchesServer()) {
+        settle = std::chrono::milliseconds(0); // a server that accepted does not go and come
+    }
+    const auto deadline = Clock::now() + timeout;
+    // When the path has been usable, with no change seen, for settle.
+    std::optional<Clock::time_point> settled;
+    for (;;) {
+        const auto now = Clock::now();
+        if (!watch.Usable()) {
+            settled.reset();
+        } else if (!settled) {
+            settled = now + settle;
+        }
+        if (settled && now >= *settled) {
+            return true;
+        }
+        if (now >= deadline) {
+            return watch.Present();
+        }
         // Rounded up: a wait cut short by a fraction of a millisecond would end it early.
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            return false;
-        }
+            (settled ? std::min(*settled, deadline) : deadline) - now);
         // A negative descriptor is left out of the poll.
         pollfd p[2] = {{watch.Fd(), POLLIN, 0}, {cancelFd, POLLIN, 0}};
         if (poll(p, 2, static_cast<int>(left.count())) < 0 && errno != EINTR) {
@@ -160,9 +181,12 @@ bool DevicePathWatch::WaitFor(const std::string& path, std::chrono::milliseconds
         if (p[1].revents & POLLIN) {
             return watch.Present();
         }
-        watch.Update();
+        if (p[0].revents & POLLIN) {
+            // Made again, renamed into place or given other rights: it has to stay from now.
+            watch.Update();
+            settled.reset();
+        }
     }
-    return true;
 }
 
 } // namespace pellwick

@@ -39,14 +39,24 @@ public:
     const std::string& Path() const { return path_; }
     const std::string& Error() const { return error_; }
 
-    // Waits up to timeout for path to lead to an existing file. False on time-out, when
-    // cancelFd (if not negative) becomes readable first, or with the reason in error when the
-    // file watching cannot be set up.
+    // How long a device path must stay, unchanged, before a wait takes it as there: udev may
+    // make a link, take it away and make it again before it settles.
+    static constexpr std::chrono::milliseconds SettleTime{250};
+
+    // Waits up to timeout for path to lead to an existing file that this user may read and
+    // write, and to stay so, unchanged, for settle (a network port: until its server accepts).
+    // True then, or at the deadline when the path is there at all (its open then tells what is
+    // wrong). False when it is not there by the deadline, or with the reason in error when the
+    // file watching cannot be set up; when cancelFd (if not negative) becomes readable first,
+    // whether the path is there.
     static bool WaitFor(const std::string& path, std::chrono::milliseconds timeout,
-                        std::string& error, int cancelFd = -1);
+                        std::string& error, int cancelFd = -1,
+                        std::chrono::milliseconds settle = SettleTime);
 
 private:
     bool Rearm();
+    // Present, and a device file this user may open for reading and writing.
+    bool Usable() const;
 
     std::string path_;
     std::string watched_; // the folder watched now

@@ -14,15 +14,11 @@ namespace {
 // denied, no memory), values outside the run-time range and values that are no errno with a
 // text become "General failure".
 int SystemNumber(int err) {
-    if (err < -ecIoFirst || err > -ecIoLast || ErrorMessage(err).empty()) {
+    if (err < -ecIoFirst || err > -ecIoLast || SystemErrorText(err).empty() ||
+        IsEngineIoNumber(-err)) {
         return dr::GeneralFailure;
     }
-    const int number = -err;
-    if (number == dr::DeviceNotFound || number == dr::PathNotFound ||
-        number == dr::DeviceAccessDenied || number == ecIoOutOfMemory) {
-        return dr::GeneralFailure;
-    }
-    return number;
+    return -err;
 }
 
 } // namespace

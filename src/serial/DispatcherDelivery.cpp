@@ -81,9 +81,13 @@ bool TVaxoBaseDispatcher::SetWaitingForText(bool on) {
     }
     // The GUI thread now waits for text itself and cannot handle a notification posted to it:
     // left pending, that one would hold the dispatch worker (and the reading of the answer
-    // being waited for) for the whole delivery limit.
-    if (on) {
-        AbandonCurrentDelivery();
+    // being waited for) for the whole delivery limit. Given up, no handler of it runs, so the
+    // wait's takes are no handler's reads: they remove the bytes at once, after what the
+    // delivery's handlers have read. A wait inside a running handler reads as that handler.
+    if (!on) {
+        inRing_.SetDirectTakes(false);
+    } else if (AbandonCurrentDelivery()) {
+        inRing_.SetDirectTakes(true);
     }
     return was;
 }

@@ -13,12 +13,12 @@ namespace pellwick {
 // these are the ones the port tells apart.
 namespace dr {
 // The device does not exist; the device is held by another program.
-constexpr int DeviceNotFound = -2;
-constexpr int DeviceAccessDenied = -5;
+constexpr int DeviceNotFound = ecIoFileNotFound;
+constexpr int DeviceAccessDenied = ecIoAccessDenied;
 // "Path not found", taken as a missing device too; "General failure", a device that fails with
 // an input/output error, or a failure whose errno the engine would read as something else.
-constexpr int PathNotFound = -3;
-constexpr int GeneralFailure = -162;
+constexpr int PathNotFound = ecIoPathNotFound;
+constexpr int GeneralFailure = ecIoGeneralFailure;
 } // namespace dr
 
 // Hardware flow options, as the port component keeps them and the dispatcher applies them.

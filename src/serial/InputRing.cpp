@@ -23,7 +23,7 @@ void InputRing::Allocate() {
     head_ = tail_ = 0;
     full_ = false;
     moreInputPending_ = false;
-    inDelivery_ = false;
+    inDelivery_ = deliveryReadsInput_ = directTakes_ = false;
     readAhead_ = largestReadAhead_ = 0;
     scanPos_ = 0;
     unscanned_ = 0;
@@ -305,7 +305,8 @@ std::uint32_t InputRing::CountThrough(std::uint32_t p) {
 void InputRing::BeginDelivery(bool readsInput) {
     std::lock_guard lock(lock_);
     largestReadAhead_ = 0;
-    inDelivery_ = readsInput;
+    deliveryReadsInput_ = readsInput;
+    inDelivery_ = readsInput && !directTakes_;
 }
 
 void InputRing::BeginHandler() {
@@ -329,8 +330,28 @@ std::uint32_t InputRing::EndDelivery() {
             full_ = false;
         }
     }
+    deliveryReadsInput_ = false;
     readAhead_ = 0;
     return taken;
+}
+
+void InputRing::SetDirectTakes(bool on) {
+    std::lock_guard lock(lock_);
+    if (on == directTakes_) {
+        return;
+    }
+    directTakes_ = on;
+    if (on && inDelivery_) {
+        // The running handler's reads and those of the handlers before it: what the delivery
+        // would remove at its end.
+        const std::uint32_t taken = std::max(largestReadAhead_, readAhead_);
+        if (taken > 0 && !buffer_.empty()) {
+            tail_ = Wrap(tail_ + taken);
+            full_ = false;
+        }
+    }
+    inDelivery_ = !on && deliveryReadsInput_;
+    readAhead_ = largestReadAhead_ = 0;
 }
 
 } // namespace pellwick

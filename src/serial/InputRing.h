@@ -10,7 +10,9 @@
 //
 // While an availability or data notice is delivered, every handler reads the same bytes: what
 // a handler takes is only read ahead of the tail, and the bytes leave the ring once, after the
-// last handler, by the largest amount any handler took.
+// last handler, by the largest amount any handler took. A wait that takes the input itself
+// while no handler runs (SetDirectTakes) is no handler: it takes after what the handlers have
+// read, for good.
 #pragma once
 
 #include <cstdint>
@@ -76,6 +78,12 @@ public:
     void EndHandler();
     // The delivery ends: the bytes the handlers took leave the ring. Returns how many.
     std::uint32_t EndDelivery();
+    // On: the program takes the input outside the handlers of any delivery (a wait that reads
+    // it itself while no handler runs). What the handlers of a delivery in flight have read
+    // leaves the ring at once, and each take removes its bytes there and then, whatever the
+    // worker still does with that delivery. Off inside a delivery: the handlers that follow
+    // read ahead from where the takes stopped.
+    void SetDirectTakes(bool on);
 
 private:
     std::uint32_t UsedLocked() const;
@@ -98,7 +106,9 @@ private:
     std::uint32_t head_ = 0, tail_ = 0;
     bool full_ = false;
     bool moreInputPending_ = false;
-    bool inDelivery_ = false; // inside a delivery whose handlers take input
+    bool inDelivery_ = false;         // inside a delivery whose handlers take input, reading ahead
+    bool deliveryReadsInput_ = false; // from BeginDelivery to EndDelivery: its handlers take input
+    bool directTakes_ = false;
     std::uint32_t readAhead_ = 0, largestReadAhead_ = 0;
     std::uint32_t scanPos_ = 0;   // the next byte to run through the data triggers
     std::uint32_t unscanned_ = 0; // bytes read but not yet run through the data triggers

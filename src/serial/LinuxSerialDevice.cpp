@@ -145,6 +145,8 @@ bool LinuxSerialDevice::SetKeepingFraming(termios& wanted, std::uint32_t rate) {
     return ApplyLine(fd_, wanted, rate) == 0;
 }
 
+LinuxSerialDevice::LinuxSerialDevice() = default;
+
 LinuxSerialDevice::~LinuxSerialDevice() {
     Close();
 }
@@ -242,6 +244,7 @@ DeviceResult LinuxSerialDevice::Probe(const std::string& path) {
 }
 
 void LinuxSerialDevice::CloseDescriptor(int fd) {
+    RestoreRs485(fd);
     if (haveSaved_) {
         // A rate without a Bnnn constant goes back as a number, not as whatever the flags say.
         if (savedRate_ == 0 || ApplyLine(fd, saved_, savedRate_) != 0) {
@@ -503,15 +506,40 @@ DeviceResult LinuxSerialDevice::Purge(bool input, bool output) {
     return tcflush(fd_, which) == 0 ? DeviceResult() : Failed();
 }
 
+// The system may have set the kernel's RS-485 mode (a board's half-duplex transceiver): off
+// means as found, and only what this open switched goes back.
 DeviceResult LinuxSerialDevice::SetRs485(bool on) {
-    serial_rs485 conf{};
     if (fd_ < 0) {
         return DeviceResult::FromErrno(EBADF);
     }
-    if (on) {
-        conf.flags = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+    if (!on) {
+        return RestoreRs485(fd_);
     }
-    return ioctl(fd_, TIOCSRS485, &conf) == 0 ? DeviceResult() : Failed();
+    std::unique_ptr<serial_rs485> found;
+    if (!rs485Found_) {
+        found = std::make_unique<serial_rs485>();
+        if (ioctl(fd_, TIOCGRS485, found.get()) != 0) {
+            return Failed();
+        }
+    }
+    serial_rs485 conf{};
+    conf.flags = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+    if (ioctl(fd_, TIOCSRS485, &conf) != 0) {
+        return Failed();
+    }
+    if (found) {
+        rs485Found_ = std::move(found);
+    }
+    return {};
+}
+
+DeviceResult LinuxSerialDevice::RestoreRs485(int fd) {
+    if (!rs485Found_) {
+        return {};
+    }
+    const bool restored = ioctl(fd, TIOCSRS485, rs485Found_.get()) == 0;
+    rs485Found_.reset();
+    return restored ? DeviceResult() : Failed();
 }
 
 } // namespace pellwick

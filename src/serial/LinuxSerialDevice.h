@@ -5,19 +5,22 @@
 #include "serial/ISerialDevice.h"
 #include "serial/PortLock.h"
 
+#include <memory>
 #include <mutex>
 #include <termios.h>
+
+struct serial_rs485;
 
 namespace pellwick {
 
 class LinuxSerialDevice : public ISerialDevice {
 public:
-    LinuxSerialDevice() = default;
+    LinuxSerialDevice();
     ~LinuxSerialDevice() override;
 
     // Besides flock and TIOCEXCL takes the UUCP lock file; notes why an open failed (see
-    // OpenFailure.h). Close gives the line the settings it had before and clears TIOCEXCL only
-    // when this open set it.
+    // OpenFailure.h). Close gives the line the settings it had before (its RS-485 settings too,
+    // where SetRs485 switched them) and clears TIOCEXCL only when this open set it.
     DeviceResult Open(const std::string& path) override;
     void Close() override;
     DeviceResult Probe(const std::string& path) override;
@@ -35,9 +38,12 @@ public:
     DeviceResult SendBreak() override;
     bool ErrorCounts(LineErrorCounts& counts) override;
     DeviceResult Purge(bool input, bool output) override;
+    // On: the driver's RS-485 direction control; off: the kernel's RS-485 settings as this open
+    // found them, untouched unless this open switched them.
     DeviceResult SetRs485(bool on) override;
 
 private:
+    DeviceResult RestoreRs485(int fd);
     void SetModemLine(int bit, bool on);
     void CloseDescriptor(int fd);
     bool SetKeepingFraming(termios& wanted, std::uint32_t rate);
@@ -49,6 +55,8 @@ private:
     std::uint32_t savedRate_ = 0; // the rate the line had, 0 when the kernel did not tell
     bool haveSaved_ = false;
     bool exclusiveSet_ = false;
+    // The kernel's RS-485 settings before SetRs485 switched them; null while untouched.
+    std::unique_ptr<serial_rs485> rs485Found_;
     UucpLock lockFile_;
     // Parts of the line block that the kernel keeps nowhere (flow thresholds, DSR flow, the
     // DTR and RTS control modes) are kept here, so that a block read back equals the block set.

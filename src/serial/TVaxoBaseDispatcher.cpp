@@ -78,7 +78,7 @@ int TVaxoBaseDispatcher::OpenDevice(const std::string& name, std::uint32_t baud,
         errorBits_ = 0;
         rs485Mode_ = false;
         rs485ByDriver_ = false;
-        dtrFlow_ = rtsFlow_ = false;
+        dtrFlow_ = rtsFlow_ = rtsFlowApplied_ = false;
         DeviceGetLine(lineBlock_);
     }
     DriveDtr(dtr ? 1 : 0);
@@ -148,8 +148,16 @@ int TVaxoBaseDispatcher::SetLineBlockLocked(LineBlock& block) {
     currentBaud_ = block.baud;
     DeviceEscape(dtrState_ ? LineFunction::SetDtr : LineFunction::ClrDtr);
     if (!rs485Mode_) {
-        DeviceEscape(rtsState_ ? LineFunction::SetRts : LineFunction::ClrRts);
+        if (!rtsFlow_) {
+            DeviceEscape(rtsState_ ? LineFunction::SetRts : LineFunction::ClrRts);
+        } else if (!rtsFlowApplied_) {
+            // The handshake takes RTS over ready to receive; from then on only the driver moves
+            // it (it drops RTS while its input is full). Many drivers never raise it by
+            // themselves, so a line lowered here would hold the device back for good.
+            DeviceEscape(LineFunction::SetRts);
+        }
     }
+    rtsFlowApplied_ = rtsFlow_;
     return 0;
 }
 

@@ -154,7 +154,9 @@ public:
     void RecountHandlers(int change);
 
     // The port's wait-for-text reads the input itself: while it runs, the dispatch worker
-    // reads input but neither tests triggers nor delivers. Returns the previous value.
+    // reads input but neither tests triggers nor delivers, and unless the wait runs inside a
+    // handler, its takes remove what they read at once (InputRing::SetDirectTakes), also while
+    // the worker ends a delivery it had begun. Returns the previous value.
     bool SetWaitingForText(bool on);
     // Notifications are being delivered, or a wait-for-text is running.
     bool Delivering() const { return delivering_.load() || waitingForText_.load(); }
@@ -263,6 +265,8 @@ private:
     std::uint32_t currentBaud_ = 115200;
     std::uint32_t optionFlags_ = 0;
     bool dtrState_ = true, dtrFlow_ = false, rtsState_ = true, rtsFlow_ = false;
+    // The device's line settings were last applied with the handshake driving RTS.
+    bool rtsFlowApplied_ = false;
     bool rs485Mode_ = false;
     bool rs485ByDriver_ = false;
     bool ringSeen_ = false;

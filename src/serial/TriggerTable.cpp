@@ -165,6 +165,11 @@ void TriggerTable::Snapshot(TriggerSaveRecord& save) {
 void TriggerTable::Reinstate(const TriggerSaveRecord& save) {
     Lock lock(lock_);
     lists_ = save;
+    // The bytes that made or began a match went with the input of the port's last opening:
+    // kept, a match nobody was told of would fire on the first byte read after the reopening.
+    for (auto& t : lists_.data) {
+        t.ResetMatch();
+    }
     // Two triggers under one handle would make Drop and the handlers act on the wrong one.
     std::uint32_t highest = 0;
     for (const auto& t : lists_.timers) {

@@ -38,7 +38,8 @@ public:
     // Drops every trigger; handles start again from the first.
     void Clear();
     void Snapshot(TriggerSaveRecord& save);
-    // Puts the saved triggers back; new handles never repeat a reinstated one.
+    // Puts the saved triggers back, the data triggers without a match made or begun; new
+    // handles never repeat a reinstated one.
     void Reinstate(const TriggerSaveRecord& save);
 
     // Runs bytes through the data triggers until one completes a match (then `matched` is set

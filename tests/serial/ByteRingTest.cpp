@@ -8,6 +8,7 @@
 #include <cstring>
 #include <functional>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <string>
 
 using namespace pellwick;
@@ -105,6 +106,64 @@ TEST(InputRingTest, HandlersOfADeliveryReadTheSameBytesAndTheLargestTakeLeaves) 
     }
     EXPECT_EQ(6u, ring.EndDelivery());
     EXPECT_EQ("6789", Take(ring, 4));
+}
+
+// The port's wait for text reads the input itself and may begin anywhere in a delivery, after
+// its first handler read ahead or instead of it: it reads on after what the handlers took, and
+// each byte once, whatever the worker still does with the delivery (a stale "LOADER>" read
+// twice became "LOADERR>", an error answer).
+TEST(InputRingTest, TakesOutsideTheHandlersOfADeliveryTakeEachByteOnce) {
+    const std::string input = "LOADER>xyz";
+    for (const std::uint32_t handled : {0u, 2u}) {
+        for (std::size_t start = 0; start <= 6; ++start) {
+            SCOPED_TRACE(testing::Message() << "handled " << handled << ", start " << start);
+            InputRing ring;
+            ring.Allocate();
+            FakeDriver driver{input};
+            driver.Fill(ring);
+            std::string handler, wait;
+            bool waiting = false;
+            // The worker's steps through a delivery to two handlers; none runs once the wait has
+            // begun.
+            const std::function<void()> steps[] = {
+                [&] { ring.BeginDelivery(true); },
+                [&] { ring.BeginHandler(); },
+                [&] { handler = waiting ? "" : Take(ring, handled); },
+                [&] { ring.EndHandler(); },
+                [&] { ring.BeginHandler(); },
+                [&] { ring.EndHandler(); },
+                [&] { ring.EndDelivery(); },
+            };
+            for (std::size_t i = 0; i < std::size(steps); ++i) {
+                if (i == start) {
+                    ring.SetDirectTakes(true);
+                    waiting = true;
+                }
+                steps[i]();
+                wait += waiting ? Take(ring, 1) : "";
+            }
+            wait += Take(ring, ring.Available());
+            ring.SetDirectTakes(false);
+            EXPECT_EQ(input, handler + wait);
+        }
+    }
+    // A wait that ends inside a delivery: the handlers after it read ahead from where it stopped.
+    InputRing ring;
+    ring.Allocate();
+    FakeDriver driver{"abcdef"};
+    driver.Fill(ring);
+    ring.BeginDelivery(true);
+    ring.BeginHandler();
+    ring.SetDirectTakes(true);
+    EXPECT_EQ("ab", Take(ring, 2));
+    ring.SetDirectTakes(false);
+    EXPECT_EQ("cd", Take(ring, 2));
+    ring.EndHandler();
+    ring.BeginHandler();
+    EXPECT_EQ("c", Take(ring, 1));
+    ring.EndHandler();
+    EXPECT_EQ(2u, ring.EndDelivery());
+    EXPECT_EQ("ef", Take(ring, 2));
 }
 
 TEST(InputRingTest, ADiscardDuringARunningHandlerTakesEffectWhenTheDeliveryEnds) {

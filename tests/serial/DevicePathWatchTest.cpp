@@ -9,6 +9,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <thread>
 #include <unistd.h>
 
 namespace pellwick {
@@ -72,6 +73,35 @@ TEST(DevicePathWatchTest, WaitForEndsAtTheDeadlineOrWhenThePathIsThere) {
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
     EXPECT_TRUE(error.empty()) << error;
     EXPECT_TRUE(DevicePathWatch::WaitFor(folder.Path(), std::chrono::milliseconds(0), error));
+}
+
+// udev may make a link, take it away and make it again before it settles (so does the device
+// simulator's --link): the wait ends once the path has stayed, not when it first appears, and an
+// open right after it finds the device.
+TEST(DevicePathWatchTest, WaitForEndsOnceALinkThatComesAndGoesHasStayed) {
+    TempFolder folder;
+    const std::string link = folder.Path() + "/ttyBOARD";
+    std::chrono::steady_clock::time_point lastMade;
+    std::thread udev([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20)); // the wait has begun
+        for (int round = 0; round < 3; ++round) {
+            if (round > 0) {
+                fs::remove(link);
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+            fs::create_symlink("/dev/null", link);
+            lastMade = std::chrono::steady_clock::now();
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    std::string error;
+    // Settling longer than any pause of a busy machine between the link's changes.
+    const bool found = DevicePathWatch::WaitFor(link, std::chrono::seconds(10), error, -1,
+                                                std::chrono::seconds(1));
+    const auto ended = std::chrono::steady_clock::now();
+    udev.join();
+    EXPECT_TRUE(found) << error;
+    EXPECT_GT(ended, lastMade);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "serial/DeviceResult.h"
 #include "serial/DispatcherTypes.h"
 #include "serial/errors/EVaxoException.h"
+#include "serial/errors/ErrorMessage.h"
 #include "serial/errors/ErrorToException.h"
 
 #include <cerrno>
@@ -65,6 +66,19 @@ TEST(DeviceResultTest, OnlyBusyErrnoValuesReadAsAccessDenied) {
         const int number = EngineNumberOf(DeviceResult::FromErrno(err));
         EXPECT_EQ(number == dr::DeviceAccessDenied, err == EBUSY || err == EWOULDBLOCK) << err;
     }
+}
+
+// An errno whose number the message table also holds (ECONNRESET is 104, "File not open for
+// input" there) is told in the system's words; the engine's own numbers keep the table's texts.
+TEST(DeviceResultTest, SystemErrorsReadAsTheSystemTellsThemAndTheEnginesNumbersAsTheTable) {
+    for (int err : {EINTR, ENOTBLK, EXDEV, ENETDOWN, ENETRESET, ECONNRESET, ENOBUFS, EINVAL}) {
+        EXPECT_EQ(MessageOf(EngineNumberOf(DeviceResult::FromErrno(err))), SystemErrorText(err))
+            << err;
+    }
+    EXPECT_EQ(MessageOf(dr::DeviceNotFound), "File not found");
+    EXPECT_EQ(MessageOf(dr::PathNotFound), "Path not found");
+    EXPECT_EQ(MessageOf(dr::DeviceAccessDenied), "File access denied");
+    EXPECT_EQ(MessageOf(dr::GeneralFailure), "General failure");
 }
 
 } // namespace

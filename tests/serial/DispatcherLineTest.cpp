@@ -1,6 +1,9 @@
 // Line settings, flow control, modem lines and line errors, on a device double.
 #include "DispatcherFixture.h"
 
+#include <functional>
+#include <iterator>
+
 using namespace pellwick;
 using namespace pellwick::test;
 
@@ -69,12 +72,35 @@ TEST_F(DispatcherLineTest, HardwareFlowThresholdsBecomeDriverLimits) {
     EXPECT_EQ(0u, sw);
 }
 
-TEST_F(DispatcherLineTest, RtsUnderHardwareFlowIsLeftAlone) {
-    Open();
-    ASSERT_EQ(0, dispatcher->ConfigureHardwareFlow(3686, 409, 2));
-    OnDevice([](auto& s) { s.rts = true; });
-    EXPECT_EQ(1, dispatcher->DriveRts(0));
-    EXPECT_TRUE(OnDevice([](auto& s) { return s.rts; }));
+// While the handshake drives RTS it takes the line over raised (ready to receive), whatever RTS
+// was by hand, and then neither a setting nor a hand moves it: a UART whose driver only drops and
+// raises RTS as its input fills and drains would never raise it again. Without the handshake RTS
+// is as set by hand again.
+TEST_F(DispatcherLineTest, RtsUnderHardwareFlowIsTheHandshakesAlone) {
+    dispatcher = std::make_unique<TVaxoWin32Dispatcher>(nullptr);
+    ASSERT_EQ(0, dispatcher->OpenDevice("/fake", 19200, 0, 8, 1, 4096, 100, true, false));
+    const auto rts = [&] { return OnDevice([](auto& s) { return s.rts; }); };
+    ASSERT_FALSE(rts());
+    ASSERT_EQ(0, dispatcher->ConfigureHardwareFlow(3686, 409, hwfUseRTS));
+    EXPECT_TRUE(rts());
+    std::uint32_t baud = 9600;
+    const std::function<int()> changes[] = {
+        [&] { return dispatcher->DriveRts(0) == 1 ? 0 : -1; },
+        [&] { return dispatcher->ConfigureLine(baud += 100, 2, 7, 1); },
+        [&] { return dispatcher->ConfigureFlowChars(17, 19); },
+        [&] { return dispatcher->ConfigureSoftwareFlow(3072, 1024, sfObeyXoff); },
+        [&] { return dispatcher->StopSoftwareFlow(); },
+        [&] { return dispatcher->ConfigureHardwareFlow(3686, 409, hwfUseRTS | hwfRequireCTS); },
+    };
+    for (const bool raised : {true, false}) { // false: the driver has dropped it, input full
+        for (std::size_t i = 0; i < std::size(changes); ++i) {
+            OnDevice([raised](auto& s) { s.rts = raised; });
+            ASSERT_EQ(0, changes[i]()) << i;
+            EXPECT_EQ(raised, rts()) << "change " << i;
+        }
+    }
+    ASSERT_EQ(0, dispatcher->ConfigureHardwareFlow(3686, 409, 0));
+    EXPECT_FALSE(rts());
     EXPECT_EQ(0, dispatcher->DriveDtr(0));
     EXPECT_FALSE(OnDevice([](auto& s) { return s.dtr; }));
 }

@@ -190,6 +190,18 @@ TEST_F(LinuxDeviceTest, AnyRateTakesAsTheKernelReadsItBackAndCloseGivesBackTheOl
     EXPECT_EQ(test::KernelLineRate(pty.Master()), 31250u);
 }
 
+// The kernel's RS-485 mode is the system's (a board's device tree may switch it on): a port not
+// asked for RS-485 issues no TIOCSRS485. A pseudo-terminal answers one with ENOTTY.
+TEST_F(LinuxDeviceTest, Rs485ModeIsLeftAsFoundUnlessAskedFor) {
+    PtyPair pty;
+    LinuxSerialDevice device;
+    ASSERT_EQ(device.Open(pty.SlavePath()).Error(), DeviceError::None);
+    EXPECT_EQ(device.SetRs485(false).Error(), DeviceError::None);
+    EXPECT_EQ(device.SetRs485(true).Error(), DeviceError::Unsupported);
+    EXPECT_EQ(device.SetRs485(false).Error(), DeviceError::None) << "nothing was switched";
+    device.Close();
+}
+
 TEST(OpenFailureTest, SecondLineNamesDeviceAndReason) {
     struct Case {
         int err;

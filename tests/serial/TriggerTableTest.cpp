@@ -3,6 +3,7 @@
 #include "serial/TriggerTable.h"
 
 #include <gtest/gtest.h>
+#include <string>
 
 using namespace pellwick;
 
@@ -27,6 +28,30 @@ TEST(TriggerTableTest, TheSaveRecordIsACopyAndReinstatedHandlesAreNotGivenAgain)
     ASSERT_EQ(0, full.Drop(16));
     EXPECT_EQ(16, full.AddTimer());
     EXPECT_EQ(8 * 4096, full.AddTimer());
+}
+
+// The record kept across a close: a match the close left undelivered, and a match half made,
+// must not fire on what the reopened port reads.
+TEST(TriggerTableTest, ReinstatedDataTriggersStartWithoutMatches) {
+    TriggerTable table;
+    table.AddData("OK", 2, false);
+    table.AddData("ERR", 3, false);
+    auto feed = [&table](const std::string& bytes) {
+        bool matched = false;
+        std::uint32_t longest = 0;
+        table.Feed(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                   static_cast<std::uint32_t>(bytes.size()), matched, longest);
+        return matched;
+    };
+    ASSERT_TRUE(feed("OKER")); // OK matched and not taken, ERR begun
+    TriggerSaveRecord save;
+    table.Snapshot(save);
+    table.Reinstate(save);
+    EXPECT_FALSE(feed("R"));
+    std::uint32_t handle = 0, length = 0;
+    for (std::size_t i = 0; table.TakeMatchFromLast(i, handle, length); ++i) {
+        EXPECT_EQ(0u, handle) << i;
+    }
 }
 
 TEST(TriggerTableTest, FeedingStopsAtTheMatchingByteAndMatchesAreTakenFromTheLast) {

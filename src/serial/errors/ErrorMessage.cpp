@@ -1,5 +1,6 @@
 #include "serial/errors/ErrorMessage.h"
 
+#include "serial/errors/ErrorNumbers.h"
 #include "serial/errors/TVaxoStringResource.h"
 
 #include <climits>
@@ -46,6 +47,16 @@ std::string ErrorMessage(const TVaxoStringResource& table, int number) {
 
 std::string ErrorMessage(int number) {
     return ErrorMessage(TVaxoStringResource::ErrorStrings(), number);
+}
+
+std::string IoErrorMessage(int number) {
+    const int negative = number > 0 ? -number : number;
+    if (!IsEngineIoNumber(negative)) {
+        if (std::string text = SystemErrorText(-static_cast<long long>(negative)); !text.empty()) {
+            return text.substr(0, kMaxErrorMessageLength);
+        }
+    }
+    return ErrorMessage(number);
 }
 
 } // namespace pellwick

@@ -17,6 +17,11 @@ std::string ErrorMessage(int number);
 // ErrorMessage with another table in place of the program's error strings.
 std::string ErrorMessage(const TVaxoStringResource& table, int number);
 
+// The text of a run-time number (-162..-2): the table's for the engine's own numbers
+// (IsEngineIoNumber), the system's for any other, which is a negated errno; the table's where
+// the system has none.
+std::string IoErrorMessage(int number);
+
 // The C library's text for errno id with control characters made spaces and runs of spaces
 // folded to one; empty when the library knows no such error.
 std::string SystemErrorText(long long id);

@@ -93,5 +93,18 @@ inline constexpr int ecTapiTranslateLast = -13942;
 inline constexpr int ecIoFirst = -2;
 inline constexpr int ecIoLast = -162;
 inline constexpr int ecIoOutOfMemory = -8;
+// The run-time numbers the engine gives itself, which read as the message table has them. Every
+// other number of the block is a negated errno, and the system's text for it is its message:
+// many errno values are also ids of the table's run-time texts (ECONNRESET, 104, is "File not
+// open for input" there).
+inline constexpr int ecIoFileNotFound = -2;
+inline constexpr int ecIoPathNotFound = -3;
+inline constexpr int ecIoAccessDenied = -5;
+inline constexpr int ecIoGeneralFailure = -162;
+
+constexpr bool IsEngineIoNumber(int number) {
+    return number == ecIoFileNotFound || number == ecIoPathNotFound || number == ecIoAccessDenied ||
+           number == ecIoOutOfMemory || number == ecIoGeneralFailure;
+}
 
 } // namespace pellwick

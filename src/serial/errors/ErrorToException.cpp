@@ -112,7 +112,7 @@ int ErrorToException(int result, bool ownerLoading) {
         throw EOutOfMemoryError();
     }
     if (InBlock(result, ecIoFirst, ecIoLast)) {
-        throw EIoError(ErrorMessage(-result), -result);
+        throw EIoError(IoErrorMessage(result), -result);
     }
     throw EVaxoException(std::string("Vaxo exception"));
 }

@@ -7,7 +7,7 @@ namespace pellwick {
 // Returns result when it is >= 0, or unchanged while the owner is still being loaded from its
 // stored settings (the caller then handles the negative result itself). Otherwise raises:
 //  - the EVaxoException class of the number, when it has one;
-//  - -8: EOutOfMemoryError; -162..-2: EIoError with ErrorMessage(|result|), code |result|;
+//  - -8: EOutOfMemoryError; -162..-2: EIoError with IoErrorMessage(result), code |result|;
 //  - anything else: EVaxoException "Vaxo exception" with error number 0.
 int ErrorToException(int result, bool ownerLoading = false);
 

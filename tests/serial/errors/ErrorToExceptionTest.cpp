@@ -90,7 +90,7 @@ TEST(ErrorToExceptionTest, EveryNumberRaisesWhatItsBlockPromises) {
             if (const auto* io = dynamic_cast<const EIoError*>(&e)) {
                 EXPECT_TRUE(InBlock(n, ecIoFirst, ecIoLast)) << n;
                 EXPECT_EQ(io->ErrorCode(), -n);
-                EXPECT_EQ(e.Message(), ErrorMessage(-n)) << n;
+                EXPECT_EQ(e.Message(), IoErrorMessage(n)) << n;
                 return;
             }
             EXPECT_FALSE(InBlock(n, ecIoFirst, ecIoLast) && n != ecIoOutOfMemory)
