@@ -62,7 +62,6 @@ public:
     InputLook TakeWaitingInput(const std::function<bool(char)>& done) override;
     void EndInputWait() override { port_.EndInputWait(); }
     bool CtsSignal() override { return port_.CtsSignal(); }
-    bool DsrSignal() override { return port_.DsrSignal(); }
     std::uint8_t HWFlowOptions() const override { return port_.HWFlowOptions(); }
     std::string LineNote() const override { return port_.LineNote(); }
 

@@ -76,10 +76,9 @@ public:
     virtual void BeginInputWait() = 0;
     virtual InputLook TakeWaitingInput(const std::function<bool(char)>& done) = 0;
     virtual void EndInputWait() = 0;
-    // The modem lines the device drives, and the hardware flow options set (bits as for
-    // SetHWFlowOptions); false while closed.
+    // CTS as the device drives it (false while closed), and the hardware flow options set
+    // (bits as for SetHWFlowOptions).
     virtual bool CtsSignal() = 0;
-    virtual bool DsrSignal() = 0;
     virtual std::uint8_t HWFlowOptions() const = 0;
     // What the user should know about the port's line (see ILinkOperations::LineNote).
     virtual std::string LineNote() const { return {}; }

@@ -328,12 +328,13 @@ bool LinkOperations::DriverStillSending() {
 }
 
 std::string LinkOperations::FlowLineHolding() {
+    // Either flag switches the driver's RTS/CTS handshake on, and output then waits for CTS;
+    // DSR holds nothing back on this system.
     const std::uint8_t flow = port_.HWFlowOptions();
     try {
-        if ((flow & 8) != 0 && !port_.CtsSignal())
-            return "CTS is low and Require CTS is on.";
-        if ((flow & 4) != 0 && !port_.DsrSignal())
-            return "DSR is low and Require DSR is on.";
+        if ((flow & 10) != 0 && !port_.CtsSignal())
+            return (flow & 8) != 0 ? "CTS is low and Require CTS is on."
+                                   : "CTS is low and Use RTS is on (its handshake waits for CTS).";
     } catch (const std::exception&) {
         // A port that cannot read its lines says nothing of them.
     }

@@ -576,6 +576,7 @@ void ScriptEngine::WaitTimerTimer() {
             return;
         }
         const Then next = wait_.Next;
+        fileRefused_ = wait_.FileRefused;
         wait_ = Wait{};
         Continue(next);
     });
@@ -599,8 +600,14 @@ bool ScriptEngine::LookOver() {
         return wait_.Cut || look != InputLook::Waiting ||
                now - wait_.LastByte >= link_.QuietTime() || now >= wait_.Deadline;
     }
-    case RunWait::Answer:
-        return link_.TakeAnswer() != InputLook::Waiting || wait_.Cut || now >= wait_.Deadline;
+    case RunWait::Answer: {
+        const InputLook look = link_.TakeAnswer();
+        if (wait_.Next == Then::VerifyAnswered && RefusedOnItsWay(now)) {
+            wait_.FileRefused = true;
+            return true;
+        }
+        return look != InputLook::Waiting || wait_.Cut || now >= wait_.Deadline;
+    }
     }
     return true;
 }

@@ -111,6 +111,8 @@ public:
     static constexpr std::chrono::milliseconds LookInterval{1};
     static constexpr std::chrono::milliseconds WatchInterval{100};
     static constexpr std::chrono::milliseconds ScriptTick{10};
+    // A device that has read a verifying CR answers it within this long.
+    static constexpr std::chrono::milliseconds CrAnswerWithin{500};
 
 private:
     // What a step does once its wait is over.
@@ -135,6 +137,9 @@ private:
         bool Blocking = false;
         // The line has gone: the wait ends at its next look.
         bool Cut = false;
+        // The answer to a verifying CR holds the error string, and it came while the file was
+        // still on its way (see RefusedOnItsWay).
+        bool FileRefused = false;
     };
     enum class Verdict { Accepted, Refused, NoAnswer, LineGone };
     enum class LineEnd { Done, Aborted, Continues };
@@ -179,6 +184,10 @@ private:
     void VerifyLook();
     void StaleTaken();
     void VerifyAnswered();
+    // The error string in the answer to a verifying CR is the device's verdict on the file's
+    // bytes, not on the CR, when it came while the line may still be carrying the file and
+    // later than a device that had read the CR would answer it.
+    bool RefusedOnItsWay(RunClock::TimePoint now);
     void JudgeReply();
     void Judge(Verdict verdict);
     void WatchTransfer();
@@ -239,6 +248,7 @@ private:
     std::string begun_;
     std::string reply_;
     std::string answer_;
+    bool fileRefused_ = false; // the last answer wait saw the file refused on its way
     RunClock::TimePoint verifyStart_{};
 };
 

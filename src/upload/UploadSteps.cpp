@@ -210,8 +210,29 @@ void ScriptEngine::StaleTaken() {
     AwaitAnswer(TickDeadline(clock_.Now(), AnswerWaitTicks) + carrying, Then::VerifyAnswered);
 }
 
+bool ScriptEngine::RefusedOnItsWay(RunClock::TimePoint now) {
+    const std::string& error = link_.State().ActiveError;
+    if (!fileOpen_ || !transferStarted_ || error.empty() ||
+        (begun_ + link_.State().ReplyText).find(error) == std::string::npos) {
+        return false;
+    }
+    // A driver that does not tell what it holds has taken the file faster than the line can
+    // carry it, and the CR went out behind it: a device still reading the file answers it
+    // only when it is done, or refuses the file on its way.
+    const TransferProgress progress = link_.Progress();
+    return progress.OnLine < progress.Handed && now - wait_.Begun > CrAnswerWithin;
+}
+
 void ScriptEngine::VerifyAnswered() {
     answer_ = link_.EndCommand();
+    if (std::exchange(fileRefused_, false)) {
+        // As a refusal that the trigger saw during the transfer: the cause counts the bytes the
+        // line had carried, and the verification has nothing to say.
+        NoteFailure(FileOutcome::Refused, DeviceErrorCause());
+        run_.State = ScriptState::ssUploadError;
+        SetTimer(true);
+        return;
+    }
     reply_ = begun_ + link_.State().ReplyText;
     if (answer_ == "OK" && !link_.State().ActiveError.empty()) {
         // The prompt that ended the wait may have been noise in front of the real answer: a

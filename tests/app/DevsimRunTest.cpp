@@ -223,5 +223,31 @@ TEST_F(WindowWhileWaitingTest, AVerificationThatIsTriedAgain) {
     EXPECT_TRUE(boxes.Shown.empty()) << boxes.Shown.front().Text;
 }
 
+// Cancel Upload answered Yes while the run waits in a 60 s pause before the data, or on a line
+// that takes nothing more: the run ends within half a second.
+TEST_F(DevsimRunTest, ACancelEndsALongPauseOrAHeldLineAtOnce) {
+    for (const bool held : {false, true}) {
+        SCOPED_TRACE(held ? "a held line" : "a 60 s pause");
+        TearDown();
+        config = DeviceConfig{};
+        config.stallAfter = held ? 2000 : -1;
+        StartProgram();
+        run->Engine().Run().PreUploadDelay = held ? 0 : 60000;
+        Write("a.bin", std::string(512 * 1024, 'a'));
+        Write("loader.sld", "_SC \"UL^M\"\n_LA 00010000\n_LV 1\n_LF a.bin\n_LD\n");
+        QTest::mouseClick(Find<QPushButton>("BtnUpload"), Qt::LeftButton);
+        ASSERT_TRUE(
+            PumpUntil([&] { return sim.Server()->BytesReceived() >= (held ? 2000u : 20u); }));
+        QTest::qWait(300);
+        boxes.Answers = {MbYes, MbOk};
+        QElapsedTimer cancelled;
+        cancelled.start();
+        QTest::mouseClick(Find<QPushButton>("BtnULCancel"), Qt::LeftButton);
+        ASSERT_TRUE(PumpUntil([&] { return !window->Run().Running(); }, 5000));
+        EXPECT_LE(cancelled.elapsed(), 500);
+        EXPECT_EQ(run->Record().End, RunEnd::Cancelled);
+    }
+}
+
 } // namespace
 } // namespace pellwick::test

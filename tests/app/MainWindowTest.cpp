@@ -314,6 +314,14 @@ TEST_F(MainWindowTest, ControlsFollowTheRunAndItsPortAloneWhateverReportsArrive)
     link.Open = true;
     link.Host->SetComBtnState(true);
     EXPECT_EQ(ControlsOf(*window), idle);
+    // Open, but without a trigger a run needs (a string the port refused): no start, no
+    // terminal, as when it is closed.
+    link.TriggersMade = false;
+    link.Host->SetComBtnState(false);
+    EXPECT_EQ(ControlsOf(*window), closed);
+    link.TriggersMade = true;
+    link.Host->SetComBtnState(true);
+    EXPECT_EQ(ControlsOf(*window), idle);
 
     window->BtnUploadClick();
     EXPECT_EQ(ControlsOf(*window), running);

@@ -217,5 +217,53 @@ TEST(StationInterrupt, OnceLetsTheBoardFinishTwiceCancelsIt) {
     }
 }
 
+// Ctrl-C twice while a board waits in a 60 s pause before its data, or on a line that takes
+// nothing more: the board is cancelled then and there, not after the pause or the line's end.
+TEST(StationInterrupt, TheCancelEndsALongPauseOrAHeldLineAtOnce) {
+    const struct {
+        const char* name;
+        std::vector<std::string> faults;
+        const char* delay;
+        const char* waitFor; // in the device's transcript
+    } cases[] = {
+        {"a 60 s pause", {}, "60000", "* header:"},
+        {"a held line", {"--stall-after", "2000"}, "0", "stalled"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempFolder folder;
+        DevsimHarness device;
+        const std::string link = folder.File("tty1");
+        std::vector<std::string> args = c.faults;
+        args.insert(args.end(), {"--link", link, "--transcript", device.File("transcript")});
+        ASSERT_TRUE(device.StartProcess(args)) << device.Error();
+        ASSERT_TRUE(WriteFile(folder.File("a.bin"), AllByteValues(512 * 1024)));
+        ASSERT_TRUE(WriteText(folder.File("flash.sld"),
+                              "_TC \"UL^M\"\n_LV 1.0\n_LA 00020000\n_LF a.bin\n_LD\n"));
+        ASSERT_TRUE(WriteText(folder.File("station.ini"),
+                              "[Station]\nScript=flash.sld\n[Slots]\nSlot1=" + link +
+                                  "\n[Ports]\nScan=0\n[RS232Settings]\nUse RTS=0\nRequire CTS=0\n"
+                                  "[Upload Settings]\nDelay=" +
+                                  c.delay + "\n"));
+        RunnerProcess station;
+        ASSERT_TRUE(station.Start(folder.Path(), {"--headless"}, PELLWICK_STATION_EXE))
+            << station.Error();
+        ASSERT_TRUE(test::WaitUntil(
+            [&] {
+                return ReadText(device.File("transcript")).find(c.waitFor) != std::string::npos;
+            },
+            test::kWaitMs, [&] { station.WaitForOutput("\x01", std::chrono::milliseconds(20)); }))
+            << station.Output() << ReadText(device.File("transcript"));
+        ASSERT_TRUE(station.Signal(SIGINT));
+        ASSERT_TRUE(station.WaitForOutput("no new boards", std::chrono::seconds(10)));
+        const auto cancelled = std::chrono::steady_clock::now();
+        ASSERT_TRUE(station.Signal(SIGINT));
+        EXPECT_EQ(station.Wait(std::chrono::seconds(30)), 3) << station.Output();
+        EXPECT_LE(std::chrono::steady_clock::now() - cancelled, std::chrono::milliseconds(500));
+        const std::string log = ReadText(folder.File("station.log"));
+        EXPECT_NE(log.find("\"run\":\"cancelled\""), std::string::npos) << log;
+    }
+}
+
 } // namespace
 } // namespace pellwick::e2e

@@ -153,7 +153,6 @@ public:
     }
     void EndInputWait() override { Waits.push_back("end"); }
     bool CtsSignal() override { return IsOpen && Cts; }
-    bool DsrSignal() override { return IsOpen && Dsr; }
     std::uint8_t HWFlowOptions() const override { return FlowOptions; }
 
     // The driver takes n of the bytes waiting in the buffer.
@@ -194,7 +193,6 @@ public:
     std::vector<std::string> Waits; // "begin" and "end" of each input wait
     std::uint8_t FlowOptions = 0;
     bool Cts = false;
-    bool Dsr = false;
 
 private:
     void Queue(std::size_t n) {

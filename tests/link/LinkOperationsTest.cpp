@@ -231,26 +231,26 @@ TEST_F(LinkProgressTest, OutputThatStandsStillIsToldWithWhatHoldsIt) {
     struct Case {
         const char* name;
         std::int32_t driverQueue; // -1: the driver does not tell
-        bool cts, dsr, ringHolds;
+        bool cts, ringHolds;
         std::uint8_t flow;
         const char* cause;
     };
     const Case cases[] = {
-        {"cts", 4000, false, true, false, 8,
-         "Nothing left for 5 s: CTS is low and Require CTS is on."},
-        {"dsr", 4000, true, false, true, 12,
-         "Nothing left for 5 s: DSR is low and Require DSR is on."},
-        {"silent peer", -1, false, false, true, 8,
-         "Nothing left for 5 s: the device takes no more bytes."},
-        {"stuck driver", 4000, true, true, true, 0,
+        {"cts", 4000, false, false, 8, "Nothing left for 5 s: CTS is low and Require CTS is on."},
+        {"use rts", 4000, false, true, 2,
+         "Nothing left for 5 s: CTS is low and Use RTS is on (its handshake waits for CTS)."},
+        {"no handshake", 4000, false, true, 4,
          "Nothing left for 5 s: the driver takes no more bytes."},
-        {"driver only", 4000, true, true, false, 0, ""},
+        {"silent peer", -1, false, true, 8,
+         "Nothing left for 5 s: the device takes no more bytes."},
+        {"stuck driver", 4000, true, true, 0,
+         "Nothing left for 5 s: the driver takes no more bytes."},
+        {"driver only", 4000, true, false, 0, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         port.FlowOptions = c.flow;
         port.Cts = c.cts;
-        port.Dsr = c.dsr;
         port.DriverQueue = c.driverQueue;
         port.HoldOutput = c.ringHolds;
         port.Ring = 0;

@@ -87,6 +87,7 @@ DeviceServer::Result DeviceServer::Run() {
     // While the peer streams faster than the line, wait for half a burst of credit instead of
     // waking for every byte.
     bool readThrottled = false;
+    bool stallTold = false;
     // The same for answers: the last write moved all the line allowed and more waits.
     bool writeThrottled = false;
     char buffer[4096];
@@ -213,6 +214,13 @@ DeviceServer::Result DeviceServer::Run() {
                 transcript.Received(std::string_view(buffer, count), now);
                 protocol.Receive(std::string_view(buffer, count), now);
                 collect(now);
+            }
+            if (config_.stallAfter >= 0 && !stallTold &&
+                received_.load() >= static_cast<std::uint64_t>(config_.stallAfter)) {
+                stallTold = true;
+                transcript.Event("stalled after " + std::to_string(received_.load()) +
+                                     " bytes: reading nothing more",
+                                 now);
             }
             if (config_.hangupAfter >= 0 &&
                 received_.load() >= static_cast<std::uint64_t>(config_.hangupAfter)) {

@@ -38,8 +38,8 @@ int gSignalFd = -1;
 volatile std::sig_atomic_t gInterrupts = 0;
 
 void OnSignal(int) {
-    // The second one ends the program here and now: the GUI thread may be asleep (Delay, _LP,
-    // the verification's pause) or waiting for an answer, and would see a message too late.
+    // The second one ends the program here and now, whatever the run and its reports are
+    // doing: the operator wants out.
     gInterrupts = gInterrupts + 1;
     if (gInterrupts > 1) {
         static const char text[] = "\npellwick-run: interrupted\n";
