@@ -123,6 +123,9 @@ public:
     // Ends the running transfer now (the operator cancelled, the line is held): what is queued
     // and has not reached the line is discarded, and the end is told as a drain would tell it.
     virtual void StopTransfer() = 0;
+    // Throws away what is queued for the line and not yet on it, in the program's buffer and in
+    // the driver's (a device that refused a file while its driver still held some of it).
+    virtual void DiscardOutput() = 0;
     // Why the running transfer's output has stood still for TransferHeldLimit, in words for the
     // operator ("Nothing left for 5 s: CTS is low and Require CTS is on."); empty while it
     // moves, or where nothing says it is held.

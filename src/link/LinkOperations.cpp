@@ -387,6 +387,11 @@ void LinkOperations::StopTransfer() {
     ArmTransferTrigger(state_.DrainTrigger, 0);
 }
 
+void LinkOperations::DiscardOutput() {
+    if (port_.Open())
+        port_.DiscardOutput();
+}
+
 void LinkOperations::FreezeProgress() {
     if (transfer_.Frozen || !transfer_.Started)
         return;

@@ -60,6 +60,7 @@ public:
     void SetUploadMode(bool on) override;
     void SetStopRequest(bool on) override { state_.StopRequest = on; }
     void StopTransfer() override;
+    void DiscardOutput() override;
     std::string TransferHeld() override;
     bool TransferRunning() const override { return port_.Tag() != PhaseNone; }
     void FreezeProgress() override;

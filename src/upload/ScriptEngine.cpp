@@ -420,13 +420,15 @@ void ScriptEngine::SetScriptError() {
     if (running_ && (fileOpen_ || run_.State == ScriptState::ssUploadError ||
                      run_.State == ScriptState::ssCancelled)) {
         if (run_.State != ScriptState::ssUploadError && run_.State != ScriptState::ssCancelled) {
-            NoteFailure(FileOutcome::Refused, DeviceErrorCause());
-            run_.State = ScriptState::ssUploadError;
-        }
-        // A transfer that the refusal finds running (it came during the pause before it) stops
-        // as it would had the link seen the refusal itself; its drain ends it.
-        if (link_.TransferRunning()) {
-            link_.StopTransfer();
+            if (link_.TransferRunning()) {
+                // It came during the pause before the transfer: the transfer stops as it would
+                // had the link seen the refusal itself, and its drain ends the run.
+                NoteFailure(FileOutcome::Refused, DeviceErrorCause());
+                run_.State = ScriptState::ssUploadError;
+                link_.StopTransfer();
+            } else {
+                RefuseFile();
+            }
         }
         SetTimer(true);
         return;
@@ -602,6 +604,10 @@ bool ScriptEngine::LookOver() {
     }
     case RunWait::Answer: {
         const InputLook look = link_.TakeAnswer();
+        const std::size_t length = link_.State().ReplyText.size();
+        if (wait_.Arrivals.empty() || wait_.Arrivals.back().first < length) {
+            wait_.Arrivals.emplace_back(length, now);
+        }
         if (wait_.Next == Then::VerifyAnswered && RefusedOnItsWay(now)) {
             wait_.FileRefused = true;
             return true;

@@ -21,6 +21,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "link/LinkInterfaces.h"
 #include "serial/MessageBoxes.h"
@@ -112,7 +114,7 @@ public:
     static constexpr std::chrono::milliseconds WatchInterval{100};
     static constexpr std::chrono::milliseconds ScriptTick{10};
     // A device that has read a verifying CR answers it within this long.
-    static constexpr std::chrono::milliseconds CrAnswerWithin{500};
+    static constexpr std::chrono::milliseconds CrAnswerWithin{100};
 
 private:
     // What a step does once its wait is over.
@@ -140,6 +142,8 @@ private:
         // The answer to a verifying CR holds the error string, and it came while the file was
         // still on its way (see RefusedOnItsWay).
         bool FileRefused = false;
+        // When the reply of an answer reached each length: when its bytes arrived.
+        std::vector<std::pair<std::size_t, RunClock::TimePoint>> Arrivals;
     };
     enum class Verdict { Accepted, Refused, NoAnswer, LineGone };
     enum class LineEnd { Done, Aborted, Continues };
@@ -185,8 +189,8 @@ private:
     void StaleTaken();
     void VerifyAnswered();
     // The error string in the answer to a verifying CR is the device's verdict on the file's
-    // bytes, not on the CR, when it came while the line may still be carrying the file and
-    // later than a device that had read the CR would answer it.
+    // bytes, not on the CR, when it began before the CR, or while the line may still be
+    // carrying the file and later than a device that had read the CR would begin its answer.
     bool RefusedOnItsWay(RunClock::TimePoint now);
     void JudgeReply();
     void Judge(Verdict verdict);
@@ -203,6 +207,9 @@ private:
     void EndFile(FileOutcome outcome);
     // The file under way has stopped: its figures are those of this moment.
     void StopFileFigures();
+    // The device refused the file under way: what of it is still queued goes, and the run ends
+    // with the upload-error report.
+    void RefuseFile();
     // The cause of the device's error string at this moment of the run.
     std::string DeviceErrorCause();
     std::string HangUpCause();

@@ -188,9 +188,7 @@ void ScriptEngine::StaleTaken() {
     // The error string whole came before the CR: the device refused the file on its way (its
     // driver took the file faster than the device read it), as if the trigger had seen it.
     if (!error.empty() && stale.find(error) != std::string::npos) {
-        NoteFailure(FileOutcome::Refused, DeviceErrorCause());
-        run_.State = ScriptState::ssUploadError;
-        SetTimer(true);
+        RefuseFile();
         return;
     }
     // Begun, when the rest follows with the answer.
@@ -212,15 +210,27 @@ void ScriptEngine::StaleTaken() {
 
 bool ScriptEngine::RefusedOnItsWay(RunClock::TimePoint now) {
     const std::string& error = link_.State().ActiveError;
-    if (!fileOpen_ || !transferStarted_ || error.empty() ||
-        (begun_ + link_.State().ReplyText).find(error) == std::string::npos) {
+    const std::size_t at =
+        error.empty() ? std::string::npos : (begun_ + link_.State().ReplyText).find(error);
+    if (!fileOpen_ || !transferStarted_ || at == std::string::npos) {
         return false;
     }
-    // A driver that does not tell what it holds has taken the file faster than the line can
-    // carry it, and the CR went out behind it: a device still reading the file answers it
-    // only when it is done, or refuses the file on its way.
+    // Begun before the CR went out: no answer to it.
+    if (at < begun_.size()) {
+        return true;
+    }
+    // A driver that does not tell what it holds takes the file faster than the line carries
+    // it, and the CR goes out behind it: a device still reading the file refuses it on its way,
+    // long after the CR; one that has read the CR answers it at once.
+    RunClock::TimePoint began = now;
+    for (const auto& [length, arrived] : wait_.Arrivals) {
+        if (length > at - begun_.size()) {
+            began = arrived;
+            break;
+        }
+    }
     const TransferProgress progress = link_.Progress();
-    return progress.OnLine < progress.Handed && now - wait_.Begun > CrAnswerWithin;
+    return progress.OnLine < progress.Handed && began - wait_.Begun > CrAnswerWithin;
 }
 
 void ScriptEngine::VerifyAnswered() {
@@ -228,9 +238,7 @@ void ScriptEngine::VerifyAnswered() {
     if (std::exchange(fileRefused_, false)) {
         // As a refusal that the trigger saw during the transfer: the cause counts the bytes the
         // line had carried, and the verification has nothing to say.
-        NoteFailure(FileOutcome::Refused, DeviceErrorCause());
-        run_.State = ScriptState::ssUploadError;
-        SetTimer(true);
+        RefuseFile();
         return;
     }
     reply_ = begun_ + link_.State().ReplyText;
@@ -276,6 +284,9 @@ void ScriptEngine::Judge(Verdict verdict) {
             NoteFailure(FileOutcome::Refused, "The device answered \"" +
                                                   ReadableBytes(link_.State().ActiveError) +
                                                   "\" to the verifying CR.");
+            if (transferStarted_) {
+                link_.DiscardOutput();
+            }
             break;
         case Verdict::LineGone:
             StopFileFigures();
@@ -450,6 +461,17 @@ void ScriptEngine::EndFile(FileOutcome outcome) {
     if (transferStarted_) {
         NoteTransfer(file);
     }
+}
+
+void ScriptEngine::RefuseFile() {
+    NoteFailure(FileOutcome::Refused, DeviceErrorCause());
+    // The driver may still hold much of the file (a pseudo-terminal takes 20 KiB): a device that
+    // refused it gets none of that.
+    if (transferStarted_) {
+        link_.DiscardOutput();
+    }
+    run_.State = ScriptState::ssUploadError;
+    SetTimer(true);
 }
 
 void ScriptEngine::StopFileFigures() {

@@ -46,6 +46,7 @@ public:
     void SetUploadMode(bool on) override { UploadModes.push_back(on); }
     void SetStopRequest(bool on) override { StopRequests.push_back(on); }
     void StopTransfer() override;
+    void DiscardOutput() override {}
     std::string TransferHeld() override { return {}; }
     // A real port, when the test has one, says whether it is open and whether it was lost.
     bool SCommOpen() override { return Port != nullptr ? Port->Open() : Open; }

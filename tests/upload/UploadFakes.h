@@ -111,6 +111,7 @@ public:
         Calls.push_back(on ? "SetStopRequest(true)" : "SetStopRequest(false)");
         StopRequest = on;
     }
+    void DiscardOutput() override { Calls.push_back("DiscardOutput"); }
     void StopTransfer() override {
         Calls.push_back("StopTransfer");
         FreezeProgress();

@@ -272,15 +272,6 @@ TEST_F(UploadVerdictTest, VerificationRetriesOnlyAnAnswerThatDidNotCome) {
          1,
          false,
          nullptr},
-        {"refusal begun before the CR, ended after",
-         {"OK"},
-         {"RR\r\n>"},
-         {"xE"},
-         false,
-         false,
-         1,
-         false,
-         refused},
         {"noise prompt in front of a refusal",
          {"OK"},
          {"#>"},
@@ -331,22 +322,37 @@ TEST_F(UploadVerdictTest, VerificationRetriesOnlyAnAnswerThatDidNotCome) {
     }
 }
 
-// The device's error string already waiting when the verification begins refused the file on
-// its way (its driver took the file faster than it read): the report is that of a refusal seen
-// during the transfer, with the bytes the line had carried, and no verifying CR goes out.
-TEST_F(UploadVerdictTest, ARefusalWaitingBeforeTheVerifyingCrRefusesTheFileOnItsWay) {
-    link.Stale = {"x\r\nERR\r\n>"};
-    WriteScript({"_LF a.bin", "_LD", "_SC \"after\""});
-    boxes.Answers = {MbOk};
-    engine.StartRun(false);
-    Drive();
-    EXPECT_TRUE(link.InitCmds.empty());
-    EXPECT_EQ(BoxTexts(),
-              Strings{UploadErrorText + std::string("\rThe device answered \"ERR\" after 500 of "
-                                                    "500 bytes.")});
-    EXPECT_EQ(engine.Record().Files.at(0).Outcome, FileOutcome::Refused);
-    EXPECT_EQ(engine.Record().Files.at(0).BytesSent, 500);
-    ExpectIdle();
+// The device's error string already waiting when the verification begins, or begun before its
+// CR, refused the file on its way (its driver took the file faster than it read): the report is
+// that of a refusal seen during the transfer, with the bytes the line had carried.
+TEST_F(UploadVerdictTest, ARefusalBegunBeforeTheVerifyingCrRefusesTheFileOnItsWay) {
+    const struct {
+        const char* name;
+        const char* stale;
+        const char* reply;
+        std::size_t crs;
+    } cases[] = {{"whole", "x\r\nERR\r\n>", "", 0}, {"begun", "xE", "RR\r\n>", 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        boxes.Shown.clear();
+        link.InitCmds.clear();
+        link.Stale = {c.stale};
+        link.Answers = {"OK"};
+        link.Replies = {c.reply};
+        WriteScript({"_LF a.bin", "_LD", "_SC \"after\""});
+        boxes.Answers = {MbOk};
+        engine.StartRun(false);
+        Drive();
+        EXPECT_EQ(link.InitCmds.size(), c.crs);
+        EXPECT_EQ(BoxTexts(), Strings{UploadErrorText + std::string("\rThe device answered "
+                                                                    "\"ERR\" after 500 of 500 "
+                                                                    "bytes.")});
+        EXPECT_EQ(engine.Record().Files.at(0).Outcome, FileOutcome::Refused);
+        EXPECT_EQ(engine.Record().Files.at(0).BytesSent, 500);
+        EXPECT_NE(std::find(link.Calls.begin(), link.Calls.end(), "DiscardOutput"),
+                  link.Calls.end());
+        ExpectIdle();
+    }
 }
 
 } // namespace
