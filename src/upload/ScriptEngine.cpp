@@ -11,23 +11,10 @@
 #include <system_error>
 #include <utility>
 
+#include "upload/EngineTexts.h"
 #include "upload/ScriptText.h"
 
 namespace pellwick {
-
-namespace {
-
-std::string LineNumberText(std::int32_t number) {
-    return "\rLine Number: " + std::to_string(number);
-}
-
-// How long the link waits for one answer, in seconds, as the operator reads it ("5.5").
-std::string AnswerWaitText() {
-    const int tenths = (AnswerWaitTicks * 55 + 50) / 100;
-    return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
-}
-
-} // namespace
 
 const char* RunWaitName(RunWait wait) {
     switch (wait) {
@@ -383,12 +370,11 @@ std::string ScriptEngine::ProcessCmdString(const std::string& text) {
 void ScriptEngine::ScriptError() {
     window_.SetComLamp(LampRed);
     const std::string cause = std::exchange(failureCause_, std::string());
-    std::string text = "Script error encountered! - System not responding or command error."
-                       "\rFile Name: " +
-                       run_.ScriptFileName + LineNumberText(run_.LineIndex);
-    if (!cause.empty()) {
-        text += "\r" + cause;
-    }
+    const std::string text =
+        WithCause("Script error encountered! - System not responding or command error."
+                  "\rFile Name: " +
+                      run_.ScriptFileName + LineNumberText(run_.LineIndex),
+                  cause);
     const MsgButton pressed = boxes_.Show(MsgKind::Error, text, MbAbort | MbIgnore);
     if (!running_) {
         // The device's error string between runs: there is no run to end or resume.

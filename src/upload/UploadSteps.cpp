@@ -9,6 +9,7 @@
 #include <system_error>
 #include <utility>
 
+#include "upload/EngineTexts.h"
 #include "upload/UploadHeader.h"
 
 namespace pellwick {
@@ -16,20 +17,6 @@ namespace pellwick {
 namespace {
 
 constexpr const char* UploadLabelIdle = "Upload Progress";
-
-std::string LineNumberText(std::int32_t number) {
-    return "\rLine Number: " + std::to_string(number);
-}
-
-// A box text with the cause of the failure on a line of its own.
-std::string WithCause(const std::string& text, const std::string& cause) {
-    return cause.empty() ? text : text + "\r" + cause;
-}
-
-std::string AnswerWaitText() {
-    const int tenths = (AnswerWaitTicks * 55 + 50) / 100;
-    return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
-}
 
 } // namespace
 
