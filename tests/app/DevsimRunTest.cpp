@@ -208,6 +208,7 @@ protected:
         beat.stop();
         EXPECT_GT(clock.elapsed(), 5000);
         EXPECT_TRUE(PumpUntil([&] { return !window->Run().Running(); }, 30000));
+        RecordProperty("longest_gap_ms", static_cast<int>(longest));
         return longest;
     }
 };
