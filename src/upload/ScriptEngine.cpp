@@ -212,7 +212,7 @@ void ScriptEngine::RunPiece(const std::function<void()>& piece) {
 }
 
 void ScriptEngine::HandleFault(const std::string& fault) {
-    if (link_.LineHungUp()) {
+    if (LineGone()) {
         // The device went away before or under the step (the port closed with it): the run
         // ends with the upload-error report, as a loss during a transfer does.
         StopFileFigures();
@@ -236,10 +236,15 @@ void ScriptEngine::StepOver() {
         deferred_.pop_front();
         call();
     }
+    lostInStep_ = false;
     if (tickDeferred_ && wait_.Kind == RunWait::None) {
         tickDeferred_ = false;
         SetTimer(true);
     }
+}
+
+bool ScriptEngine::LineGone() {
+    return lostInStep_ || link_.LineHungUp();
 }
 
 void ScriptEngine::Step() {
@@ -427,6 +432,10 @@ void ScriptEngine::SetScriptError() {
 }
 
 void ScriptEngine::SetULError() {
+    // Seen now: the port may be open again by the time a step that waits takes this.
+    if (running_ && (inStep_ || wait_.Kind != RunWait::None) && link_.LineHungUp()) {
+        lostInStep_ = true;
+    }
     if (Defer([this] { SetULError(); })) {
         return;
     }
@@ -435,7 +444,7 @@ void ScriptEngine::SetULError() {
         return;
     }
     StopFileFigures();
-    if (link_.LineHungUp()) {
+    if (LineGone()) {
         NoteFailure(FileOutcome::HungUp, HangUpCause());
     } else if (link_.SCommOpen()) {
         NoteFailure(FileOutcome::Refused, DeviceErrorCause());
@@ -456,7 +465,12 @@ void ScriptEngine::EnableScriptTimer() {
 }
 
 void ScriptEngine::LineChanged() {
-    if (wait_.Kind == RunWait::None || (!link_.LineHungUp() && link_.SCommOpen())) {
+    if (wait_.Kind == RunWait::None) {
+        return;
+    }
+    if (link_.LineHungUp()) {
+        lostInStep_ = true;
+    } else if (link_.SCommOpen()) {
         return;
     }
     // The wait ends at its next look, which comes at once: the step goes on and finds the line

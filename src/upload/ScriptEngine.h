@@ -221,6 +221,9 @@ private:
     void RestoreTerminal();
     // Cancelled by the operator, or refused: an upload step goes no further.
     bool Stopped() const;
+    // The line has gone: it hung up, or it was lost during the step under way (its port may be
+    // open again by the time the step looks, on whatever was plugged in next).
+    bool LineGone();
 
     ILinkOperations& link_;
     IUploadWindow& window_;
@@ -238,6 +241,7 @@ private:
     bool inStep_ = false;
     bool tickDeferred_ = false;
     bool lookDeferred_ = false;
+    bool lostInStep_ = false; // the line was lost during the step under way
     Wait wait_;
     std::deque<std::function<void()>> deferred_;
     bool transferStarted_ = false; // this upload's bytes were handed to the link

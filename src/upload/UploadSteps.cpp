@@ -160,7 +160,7 @@ void ScriptEngine::VerifyLook() {
     begun_.clear();
     reply_.clear();
     answer_.clear();
-    if (link_.LineHungUp()) {
+    if (LineGone()) {
         Judge(Verdict::LineGone);
         return;
     }
@@ -244,7 +244,7 @@ void ScriptEngine::JudgeReply() {
         Judge(Verdict::Refused);
     } else if (answer_ == "OK") {
         Judge(Verdict::Accepted);
-    } else if (link_.LineHungUp()) {
+    } else if (LineGone()) {
         Judge(Verdict::LineGone);
     } else {
         Judge(Verdict::NoAnswer);

@@ -103,23 +103,32 @@ TEST_F(RunWaitsTest, AConfirmedCancelEndsEveryWaitAtOnceAndNothingMoreGoesOut) {
 }
 
 // The step goes on as at its wait's end, and finds the line gone: a pause is not waited out, an
-// answer that cannot come is not waited for.
+// answer that cannot come is not waited for. A file under way ends hung up, also when the port is
+// open again (on whatever was plugged in next) by the time the step looks.
 TEST_F(RunWaitsTest, ALineThatGoesEndsTheWaitAtOnce) {
-    for (const Wait& wait : Waits()) {
-        if (wait.kind == RunWait::Room || wait.kind == RunWait::Quiet) {
-            continue; // they end at their next look anyway
+    for (const bool back : {false, true}) {
+        for (const Wait& wait : Waits()) {
+            if (wait.kind == RunWait::Room || wait.kind == RunWait::Quiet) {
+                continue; // they end at their next look anyway
+            }
+            SCOPED_TRACE(std::string(wait.name) + (back ? ", port back at once" : ""));
+            Reset();
+            Reach(wait);
+            const auto lost = clock.Now();
+            link.HungUp = true;
+            engine.SetULError(); // as the link tells of a lost line
+            engine.LineChanged();
+            link.HungUp = !back;
+            boxes.Answers = {MbOk, MbOk, MbAbort};
+            TickUntil([&] { return engine.Waiting() != wait.kind || !engine.Running(); });
+            EXPECT_LE(clock.Now() - lost, ScriptEngine::LookInterval);
+            Drive();
+            EXPECT_FALSE(engine.Running());
+            if (!engine.Record().Files.empty()) {
+                EXPECT_EQ(engine.Record().End, RunEnd::HungUp);
+                EXPECT_EQ(engine.Record().Files.back().Outcome, FileOutcome::HungUp);
+            }
         }
-        SCOPED_TRACE(wait.name);
-        Reset();
-        Reach(wait);
-        const auto lost = clock.Now();
-        link.HungUp = true;
-        engine.LineChanged();
-        boxes.Answers = {MbOk, MbOk, MbAbort};
-        TickUntil([&] { return engine.Waiting() != wait.kind || !engine.Running(); });
-        EXPECT_LE(clock.Now() - lost, ScriptEngine::LookInterval);
-        Drive();
-        EXPECT_FALSE(engine.Running());
     }
 }
 
