@@ -162,14 +162,13 @@ void VirtualDevicePort::LineStep() {
     if (!driverHolds_.empty() && !OutputHeld()) {
         out_.Begin(now);
         std::size_t n = std::min<std::size_t>(
-            driverHolds_.size(), static_cast<std::size_t>(std::max<std::int64_t>(
-                                     out_.Allowance(now, rate), 0)));
+            driverHolds_.size(),
+            static_cast<std::size_t>(std::max<std::int64_t>(out_.Allowance(now, rate), 0)));
         std::size_t read = n;
         if (device_ && config_.stallAfter >= 0) {
-            read = std::min<std::size_t>(
-                n, static_cast<std::size_t>(config_.stallAfter) - std::min<std::size_t>(
-                                                                      received_,
-                                                                      config_.stallAfter));
+            read =
+                std::min<std::size_t>(n, static_cast<std::size_t>(config_.stallAfter) -
+                                             std::min<std::size_t>(received_, config_.stallAfter));
             // A stalled reader empties no pseudo-terminal.
             if (driver_ == DriverKind::PseudoTerminal) {
                 n = read;
@@ -271,8 +270,7 @@ void VirtualDevicePort::TakeIntoDriver() {
         // Writes to a line that has gone fail: what is queued goes nowhere.
         ring_.clear();
     } else {
-        const std::size_t holds =
-            driver_ == DriverKind::Uart ? UartHolds : PseudoTerminalHolds;
+        const std::size_t holds = driver_ == DriverKind::Uart ? UartHolds : PseudoTerminalHolds;
         const std::size_t n = std::min(ring_.size(), holds - driverHolds_.size());
         if (n == 0) {
             return;
@@ -300,8 +298,8 @@ void VirtualDevicePort::StatusPass() {
         levels.outputUsed = static_cast<std::uint32_t>(ring_.size());
         levels.outputFree = outSize_ - std::min<std::uint32_t>(outSize_, levels.outputUsed);
         std::uint32_t extra = 0;
-        const std::uint32_t handle =
-            triggers_.TakeFiredStatus(levels, [] { return false; }, extra);
+        const std::uint32_t handle = triggers_.TakeFiredStatus(
+            levels, [] { return false; }, extra);
         if (handle == 0) {
             break;
         }
@@ -318,9 +316,9 @@ void VirtualDevicePort::ScanArrived() {
     while (open_ && !awaiting_ && !unscanned_.empty()) {
         bool matched = false;
         std::uint32_t longest = 0;
-        const std::uint32_t took = triggers_.Feed(
-            reinterpret_cast<const std::uint8_t*>(unscanned_.data()),
-            static_cast<std::uint32_t>(unscanned_.size()), matched, longest);
+        const std::uint32_t took =
+            triggers_.Feed(reinterpret_cast<const std::uint8_t*>(unscanned_.data()),
+                           static_cast<std::uint32_t>(unscanned_.size()), matched, longest);
         unscanned_.erase(0, took);
         if (!matched) {
             break;
@@ -393,8 +391,8 @@ void VirtualDevicePort::SetHWFlowOptions(std::uint8_t options) {
 }
 
 std::uint16_t VirtualDevicePort::OutputRoom() {
-    return open_ ? static_cast<std::uint16_t>(outSize_ - std::min<std::size_t>(outSize_,
-                                                                               ring_.size()))
+    return open_ ? static_cast<std::uint16_t>(outSize_ -
+                                              std::min<std::size_t>(outSize_, ring_.size()))
                  : outSize_;
 }
 
@@ -476,8 +474,7 @@ void VirtualDevicePort::DropTrigger(std::uint16_t handle) {
     }
 }
 
-void VirtualDevicePort::ArmStatusTrigger(std::uint16_t handle, std::uint16_t value,
-                                         bool activate) {
+void VirtualDevicePort::ArmStatusTrigger(std::uint16_t handle, std::uint16_t value, bool activate) {
     RequireOpen();
     ErrorToException(triggers_.ArmStatus(handle, value, activate, 0));
 }

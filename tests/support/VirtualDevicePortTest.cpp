@@ -81,8 +81,8 @@ TEST_F(VirtualPortTest, DriversHoldAndTellAsTheirKind) {
         DriverKind driver;
         DeviceConfig config;
         bool ctsLow;
-        std::int32_t told;     // the driver's count while it holds the output
-        std::size_t received;  // what the device has read after a second
+        std::int32_t told;    // the driver's count while it holds the output
+        std::size_t received; // what the device has read after a second
     };
     const std::string block(6000, 'b'); // no command: the device reads it as one long line
     DeviceConfig stalled;
@@ -103,8 +103,8 @@ TEST_F(VirtualPortTest, DriversHoldAndTellAsTheirKind) {
         clock.Advance(1s);
         EXPECT_EQ(port->DriverOutputCount(), c.told);
         EXPECT_EQ(port->DeviceReceived(), c.received);
-        EXPECT_EQ(port->OutputHanded(), c.driver == DriverKind::Uart ? c.received + c.told
-                                                                      : block.size());
+        EXPECT_EQ(port->OutputHanded(),
+                  c.driver == DriverKind::Uart ? c.received + c.told : block.size());
     }
 }
 
