@@ -31,6 +31,14 @@
 // the truth unknowable: it sent its error string beside a good file, it was pulled out after
 // taking the file but before its answer could leave, or the cancel came while it took the
 // verifying CR.
+//
+// Usage: upload_composition_soak [--clock virtual|real] [--programs window,runner,station]
+//        [--boards N] [RUNS [SEED [SEQUENCE]]]
+// RUNS of each program (default 2000), SEED of the plans (default from the clock); with a
+// SEQUENCE only that sequence of the seed runs, every run of it printed, to reproduce it (a
+// station runs it and the next ones, one a board). A violation prints the program, seed,
+// sequence, board and run with the device, the script, the actions and the device's journal.
+// Exit status: 0 without violations, 1 with any, 2 for a bad command line or a failed set-up.
 #include "SoakWorlds.h"
 #include "support/TempFolder.h"
 

@@ -67,6 +67,7 @@ public:
         pid_ = pid;
         link_ = link;
         plugged_ = true;
+        failed_ = false;
     }
     void Switch(bool plugIn) {
         {
@@ -81,8 +82,8 @@ public:
     }
     // As of the last switch done.
     bool Plugged() const { return plugged_; }
-    // A switch the simulator did not follow within 5 s.
-    bool Failed() const { return failed_; }
+    // A switch the simulator did not follow within 5 s; cleared by reading it.
+    bool TakeFailure() { return failed_.exchange(false); }
 
 private:
     void Loop() {
@@ -155,6 +156,7 @@ public:
         rate_ = 0;
         stores_.clear();
         transcripts_.clear();
+        retired_.clear();
         return StartDevice() && WriteIni();
     }
     LinkOperations& Attach(IMessageBoxes& boxes) override {
@@ -198,7 +200,6 @@ public:
         while (switch_.Busy()) {
             std::this_thread::sleep_for(1ms);
         }
-        device_->Stop();
         if (!StartDevice()) {
             std::printf("cannot start the swapped-in board's simulator\n");
         }
@@ -265,9 +266,8 @@ public:
     }
     double BytesPerSecond() override { return owner_->Link().Port().BytesPerSecond(); }
     std::string Describe() override { return "pellwick-devsim" + args_; }
-    bool DeviceDead() override {
-        return switch_.Failed() || (device_ && device_->WaitExit(0ms) != -2);
-    }
+    bool DeviceDead() override { return device_ && device_->WaitExit(0ms) != -2; }
+    bool TakeSwitchFailure() override { return switch_.TakeFailure(); }
 
 private:
     static void PortNotice(void* context, TVaxoCustomComPort* port, bool opening) {
@@ -288,7 +288,9 @@ private:
     }
     bool StartDevice() {
         if (device_) {
+            // A board swapped out keeps its store and transcript for the verdicts of its run.
             device_->Stop();
+            retired_.push_back(std::move(device_));
         }
         device_ = std::make_unique<DevsimHarness>();
         const std::string store = device_->File("store");
@@ -343,6 +345,7 @@ private:
     std::int32_t rate_ = 0;
     std::string args_;
     std::unique_ptr<DevsimHarness> device_;
+    std::vector<std::unique_ptr<DevsimHarness>> retired_;
     std::vector<std::string> stores_, transcripts_;
     DeviceSwitch switch_;
     std::unique_ptr<PortOwner> owner_;

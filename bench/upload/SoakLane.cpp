@@ -290,6 +290,9 @@ Task Lane::EnsureUsable() {
         if (RunsOwnProcess() ? idle && line_.Plugged() : Run().View().Controls.Start) {
             co_return;
         }
+        if (line_.TakeSwitchFailure() && !line_.DeviceDead()) {
+            Violate(OtherCheck, "the simulator did not follow an unplug or replug signal");
+        }
         if (line_.DeviceDead()) {
             // Not the program's doing: another process ended the simulator (seen on shared
             // machines). A new one with the same faults takes its place.

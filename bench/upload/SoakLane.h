@@ -173,8 +173,9 @@ public:
     virtual std::optional<TimePoint> LastOutputMove() { return {}; }
     virtual double BytesPerSecond() = 0;
     virtual std::string Describe() = 0;
-    // A device that something outside ended (real clock only).
+    // A device that something outside ended, and a switch it did not follow (real clock).
     virtual bool DeviceDead() { return false; }
+    virtual bool TakeSwitchFailure() { return false; }
 
     // Told of the port's openings and closings (lost: by the loss of its device).
     std::function<void(bool opening, bool lost)> Announced;
