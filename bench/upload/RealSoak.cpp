@@ -265,6 +265,7 @@ public:
         return bytes;
     }
     double BytesPerSecond() override { return owner_->Link().Port().BytesPerSecond(); }
+    double DeviceBytesPerSecond() override { return sequence_.baud / 10.0; }
     std::string Describe() override { return "pellwick-devsim" + args_; }
     bool DeviceDead() override { return device_ && device_->WaitExit(0ms) != -2; }
     bool TakeSwitchFailure() override { return switch_.TakeFailure(); }

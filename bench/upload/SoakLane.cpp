@@ -542,7 +542,7 @@ void Lane::Perform(Action& action) {
             if (Run().Running()) {
                 ++totals_.cancels[static_cast<std::size_t>(where)];
                 cancelAt_ = cancelAt_.value_or(Now());
-                stopSeen_ = true;
+                Stopped();
                 stopMark_ = std::min(stopMark_, runBytes_);
             }
         }
@@ -616,6 +616,10 @@ void Lane::Watch() {
     if (times.first && !times.frozen && line_.Link().Progress().Frozen) {
         times.frozen = now;
         times.lastMove = line_.LastOutputMove();
+    }
+    if (!times.verified && !Run().Record().Files.empty() &&
+        Run().Record().Files.back().Outcome == FileOutcome::Verified) {
+        times.verified = now;
     }
     if (Run().Running() &&
         now - runStart_ > std::chrono::duration<double>(plan_->boundSeconds + 30)) {
@@ -700,7 +704,9 @@ void Lane::UpdateTransfer() {
     const std::size_t key = Run().Record().Files.size();
     const auto& buffer = Run().Engine().Run().UploadBuffer;
     if (key != transferKey_) {
-        if (stopSeen_) {
+        // The file under way when the stop came may still start its transfer (a refusal heard
+        // in its header's Delay is taken once the Delay is over): the stop ends it at once.
+        if (stopSeen_ && key > stopKey_) {
             Violate(BlockCheck, "a transfer started after the run was stopped");
         }
         transferKey_ = key;
@@ -737,7 +743,14 @@ void Lane::TransferEnded() {
     }
     UpdateTransfer();
     if (line_.Link().State().DeviceErrorAt >= 0) {
+        Stopped();
+    }
+}
+
+void Lane::Stopped() {
+    if (!stopSeen_) {
         stopSeen_ = true;
+        stopKey_ = Run().Record().Files.size();
     }
 }
 
@@ -745,7 +758,7 @@ void Lane::ErrorStringBetweenTransfers() {
     // Heard while a file is on its way (its header sent, or its data drained and not yet
     // verified), the device's error string refuses that file: no block may follow.
     if (inRun_ && Run().Running() && Run().Engine().Run().State == ScriptState::ssUploading) {
-        stopSeen_ = true;
+        Stopped();
         stopMark_ = std::min(stopMark_, runBytes_);
     }
 }
@@ -795,11 +808,24 @@ void Lane::CheckVerdicts(const RunPlan& plan) {
 void Lane::CheckCounts() {
     static const std::regex count(R"(after (\d+) (of \d+ )?bytes)");
     const double rate = line_.BytesPerSecond();
+    const double deviceRate = line_.DeviceBytesPerSecond();
     // Where the clock is real, the moments are seen a little late: a few bytes more may pass.
     const double slack = world_.Virtual() ? 1 : 2 + rate * 0.005;
     const auto& files = Run().Record().Files;
     for (std::size_t i = 0; i < files.size(); ++i) {
         const FileRecord& file = files[i];
+        const FileTimes& times = fileTimes_[i + 1];
+        // A file is verified only once the device can have had it.
+        if (file.Outcome == FileOutcome::Verified && times.first && times.verified &&
+            deviceRate > 0 &&
+            Between(*times.first, *times.verified) + 0.002 <
+                static_cast<double>(file.Size) / deviceRate) {
+            Violate(VerdictCheck, file.Name + " verified " +
+                                      std::to_string(Between(*times.first, *times.verified)) +
+                                      " s after its first byte, but the line needs " +
+                                      std::to_string(static_cast<double>(file.Size) / deviceRate) +
+                                      " s to carry it");
+        }
         if (file.Outcome == FileOutcome::Verified || file.Outcome == FileOutcome::NotSent) {
             continue;
         }
@@ -809,7 +835,6 @@ void Lane::CheckCounts() {
                                      " bytes, its record " + std::to_string(file.BytesSent) + " (" +
                                      file.Cause + ")");
         }
-        const FileTimes& times = fileTimes_[i + 1];
         if (times.first && times.frozen && rate > 0) {
             const double allowed = std::floor(Between(*times.first, *times.frozen) * rate) + slack;
             if (static_cast<double>(file.BytesSent) > allowed) {

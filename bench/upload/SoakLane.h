@@ -171,7 +171,10 @@ public:
     virtual std::int64_t DeviceReceived() = 0;
     // When output last moved, where the line can tell.
     virtual std::optional<TimePoint> LastOutputMove() { return {}; }
+    // The port's rate, by which the link counts, and the rate at which the device really takes
+    // the bytes (0: as fast as it can); they differ only where the line is a pseudo-terminal.
     virtual double BytesPerSecond() = 0;
+    virtual double DeviceBytesPerSecond() { return BytesPerSecond(); }
     virtual std::string Describe() = 0;
     // A device that something outside ended, and a switch it did not follow (real clock).
     virtual bool DeviceDead() { return false; }
@@ -288,6 +291,8 @@ private:
     void UpdateTransfer();
     void TransferEnded();
     void ErrorStringBetweenTransfers();
+    // A refusal or a cancel: from here at most one more block may go out.
+    void Stopped();
     void PrintRun(const RunPlan& plan);
 
     Pool& pool_;
@@ -335,9 +340,10 @@ private:
     std::int64_t bytesBefore_ = 0, runBytes_ = 0, transferOffset_ = 0, transferSize_ = 0;
     std::int64_t stopMark_ = 0;
     bool stopSeen_ = false, blockCounted_ = false;
+    std::size_t stopKey_ = 0; // the file under way then, by its number in the record
     // Each file's first block and the moment its figures froze, by its number in the record.
     struct FileTimes {
-        std::optional<TimePoint> first, frozen, lastMove;
+        std::optional<TimePoint> first, frozen, lastMove, verified;
     };
     std::map<std::size_t, FileTimes> fileTimes_;
 
