@@ -15,6 +15,9 @@ constexpr double AnswerSeconds = LinkOperations::AnswerTicks * 0.055;
 constexpr double QuietSeconds = std::chrono::duration<double>(LinkOperations::QuietLimit).count();
 // A verification: two tries of input taken, a CR, its answer, the input after it; 2 s between.
 constexpr double VerifySeconds = 2 * (AnswerSeconds + 2 * QuietSeconds) + 2.0;
+// A string that never finds room waits this long before it goes out regardless.
+constexpr double RoomSeconds = StringPacingRounds / 1000.0;
+constexpr double HeldSeconds = std::chrono::duration<double>(TransferHeldLimit).count();
 
 template <typename T, std::size_t N> T OneOf(Rng& rng, const T (&values)[N]) {
     return values[static_cast<std::size_t>(Pick(rng, 0, static_cast<int>(N) - 1))];
@@ -92,6 +95,14 @@ std::size_t FileSize(Rng& rng) {
     return static_cast<std::size_t>(size);
 }
 
+// A cancel in a wait kind, this many milliseconds after the wait began.
+Action CancelInWait(CancelIn in, int afterMs) {
+    Action action;
+    action.in = in;
+    action.atMs = std::max(afterMs, 0);
+    return action;
+}
+
 } // namespace
 
 int Pick(Rng& rng, int lo, int hi) {
@@ -104,13 +115,20 @@ bool Chance(Rng& rng, double p) {
 
 const char* NameOf(Kind kind) {
     constexpr const char* names[] = {
-        "terminal shown/hidden", "device errors",       "cancels", "unplug/replug",
-        "settings saved",        "verification faults", "mixed"};
+        "terminal shown/hidden", "device errors",       "cancels",   "unplug/replug",
+        "settings saved",        "verification faults", "held line", "mixed"};
     return names[static_cast<std::size_t>(kind)];
 }
 
+const char* NameOf(CancelIn where) {
+    constexpr const char* names[] = {"room",    "header delay",   "post delay",       "retry pause",
+                                     "quiet",   "command answer", "verifying answer", "transfer",
+                                     "any time"};
+    return names[static_cast<std::size_t>(where)];
+}
+
 const char* NameOf(Action::Type type) {
-    constexpr const char* names[] = {"cancel", "hide terminal", "unplug"};
+    constexpr const char* names[] = {"cancel", "hide terminal", "unplug", "swap board", "CTS low"};
     return names[type];
 }
 
@@ -121,9 +139,13 @@ SequencePlan Planner::Sequence(int number) {
     number_ = number;
     runs_ = 0;
     earlier_.clear();
+    answerDelayMs_ = verifyDelayMs_ = 0;
+    constexpr int kinds = static_cast<int>(std::size(AllKinds));
     SequencePlan plan;
-    plan.kind = AllKinds[static_cast<std::size_t>(number) % std::size(AllKinds)];
+    plan.kind = AllKinds[static_cast<std::size_t>(number % kinds)];
     plan.baud = Chance(rng_, 0.5) ? 115200 : 0;
+    plan.lineRate = OneOf(rng_, {9600, 19200, 57600, 115200, 115200, 230400});
+    plan.uart = Chance(rng_, 0.5);
     plan.blockSize = OneOf(rng_, {8, 16, 50, 50, 64, 128, 256, 512, 1024});
     plan.bufferSize = OneOf(rng_, {2078, 4096, 4096, 8192});
     plan.delayMs = Pick(rng_, 0, 40);
@@ -143,6 +165,44 @@ SequencePlan Planner::Sequence(int number) {
             plan.costly = AddVerificationFault(rng_, plan.faults);
         }
         break;
+    case Kind::Cancel:
+        plan.cancelIn = static_cast<CancelIn>((number / kinds) % CancelInCount);
+        switch (plan.cancelIn) {
+        case CancelIn::HeaderDelay:
+            plan.delayMs = virtual_ ? 60000 : 2500;
+            break;
+        case CancelIn::RetryPause:
+            plan.faults.insert(plan.faults.end(), {"--ignore-verify", "1"});
+            break;
+        case CancelIn::Quiet:
+            plan.faults.insert(plan.faults.end(),
+                               {"--noise-after-data", std::to_string(Pick(rng_, 8, 600))});
+            break;
+        case CancelIn::CommandAnswer:
+            answerDelayMs_ = Pick(rng_, 100, 1500);
+            plan.faults.insert(plan.faults.end(), {"--delay", std::to_string(answerDelayMs_)});
+            break;
+        case CancelIn::VerifyAnswer:
+            verifyDelayMs_ = Pick(rng_, 100, 2500);
+            plan.faults.insert(plan.faults.end(),
+                               {"--verify-delay", std::to_string(verifyDelayMs_)});
+            break;
+        default:
+            break;
+        }
+        break;
+    case Kind::HeldLine:
+        // A virtual UART whose CTS goes low under Require CTS, or a device that stops reading
+        // (a pseudo-terminal then fills up and holds the output).
+        if (virtual_ && Chance(rng_, 0.5)) {
+            plan.uart = plan.requireCts = true;
+        } else {
+            plan.uart = false;
+            plan.faults.insert(plan.faults.end(),
+                               {"--stall-after", std::to_string(Pick(rng_, 0, 8000))});
+        }
+        plan.runs = Pick(rng_, 1, 3);
+        break;
     default:
         if (Chance(rng_, 0.25)) {
             constexpr const char* light[] = {"--delay", "--garbage", "--split-error"};
@@ -160,12 +220,14 @@ SequencePlan Planner::Sequence(int number) {
     return plan;
 }
 
-RunPlan Planner::Run() {
+RunPlan Planner::Run(const std::string& prefix) {
     Rng& rng = rng_;
     const SequencePlan& sequence = sequence_;
     const int number = runs_++;
     RunPlan plan;
     plan.beforeSeed = rng();
+    plan.delayMs = sequence.delayMs;
+    const CancelIn cancelIn = sequence.kind == Kind::Cancel ? sequence.cancelIn : CancelIn::AnyTime;
     double bound = 0;
     int estimate = 0;
     auto line = [&](const std::string& text, double seconds, int ms) {
@@ -192,17 +254,31 @@ RunPlan Planner::Run() {
             line("_LP 0", 0, 0);
         }
     };
-    line(Chance(rng, 0.9) ? "_TC \"UL^M\"" : "_SC \"UL^M\"", AnswerSeconds, 5);
+    line(Chance(rng, 0.9) || cancelIn == CancelIn::CommandAnswer ? "_TC \"UL^M\"" : "_SC \"UL^M\"",
+         AnswerSeconds, 5);
+    if (cancelIn == CancelIn::Room) {
+        // Longer than the output buffer takes with its margin: it waits for room that never
+        // comes, then goes out regardless (and the device refuses the line).
+        line("_SC \"" + std::string(static_cast<std::size_t>(sequence.bufferSize - 5), 'Z') +
+                 "^M\"",
+             RoomSeconds, static_cast<int>(RoomSeconds * 1000));
+    }
+    const int postDelay = cancelIn == CancelIn::PostDelay ? (virtual_ ? Pick(rng, 2, 20) : 2) : 0;
+    const bool held = sequence.kind == Kind::HeldLine;
     const int files = sequence.costly ? 1 : Pick(rng, 1, 3);
-    const double rate = sequence.baud != 0 ? sequence.baud / 10.0 : 0; // bytes a second
+    // The line's bytes a second, as the run counts them.
+    const double rate = virtual_ ? sequence.lineRate / 10.0 : sequence.baud / 10.0;
     for (int i = 0; i < files; ++i) {
         for (int n = Pick(rng, 0, 2); n > 0; --n) {
             filler();
         }
         PlannedFile file;
-        file.name = "s" + std::to_string(number_) + "r" + std::to_string(number) + "f" +
+        file.name = prefix + "s" + std::to_string(number_) + "r" + std::to_string(number) + "f" +
                     std::to_string(i) + ".bin";
-        file.data.resize(FileSize(rng));
+        // A device that stops reading holds up a pseudo-terminal only once it is full.
+        file.data.resize(held && !sequence.uart && i == 0
+                             ? static_cast<std::size_t>(Pick(rng, 30000, 60000))
+                             : FileSize(rng));
         for (auto& b : file.data) {
             b = static_cast<std::uint8_t>(rng());
         }
@@ -226,9 +302,13 @@ RunPlan Planner::Run() {
         line("_LA " + file.address, 0, 0);
         line(Chance(rng, 0.3) ? "_LV DATE" : "_LV " + std::to_string(Pick(rng, 1, 9)), 0, 0);
         line("_LF " + file.name, 0, 0);
+        if (postDelay > 0) {
+            line("_LP " + std::to_string(postDelay), 0, 0);
+        }
         const double wire = rate > 0 ? static_cast<double>(file.data.size()) / rate : 0;
-        line("_LD", sequence.delayMs / 1000.0 + wire + VerifySeconds,
-             sequence.delayMs + static_cast<int>(wire * 1000) + 20);
+        line("_LD",
+             plan.delayMs / 1000.0 + wire + postDelay + VerifySeconds + (held ? HeldSeconds : 0),
+             plan.delayMs + static_cast<int>(wire * 1000) + postDelay * 1000 + 20);
         plan.files.push_back(std::move(file));
     }
     for (int n = Pick(rng, 0, 1); n > 0; --n) {
@@ -243,10 +323,8 @@ RunPlan Planner::Run() {
         }
     }
     plan.estimateMs = std::max(estimate, 100);
-    // Room for a loaded machine: a quarter more and five seconds.
-    plan.boundSeconds = bound * 1.25 + 5.0;
 
-    auto add = [&](Action::Type type) {
+    auto atMoment = [&](Action::Type type) {
         Action action;
         action.type = type;
         if (Chance(rng, 0.55)) {
@@ -255,24 +333,74 @@ RunPlan Planner::Run() {
         } else {
             action.atMs = Pick(rng, 0, plan.estimateMs * 6 / 5);
         }
-        if (type == Action::Unplug) {
-            action.replugAfterMs = Chance(rng, 0.9) ? Pick(rng, 10, 1500) : -1;
-        }
-        plan.actions.push_back(action);
+        return action;
     };
     const bool mixed = sequence.kind == Kind::Mixed;
     if ((sequence.kind == Kind::Terminal || (mixed && Chance(rng, 0.35))) && Chance(rng, 0.6)) {
-        add(Action::HideTerminal);
+        plan.actions.push_back(atMoment(Action::HideTerminal));
     }
     if (sequence.kind == Kind::Cancel || (mixed && Chance(rng, 0.35))) {
-        add(Action::Cancel);
+        const int answerMs = std::max(answerDelayMs_ - 1, 0);
+        const int verifyMs = std::max(verifyDelayMs_ - 1, 0);
+        switch (cancelIn) {
+        case CancelIn::Room:
+            plan.actions.push_back(CancelInWait(cancelIn, Pick(rng, 0, virtual_ ? 14000 : 2000)));
+            break;
+        case CancelIn::HeaderDelay:
+            plan.actions.push_back(CancelInWait(cancelIn, Pick(rng, 0, plan.delayMs - 1)));
+            break;
+        case CancelIn::PostDelay:
+            plan.actions.push_back(CancelInWait(cancelIn, Pick(rng, 0, postDelay * 1000 - 1)));
+            break;
+        case CancelIn::RetryPause:
+            plan.actions.push_back(CancelInWait(cancelIn, Pick(rng, 0, 1999)));
+            break;
+        case CancelIn::Quiet:
+            plan.actions.push_back(CancelInWait(cancelIn, Pick(rng, 0, 8)));
+            break;
+        case CancelIn::CommandAnswer:
+            plan.actions.push_back(CancelInWait(cancelIn, Pick(rng, 0, answerMs)));
+            break;
+        case CancelIn::VerifyAnswer:
+            plan.actions.push_back(CancelInWait(cancelIn, Pick(rng, 0, verifyMs)));
+            break;
+        case CancelIn::Transfer: {
+            Action action;
+            action.in = cancelIn;
+            action.file = Pick(rng, 0, files - 1);
+            action.fraction = std::uniform_real_distribution<double>(0.0, 1.0)(rng);
+            plan.actions.push_back(action);
+            break;
+        }
+        case CancelIn::AnyTime:
+            plan.actions.push_back(atMoment(Action::Cancel));
+            break;
+        }
         if (Chance(rng, 0.15)) {
-            add(Action::Cancel);
+            plan.actions.push_back(atMoment(Action::Cancel));
         }
     }
     if (sequence.kind == Kind::Unplug || (mixed && Chance(rng, 0.35))) {
-        add(Action::Unplug);
+        Action action = atMoment(Action::Unplug);
+        action.againAfterMs = Chance(rng, 0.9) ? Pick(rng, 10, 1500) : -1;
+        plan.actions.push_back(action);
     }
+    if (sequence.requireCts) {
+        Action action = atMoment(Action::CtsLow);
+        action.againAfterMs = Chance(rng, 0.6) ? Pick(rng, 10, 4000) : -1;
+        bound += std::max(action.againAfterMs, 0) / 1000.0;
+        plan.actions.push_back(action);
+    }
+    // What only a station does: a board started on a line that has just hung up, and a board
+    // taken out during its run with another one plugged in behind the same port.
+    plan.hungStart = Chance(rng, 0.06);
+    if (Chance(rng, 0.08)) {
+        Action action = atMoment(Action::Swap);
+        action.againAfterMs = Pick(rng, 10, 1500);
+        plan.actions.push_back(action);
+    }
+    // Room for a loaded machine: a quarter more and five seconds.
+    plan.boundSeconds = bound * 1.25 + 5.0;
     plan.boxSeed = rng();
     plan.reactionSeed = rng();
     return plan;
