@@ -1,6 +1,7 @@
 #include "link/ComPortLink.h"
 
 #include "link/LineProgress.h"
+#include "serial/portmap/NetworkAddress.h"
 
 namespace pellwick {
 
@@ -43,6 +44,11 @@ InputLook ComPortLink::TakeWaitingInput(const std::function<bool(char)>& done) {
         break;
     }
     return InputLook::Waiting;
+}
+
+bool ComPortLink::UntoldQueueBounded() const {
+    // A connection's buffers and its server's hold far more than a terminal does.
+    return !LooksLikeNetworkAddress(port_.DevicePath());
 }
 
 double ComPortLink::BytesPerSecond() const {

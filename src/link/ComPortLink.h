@@ -36,6 +36,7 @@ public:
     std::uint64_t OutputHanded() override { return port_.OutputHanded(); }
     std::int32_t DriverOutputCount() override { return port_.DriverOutputCount(); }
     double BytesPerSecond() const override;
+    bool UntoldQueueBounded() const override;
     std::uint16_t InputCount() override { return port_.InputCount(); }
     std::uint16_t PendingLineError() override { return port_.PendingLineError(); }
     void WriteChar(char c) override { port_.WriteChar(c); }

@@ -54,6 +54,9 @@ public:
     virtual std::int32_t DriverOutputCount() = 0;
     // Bytes per second the line carries with the port's settings; 0 when unknown.
     virtual double BytesPerSecond() const = 0;
+    // A driver that does not tell what it holds holds no more than a local terminal takes (a
+    // pseudo-terminal); false where it may hold any amount (a connection on the network).
+    virtual bool UntoldQueueBounded() const { return true; }
     virtual std::uint16_t InputCount() = 0;
     virtual std::uint16_t PendingLineError() = 0;
     virtual void WriteChar(char c) = 0;

@@ -50,7 +50,7 @@ struct TransferProgress {
     // Before that, the time since the first byte was queued.
     double Seconds = 0;
     // Once drained: how much longer the line may be carrying what the driver took, at the
-    // line's rate (a driver that does not tell may hold up to the most it takes).
+    // rate the line has shown (a driver that does not tell may hold up to the most it takes).
     double SecondsLeft = 0;
     // FreezeProgress fixed the figures: the file stopped, and OnLine is what had gone by then.
     bool Frozen = false;

@@ -448,12 +448,23 @@ TransferProgress LinkOperations::Progress() const {
         moment.DriverQueued = port_.DriverOutputCount();
     moment.Drained = transfer_.Drained && transfer_.LineTold;
     moment.Seconds = seconds(now_());
-    // A driver that does not tell holds no more than it can take: once the line's time for
-    // that much has passed since the drain, all it took is out, however fast the peer read.
+    // A driver that does not tell what it holds, but holds no more than it can take: the peer
+    // has read the rest, and at least as fast as it did so. A peer faster than the port's rate
+    // (a board emulator, a bridge) is then not taken for a slow line.
+    double rate = transfer_.BytesPerSecond;
+    std::int64_t readAtLeast = 0;
+    const bool bounded = moment.DriverQueued < 0 && port_.UntoldQueueBounded();
+    if (bounded && moment.Handed > UntoldDriverHolds) {
+        readAtLeast = moment.Handed - UntoldDriverHolds;
+        const double shown = seconds(transfer_.Ended ? transfer_.EndedAt : now_());
+        if (shown > 0 && rate > 0)
+            rate = std::max(rate, static_cast<double>(readAtLeast) / shown);
+    }
+    // Once drained, all it took is out when the line had time for the most it holds.
     double emptiedBy = -1;
-    if (transfer_.Drained && !transfer_.LineTold) {
-        emptiedBy =
-            seconds(transfer_.EndedAt) + WireSeconds(UntoldDriverHolds, transfer_.BytesPerSecond);
+    if (transfer_.Drained && !transfer_.LineTold && bounded) {
+        emptiedBy = seconds(transfer_.EndedAt) +
+                    WireSeconds(std::min(UntoldDriverHolds, moment.Handed), rate);
         moment.Drained = moment.Seconds >= emptiedBy;
     }
     progress.Handed = moment.Handed;
@@ -462,20 +473,23 @@ TransferProgress LinkOperations::Progress() const {
         // that (at most a block) are not what the device had when it answered.
         progress.Frozen = true;
         progress.OnLine = transfer_.FrozenOnLine;
-        progress.Seconds = std::max(seconds(transfer_.FrozenAt),
-                                    WireSeconds(progress.OnLine, transfer_.BytesPerSecond));
+        progress.Seconds =
+            std::max(seconds(transfer_.FrozenAt), WireSeconds(progress.OnLine, rate));
         return progress;
     }
-    onLineShown_ = std::max(onLineShown_, BytesOnLine(moment, transfer_.BytesPerSecond));
+    onLineShown_ = std::max({onLineShown_, BytesOnLine(moment, rate), readAtLeast});
     progress.OnLine = onLineShown_;
     progress.Seconds = moment.Seconds;
     if (transfer_.Ended) {
         // The line cannot have carried the bytes faster than its rate, whatever the buffers did.
-        progress.Seconds = std::max(seconds(transfer_.EndedAt),
-                                    WireSeconds(progress.Handed, transfer_.BytesPerSecond));
+        const double wire = WireSeconds(progress.Handed, rate);
+        progress.Seconds = std::max(seconds(transfer_.EndedAt), wire);
         if (emptiedBy >= 0) {
             progress.Seconds = std::min(progress.Seconds, emptiedBy);
-            progress.SecondsLeft = std::max(0.0, emptiedBy - moment.Seconds);
+        }
+        if (transfer_.Drained && !transfer_.LineTold) {
+            progress.SecondsLeft =
+                std::max(0.0, (emptiedBy >= 0 ? std::min(emptiedBy, wire) : wire) - moment.Seconds);
         }
     }
     return progress;

@@ -84,6 +84,11 @@ void ScriptEngine::RefuseStart(const std::string& cause) {
     }
     record_ = RunRecord{};
     record_.Cause = cause;
+    // The files it would have sent are this script's, not those of the run before it.
+    run_.Lines = ScriptText::SplitLines(ScriptText::ReadFile(run_.ScriptFileName).value_or(""));
+    run_.LineCount = static_cast<std::int32_t>(
+        std::min<std::size_t>(run_.Lines.size(), std::numeric_limits<std::int32_t>::max()));
+    run_.LineIndex = 0;
 }
 
 void ScriptEngine::WarnOfUndetectableRefusals() {
@@ -275,6 +280,13 @@ void ScriptEngine::Step() {
         UploadFile(run_.UploadName, run_.LoadAddress, run_.LoadVersion);
         break;
     case ScriptState::ssUploading:
+        if (LineStillCarrying()) {
+            // The driver took the file faster than its line carries it: the verifying CR waits
+            // until the device can have it, or a prompt that comes meanwhile (a late answer, an
+            // error string's tail) would verify a file the device does not have.
+            SetTimer(true);
+            break;
+        }
         run_.State = ScriptState::ssNextLine;
         UploadFinish();
         break;

@@ -195,6 +195,9 @@ private:
     void JudgeReply();
     void Judge(Verdict verdict);
     void WatchTransfer();
+    // The transfer has drained into a driver that does not tell what it holds, and the line may
+    // still be carrying it; the gauge follows it meanwhile.
+    bool LineStillCarrying();
     // Ends a run that cannot go on (link fault, read failure): lamp red, idle controls.
     void AbandonRun(RunEnd end, const std::string& cause);
     // What every end of a run does: the upload gauge back to 0 under "Upload Progress", the

@@ -139,6 +139,18 @@ void ScriptEngine::WatchTransfer() {
     watchTimer_->Start(WatchInterval);
 }
 
+bool ScriptEngine::LineStillCarrying() {
+    if (!fileOpen_ || !transferStarted_ || link_.TransferRunning()) {
+        return false;
+    }
+    const TransferProgress progress = link_.Progress();
+    if (!progress.Started || !progress.Drained || progress.SecondsLeft <= 0) {
+        return false;
+    }
+    window_.SetUploadGauge(progress.OnLinePercent());
+    return true;
+}
+
 bool ScriptEngine::Stopped() const {
     return run_.State == ScriptState::ssCancelled || run_.State == ScriptState::ssUploadError;
 }
@@ -186,13 +198,8 @@ void ScriptEngine::StaleTaken() {
             break;
         }
     }
-    // A line that may still carry the file (a driver that does not tell what it holds) gets
-    // that much longer for the answer; the CR goes out now, behind the file's last byte.
-    const TransferProgress progress = link_.Progress();
-    const auto carrying = std::chrono::duration_cast<std::chrono::microseconds>(
-        std::chrono::duration<double>(transferStarted_ ? progress.SecondsLeft : 0.0));
     link_.BeginCommand("\r");
-    AwaitAnswer(TickDeadline(clock_.Now(), AnswerWaitTicks) + carrying, Then::VerifyAnswered);
+    AwaitAnswer(TickDeadline(clock_.Now(), AnswerWaitTicks), Then::VerifyAnswered);
 }
 
 bool ScriptEngine::RefusedOnItsWay(RunClock::TimePoint now) {

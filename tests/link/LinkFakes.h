@@ -60,6 +60,7 @@ public:
     std::uint64_t OutputHanded() override { return Handed; }
     std::int32_t DriverOutputCount() override { return IsOpen ? DriverQueue : -1; }
     double BytesPerSecond() const override { return LineRate; }
+    bool UntoldQueueBounded() const override { return Bounded; }
     std::uint16_t InputCount() override {
         RequireOpen();
         return static_cast<std::uint16_t>(Input.size());
@@ -182,6 +183,7 @@ public:
     std::uint64_t Handed = 0;
     std::int32_t DriverQueue = -1;
     double LineRate = 0;
+    bool Bounded = true; // an untold driver holds at most a terminal's buffer
     std::uint16_t LineError = 0;
     std::string Input;
     std::string Output;

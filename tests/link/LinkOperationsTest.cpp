@@ -276,23 +276,43 @@ TEST_F(LinkProgressTest, OutputThatStandsStillIsToldWithWhatHoldsIt) {
 }
 
 // A driver that does not tell what it holds (a pseudo-terminal) holds no more than it can take:
-// once the line had time for that much after the drain, the whole transfer counts as out, so a
-// fast peer does not wait for the whole file's time on the line.
-TEST_F(LinkProgressTest, AnUntoldDriverIsEmptyOnceTheLineHadTimeForAllItCanHold) {
+// the peer has read the rest, as fast as it did, and once the line had time for what the driver
+// can hold after the drain, the whole transfer counts as out. A port on the network may hold any
+// amount: there only the line's rate tells.
+TEST_F(LinkProgressTest, AnUntoldDriverHoldsNoMoreThanItCanTake) {
     port.LineRate = 10240;
     port.DriverQueue = -1;
     const std::vector<std::uint8_t> big = Bytes(100000);
-    At(0);
-    link.SendBuffer(big.data(), 100000);
-    RunTransfer(2000);
-    At(1);
-    port.H.OutbuffUsed();
-    At(2.9);
-    EXPECT_EQ(link.Progress().OnLine, 29696); // the line's rate still bounds it
-    At(3);
-    const TransferProgress progress = link.Progress();
-    EXPECT_EQ(progress.OnLine, 100000);
-    EXPECT_DOUBLE_EQ(progress.Seconds, 3.0);
+    const struct {
+        const char* name;
+        bool bounded;
+        double drainedAt;
+        std::int64_t onLineAtDrain;
+        double secondsLeft; // at the drain
+    } cases[] = {
+        // A peer that read 79520 bytes in 1 s: out 0.26 s after the drain.
+        {"fast peer", true, 1, 79520, 20480.0 / 79520},
+        // 9940 bytes/s, slower than the port's rate, which then bounds it: out at 9.77 s.
+        {"slow peer", true, 8, 81920, 100000.0 / 10240 - 8},
+        // On the network only the line's rate tells.
+        {"network", false, 1, 10240, 100000.0 / 10240 - 1},
+    };
+    double start = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        port.Bounded = c.bounded;
+        At(start);
+        link.SendBuffer(big.data(), 100000);
+        RunTransfer(2000);
+        At(start + c.drainedAt);
+        port.H.OutbuffUsed();
+        EXPECT_EQ(link.Progress().OnLine, c.onLineAtDrain);
+        EXPECT_NEAR(link.Progress().SecondsLeft, c.secondsLeft, 1e-9);
+        At(start + c.drainedAt + c.secondsLeft + 1e-6);
+        EXPECT_EQ(link.Progress().OnLine, 100000);
+        EXPECT_EQ(link.Progress().SecondsLeft, 0);
+        start += 100;
+    }
 }
 
 // A refused file counts what had reached the line when the device refused it: the cause, the

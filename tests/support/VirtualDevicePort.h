@@ -117,7 +117,6 @@ public:
     InputLook TakeWaitingInput(const std::function<bool(char)>& done) override;
     void EndInputWait() override { awaiting_ = false; }
     bool CtsSignal() override { return open_ && driver_ == DriverKind::Uart && cts_; }
-    bool DsrSignal() override { return open_ && driver_ == DriverKind::Uart; }
     std::uint8_t HWFlowOptions() const override { return flow_; }
 
 private:
