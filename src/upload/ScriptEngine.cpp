@@ -199,6 +199,9 @@ void ScriptEngine::RunPiece(const std::function<void()>& piece) {
     std::optional<std::string> fault;
     try {
         piece();
+        if (wait_.Kind == RunWait::None) {
+            TakeDeferred();
+        }
     } catch (const std::exception& e) {
         fault = e.what();
     } catch (...) {
@@ -234,13 +237,16 @@ void ScriptEngine::HandleFault(const std::string& fault) {
     deferred_.clear();
 }
 
-void ScriptEngine::StepOver() {
+void ScriptEngine::TakeDeferred() {
     // What the link reported while the step waited, in the order it came.
     while (!deferred_.empty() && wait_.Kind == RunWait::None) {
         const std::function<void()> call = std::move(deferred_.front());
         deferred_.pop_front();
         call();
     }
+}
+
+void ScriptEngine::StepOver() {
     lostInStep_ = false;
     if (tickDeferred_ && wait_.Kind == RunWait::None) {
         tickDeferred_ = false;

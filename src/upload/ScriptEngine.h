@@ -164,6 +164,7 @@ private:
     // Runs a piece of a step (a tick, or what follows a wait): a link failure inside it ends
     // the run; once the step waits for nothing any more, what came meanwhile is taken.
     void RunPiece(const std::function<void()>& piece);
+    void TakeDeferred();
     void StepOver();
     void HandleFault(const std::string& fault);
     // The string goes out once there is room (now, when there is); then `next`.

@@ -392,11 +392,13 @@ void ScriptEngine::BtnULCancelClick() {
         if (link_.TransferRunning()) {
             link_.StopTransfer();
         }
-        // A wait ends now; what it would have done next is not done.
+        // A wait ends now; what it would have done next is not done, and the step is over.
         if (wait_.Kind != RunWait::None) {
             AbandonWait();
-            StepOver();
             SetTimer(true);
+            if (!inStep_) {
+                RunPiece([] {});
+            }
         }
     }
 }
