@@ -18,8 +18,21 @@ function(pellwick_add_test name)
     if(NOT T_TIMEOUT)
         set(T_TIMEOUT 300)
     endif()
-    set_tests_properties(${name} PROPERTIES
-        ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
+    pellwick_test_properties(${name} TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}")
+endfunction()
+
+# pellwick_test_properties(<test> TIMEOUT s [LABELS ...])
+# What every test runs with: the offscreen platform, and a lock folder of its own
+# (PELLWICK_LOCK_DIR), so that tests run side by side: a program of one test that still holds a
+# pseudo-terminal's lock file never stands in the way of another test given that number.
+# The label "realtime" marks the soaks that run on the real clock: the default test preset
+# leaves them to a preset of their own.
+function(pellwick_test_properties test)
+    cmake_parse_arguments(T "" "TIMEOUT" "LABELS" ${ARGN})
+    set(locks ${PROJECT_BINARY_DIR}/test-locks/${test})
+    file(MAKE_DIRECTORY ${locks})
+    set_tests_properties(${test} PROPERTIES
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;PELLWICK_LOCK_DIR=${locks}"
         TIMEOUT ${T_TIMEOUT}
         LABELS "${T_LABELS}")
 endfunction()

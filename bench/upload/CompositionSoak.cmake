@@ -19,17 +19,17 @@ if(TARGET pellwick_e2e_support AND TARGET pellwick_upload_run AND TARGET pellwic
     set_target_properties(upload_composition_soak PROPERTIES
         AUTOMOC OFF
         RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bench/upload)
-    # The short soaks in the test suite, a fixed seed each, one test a program. On the virtual
-    # clock enough runs for every kind of sequence and every kind of wait a cancel lands in
-    # (a few seconds); on the real clock twenty runs, about 15 s a program, most of it the
-    # simulator's pauses and verification waits.
+    # The short soaks, a fixed seed each, one test a program. On the virtual clock, in the test
+    # suite, enough runs for every kind of sequence and every kind of wait a cancel lands in
+    # (a second); on the real clock, among the real-time soaks, twenty runs, 15 to 30 s a
+    # program, most of it the simulator's pauses and verification waits.
     foreach(program window runner station)
         add_test(NAME upload_composition_soak_virtual_short_${program}
             COMMAND upload_composition_soak --programs ${program} 400 13)
         add_test(NAME upload_composition_soak_short_${program}
             COMMAND upload_composition_soak --clock real --programs ${program} 20 13)
-        set_tests_properties(upload_composition_soak_virtual_short_${program}
-            upload_composition_soak_short_${program}
-            PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 300)
+        pellwick_test_properties(upload_composition_soak_virtual_short_${program} TIMEOUT 300)
+        pellwick_test_properties(upload_composition_soak_short_${program}
+            TIMEOUT 300 LABELS realtime)
     endforeach()
 endif()

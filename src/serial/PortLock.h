@@ -27,7 +27,8 @@ public:
     // Removes the lock file, if this object made it.
     void Release();
 
-    // The folder lock files are made in; tests point it elsewhere.
+    // The folder lock files are made in: $PELLWICK_LOCK_DIR where it is set, else /var/lock;
+    // tests point it elsewhere.
     static ProcessHook<std::string>& FolderHook();
     static std::string Folder() { return FolderHook().Get(); }
     // "<folder>/LCK..<device>": the device's real path below /dev with '/' as '_'

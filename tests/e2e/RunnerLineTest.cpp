@@ -1,12 +1,15 @@
 // pellwick-run on a line that misbehaves the way real ones do: a refusal on a slow line is told
 // with one number everywhere, and a line that takes nothing more is told after 5 s and ended at
-// once by Ctrl-C.
+// once by Ctrl-C; its lock file goes where the environment says.
 #include "e2e/RunReportCheck.h"
 #include "e2e/RunnerFixture.h"
+#include "support/ScopedEnv.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
 #include <csignal>
+#include <filesystem>
+#include <fstream>
 #include <regex>
 
 namespace pellwick::e2e {
@@ -68,6 +71,29 @@ TEST_F(RunnerHeldLineTest, NothingLeavingFor5SecondsEndsTheRunWithWhatHoldsTheLi
                                    "\n    Nothing left for 5 s: the device takes no more bytes."),
               std::string::npos)
         << runner.Output();
+}
+
+// The lock file goes to the folder PELLWICK_LOCK_DIR names, holds the runner's PID, and goes
+// when the run ends; tests run side by side only because of this.
+TEST_F(RunnerHeldLineTest, TheLineIsLockedInTheFolderTheEnvironmentNames) {
+    namespace fs = std::filesystem;
+    const std::string locks = Folder() + "/locks";
+    fs::create_directory(locks);
+    const ScopedEnv lockDir("PELLWICK_LOCK_DIR", locks.c_str());
+    RunnerProcess runner;
+    StartHeld(runner);
+    std::vector<fs::path> files;
+    for (const auto& entry : fs::directory_iterator(locks)) {
+        files.push_back(entry.path());
+    }
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files[0].filename().string().rfind("LCK..pts_", 0), 0u) << files[0];
+    int pid = 0;
+    std::ifstream(files[0]) >> pid;
+    EXPECT_EQ(pid, runner.Pid());
+    ASSERT_TRUE(runner.Signal(SIGINT));
+    EXPECT_EQ(runner.Wait(10s), 3) << runner.Output();
+    EXPECT_FALSE(fs::exists(files[0]));
 }
 
 TEST_F(RunnerHeldLineTest, CtrlCEndsItAtOnce) {
