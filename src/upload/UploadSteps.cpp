@@ -401,6 +401,10 @@ void ScriptEngine::BtnULCancelClick() {
 }
 
 void ScriptEngine::AbandonRun(RunEnd end, const std::string& cause, const std::string& text) {
+    // The file under way ended with this box, as a file the upload-error report ends does.
+    if (fileOpen_ && record_.Files.back().Message.empty()) {
+        record_.Files.back().Message = text;
+    }
     record_.Message = text;
     boxes_.Show(MsgKind::Error, text, MbOk);
     NoteFailure(FileOutcome::Failed, cause);

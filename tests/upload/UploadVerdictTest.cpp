@@ -114,16 +114,18 @@ TEST_F(UploadVerdictTest, TheRecordKeepsTheErrorBoxThatEndedTheRunOrWasIgnoredLa
         const char* name;
         Strings script; // empty: no script to read
         const char* throwOnSend;
+        bool bufferFails; // the link raises while the file is handed over
         MsgButton answer;
         RunEnd end;
         int ignored;
     };
     const Row rows[] = {
-        {"script unreadable", {}, "", MbOk, RunEnd::ScriptUnreadable, 0},
-        {"link fault in a step", {"_SC \"A\""}, "A", MbOk, RunEnd::Failed, 0},
-        {"missing file ignored", {"_LF none.bin", "_LD"}, "", MbIgnore, RunEnd::Completed, 1},
-        {"missing file aborted", {"_LF none.bin", "_LD"}, "", MbAbort, RunEnd::ScriptAborted, 0},
-        {"refused file", {"_LF a.bin", "_LD"}, "", MbOk, RunEnd::Refused, 0},
+        {"script unreadable", {}, "", false, MbOk, RunEnd::ScriptUnreadable, 0},
+        {"link fault in a step", {"_SC \"A\""}, "A", false, MbOk, RunEnd::Failed, 0},
+        {"link fault in a file", {"_LF a.bin", "_LD"}, "", true, MbOk, RunEnd::Failed, 0},
+        {"no file, ignored", {"_LF none.bin", "_LD"}, "", false, MbIgnore, RunEnd::Completed, 1},
+        {"no file", {"_LF none.bin", "_LD"}, "", false, MbAbort, RunEnd::ScriptAborted, 0},
+        {"refused file", {"_LF a.bin", "_LD"}, "", false, MbOk, RunEnd::Refused, 0},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -134,6 +136,7 @@ TEST_F(UploadVerdictTest, TheRecordKeepsTheErrorBoxThatEndedTheRunOrWasIgnoredLa
             WriteScript(row.script);
         }
         link.ThrowOnSend = row.throwOnSend;
+        link.ThrowOnSendBuffer = row.bufferFails;
         TransferEndsWithDeviceError = row.end == RunEnd::Refused;
         engine.StartRun(false);
         Drive();
@@ -147,6 +150,9 @@ TEST_F(UploadVerdictTest, TheRecordKeepsTheErrorBoxThatEndedTheRunOrWasIgnoredLa
         }
         EXPECT_FALSE(lastError.empty());
         EXPECT_EQ(record.Message, lastError);
+        for (const FileRecord& file : record.Files) {
+            EXPECT_EQ(file.Message, file.Outcome == FileOutcome::Verified ? "" : lastError);
+        }
     }
 }
 
