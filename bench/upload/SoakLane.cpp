@@ -22,7 +22,6 @@ double Between(TimePoint from, TimePoint to) {
     return std::chrono::duration<double>(to - from).count();
 }
 
-constexpr const char* Verifying = "Verifying Upload";
 constexpr const char* HungUpCause = "The board's line hung up before the run could start.";
 constexpr double HeldLimit = std::chrono::duration<double>(TransferHeldLimit).count();
 
@@ -490,7 +489,7 @@ Task Lane::React(const RunPlan& plan) {
 CancelIn Lane::Where() const {
     const ScriptEngine& engine = Run().Engine();
     const RunView& view = Run().View();
-    const bool verifying = view.UploadLabel == Verifying;
+    const bool verifying = view.Phase == UploadPhase::Verifying;
     switch (engine.Waiting()) {
     case RunWait::Room:
         return CancelIn::Room;
@@ -533,7 +532,7 @@ void Lane::Perform(Action& action) {
             }
             // A cancel while a file's verifying CR may have gone out: the device may keep the
             // file, and the run rightly does not call it verified.
-            if (Run().View().UploadLabel == Verifying) {
+            if (Run().View().Phase == UploadPhase::Verifying) {
                 cancelledVerifying_ = true;
             }
             const CancelIn where = Where();

@@ -723,6 +723,7 @@ void LinkOperations::ConfigurePort(const Rs232Settings& settings) {
 bool LinkOperations::OpenPortWithTriggers() {
     try {
         OpenWithTriggers();
+        openFailure_.clear();
         if (host_)
             host_->SetComBtnState(true);
         return true;
@@ -730,7 +731,8 @@ bool LinkOperations::OpenPortWithTriggers() {
         if (host_)
             host_->SetComBtnState(false);
         // The device layer's note names the device and why (no permission, who holds it).
-        ShowError(WithOpenFailure("Error Opening Selected Comm Port !").c_str());
+        openFailure_ = WithOpenFailure("Error Opening Selected Comm Port !");
+        ShowError(openFailure_.c_str());
         return false;
     }
 }

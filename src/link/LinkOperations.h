@@ -112,6 +112,8 @@ public:
     // Selected Comm Port !" (with the device and the reason on the next line when the device
     // layer knows them) and answers false; the port stays open when only a trigger failed.
     bool OpenPortWithTriggers();
+    // The text OpenPortWithTriggers showed when it last failed; empty once it opened the port.
+    const std::string& OpenFailure() const { return openFailure_; }
     // The same without the host and the message: the first failure is thrown, after every
     // trigger was tried.
     void OpenWithTriggers();
@@ -186,6 +188,7 @@ private:
     // Input the prompt's handler threw away since the last command went out, at most
     // DroppedKept bytes.
     std::string dropped_;
+    std::string openFailure_;
     // The command exchange under way: its answer's match, and whether the port failed it.
     std::unique_ptr<TextMatcher> answer_;
     bool commandFailed_ = false;

@@ -41,15 +41,20 @@ void PortOwner::SetSettings(const Rs232Settings& settings, const LinkSettings& l
 bool PortOwner::Start() {
     recovery_.Cancel();
     link_.CloseAndDropTriggers();
-    return link_.OpenWithSettings(settings_, linkSettings_);
+    startFailure_.clear();
+    const bool opened = link_.OpenWithSettings(settings_, linkSettings_);
+    startFailure_ = link_.OpenFailure();
+    return opened;
 }
 
 bool PortOwner::StartUp(const std::string& iniPath, const std::function<bool()>& beforeOpen) {
+    startFailure_.clear();
     try {
         PrivateProfile ini(iniPath);
         LoadSettings(ini);
     } catch (const EIniWriteError& e) {
         // As for any failed write: the rest of the set-up is skipped.
+        startFailure_ = e.what();
         TVaxoCustomComPort::ShowException(e);
         return false;
     }

@@ -55,6 +55,9 @@ public:
     // beforeOpen runs between the two, when Settings() holds the port number to be opened; when
     // it answers false the port is not opened.
     bool StartUp(const std::string& iniPath, const std::function<bool()>& beforeOpen = {});
+    // Why the last Start or StartUp left the port closed, as the box said it; empty when it
+    // opened the port, or when beforeOpen declined (the caller knows why).
+    const std::string& StartFailure() const { return startFailure_; }
 
     // The settings the operator saved: the triggers are dropped, the port closes, takes the new
     // line settings (flow control and line states are kept for the next start) and opens with
@@ -90,6 +93,7 @@ private:
     Rs232Settings settings_;
     LinkSettings linkSettings_;
     std::uint32_t rateForRun_ = 0; // UseLineRate's, 0 when none
+    std::string startFailure_;
 };
 
 } // namespace pellwick

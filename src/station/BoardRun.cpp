@@ -1,8 +1,9 @@
 #include "station/BoardRun.h"
 
+#include "outcome/RunReport.h"
+#include "outcome/RunVerdict.h"
 #include "upload/DateText.h"
 #include "upload/GeneralSettings.h"
-#include "upload/headless/RunReport.h"
 #include "upload/run/UploadRun.h"
 
 namespace pellwick {
@@ -56,7 +57,6 @@ void BoardRun::Start(const std::string& adapterSerial) {
     adapterSerial_ = adapterSerial;
     started_ = Now();
     startTime_ = IsoTimeNow();
-    boxes_.Forget();
     run_->Start(false);
     if (!run_->Running()) {
         // It never got going: the record says why, and it counts as a board that failed.
@@ -102,8 +102,8 @@ void BoardRun::Finish() {
     result.EndTime = IsoTimeNow();
     result.Seconds = std::chrono::duration<double>(Now() - started_).count();
     result.End = record.End;
-    result.Passed = record.End == RunEnd::Completed && record.IgnoredErrors == 0;
-    result.Message = record.Message.empty() ? boxes_.LastError() : record.Message;
+    result.Passed = Passed(VerdictOf(record));
+    result.Message = record.Message;
     result.Cause = record.Cause;
     if (!result.Passed && result.Cause.empty()) {
         result.Cause = OneLine(result.Message.substr(0, result.Message.find('\r')));
@@ -124,17 +124,8 @@ void BoardRun::Follow() {
         return;
     }
     const RunView& run = run_->View();
-    // The label names the file while it goes out, says "Verifying Upload" while it is checked
-    // (the file stays shown), and goes back to "Upload Progress" between files.
-    bool verifying = false;
-    std::string file = file_;
-    if (run.UploadLabel == "Verifying Upload") {
-        verifying = true;
-    } else if (run.UploadLabel == "Upload Progress") {
-        file.clear();
-    } else {
-        file = run.UploadLabel;
-    }
+    const bool verifying = run.Phase == UploadPhase::Verifying;
+    const std::string& file = run.PhaseFile;
     const bool changed = verifying != verifying_ || file != file_ || run.UploadPercent != percent_;
     verifying_ = verifying;
     file_ = file;

@@ -1,13 +1,10 @@
 #include "station/SlotBoxes.h"
 
-#include "upload/headless/RunnerMessageBoxes.h"
+#include "upload/run/AutomaticAnswer.h"
 
 namespace pellwick {
 
 MsgButton SlotBoxes::Show(MsgKind kind, const std::string& text, unsigned buttons) {
-    if (kind == MsgKind::Error) {
-        lastError_ = text;
-    }
     if (shown_) {
         shown_(kind, text);
     }

@@ -20,13 +20,9 @@ public:
         shown_ = std::move(shown);
     }
     void SetConfirmCancel(bool yes) { confirmCancel_ = yes; }
-    // The text of the last error box since Forget, empty when there was none.
-    const std::string& LastError() const { return lastError_; }
-    void Forget() { lastError_.clear(); }
 
 private:
     std::function<void(MsgKind, const std::string&)> shown_;
-    std::string lastError_;
     bool confirmCancel_ = false;
 };
 

@@ -1,8 +1,8 @@
 #include "station/StationRecord.h"
 
+#include "outcome/RunReport.h"
+#include "outcome/RunVerdict.h"
 #include "upload/UploadHeader.h"
-#include "upload/headless/HeadlessRunner.h"
-#include "upload/headless/RunReport.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -80,9 +80,7 @@ std::string BoardJUnit(const BoardResult& b) {
     report.endTime = b.EndTime;
     RunVerdict verdict;
     verdict.end = b.End;
-    report.exitStatus = b.Passed ? ExitClean : ExitStatusFor(verdict);
-    report.exitName = ExitNameFor(report.exitStatus, b.End);
-    report.message = b.Passed ? "" : b.Message;
+    SetExit(report, b.Passed ? ExitClean : ExitStatusFor(verdict), b.End, b.Message);
     for (const FileRecord& file : b.Files) {
         report.files.push_back(ReportOf(file));
     }

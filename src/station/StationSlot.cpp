@@ -148,7 +148,6 @@ void StationSlot::TakeOverFromRecovery() {
 }
 
 bool StationSlot::OpenPort() {
-    boxes_.Forget();
     if (owner_->Start()) {
         // Shown from the moment the adapter is there, not only once a board has started.
         if (std::string serial = ReadAdapterInfo(config_.DevicePath).serial;
@@ -161,7 +160,7 @@ bool StationSlot::OpenPort() {
         }
         return true;
     }
-    SetState(SlotState::PortError, OneLine(boxes_.LastError()));
+    SetState(SlotState::PortError, OneLine(owner_->StartFailure()));
     return false;
 }
 

@@ -64,7 +64,7 @@ bool IsUploadFailure(RunEnd end);
 struct RunRecord {
     RunEnd End = RunEnd::NotStarted;
     std::string Cause;             // the cause of a failed end, one sentence
-    std::string Message;           // the text of the box that ended the run
+    std::string Message;           // the box that ended the run, or the last one it went past
     int IgnoredErrors = 0;         // Abort/Ignore boxes answered Ignore
     std::vector<FileRecord> Files; // every file the run started, in order
 };

@@ -153,12 +153,11 @@ void ScriptEngine::ProcessScript(const std::string& fileName) {
         record_.End = RunEnd::ScriptUnreadable;
         record_.Cause =
             tooLarge ? "The script is larger than the limit." : "The script could not be read.";
-        boxes_.Show(MsgKind::Error,
-                    tooLarge
-                        ? "Script file \"" + fileName + "\" is larger than " +
-                              std::to_string(ScriptText::MaxScriptBytes) + " bytes: not a script !"
-                        : "Script file \"" + fileName + "\" not found !",
-                    MbOk);
+        record_.Message = tooLarge ? "Script file \"" + fileName + "\" is larger than " +
+                                         std::to_string(ScriptText::MaxScriptBytes) +
+                                         " bytes: not a script !"
+                                   : "Script file \"" + fileName + "\" not found !";
+        boxes_.Show(MsgKind::Error, record_.Message, MbOk);
         return;
     }
     run_.Lines = ScriptText::SplitLines(*content);
@@ -230,8 +229,7 @@ void ScriptEngine::HandleFault(const std::string& fault) {
     } else {
         // A link failure inside a step (port closed, device gone, output refused) ends the run
         // instead of leaving it half-way with the running controls shown.
-        boxes_.Show(MsgKind::Error, fault, MbOk);
-        AbandonRun(RunEnd::Failed, fault);
+        AbandonRun(RunEnd::Failed, fault, fault);
     }
     tickDeferred_ = false;
     deferred_.clear();
@@ -373,12 +371,10 @@ ScriptEngine::LineEnd ScriptEngine::ExecuteCommand(const std::string& line) {
 }
 
 bool ScriptEngine::NumberErrorAborts(const std::string& what) {
-    const MsgButton pressed = boxes_.Show(MsgKind::Error,
-                                          what + "\rFile Name: " + run_.ScriptFileName +
-                                              LineNumberText(run_.LineIndex + 1),
-                                          MbAbort | MbIgnore);
-    if (pressed == MbIgnore) {
-        ++record_.IgnoredErrors;
+    const std::string text =
+        what + "\rFile Name: " + run_.ScriptFileName + LineNumberText(run_.LineIndex + 1);
+    if (boxes_.Show(MsgKind::Error, text, MbAbort | MbIgnore) == MbIgnore) {
+        ErrorIgnored(text);
         return false;
     }
     failureCause_ = "Line " + std::to_string(run_.LineIndex + 1) + " holds no valid number.";
@@ -405,7 +401,7 @@ void ScriptEngine::ScriptError() {
         return;
     }
     if (pressed == MbIgnore) {
-        ++record_.IgnoredErrors;
+        ErrorIgnored(text);
         run_.State = ScriptState::ssNextLine;
         SetTimer(true);
     } else {

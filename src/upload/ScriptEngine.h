@@ -47,6 +47,13 @@ enum class RunWait : std::uint8_t {
 // "none", "room", "pause", "quiet", "answer".
 const char* RunWaitName(RunWait wait);
 
+// Where the run stands with the file of its current _LD.
+enum class UploadPhase : std::uint8_t {
+    None,      // between files
+    Loading,   // the file's header or bytes are on their way
+    Verifying, // the file has gone and is being checked
+};
+
 class ScriptEngine {
 public:
     ScriptEngine(ILinkOperations& link, IUploadWindow& window, IMessageBoxes& boxes,
@@ -106,6 +113,9 @@ public:
     const RunRecord& Record() const { return record_; }
     // The wait of the step under way.
     RunWait Waiting() const { return wait_.Kind; }
+    UploadPhase Phase() const { return phase_; }
+    // The file that is loaded or verified; empty between files.
+    const std::string& PhaseFile() const { return phaseFile_; }
     // The script timer is on: a tick is due.
     bool TimerActive() const;
 
@@ -199,14 +209,20 @@ private:
     // The transfer has drained into a driver that does not tell what it holds, and the line may
     // still be carrying it; the gauge follows it meanwhile.
     bool LineStillCarrying();
-    // Ends a run that cannot go on (link fault, read failure): lamp red, idle controls.
-    void AbandonRun(RunEnd end, const std::string& cause);
+    // Ends a run that cannot go on (link fault, read failure): the error box with text, which
+    // the record keeps, then lamp red and idle controls.
+    void AbandonRun(RunEnd end, const std::string& cause, const std::string& text);
     // What every end of a run does: the upload gauge back to 0 under "Upload Progress", the
     // terminal and buffer given back, the idle controls, and the record closed.
     void EndRun(RunEnd end);
     // The first failure of the run names its cause; later ones (a second error string, a
     // cancel after a refusal) do not replace it.
     void NoteFailure(FileOutcome outcome, const std::string& cause);
+    // The phase of the current file, and the upload label that shows it.
+    void EnterPhase(UploadPhase phase, const std::string& file = {});
+    // An error box answered Ignore: counted, and its text kept as the last word of a run that
+    // goes on to its end.
+    void ErrorIgnored(const std::string& text);
     // Closes the entry of the file under way, if one is.
     void EndFile(FileOutcome outcome);
     // The file under way has stopped: its figures are those of this moment.
@@ -251,6 +267,8 @@ private:
     bool transferStarted_ = false; // this upload's bytes were handed to the link
     bool terminalOff_ = false;     // the terminal control is off for an upload
     RunRecord record_;
+    UploadPhase phase_ = UploadPhase::None;
+    std::string phaseFile_;
     bool fileOpen_ = false; // record_.Files.back() is the file under way
     // The first failure of the run, kept until the run ends.
     FileOutcome failure_ = FileOutcome::Verified;

@@ -56,31 +56,28 @@ void ScriptEngine::UploadFile(const std::string& fileName, const std::string& ad
     std::error_code statError;
     if (!std::filesystem::is_regular_file(fileName, statError) ||
         !std::ifstream(fileName, std::ios::binary)) {
-        const MsgButton pressed =
-            boxes_.Show(MsgKind::Error,
-                        "Script file error - File not found!\rFile Name: " + fileName +
-                            LineNumberText(run_.LineIndex),
-                        MbAbort | MbIgnore);
-        if (pressed != MbIgnore) {
+        const std::string text = "Script file error - File not found!\rFile Name: " + fileName +
+                                 LineNumberText(run_.LineIndex);
+        if (boxes_.Show(MsgKind::Error, text, MbAbort | MbIgnore) != MbIgnore) {
             failureCause_ = "The upload file \"" + fileName + "\" cannot be opened.";
             run_.State = ScriptState::ssScriptError;
         } else {
-            ++record_.IgnoredErrors;
+            ErrorIgnored(text);
         }
         SetTimer(true);
         return;
     }
     if (!ReadUploadFile(fileName, run_.UploadBuffer)) {
         ReleaseUploadBuffer();
-        boxes_.Show(MsgKind::Error, "Insufficient Memory Resources - Script Terminated !", MbOk);
         // The run cannot go on; return to idle rather than leave the running controls up.
-        AbandonRun(RunEnd::Failed, "The upload file \"" + fileName + "\" could not be read.");
+        AbandonRun(RunEnd::Failed, "The upload file \"" + fileName + "\" could not be read.",
+                   "Insufficient Memory Resources - Script Terminated !");
         return;
     }
     const std::uint64_t size = run_.UploadBuffer.size();
     const std::string dateText = DateText::ForFile(fileName, formats_, version);
     const std::uint16_t checksum = UploadHeader::Checksum(run_.UploadBuffer);
-    window_.SetUploadLabel(fileName);
+    EnterPhase(UploadPhase::Loading, fileName);
 
     const std::string headerVersion = UploadHeader::IsDateVersion(version) ? dateText : version;
     FileRecord file;
@@ -163,7 +160,7 @@ void ScriptEngine::UploadFinish() {
     }
     verifyStart_ = clock_.Now();
     verifyTries_ = 1;
-    window_.SetUploadLabel("Verifying Upload");
+    EnterPhase(UploadPhase::Verifying);
     window_.SetUploadGauge(50);
     AwaitPause(run_.PostDelay, Then::VerifyLook);
 }
@@ -310,7 +307,7 @@ void ScriptEngine::Judge(Verdict verdict) {
     EndFile(FileOutcome::Verified);
     RestoreTerminal();
     ReleaseUploadBuffer();
-    window_.SetUploadLabel(UploadLabelIdle);
+    EnterPhase(UploadPhase::None);
     window_.SetUploadGauge(0);
     run_.State = ScriptState::ssNextLine;
     SetTimer(true);
@@ -403,7 +400,13 @@ void ScriptEngine::BtnULCancelClick() {
     }
 }
 
-void ScriptEngine::AbandonRun(RunEnd end, const std::string& cause) {
+void ScriptEngine::AbandonRun(RunEnd end, const std::string& cause, const std::string& text) {
+    // The file under way ended with this box, as a file the upload-error report ends does.
+    if (fileOpen_ && record_.Files.back().Message.empty()) {
+        record_.Files.back().Message = text;
+    }
+    record_.Message = text;
+    boxes_.Show(MsgKind::Error, text, MbOk);
     NoteFailure(FileOutcome::Failed, cause);
     window_.SetComLamp(LampRed);
     record_.Cause = failureCause_;
@@ -421,7 +424,7 @@ void ScriptEngine::EndRun(RunEnd end) {
     }
     // A run aborted in the middle of an upload gives the terminal and the buffer back too.
     ReleaseUploadBuffer();
-    window_.SetUploadLabel(UploadLabelIdle);
+    EnterPhase(UploadPhase::None);
     window_.SetUploadGauge(0);
     RestoreTerminal();
     record_.End = end;
@@ -435,6 +438,22 @@ void ScriptEngine::EndRun(RunEnd end) {
     }
     window_.ShowProgress(false);
     window_.SetUploadBtnState(true);
+}
+
+void ScriptEngine::EnterPhase(UploadPhase phase, const std::string& file) {
+    // Set before the label, so that whoever the label tells finds the phase it shows.
+    phase_ = phase;
+    if (phase != UploadPhase::Verifying) {
+        phaseFile_ = file;
+    }
+    window_.SetUploadLabel(phase == UploadPhase::None      ? std::string(UploadLabelIdle)
+                           : phase == UploadPhase::Loading ? phaseFile_
+                                                           : std::string("Verifying Upload"));
+}
+
+void ScriptEngine::ErrorIgnored(const std::string& text) {
+    ++record_.IgnoredErrors;
+    record_.Message = text;
 }
 
 void ScriptEngine::NoteFailure(FileOutcome outcome, const std::string& cause) {

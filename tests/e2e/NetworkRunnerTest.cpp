@@ -1,8 +1,8 @@
 // pellwick-run on a port on the network: Debian's ser2net on 127.0.0.1 serves the simulator's
 // pseudo-terminal, the runner reaches it with --port rfc2217://... or tcp://....
 #include "e2e/RunnerFixture.h"
+#include "outcome/RunnerExit.h"
 #include "support/Ser2netServer.h"
-#include "upload/headless/RunnerExit.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

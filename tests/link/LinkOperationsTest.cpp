@@ -584,6 +584,8 @@ TEST(LinkSetupTest, FailuresToOpenOrToMakeATriggerAreReportedAndDisableThePortCo
     EXPECT_EQ(host.ComBtnState, std::vector<bool>{false});
     ASSERT_EQ(boxes.Shown.size(), 1u);
     EXPECT_EQ(boxes.Shown[0].Text, "Error Opening Selected Comm Port !");
+    // Kept for whoever must say why the port is not there (a station's row, a runner's report).
+    EXPECT_EQ(link.OpenFailure(), boxes.Shown[0].Text);
 
     // A trigger string too long for a data trigger: the port itself stays open.
     port.FailOpen = false;
@@ -593,6 +595,9 @@ TEST(LinkSetupTest, FailuresToOpenOrToMakeATriggerAreReportedAndDisableThePortCo
     EXPECT_TRUE(port.IsOpen);
     EXPECT_EQ(host.ComBtnState, (std::vector<bool>{false, false}));
     EXPECT_EQ(boxes.Shown.size(), 2u);
+    EXPECT_EQ(link.OpenFailure(), boxes.Shown[1].Text);
+    EXPECT_TRUE(link.OpenWithSettings(Rs232Settings{}, LinkSettings{}));
+    EXPECT_EQ(link.OpenFailure(), "");
 }
 
 TEST(LinkSetupTest, BlockSizeIsKeptWithinOneAndTheBufferSize) {

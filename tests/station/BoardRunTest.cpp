@@ -1,6 +1,6 @@
-// A board's run of the station on a scripted link and a virtual clock: a start that the run
-// refuses ends that board failed with its own cause and its own files, never with what the board
-// before it did.
+// A board's run of the station on a scripted link and a virtual clock: a row follows the run's
+// phase, and a start that the run refuses ends that board failed with its own cause and its own
+// files, never with what the board before it did.
 #include "station/BoardRun.h"
 
 #include "support/TempFolder.h"
@@ -35,6 +35,13 @@ TEST(BoardRunTest, AStartOnALineThatHungUpFailsThatBoardNotWithTheBoardBefore) {
     QObject::connect(&board, &BoardRun::Finished,
                      [&](const BoardResult& result) { results.push_back(result); });
 
+    // What a row shows follows the run's phase: the file while it loads and while it is verified.
+    std::vector<std::pair<bool, std::string>> shown;
+    QObject::connect(&board, &BoardRun::Changed, [&] {
+        if (shown.empty() || shown.back() != std::pair(board.Verifying(), board.File())) {
+            shown.emplace_back(board.Verifying(), board.File());
+        }
+    });
     board.Start("A1");
     for (int i = 0; i < 100000 && board.Running(); ++i) {
         if (link.TransferPending && board.Run().Engine().Waiting() == RunWait::None &&
@@ -48,6 +55,8 @@ TEST(BoardRunTest, AStartOnALineThatHungUpFailsThatBoardNotWithTheBoardBefore) {
     }
     ASSERT_EQ(results.size(), 1u);
     EXPECT_TRUE(results[0].Passed);
+    EXPECT_EQ(shown, (std::vector<std::pair<bool, std::string>>{
+                         {false, "a.bin"}, {true, "a.bin"}, {false, ""}}));
 
     link.HungUp = true; // the next board's line hangs up before its start turn
     board.Start("B2");

@@ -107,6 +107,55 @@ TEST_F(UploadVerdictTest, ScriptAboveTheSizeLimitIsReportedNotRead) {
     EXPECT_TRUE(ScriptText::ReadFile("big.sld").has_value());
 }
 
+// The runner's report and a station's row read why a run ended from its record alone: the error
+// box that ended it, or the last one it went past, is kept there as it was shown.
+TEST_F(UploadVerdictTest, TheRecordKeepsTheErrorBoxThatEndedTheRunOrWasIgnoredLast) {
+    struct Row {
+        const char* name;
+        Strings script; // empty: no script to read
+        const char* throwOnSend;
+        bool bufferFails; // the link raises while the file is handed over
+        MsgButton answer;
+        RunEnd end;
+        int ignored;
+    };
+    const Row rows[] = {
+        {"script unreadable", {}, "", false, MbOk, RunEnd::ScriptUnreadable, 0},
+        {"link fault in a step", {"_SC \"A\""}, "A", false, MbOk, RunEnd::Failed, 0},
+        {"link fault in a file", {"_LF a.bin", "_LD"}, "", true, MbOk, RunEnd::Failed, 0},
+        {"no file, ignored", {"_LF none.bin", "_LD"}, "", false, MbIgnore, RunEnd::Completed, 1},
+        {"no file", {"_LF none.bin", "_LD"}, "", false, MbAbort, RunEnd::ScriptAborted, 0},
+        {"refused file", {"_LF a.bin", "_LD"}, "", false, MbOk, RunEnd::Refused, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        boxes.Shown.clear();
+        boxes.Answers = {row.answer, MbOk, MbOk};
+        std::filesystem::remove("loader.sld");
+        if (!row.script.empty()) {
+            WriteScript(row.script);
+        }
+        link.ThrowOnSend = row.throwOnSend;
+        link.ThrowOnSendBuffer = row.bufferFails;
+        TransferEndsWithDeviceError = row.end == RunEnd::Refused;
+        engine.StartRun(false);
+        Drive();
+        ExpectIdle();
+        const RunRecord& record = engine.Record();
+        EXPECT_EQ(record.End, row.end);
+        EXPECT_EQ(record.IgnoredErrors, row.ignored);
+        std::string lastError;
+        for (const auto& box : boxes.Shown) {
+            lastError = box.Kind == MsgKind::Error ? box.Text : lastError;
+        }
+        EXPECT_FALSE(lastError.empty());
+        EXPECT_EQ(record.Message, lastError);
+        for (const FileRecord& file : record.Files) {
+            EXPECT_EQ(file.Message, file.Outcome == FileOutcome::Verified ? "" : lastError);
+        }
+    }
+}
+
 // --- Transfer ----------------------------------------------------------------------------------
 
 TEST_F(UploadVerdictTest, ErrorStringDuringOrAfterAFailedUploadStaysAnUploadError) {

@@ -3,6 +3,7 @@
 #include "ini/EIniWriteError.h"
 #include "ini/PrivateProfile.h"
 #include "link/PortOwner.h"
+#include "outcome/RunReport.h"
 #include "serial/DeviceNotice.h"
 #include "serial/DevicePathWatch.h"
 #include "serial/TVaxoCustomComPort.h"
@@ -13,7 +14,6 @@
 #include "upload/ProfileSettingsSource.h"
 #include "upload/ScriptText.h"
 #include "upload/headless/RunProgressPrinter.h"
-#include "upload/headless/RunReport.h"
 #include "upload/headless/RunnerMessageBoxes.h"
 #include "upload/run/UploadRun.h"
 
@@ -105,46 +105,6 @@ template <typename Callback> void Guarded(std::FILE* out, Callback&& callback) {
     }
 }
 
-} // namespace
-
-int ExitStatusFor(const RunVerdict& verdict) {
-    if (verdict.failed) {
-        return ExitFailure;
-    }
-    switch (verdict.end) {
-    case RunEnd::Completed:
-        // A cancel that found nothing left to stop still did not let the run end as asked, and
-        // a failure the port reported on its own may have cost a file.
-        if (verdict.interrupted || verdict.portFault) {
-            return ExitUploadError;
-        }
-        return verdict.ignoredErrors > 0 ? ExitErrorsIgnored : ExitClean;
-    case RunEnd::ScriptAborted:
-        return ExitScriptError;
-    case RunEnd::ScriptUnreadable:
-        return ExitScriptUnreadable;
-    case RunEnd::Running:
-        return ExitFailure;
-    case RunEnd::NotStarted:
-    case RunEnd::Refused:
-    case RunEnd::NotVerified:
-    case RunEnd::Cancelled:
-    case RunEnd::HungUp:
-    case RunEnd::Failed:
-        return ExitUploadError;
-    }
-    return ExitUploadError;
-}
-
-std::string ExitNameFor(int status, RunEnd end) {
-    if (status == ExitUploadError && IsUploadFailure(end)) {
-        return RunEndName(end);
-    }
-    return ExitStatusName(status);
-}
-
-namespace {
-
 // The option that takes a value, "--report" or "--report=...", and where the value goes.
 std::string* ValueOption(const std::string& arg, RunnerOptions& options) {
     const std::string name = arg.substr(0, arg.find('='));
@@ -180,13 +140,15 @@ const char* ParityName(std::uint8_t code) {
     return code < 5 ? names[code] : "none";
 }
 
-// Waits for the device of COMn to appear; false (reported) when it does not in time.
-bool WaitForPort(int portNumber, int seconds, int cancelFd, IMessageBoxes& boxes, std::FILE* out) {
+// Waits for the device of COMn to appear. Empty when it is there (or there is nothing to wait
+// for), otherwise the text of the box that told why not.
+std::string WaitForPort(int portNumber, int seconds, int cancelFd, IMessageBoxes& boxes,
+                        std::FILE* out) {
     const auto map = PortMap::Global();
     const auto path = map ? map->PathOf(portNumber) : std::optional<std::string>();
     if (!path) {
         // Nothing to wait for: the opening reports the unknown port.
-        return true;
+        return {};
     }
     std::string error;
     if (!DevicePathWatch::WaitFor(*path, std::chrono::milliseconds(0), error) && error.empty()) {
@@ -194,28 +156,26 @@ bool WaitForPort(int portNumber, int seconds, int cancelFd, IMessageBoxes& boxes
         std::fflush(out);
     }
     if (DevicePathWatch::WaitFor(*path, std::chrono::seconds(seconds), error, cancelFd)) {
-        return true;
+        return {};
     }
     const bool network = LooksLikeNetworkAddress(*path);
+    std::string text;
     if (gInterrupts > 0) {
-        boxes.Show(MsgKind::Error,
-                   "The wait for the port's " + std::string(network ? "server " : "device ") +
-                       *path + " was cancelled.\rStart the run again once the board is " +
-                       (network ? "served." : "plugged in."),
-                   MbOk);
-        return false;
+        text = "The wait for the port's " + std::string(network ? "server " : "device ") + *path +
+               " was cancelled.\rStart the run again once the board is " +
+               (network ? "served." : "plugged in.");
+    } else {
+        const std::string late =
+            network ? "The port's server " + *path + " did not accept a connection within "
+                    : "The port's device " + *path + " did not appear within ";
+        text = (error.empty() ? late + std::to_string(seconds) + " s." : error) +
+               (network ? "\rStart the server (ser2net) of the board"
+                        : "\rPlug in the board or its adapter") +
+               ", or check the port (COM" + std::to_string(portNumber) +
+               " in [Ports] of loader.ini, or --port).";
     }
-    const std::string late =
-        network ? "The port's server " + *path + " did not accept a connection within "
-                : "The port's device " + *path + " did not appear within ";
-    boxes.Show(MsgKind::Error,
-               (error.empty() ? late + std::to_string(seconds) + " s." : error) +
-                   (network ? "\rStart the server (ser2net) of the board"
-                            : "\rPlug in the board or its adapter") +
-                   ", or check the port (COM" + std::to_string(portNumber) +
-                   " in [Ports] of loader.ini, or --port).",
-               MbOk);
-    return false;
+    boxes.Show(MsgKind::Error, text, MbOk);
+    return text;
 }
 
 } // namespace
@@ -445,9 +405,13 @@ int RunHeadless(const RunnerOptions& options, std::FILE* out) {
     // they count against it.
     bool running = false;
     bool portFault = false;
+    std::string portFaultText; // the last one during the run
     const ScopedHook<TVaxoCustomComPort::ExceptionDisplay> display(
         TVaxoCustomComPort::ExceptionDisplayHook(), [&](const std::exception& e) {
-            portFault = portFault || running;
+            if (running) {
+                portFault = true;
+                portFaultText = e.what();
+            }
             boxes.Show(MsgKind::Error, e.what(), MbOk);
         });
     // What a network port has to say (a setting its server did not acknowledge) is printed;
@@ -461,8 +425,10 @@ int RunHeadless(const RunnerOptions& options, std::FILE* out) {
     PortOwner owner(boxes);
     std::unique_ptr<UploadRun> run;
     // Writes the reports once the run is over; a report that cannot be written has the last
-    // word on the exit status, since whoever asked for it will look there.
-    auto finish = [&](int status, const std::vector<std::string>& lines, const RunRecord& record) {
+    // word on the exit status, since whoever asked for it will look there. The message is the
+    // runner's own failure where it has one (the port, the start), otherwise the record's.
+    auto finish = [&](int status, const std::vector<std::string>& lines, const RunRecord& record,
+                      const std::string& failure) {
         const Rs232Settings& line = owner.Settings();
         report.comName = "COM" + std::to_string(line.PortNumber);
         const auto map = PortMap::Global();
@@ -477,11 +443,7 @@ int RunHeadless(const RunnerOptions& options, std::FILE* out) {
             report.files.push_back(ReportOf(file));
         }
         report.endTime = IsoTimeNow();
-        report.exitStatus = status;
-        report.exitName = ExitNameFor(status, record.End);
-        report.message = status == ExitClean      ? ""
-                         : record.Message.empty() ? boxes.LastError()
-                                                  : record.Message;
+        SetExit(report, status, record.End, failure.empty() ? record.Message : failure);
         const std::string errors = WriteReports(report, reportPath, junitPath);
         if (errors.empty()) {
             return status;
@@ -499,11 +461,12 @@ int RunHeadless(const RunnerOptions& options, std::FILE* out) {
     // Ctrl-C and SIGTERM: cancel like a confirmed "Cancel Upload"; a second one ends at once.
     InterruptChannel interrupts;
     if (!interrupts.Open()) {
-        std::fprintf(out, "pellwick-run: cannot set up Ctrl-C handling: %s\n",
-                     std::strerror(errno));
-        return finish(ExitFailure, scriptLines(), RunRecord{});
+        const std::string failure =
+            std::string("cannot set up Ctrl-C handling: ") + std::strerror(errno);
+        std::fprintf(out, "pellwick-run: %s\n", failure.c_str());
+        return finish(ExitFailure, scriptLines(), RunRecord{}, failure);
     }
-    bool deviceMissing = false;
+    std::string deviceMissing;
     if (options.lineRate != 0) {
         owner.UseLineRate(options.lineRate);
     }
@@ -514,13 +477,15 @@ int RunHeadless(const RunnerOptions& options, std::FILE* out) {
                 (map ? *map : PortMap()).WithEntry(owner.Settings().PortNumber, portPath)));
         }
         if (options.waitPortSeconds >= 0) {
-            deviceMissing = !WaitForPort(owner.Settings().PortNumber, options.waitPortSeconds,
-                                         interrupts.Fd(), boxes, out);
+            deviceMissing = WaitForPort(owner.Settings().PortNumber, options.waitPortSeconds,
+                                        interrupts.Fd(), boxes, out);
         }
-        return !deviceMissing;
+        return deviceMissing.empty();
     });
     if (!opened) {
-        return finish(deviceMissing ? ExitPortMissing : ExitPortError, scriptLines(), RunRecord{});
+        return deviceMissing.empty()
+                   ? finish(ExitPortError, scriptLines(), RunRecord{}, owner.StartFailure())
+                   : finish(ExitPortMissing, scriptLines(), RunRecord{}, deviceMissing);
     }
 
     if (const std::string note = owner.Link().LineNote(); !note.empty()) {
@@ -550,6 +515,7 @@ int RunHeadless(const RunnerOptions& options, std::FILE* out) {
     });
 
     int loopStatus = 0;
+    std::string notStarted;
     running = true;
     run->Start(false);
     if (run->Running()) {
@@ -558,14 +524,13 @@ int RunHeadless(const RunnerOptions& options, std::FILE* out) {
         // No start is offered on a port that went away since its opening (a server that took
         // the connection and dropped it): say so rather than end without a word.
         const bool hungUp = owner.Port().Lost() || owner.Port().LineHungUp();
-        boxes.Show(MsgKind::Error,
-                   hungUp ? "The port's device " + owner.Port().DevicePath() +
-                                " hung up before the run could start.\rCheck the device and its "
-                                "connection; for a port on the network, that its server gives "
-                                "this client the port (that no other client holds it)."
-                          : std::string("The run could not start: the port is not open.\rCheck "
-                                        "the port in the settings."),
-                   MbOk);
+        notStarted = hungUp ? "The port's device " + owner.Port().DevicePath() +
+                                  " hung up before the run could start.\rCheck the device and "
+                                  "its connection; for a port on the network, that its server "
+                                  "gives this client the port (that no other client holds it)."
+                            : std::string("The run could not start: the port is not open.\rCheck "
+                                          "the port in the settings.");
+        boxes.Show(MsgKind::Error, notStarted, MbOk);
     }
     running = false;
 
@@ -575,15 +540,15 @@ int RunHeadless(const RunnerOptions& options, std::FILE* out) {
     owner.Shutdown();
     const RunRecord& record = run->Record();
     printer.PrintSummary(record.Files);
-    RunVerdict verdict;
-    verdict.end = record.End;
-    verdict.ignoredErrors = record.IgnoredErrors;
+    RunVerdict verdict = VerdictOf(record);
     verdict.interrupted = gInterrupts > 0;
     verdict.portFault = portFault;
     verdict.failed = loopStatus == ExitFailure;
     // Signals stay caught until the reports are written: a late Ctrl-C must not kill the
     // runner with the default action before they are.
-    return finish(ExitStatusFor(verdict), run->Engine().Run().Lines, record);
+    // A run that completed failed only through the port's own report.
+    return finish(ExitStatusFor(verdict), run->Engine().Run().Lines, record,
+                  portFault && record.End == RunEnd::Completed ? portFaultText : notStarted);
 }
 
 } // namespace pellwick

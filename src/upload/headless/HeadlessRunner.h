@@ -3,8 +3,8 @@
 // set-up, the same script engine and the same "loader.log".
 #pragma once
 
+#include "outcome/RunVerdict.h"
 #include "upload/RunRecord.h"
-#include "upload/headless/RunnerExit.h"
 #include "upload/headless/RunnerMessageBoxes.h"
 
 #include <cstdint>
@@ -12,20 +12,6 @@
 #include <string>
 
 namespace pellwick {
-
-// What decides the exit status of a run that got as far as its script. The status is made from
-// it in one place, so that the printed verdict and any report of the run never disagree.
-struct RunVerdict {
-    RunEnd end = RunEnd::NotStarted; // how the run's own record says it ended
-    int ignoredErrors = 0;           // --ignore went past this many errors
-    bool interrupted = false;        // Ctrl-C or SIGTERM cancelled the run
-    bool portFault = false;          // the port reported a failure of its own during the run
-    bool failed = false;             // an unexpected failure ended the event loop
-};
-int ExitStatusFor(const RunVerdict& verdict);
-// The report's name of the exit: for an upload failure what ended it ("refused", "not
-// verified", "cancelled", "hung up", "failed"), otherwise the status's own name.
-std::string ExitNameFor(int status, RunEnd end);
 
 struct RunnerOptions {
     std::string script;        // empty: "Default Script" of loader.ini

@@ -1,5 +1,7 @@
 #include "upload/headless/RunnerMessageBoxes.h"
 
+#include "upload/run/AutomaticAnswer.h"
+
 namespace pellwick {
 
 namespace {
@@ -17,25 +19,9 @@ std::string PrintedCaption(const std::string& caption) {
 }
 } // namespace
 
-MsgButton AutomaticAnswer(unsigned buttons, bool answerIgnore, bool confirmCancel) {
-    if (buttons & MbAbort) {
-        return answerIgnore ? MbIgnore : MbAbort;
-    }
-    if (buttons & MbYes) {
-        return confirmCancel ? MbYes : MbNo;
-    }
-    if (buttons & MbOk) {
-        return MbOk;
-    }
-    return (buttons & MbCancel) ? MbCancel : MbOk;
-}
-
 MsgButton RunnerMessageBoxes::Show(MsgKind kind, const std::string& text, unsigned buttons) {
     if (beforeShow_) {
         beforeShow_();
-    }
-    if (kind == MsgKind::Error) {
-        lastError_ = text;
     }
     std::string shown;
     for (char c : text) {

@@ -12,10 +12,6 @@
 
 namespace pellwick {
 
-// The answer given without asking: OK where it is offered; Abort for Abort/Ignore (Ignore
-// when answerIgnore); Yes or No to the cancel question as confirmCancel says.
-MsgButton AutomaticAnswer(unsigned buttons, bool answerIgnore, bool confirmCancel);
-
 class RunnerMessageBoxes : public IMessageBoxes {
 public:
     RunnerMessageBoxes(std::FILE* out, bool answerIgnore)
@@ -27,11 +23,8 @@ public:
     void SetBeforeShow(std::function<void()> hook) { beforeShow_ = std::move(hook); }
     // The cancel question is answered Yes while this is set (Ctrl-C), No otherwise.
     void SetConfirmCancel(bool yes) { confirmCancel_ = yes; }
-    // The text of the last error box, empty when there was none.
-    const std::string& LastError() const { return lastError_; }
 
 private:
-    std::string lastError_;
     std::FILE* out_;
     bool answerIgnore_;
     bool confirmCancel_ = false;

@@ -10,7 +10,17 @@ public:
 
     void SetScriptGauge(int percent) override { Set(run_.view_.ScriptPercent, percent); }
     void SetUploadGauge(int percent) override { Set(run_.view_.UploadPercent, percent); }
-    void SetUploadLabel(const std::string& text) override { Set(run_.view_.UploadLabel, text); }
+    void SetUploadLabel(const std::string& text) override {
+        RunView& view = run_.view_;
+        const ScriptEngine& engine = run_.engine_;
+        if (view.UploadLabel != text || view.Phase != engine.Phase() ||
+            view.PhaseFile != engine.PhaseFile()) {
+            view.UploadLabel = text;
+            view.Phase = engine.Phase();
+            view.PhaseFile = engine.PhaseFile();
+            emit run_.Changed();
+        }
+    }
     void SetComLamp(LampColour colour) override { Set(run_.view_.Lamp, colour); }
     void ShowProgress(bool visible) override { Set(run_.view_.ProgressVisible, visible); }
     // The engine tells of a run's start and end here; what the controls show follows from the

@@ -34,6 +34,9 @@ struct RunView {
     int ScriptPercent = 0;
     int UploadPercent = 0;
     std::string UploadLabel = "Upload Progress";
+    // What the label tells, as the run's state: loading or verifying which file.
+    UploadPhase Phase = UploadPhase::None;
+    std::string PhaseFile;
     LampColour Lamp = LampRed; // green while a run goes well, red after an error
     bool ProgressVisible = false;
 };

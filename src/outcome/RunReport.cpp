@@ -1,4 +1,4 @@
-#include "upload/headless/RunReport.h"
+#include "outcome/RunReport.h"
 
 #include <QString>
 #include <algorithm>

@@ -1,4 +1,4 @@
-#include "upload/headless/RunnerExit.h"
+#include "outcome/RunnerExit.h"
 
 #include <cstdio>
 

@@ -1,6 +1,8 @@
-// The runner's verdict: how the run's own record and what happened around it give the exit
-// status, and which name the report gives that status.
-#include "upload/headless/HeadlessRunner.h"
+// The verdict: how the run's own record and what happened around it give the exit status, the
+// name the report gives that status, and whether a station's board passed.
+#include "outcome/RunVerdict.h"
+
+#include "outcome/RunReport.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -19,6 +21,7 @@ TEST(RunVerdictTest, TheRunsEndDecidesTheExitStatusAndItsName) {
         int status;
         const char* name;
     };
+    // Only the first row passes a board.
     const Row rows[] = {
         {RunEnd::Completed, 0, false, false, ExitClean, "clean"},
         {RunEnd::Completed, 2, false, false, ExitErrorsIgnored, "errors ignored"},
@@ -34,18 +37,28 @@ TEST(RunVerdictTest, TheRunsEndDecidesTheExitStatusAndItsName) {
         {RunEnd::HungUp, 0, false, false, ExitUploadError, "hung up"},
         {RunEnd::Failed, 0, false, false, ExitUploadError, "failed"},
         {RunEnd::Running, 0, false, false, ExitFailure, "failure"},
+        {RunEnd::NotStarted, 0, false, false, ExitUploadError, "upload error"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(RunEndName(row.end));
-        RunVerdict verdict;
-        verdict.end = row.end;
-        verdict.ignoredErrors = row.ignored;
+        RunRecord record;
+        record.End = row.end;
+        record.IgnoredErrors = row.ignored;
+        RunVerdict verdict = VerdictOf(record);
         verdict.interrupted = row.interrupted;
         verdict.portFault = row.portFault;
         EXPECT_EQ(ExitStatusFor(verdict), row.status);
         EXPECT_EQ(ExitNameFor(ExitStatusFor(verdict), row.end), row.name);
+        EXPECT_EQ(Passed(verdict), &row == &rows[0]);
+        // A report carries the message of every run but a clean one.
+        RunReport report;
+        SetExit(report, ExitStatusFor(verdict), row.end, "box");
+        EXPECT_EQ(report.exitStatus, row.status);
+        EXPECT_EQ(report.exitName, row.name);
+        EXPECT_EQ(report.message, row.status == ExitClean ? "" : "box");
         verdict.failed = true;
         EXPECT_EQ(ExitStatusFor(verdict), ExitFailure);
+        EXPECT_FALSE(Passed(verdict));
     }
 }
 

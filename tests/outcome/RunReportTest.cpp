@@ -1,6 +1,6 @@
 // The run report's JSON and JUnit texts read back with Qt's parsers, its atomic write, and the
 // paths it may replace.
-#include "upload/headless/RunReport.h"
+#include "outcome/RunReport.h"
 
 #include "support/JsonSchema.h"
 #include "support/TempFolder.h"
