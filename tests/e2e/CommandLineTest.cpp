@@ -90,8 +90,9 @@ TEST(CommandLineTest, EveryProgramAnswersHelpVersionAndUsageErrorsAlike) {
         {{"--junit="}, "--junit needs a folder"},
         {{"--baud", "fast"}, "--baud expects a whole number from 0 to 100000000, not \"fast\""},
     };
-    for (std::size_t i = 0; i < Programs().size(); ++i) {
-        const Program& program = Programs()[i];
+    const std::vector<Program> programs = Programs();
+    for (std::size_t i = 0; i < programs.size(); ++i) {
+        const Program& program = programs[i];
         const std::string name = program.name;
         SCOPED_TRACE(name);
         const Streams help = RunApart(program, {"--help"});
