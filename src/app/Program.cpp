@@ -1,7 +1,6 @@
 #include "app/Program.h"
 
 #include <QIcon>
-#include <filesystem>
 #include <memory>
 
 #include "app/LinkTerminalHost.h"
@@ -14,7 +13,7 @@
 #include "portselect/TComSelectForm.h"
 #include "resources/Resources.h"
 #include "serial/TVaxoCustomComPort.h"
-#include "serial/portmap/PortMap.h"
+#include "shell/ProcessWorld.h"
 #include "terminal/TFrmTerminal.h"
 #include "terminal/TVaxoTerminal.h"
 #include "upload/run/UploadRun.h"
@@ -25,13 +24,6 @@ int RunProgram(const ProgramOptions& options) {
     InitResources();
     QApplication::setWindowIcon(QIcon(QString::fromLatin1(kIconPath)));
 
-    // COMn names resolve through this map from now on; it is made before any port opens, from
-    // the loader.ini of the folder the program starts in.
-    std::error_code error;
-    const std::string startFolder = std::filesystem::current_path(error).string();
-    PortMap::SetGlobal(
-        std::make_shared<const PortMap>(PortMap::Build(startFolder + "/loader.ini")));
-
     QtMessageBoxes qtBoxes;
     IMessageBoxes& boxes = options.Boxes != nullptr ? *options.Boxes : qtBoxes;
     const auto report = [&boxes](const std::exception& e) {
@@ -41,10 +33,10 @@ int RunProgram(const ProgramOptions& options) {
     if (app != nullptr) {
         app->SetReport(report);
     }
-    // Exceptions raised in the port's event handlers, and the port number asked for when none
-    // is set.
-    const ScopedHook<TVaxoCustomComPort::ExceptionDisplay> display(
-        TVaxoCustomComPort::ExceptionDisplayHook(), report);
+    // COMn names resolve through the port map of the start folder's loader.ini from now on,
+    // made before any port opens; exceptions raised in the port's event handlers are shown.
+    const ProcessWorld world(ProcessWorld::StartFolderIni(), report);
+    // The port number asked for when none is set.
     TVaxoCustomComPort::SetPortSelector(SelectPortWithDialog);
 
     // Declared before the windows, so that they outlive every one of them: the port's owner

@@ -45,38 +45,21 @@ std::string FolderOf(const std::string& given, std::string& script, std::string&
 
 } // namespace
 
-bool AsksForHelpOrVersion(const std::vector<std::string>& args) {
-    for (const std::string& a : args) {
-        if (a == "--") {
-            return false;
+void DeclareStartOptions(CommandLine& line, StartOptions& options) {
+    line.Switch("data-folder", options.DataFolder);
+    line.Operands([&options](const std::string& given) -> std::string {
+        if (!options.Given.empty() || given.empty()) {
+            return "more than one folder or script given";
         }
-        if (a == "--help" || a == "-h" || a == "--version") {
-            return true;
-        }
-    }
-    return false;
+        options.Given = given;
+        return {};
+    });
 }
 
 std::string ParseStartOptions(const std::vector<std::string>& args, StartOptions& options) {
-    bool optionsEnded = false;
-    for (const std::string& a : args) {
-        if (!optionsEnded && a == "--") {
-            optionsEnded = true;
-        } else if (!optionsEnded && (a == "--help" || a == "-h")) {
-            options.Help = true;
-        } else if (!optionsEnded && a == "--version") {
-            options.Version = true;
-        } else if (!optionsEnded && a == "--data-folder") {
-            options.DataFolder = true;
-        } else if (!optionsEnded && a.size() > 1 && a[0] == '-') {
-            return "unknown option " + a;
-        } else if (options.Given.empty() && !a.empty()) {
-            options.Given = a;
-        } else {
-            return "more than one folder or script given";
-        }
-    }
-    return {};
+    CommandLine line("pellwick", "", StartHelp);
+    DeclareStartOptions(line, options);
+    return line.Parse(args).error;
 }
 
 std::string StartHelp() {

@@ -3,6 +3,8 @@
 // arguments the program starts in the current folder.
 #pragma once
 
+#include "shell/CommandLine.h"
+
 #include <string>
 #include <vector>
 
@@ -16,15 +18,12 @@ struct StartOptions {
     std::string Script;
     // --data-folder: without FOLDER, start in the user's data folder (made when missing).
     bool DataFolder = false;
-    bool Help = false;
-    bool Version = false;
 };
 
-// Parses the arguments after the program name. Empty on success, else the message.
+// Puts the window program's options on its command line, each filling options.
+void DeclareStartOptions(CommandLine& line, StartOptions& options);
+// Parses the arguments after the program name. Empty on success, else what is wrong.
 std::string ParseStartOptions(const std::vector<std::string>& args, StartOptions& options);
-
-// True when args ask for --help or --version: those are answered before a display is opened.
-bool AsksForHelpOrVersion(const std::vector<std::string>& args);
 
 std::string StartHelp();
 

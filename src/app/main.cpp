@@ -10,33 +10,33 @@
 #include "app/StartOptions.h"
 #include "app/TFrmLoadr.h"
 #include "app/TPellwickApplication.h"
+#include "shell/CommandLine.h"
 
 int main(int argc, char** argv) {
-    // --help and --version need no display: they are answered before Qt looks for one.
-    if (pellwick::AsksForHelpOrVersion(std::vector<std::string>(argv + 1, argv + argc))) {
-        pellwick::StartOptions asked;
-        pellwick::ParseStartOptions(std::vector<std::string>(argv + 1, argv + argc), asked);
-        if (asked.Help) {
-            std::fputs(pellwick::StartHelp().c_str(), stdout);
-        } else {
-            std::printf("pellwick %s\n", PELLWICK_VERSION);
-        }
-        return 0;
-    }
-    if (const std::vector<std::string> args(argv + 1, argv + argc); !pellwick::DisplayNamed(args)) {
-        // Qt would abort before the command line is read: its faults are told first.
+    const std::vector<std::string> given(argv + 1, argv + argc);
+    // --help and --version need no display: they are answered before Qt looks for one, and
+    // without a display Qt would abort before the command line is read, so its faults are told
+    // first. With a display Qt takes its own options out before the command line is read.
+    {
         pellwick::StartOptions start;
-        std::string error = pellwick::ParseStartOptions(args, start);
-        int status = 1;
-        if (!error.empty()) {
-            error += " (see --help)";
-        } else if (error = pellwick::EnterStartFolder(start); !error.empty()) {
-            status = 2;
-        } else {
-            error = pellwick::NoDisplayMessage();
+        pellwick::CommandLine line("pellwick", PELLWICK_VERSION, pellwick::StartHelp);
+        pellwick::DeclareStartOptions(line, start);
+        const pellwick::CommandLine::Result result = line.Parse(given);
+        const bool asked = result.outcome == pellwick::CommandLine::Outcome::Help ||
+                           result.outcome == pellwick::CommandLine::Outcome::Version;
+        if (asked || (!pellwick::DisplayNamed(given) &&
+                      result.outcome == pellwick::CommandLine::Outcome::Usage)) {
+            return *line.Answer(result);
         }
-        std::fprintf(stderr, "pellwick: %s\n", error.c_str());
-        return status;
+        if (!pellwick::DisplayNamed(given)) {
+            std::string error = pellwick::EnterStartFolder(start);
+            const int status = error.empty() ? pellwick::UsageExitStatus : 2;
+            if (error.empty()) {
+                error = pellwick::NoDisplayMessage();
+            }
+            std::fprintf(stderr, "pellwick: %s\n", error.c_str());
+            return status;
+        }
     }
     // Dates in the upload header and the log follow the user's locale.
     std::setlocale(LC_ALL, "");
@@ -50,11 +50,10 @@ int main(int argc, char** argv) {
 
     // What is left once Qt has taken its own options out.
     pellwick::StartOptions start;
-    if (const std::string error =
-            pellwick::ParseStartOptions(std::vector<std::string>(argv + 1, argv + argc), start);
-        !error.empty()) {
-        std::fprintf(stderr, "pellwick: %s (see --help)\n", error.c_str());
-        return 1;
+    pellwick::CommandLine line("pellwick", PELLWICK_VERSION, pellwick::StartHelp);
+    pellwick::DeclareStartOptions(line, start);
+    if (const auto status = line.Answer(std::vector<std::string>(argv + 1, argv + argc))) {
+        return *status;
     }
     if (const std::string error = pellwick::EnterStartFolder(start); !error.empty()) {
         std::fprintf(stderr, "pellwick: %s\n", error.c_str());

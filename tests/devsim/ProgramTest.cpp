@@ -93,19 +93,19 @@ TEST(ProgramTest, HelpDocumentsEveryOptionAndWrongOptionsAreRefused) {
                                "--refuse-command"}) {
         EXPECT_NE(help.text.find(option), std::string::npos) << option;
     }
-    EXPECT_EQ(RunProgram("--bogus").status, 2);
-    EXPECT_EQ(RunProgram("--baud fast").status, 2);
-    EXPECT_EQ(RunProgram("--prompt").status, 2);
-    EXPECT_EQ(RunProgram("--prompt '\\x4'").status, 2);
-    EXPECT_EQ(RunProgram("--upload-command GO").status, 2);
-    // A repeat of an error that never comes, a refusal of nothing or of no time at all.
-    EXPECT_EQ(RunProgram("--err-repeat 3").status, 2);
-    EXPECT_EQ(RunProgram("--refuse-command :2").status, 2);
-    EXPECT_EQ(RunProgram("--refuse-command VER:0").status, 2);
-    EXPECT_EQ(RunProgram("--unsolicited-error-line 0").status, 2);
-    // An unplug needs a link to take away, and a pseudo-terminal to close.
-    EXPECT_EQ(RunProgram("--unplug-after-ms 5").status, 2);
-    EXPECT_EQ(RunProgram("--unplug-after-bytes 5 --link /tmp/x --device /dev/null").status, 2);
+    for (const char* args :
+         {"--bogus", "--baud fast", "--prompt", "--prompt '\\x4'", "--upload-command GO",
+          // A repeat of an error that never comes, a refusal of nothing or
+          // of no time at all.
+          "--err-repeat 3", "--refuse-command :2", "--refuse-command VER:0",
+          "--unsolicited-error-line 0",
+          // An unplug needs a link to take away, and a pseudo-terminal to
+          // close.
+          "--unplug-after-ms 5", "--unplug-after-bytes 5 --link /tmp/x --device /dev/null"}) {
+        const Output refused = RunProgram(args);
+        EXPECT_EQ(refused.status, UsageExitStatus) << args;
+        EXPECT_NE(refused.text.find(" (see --help)\n"), std::string::npos) << refused.text;
+    }
 }
 
 TEST(ProgramTest, StoreFolderIsMadeAtStartOrTheStartFails) {

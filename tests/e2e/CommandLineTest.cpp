@@ -1,5 +1,5 @@
-// The command line every installed program shares: --version and --help answer without a
-// display; the window program's start folder and its failures.
+// The command line every installed program shares: --help, --version and usage errors answered
+// alike without a display; the window program's start folder and its failures.
 #include "e2e/RunnerProcess.h"
 
 #include "support/DevsimHarness.h"
@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 namespace pellwick::e2e {
 namespace {
@@ -38,18 +39,79 @@ int RunProgram(const Program& program, const std::vector<std::string>& args, std
     return status;
 }
 
-TEST(CommandLineTest, EveryProgramAnswersVersionAndHelpWithoutADisplay) {
+struct Streams {
+    int status = -1;
+    std::string out, err;
+};
+
+std::string ReadAll(std::FILE* file) {
+    std::string text;
+    char buffer[4096];
+    while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, file)) {
+        text.append(buffer, n);
+    }
+    return text;
+}
+
+// Runs the program in a fresh folder with its standard output and error apart.
+Streams RunApart(const Program& program, const std::vector<std::string>& args) {
+    TempFolder folder;
+    const auto quoted = [](const std::string& text) { return "'" + text + "'"; };
+    std::string command = "cd " + quoted(folder.Path()) + " && " + quoted(program.exe);
+    for (const std::string& arg : args) {
+        command += " " + quoted(arg);
+    }
+    command += " 2>" + quoted(folder.File("stderr"));
+    Streams streams;
+    std::FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        return streams;
+    }
+    streams.out = ReadAll(pipe);
+    const int status = pclose(pipe);
+    streams.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (std::FILE* err = std::fopen(folder.File("stderr").c_str(), "r")) {
+        streams.err = ReadAll(err);
+        std::fclose(err);
+    }
+    return streams;
+}
+
+// One shape for all four, without a display: help and version on standard output with status
+// 0, a usage error as one line on standard error with status 1.
+TEST(CommandLineTest, EveryProgramAnswersHelpVersionAndUsageErrorsAlike) {
     const ScopedEnv display("DISPLAY", nullptr);
     const ScopedEnv wayland("WAYLAND_DISPLAY", nullptr);
     const ScopedEnv platform("QT_QPA_PLATFORM", nullptr);
-    for (const Program& program : Programs()) {
-        SCOPED_TRACE(program.name);
-        std::string output;
-        EXPECT_EQ(RunProgram(program, {"--version"}, output), 0) << output;
-        EXPECT_EQ(output, std::string(program.name) + " " + PELLWICK_VERSION + "\n");
-        EXPECT_EQ(RunProgram(program, {"--help"}, output), 0) << output;
-        EXPECT_EQ(output.rfind(std::string("Usage: ") + program.name + " ", 0), 0u) << output;
-        EXPECT_NE(output.find("--version"), std::string::npos) << output;
+    const std::vector<std::pair<std::vector<std::string>, std::string>> badValues = {
+        {{"--data-folder=yes"}, "--data-folder takes no value"},
+        {{"--wait-port", "soon"},
+         "--wait-port expects whole seconds from 0 to 86400, not \"soon\""},
+        {{"--junit="}, "--junit needs a folder"},
+        {{"--baud", "fast"}, "--baud expects a whole number from 0 to 100000000, not \"fast\""},
+    };
+    const std::vector<Program> programs = Programs();
+    for (std::size_t i = 0; i < programs.size(); ++i) {
+        const Program& program = programs[i];
+        const std::string name = program.name;
+        SCOPED_TRACE(name);
+        const Streams help = RunApart(program, {"--help"});
+        EXPECT_EQ(help.status, 0);
+        EXPECT_EQ(help.out.rfind("Usage: " + name + " ", 0), 0u) << help.out;
+        EXPECT_NE(help.out.find("--version"), std::string::npos) << help.out;
+        EXPECT_EQ(help.err, "");
+        const Streams version = RunApart(program, {"--version"});
+        EXPECT_EQ(version.status, 0);
+        EXPECT_EQ(version.out, name + " " + PELLWICK_VERSION + "\n");
+        EXPECT_EQ(version.err, "");
+        const Streams unknown = RunApart(program, {"--bogus=1"});
+        EXPECT_EQ(unknown.status, 1);
+        EXPECT_EQ(unknown.out, "");
+        EXPECT_EQ(unknown.err, name + ": unknown option --bogus (see --help)\n");
+        const Streams bad = RunApart(program, badValues[i].first);
+        EXPECT_EQ(bad.status, 1);
+        EXPECT_EQ(bad.out, "");
+        EXPECT_EQ(bad.err, name + ": " + badValues[i].second + " (see --help)\n");
     }
 }
 

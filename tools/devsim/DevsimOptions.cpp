@@ -78,16 +78,9 @@ constexpr std::int64_t Big = std::numeric_limits<std::int64_t>::max() / 16;
 
 const std::vector<Option>& Options() {
     static const std::vector<Option> options = {
-        {"help", nullptr, "show this text and exit",
-         [](DevsimOptions& o, const std::string&) -> std::string {
-             o.help = true;
-             return {};
-         }},
-        {"version", nullptr, "print the program's name and version and exit",
-         [](DevsimOptions& o, const std::string&) -> std::string {
-             o.version = true;
-             return {};
-         }},
+        // Listed for the help text; the command line answers them itself.
+        {"help", nullptr, "show this text and exit", {}},
+        {"version", nullptr, "print the program's name and version and exit", {}},
         // Strings and commands.
         {"prompt", "TEXT", "prompt in normal mode (default \"#\")",
          Text(&DeviceConfig::prompt, false)},
@@ -338,53 +331,46 @@ bool DevsimOptions::Unescape(const std::string& text, std::string& out) {
     return true;
 }
 
-std::string DevsimOptions::Parse(const std::vector<std::string>& args) {
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (arg.rfind("--", 0) != 0) {
-            return "unexpected argument \"" + arg + "\"";
+void DevsimOptions::Declare(CommandLine& line) {
+    for (const Option& option : Options()) {
+        const std::string name = option.name;
+        if (!option.apply) {
+            continue;
         }
-        const auto eq = arg.find('=');
-        const std::string name = arg.substr(2, eq == std::string::npos ? eq : eq - 2);
-        const Option* option = nullptr;
-        for (const Option& candidate : Options()) {
-            if (name == candidate.name) {
-                option = &candidate;
-            }
-        }
-        if (option == nullptr) {
-            return "unknown option --" + name;
-        }
-        std::string value;
-        if (option->value == nullptr) {
-            if (eq != std::string::npos) {
-                return "--" + name + " takes no value";
-            }
-        } else if (eq != std::string::npos) {
-            value = arg.substr(eq + 1);
-        } else if (i + 1 < args.size()) {
-            value = args[++i];
+        const auto take = [this, &option](const std::string& value) {
+            return option.apply(*this, value);
+        };
+        if (option.value == nullptr) {
+            line.Switch(name, [take] { take({}); });
         } else {
-            return "--" + name + " needs a value";
-        }
-        if (std::string error = option->apply(*this, value); !error.empty()) {
-            return "--" + name + " " + error;
+            line.Value(name, take);
         }
     }
-    if (device.errRepeat > 1 && device.errAfter < 0) {
-        return "--err-repeat repeats the error of --err-after, which is missing";
-    }
-    if (device.uploadCommand == device.normalCommand) {
-        return "--upload-command and --normal-command must differ";
-    }
-    const bool timedUnplug = device.unplugAfterMs >= 0 || device.unplugAfterBytes >= 0;
-    if ((timedUnplug || replugAfterMs >= 0) && !devicePath.empty()) {
-        return "--device cannot be unplugged: the unplug options need a pseudo-terminal";
-    }
-    if (timedUnplug && linkPath.empty()) {
-        return "the unplug options need --link (the path that goes and comes back)";
-    }
-    return {};
+    line.Check([this]() -> std::string {
+        if (device.errRepeat > 1 && device.errAfter < 0) {
+            return "--err-repeat repeats the error of --err-after, which is missing";
+        }
+        if (device.uploadCommand == device.normalCommand) {
+            return "--upload-command and --normal-command must differ";
+        }
+        const bool timedUnplug = device.unplugAfterMs >= 0 || device.unplugAfterBytes >= 0;
+        if ((timedUnplug || replugAfterMs >= 0) && !devicePath.empty()) {
+            return "--device cannot be unplugged: the unplug options need a pseudo-terminal";
+        }
+        if (timedUnplug && linkPath.empty()) {
+            return "the unplug options need --link (the path that goes and comes back)";
+        }
+        return {};
+    });
+}
+
+std::string DevsimOptions::Parse(const std::vector<std::string>& args) {
+    CommandLine line("pellwick-devsim", "", HelpText);
+    Declare(line);
+    const CommandLine::Result result = line.Parse(args);
+    help = result.outcome == CommandLine::Outcome::Help;
+    version = result.outcome == CommandLine::Outcome::Version;
+    return result.error;
 }
 
 std::string DevsimOptions::HelpText() {
@@ -431,9 +417,9 @@ std::string DevsimOptions::HelpText() {
         }
         text += "\n";
     }
-    text += "\nExit status: 0 when stopped by a signal or after the hang-up fault, 1 when the\n"
-            "line could not be opened or was lost or the --store folder cannot be made or\n"
-            "written to, 2 for a wrong command line.\n";
+    text += "\nExit status: 0 when stopped by a signal or after the hang-up fault, 1 for a\n"
+            "wrong command line, or when the line could not be opened or was lost or the\n"
+            "--store folder cannot be made or written to.\n";
     return text;
 }
 

@@ -1,7 +1,8 @@
-// The simulator's command line: long options only, "--name value" or "--name=value".
+// The simulator's options: long ones only, "--name value" or "--name=value".
 #pragma once
 
 #include "devsim/DeviceConfig.h"
+#include "shell/CommandLine.h"
 
 #include <string>
 #include <vector>
@@ -20,8 +21,10 @@ struct DevsimOptions {
     bool help = false;
     bool version = false;
 
+    // Puts the options on the command line, each filling this object.
+    void Declare(CommandLine& line);
     // Parses the arguments after the program name. Returns an empty string on success,
-    // otherwise the message for the user.
+    // otherwise what is wrong.
     std::string Parse(const std::vector<std::string>& args);
 
     static std::string HelpText();

@@ -135,18 +135,10 @@ int Fail(const std::string& message) {
 
 int main(int argc, char** argv) {
     DevsimOptions options;
-    const std::string error = options.Parse(std::vector<std::string>(argv + 1, argv + argc));
-    if (!error.empty()) {
-        std::fprintf(stderr, "pellwick-devsim: %s\nTry 'pellwick-devsim --help'.\n", error.c_str());
-        return 2;
-    }
-    if (options.help) {
-        std::fputs(DevsimOptions::HelpText().c_str(), stdout);
-        return 0;
-    }
-    if (options.version) {
-        std::printf("pellwick-devsim %s\n", PELLWICK_VERSION);
-        return 0;
+    CommandLine line("pellwick-devsim", PELLWICK_VERSION, DevsimOptions::HelpText);
+    options.Declare(line);
+    if (const auto status = line.Answer(std::vector<std::string>(argv + 1, argv + argc))) {
+        return *status;
     }
     if (!options.device.storeDir.empty()) {
         if (const std::string failure = PrepareStore(options.device.storeDir); !failure.empty()) {

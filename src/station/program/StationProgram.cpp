@@ -1,5 +1,6 @@
 #include "station/program/StationProgram.h"
 
+#include "shell/Interrupts.h"
 #include "station/HeadlessTable.h"
 #include "station/Station.h"
 
@@ -8,29 +9,11 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace pellwick {
 
-namespace {
-
-int gSignalFd = -1;
-volatile std::sig_atomic_t gInterrupts = 0;
-
-void OnSignal(int) {
-    gInterrupts = gInterrupts + 1;
-    if (gInterrupts > 2) {
-        // A third one: the operator wants out now, whatever is running.
-        static const char text[] = "\npellwick-station: interrupted\n";
-        [[maybe_unused]] auto w = write(STDERR_FILENO, text, sizeof text - 1);
-        _exit(StationInterrupted);
-    }
-    char c = 1;
-    [[maybe_unused]] auto n = write(gSignalFd, &c, 1);
-}
-
-} // namespace
+static_assert(StationInterrupted == InterruptedExitStatus);
 
 std::string StationHelp() {
     return "Usage: pellwick-station [--headless] [--junit FOLDER] [FOLDER]\n"
@@ -58,33 +41,19 @@ std::string StationHelp() {
            "written, 7 an unexpected failure, 130 a third Ctrl-C.\n";
 }
 
-bool ParseStationOptions(int argc, char** argv, StationOptions& options, std::FILE* err) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a == "--help" || a == "-h") {
-            options.help = true;
-        } else if (a == "--version") {
-            options.version = true;
-        } else if (a == "--headless") {
-            options.headless = true;
-        } else if (a == "--junit" || a.rfind("--junit=", 0) == 0) {
-            options.junitFolder = a.size() > 7 ? a.substr(8) : (i + 1 < argc ? argv[++i] : "");
-            if (options.junitFolder.empty()) {
-                std::fprintf(err, "pellwick-station: --junit needs a folder (see --help)\n");
-                return false;
-            }
-        } else if (!a.empty() && a[0] == '-') {
-            std::fprintf(err, "pellwick-station: unknown option %s (see --help)\n", a.c_str());
-            return false;
-        } else if (options.folder.empty()) {
-            options.folder = a;
-        } else {
-            std::fprintf(err,
-                         "pellwick-station: more than one station folder given (see --help)\n");
-            return false;
+void DeclareStationOptions(CommandLine& line, StationOptions& options) {
+    line.Switch("headless", options.headless);
+    line.Value("junit", [&options](const std::string& folder) {
+        options.junitFolder = folder;
+        return folder.empty() ? std::string("needs a folder") : std::string();
+    });
+    line.Operands([&options](const std::string& folder) -> std::string {
+        if (!options.folder.empty()) {
+            return "more than one station folder given";
         }
-    }
-    return true;
+        options.folder = folder;
+        return {};
+    });
 }
 
 bool EnterStationFolder(StationOptions& options, std::FILE* err) {
@@ -115,18 +84,14 @@ int RunHeadlessStation(const StationOptions& options, std::FILE* out) {
                      config.Folder.c_str(), StationConfig::FileName);
         return StationBadInput;
     }
-    int fds[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
+    // Ctrl-C: the first stops new boards, the second cancels the running ones, a third ends
+    // the program at once.
+    InterruptChannel interrupts("pellwick-station", 2);
+    if (!interrupts.Open()) {
         std::fprintf(out, "pellwick-station: cannot set up Ctrl-C handling: %s\n",
                      std::strerror(errno));
         return StationFailure;
     }
-    gSignalFd = fds[1];
-    gInterrupts = 0;
-    struct sigaction sa {};
-    sa.sa_handler = OnSignal;
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
     // A terminal that goes away must not end the station in the middle of a board.
     signal(SIGPIPE, SIG_IGN);
 
@@ -140,11 +105,10 @@ int RunHeadlessStation(const StationOptions& options, std::FILE* out) {
             }
         };
         QObject::connect(&station, &Station::TotalsChanged, endWhenIdle);
-        QSocketNotifier notifier(fds[0], QSocketNotifier::Read);
+        QSocketNotifier notifier(interrupts.Fd(), QSocketNotifier::Read);
         int handled = 0;
         QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
-            char c;
-            [[maybe_unused]] auto n = read(fds[0], &c, 1);
+            interrupts.Take();
             ++handled;
             if (handled == 1) {
                 table.Note("pellwick-station: no new boards; running ones finish (Ctrl-C again "
@@ -170,11 +134,6 @@ int RunHeadlessStation(const StationOptions& options, std::FILE* out) {
         station.Shutdown();
         table.Finish();
     }
-    signal(SIGINT, SIG_DFL);
-    signal(SIGTERM, SIG_DFL);
-    gSignalFd = -1;
-    close(fds[0]);
-    close(fds[1]);
     return status;
 }
 

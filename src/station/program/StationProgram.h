@@ -2,6 +2,8 @@
 // station on a terminal. The window is the program's other face (StationWindow).
 #pragma once
 
+#include "shell/CommandLine.h"
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -22,12 +24,10 @@ struct StationOptions {
     bool headless = false;
     std::string folder;      // empty: the current folder
     std::string junitFolder; // --junit: a JUnit file per board in this folder
-    bool help = false;
-    bool version = false;
 };
 
-// Parses the command line; false (and a message on err) for a bad one.
-bool ParseStationOptions(int argc, char** argv, StationOptions& options, std::FILE* err);
+// Puts the station's options on its command line, each filling options.
+void DeclareStationOptions(CommandLine& line, StationOptions& options);
 std::string StationHelp();
 
 // Enters the station folder (relative --junit counts from where the program started). False,

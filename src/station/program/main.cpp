@@ -1,5 +1,6 @@
 // pellwick-station: the station's window, or with --headless its table on a terminal.
-#include "station/program/GuardedApplication.h"
+#include "shell/CommandLine.h"
+#include "shell/Guard.h"
 #include "station/program/StationProgram.h"
 #include "station/window/StationWindow.h"
 
@@ -9,30 +10,46 @@
 
 using namespace pellwick;
 
+namespace {
+
+// A failure in one event handler does not stop the boards of the other slots.
+const char* const GoesOn =
+    "the station goes on; check the board of that moment in station.log, and if the failure "
+    "comes back keep station.log and this output for a fault report";
+// One outside the event loop ends the program.
+const char* const Ends = "the station ended with status 7; if the failure comes back keep "
+                         "station.log and this output for a fault report";
+
+int RunStation(int& argc, char** argv, StationOptions& options);
+
+} // namespace
+
 int main(int argc, char** argv) {
     // Dates in the upload header follow the user's locale.
     std::setlocale(LC_ALL, "");
     StationOptions options;
-    if (!ParseStationOptions(argc, argv, options, stderr)) {
-        return StationBadCommandLine;
+    CommandLine line("pellwick-station", PELLWICK_VERSION, StationHelp);
+    DeclareStationOptions(line, options);
+    if (const auto status = line.Answer(std::vector<std::string>(argv + 1, argv + argc))) {
+        return *status;
     }
-    if (options.help) {
-        std::fputs(StationHelp().c_str(), stdout);
-        return StationClean;
-    }
-    if (options.version) {
-        std::printf("pellwick-station %s\n", PELLWICK_VERSION);
-        return StationClean;
-    }
+    int status = StationFailure;
+    Guard("pellwick-station", Ends, stderr, [&] { status = RunStation(argc, argv, options); });
+    return status;
+}
+
+namespace {
+
+int RunStation(int& argc, char** argv, StationOptions& options) {
     if (!EnterStationFolder(options, stderr)) {
         return StationBadInput;
     }
     if (options.headless) {
-        GuardedApplication<QCoreApplication> app(argc, argv);
+        GuardedApplication<QCoreApplication> app(argc, argv, "pellwick-station", GoesOn);
         std::setlocale(LC_NUMERIC, "C");
         return RunHeadlessStation(options, stdout);
     }
-    GuardedApplication<QApplication> app(argc, argv);
+    GuardedApplication<QApplication> app(argc, argv, "pellwick-station", GoesOn);
     // QApplication sets the numeric locale again; the engine's texts need the C rules there.
     std::setlocale(LC_NUMERIC, "C");
     QApplication::setApplicationName(QStringLiteral("pellwick-station"));
@@ -63,3 +80,5 @@ int main(int argc, char** argv) {
     station.Shutdown();
     return status;
 }
+
+} // namespace

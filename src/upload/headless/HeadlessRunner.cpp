@@ -4,12 +4,14 @@
 #include "ini/PrivateProfile.h"
 #include "link/PortOwner.h"
 #include "outcome/RunReport.h"
-#include "serial/DeviceNotice.h"
 #include "serial/DevicePathWatch.h"
 #include "serial/TVaxoCustomComPort.h"
 #include "serial/portmap/AdapterInfo.h"
 #include "serial/portmap/NetworkAddress.h"
 #include "serial/portmap/PortMap.h"
+#include "shell/Guard.h"
+#include "shell/Interrupts.h"
+#include "shell/ProcessWorld.h"
 #include "upload/GeneralSettings.h"
 #include "upload/ProfileSettingsSource.h"
 #include "upload/ScriptText.h"
@@ -21,110 +23,32 @@
 #include <QSocketNotifier>
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <optional>
 #include <sstream>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace pellwick {
 
+static_assert(ExitInterrupted == InterruptedExitStatus);
+
 namespace {
 
-int gSignalFd = -1;
-volatile std::sig_atomic_t gInterrupts = 0;
-
-void OnSignal(int) {
-    // The second one ends the program here and now, whatever the run and its reports are
-    // doing: the operator wants out.
-    gInterrupts = gInterrupts + 1;
-    if (gInterrupts > 1) {
-        static const char text[] = "\npellwick-run: interrupted\n";
-        [[maybe_unused]] auto w = write(STDERR_FILENO, text, sizeof text - 1);
-        _exit(ExitInterrupted);
-    }
-    char c = 1;
-    [[maybe_unused]] auto n = write(gSignalFd, &c, 1);
-}
-
-// Ctrl-C and SIGTERM from the port's start-up (a wait for the device) until the reports are
-// written: the first is passed on through a socket that the wait and the event loop watch, a
-// second ends the program in the handler. The default actions come back when it goes.
-class InterruptChannel {
-public:
-    InterruptChannel() = default;
-    InterruptChannel(const InterruptChannel&) = delete;
-    InterruptChannel& operator=(const InterruptChannel&) = delete;
-    ~InterruptChannel() {
-        if (fds_[0] < 0) {
-            return;
-        }
-        signal(SIGINT, SIG_DFL);
-        signal(SIGTERM, SIG_DFL);
-        gSignalFd = -1;
-        close(fds_[0]);
-        close(fds_[1]);
-    }
-    // False, with errno set, when the socket cannot be made.
-    bool Open() {
-        if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds_) != 0) {
-            fds_[0] = fds_[1] = -1;
-            return false;
-        }
-        gSignalFd = fds_[1];
-        gInterrupts = 0;
-        struct sigaction sa {};
-        sa.sa_handler = OnSignal;
-        sigaction(SIGINT, &sa, nullptr);
-        sigaction(SIGTERM, &sa, nullptr);
-        return true;
-    }
-    // Readable once an interrupt has come.
-    int Fd() const { return fds_[0]; }
-
-private:
-    int fds_[2] = {-1, -1};
-};
+// What an unexpected failure tells the operator to do.
+const char* const FailureAdvice =
+    "the run ended with status 7: check the device and the port, run it again, and if the "
+    "failure comes back keep loader.log and this output for a fault report";
 
 // Runs an event-loop callback; an exception must not unwind through Qt's event loop, so it is
 // printed and the program ends with ExitFailure.
 template <typename Callback> void Guarded(std::FILE* out, Callback&& callback) {
-    try {
-        callback();
-    } catch (const std::exception& e) {
-        std::fprintf(out, "\npellwick-run: %s\n", e.what());
-        std::fflush(out);
-        QCoreApplication::exit(ExitFailure);
-    } catch (...) {
-        std::fprintf(out, "\npellwick-run: unknown failure\n");
-        std::fflush(out);
+    if (!Guard("pellwick-run", FailureAdvice, out, callback)) {
         QCoreApplication::exit(ExitFailure);
     }
 }
 
-// The option that takes a value, "--report" or "--report=...", and where the value goes.
-std::string* ValueOption(const std::string& arg, RunnerOptions& options) {
-    const std::string name = arg.substr(0, arg.find('='));
-    if (name == "--report") {
-        return &options.reportPath;
-    }
-    if (name == "--junit") {
-        return &options.junitPath;
-    }
-    if (name == "--port") {
-        return &options.portPath;
-    }
-    if (name == "--wait-port") {
-        return &options.waitPortText;
-    }
-    if (name == "--baud") {
-        return &options.baudText;
-    }
-    return nullptr;
-}
 
 // A path given relative to where the runner started: "Default Path" changes the working
 // folder before the reports are written and the port is opened. A network port is no path.
@@ -160,7 +84,7 @@ std::string WaitForPort(int portNumber, int seconds, int cancelFd, IMessageBoxes
     }
     const bool network = LooksLikeNetworkAddress(*path);
     std::string text;
-    if (gInterrupts > 0) {
+    if (InterruptChannel::Count() > 0) {
         text = "The wait for the port's " + std::string(network ? "server " : "device ") + *path +
                " was cancelled.\rStart the run again once the board is " +
                (network ? "served." : "plugged in.");
@@ -179,6 +103,10 @@ std::string WaitForPort(int portNumber, int seconds, int cancelFd, IMessageBoxes
 }
 
 } // namespace
+
+std::string RunnerFailureAdvice() {
+    return FailureAdvice;
+}
 
 std::string RunnerHelp() {
     return std::string(
@@ -246,89 +174,62 @@ std::string RunnerHelp() {
            RunnerExitHelp();
 }
 
-bool ParseRunnerOptions(int argc, char** argv, RunnerOptions& options, bool& help, std::FILE* err) {
-    help = false;
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        if (a == "--help" || a == "-h") {
-            help = true;
-        } else if (a == "--ignore") {
-            options.answerIgnore = true;
-        } else if (a == "--list-ports") {
-            options.listPorts = true;
-        } else if (a == "--json") {
-            options.json = true;
-        } else if (a == "--version") {
-            options.version = true;
-        } else if (std::string* value = ValueOption(a, options)) {
-            // "--report FILE" and "--report=FILE" alike.
-            const auto equals = a.find('=');
-            if (equals != std::string::npos) {
-                *value = a.substr(equals + 1);
-            } else if (i + 1 < argc) {
-                *value = argv[++i];
-            } else {
-                value->clear();
-            }
-            if (value->empty()) {
-                std::fprintf(err, "pellwick-run: %s needs a value (see --help)\n",
-                             a.substr(0, equals).c_str());
-                return false;
-            }
-        } else if (!a.empty() && a[0] == '-') {
-            std::fprintf(err, "pellwick-run: unknown option %s (see --help)\n", a.c_str());
-            return false;
-        } else if (options.script.empty()) {
-            options.script = a;
-        } else {
-            std::fprintf(err, "pellwick-run: more than one script given (see --help)\n");
-            return false;
+void DeclareRunnerOptions(CommandLine& line, RunnerOptions& options) {
+    line.Switch("ignore", options.answerIgnore);
+    line.Switch("list-ports", options.listPorts);
+    line.Switch("json", options.json);
+    line.Value("report", options.reportPath);
+    line.Value("junit", options.junitPath);
+    line.Value("port", [&options](const std::string& value) -> std::string {
+        options.portPath = value;
+        if (value.empty()) {
+            return "needs a value";
         }
-    }
-    if (options.json && !options.listPorts) {
-        std::fprintf(err, "pellwick-run: --json goes with --list-ports (see --help)\n");
-        return false;
-    }
-    if (!options.waitPortText.empty()) {
-        const std::string& text = options.waitPortText;
-        const bool digits =
-            text.size() <= 6 && text.find_first_not_of("0123456789") == std::string::npos;
-        if (!digits || std::stoi(text) > 86400) {
-            std::fprintf(err,
-                         "pellwick-run: --wait-port expects whole seconds from 0 to 86400, not "
-                         "\"%s\" (see --help)\n",
-                         text.c_str());
-            return false;
-        }
-        options.waitPortSeconds = std::stoi(text);
-    }
-    if (LooksLikeNetworkAddress(options.portPath)) {
         std::string why;
-        if (!ParseNetworkAddress(options.portPath, why)) {
-            std::fprintf(err, "pellwick-run: --port %s: %s (see --help)\n",
-                         options.portPath.c_str(), why.c_str());
-            return false;
+        if (LooksLikeNetworkAddress(value) && !ParseNetworkAddress(value, why)) {
+            return value + ": " + why;
         }
-    }
-    if (!options.baudText.empty()) {
-        const auto rate = Rs232SettingsFile::ParseLineRate(options.baudText);
+        return {};
+    });
+    line.Value("wait-port", [&options](const std::string& value) -> std::string {
+        if (value.empty()) {
+            return "needs a value";
+        }
+        const bool digits =
+            value.size() <= 6 && value.find_first_not_of("0123456789") == std::string::npos;
+        if (!digits || std::stoi(value) > 86400) {
+            return "expects whole seconds from 0 to 86400, not \"" + value + "\"";
+        }
+        options.waitPortSeconds = std::stoi(value);
+        return {};
+    });
+    line.Value("baud", [&options](const std::string& value) -> std::string {
+        if (value.empty()) {
+            return "needs a value";
+        }
+        const auto rate = Rs232SettingsFile::ParseLineRate(value);
         if (!rate) {
-            std::fprintf(err,
-                         "pellwick-run: --baud expects a rate from %u to %u baud, not \"%s\" "
-                         "(see --help)\n",
-                         Rs232SettingsFile::MinLineRate, Rs232SettingsFile::MaxLineRate,
-                         options.baudText.c_str());
-            return false;
+            return "expects a rate from " + std::to_string(Rs232SettingsFile::MinLineRate) +
+                   " to " + std::to_string(Rs232SettingsFile::MaxLineRate) + " baud, not \"" +
+                   value + "\"";
         }
         options.lineRate = *rate;
-    }
-    return true;
+        return {};
+    });
+    line.Operands([&options](const std::string& script) -> std::string {
+        if (!options.script.empty()) {
+            return "more than one script given";
+        }
+        options.script = script;
+        return {};
+    });
+    line.Check([&options]() -> std::string {
+        return options.json && !options.listPorts ? "--json goes with --list-ports" : "";
+    });
 }
 
 int ListPorts(std::FILE* out, bool json) {
-    // A start folder that is gone leaves the map without its [Ports]: it lists what is present.
-    std::error_code error;
-    const std::string iniPath = std::filesystem::current_path(error).string() + "/loader.ini";
+    const std::string iniPath = ProcessWorld::StartFolderIni();
     if (!json) {
         std::fputs("PORT\tDEVICE\tBY-ID\tVENDOR\tPRODUCT\tSERIAL\n", out);
     }
@@ -397,29 +298,28 @@ int RunHeadless(const RunnerOptions& options, std::FILE* out) {
         // that cannot write its settings leaves the port closed below.
         boxes.Show(MsgKind::Error, e.what(), MbOk);
     }
-    PortMap::SetGlobal(std::make_shared<PortMap>(PortMap::Build(iniPath)));
-    report.script = options.script.empty() ? general.DefaultScript : options.script;
-    const DateFormats formats = DateFormats::FromLocale();
-
-    // Failures the port reports on its own (in its event handlers) are printed; during a run
-    // they count against it.
+    // The port map of this loader.ini. Failures the port reports on its own (in its event
+    // handlers) are printed, and during a run they count against it; what a network port has
+    // to say (a setting its server did not acknowledge) is printed too, from any thread.
     bool running = false;
     bool portFault = false;
     std::string portFaultText; // the last one during the run
-    const ScopedHook<TVaxoCustomComPort::ExceptionDisplay> display(
-        TVaxoCustomComPort::ExceptionDisplayHook(), [&](const std::exception& e) {
+    const ProcessWorld world(
+        iniPath,
+        [&](const std::exception& e) {
             if (running) {
                 portFault = true;
                 portFaultText = e.what();
             }
             boxes.Show(MsgKind::Error, e.what(), MbOk);
+        },
+        [out](const std::string& text) {
+            std::fprintf(out, "pellwick-run: note: %s\n", text.c_str());
+            std::fflush(out);
         });
-    // What a network port has to say (a setting its server did not acknowledge) is printed;
-    // it may come from the port's own thread.
-    ScopedHook<DeviceNoticeReceiver> notices(DeviceNoticeHook(), [out](const std::string& text) {
-        std::fprintf(out, "pellwick-run: note: %s\n", text.c_str());
-        std::fflush(out);
-    });
+    report.script = options.script.empty() ? general.DefaultScript : options.script;
+    const DateFormats formats = DateFormats::FromLocale();
+
     // The port set-up of the program's start, on the same owner: a settings file that cannot
     // be written leaves the port closed there too.
     PortOwner owner(boxes);
@@ -459,7 +359,7 @@ int RunHeadless(const RunnerOptions& options, std::FILE* out) {
                    : std::vector<std::string>{};
     };
     // Ctrl-C and SIGTERM: cancel like a confirmed "Cancel Upload"; a second one ends at once.
-    InterruptChannel interrupts;
+    InterruptChannel interrupts("pellwick-run", 1);
     if (!interrupts.Open()) {
         const std::string failure =
             std::string("cannot set up Ctrl-C handling: ") + std::strerror(errno);
@@ -503,8 +403,7 @@ int RunHeadless(const RunnerOptions& options, std::FILE* out) {
 
     QSocketNotifier notifier(interrupts.Fd(), QSocketNotifier::Read);
     QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
-        char c;
-        [[maybe_unused]] auto n = read(interrupts.Fd(), &c, 1);
+        interrupts.Take();
         printer.BreakLine();
         std::fprintf(out, "pellwick-run: cancelling (Ctrl-C again ends at once)\n");
         Guarded(out, [&] {
@@ -541,7 +440,7 @@ int RunHeadless(const RunnerOptions& options, std::FILE* out) {
     const RunRecord& record = run->Record();
     printer.PrintSummary(record.Files);
     RunVerdict verdict = VerdictOf(record);
-    verdict.interrupted = gInterrupts > 0;
+    verdict.interrupted = InterruptChannel::Count() > 0;
     verdict.portFault = portFault;
     verdict.failed = loopStatus == ExitFailure;
     // Signals stay caught until the reports are written: a late Ctrl-C must not kill the

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "outcome/RunVerdict.h"
+#include "shell/CommandLine.h"
 #include "upload/RunRecord.h"
 #include "upload/headless/RunnerMessageBoxes.h"
 
@@ -21,19 +22,18 @@ struct RunnerOptions {
     std::string portPath;      // --port: the device for the settings' COM number
     bool listPorts = false;    // --list-ports: print the port map instead of running
     bool json = false;         // --json: the port map as a JSON array
-    bool version = false;      // --version: print the program's version instead of running
     // --wait-port: seconds to wait for the port's device to appear before opening it; -1 not
-    // at all. waitPortText holds the value as given.
+    // at all.
     int waitPortSeconds = -1;
-    std::string waitPortText;
-    // --baud: the rate of this run, 0 for the one of loader.ini; baudText as given.
+    // --baud: the rate of this run, 0 for the one of loader.ini.
     std::uint32_t lineRate = 0;
-    std::string baudText;
 };
 
-// Parses the command line; false (and a message on err) for a bad one.
-bool ParseRunnerOptions(int argc, char** argv, RunnerOptions& options, bool& help, std::FILE* err);
+// Puts the runner's options on its command line, each filling options.
+void DeclareRunnerOptions(CommandLine& line, RunnerOptions& options);
 std::string RunnerHelp();
+// What the runner's message of an unexpected failure tells the operator to do.
+std::string RunnerFailureAdvice();
 
 // Prints the port map of ./loader.ini and the devices present: a header line naming the columns,
 // then one port a line: COMn, device path, by-id name, USB vendor, product and serial number,

@@ -1,4 +1,6 @@
 // pellwick-run: the headless upload runner.
+#include "shell/CommandLine.h"
+#include "shell/Guard.h"
 #include "upload/headless/HeadlessRunner.h"
 
 #include <QCoreApplication>
@@ -8,17 +10,10 @@
 
 int main(int argc, char** argv) {
     pellwick::RunnerOptions options;
-    bool help = false;
-    if (!pellwick::ParseRunnerOptions(argc, argv, options, help, stderr)) {
-        return pellwick::ExitUsage;
-    }
-    if (help) {
-        std::fputs(pellwick::RunnerHelp().c_str(), stdout);
-        return pellwick::ExitClean;
-    }
-    if (options.version) {
-        std::printf("pellwick-run %s\n", PELLWICK_VERSION);
-        return pellwick::ExitClean;
+    pellwick::CommandLine line("pellwick-run", PELLWICK_VERSION, pellwick::RunnerHelp);
+    pellwick::DeclareRunnerOptions(line, options);
+    if (const auto status = line.Answer(std::vector<std::string>(argv + 1, argv + argc))) {
+        return *status;
     }
     if (options.listPorts) {
         return pellwick::ListPorts(stdout, options.json);
@@ -27,15 +22,11 @@ int main(int argc, char** argv) {
     // Standard error into a reader that has gone (`2>&1 | head`) must stop the printing, not
     // the upload and its reports: writes there fail instead of raising SIGPIPE.
     std::signal(SIGPIPE, SIG_IGN);
-    // No failure may reach std::terminate: it is printed and ends with its own status.
-    try {
+    int status = pellwick::ExitFailure;
+    pellwick::Guard("pellwick-run", pellwick::RunnerFailureAdvice(), stderr, [&] {
         QCoreApplication app(argc, argv);
         QCoreApplication::setApplicationName("pellwick-run");
-        return pellwick::RunHeadless(options, stderr);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "\npellwick-run: %s\n", e.what());
-    } catch (...) {
-        std::fprintf(stderr, "\npellwick-run: unknown failure\n");
-    }
-    return pellwick::ExitFailure;
+        status = pellwick::RunHeadless(options, stderr);
+    });
+    return status;
 }
