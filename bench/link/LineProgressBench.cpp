@@ -6,12 +6,8 @@
 // much the kernel still held then, the largest gap between gauge and device, and the speed
 // from the progress's time beside the speed from the buffers' time.
 // Usage: line_progress_bench [bytes, default 40000] [baud, default 9600]
-#include "link/ComPortLink.h"
-#include "link/LinkOperations.h"
-#include "serial/TVaxoCustomComPort.h"
-#include "serial/portmap/PortMap.h"
+#include "support/BenchPort.h"
 #include "support/DevsimHarness.h"
-#include "support/ScriptedBoxes.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -22,24 +18,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <tuple>
 
 using namespace pellwick;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-class Host : public ILinkHost {
-public:
-    void SetScriptError() override { error = true; }
-    void SetULError() override { error = true; }
-    void EnableScriptTimer() override { ended = true; }
-    void SetUploadGauge(int) override {}
-    void SetComBtnState(bool) override {}
-    bool ended = false;
-    bool error = false;
-};
 
 double Since(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
@@ -63,34 +47,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "simulator: %s\n", device.Error().c_str());
         return 1;
     }
-    const ScopedHook<std::shared_ptr<const PortMap>> portMap{
-        PortMap::GlobalHook(),
-        std::make_shared<PortMap>(std::map<int, std::string>{{1, device.SlavePath()}})};
-    TVaxoComPort port;
-    port.SetAutoOpen(false);
-    port.SetPromptForPort(false);
-    ComPortLink portLink(port);
-    test::ScriptedBoxes boxes{test::Unscripted::PressFirstButton};
-    boxes.OnShow = [](const test::BoxCall& box) {
-        std::fprintf(stderr, "message box: %s\n", box.Text.c_str());
-    };
-    Host host;
-    LinkOperations link(portLink, boxes);
-    link.SetHost(&host);
-    Rs232Settings settings;
-    settings.BaudRate = static_cast<std::int32_t>(baud);
-    settings.UseRts = false; // a pseudo-terminal has no modem lines
-    settings.RequireCts = false;
-    if (!link.OpenWithSettings(settings, LinkSettings{})) {
+    bench::BenchLink setup(device.SlavePath());
+    if (!setup.OpenForUpload(static_cast<std::int32_t>(baud))) {
         return 1;
     }
-    link.SetUploadMode(true);
-    std::string answer;
-    link.SendInitCmd("UL\r", answer);
-    if (answer != "OK") {
-        std::fprintf(stderr, "no upload prompt: %s\n", answer.c_str());
-        return 1;
-    }
+    LinkOperations& link = setup.Link();
+    const bench::EndHost& host = setup.Host();
     const std::vector<std::uint8_t> data(size, 0x55);
     char header[96];
     std::snprintf(header, sizeof header, "LF 00020000 %zu %04X 1.0\r", size,

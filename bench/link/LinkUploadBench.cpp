@@ -5,12 +5,9 @@
 //   3. how long SendDataString's longest wait for room (its 15000 rounds of event
 //      processing) lasts, and its CPU use.
 // Usage: link_upload_bench [kibibytes for 1, default 256]
-#include "link/ComPortLink.h"
-#include "link/LinkOperations.h"
-#include "serial/TVaxoCustomComPort.h"
-#include "serial/portmap/PortMap.h"
+#include "support/BenchFigures.h"
+#include "support/BenchPort.h"
 #include "support/DevsimHarness.h"
-#include "support/ScriptedBoxes.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -18,32 +15,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <map>
-#include <memory>
-#include <sys/resource.h>
 
 using namespace pellwick;
+using bench::CpuSeconds;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-double CpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-class Host : public ILinkHost {
-public:
-    void SetScriptError() override { error = true; }
-    void SetULError() override { error = true; }
-    void EnableScriptTimer() override { ended = true; }
-    void SetUploadGauge(int) override {}
-    void SetComBtnState(bool) override {}
-    bool ended = false;
-    bool error = false;
-};
 
 struct Result {
     bool ok = false;
@@ -59,34 +36,11 @@ Result Upload(const std::vector<std::string>& simulatorArgs, std::size_t size) {
         std::fprintf(stderr, "simulator: %s\n", device.Error().c_str());
         return result;
     }
-    const ScopedHook<std::shared_ptr<const PortMap>> portMap{
-        PortMap::GlobalHook(),
-        std::make_shared<PortMap>(std::map<int, std::string>{{1, device.SlavePath()}})};
-    TVaxoComPort port;
-    port.SetAutoOpen(false);
-    port.SetPromptForPort(false);
-    ComPortLink portLink(port);
-    test::ScriptedBoxes boxes{test::Unscripted::PressFirstButton};
-    boxes.OnShow = [](const test::BoxCall& box) {
-        std::fprintf(stderr, "message box: %s\n", box.Text.c_str());
-    };
-    Host host;
-    LinkOperations link(portLink, boxes);
-    link.SetHost(&host);
-    Rs232Settings settings;
-    settings.BaudRate = 115200;
-    settings.UseRts = false; // a pseudo-terminal has no modem lines
-    settings.RequireCts = false;
-    if (!link.OpenWithSettings(settings, LinkSettings{}))
+    bench::BenchLink setup(device.SlavePath());
+    if (!setup.OpenForUpload(115200))
         return result;
-
-    link.SetUploadMode(true);
-    std::string answer;
-    link.SendInitCmd("UL\r", answer);
-    if (answer != "OK") {
-        std::fprintf(stderr, "no upload prompt: %s\n", answer.c_str());
-        return result;
-    }
+    LinkOperations& link = setup.Link();
+    const bench::EndHost& host = setup.Host();
     std::vector<std::uint8_t> data(size);
     unsigned sum = 0;
     for (std::size_t i = 0; i < size; ++i) {
@@ -108,6 +62,7 @@ Result Upload(const std::vector<std::string>& simulatorArgs, std::size_t size) {
     while (!host.ended && !host.error && Clock::now() < deadline)
         loop.processEvents(QEventLoop::WaitForMoreEvents);
     if (host.ended) {
+        std::string answer;
         link.SendInitCmd("\r", answer); // answered once the device has taken every byte
         result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
         result.cpu = CpuSeconds() - cpu0;
@@ -122,14 +77,9 @@ void PacingWait() {
     DevsimHarness device;
     if (!device.StartProcess({}))
         return;
-    const ScopedHook<std::shared_ptr<const PortMap>> portMap{
-        PortMap::GlobalHook(),
-        std::make_shared<PortMap>(std::map<int, std::string>{{1, device.SlavePath()}})};
-    TVaxoComPort port;
-    port.SetAutoOpen(false);
-    port.SetPromptForPort(false);
-    port.SetComNumber(1);
-    port.SetOpen(true);
+    bench::MappedPort mapped(device.SlavePath());
+    mapped.OpenCom1();
+    TVaxoComPort& port = mapped.Port();
     // The loop body of a wait that never finds room: ask for room, process events.
     const double cpu0 = CpuSeconds();
     const auto start = Clock::now();

@@ -15,6 +15,7 @@
 #include "link/PortOwner.h"
 #include "station/Station.h"
 #include "station/window/StationWindow.h"
+#include "support/BenchFigures.h"
 #include "support/DevsimHarness.h"
 #include "support/TempFolder.h"
 
@@ -30,11 +31,12 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <vector>
 
 using namespace pellwick;
+using bench::CpuSeconds;
+using bench::Median;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -66,13 +68,6 @@ void Idle(std::chrono::milliseconds span) {
     QEventLoop loop;
     QTimer::singleShot(span, &loop, &QEventLoop::quit);
     loop.exec();
-}
-
-double CpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 // The longest gap between the beats of a 5 ms timer.
@@ -231,11 +226,6 @@ struct Bench {
         }
     }
 };
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 // Rounds of a station of n boards: the median round, the longest stall and the most the GUI
 // thread worked between two beats.

@@ -3,8 +3,7 @@
 //
 // Usage: terminal_screenshot [out.png]   (default /tmp/terminal_window.png)
 #include "lights/TVaxoStatusLight.h"
-#include "serial/TVaxoCustomComPort.h"
-#include "serial/portmap/PortMap.h"
+#include "support/BenchPort.h"
 #include "support/PtyPair.h"
 #include "support/PumpUntil.h"
 #include "terminal/TFrmTerminal.h"
@@ -16,7 +15,6 @@
 #include <QTest>
 #include <cstdio>
 #include <cstdlib>
-#include <map>
 #include <memory>
 #include <string>
 
@@ -31,14 +29,9 @@ int main(int argc, char** argv) {
     const QString out = argc > 1 ? argv[1] : "/tmp/terminal_window.png";
 
     test::PtyPair pty;
-    const ScopedHook<std::shared_ptr<const PortMap>> portMap{
-        PortMap::GlobalHook(),
-        std::make_shared<PortMap>(std::map<int, std::string>{{1, pty.SlavePath()}})};
-    TVaxoComPort port;
-    port.SetComNumber(1);
-    port.SetAutoOpen(false);
-    port.SetPromptForPort(false);
-    port.SetOpen(true);
+    bench::MappedPort mapped(pty.SlavePath());
+    mapped.OpenCom1();
+    TVaxoComPort& port = mapped.Port();
 
     TFrmTerminal form(&port, nullptr);
     form.show();

@@ -12,8 +12,8 @@
 //
 // Usage: bench_terminal_throughput [--window | --capture FILE | --capture-raw FILE] [MiB] [runs]
 //        (default 8 MiB, 5 runs; offscreen unless QT_QPA_PLATFORM says otherwise)
-#include "serial/TVaxoCustomComPort.h"
-#include "serial/portmap/PortMap.h"
+#include "support/BenchFigures.h"
+#include "support/BenchPort.h"
 #include "support/PtyPair.h"
 #include "terminal/TFrmTerminal.h"
 #include "terminal/TTerminal.h"
@@ -30,7 +30,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
-#include <map>
 #include <memory>
 #include <poll.h>
 #include <string>
@@ -39,6 +38,7 @@
 #include <vector>
 
 using namespace pellwick;
+using bench::Median;
 
 namespace {
 
@@ -148,11 +148,6 @@ double TerminalPath(const std::string& data, const std::string& sentinel, int ma
     return done ? seconds : -1;
 }
 
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -188,14 +183,9 @@ int main(int argc, char** argv) {
     const int runs = numbers.size() > 1 ? std::stoi(numbers[1]) : 5;
 
     test::PtyPair pty;
-    const ScopedHook<std::shared_ptr<const PortMap>> portMap{
-        PortMap::GlobalHook(),
-        std::make_shared<PortMap>(std::map<int, std::string>{{1, pty.SlavePath()}})};
-    TVaxoComPort port;
-    port.SetComNumber(1);
-    port.SetAutoOpen(false);
-    port.SetPromptForPort(false);
-    port.SetOpen(true);
+    bench::MappedPort mapped(pty.SlavePath());
+    mapped.OpenCom1();
+    TVaxoComPort& port = mapped.Port();
     std::unique_ptr<TFrmTerminal> form;
     std::unique_ptr<TVaxoTerminal> alone;
     if (window) {

@@ -48,56 +48,34 @@ enum class Fault {
     Cancel,
 };
 
-constexpr Fault AllFaults[] = {
-    Fault::None,
-    Fault::RefuseOnce,
-    Fault::RefuseSticky,
-    Fault::Corrupt,
-    Fault::Drop,
-    Fault::Noise,
-    Fault::NoiseBeforeRefusal,
-    Fault::SplitErrorMidTransfer,
-    Fault::SplitRefusal,
-    Fault::HangUpInHeader,
-    Fault::HangUpInTransfer,
-    Fault::HangUpBeforeVerification,
-    Fault::HangUpInVerification,
-    Fault::Silence,
-    Fault::Cancel,
+// Every fault with its name in the figures; the draws pick from it by position, the table lists
+// the faults in its order.
+constexpr struct {
+    Fault fault;
+    const char* name;
+} Faults[] = {
+    {Fault::None, "none"},
+    {Fault::RefuseOnce, "refuse once"},
+    {Fault::RefuseSticky, "refuse sticky"},
+    {Fault::Corrupt, "corrupt a byte"},
+    {Fault::Drop, "drop a byte"},
+    {Fault::Noise, "noise burst"},
+    {Fault::NoiseBeforeRefusal, "noise + refusal"},
+    {Fault::SplitErrorMidTransfer, "split error, transfer"},
+    {Fault::SplitRefusal, "split error, verify"},
+    {Fault::HangUpInHeader, "hang-up, header"},
+    {Fault::HangUpInTransfer, "hang-up, transfer"},
+    {Fault::HangUpBeforeVerification, "hang-up, before verify"},
+    {Fault::HangUpInVerification, "hang-up, verifying CR"},
+    {Fault::Silence, "silence"},
+    {Fault::Cancel, "cancel"},
 };
 
 const char* NameOf(Fault fault) {
-    switch (fault) {
-    case Fault::None:
-        return "none";
-    case Fault::RefuseOnce:
-        return "refuse once";
-    case Fault::RefuseSticky:
-        return "refuse sticky";
-    case Fault::Corrupt:
-        return "corrupt a byte";
-    case Fault::Drop:
-        return "drop a byte";
-    case Fault::Noise:
-        return "noise burst";
-    case Fault::NoiseBeforeRefusal:
-        return "noise + refusal";
-    case Fault::SplitErrorMidTransfer:
-        return "split error, transfer";
-    case Fault::SplitRefusal:
-        return "split error, verify";
-    case Fault::HangUpInHeader:
-        return "hang-up, header";
-    case Fault::HangUpInTransfer:
-        return "hang-up, transfer";
-    case Fault::HangUpBeforeVerification:
-        return "hang-up, before verify";
-    case Fault::HangUpInVerification:
-        return "hang-up, verifying CR";
-    case Fault::Silence:
-        return "silence";
-    case Fault::Cancel:
-        return "cancel";
+    for (const auto& entry : Faults) {
+        if (entry.fault == fault) {
+            return entry.name;
+        }
     }
     return "?";
 }
@@ -275,7 +253,7 @@ int main(int argc, char** argv) {
     std::map<Fault, Tally> table;
     std::vector<double> hangUpMs;
     for (long run = 0; run < runs; ++run) {
-        const Fault fault = AllFaults[random() % std::size(AllFaults)];
+        const Fault fault = Faults[random() % std::size(Faults)].fault;
         Outcome outcome;
         if (!RunOne(fault, random, outcome)) {
             return 2;
@@ -313,11 +291,10 @@ int main(int argc, char** argv) {
     std::printf("\n%-24s %5s %8s %8s %9s %9s %8s %5s %7s\n", "fault", "runs", "success", "failure",
                 "false-ok", "false-err", ">30 s", "odd", "max s");
     Tally total;
-    for (Fault fault : AllFaults) {
+    for (const auto& [fault, name] : Faults) {
         const Tally& t = table[fault];
-        std::printf("%-24s %5d %8d %8d %9d %9d %8d %5d %7.1f\n", NameOf(fault), t.runs,
-                    t.goodSuccess, t.goodFailure, t.falseSuccess, t.falseFailure, t.overtime, t.odd,
-                    t.maxSeconds);
+        std::printf("%-24s %5d %8d %8d %9d %9d %8d %5d %7.1f\n", name, t.runs, t.goodSuccess,
+                    t.goodFailure, t.falseSuccess, t.falseFailure, t.overtime, t.odd, t.maxSeconds);
         total.runs += t.runs;
         total.goodSuccess += t.goodSuccess;
         total.goodFailure += t.goodFailure;

@@ -8,13 +8,13 @@
 // default 3]
 #include "e2e/RunnerProcess.h"
 #include "e2e/UploadFiles.h"
+#include "support/BenchArgs.h"
 #include "support/DevsimHarness.h"
 #include "support/Ser2netServer.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -88,11 +88,7 @@ double RunSet(int n, const e2e::Bytes& data, bool network) {
 } // namespace
 
 int main(int argc, char** argv) {
-    const bool network = argc > 1 && std::strcmp(argv[1], "--ser2net") == 0;
-    if (network) {
-        --argc;
-        ++argv;
-    }
+    const bool network = bench::TakeLeadingFlag(argc, argv, "--ser2net");
     const std::size_t kib = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 64;
     const int repeats = argc > 2 ? std::atoi(argv[2]) : 3;
     if (kib == 0 || repeats <= 0) {

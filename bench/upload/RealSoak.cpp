@@ -359,14 +359,10 @@ std::function<void(const std::string&)> EventLoopException;
 
 bool SoakReal(const SoakOptions& options, SoakProgram program, Totals& totals) {
     RealWorld world;
-    Pool pool{options.runs, 0, options.sequence};
-    const int boards = program == SoakProgram::Station ? options.boards : 1;
-    std::vector<std::unique_ptr<RealLine>> lines;
-    std::vector<std::unique_ptr<Lane>> lanes;
-    for (int b = 0; b < boards; ++b) {
-        lines.push_back(std::make_unique<RealLine>(b, boards));
-        lanes.push_back(MakeLane(program, world, *lines.back(), pool, totals, options.seed, b));
-    }
+    SoakLanes<RealLine> soak(options, program, world, totals, [](int b, int boards) {
+        return std::make_unique<RealLine>(b, boards);
+    });
+    auto& lanes = soak.lanes;
     EventLoopException = [&lanes](const std::string& what) {
         lanes.front()->Violate(OtherCheck, "an exception reached the event loop: " + what);
     };
@@ -386,7 +382,7 @@ bool SoakReal(const SoakOptions& options, SoakProgram program, Totals& totals) {
     const bool went =
         std::none_of(lanes.begin(), lanes.end(), [](const auto& lane) { return lane->Fatal(); });
     lanes.clear();
-    lines.clear();
+    soak.lines.clear();
     TVaxoCustomComPort::SetExceptionDisplay(nullptr);
     EventLoopException = nullptr;
     return went;

@@ -6,7 +6,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace pellwick::soak {
 
@@ -16,6 +18,30 @@ struct SoakOptions {
     int sequence = -1; // only this sequence (a station: it and the next ones, one a board)
     int boards = 4;    // of the station
     bool progress = true;
+};
+
+// The lanes of one program's soak with what they share: one lane a board of the station, one
+// for the other programs, each on a line of its own that makeLine(board, boards) makes. The
+// lanes hold on to the pool and their lines, so none of it moves.
+template <class LineType> struct SoakLanes {
+    template <class MakeLine>
+    SoakLanes(const SoakOptions& options, SoakProgram program, World& world, Totals& totals,
+              MakeLine makeLine)
+        : pool{options.runs, 0, options.sequence} {
+        const int boards = program == SoakProgram::Station ? options.boards : 1;
+        for (int b = 0; b < boards; ++b) {
+            lines.push_back(makeLine(b, boards));
+            lanes.push_back(MakeLane(program, world, *lines.back(), pool, totals, options.seed, b));
+        }
+    }
+    SoakLanes(const SoakLanes&) = delete;
+    SoakLanes& operator=(const SoakLanes&) = delete;
+    // Ends the lanes before the lines they run on.
+    ~SoakLanes() { lanes.clear(); }
+
+    Pool pool;
+    std::vector<std::unique_ptr<LineType>> lines;
+    std::vector<std::unique_ptr<Lane>> lanes;
 };
 
 // Runs one program's soak; false when it could not go on (a set-up that failed, a port or run

@@ -13,13 +13,13 @@
 //                     [baud, default 115200]
 #include "e2e/RunnerProcess.h"
 #include "e2e/UploadFiles.h"
+#include "support/BenchArgs.h"
 #include "support/DevsimHarness.h"
 #include "support/Ser2netServer.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -88,11 +88,7 @@ bool ReadDeviceTimes(const std::string& path, DeviceTimes& times) {
 } // namespace
 
 int main(int argc, char** argv) {
-    const bool network = argc > 1 && std::strcmp(argv[1], "--ser2net") == 0;
-    if (network) {
-        --argc;
-        ++argv;
-    }
+    const bool network = bench::TakeLeadingFlag(argc, argv, "--ser2net");
     const std::size_t kib = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 256;
     const int runs = argc > 2 ? std::atoi(argv[2]) : 1;
     const int delayMs = argc > 3 ? std::atoi(argv[3]) : 100;

@@ -228,14 +228,10 @@ private:
 
 bool SoakVirtual(const SoakOptions& options, SoakProgram program, Totals& totals) {
     VirtualWorld world;
-    Pool pool{options.runs, 0, options.sequence};
-    const int boards = program == SoakProgram::Station ? options.boards : 1;
-    std::vector<std::unique_ptr<VirtualLine>> lines;
-    std::vector<std::unique_ptr<Lane>> lanes;
-    for (int b = 0; b < boards; ++b) {
-        lines.push_back(std::make_unique<VirtualLine>(world.clock));
-        lanes.push_back(MakeLane(program, world, *lines.back(), pool, totals, options.seed, b));
-    }
+    SoakLanes<VirtualLine> soak(options, program, world, totals, [&world](int, int) {
+        return std::make_unique<VirtualLine>(world.clock);
+    });
+    auto& lanes = soak.lanes;
     for (auto& lane : lanes) {
         lane->Begin();
     }

@@ -153,11 +153,9 @@ Location Locate(const std::vector<Line>& lines, const std::string& section,
     return loc;
 }
 
-std::string ReadWholeFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return {};
-    std::string content;
+// Appends everything the descriptor holds to content, through interrupted reads; false on a
+// read error.
+bool ReadAll(int fd, std::string& content) {
     char buffer[8192];
     for (;;) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
@@ -167,10 +165,18 @@ std::string ReadWholeFile(const std::string& path) {
         }
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0)
-            content.clear();
-        break;
+        return n == 0;
     }
+}
+
+// The file's content; empty when it is missing or cannot be read whole.
+std::string ReadWholeFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    std::string content;
+    if (!ReadAll(fd, content))
+        content.clear();
     ::close(fd);
     return content;
 }
@@ -182,19 +188,7 @@ bool ReadForUpdate(const std::string& path, std::string& content) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return errno == ENOENT;
-    char buffer[8192];
-    bool ok = true;
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n > 0) {
-            content.append(buffer, static_cast<std::size_t>(n));
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        ok = n == 0;
-        break;
-    }
+    const bool ok = ReadAll(fd, content);
     ::close(fd);
     return ok;
 }

@@ -27,6 +27,17 @@ void SleepMs(int ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
+// Runs change, then tell; tell runs also when change throws, and the exception goes on.
+template <class Change, class Tell> void ThenTell(Change change, Tell tell) {
+    try {
+        change();
+    } catch (...) {
+        tell();
+        throw;
+    }
+    tell();
+}
+
 } // namespace
 
 LinkOperations::LinkOperations(ILinkPort& port, IMessageBoxes& boxes)
@@ -634,31 +645,27 @@ void LinkOperations::SetUploadMode(bool on) {
     // Only the triggers wanted now are made again, with the strings of the new mode.
     if (!port_.Open())
         return;
-    try {
-        DropDataTriggers();
-        CreateDataTriggers();
-    } catch (...) {
-        TellTriggers();
-        throw;
-    }
-    TellTriggers();
+    ThenTell(
+        [this] {
+            DropDataTriggers();
+            CreateDataTriggers();
+        },
+        [this] { TellTriggers(); });
 }
 
 void LinkOperations::DataTriggerEnabled(bool on) {
     dataTriggersWanted_ = on;
-    try {
-        if (on) {
-            CreateDataTriggers();
-        } else {
-            DropTrigger(state_.PromptTrigger);
-            if (!runActive_)
-                DropTrigger(state_.ErrorTrigger);
-        }
-    } catch (...) {
-        TellTriggers();
-        throw;
-    }
-    TellTriggers();
+    ThenTell(
+        [this, on] {
+            if (on) {
+                CreateDataTriggers();
+            } else {
+                DropTrigger(state_.PromptTrigger);
+                if (!runActive_)
+                    DropTrigger(state_.ErrorTrigger);
+            }
+        },
+        [this] { TellTriggers(); });
 }
 
 void LinkOperations::SetRunActive(bool on) {

@@ -6,11 +6,6 @@ namespace pellwick {
 
 namespace {
 
-const char* const Rs232Section = "RS232Settings";
-const char* const TriggerSection = "Trigger";
-const char* const UploadSection = "Upload Settings";
-const char* const LineSection = "Line";
-
 // Highest port number the port map can resolve.
 constexpr std::int32_t MaxPortNumber = 255;
 

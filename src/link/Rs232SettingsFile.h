@@ -59,6 +59,11 @@ public:
     static constexpr std::uint32_t MaxLineRate = 4000000;
     static constexpr std::uint16_t MinBufferSize = 2078;
     static constexpr const char* EntryPrefix = "Direct to COM";
+    // The sections of the settings; a station's file uses the first three too.
+    static constexpr const char* Rs232Section = "RS232Settings";
+    static constexpr const char* TriggerSection = "Trigger";
+    static constexpr const char* UploadSection = "Upload Settings";
+    static constexpr const char* LineSection = "Line";
 
     // Reads every key in a fixed order, each into its field as soon as it is read. Invalid
     // port, baud rate, data bits, parity and stop bits take their defaults and the default is

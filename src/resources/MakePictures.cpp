@@ -85,15 +85,35 @@ void DrawSerialTrace(QPainter& p, const QRectF& band, const QColor& color) {
     p.drawPath(trace);
 }
 
+// The pictures' face: DejaVu Sans at a size in pixels, bold or with letters spaced apart by the
+// given pixels where asked.
+QFont Sans(int pixels, bool bold = false, qreal spacing = 0) {
+    QFont font("DejaVu Sans");
+    font.setPixelSize(pixels);
+    if (bold) {
+        font.setBold(true);
+    }
+    if (spacing > 0) {
+        font.setLetterSpacing(QFont::AbsoluteSpacing, spacing);
+    }
+    return font;
+}
+
+// An opaque picture of the given size filled with the gradient.
+QImage Background(int width, int height, const QLinearGradient& gradient) {
+    QImage img(width, height, QImage::Format_RGB32);
+    QPainter(&img).fillRect(img.rect(), gradient);
+    return img;
+}
+
 QImage Splash() {
-    QImage img(600, 400, QImage::Format_RGB32);
-    QPainter p(&img);
-    p.setRenderHint(QPainter::Antialiasing);
     QLinearGradient sky(0, 0, 600, 400);
     sky.setColorAt(0.0, QColor(12, 30, 66));
     sky.setColorAt(0.6, QColor(18, 78, 110));
     sky.setColorAt(1.0, QColor(20, 120, 128));
-    p.fillRect(img.rect(), sky);
+    QImage img = Background(600, 400, sky);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
 
     // Faint grid, like a measuring screen.
     p.setPen(QPen(QColor(255, 255, 255, 22), 1));
@@ -107,29 +127,20 @@ QImage Splash() {
     DrawSerialTrace(p, QRectF(30, 300, 540, 40), QColor(120, 255, 190));
     DrawConnector(p, QRectF(400, 64, 170, 96));
 
-    QFont brand("DejaVu Sans");
-    brand.setPixelSize(22);
-    brand.setLetterSpacing(QFont::AbsoluteSpacing, 4);
-    p.setFont(brand);
+    p.setFont(Sans(22, false, 4));
     p.setPen(QColor(170, 210, 235));
     p.drawText(QPointF(40, 90), "QUARROW");
 
-    QFont title("DejaVu Sans");
-    title.setPixelSize(72);
-    title.setBold(true);
-    p.setFont(title);
+    p.setFont(Sans(72, true));
     p.setPen(QColor(0, 0, 0, 90));
     p.drawText(QPointF(43, 173), "Pellwick");
     p.setPen(QColor(250, 250, 250));
     p.drawText(QPointF(40, 170), "Pellwick");
 
-    QFont line("DejaVu Sans");
-    line.setPixelSize(20);
-    p.setFont(line);
+    p.setFont(Sans(20));
     p.setPen(QColor(210, 230, 240));
     p.drawText(QPointF(42, 215), "RS-232 file loader");
-    line.setPixelSize(15);
-    p.setFont(line);
+    p.setFont(Sans(15));
     p.setPen(QColor(170, 200, 215));
     p.drawText(QPointF(42, 245), "Version 2.00");
     p.drawText(QPointF(42, 385), "Starting...");
@@ -137,26 +148,19 @@ QImage Splash() {
 }
 
 QImage About() {
-    QImage img(329, 129, QImage::Format_RGB32);
-    QPainter p(&img);
-    p.setRenderHint(QPainter::Antialiasing);
     QLinearGradient band(0, 0, 329, 0);
     band.setColorAt(0.0, QColor(16, 44, 86));
     band.setColorAt(1.0, QColor(28, 128, 140));
-    p.fillRect(img.rect(), band);
+    QImage img = Background(329, 129, band);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
     DrawSerialTrace(p, QRectF(10, 96, 309, 18), QColor(120, 255, 190));
     DrawConnector(p, QRectF(14, 18, 110, 62));
 
-    QFont title("DejaVu Sans");
-    title.setPixelSize(38);
-    title.setBold(true);
-    p.setFont(title);
+    p.setFont(Sans(38, true));
     p.setPen(QColor(250, 250, 250));
     p.drawText(QPointF(140, 58), "Pellwick");
-    QFont brand("DejaVu Sans");
-    brand.setPixelSize(13);
-    brand.setLetterSpacing(QFont::AbsoluteSpacing, 3);
-    p.setFont(brand);
+    p.setFont(Sans(13, false, 3));
     p.setPen(QColor(180, 215, 235));
     p.drawText(QPointF(142, 80), "QUARROW  RS-232");
     return img;

@@ -19,9 +19,9 @@ namespace {
 
 const char* const StationSection = "Station";
 const char* const SlotsSection = "Slots";
-const char* const LineSection = "RS232Settings";
-const char* const TriggerSection = "Trigger";
-const char* const UploadSection = "Upload Settings";
+const char* const LineSection = Rs232SettingsFile::Rs232Section;
+const char* const TriggerSection = Rs232SettingsFile::TriggerSection;
+const char* const UploadSection = Rs232SettingsFile::UploadSection;
 // The longest string a data trigger takes.
 constexpr std::size_t MaxTriggerText = 21;
 

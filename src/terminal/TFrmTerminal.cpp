@@ -89,6 +89,15 @@ char ParityLetter(TParity parity) {
     }
 }
 
+// A checkable item of menu with its object name and shortcut.
+QAction* AddCheckItem(QMenu* menu, const char* text, const char* name, const QKeySequence& key) {
+    QAction* item = menu->addAction(text);
+    item->setObjectName(name);
+    item->setShortcut(key);
+    item->setCheckable(true);
+    return item;
+}
+
 } // namespace
 
 TFrmTerminal::TFrmTerminal(TVaxoCustomComPort* port, ITerminalHost* host, QWidget* parent)
@@ -361,18 +370,14 @@ void TFrmTerminal::BuildMenus() {
     actStopCapture_->setObjectName("MnuItmStopCapture");
     actStopCapture_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_X));
     connect(actStopCapture_, &QAction::triggered, this, &TFrmTerminal::StopCapture);
-    actCaptureSent_ = file->addAction("Capture What Is Sent");
-    actCaptureSent_->setObjectName("MnuItmCaptureSent");
-    actCaptureSent_->setCheckable(true);
-    actCaptureSent_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_T));
+    actCaptureSent_ = AddCheckItem(file, "Capture What Is Sent", "MnuItmCaptureSent",
+                                   QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_T));
     actCaptureSent_->setToolTip("Text captures keep the sent bytes too, on lines marked TX; "
                                 "received lines are marked RX. Raw captures keep received "
                                 "bytes only.");
     connect(actCaptureSent_, &QAction::triggered, this, &TFrmTerminal::SetCaptureSent);
-    actCaptureAppend_ = file->addAction("Append to Capture File");
-    actCaptureAppend_->setObjectName("MnuItmCaptureAppend");
-    actCaptureAppend_->setCheckable(true);
-    actCaptureAppend_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A));
+    actCaptureAppend_ = AddCheckItem(file, "Append to Capture File", "MnuItmCaptureAppend",
+                                     QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A));
     connect(actCaptureAppend_, &QAction::triggered, this, &TFrmTerminal::SetCaptureAppend);
     UpdateCaptureItems();
     file->addSeparator();
@@ -419,15 +424,11 @@ void TFrmTerminal::ShowContextMenu(const QPoint& at) {
 
 void TFrmTerminal::BuildViewMenu() {
     QMenu* view = menuBar()->addMenu("&View");
-    actHex_ = view->addAction("Hex");
-    actHex_->setObjectName("MnuItmHex");
-    actHex_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_H));
-    actHex_->setCheckable(true);
+    actHex_ =
+        AddCheckItem(view, "Hex", "MnuItmHex", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_H));
     connect(actHex_, &QAction::triggered, this, &TFrmTerminal::SetHexView);
-    actEcho_ = view->addAction("Local Echo");
-    actEcho_->setObjectName("MnuItmLocalEcho");
-    actEcho_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E));
-    actEcho_->setCheckable(true);
+    actEcho_ = AddCheckItem(view, "Local Echo", "MnuItmLocalEcho",
+                            QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E));
     connect(actEcho_, &QAction::triggered, this, &TFrmTerminal::SetLocalEcho);
     view->addSeparator();
 
@@ -442,10 +443,7 @@ void TFrmTerminal::BuildViewMenu() {
                 {"LF", "MnuItmSendLf", LineEnd::Lf, Qt::CTRL | Qt::SHIFT | Qt::Key_J},
                 {"CR LF", "MnuItmSendCrLf", LineEnd::CrLf, Qt::CTRL | Qt::SHIFT | Qt::Key_N}};
     for (std::size_t i = 0; i < actSendEnd_.size(); ++i) {
-        QAction* a = send->addAction(ends[i].caption);
-        a->setObjectName(ends[i].name);
-        a->setCheckable(true);
-        a->setShortcut(QKeySequence(ends[i].key));
+        QAction* a = AddCheckItem(send, ends[i].caption, ends[i].name, QKeySequence(ends[i].key));
         sendGroup->addAction(a);
         const LineEnd end = ends[i].end;
         connect(a, &QAction::triggered, this, [this, end] {
@@ -455,19 +453,15 @@ void TFrmTerminal::BuildViewMenu() {
         });
         actSendEnd_[i] = a;
     }
-    actReceiveCr_ = view->addAction("Receive CR as CR LF");
-    actReceiveCr_->setObjectName("MnuItmReceiveCr");
-    actReceiveCr_->setShortcut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_M));
-    actReceiveCr_->setCheckable(true);
+    actReceiveCr_ = AddCheckItem(view, "Receive CR as CR LF", "MnuItmReceiveCr",
+                                 QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_M));
     connect(actReceiveCr_, &QAction::triggered, this, [this](bool on) {
         LineEndMapping mapping = terminal_->LineEnds();
         mapping.receiveCrAsCrLf = on;
         SetLineEnds(mapping);
     });
-    actReceiveLf_ = view->addAction("Receive LF as CR LF");
-    actReceiveLf_->setObjectName("MnuItmReceiveLf");
-    actReceiveLf_->setShortcut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_J));
-    actReceiveLf_->setCheckable(true);
+    actReceiveLf_ = AddCheckItem(view, "Receive LF as CR LF", "MnuItmReceiveLf",
+                                 QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_J));
     connect(actReceiveLf_, &QAction::triggered, this, [this](bool on) {
         LineEndMapping mapping = terminal_->LineEnds();
         mapping.receiveLfAsCrLf = on;
@@ -484,15 +478,11 @@ void TFrmTerminal::BuildLineMenu() {
     actBreak_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_B));
     connect(actBreak_, &QAction::triggered, this, &TFrmTerminal::SendBreak);
     line->addSeparator();
-    actDtr_ = line->addAction("DTR");
-    actDtr_->setObjectName("MnuItmDtr");
-    actDtr_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_D));
-    actDtr_->setCheckable(true);
+    actDtr_ =
+        AddCheckItem(line, "DTR", "MnuItmDtr", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_D));
     connect(actDtr_, &QAction::triggered, this, &TFrmTerminal::SetDtr);
-    actRts_ = line->addAction("RTS");
-    actRts_->setObjectName("MnuItmRts");
-    actRts_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R));
-    actRts_->setCheckable(true);
+    actRts_ =
+        AddCheckItem(line, "RTS", "MnuItmRts", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R));
     connect(actRts_, &QAction::triggered, this, &TFrmTerminal::SetRts);
     // The lines may have changed elsewhere (settings, reopening): the menu shows them as they
     // are when it opens.

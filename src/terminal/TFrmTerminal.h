@@ -122,6 +122,10 @@ private:
     void BuildLineMenu();
     // Check marks and enabled states of the line menu from the port.
     void UpdateLineItems();
+    // Switches the control line named line (DTR or RTS) through the host where there is one,
+    // else on the port; notes it, or reports why it failed.
+    void SetControlLine(const char* line, bool on, void (ITerminalHost::*viaHost)(bool),
+                        void (TVaxoCustomComPort::*onPort)(bool));
     void UpdateViewItems();
     void UpdateCaptureItems();
     void UpdateLamps();

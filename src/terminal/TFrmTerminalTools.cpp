@@ -291,32 +291,27 @@ void TFrmTerminal::BreakWhenDrained() {
     UpdateLineItems();
 }
 
-void TFrmTerminal::SetDtr(bool on) {
+void TFrmTerminal::SetControlLine(const char* line, bool on, void (ITerminalHost::*viaHost)(bool),
+                                  void (TVaxoCustomComPort::*onPort)(bool)) {
     try {
         if (host_) {
-            host_->SetDtr(on);
+            (host_->*viaHost)(on);
         } else if (port_) {
-            port_->SetDTR(on);
+            (port_->*onPort)(on);
         }
-        NoteLineAction(on ? "DTR on" : "DTR off");
+        NoteLineAction(QString(line) + (on ? " on" : " off"));
     } catch (const std::exception& e) {
-        Report(std::string("DTR was not changed: ") + e.what());
+        Report(std::string(line) + " was not changed: " + e.what());
     }
     UpdateLineItems();
 }
 
+void TFrmTerminal::SetDtr(bool on) {
+    SetControlLine("DTR", on, &ITerminalHost::SetDtr, &TVaxoCustomComPort::SetDTR);
+}
+
 void TFrmTerminal::SetRts(bool on) {
-    try {
-        if (host_) {
-            host_->SetRts(on);
-        } else if (port_) {
-            port_->SetRTS(on);
-        }
-        NoteLineAction(on ? "RTS on" : "RTS off");
-    } catch (const std::exception& e) {
-        Report(std::string("RTS was not changed: ") + e.what());
-    }
-    UpdateLineItems();
+    SetControlLine("RTS", on, &ITerminalHost::SetRts, &TVaxoCustomComPort::SetRTS);
 }
 
 } // namespace pellwick

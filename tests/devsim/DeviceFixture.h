@@ -19,10 +19,23 @@ protected:
         ASSERT_TRUE(peer_.Open(harness_.SlavePath())) << harness_.SlavePath();
     }
 
+    // Starts the device and switches it to upload mode.
+    void StartUploading(const DeviceConfig& config) {
+        Start(config);
+        ASSERT_EQ(Ask("UL", ">"), ">");
+    }
+
     // Sends a line (CR appended) and returns the answer up to and including `until`.
     std::string Ask(std::string_view line, std::string_view until) {
         EXPECT_TRUE(peer_.Write(std::string(line) + "\r"));
         return peer_.ReadUntil(until);
+    }
+
+    // Sends a file (its header, its bytes, the verifying CR) and returns the answer up to the
+    // upload prompt.
+    std::string Upload(std::string_view address, std::string_view data) {
+        EXPECT_TRUE(peer_.Write(Header(address, data) + std::string(data)));
+        return Ask("", ">");
     }
 
     // One exchange of a dialogue: bytes sent (as they are, may be empty) and the answer expected,

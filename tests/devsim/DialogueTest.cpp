@@ -8,11 +8,14 @@ using DialogueTest = DeviceFixture;
 
 TEST_F(DialogueTest, NormalModeAnswersResultPromptAndError) {
     Start();
-    EXPECT_EQ(Ask("VER", "#"), "VER=2.10\r\n#");
-    EXPECT_EQ(Ask("", "#"), "#");
-    EXPECT_EQ(Ask("NOSUCH", "#"), "?\r\n#");
-    // Commands ignore letter case and surrounding blanks; an LF after the CR is not a line.
-    EXPECT_EQ(Ask(" ver ", "#"), "VER=2.10\r\n#");
+    Converse({
+        {"VER\r", "VER=2.10\r\n#"},
+        {"\r", "#"},
+        {"NOSUCH\r", "?\r\n#"},
+        // Commands ignore letter case and surrounding blanks.
+        {" ver \r", "VER=2.10\r\n#"},
+    });
+    // An LF after the CR is not a line.
     ASSERT_TRUE(peer_.Write("VER\r\n\r"));
     EXPECT_EQ(peer_.ReadUntil("#"), "VER=2.10\r\n#");
     EXPECT_EQ(peer_.ReadUntil("#"), "#");
@@ -22,16 +25,18 @@ TEST_F(DialogueTest, NormalModeAnswersResultPromptAndError) {
 
 TEST_F(DialogueTest, ModeCommandsSwitchPromptAndErrorStrings) {
     Start();
-    EXPECT_EQ(Ask("UL", ">"), ">");
-    EXPECT_EQ(Ask("", ">"), ">");
-    EXPECT_EQ(Ask("VER", ">"), "VER=2.10\r\n>");
-    // An error in upload mode leaves the device not ready until a mode command or a header.
-    EXPECT_EQ(Ask("NOSUCH", ">"), "ERR\r\n>");
-    EXPECT_EQ(Ask("", ">"), "ERR\r\n>");
-    EXPECT_EQ(Ask("UL", ">"), ">");
-    EXPECT_EQ(Ask("", ">"), ">");
-    EXPECT_EQ(Ask("GO", "#"), "#");
-    EXPECT_EQ(Ask("", "#"), "#");
+    Converse({
+        {"UL\r", ">"},
+        {"\r", ">"},
+        {"VER\r", "VER=2.10\r\n>"},
+        // An error in upload mode leaves the device not ready until a mode command or a header.
+        {"NOSUCH\r", "ERR\r\n>"},
+        {"\r", "ERR\r\n>"},
+        {"UL\r", ">"},
+        {"\r", ">"},
+        {"GO\r", "#"},
+        {"\r", "#"},
+    });
     EXPECT_FALSE(harness_.Server()->UploadMode());
 }
 
@@ -47,12 +52,14 @@ TEST_F(DialogueTest, ConfiguredStringsAndCommandsAreSpoken) {
     config.uploadCommand = "LOAD";
     config.normalCommand = "RUN";
     Start(config);
-    EXPECT_EQ(Ask("ID", "OK>"), "ID:42\r\nOK>");
-    EXPECT_EQ(Ask("RESET", "OK>"), "OK>");
-    EXPECT_EQ(Ask("UL", "OK>"), "NAK\r\nOK>");
-    EXPECT_EQ(Ask("LOAD", "U:"), "U:");
-    EXPECT_EQ(Ask("X", "U:"), "BAD\r\nU:");
-    EXPECT_EQ(Ask("RUN", "OK>"), "OK>");
+    Converse({
+        {"ID\r", "ID:42\r\nOK>"},
+        {"RESET\r", "OK>"},
+        {"UL\r", "NAK\r\nOK>"},
+        {"LOAD\r", "U:"},
+        {"X\r", "BAD\r\nU:"},
+        {"RUN\r", "OK>"},
+    });
 }
 
 TEST_F(DialogueTest, ErrorComesAloneWhenNoPromptShouldFollowIt) {

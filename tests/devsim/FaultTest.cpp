@@ -25,8 +25,7 @@ TEST_F(FaultTest, ErrorAfterNBytesStopsTheFileAndDiscardsItsRest) {
     DeviceConfig config;
     config.errAfter = 100;
     config.resyncMs = 100;
-    Start(config);
-    ASSERT_EQ(Ask("UL", ">"), ">");
+    StartUploading(config);
     const std::string data(300, '\r'); // would be 300 empty lines if not discarded
     ASSERT_TRUE(peer_.Write(Header("1", data) + data));
     EXPECT_EQ(peer_.ReadUntil(">"), "ERR\r\n>");
@@ -36,17 +35,14 @@ TEST_F(FaultTest, ErrorAfterNBytesStopsTheFileAndDiscardsItsRest) {
     ASSERT_TRUE(WaitUntil([&] { return !harness_.Server()->Discarding(); }));
     EXPECT_EQ(Ask("", ">"), "ERR\r\n>");
     // The error comes for every file; smaller files pass.
-    ASSERT_TRUE(peer_.Write(Header("2", "small") + "small"));
-    EXPECT_EQ(Ask("", ">"), ">");
+    EXPECT_EQ(Upload("2", "small"), ">");
 }
 
 TEST_F(FaultTest, CorruptedByteFailsTheChecksum) {
     DeviceConfig config;
     config.corruptAt = 2;
-    Start(config);
-    ASSERT_EQ(Ask("UL", ">"), ">");
-    ASSERT_TRUE(peer_.Write(Header("1", "abcd") + "abcd"));
-    EXPECT_EQ(Ask("", ">"), "ERR\r\n>");
+    StartUploading(config);
+    EXPECT_EQ(Upload("1", "abcd"), "ERR\r\n>");
     const auto upload = harness_.Server()->Uploads().at(0);
     EXPECT_EQ(upload.receivedChecksum,
               DeviceProtocol::Checksum(std::string("ab") + static_cast<char>(~'c') + "d"));
@@ -55,8 +51,7 @@ TEST_F(FaultTest, CorruptedByteFailsTheChecksum) {
 TEST_F(FaultTest, DroppedByteMakesTheVerifyingCrPartOfTheFile) {
     DeviceConfig config;
     config.dropAt = 0;
-    Start(config);
-    ASSERT_EQ(Ask("UL", ">"), ">");
+    StartUploading(config);
     ASSERT_TRUE(peer_.Write(Header("1", "abcd") + "abcd"));
     // The first CR completes the file and gets no answer; the second verifies it, and it is
     // wrong.
@@ -106,10 +101,8 @@ TEST_F(FaultTest, RefusalAtVerificationOfAnIntactFileCanBeForgottenByTheNextCr) 
     DeviceConfig config;
     config.refuseVerify = true;
     config.forgetRefusal = true;
-    Start(config);
-    ASSERT_EQ(Ask("UL", ">"), ">");
-    ASSERT_TRUE(peer_.Write(Header("1", "abcd") + "abcd"));
-    EXPECT_EQ(Ask("", ">"), "ERR\r\n>");
+    StartUploading(config);
+    EXPECT_EQ(Upload("1", "abcd"), "ERR\r\n>");
     EXPECT_EQ(Ask("", ">"), ">");
     ASSERT_TRUE(WaitUntil([&] { return harness_.Server()->Uploads().size() == 1; }));
     EXPECT_FALSE(harness_.Server()->Uploads()[0].accepted);
@@ -120,8 +113,7 @@ TEST_F(FaultTest, NoiseAfterTheDataHoldsPromptsButNoErrorByteAndASplitErrorComes
     config.noiseAfterData = 2000;
     config.corruptAt = 0;
     config.splitErrorMs = 300;
-    Start(config);
-    ASSERT_EQ(Ask("UL", ">"), ">");
+    StartUploading(config);
     ASSERT_TRUE(peer_.Write(Header("1", "abcd") + "abcd"));
     const std::string noise = peer_.ReadFor(std::chrono::milliseconds(500));
     ASSERT_EQ(noise.size(), 2000u);
@@ -154,8 +146,7 @@ TEST_F(FaultTest, LateVerificationAnswerLeavesTheOtherAnswersOnTime) {
 TEST_F(FaultTest, UnansweredVerifyingCrsLeaveEachFileForALaterOne) {
     DeviceConfig config;
     config.ignoreVerify = 2;
-    Start(config);
-    ASSERT_EQ(Ask("UL", ">"), ">");
+    StartUploading(config);
     // An intact file, then one whose announced checksum is wrong: the unanswered CRs neither
     // become data nor change the verdict.
     for (const auto& [file, verdict] :
@@ -178,8 +169,7 @@ TEST_F(FaultTest, ErrorAfterNBytesComesKTimesApart) {
     config.errRepeat = 3;
     config.errRepeatMs = apart.count();
     config.resyncMs = 100;
-    Start(config);
-    ASSERT_EQ(Ask("UL", ">"), ">");
+    StartUploading(config);
     const std::string data(64, 'x');
     ASSERT_TRUE(peer_.Write(Header("1", data) + data));
     ASSERT_EQ(peer_.ReadUntil(">"), "ERR\r\n>");

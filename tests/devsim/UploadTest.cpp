@@ -25,13 +25,7 @@ protected:
         store_ = harness_.File("store");
         fs::create_directory(store_);
         config.storeDir = store_;
-        Start(config);
-        ASSERT_EQ(Ask("UL", ">"), ">");
-    }
-
-    std::string Upload(std::string_view address, std::string_view data) {
-        EXPECT_TRUE(peer_.Write(Header(address, data) + std::string(data)));
-        return Ask("", ">");
+        StartUploading(config);
     }
 
     std::string store_;
@@ -139,10 +133,8 @@ TEST_F(UploadTest, AddressCannotNameAPathOutsideTheStoreFolder) {
 TEST_F(UploadTest, FileThatCannotBeStoredIsRefused) {
     DeviceConfig config;
     config.storeDir = harness_.File("missing-folder");
-    Start(config);
-    ASSERT_EQ(Ask("UL", ">"), ">");
-    ASSERT_TRUE(peer_.Write(Header("5", "data") + "data"));
-    EXPECT_EQ(Ask("", ">"), "ERR\r\n>");
+    StartUploading(config);
+    EXPECT_EQ(Upload("5", "data"), "ERR\r\n>");
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "e2e/UploadFiles.h"
+#include "support/LocalTime.h"
 
 #include <cstdio>
 #include <ctime>
@@ -42,14 +43,7 @@ Bytes AllByteValues(std::size_t size) {
 
 bool SetLocalModificationTime(const std::string& path, int year, int month, int day, int hour,
                               int minute, int second) {
-    std::tm local{};
-    local.tm_year = year - 1900;
-    local.tm_mon = month - 1;
-    local.tm_mday = day;
-    local.tm_hour = hour;
-    local.tm_min = minute;
-    local.tm_sec = second;
-    local.tm_isdst = -1;
+    std::tm local = test::LocalCalendarTime(year, month, day, hour, minute, second);
     const std::time_t when = std::mktime(&local);
     if (when == static_cast<std::time_t>(-1)) {
         return false;

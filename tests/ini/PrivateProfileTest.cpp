@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <iterator>
 #include <sstream>
 #include <stdexcept>
@@ -18,6 +19,25 @@ namespace pellwick {
 namespace {
 
 namespace fs = std::filesystem;
+
+// A key and what reading it must give.
+template <class T> struct Expected {
+    const char* key;
+    T value;
+};
+
+// Reads every row's key of section, with def as the default, and checks its value.
+void ExpectStrings(PrivateProfile& ini, const char* section, const char* def,
+                   std::initializer_list<Expected<std::string>> rows) {
+    for (const auto& [key, value] : rows)
+        EXPECT_EQ(ini.ReadString(section, key, def), value) << key;
+}
+
+void ExpectIntegers(PrivateProfile& ini, const char* section, int def,
+                    std::initializer_list<Expected<int>> rows) {
+    for (const auto& [key, value] : rows)
+        EXPECT_EQ(ini.ReadInteger(section, key, def), value) << key;
+}
 
 class PrivateProfileTest : public ::testing::Test {
 protected:
@@ -71,17 +91,18 @@ TEST_F(PrivateProfileTest, ValuesAreTrimmedAndLoseOnePairOfMatchingQuotes) {
         "Empty=\r\n"
         "Equals=a=b\r\n");
     PrivateProfile ini(path_);
-    EXPECT_EQ(ini.ReadString("S", "Blank", "d"), "padded value");
-    EXPECT_EQ(ini.ReadString("S", "Double", "d"), " keep inner blanks ");
-    EXPECT_EQ(ini.ReadString("S", "Single", "d"), "x");
-    EXPECT_EQ(ini.ReadString("S", "Twice", "d"), "\"two\"");
-    EXPECT_EQ(ini.ReadString("S", "Mismatched", "d"), "\"abc'");
-    EXPECT_EQ(ini.ReadString("S", "Lone", "d"), "\"");
-    EXPECT_EQ(ini.ReadString("S", "Inner", "d"), "a\"b\"c");
-    // A present but empty value is a value, not a missing key.
-    EXPECT_EQ(ini.ReadString("S", "Empty", "d"), "");
-    EXPECT_EQ(ini.ReadString("S", "Equals", "d"), "a=b");
-    EXPECT_EQ(ini.ReadString("S", "Missing", "d"), "d");
+    ExpectStrings(ini, "S", "d",
+                  {{"Blank", "padded value"},
+                   {"Double", " keep inner blanks "},
+                   {"Single", "x"},
+                   {"Twice", "\"two\""},
+                   {"Mismatched", "\"abc'"},
+                   {"Lone", "\""},
+                   {"Inner", "a\"b\"c"},
+                   // A present but empty value is a value, not a missing key.
+                   {"Empty", ""},
+                   {"Equals", "a=b"},
+                   {"Missing", "d"}});
 }
 
 TEST_F(PrivateProfileTest, CommentsAndLinesWithoutEqualsAreNotKeys) {
@@ -92,9 +113,7 @@ TEST_F(PrivateProfileTest, CommentsAndLinesWithoutEqualsAreNotKeys) {
         "=no key\n"
         "Key=real\n");
     PrivateProfile ini(path_);
-    EXPECT_EQ(ini.ReadString("S", "Key", "d"), "real");
-    EXPECT_EQ(ini.ReadString("S", "Other", "d"), "d");
-    EXPECT_EQ(ini.ReadString("S", "; Key", "d"), "d");
+    ExpectStrings(ini, "S", "d", {{"Key", "real"}, {"Other", "d"}, {"; Key", "d"}});
     const auto keys = ini.ReadSection("S");
     ASSERT_EQ(keys.size(), 1u);
     EXPECT_EQ(keys[0].first, "Key");
@@ -128,16 +147,17 @@ TEST_F(PrivateProfileTest, IntegersAreDecimalOrHexadecimalElseTheDefault) {
         "SignedHex=-0x10\nTooBig=2147483648\nTooBigHex=0x100000000\nInnerBlank=1 2\n"
         "Sign=-\nEmpty=\n");
     PrivateProfile ini(path_);
-    EXPECT_EQ(ini.ReadInteger("N", "Dec", 0), 1234);
-    EXPECT_EQ(ini.ReadInteger("N", "Neg", 0), -17);
-    EXPECT_EQ(ini.ReadInteger("N", "Plus", 0), 5);
-    EXPECT_EQ(ini.ReadInteger("N", "Hex", 0), 31);
-    EXPECT_EQ(ini.ReadInteger("N", "HexUpper", 0), 31);
-    EXPECT_EQ(ini.ReadInteger("N", "Dollar", 0), 31);
-    EXPECT_EQ(ini.ReadInteger("N", "Quoted", 0), 12);
-    EXPECT_EQ(ini.ReadInteger("N", "AllBits", 0), -1);
-    EXPECT_EQ(ini.ReadInteger("N", "Max", 0), 2147483647);
-    EXPECT_EQ(ini.ReadInteger("N", "Min", 0), -2147483647 - 1);
+    ExpectIntegers(ini, "N", 0,
+                   {{"Dec", 1234},
+                    {"Neg", -17},
+                    {"Plus", 5},
+                    {"Hex", 31},
+                    {"HexUpper", 31},
+                    {"Dollar", 31},
+                    {"Quoted", 12},
+                    {"AllBits", -1},
+                    {"Max", 2147483647},
+                    {"Min", -2147483647 - 1}});
     for (const char* key : {"Trailing", "Fraction", "BareHex", "BareDollar", "BadHex", "SignedHex",
                             "TooBig", "TooBigHex", "InnerBlank", "Sign", "Empty", "Missing"})
         EXPECT_EQ(ini.ReadInteger("N", key, -99), -99) << key;

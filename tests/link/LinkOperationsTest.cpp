@@ -15,10 +15,21 @@ using test::FakeLinkPort;
 using test::ScriptedBoxes;
 using test::Unscripted;
 
-class LinkOperationsTest : public ::testing::Test {
+// Link operations on a fake port, with their host, before the port is opened.
+class LinkSetupTest : public ::testing::Test {
+protected:
+    LinkSetupTest() { link.SetHost(&host); }
+
+    FakeLinkPort port;
+    ScriptedBoxes boxes{Unscripted::PressFirstButton};
+    FakeLinkHost host;
+    LinkOperations link{port, boxes};
+};
+
+// The same on the opened port.
+class LinkOperationsTest : public LinkSetupTest {
 protected:
     LinkOperationsTest() {
-        link.SetHost(&host);
         EXPECT_TRUE(link.OpenWithSettings(Rs232Settings{}, LinkSettings{}));
         port.Log.clear();
         host.ComBtnState.clear();
@@ -34,11 +45,6 @@ protected:
         for (int i = 0; i < maxBlocks && port.Log.back() != "Arm 4 0"; ++i)
             port.H.OutbuffFree();
     }
-
-    FakeLinkPort port;
-    ScriptedBoxes boxes{Unscripted::PressFirstButton};
-    FakeLinkHost host;
-    LinkOperations link{port, boxes};
 };
 
 TEST_F(LinkOperationsTest, TransferSendsWholeBlocksThenTheRestAndEndsOnDrain) {
@@ -155,6 +161,17 @@ protected:
               std::chrono::duration_cast<LinkOperations::Clock::duration>(
                   std::chrono::duration<double>(seconds));
     }
+    // The port's notice that its output buffer is empty, at the given time.
+    void EmptiedAt(double seconds) {
+        At(seconds);
+        port.H.OutbuffUsed();
+    }
+    // Starts a transfer of data at the given time and hands all of it over.
+    void TransferAt(double seconds) {
+        At(seconds);
+        link.SendBuffer(data.data(), 120);
+        RunTransfer();
+    }
     LinkOperations::Clock::time_point now{};
     const std::vector<std::uint8_t> data = Bytes(120);
 };
@@ -183,21 +200,16 @@ TEST_F(LinkProgressTest, GaugeShowsWhatTheLineCanHaveCarriedNotWhatWasQueued) {
 TEST_F(LinkProgressTest, EndWaitsForTheDriverToSendItsQueueUnlessItStalls) {
     port.LineRate = 100;
     port.DriverQueue = 60;
-    At(0);
-    link.SendBuffer(data.data(), 120);
-    RunTransfer();
+    TransferAt(0);
     port.Log.clear();
-    At(0.7);
-    port.H.OutbuffUsed(); // our buffer is empty, the driver holds 60
+    EmptiedAt(0.7); // our buffer is empty, the driver holds 60
     port.DriverQueue = 10;
-    At(1.1);
-    port.H.OutbuffUsed();
+    EmptiedAt(1.1);
     EXPECT_EQ(port.Log, (std::vector<std::string>{"Arm 4 0", "Arm 4 0"}));
     EXPECT_TRUE(host.Calls.empty());
     EXPECT_FALSE(link.Progress().Drained);
     port.DriverQueue = 0;
-    At(1.3);
-    port.H.OutbuffUsed();
+    EmptiedAt(1.3);
     EXPECT_EQ(host.Calls, std::vector<std::string>{"EnableScriptTimer"});
     TransferProgress progress = link.Progress();
     EXPECT_TRUE(progress.Drained);
@@ -209,15 +221,11 @@ TEST_F(LinkProgressTest, EndWaitsForTheDriverToSendItsQueueUnlessItStalls) {
     host.Calls.clear();
     port.Cts = true;
     port.DriverQueue = 30;
-    At(2);
-    link.SendBuffer(data.data(), 120);
-    RunTransfer();
+    TransferAt(2);
     port.H.OutbuffUsed();
-    At(6.9);
-    port.H.OutbuffUsed();
+    EmptiedAt(6.9);
     EXPECT_TRUE(host.Calls.empty());
-    At(7);
-    port.H.OutbuffUsed();
+    EmptiedAt(7);
     EXPECT_EQ(host.Calls, std::vector<std::string>{"EnableScriptTimer"});
     progress = link.Progress();
     EXPECT_TRUE(progress.Drained);
@@ -529,12 +537,7 @@ TEST(LinkTriggerKeepingTest, SequencesOfSwitchesLeaveExactlyTheTriggersOfTheStat
 
 // --- Port set-up ---------------------------------------------------------------------------------
 
-TEST(LinkSetupTest, OpenWithSettingsConfiguresThePortThenOpensWithFourTriggers) {
-    FakeLinkPort port;
-    ScriptedBoxes boxes{Unscripted::PressFirstButton};
-    FakeLinkHost host;
-    LinkOperations link(port, boxes);
-    link.SetHost(&host);
+TEST_F(LinkSetupTest, OpenWithSettingsConfiguresThePortThenOpensWithFourTriggers) {
     Rs232Settings s;
     s.PortNumber = 3;
     s.BaudRate = 115200;
@@ -572,12 +575,7 @@ TEST(LinkSetupTest, OpenWithSettingsConfiguresThePortThenOpensWithFourTriggers) 
     EXPECT_TRUE(port.StatusTriggers.empty());
 }
 
-TEST(LinkSetupTest, FailuresToOpenOrToMakeATriggerAreReportedAndDisableThePortControls) {
-    FakeLinkPort port;
-    ScriptedBoxes boxes{Unscripted::PressFirstButton};
-    FakeLinkHost host;
-    LinkOperations link(port, boxes);
-    link.SetHost(&host);
+TEST_F(LinkSetupTest, FailuresToOpenOrToMakeATriggerAreReportedAndDisableThePortControls) {
     port.FailOpen = true;
     EXPECT_FALSE(link.OpenWithSettings(Rs232Settings{}, LinkSettings{}));
     EXPECT_FALSE(port.IsOpen);
@@ -600,10 +598,7 @@ TEST(LinkSetupTest, FailuresToOpenOrToMakeATriggerAreReportedAndDisableThePortCo
     EXPECT_EQ(link.OpenFailure(), "");
 }
 
-TEST(LinkSetupTest, BlockSizeIsKeptWithinOneAndTheBufferSize) {
-    FakeLinkPort port;
-    ScriptedBoxes boxes{Unscripted::PressFirstButton};
-    LinkOperations link(port, boxes);
+TEST_F(LinkSetupTest, BlockSizeIsKeptWithinOneAndTheBufferSize) {
     LinkSettings l;
     l.BlockSize = 0;
     link.ApplyLinkSettings(l);

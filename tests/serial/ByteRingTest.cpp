@@ -30,6 +30,15 @@ struct FakeDriver {
     }
 };
 
+// Fills the ring with bytes and starts a delivery whose first handler runs.
+void StartHandlerOn(InputRing& ring, const std::string& bytes) {
+    ring.Allocate();
+    FakeDriver driver{bytes};
+    driver.Fill(ring);
+    ring.BeginDelivery(true);
+    ring.BeginHandler();
+}
+
 std::string Take(InputRing& ring, std::uint32_t n) {
     std::string s(n, '\0');
     return ring.Take(s.data(), n) == static_cast<int>(n) ? s : "<refused>";
@@ -149,11 +158,7 @@ TEST(InputRingTest, TakesOutsideTheHandlersOfADeliveryTakeEachByteOnce) {
     }
     // A wait that ends inside a delivery: the handlers after it read ahead from where it stopped.
     InputRing ring;
-    ring.Allocate();
-    FakeDriver driver{"abcdef"};
-    driver.Fill(ring);
-    ring.BeginDelivery(true);
-    ring.BeginHandler();
+    StartHandlerOn(ring, "abcdef");
     ring.SetDirectTakes(true);
     EXPECT_EQ("ab", Take(ring, 2));
     ring.SetDirectTakes(false);
@@ -168,11 +173,7 @@ TEST(InputRingTest, TakesOutsideTheHandlersOfADeliveryTakeEachByteOnce) {
 
 TEST(InputRingTest, ADiscardDuringARunningHandlerTakesEffectWhenTheDeliveryEnds) {
     InputRing ring;
-    ring.Allocate();
-    FakeDriver driver{"abcdef"};
-    driver.Fill(ring);
-    ring.BeginDelivery(true);
-    ring.BeginHandler();
+    StartHandlerOn(ring, "abcdef");
     EXPECT_EQ("ab", Take(ring, 2));
     ring.Discard(true);
     EXPECT_EQ("cd", Take(ring, 2)); // the handler's reads stay where they are
@@ -181,8 +182,7 @@ TEST(InputRingTest, ADiscardDuringARunningHandlerTakesEffectWhenTheDeliveryEnds)
     EXPECT_EQ(0u, ring.Used());
     ring.BeginDelivery(true);
     ring.BeginHandler();
-    driver.pending = "xyz";
-    driver.Fill(ring);
+    FakeDriver{"xyz"}.Fill(ring);
     ring.Discard(false); // no handler runs: at once
     EXPECT_EQ(0u, ring.Available());
     ring.EndHandler();

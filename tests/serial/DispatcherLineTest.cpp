@@ -3,39 +3,48 @@
 
 #include <functional>
 #include <iterator>
+#include <utility>
 
 using namespace pellwick;
 using namespace pellwick::test;
-
-using DispatcherLineTest = FakeDeviceFixture;
 
 namespace {
 int SetLineCalls(FakeSerialDevice::State& s) {
     return s.setLineCalls;
 }
+
+class DispatcherLineTest : public FakeDeviceFixture {
+protected:
+    // Runs change; returns how often it set the device's line and how long it took in ms.
+    std::pair<int, long long> TimedLineSets(const std::function<void()>& change) {
+        const int before = OnDevice(SetLineCalls);
+        const auto t0 = Clock::now();
+        change();
+        const long long ms = MsSince(t0);
+        return {OnDevice(SetLineCalls) - before, ms};
+    }
+};
 } // namespace
 
 TEST_F(DispatcherLineTest, UnchangedSettingsNeitherTouchTheDeviceNorWait) {
     Open();
     // At 300 baud a change would first wait 18 character times (600 ms) for the line to drain.
     ASSERT_EQ(0, dispatcher->ConfigureLine(300, 0, 8, 1));
-    int before = OnDevice(SetLineCalls);
-    auto t0 = Clock::now();
-    EXPECT_EQ(0, dispatcher->ConfigureLine(300, 0, 8, 1));
-    EXPECT_EQ(0, dispatcher->ConfigureLine(0, 5, 9, 3)); // all "keep"
-    const long long ms = MsSince(t0);
-    EXPECT_EQ(before, OnDevice(SetLineCalls));
+    const auto [sets, ms] = TimedLineSets([&] {
+        EXPECT_EQ(0, dispatcher->ConfigureLine(300, 0, 8, 1));
+        EXPECT_EQ(0, dispatcher->ConfigureLine(0, 5, 9, 3)); // all "keep"
+    });
+    EXPECT_EQ(0, sets);
     EXPECT_LT(ms, 300);
 }
 
 TEST_F(DispatcherLineTest, ChangeAt9600WaitsEighteenCharacterTimesFirst) {
     Open();
     ASSERT_EQ(0, dispatcher->ConfigureLine(9600, 0, 8, 1));
-    int before = OnDevice(SetLineCalls);
-    auto t0 = Clock::now();
-    ASSERT_EQ(0, dispatcher->ConfigureLine(19200, 0, 8, 1));
-    EXPECT_GE(MsSince(t0), 19); // (10,000,000 div 9600) x 10 bits x 18 = 18.7 ms, rounded up
-    EXPECT_EQ(before + 1, OnDevice(SetLineCalls));
+    const auto [sets, ms] =
+        TimedLineSets([&] { EXPECT_EQ(0, dispatcher->ConfigureLine(19200, 0, 8, 1)); });
+    EXPECT_GE(ms, 19); // (10,000,000 div 9600) x 10 bits x 18 = 18.7 ms, rounded up
+    EXPECT_EQ(1, sets);
     std::uint32_t baud;
     int parity, data, stop;
     dispatcher->QueryLine(baud, parity, data, stop);

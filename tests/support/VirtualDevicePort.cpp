@@ -349,12 +349,7 @@ void VirtualDevicePort::SetOpen(bool open) {
     }
     open_ = true;
     hungUp_ = lost_ = awaiting_ = false;
-    ring_.clear();
-    driverHolds_.clear();
-    input_.clear();
-    unscanned_.clear();
-    triggers_.Clear();
-    out_.busy = false;
+    ClearLine();
     loss_->Stop();
     idle_->Start(IdleWake);
     if (OnOpenClose) {
@@ -362,17 +357,21 @@ void VirtualDevicePort::SetOpen(bool open) {
     }
 }
 
-void VirtualDevicePort::Close(bool lost) {
-    open_ = false;
-    awaiting_ = false;
-    lost_ = lost;
-    hungUp_ = hungUp_ && lost;
+void VirtualDevicePort::ClearLine() {
     ring_.clear();
     driverHolds_.clear();
     input_.clear();
     unscanned_.clear();
     triggers_.Clear();
     out_.busy = false;
+}
+
+void VirtualDevicePort::Close(bool lost) {
+    open_ = false;
+    awaiting_ = false;
+    lost_ = lost;
+    hungUp_ = hungUp_ && lost;
+    ClearLine();
     worker_->Stop();
     idle_->Stop();
     loss_->Stop();

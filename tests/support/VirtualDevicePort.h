@@ -137,6 +137,8 @@ private:
     void RequireOpen() const;
     void Queue(const char* bytes, std::size_t count);
     void Close(bool lost);
+    // Forgets what the line held in either direction and the triggers set on it.
+    void ClearLine();
     // The driver takes what it has room for; then the status triggers are tested.
     void TakeIntoDriver();
     void StatusPass();

@@ -28,6 +28,8 @@ protected:
             buf.ProcessByte(static_cast<std::uint8_t>(c));
         }
     }
+    // The cursor as {column, row}.
+    CellPos Cursor() const { return {buf.CursorColumn(), buf.CursorRow()}; }
     std::string Row(int row, int from = 0, int count = 80) const {
         std::string s;
         for (int c = from; c < from + count; ++c) {
@@ -51,8 +53,7 @@ using TBufferWriteTest = TBufferFixture;
 TEST_F(TBufferWriteTest, EightyBytesFillTheRowAndWrapToColumnZeroOfTheNext) {
     Write(std::string(79, 'a') + "z");
     EXPECT_EQ(buf.CharAt(79, 0), 'z');
-    EXPECT_EQ(buf.CursorColumn(), 0);
-    EXPECT_EQ(buf.CursorRow(), 1);
+    EXPECT_EQ(Cursor(), (CellPos{0, 1}));
     EXPECT_EQ(buf.CharAt(0, 1), ' ');
 }
 
@@ -85,8 +86,7 @@ TEST_F(TBufferWriteTest, NulByteChangesNothing) {
 TEST_F(TBufferWriteTest, EscTabBelAndFormFeedAreStoredAsOneCellEach) {
     Write("\x1b\t\a\f!");
     EXPECT_EQ(Row(0, 0, 5), "\x1b\t\a\f!");
-    EXPECT_EQ(buf.CursorColumn(), 5);
-    EXPECT_EQ(buf.CursorRow(), 0);
+    EXPECT_EQ(Cursor(), (CellPos{5, 0}));
 }
 
 TEST_F(TBufferWriteTest, CellsCollectIntoOneDirtyRectThatRefreshPaintsWithoutErase) {
@@ -191,8 +191,7 @@ TEST_F(TBufferResizeTest, RefusedSizesReturnBadArgumentAndKeepTheContent) {
     EXPECT_EQ(buf.Rows(), 200);
     EXPECT_EQ(buf.Columns(), 80);
     EXPECT_EQ(Row(0, 0, 4), "keep");
-    EXPECT_EQ(buf.CursorRow(), 1);
-    EXPECT_EQ(buf.CursorColumn(), 2);
+    EXPECT_EQ(Cursor(), (CellPos{2, 1}));
 }
 
 TEST_F(TBufferResizeTest, ResizeBlanksAndColoursOnlyTheFirstPage) {
@@ -216,8 +215,7 @@ TEST_F(TBufferResizeTest, CursorAndViewSavedBeforeAResizeComeBackHomed) {
     ASSERT_EQ(buf.ResizeBuffer(30, 20, 10), 0);
     buf.RestoreCursorAndView();
     EXPECT_EQ(buf.ViewTop(), 0);
-    EXPECT_EQ(buf.CursorRow(), 0);
-    EXPECT_EQ(buf.CursorColumn(), 0);
+    EXPECT_EQ(Cursor(), (CellPos{0, 0}));
     Write("ok"); // written inside the new buffer
     EXPECT_EQ(Row(0, 0, 2), "ok");
 }
@@ -238,8 +236,7 @@ TEST_F(TBufferClearTest, ClearPageWithRoomStartsANewPageBelowTheOldOne) {
     Write("old\r\nxy");
     buf.ClearPage();
     EXPECT_EQ(buf.ViewTop(), 25);
-    EXPECT_EQ(buf.CursorRow(), 25);
-    EXPECT_EQ(buf.CursorColumn(), 0);
+    EXPECT_EQ(Cursor(), (CellPos{0, 25}));
     EXPECT_EQ(Row(0, 0, 3), "old");
     EXPECT_EQ(view.invalidateAllCount, 1);
     EXPECT_EQ(view.updateCount, 1);
@@ -250,8 +247,7 @@ TEST_F(TBufferClearTest, ClearPageNearTheEndPushesAPageIntoHistory) {
     buf.SetDefaultColors(1, 6);
     buf.ClearPage();
     EXPECT_EQ(buf.ViewTop(), 175);
-    EXPECT_EQ(buf.CursorRow(), 175);
-    EXPECT_EQ(buf.CursorColumn(), 0);
+    EXPECT_EQ(Cursor(), (CellPos{0, 175}));
     // Rows moved up by a page: what was row 179 ('9') is now row 154.
     EXPECT_EQ(buf.CharAt(0, 154), '9');
     EXPECT_EQ(buf.CharAt(0, 155), ' ');

@@ -8,7 +8,19 @@ using test::BoxCall;
 using test::Boxes;
 using Strings = std::vector<std::string>;
 
-class ScriptEngineTest : public test::EngineFixture {};
+class ScriptEngineTest : public test::EngineFixture {
+protected:
+    // The second box shown told of the device's error string on line 1; nothing was sent and
+    // the run is over.
+    void ExpectErrorStringToldAndNothingSent() {
+        ASSERT_EQ(boxes.Shown.size(), 2u);
+        EXPECT_EQ(boxes.Shown[1].Text, "Script error encountered! - System not responding or "
+                                       "command error.\rFile Name: loader.sld\rLine Number: 1\r"
+                                       "The device sent its error string \"ERR\".");
+        EXPECT_TRUE(link.Sent.empty());
+        ExpectIdle();
+    }
+};
 
 TEST_F(ScriptEngineTest, EmptyScriptEndsOnItsFirstTickWithoutMovingTheGauge) {
     WriteScript({});
@@ -191,12 +203,7 @@ TEST_F(ScriptEngineTest, ErrorStringBetweenRunsShowsTheDialogButResumesNothing) 
     ExpectIdle();
     engine.SetScriptError();
     Drive();
-    ASSERT_EQ(boxes.Shown.size(), 2u);
-    EXPECT_EQ(boxes.Shown[1].Text,
-              "Script error encountered! - System not responding or command error.\r"
-              "File Name: loader.sld\rLine Number: 1\rThe device sent its error string \"ERR\".");
-    EXPECT_TRUE(link.Sent.empty());
-    ExpectIdle();
+    ExpectErrorStringToldAndNothingSent();
 }
 
 TEST_F(ScriptEngineTest, ScriptGaugeFollowsTheLinesTaken) {
@@ -272,12 +279,7 @@ TEST_F(ScriptEngineTest, TickArrivingWhileAStepShowsABoxWaitsForTheStepToEnd) {
     engine.StartRun(false);
     Drive();
     EXPECT_EQ(boxesWhileOpen, 1u);
-    ASSERT_EQ(boxes.Shown.size(), 2u);
-    EXPECT_EQ(boxes.Shown[1].Text,
-              "Script error encountered! - System not responding or command error.\r"
-              "File Name: loader.sld\rLine Number: 1\rThe device sent its error string \"ERR\".");
-    EXPECT_TRUE(link.Sent.empty());
-    ExpectIdle();
+    ExpectErrorStringToldAndNothingSent();
 }
 
 } // namespace

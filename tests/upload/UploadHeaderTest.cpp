@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "support/LocalTime.h"
 #include "upload/DateText.h"
 #include "upload/UploadHeader.h"
 #include "upload/UploadLog.h"
@@ -17,14 +18,7 @@ namespace pellwick {
 namespace {
 
 std::tm LocalTime(int year, int month, int day, int hour, int minute, int second) {
-    std::tm t{};
-    t.tm_year = year - 1900;
-    t.tm_mon = month - 1;
-    t.tm_mday = day;
-    t.tm_hour = hour;
-    t.tm_min = minute;
-    t.tm_sec = second;
-    t.tm_isdst = -1;
+    std::tm t = test::LocalCalendarTime(year, month, day, hour, minute, second);
     std::time_t stamp = std::mktime(&t); // fills in the weekday and normalises
     ::localtime_r(&stamp, &t);
     return t;
