@@ -49,7 +49,6 @@ template <typename Callback> void Guarded(std::FILE* out, Callback&& callback) {
     }
 }
 
-
 // A path given relative to where the runner started: "Default Path" changes the working
 // folder before the reports are written and the port is opened. A network port is no path.
 std::string FromStart(const std::string& path) {
