@@ -18,7 +18,7 @@ declare -A sources=(
     [upload_header]="src/upload/DateText.cpp src/upload/UploadHeader.cpp"
 )
 
-cmake --preset clang -B build-cov -DPELLWICK_BUILD_TESTS=OFF -DPELLWICK_BUILD_BENCH=OFF \
+cmake --preset clang -B build-cov -DPELLWICK_SANITIZE= -DPELLWICK_BUILD_TESTS=OFF -DPELLWICK_BUILD_BENCH=OFF \
     -DCMAKE_CXX_FLAGS="-fprofile-instr-generate -fcoverage-mapping" >/dev/null
 cmake --build build-cov --target pellwick_fuzzers -j2
 
