@@ -151,6 +151,21 @@ TEST_F(NetworkRunnerTest, BadAddressesAndServersAreReportedWithTheirCause) {
     held.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     const int holder = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     ASSERT_EQ(connect(holder, reinterpret_cast<sockaddr*>(&held), sizeof held), 0);
+    // The connection is made before the server has taken it; a client of our own that the
+    // server turns away shows that it has (it takes its clients in turn), so that the runner's
+    // cannot come first on a slow machine.
+    {
+        const int probe = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        ASSERT_EQ(connect(probe, reinterpret_cast<sockaddr*>(&held), sizeof held), 0);
+        timeval patience{5, 0};
+        setsockopt(probe, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+        char text[256];
+        ssize_t n = 0;
+        while ((n = read(probe, text, sizeof text)) > 0) {
+        }
+        close(probe);
+        ASSERT_EQ(n, 0) << "the server did not turn away a second client within 5 s";
+    }
     // A listener whose queue is full: new connections are neither accepted nor refused.
     const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
