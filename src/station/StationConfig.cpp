@@ -1,9 +1,9 @@
 #include "station/StationConfig.h"
 
 #include "ini/PrivateProfile.h"
+#include "serial/NameTable.h"
 #include "serial/portmap/NetworkAddress.h"
 #include "upload/DateText.h"
-#include "upload/NameTable.h"
 #include "upload/RunRecord.h"
 #include "upload/ScriptText.h"
 

@@ -1,10 +1,10 @@
 #include "station/StationSlot.h"
 
 #include "link/PortOwner.h"
+#include "serial/NameTable.h"
 #include "serial/TVaxoCustomComPort.h"
 #include "serial/portmap/AdapterInfo.h"
 #include "station/BoardRun.h"
-#include "upload/NameTable.h"
 
 #include <exception>
 #include <sys/stat.h>

@@ -1,6 +1,6 @@
 #include "upload/RunControls.h"
 
-#include "upload/NameTable.h"
+#include "serial/NameTable.h"
 
 namespace pellwick {
 

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "upload/NameTable.h"
+#include "serial/NameTable.h"
 #include "upload/ScriptText.h"
 #include "upload/UploadHeader.h"
 

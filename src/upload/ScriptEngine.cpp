@@ -11,8 +11,8 @@
 #include <system_error>
 #include <utility>
 
+#include "serial/NameTable.h"
 #include "upload/EngineTexts.h"
-#include "upload/NameTable.h"
 #include "upload/ScriptText.h"
 
 namespace pellwick {
