@@ -25,13 +25,11 @@
 
 #include "app/THelpWindow.h"
 #include "app/THintDelayStyle.h"
-#include "ini/PrivateProfile.h"
 #include "lights/TVaxoSLController.h"
 #include "lights/TVaxoStatusLight.h"
 #include "resources/Resources.h"
 #include "serial/TVaxoCustomComPort.h"
-#include "upload/GeneralSettings.h"
-#include "upload/ProfileSettingsSource.h"
+#include "shell/LoaderStart.h"
 #include "upload/run/UploadRun.h"
 
 namespace pellwick {
@@ -327,23 +325,17 @@ QString TFrmLoadr::QtFilterOf(const std::string& filter) {
 void TFrmLoadr::FormCreate(const Options& options) {
     THintDelayStyle::Install(kHintDelayMs);
 
-    iniPath_ = CurrentDirectory() + "/" + kIniName;
-    PrivateProfile ini(iniPath_);
-    ProfileSettingsSource source(ini);
-    GeneralSettings settings = GeneralSettings::Read(source, CurrentDirectory());
+    LoaderStart start = LoaderStart::Run(CurrentDirectory(), boxes_);
+    iniPath_ = start.IniPath;
     if (!options.Script.empty()) {
-        settings.DefaultScript = options.Script;
+        start.Settings.DefaultScript = options.Script;
     }
-    run_.ApplySettings(settings);
-    settings.EnterDefaultPath(boxes_);
-    if (settings.ManualUpload) {
+    run_.ApplySettings(start.Settings);
+    if (start.Settings.ManualUpload) {
         MnuItmManualClick();
     }
-    try {
-        ini.WriteString("Global", "Driver Version", kDriverVersion);
-    } catch (const std::exception& e) {
+    if (!start.VersionWritten) {
         // The rest of creation is skipped; the program starts all the same.
-        ReportException(e);
         return;
     }
     run_.Engine().Run().LogOpen = false;

@@ -44,8 +44,6 @@ class TFrmLoadr : public QMainWindow {
 
 public:
     static constexpr const char* kCaption = "Quarrow, RS232 Pellwick";
-    static constexpr const char* kIniName = "loader.ini";
-    static constexpr const char* kDriverVersion = "2.00";
     static constexpr int kHintDelayMs = 1000;
     static constexpr int kHelpContext = 20;
     // The file dialog's filters as "name|pattern|name|pattern".

@@ -74,4 +74,24 @@ public:
     virtual DeviceResult SetRs485(bool on) = 0;
 };
 
+// The operations above that every device implements, declared as a device class declares
+// them: one list for the tty, the network and the test devices, so that they cannot drift from
+// the interface. IsOpen and Fd are left to each class (they are one line on its own field), as
+// are the operations with a default that not every device replaces (Probe, OutputQueued).
+#define PELLWICK_SERIAL_DEVICE_OPERATIONS                                                          \
+    DeviceResult Open(const std::string& path) override;                                           \
+    void Close() override;                                                                         \
+    DeviceResult GetLine(LineBlock& block) override;                                               \
+    DeviceResult SetLine(const LineBlock& block) override;                                         \
+    DeviceResult Read(std::uint8_t* buffer, std::size_t count, std::size_t& done) override;        \
+    DeviceResult Write(const std::uint8_t* data, std::size_t count, std::size_t& done) override;   \
+    std::uint32_t InputQueued() override;                                                          \
+    bool ModemStatus(std::uint8_t& bits) override;                                                 \
+    void SetDtr(bool on) override;                                                                 \
+    void SetRts(bool on) override;                                                                 \
+    DeviceResult SendBreak() override;                                                             \
+    bool ErrorCounts(LineErrorCounts& counts) override;                                            \
+    DeviceResult Purge(bool input, bool output) override;                                          \
+    DeviceResult SetRs485(bool on) override
+
 } // namespace pellwick

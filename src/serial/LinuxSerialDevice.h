@@ -18,29 +18,16 @@ public:
     LinuxSerialDevice();
     ~LinuxSerialDevice() override;
 
-    // Besides flock and TIOCEXCL takes the UUCP lock file; notes why an open failed (see
+    // Open: besides flock and TIOCEXCL takes the UUCP lock file; notes why an open failed (see
     // OpenFailure.h). Close gives the line the settings it had before (its RS-485 settings too,
-    // where SetRs485 switched them) and clears TIOCEXCL only when this open set it.
-    DeviceResult Open(const std::string& path) override;
-    void Close() override;
+    // where SetRs485 switched them) and clears TIOCEXCL only when this open set it. SetRs485
+    // on: the driver's RS-485 direction control; off: the kernel's RS-485 settings as this open
+    // found them, untouched unless this open switched them.
+    PELLWICK_SERIAL_DEVICE_OPERATIONS;
     DeviceResult Probe(const std::string& path) override;
     bool IsOpen() const override { return fd_ >= 0; }
     int Fd() const override { return fd_; }
-    DeviceResult GetLine(LineBlock& block) override;
-    DeviceResult SetLine(const LineBlock& block) override;
-    DeviceResult Read(std::uint8_t* buffer, std::size_t count, std::size_t& done) override;
-    DeviceResult Write(const std::uint8_t* data, std::size_t count, std::size_t& done) override;
-    std::uint32_t InputQueued() override;
     long OutputQueued() override;
-    bool ModemStatus(std::uint8_t& bits) override;
-    void SetDtr(bool on) override;
-    void SetRts(bool on) override;
-    DeviceResult SendBreak() override;
-    bool ErrorCounts(LineErrorCounts& counts) override;
-    DeviceResult Purge(bool input, bool output) override;
-    // On: the driver's RS-485 direction control; off: the kernel's RS-485 settings as this open
-    // found them, untouched unless this open switched them.
-    DeviceResult SetRs485(bool on) override;
 
 private:
     DeviceResult RestoreRs485(int fd);

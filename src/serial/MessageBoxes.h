@@ -3,6 +3,8 @@
 // headless runner install their own. Texts are single-byte; CR (13) separates lines.
 #pragma once
 
+#include "serial/NameTable.h"
+
 #include <string>
 
 namespace pellwick {
@@ -27,38 +29,20 @@ public:
 };
 
 // The captions the boxes carry, as the operator sees them.
+inline constexpr NameTable<MsgKind> MsgKindCaptions[] = {{MsgKind::Error, "Error"},
+                                                         {MsgKind::Warning, "Warning"},
+                                                         {MsgKind::Information, "Information"},
+                                                         {MsgKind::Confirm, "Confirm"}};
+inline constexpr NameTable<MsgButton> MsgButtonCaptions[] = {
+    {MbOk, "OK"},  {MbCancel, "Cancel"}, {MbYes, "&Yes"},
+    {MbNo, "&No"}, {MbAbort, "&Abort"},  {MbIgnore, "&Ignore"}};
+
 inline const char* MsgKindCaption(MsgKind kind) {
-    switch (kind) {
-    case MsgKind::Error:
-        return "Error";
-    case MsgKind::Warning:
-        return "Warning";
-    case MsgKind::Information:
-        return "Information";
-    case MsgKind::Confirm:
-        return "Confirm";
-    }
-    return "";
+    return NameIn(MsgKindCaptions, kind, "");
 }
 
 inline const char* MsgButtonCaption(MsgButton button) {
-    switch (button) {
-    case MbOk:
-        return "OK";
-    case MbCancel:
-        return "Cancel";
-    case MbYes:
-        return "&Yes";
-    case MbNo:
-        return "&No";
-    case MbAbort:
-        return "&Abort";
-    case MbIgnore:
-        return "&Ignore";
-    case MbNone:
-        break;
-    }
-    return "";
+    return NameIn(MsgButtonCaptions, button, "");
 }
 
 } // namespace pellwick

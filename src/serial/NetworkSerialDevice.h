@@ -31,33 +31,18 @@ public:
     NetworkSerialDevice(const NetworkSerialDevice&) = delete;
     NetworkSerialDevice& operator=(const NetworkSerialDevice&) = delete;
 
-    // Connects within the port map's connect timeout (5 s by default); for rfc2217:// the
-    // server must also agree to serial port control in that time. Notes why it failed (see
+    // Open connects within the port map's connect timeout (5 s by default); for rfc2217:// the
+    // server must also agree to serial port control in that time. It notes why it failed (see
     // OpenFailure.h): an address that does not parse, an unknown host, a refused or timed-out
-    // connection, a server that does not speak RFC 2217.
-    DeviceResult Open(const std::string& address) override;
-    void Close() override;
+    // connection, a server that does not speak RFC 2217. ModemStatus and ErrorCounts give what
+    // the RFC 2217 server last reported, false for tcp://. SendBreak sends a telnet BREAK (the
+    // server holds its line in the break state); tcp:// cannot send one. Purge discards what
+    // waits on this side; the server's buffers are left to it.
+    PELLWICK_SERIAL_DEVICE_OPERATIONS;
     // A network port is there when its address parses; nothing is connected.
     DeviceResult Probe(const std::string& address) override;
     bool IsOpen() const override { return dataFd_ >= 0; }
     int Fd() const override { return dataFd_; }
-
-    DeviceResult GetLine(LineBlock& block) override;
-    DeviceResult SetLine(const LineBlock& block) override;
-    DeviceResult Read(std::uint8_t* buffer, std::size_t count, std::size_t& done) override;
-    DeviceResult Write(const std::uint8_t* data, std::size_t count, std::size_t& done) override;
-    std::uint32_t InputQueued() override;
-    // The modem lines as the RFC 2217 server last reported them; false for tcp://.
-    bool ModemStatus(std::uint8_t& bits) override;
-    void SetDtr(bool on) override;
-    void SetRts(bool on) override;
-    // A telnet BREAK (the server holds its line in the break state); tcp:// cannot send one.
-    DeviceResult SendBreak() override;
-    // Line errors the RFC 2217 server reported; false for tcp://.
-    bool ErrorCounts(LineErrorCounts& counts) override;
-    // Discards what waits on this side; the server's buffers are left to it.
-    DeviceResult Purge(bool input, bool output) override;
-    DeviceResult SetRs485(bool on) override;
 
     // For tcp://: that the line settings, DTR, RTS and break cannot reach the device; empty for
     // any other address.

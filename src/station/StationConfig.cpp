@@ -1,6 +1,7 @@
 #include "station/StationConfig.h"
 
 #include "ini/PrivateProfile.h"
+#include "serial/NameTable.h"
 #include "serial/portmap/NetworkAddress.h"
 #include "upload/DateText.h"
 #include "upload/RunRecord.h"
@@ -25,18 +26,15 @@ const char* const UploadSection = Rs232SettingsFile::UploadSection;
 // The longest string a data trigger takes.
 constexpr std::size_t MaxTriggerText = 21;
 
+// The start modes by their names in station.ini.
+constexpr NameTable<StartMode> StartModeNames[] = {
+    {StartMode::Button, "button"}, {StartMode::Appear, "appear"}, {StartMode::Probe, "probe"}};
+
+// Any case.
 std::optional<StartMode> ParseStartMode(const std::string& text) {
-    const std::string upper = ScriptText::UpperCase(text);
-    if (upper == "BUTTON") {
-        return StartMode::Button;
-    }
-    if (upper == "APPEAR") {
-        return StartMode::Appear;
-    }
-    if (upper == "PROBE") {
-        return StartMode::Probe;
-    }
-    return std::nullopt;
+    return ValueNamed(StartModeNames, text, [](std::string_view a, std::string_view b) {
+        return ScriptText::UpperCase(std::string(a)) == ScriptText::UpperCase(std::string(b));
+    });
 }
 
 // The number N of a key "<prefix>N" (any case), 1..999; nothing for other keys.
@@ -320,15 +318,7 @@ void CheckScript(Reader& r, const StationConfig& config) {
 } // namespace
 
 const char* StartModeName(StartMode mode) {
-    switch (mode) {
-    case StartMode::Button:
-        return "button";
-    case StartMode::Appear:
-        return "appear";
-    case StartMode::Probe:
-        return "probe";
-    }
-    return "";
+    return NameIn(StartModeNames, mode, "");
 }
 
 StationConfig ReadStationConfig(std::vector<std::string>& errors, const DevicePresence& present) {

@@ -1,6 +1,7 @@
 #include "station/StationSlot.h"
 
 #include "link/PortOwner.h"
+#include "serial/NameTable.h"
 #include "serial/TVaxoCustomComPort.h"
 #include "serial/portmap/AdapterInfo.h"
 #include "station/BoardRun.h"
@@ -35,26 +36,18 @@ constexpr std::size_t ProbeReplyLimit = 256;
 
 } // namespace
 
+// The names of the table, the record and the window.
+constexpr NameTable<SlotState> SlotStateNames[] = {{SlotState::Waiting, "waiting for a board"},
+                                                   {SlotState::Loading, "loading"},
+                                                   {SlotState::Verifying, "verifying"},
+                                                   {SlotState::Passed, "passed"},
+                                                   {SlotState::Failed, "failed"},
+                                                   {SlotState::BoardGone, "board gone"},
+                                                   {SlotState::PortError, "port error"},
+                                                   {SlotState::OutOfService, "out of service"}};
+
 const char* SlotStateName(SlotState state) {
-    switch (state) {
-    case SlotState::Waiting:
-        return "waiting for a board";
-    case SlotState::Loading:
-        return "loading";
-    case SlotState::Verifying:
-        return "verifying";
-    case SlotState::Passed:
-        return "passed";
-    case SlotState::Failed:
-        return "failed";
-    case SlotState::BoardGone:
-        return "board gone";
-    case SlotState::PortError:
-        return "port error";
-    case SlotState::OutOfService:
-        return "out of service";
-    }
-    return "";
+    return NameIn(SlotStateNames, state, "");
 }
 
 double SlotView::ElapsedSeconds() const {

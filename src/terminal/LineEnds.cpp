@@ -4,28 +4,35 @@
 
 namespace pellwick {
 
-std::string_view LineEndBytes(LineEnd end) {
-    switch (end) {
-    case LineEnd::Lf:
-        return "\n";
-    case LineEnd::CrLf:
-        return "\r\n";
-    case LineEnd::Cr:
-    default:
-        return "\r";
+namespace {
+
+// Each line end with its bytes and its name in loader.ini; a value outside the enum reads as
+// the first, CR.
+struct LineEndForm {
+    LineEnd end;
+    std::string_view bytes;
+    const char* name;
+};
+constexpr LineEndForm LineEndForms[] = {
+    {LineEnd::Cr, "\r", "CR"}, {LineEnd::Lf, "\n", "LF"}, {LineEnd::CrLf, "\r\n", "CRLF"}};
+
+const LineEndForm& FormOf(LineEnd end) {
+    for (const LineEndForm& form : LineEndForms) {
+        if (form.end == end) {
+            return form;
+        }
     }
+    return LineEndForms[0];
+}
+
+} // namespace
+
+std::string_view LineEndBytes(LineEnd end) {
+    return FormOf(end).bytes;
 }
 
 const char* LineEndName(LineEnd end) {
-    switch (end) {
-    case LineEnd::Lf:
-        return "LF";
-    case LineEnd::CrLf:
-        return "CRLF";
-    case LineEnd::Cr:
-    default:
-        return "CR";
-    }
+    return FormOf(end).name;
 }
 
 std::optional<LineEnd> LineEndFromName(std::string_view name) {
@@ -33,9 +40,9 @@ std::optional<LineEnd> LineEndFromName(std::string_view name) {
     for (const char c : name) {
         upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     }
-    for (const LineEnd end : {LineEnd::Cr, LineEnd::Lf, LineEnd::CrLf}) {
-        if (upper == LineEndName(end)) {
-            return end;
+    for (const LineEndForm& form : LineEndForms) {
+        if (upper == form.name) {
+            return form.end;
         }
     }
     return std::nullopt;

@@ -1,19 +1,17 @@
 #include "upload/RunControls.h"
 
+#include "serial/NameTable.h"
+
 namespace pellwick {
 
+// The names the window and the tests show.
+constexpr NameTable<RunState> RunStateNames[] = {{RunState::Idle, "idle"},
+                                                 {RunState::Running, "running"},
+                                                 {RunState::PortLost, "port lost"},
+                                                 {RunState::PortClosed, "port closed"}};
+
 const char* RunStateName(RunState state) {
-    switch (state) {
-    case RunState::Idle:
-        return "idle";
-    case RunState::Running:
-        return "running";
-    case RunState::PortLost:
-        return "port lost";
-    case RunState::PortClosed:
-        return "port closed";
-    }
-    return "idle";
+    return NameIn(RunStateNames, state, "idle");
 }
 
 RunControls ControlsFor(RunState state, bool terminalExists) {

@@ -11,25 +11,21 @@
 #include <system_error>
 #include <utility>
 
+#include "serial/NameTable.h"
 #include "upload/EngineTexts.h"
 #include "upload/ScriptText.h"
 
 namespace pellwick {
 
+// The names the progress lines show.
+constexpr NameTable<RunWait> RunWaitNames[] = {{RunWait::None, "none"},
+                                               {RunWait::Room, "room"},
+                                               {RunWait::Pause, "pause"},
+                                               {RunWait::Quiet, "quiet"},
+                                               {RunWait::Answer, "answer"}};
+
 const char* RunWaitName(RunWait wait) {
-    switch (wait) {
-    case RunWait::None:
-        return "none";
-    case RunWait::Room:
-        return "room";
-    case RunWait::Pause:
-        return "pause";
-    case RunWait::Quiet:
-        return "quiet";
-    case RunWait::Answer:
-        return "answer";
-    }
-    return "none";
+    return NameIn(RunWaitNames, wait, "none");
 }
 
 ScriptEngine::ScriptEngine(ILinkOperations& link, IUploadWindow& window, IMessageBoxes& boxes,

@@ -1,6 +1,8 @@
 #include "ini/PrivateProfile.h"
 #include "ini/EIniWriteError.h"
 
+#include "support/TempFolder.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -41,13 +43,7 @@ void ExpectIntegers(PrivateProfile& ini, const char* section, int def,
 
 class PrivateProfileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "pellwick-ini-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-        path_ = (fs::path(dir_) / "loader.ini").string();
-    }
-    void TearDown() override { fs::remove_all(dir_); }
+    void SetUp() override { ASSERT_FALSE(folder_.Path().empty()); }
 
     void Put(const std::string& content) const {
         std::ofstream out(path_, std::ios::binary | std::ios::trunc);
@@ -60,8 +56,9 @@ protected:
         return ss.str();
     }
 
-    std::string dir_;
-    std::string path_;
+    TempFolder folder_;
+    const std::string dir_ = folder_.Path();
+    const std::string path_ = folder_.File("loader.ini");
 };
 
 TEST_F(PrivateProfileTest, NamesCompareWithoutCaseAndFirstSectionAndKeyWin) {

@@ -1,6 +1,8 @@
 #include "link/Rs232SettingsFile.h"
 #include "ini/EIniWriteError.h"
 
+#include "support/TempFolder.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -15,13 +17,7 @@ namespace fs = std::filesystem;
 
 class Rs232SettingsFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "pellwick-rs232-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-        path_ = dir_ + "/loader.ini";
-    }
-    void TearDown() override { fs::remove_all(dir_); }
+    void SetUp() override { ASSERT_FALSE(folder_.Path().empty()); }
 
     void Put(const std::string& content) const {
         std::ofstream(path_, std::ios::binary | std::ios::trunc) << content;
@@ -43,8 +39,9 @@ protected:
         return Get();
     }
 
-    std::string dir_;
-    std::string path_;
+    TempFolder folder_;
+    const std::string dir_ = folder_.Path();
+    const std::string path_ = folder_.File("loader.ini");
     Rs232Settings settings_;
     LinkSettings link_;
 };

@@ -78,22 +78,9 @@ public:
     explicit FakeSerialDevice(std::shared_ptr<State> state);
     ~FakeSerialDevice() override;
 
-    DeviceResult Open(const std::string& path) override;
-    void Close() override;
+    PELLWICK_SERIAL_DEVICE_OPERATIONS;
     bool IsOpen() const override { return open_; }
     int Fd() const override { return fd_; }
-    DeviceResult GetLine(LineBlock& block) override;
-    DeviceResult SetLine(const LineBlock& block) override;
-    DeviceResult Read(std::uint8_t* buffer, std::size_t count, std::size_t& done) override;
-    DeviceResult Write(const std::uint8_t* data, std::size_t count, std::size_t& done) override;
-    std::uint32_t InputQueued() override;
-    bool ModemStatus(std::uint8_t& bits) override;
-    void SetDtr(bool on) override;
-    void SetRts(bool on) override;
-    DeviceResult SendBreak() override;
-    bool ErrorCounts(LineErrorCounts& counts) override;
-    DeviceResult Purge(bool input, bool output) override;
-    DeviceResult SetRs485(bool on) override;
 
     // Adds input and makes the device readable.
     static void Feed(State& state, const std::string& bytes);

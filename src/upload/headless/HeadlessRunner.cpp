@@ -1,7 +1,5 @@
 #include "upload/headless/HeadlessRunner.h"
 
-#include "ini/EIniWriteError.h"
-#include "ini/PrivateProfile.h"
 #include "link/PortOwner.h"
 #include "outcome/RunReport.h"
 #include "serial/DevicePathWatch.h"
@@ -11,9 +9,9 @@
 #include "serial/portmap/PortMap.h"
 #include "shell/Guard.h"
 #include "shell/Interrupts.h"
+#include "shell/LoaderStart.h"
 #include "shell/ProcessWorld.h"
 #include "upload/GeneralSettings.h"
-#include "upload/ProfileSettingsSource.h"
 #include "upload/ScriptText.h"
 #include "upload/headless/RunProgressPrinter.h"
 #include "upload/headless/RunnerMessageBoxes.h"
@@ -283,20 +281,12 @@ int RunHeadless(const RunnerOptions& options, std::FILE* out) {
     RunReport report;
     report.startTime = IsoTimeNow();
 
-    // Start-up, as the main window does it.
-    const std::string startDir = std::filesystem::current_path().string();
-    const std::string iniPath = startDir + "/loader.ini";
-    PrivateProfile ini(iniPath);
-    ProfileSettingsSource source(ini);
-    GeneralSettings general = GeneralSettings::Read(source, startDir);
-    general.EnterDefaultPath(boxes);
-    try {
-        ini.WriteString("Global", "Driver Version", "2.00");
-    } catch (const EIniWriteError& e) {
-        // Reported as the window reports it; start-up goes on there too, and a port set-up
-        // that cannot write its settings leaves the port closed below.
-        boxes.Show(MsgKind::Error, e.what(), MbOk);
-    }
+    // Start-up, as the main window does it. The window skips the rest of its creation after a
+    // failed write; the runner goes on, and a port set-up that cannot write its settings
+    // leaves the port closed below.
+    const LoaderStart start = LoaderStart::Run(std::filesystem::current_path().string(), boxes);
+    const std::string& iniPath = start.IniPath;
+    const GeneralSettings& general = start.Settings;
     // The port map of this loader.ini. Failures the port reports on its own (in its event
     // handlers) are printed, and during a run they count against it; what a network port has
     // to say (a setting its server did not acknowledge) is printed too, from any thread.
