@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs libFuzzer targets of fuzz/ on their seed corpus and dictionary, each for a while.
 #   bash scripts/fuzz.sh [SECONDS] [TARGET...]      (default: 30 s each, all six targets)
+# Targets run side by side, one per processor (PELLWICK_FUZZ_JOBS sets another number).
 # Builds them first with the 'clang' preset. Inputs the run finds go to a scratch corpus under
 # build-clang/fuzz-work/<target>/, never into the repository; a crash or a failed oracle leaves
 # its input as build-clang/fuzz-work/<target>-crash-* and makes the script fail.
@@ -14,14 +15,29 @@ targets=("$@")
 cmake --preset clang -DPELLWICK_WERROR=ON >/dev/null
 cmake --build --preset fuzz
 
-failed=()
-for target in "${targets[@]}"; do
-    work=build-clang/fuzz-work/$target
+# One target runs per processor: each is a single process that keeps one core busy.
+jobs=${PELLWICK_FUZZ_JOBS:-$(nproc)}
+run_one() {
+    local target=$1 seconds=$2
+    local work=build-clang/fuzz-work/$target
     mkdir -p "$work"
-    echo "== fuzz_$target for $seconds s"
-    if ! build-clang/fuzz/fuzz_"$target" "$work" fuzz/corpus/"$target" \
+    if build-clang/fuzz/fuzz_"$target" "$work" fuzz/corpus/"$target" \
         -dict=fuzz/"$target".dict -max_total_time="$seconds" -print_final_stats=1 \
         -artifact_prefix=build-clang/fuzz-work/"$target"- 2>build-clang/fuzz-work/"$target".log; then
+        echo ok >build-clang/fuzz-work/"$target".result
+    else
+        echo failed >build-clang/fuzz-work/"$target".result
+    fi
+}
+export -f run_one
+rm -f build-clang/fuzz-work/*.result
+echo "== ${#targets[@]} fuzz targets for $seconds s each, $jobs at a time"
+printf '%s\n' "${targets[@]}" | xargs -P "$jobs" -I{} bash -c 'run_one "$1" "$2"' _ {} "$seconds"
+
+failed=()
+for target in "${targets[@]}"; do
+    echo "== fuzz_$target"
+    if [ "$(cat build-clang/fuzz-work/"$target".result 2>/dev/null)" != ok ]; then
         failed+=("$target")
         grep -E "oracle failed|ERROR|SUMMARY|runtime error" build-clang/fuzz-work/"$target".log | head -5
     fi
