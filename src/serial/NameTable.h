@@ -1,9 +1,10 @@
 // Names of enum values kept as one table a type: the name of a value, and the value of a name
-// read back. A value the table lacks gets the caller's fallback.
+// read back. A value the table lacks gets the caller's fallback, so a name that a file or a
+// report keeps is better a switch, which does not build without every value.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
-#include <functional>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -22,12 +23,15 @@ constexpr const char* NameIn(const NameTable<E> (&table)[N], E value, const char
     return fallback;
 }
 
-// equal: how a name read back compares with the table's (exactly by default).
-template <typename E, std::size_t N, typename Equal = std::equal_to<>>
-std::optional<E> ValueNamed(const NameTable<E> (&table)[N], std::string_view name,
-                            Equal equal = {}) {
+// The value of a name read back in any case (ASCII).
+template <typename E, std::size_t N>
+std::optional<E> ValueNamed(const NameTable<E> (&table)[N], std::string_view name) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
     for (const auto& [entry, known] : table) {
-        if (equal(name, std::string_view(known))) {
+        const std::string_view k(known);
+        if (k.size() == name.size() &&
+            std::equal(k.begin(), k.end(), name.begin(),
+                       [&](char a, char b) { return lower(a) == lower(b); })) {
             return entry;
         }
     }

@@ -32,9 +32,7 @@ constexpr NameTable<StartMode> StartModeNames[] = {
 
 // Any case.
 std::optional<StartMode> ParseStartMode(const std::string& text) {
-    return ValueNamed(StartModeNames, text, [](std::string_view a, std::string_view b) {
-        return ScriptText::UpperCase(std::string(a)) == ScriptText::UpperCase(std::string(b));
-    });
+    return ValueNamed(StartModeNames, text);
 }
 
 // The number N of a key "<prefix>N" (any case), 1..999; nothing for other keys.

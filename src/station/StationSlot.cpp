@@ -1,7 +1,6 @@
 #include "station/StationSlot.h"
 
 #include "link/PortOwner.h"
-#include "serial/NameTable.h"
 #include "serial/TVaxoCustomComPort.h"
 #include "serial/portmap/AdapterInfo.h"
 #include "station/BoardRun.h"
@@ -36,18 +35,28 @@ constexpr std::size_t ProbeReplyLimit = 256;
 
 } // namespace
 
-// The names of the table, the record and the window.
-constexpr NameTable<SlotState> SlotStateNames[] = {{SlotState::Waiting, "waiting for a board"},
-                                                   {SlotState::Loading, "loading"},
-                                                   {SlotState::Verifying, "verifying"},
-                                                   {SlotState::Passed, "passed"},
-                                                   {SlotState::Failed, "failed"},
-                                                   {SlotState::BoardGone, "board gone"},
-                                                   {SlotState::PortError, "port error"},
-                                                   {SlotState::OutOfService, "out of service"}};
-
+// The names of the table, the record and the window, which station.log keeps: a switch, so that
+// a new state without a name does not build.
 const char* SlotStateName(SlotState state) {
-    return NameIn(SlotStateNames, state, "");
+    switch (state) {
+    case SlotState::Waiting:
+        return "waiting for a board";
+    case SlotState::Loading:
+        return "loading";
+    case SlotState::Verifying:
+        return "verifying";
+    case SlotState::Passed:
+        return "passed";
+    case SlotState::Failed:
+        return "failed";
+    case SlotState::BoardGone:
+        return "board gone";
+    case SlotState::PortError:
+        return "port error";
+    case SlotState::OutOfService:
+        return "out of service";
+    }
+    return "";
 }
 
 double SlotView::ElapsedSeconds() const {
