@@ -14,7 +14,8 @@ if(TARGET pellwick_e2e_support AND TARGET pellwick_upload_run AND TARGET pellwic
     pellwick_warnings(upload_composition_soak)
     target_link_libraries(upload_composition_soak PRIVATE
         pellwick_e2e_support pellwick_test_harness pellwick_test_virtual_port pellwick_upload_run
-        pellwick_link_port pellwick_station pellwick_headless pellwick_terminal_widgets
+        pellwick_link_port pellwick_station pellwick_headless pellwick_outcome
+        pellwick_terminal_widgets
         Qt6::Widgets)
     set_target_properties(upload_composition_soak PROPERTIES
         AUTOMOC OFF

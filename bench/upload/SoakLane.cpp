@@ -1,5 +1,6 @@
 #include "SoakLane.h"
 
+#include "outcome/RunVerdict.h"
 #include "station/BoardRun.h"
 #include "station/SlotBoxes.h"
 #include "upload/headless/HeadlessRunner.h"

@@ -34,13 +34,10 @@ template <class LineType> struct SoakLanes {
             lanes.push_back(MakeLane(program, world, *lines.back(), pool, totals, options.seed, b));
         }
     }
-    SoakLanes(const SoakLanes&) = delete;
-    SoakLanes& operator=(const SoakLanes&) = delete;
-    // Ends the lanes before the lines they run on.
-    ~SoakLanes() { lanes.clear(); }
 
     Pool pool;
     std::vector<std::unique_ptr<LineType>> lines;
+    // Last, so that the lanes end before the lines they run on.
     std::vector<std::unique_ptr<Lane>> lanes;
 };
 

@@ -27,7 +27,7 @@ int ExitStatusFor(const RunVerdict& verdict);
 // The report's name of the exit: for an upload failure what ended it ("refused", "not
 // verified", "cancelled", "hung up", "failed"), otherwise the status's own name.
 std::string ExitNameFor(int status, RunEnd end);
-// A board passes only where the runner would have ended clean.
+// A board passes by the runner's rule: only where its verdict gives a clean exit.
 bool Passed(const RunVerdict& verdict);
 
 // Sets the report's exit: the status, its name, and the message that ended a run that did not

@@ -2,6 +2,7 @@
 
 #include "link/PortOwner.h"
 #include "outcome/RunReport.h"
+#include "outcome/RunVerdict.h"
 #include "serial/DevicePathWatch.h"
 #include "serial/TVaxoCustomComPort.h"
 #include "serial/portmap/AdapterInfo.h"
@@ -432,11 +433,19 @@ int RunHeadless(const RunnerOptions& options, std::FILE* out) {
     verdict.interrupted = InterruptChannel::Count() > 0;
     verdict.portFault = portFault;
     verdict.failed = loopStatus == ExitFailure;
+    // Where the record alone does not explain the status, the reports say what does; an error
+    // the run went past earlier must not stand in for it.
+    std::string failure = notStarted;
+    if (verdict.failed) {
+        failure = std::string("Unexpected failure: ") + FailureAdvice + ".";
+    } else if (record.End == RunEnd::Completed && portFault) {
+        failure = portFaultText;
+    } else if (record.End == RunEnd::Completed && verdict.interrupted) {
+        failure = "Cancelled (Ctrl-C) after the script's last step.";
+    }
     // Signals stay caught until the reports are written: a late Ctrl-C must not kill the
     // runner with the default action before they are.
-    // A run that completed failed only through the port's own report.
-    return finish(ExitStatusFor(verdict), run->Engine().Run().Lines, record,
-                  portFault && record.End == RunEnd::Completed ? portFaultText : notStarted);
+    return finish(ExitStatusFor(verdict), run->Engine().Run().Lines, record, failure);
 }
 
 } // namespace pellwick

@@ -3,7 +3,7 @@
 // set-up, the same script engine and the same "loader.log".
 #pragma once
 
-#include "outcome/RunVerdict.h"
+#include "outcome/RunnerExit.h"
 #include "shell/CommandLine.h"
 #include "upload/RunRecord.h"
 #include "upload/headless/RunnerMessageBoxes.h"
