@@ -21,7 +21,7 @@ protected:
 
     // Starts the device and switches it to upload mode.
     void StartUploading(const DeviceConfig& config) {
-        Start(config);
+        ASSERT_NO_FATAL_FAILURE(Start(config));
         ASSERT_EQ(Ask("UL", ">"), ">");
     }
 

@@ -7,7 +7,7 @@ namespace {
 using DialogueTest = DeviceFixture;
 
 TEST_F(DialogueTest, NormalModeAnswersResultPromptAndError) {
-    Start();
+    ASSERT_NO_FATAL_FAILURE(Start());
     Converse({
         {"VER\r", "VER=2.10\r\n#"},
         {"\r", "#"},
@@ -24,7 +24,7 @@ TEST_F(DialogueTest, NormalModeAnswersResultPromptAndError) {
 }
 
 TEST_F(DialogueTest, ModeCommandsSwitchPromptAndErrorStrings) {
-    Start();
+    ASSERT_NO_FATAL_FAILURE(Start());
     Converse({
         {"UL\r", ">"},
         {"\r", ">"},
@@ -51,7 +51,7 @@ TEST_F(DialogueTest, ConfiguredStringsAndCommandsAreSpoken) {
     config.commands.push_back({"RESET", "", false});
     config.uploadCommand = "LOAD";
     config.normalCommand = "RUN";
-    Start(config);
+    ASSERT_NO_FATAL_FAILURE(Start(config));
     Converse({
         {"ID\r", "ID:42\r\nOK>"},
         {"RESET\r", "OK>"},
@@ -65,7 +65,7 @@ TEST_F(DialogueTest, ConfiguredStringsAndCommandsAreSpoken) {
 TEST_F(DialogueTest, ErrorComesAloneWhenNoPromptShouldFollowIt) {
     DeviceConfig config;
     config.promptAfterError = false;
-    Start(config);
+    ASSERT_NO_FATAL_FAILURE(Start(config));
     EXPECT_EQ(Ask("X", "?"), "?");
     // Nothing followed the error: the next thing on the line is the next answer.
     EXPECT_EQ(Ask("", "#"), "#");
@@ -74,14 +74,14 @@ TEST_F(DialogueTest, ErrorComesAloneWhenNoPromptShouldFollowIt) {
 TEST_F(DialogueTest, EchoRepeatsCommandLinesWhenSwitchedOn) {
     DeviceConfig config;
     config.echo = true;
-    Start(config);
+    ASSERT_NO_FATAL_FAILURE(Start(config));
     EXPECT_EQ(Ask("VER", "#"), "VER\rVER=2.10\r\n#");
 }
 
 TEST_F(DialogueTest, OverlongLineIsRefusedWithoutCuttingItIntoCommands) {
     DeviceConfig config;
     config.maxLine = 8;
-    Start(config);
+    ASSERT_NO_FATAL_FAILURE(Start(config));
     EXPECT_EQ(Ask("VERVERVERVERVERVER", "#"), "?\r\n#");
     EXPECT_EQ(Ask("VER", "#"), "VER=2.10\r\n#");
 }

@@ -15,7 +15,7 @@ using test::WaitUntil;
 TEST_F(FaultTest, SilentDeviceTakesInputButAnswersNothing) {
     DeviceConfig config;
     config.silent = true;
-    Start(config);
+    ASSERT_NO_FATAL_FAILURE(Start(config));
     ASSERT_TRUE(peer_.Write("UL\r\r"));
     ASSERT_TRUE(WaitUntil([&] { return harness_.Server()->UploadMode(); }));
     EXPECT_EQ(peer_.ReadFor(std::chrono::milliseconds(200)), "");
@@ -25,7 +25,7 @@ TEST_F(FaultTest, ErrorAfterNBytesStopsTheFileAndDiscardsItsRest) {
     DeviceConfig config;
     config.errAfter = 100;
     config.resyncMs = 100;
-    StartUploading(config);
+    ASSERT_NO_FATAL_FAILURE(StartUploading(config));
     const std::string data(300, '\r'); // would be 300 empty lines if not discarded
     ASSERT_TRUE(peer_.Write(Header("1", data) + data));
     EXPECT_EQ(peer_.ReadUntil(">"), "ERR\r\n>");
@@ -41,7 +41,7 @@ TEST_F(FaultTest, ErrorAfterNBytesStopsTheFileAndDiscardsItsRest) {
 TEST_F(FaultTest, CorruptedByteFailsTheChecksum) {
     DeviceConfig config;
     config.corruptAt = 2;
-    StartUploading(config);
+    ASSERT_NO_FATAL_FAILURE(StartUploading(config));
     EXPECT_EQ(Upload("1", "abcd"), "ERR\r\n>");
     const auto upload = harness_.Server()->Uploads().at(0);
     EXPECT_EQ(upload.receivedChecksum,
@@ -51,7 +51,7 @@ TEST_F(FaultTest, CorruptedByteFailsTheChecksum) {
 TEST_F(FaultTest, DroppedByteMakesTheVerifyingCrPartOfTheFile) {
     DeviceConfig config;
     config.dropAt = 0;
-    StartUploading(config);
+    ASSERT_NO_FATAL_FAILURE(StartUploading(config));
     ASSERT_TRUE(peer_.Write(Header("1", "abcd") + "abcd"));
     // The first CR completes the file and gets no answer; the second verifies it, and it is
     // wrong.
@@ -65,7 +65,7 @@ TEST_F(FaultTest, GarbageAndFloodPrecedeAnswersWithoutFakingThem) {
     DeviceConfig config;
     config.garbage = 16;
     config.flood = 20000;
-    Start(config);
+    ASSERT_NO_FATAL_FAILURE(Start(config));
     const std::string first = Ask("VER", "VER=2.10\r\n#");
     ASSERT_EQ(first.size(), 20000u + 16u + 11u);
     const std::string junk = first.substr(0, 20016);
@@ -78,7 +78,7 @@ TEST_F(FaultTest, GarbageAndFloodPrecedeAnswersWithoutFakingThem) {
 TEST_F(FaultTest, HangupClosesTheLineAfterNBytes) {
     DeviceConfig config;
     config.hangupAfter = 6;
-    Start(config);
+    ASSERT_NO_FATAL_FAILURE(Start(config));
     ASSERT_EQ(Ask("VER", "#"), "VER=2.10\r\n#");
     ASSERT_TRUE(peer_.Write("VER\r"));
     EXPECT_TRUE(peer_.WaitHangup());
@@ -88,7 +88,7 @@ TEST_F(FaultTest, HangupClosesTheLineAfterNBytes) {
 TEST_F(FaultTest, DelayedAnswersComeLateAndInOrder) {
     DeviceConfig config;
     config.answerDelayMs = 300;
-    Start(config);
+    ASSERT_NO_FATAL_FAILURE(Start(config));
     const auto start = Clock::now();
     ASSERT_TRUE(peer_.Write("VER\rX\r\r"));
     EXPECT_EQ(peer_.ReadUntil("#"), "VER=2.10\r\n#");
@@ -101,7 +101,7 @@ TEST_F(FaultTest, RefusalAtVerificationOfAnIntactFileCanBeForgottenByTheNextCr) 
     DeviceConfig config;
     config.refuseVerify = true;
     config.forgetRefusal = true;
-    StartUploading(config);
+    ASSERT_NO_FATAL_FAILURE(StartUploading(config));
     EXPECT_EQ(Upload("1", "abcd"), "ERR\r\n>");
     EXPECT_EQ(Ask("", ">"), ">");
     ASSERT_TRUE(WaitUntil([&] { return harness_.Server()->Uploads().size() == 1; }));
@@ -113,7 +113,7 @@ TEST_F(FaultTest, NoiseAfterTheDataHoldsPromptsButNoErrorByteAndASplitErrorComes
     config.noiseAfterData = 2000;
     config.corruptAt = 0;
     config.splitErrorMs = 300;
-    StartUploading(config);
+    ASSERT_NO_FATAL_FAILURE(StartUploading(config));
     ASSERT_TRUE(peer_.Write(Header("1", "abcd") + "abcd"));
     const std::string noise = peer_.ReadFor(std::chrono::milliseconds(500));
     ASSERT_EQ(noise.size(), 2000u);
@@ -130,7 +130,7 @@ TEST_F(FaultTest, LateVerificationAnswerLeavesTheOtherAnswersOnTime) {
     constexpr auto late = std::chrono::milliseconds(1000);
     DeviceConfig config;
     config.verifyDelayMs = late.count();
-    Start(config);
+    ASSERT_NO_FATAL_FAILURE(Start(config));
     const auto timed = [&](std::string_view line) {
         const auto start = Clock::now();
         EXPECT_EQ(Ask(line, ">"), ">");
@@ -146,7 +146,7 @@ TEST_F(FaultTest, LateVerificationAnswerLeavesTheOtherAnswersOnTime) {
 TEST_F(FaultTest, UnansweredVerifyingCrsLeaveEachFileForALaterOne) {
     DeviceConfig config;
     config.ignoreVerify = 2;
-    StartUploading(config);
+    ASSERT_NO_FATAL_FAILURE(StartUploading(config));
     // An intact file, then one whose announced checksum is wrong: the unanswered CRs neither
     // become data nor change the verdict.
     for (const auto& [file, verdict] :
@@ -169,7 +169,7 @@ TEST_F(FaultTest, ErrorAfterNBytesComesKTimesApart) {
     config.errRepeat = 3;
     config.errRepeatMs = apart.count();
     config.resyncMs = 100;
-    StartUploading(config);
+    ASSERT_NO_FATAL_FAILURE(StartUploading(config));
     const std::string data(64, 'x');
     ASSERT_TRUE(peer_.Write(Header("1", data) + data));
     ASSERT_EQ(peer_.ReadUntil(">"), "ERR\r\n>");
@@ -185,7 +185,7 @@ TEST_F(FaultTest, ErrorAfterNBytesComesKTimesApart) {
 TEST_F(FaultTest, UnsolicitedErrorComesOnceInTheCurrentModeAndChangesNothing) {
     DeviceConfig config;
     config.unsolicitedErrorMs = 300;
-    Start(config);
+    ASSERT_NO_FATAL_FAILURE(Start(config));
     const auto start = Clock::now();
     Converse({{"VER\r", "VER=2.10\r\n#"}, {"", "?\r\n#"}, {"\r", "#"}});
     EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(300));
@@ -194,7 +194,7 @@ TEST_F(FaultTest, UnsolicitedErrorComesOnceInTheCurrentModeAndChangesNothing) {
     harness_.Stop();
     config = {};
     config.unsolicitedErrorLine = 2;
-    Start(config);
+    ASSERT_NO_FATAL_FAILURE(Start(config));
     Converse({{"UL\r", ">"}, {Header("1", "abcd"), "ERR\r\n>"}, {"abcd\r", ">"}, {"\r", ">"}});
     EXPECT_EQ(peer_.ReadFor(std::chrono::milliseconds(400)), "");
     EXPECT_TRUE(harness_.Server()->Uploads().at(0).accepted);
@@ -221,7 +221,7 @@ TEST_F(FaultTest, RefusedCommandIsAnsweredAsUnknownCountTimesThenAccepted) {
         harness_.Stop();
         DeviceConfig config;
         config.refusedCommands = {c.refusal};
-        Start(config);
+        ASSERT_NO_FATAL_FAILURE(Start(config));
         Converse(c.dialogue);
     }
 }

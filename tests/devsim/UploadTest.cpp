@@ -25,7 +25,7 @@ protected:
         store_ = harness_.File("store");
         fs::create_directory(store_);
         config.storeDir = store_;
-        StartUploading(config);
+        ASSERT_NO_FATAL_FAILURE(StartUploading(config));
     }
 
     std::string store_;
@@ -133,7 +133,7 @@ TEST_F(UploadTest, AddressCannotNameAPathOutsideTheStoreFolder) {
 TEST_F(UploadTest, FileThatCannotBeStoredIsRefused) {
     DeviceConfig config;
     config.storeDir = harness_.File("missing-folder");
-    StartUploading(config);
+    ASSERT_NO_FATAL_FAILURE(StartUploading(config));
     EXPECT_EQ(Upload("5", "data"), "ERR\r\n>");
 }
 

@@ -9,6 +9,7 @@
 #include <netinet/in.h>
 #include <spawn.h>
 #include <sstream>
+#include <string_view>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -74,8 +75,29 @@ int Ser2netServer::FreePort() {
     return port;
 }
 
+namespace {
+// What ser2net prints when another program listens on a port it was given.
+constexpr std::string_view PortTaken = "Unable to startup network port";
+} // namespace
+
 bool Ser2netServer::Start(const std::vector<std::string>& devices, Protocol protocol,
                           const std::string& line, const std::vector<int>& ports) {
+    // A free port can be taken by another test between its choosing and ser2net's bind: then
+    // ser2net says so, and other free ports are chosen. Ports the caller gave stay.
+    for (int attempt = 1;; ++attempt) {
+        const std::size_t traced = Trace().size();
+        if (StartOnce(devices, protocol, line, ports)) {
+            return true;
+        }
+        if (!ports.empty() || attempt == 3 ||
+            Trace().find(PortTaken, traced) == std::string::npos) {
+            return false;
+        }
+    }
+}
+
+bool Ser2netServer::StartOnce(const std::vector<std::string>& devices, Protocol protocol,
+                              const std::string& line, const std::vector<int>& ports) {
     Kill();
     protocol_ = protocol;
     const std::string server = FindProgram("ser2net");
@@ -128,11 +150,13 @@ bool Ser2netServer::Start(const std::vector<std::string>& devices, Protocol prot
         error_ = "cannot start ser2net";
         return false;
     }
+    const std::size_t traced = Trace().size();
+    const auto taken = [&] { return Trace().find(PortTaken, traced) != std::string::npos; };
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     for (int port : ports_) {
-        while (!Accepts(port)) {
+        while (!Accepts(port) || taken()) {
             if (std::chrono::steady_clock::now() >= deadline ||
-                waitpid(pid_, nullptr, WNOHANG) != 0) {
+                waitpid(pid_, nullptr, WNOHANG) != 0 || taken()) {
                 error_ =
                     "ser2net does not listen on port " + std::to_string(port) + ":\n" + Trace();
                 return false;

@@ -49,6 +49,8 @@ public:
     const std::string& Error() const { return error_; }
 
 private:
+    bool StartOnce(const std::vector<std::string>& devices, Protocol protocol,
+                   const std::string& line, const std::vector<int>& ports);
     TempFolder folder_;
     std::vector<int> ports_;
     Protocol protocol_ = Protocol::Rfc2217;
