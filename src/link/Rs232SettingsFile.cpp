@@ -20,6 +20,19 @@ std::optional<std::uint16_t> PortNumberOfValue(const std::string& value) {
     return static_cast<std::uint16_t>(*number);
 }
 
+// The value of an integer key of [RS232Settings] (missing: `missing`); one that `valid` refuses
+// is repaired: the file gets `repair`, which is what is used.
+template <typename Valid>
+std::int32_t CheckedInteger(PrivateProfile& ini, const char* key, std::int32_t missing,
+                            std::int32_t repair, Valid valid) {
+    const std::int32_t value = ini.ReadInteger(Rs232SettingsFile::Rs232Section, key, missing);
+    if (valid(value)) {
+        return value;
+    }
+    ini.WriteInteger(Rs232SettingsFile::Rs232Section, key, repair);
+    return repair;
+}
+
 } // namespace
 
 std::optional<std::uint32_t> Rs232SettingsFile::ParseLineRate(const std::string& text) {
@@ -58,29 +71,12 @@ std::string Rs232SettingsFile::Load(PrivateProfile& ini, Rs232Settings& settings
         ini.WriteString(Rs232Section, "Baud Rate", "19200");
     }
 
-    const std::int32_t dataBits = ini.ReadInteger(Rs232Section, "Data Bits", 0);
-    if (dataBits == 7 || dataBits == 8) {
-        settings.DataBitCount = static_cast<std::uint16_t>(dataBits);
-    } else {
-        settings.DataBitCount = 8;
-        ini.WriteInteger(Rs232Section, "Data Bits", 8);
-    }
-
-    const std::int32_t parity = ini.ReadInteger(Rs232Section, "Parity", 9);
-    if (parity >= 0 && parity <= 2) {
-        settings.ParityCode = static_cast<std::uint8_t>(parity);
-    } else {
-        settings.ParityCode = 0;
-        ini.WriteInteger(Rs232Section, "Parity", 0);
-    }
-
-    const std::int32_t stopBits = ini.ReadInteger(Rs232Section, "Stop Bit", 0);
-    if (stopBits == 1 || stopBits == 2) {
-        settings.StopBitCount = static_cast<std::uint16_t>(stopBits);
-    } else {
-        settings.StopBitCount = 1;
-        ini.WriteInteger(Rs232Section, "Stop Bit", 1);
-    }
+    settings.DataBitCount = static_cast<std::uint16_t>(
+        CheckedInteger(ini, "Data Bits", 0, 8, [](std::int32_t v) { return v == 7 || v == 8; }));
+    settings.ParityCode = static_cast<std::uint8_t>(
+        CheckedInteger(ini, "Parity", 9, 0, [](std::int32_t v) { return v >= 0 && v <= 2; }));
+    settings.StopBitCount = static_cast<std::uint16_t>(
+        CheckedInteger(ini, "Stop Bit", 0, 1, [](std::int32_t v) { return v == 1 || v == 2; }));
 
     settings.UseDtr = ini.ReadBool(Rs232Section, "Use DTR", false);
     settings.UseRts = ini.ReadBool(Rs232Section, "Use RTS", true);

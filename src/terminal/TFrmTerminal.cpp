@@ -90,10 +90,15 @@ char ParityLetter(TParity parity) {
 }
 
 // A checkable item of menu with its object name and shortcut.
-QAction* AddCheckItem(QMenu* menu, const char* text, const char* name, const QKeySequence& key) {
+QAction* AddItem(QMenu* menu, const char* text, const char* name, const QKeySequence& key) {
     QAction* item = menu->addAction(text);
     item->setObjectName(name);
     item->setShortcut(key);
+    return item;
+}
+
+QAction* AddCheckItem(QMenu* menu, const char* text, const char* name, const QKeySequence& key) {
+    QAction* item = AddItem(menu, text, name, key);
     item->setCheckable(true);
     return item;
 }
@@ -346,9 +351,8 @@ void TFrmTerminal::BuildMenus() {
     QMenuBar* bar = menuBar();
     bar->setObjectName("TermMenu");
     QMenu* file = bar->addMenu("&File");
-    actClear_ = file->addAction("&Clear terminal");
-    actClear_->setObjectName("MnuItmClear");
-    actClear_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_L));
+    actClear_ = AddItem(file, "&Clear terminal", "MnuItmClear",
+                        QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_L));
     connect(actClear_, &QAction::triggered, this, &TFrmTerminal::ClearTerminal);
     actScrollBack_ = file->addAction("Scroll Back");
     actScrollBack_->setObjectName("MnuItmScrollBack");
@@ -357,18 +361,15 @@ void TFrmTerminal::BuildMenus() {
     actScrollBack_->setShortcut(QKeySequence(Qt::Key_Insert));
     connect(actScrollBack_, &QAction::triggered, this, &TFrmTerminal::ToggleScrollBackItem);
     file->addSeparator();
-    QAction* exitItem = file->addAction("&Exit");
-    exitItem->setObjectName("MnuItmExit");
-    exitItem->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_W));
+    QAction* exitItem =
+        AddItem(file, "&Exit", "MnuItmExit", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_W));
     connect(exitItem, &QAction::triggered, this, &QWidget::close);
     file->addSeparator();
-    actCapture_ = file->addAction("Capture to File...");
-    actCapture_->setObjectName("MnuItmCapture");
-    actCapture_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+    actCapture_ = AddItem(file, "Capture to File...", "MnuItmCapture",
+                          QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
     connect(actCapture_, &QAction::triggered, this, &TFrmTerminal::ChooseCaptureFile);
-    actStopCapture_ = file->addAction("Stop Capture");
-    actStopCapture_->setObjectName("MnuItmStopCapture");
-    actStopCapture_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_X));
+    actStopCapture_ = AddItem(file, "Stop Capture", "MnuItmStopCapture",
+                              QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_X));
     connect(actStopCapture_, &QAction::triggered, this, &TFrmTerminal::StopCapture);
     actCaptureSent_ = AddCheckItem(file, "Capture What Is Sent", "MnuItmCaptureSent",
                                    QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_T));
@@ -381,15 +382,12 @@ void TFrmTerminal::BuildMenus() {
     connect(actCaptureAppend_, &QAction::triggered, this, &TFrmTerminal::SetCaptureAppend);
     UpdateCaptureItems();
     file->addSeparator();
-    actSendFile_ = file->addAction("Send File...");
-    actSendFile_->setObjectName("MnuItmSendFile");
-    actSendFile_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
+    actSendFile_ = AddItem(file, "Send File...", "MnuItmSendFile",
+                           QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
     connect(actSendFile_, &QAction::triggered, this, &TFrmTerminal::ChooseSendFile);
 
     QMenu* edit = bar->addMenu("&Edit");
-    actCopy_ = edit->addAction("Copy");
-    actCopy_->setObjectName("MnuItmCopy");
-    actCopy_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
+    actCopy_ = AddItem(edit, "Copy", "MnuItmCopy", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
     connect(actCopy_, &QAction::triggered, this, &TFrmTerminal::CopyMarked);
     // Ctrl+Shift+V and Shift+Insert: Ctrl+V stays a control character for the device.
     actPaste_ = edit->addAction("Paste");
@@ -397,9 +395,8 @@ void TFrmTerminal::BuildMenus() {
     actPaste_->setShortcuts(
         {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert)});
     connect(actPaste_, &QAction::triggered, this, &TFrmTerminal::PasteClipboard);
-    actPacing_ = edit->addAction("Paste Pacing...");
-    actPacing_->setObjectName("MnuItmPacing");
-    actPacing_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P));
+    actPacing_ = AddItem(edit, "Paste Pacing...", "MnuItmPacing",
+                         QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P));
     connect(actPacing_, &QAction::triggered, this, &TFrmTerminal::ChoosePacing);
 
     // The menu title itself opens the font dialog.

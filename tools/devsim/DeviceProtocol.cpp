@@ -100,16 +100,7 @@ DeviceProtocol::DeviceProtocol(DeviceConfig config)
 }
 
 std::string DeviceProtocol::Noise(std::int64_t count) {
-    std::string out;
-    if (count <= 0 || noiseAlphabet_.empty()) {
-        return out;
-    }
-    out.reserve(static_cast<std::size_t>(count));
-    for (std::int64_t i = 0; i < count; ++i) {
-        junkState_ = junkState_ * 1103515245u + 12345u;
-        out.push_back(noiseAlphabet_[(junkState_ >> 16) % noiseAlphabet_.size()]);
-    }
-    return out;
+    return Random(noiseAlphabet_, count);
 }
 
 std::string DeviceProtocol::FileNameForAddress(std::string_view address) {
@@ -139,14 +130,18 @@ const std::string& DeviceProtocol::ActiveError() const {
 }
 
 std::string DeviceProtocol::Junk(std::int64_t count) {
+    return Random(junkAlphabet_, count);
+}
+
+std::string DeviceProtocol::Random(const std::string& alphabet, std::int64_t count) {
     std::string out;
-    if (count <= 0 || junkAlphabet_.empty()) {
+    if (count <= 0 || alphabet.empty()) {
         return out;
     }
     out.reserve(static_cast<std::size_t>(count));
     for (std::int64_t i = 0; i < count; ++i) {
         junkState_ = junkState_ * 1103515245u + 12345u;
-        out.push_back(junkAlphabet_[(junkState_ >> 16) % junkAlphabet_.size()]);
+        out.push_back(alphabet[(junkState_ >> 16) % alphabet.size()]);
     }
     return out;
 }

@@ -90,6 +90,8 @@ private:
     std::string Junk(std::int64_t count);
     // Junk of the noise fault: may hold the prompts, never a byte of an error string.
     std::string Noise(std::int64_t count);
+    // count bytes drawn from alphabet by the one generator, so that a seed repeats a run.
+    std::string Random(const std::string& alphabet, std::int64_t count);
     const std::string& ActivePrompt() const;
     const std::string& ActiveError() const;
 

@@ -36,6 +36,18 @@ QString ElapsedText(double seconds) {
 
 constexpr StartMode Modes[] = {StartMode::Button, StartMode::Appear, StartMode::Probe};
 
+// A control of a slot's row. It takes no focus: the keys work on the selected row, so a focused
+// control would take them for itself.
+template <typename Control>
+Control* RowControl(Control* control, const char* name, const QString& tip, QGridLayout* grid,
+                    int row, int column) {
+    control->setObjectName(QLatin1String(name));
+    control->setToolTip(tip);
+    control->setFocusPolicy(Qt::NoFocus);
+    grid->addWidget(control, row, column);
+    return control;
+}
+
 } // namespace
 
 StationWindow::StationWindow(Station& station, QWidget* parent)
@@ -148,31 +160,16 @@ QWidget* StationWindow::MakeRow(int index) {
     row.Elapsed->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     grid->addWidget(row.Elapsed, 0, 5);
 
-    row.Start = new QComboBox(row.Frame);
-    row.Start->setObjectName(QStringLiteral("StartMode"));
-    row.Start->setToolTip(tr("How a board starts on this slot (M)"));
-    row.Start->addItem(tr("by button"));
-    row.Start->addItem(tr("when it appears"));
-    row.Start->addItem(tr("when it answers"));
-    row.Start->setFocusPolicy(Qt::NoFocus);
-    grid->addWidget(row.Start, 1, 4);
-    row.InService = new QCheckBox(tr("in service"), row.Frame);
-    row.InService->setObjectName(QStringLiteral("InService"));
-    row.InService->setToolTip(tr("Take the slot out of the line or back in (O)"));
+    row.Start = RowControl(new QComboBox(row.Frame), "StartMode",
+                           tr("How a board starts on this slot (M)"), grid, 1, 4);
+    row.Start->addItems({tr("by button"), tr("when it appears"), tr("when it answers")});
+    row.InService = RowControl(new QCheckBox(tr("in service"), row.Frame), "InService",
+                               tr("Take the slot out of the line or back in (O)"), grid, 1, 5);
     row.InService->setChecked(true);
-    row.InService->setFocusPolicy(Qt::NoFocus);
-    grid->addWidget(row.InService, 1, 5);
-
-    row.StartButton = new QPushButton(tr("Start"), row.Frame);
-    row.StartButton->setObjectName(QStringLiteral("StartButton"));
-    row.StartButton->setToolTip(tr("Start a board on this slot (Enter)"));
-    row.StartButton->setFocusPolicy(Qt::NoFocus);
-    grid->addWidget(row.StartButton, 0, 6);
-    row.CancelButton = new QPushButton(tr("Cancel"), row.Frame);
-    row.CancelButton->setObjectName(QStringLiteral("CancelButton"));
-    row.CancelButton->setToolTip(tr("Cancel this slot's board (Delete)"));
-    row.CancelButton->setFocusPolicy(Qt::NoFocus);
-    grid->addWidget(row.CancelButton, 1, 6);
+    row.StartButton = RowControl(new QPushButton(tr("Start"), row.Frame), "StartButton",
+                                 tr("Start a board on this slot (Enter)"), grid, 0, 6);
+    row.CancelButton = RowControl(new QPushButton(tr("Cancel"), row.Frame), "CancelButton",
+                                  tr("Cancel this slot's board (Delete)"), grid, 1, 6);
 
     row.Verdict = new QLabel(row.Frame);
     row.Verdict->setObjectName(QStringLiteral("Verdict"));
