@@ -32,6 +32,9 @@ std::string Station::Start(const std::string& junitFolder) {
         !error.empty()) {
         return error;
     }
+    if (!record_.Repaired().empty()) {
+        emit Message(QString::fromLocal8Bit(record_.Repaired()));
+    }
     for (auto& slot : slots_) {
         slot->Begin();
     }

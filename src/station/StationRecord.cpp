@@ -106,8 +106,8 @@ std::string StationRecord::Open(const std::string& path, const std::string& juni
     // finish together never cut into each other.
     // Non-blocking only for the open: a FIFO there must not hold the station until a reader
     // comes (it is refused below); writes to the regular file are not affected.
-    fd_ = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK,
-               0644);
+    fd_ =
+        open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
     if (fd_ < 0) {
         return "The record " + path + " cannot be opened for appending: " + std::strerror(errno) +
                ".";
@@ -118,18 +118,54 @@ std::string StationRecord::Open(const std::string& path, const std::string& juni
         fd_ = -1;
         return "The record " + path + " is not a regular file.";
     }
+    const off_t cut = CutTornLine(st.st_size);
+    if (cut < 0) {
+        return "The record " + path +
+               " ends in a torn line that cannot be cut off: " + std::strerror(errno) + ".";
+    }
+    if (cut > 0) {
+        repaired_ = "The record " + path + " ended in the part of a line (" + std::to_string(cut) +
+                    " bytes of a write the disk did not finish); it was cut off.";
+    }
     return {};
+}
+
+off_t StationRecord::CutTornLine(off_t size) {
+    char chunk[4096];
+    off_t end = size;
+    while (end > 0) {
+        const off_t start = end > off_t(sizeof chunk) ? end - off_t(sizeof chunk) : 0;
+        const ssize_t got = pread(fd_, chunk, static_cast<std::size_t>(end - start), start);
+        if (got != end - start) {
+            return -1;
+        }
+        for (off_t i = end - start; i > 0; --i) {
+            if (chunk[i - 1] == '\n') {
+                const off_t whole = start + i;
+                return whole == size ? 0 : ftruncate(fd_, whole) == 0 ? size - whole : -1;
+            }
+        }
+        end = start;
+    }
+    return size == 0 ? 0 : ftruncate(fd_, 0) == 0 ? size : -1;
 }
 
 std::string StationRecord::Append(const BoardResult& board) {
     std::string errors;
     const std::string line = BoardLine(board) + "\n";
-    // One write per line: a reader or a crash sees whole lines only.
-    const ssize_t written = fd_ < 0 ? -1 : write(fd_, line.data(), line.size());
+    // One write per line: a reader or a crash sees whole lines only. A part of a line (a full
+    // disk) is cut off again, or the next line, once there is room, would run into it.
+    struct stat st {};
+    const bool sized = fd_ >= 0 && fstat(fd_, &st) == 0;
+    const ssize_t written = sized ? write(fd_, line.data(), line.size()) : -1;
     if (written != static_cast<ssize_t>(line.size())) {
+        const int cause = errno;
+        if (written > 0 && ftruncate(fd_, st.st_size) != 0) {
+            errors += "The record " + path_ + " keeps a torn line: " + std::strerror(errno) + ". ";
+        }
         errors += "The record " + path_ + " could not take the board of slot " +
                   std::to_string(board.Slot) + ": " +
-                  (written < 0 ? std::strerror(errno) : "the disk took only part of it") + ".";
+                  (written < 0 ? std::strerror(cause) : "the disk took only part of it") + ".";
     }
     if (!junitFolder_.empty()) {
         const std::string file = junitFolder_ + "/" + FileNameTime(board.StartTime) + "-slot" +

@@ -7,6 +7,7 @@
 #include "station/BoardResult.h"
 
 #include <string>
+#include <sys/types.h>
 
 namespace pellwick {
 
@@ -25,17 +26,24 @@ public:
     StationRecord& operator=(const StationRecord&) = delete;
 
     // Opens path for appending (created when missing); junitFolder, when not empty, must be
-    // a folder. Empty on success, otherwise what is wrong.
+    // a folder. Empty on success, otherwise what is wrong. A file that ends in the part of a
+    // line (a write the disk did not finish) is cut back to its last whole line, so that the
+    // next line does not run into it; Repaired() then says so.
     std::string Open(const std::string& path, const std::string& junitFolder);
     // Appends the board's line and writes its JUnit file. Empty on success, otherwise what
-    // could not be written.
+    // could not be written. A line the disk takes only part of is cut off again.
     std::string Append(const BoardResult& board);
     const std::string& Path() const { return path_; }
+    const std::string& Repaired() const { return repaired_; }
 
 private:
+    // Cuts the file back to the end of its last whole line; the bytes cut off, -1 on failure.
+    off_t CutTornLine(off_t size);
+
     int fd_ = -1;
     std::string path_;
     std::string junitFolder_;
+    std::string repaired_;
 };
 
 } // namespace pellwick

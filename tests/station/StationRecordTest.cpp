@@ -5,10 +5,12 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 namespace pellwick {
@@ -82,6 +84,38 @@ TEST(StationRecordTest, BoardsAreAppendedToWhatTheRecordHeld) {
         xml += entry.path().extension() == ".xml" ? 1 : 0;
     }
     EXPECT_EQ(xml, 2);
+}
+
+// A full disk: the part of a line it took is cut off again, and a record that already ends in
+// one (from a station before) is cut back to its last whole line, so that the next board's
+// line is whole and readable.
+TEST(StationRecordTest, OnlyWholeLinesReachTheRecord) {
+    TempFolder folder;
+    const std::string path = folder.File("station.log");
+    std::ofstream(path) << "{\"earlier\":1}\n{\"torn";
+    StationRecord record;
+    ASSERT_EQ(record.Open(path, ""), "");
+    EXPECT_NE(record.Repaired().find("6 bytes"), std::string::npos) << record.Repaired();
+    const auto whole = std::filesystem::file_size(path);
+    EXPECT_EQ(whole, std::string("{\"earlier\":1}\n").size());
+
+    // The file size limit makes the disk take only 10 bytes of the line.
+    const auto ignored = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit small = saved;
+    small.rlim_cur = whole + 10;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const std::string error = record.Append(Board(1, true));
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+    std::signal(SIGXFSZ, ignored);
+    EXPECT_NE(error.find("only part of it"), std::string::npos) << error;
+    EXPECT_EQ(std::filesystem::file_size(path), whole);
+
+    EXPECT_EQ(record.Append(Board(2, true)), "");
+    const auto lines = Lines(path);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1], BoardLine(Board(2, true)));
 }
 
 TEST(StationRecordTest, ARecordThatIsNoRegularFileIsRefused) {

@@ -68,13 +68,14 @@ int RunStation(int& argc, char** argv, StationOptions& options) {
         return StationBadInput;
     }
     Station station(std::move(config));
+    // The window first, so that what the start says (a record that was repaired) reaches it.
+    StationWindow window(station);
     if (const std::string error = station.Start(options.junitFolder); !error.empty()) {
         std::fprintf(stderr, "pellwick-station: %s\n", error.c_str());
         QMessageBox::critical(nullptr, QStringLiteral("Pellwick Station"),
                               QString::fromLocal8Bit(error.c_str()));
         return StationRecordFailed;
     }
-    StationWindow window(station);
     window.show();
     const int status = QApplication::exec();
     station.Shutdown();
