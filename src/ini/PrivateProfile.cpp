@@ -354,6 +354,17 @@ PrivateProfile::ReadSectionLines(const std::string& section) const {
     return result;
 }
 
+std::vector<std::string> PrivateProfile::SectionNames() const {
+    const std::vector<Line> lines = SplitLines(ReadWholeFile(path_));
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        ParsedLine parsed = Classify(lines[i], i == 0);
+        if (parsed.kind == LineKind::Section)
+            names.push_back(std::move(parsed.name));
+    }
+    return names;
+}
+
 void PrivateProfile::WriteString(const std::string& section, const std::string& key,
                                  const std::string& value) {
     CheckStorable(section, key, value);

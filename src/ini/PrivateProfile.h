@@ -52,6 +52,8 @@ public:
     // repeated key is a mistake to be reported rather than passed over.
     std::vector<std::pair<std::string, std::string>>
     ReadSectionLines(const std::string& section) const;
+    // The names of the file's sections in file order, each as often as it is there.
+    std::vector<std::string> SectionNames() const;
 
     // Throws EIniWriteError when the file cannot be written, and std::invalid_argument for
     // names or values that cannot be stored on one line (line breaks, a key with '=' or an

@@ -20,6 +20,7 @@ namespace {
 
 const char* const StationSection = "Station";
 const char* const SlotsSection = "Slots";
+const char* const PortsSection = "Ports";
 const char* const LineSection = Rs232SettingsFile::Rs232Section;
 const char* const TriggerSection = Rs232SettingsFile::TriggerSection;
 const char* const UploadSection = Rs232SettingsFile::UploadSection;
@@ -55,12 +56,13 @@ public:
         : ini_(path), errors_(errors) {}
 
     std::string Text(const char* section, const char* key, const std::string& fallback) {
+        keysRead_[ScriptText::UpperCase(section)].push_back(key);
         return ini_.ReadString(section, key, fallback);
     }
 
     std::int32_t Integer(const char* section, const char* key, std::int32_t fallback,
                          std::int32_t min, std::int32_t max) {
-        const std::string text = ini_.ReadString(section, key, "");
+        const std::string text = Text(section, key, "");
         if (text.empty()) {
             return fallback;
         }
@@ -90,17 +92,65 @@ public:
 
     void Error(const std::string& section, const std::string& key, const std::string& what) {
         errors_.push_back("[" + section + "] " + key + ": " + what + ".");
+        reported_.insert(ScriptText::UpperCase(section) + "]" + ScriptText::UpperCase(key));
     }
 
     PrivateProfile& Ini() { return ini_; }
 
+    // Each key of the section that was never read is an error, and so is one given twice (the
+    // first is the one read), so that a misspelt key is not passed over for its default.
+    void CheckKeys(const char* section) {
+        const std::vector<std::string>& known = keysRead_[ScriptText::UpperCase(section)];
+        std::set<std::string> seen;
+        for (const auto& [key, value] : ini_.ReadSectionLines(section)) {
+            const std::string upper = ScriptText::UpperCase(key);
+            if (!seen.insert(upper).second) {
+                Error(section, key, "named twice (the first is the one read)");
+            } else if (!reported_.contains(ScriptText::UpperCase(section) + "]" + upper) &&
+                       std::none_of(known.begin(), known.end(), [&](const std::string& k) {
+                           return ScriptText::UpperCase(k) == upper;
+                       })) {
+                Error(section, key, "unknown key (" + Joined(known) + ")");
+            }
+        }
+    }
+
+    // A section the station does not know, or one given twice (only the first is read).
+    void CheckSections(const std::vector<std::string>& known) {
+        std::set<std::string> seen;
+        for (const std::string& name : ini_.SectionNames()) {
+            const std::string upper = ScriptText::UpperCase(name);
+            const bool isKnown = std::any_of(known.begin(), known.end(), [&](const std::string& k) {
+                return ScriptText::UpperCase(k) == upper;
+            });
+            if (!isKnown) {
+                errors_.push_back("[" + name + "]: unknown section (" + Joined(known) + ").");
+            } else if (!seen.insert(upper).second) {
+                errors_.push_back("[" + name +
+                                  "]: named twice (only the first section of a name is read).");
+            }
+        }
+    }
+
 private:
+    static std::string Joined(const std::vector<std::string>& names) {
+        std::string text;
+        for (const std::string& name : names) {
+            text += (text.empty() ? "" : ", ") + name;
+        }
+        return text;
+    }
+
     PrivateProfile ini_;
     std::vector<std::string>& errors_;
+    // The keys read, by section (in upper case), in the order they were read.
+    std::map<std::string, std::vector<std::string>> keysRead_;
+    // "SECTION]KEY" of each key an error was reported for: one error a key is enough.
+    std::set<std::string> reported_;
 };
 
 void ReadLine(Reader& r, StationConfig& config) {
-    if (!r.Text(LineSection, "Comm Port", "").empty()) {
+    if (!r.Ini().ReadString(LineSection, "Comm Port", "").empty()) {
         r.Error(LineSection, "Comm Port", "a station names its ports in [Slots] (SlotN=...)");
     }
     // The station's own file takes any rate the port can open at, not only the six.
@@ -136,15 +186,25 @@ void ReadLine(Reader& r, StationConfig& config) {
     link.BlockSize = static_cast<std::uint16_t>(
         r.Integer(UploadSection, "Block Size", link.BlockSize, 1, link.BufferSize));
     config.Delay = r.Integer(UploadSection, "Delay", config.Delay, 0, 600000);
+    for (const char* section : {LineSection, TriggerSection, UploadSection}) {
+        r.CheckKeys(section);
+    }
+}
+
+// [Ports] is the port map's: COMn=<device>, Scan, Connect Timeout.
+void CheckPortKeys(Reader& r) {
+    std::set<std::string> seen;
+    for (const auto& [key, value] : r.Ini().ReadSectionLines(PortsSection)) {
+        const std::string upper = ScriptText::UpperCase(key);
+        if (!seen.insert(upper).second) {
+            r.Error(PortsSection, key, "named twice (the first is the one read)");
+        } else if (!PortMap::ParseComName(key) && upper != "SCAN" && upper != "CONNECT TIMEOUT") {
+            r.Error(PortsSection, key, "unknown key (COMn, Scan, Connect Timeout)");
+        }
+    }
 }
 
 void ReadStation(Reader& r, StationConfig& config) {
-    static const std::set<std::string> known = {"SCRIPT", "START", "PROBE", "ANSWER", "LOCK"};
-    for (const auto& [key, value] : r.Ini().ReadSectionLines(StationSection)) {
-        if (!known.contains(ScriptText::UpperCase(key))) {
-            r.Error(StationSection, key, "unknown key (Script, Start, Probe, Answer, Lock)");
-        }
-    }
     config.Script = r.Text(StationSection, "Script", config.Script);
     const std::string start = r.Text(StationSection, "Start", "appear");
     if (const auto mode = ParseStartMode(start)) {
@@ -160,6 +220,7 @@ void ReadStation(Reader& r, StationConfig& config) {
     }
     config.Answer = r.Text(StationSection, "Answer", "");
     config.Locked = r.Flag(StationSection, "Lock", false);
+    r.CheckKeys(StationSection);
 }
 
 std::string Canonical(const std::string& path) {
@@ -331,8 +392,11 @@ StationConfig ReadStationConfig(std::vector<std::string>& errors, const DevicePr
         return config;
     }
     Reader reader(path, errors);
+    reader.CheckSections(
+        {StationSection, SlotsSection, PortsSection, LineSection, TriggerSection, UploadSection});
     ReadStation(reader, config);
     ReadLine(reader, config);
+    CheckPortKeys(reader);
     const PortMap map = PortMap::Build(path);
     ReadSlots(
         reader, config, map, present ? present : [](const std::string& device) {
