@@ -9,6 +9,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTest>
 #include <filesystem>
 #include <fstream>
@@ -89,6 +91,21 @@ TEST_F(StationWindowTest, LockStopsEveryEditOfTheSettings) {
     QTest::keyClick(window_.get(), Qt::Key_M);
     EXPECT_TRUE(station_->Slot(0).InService());
     EXPECT_EQ(station_->Slot(0).Mode(), StartMode::Button);
+}
+
+// Quit while a board loads: the question waits for the operator while the board goes on; once
+// it is answered Yes the window closes as soon as no board runs, even when the last one ended
+// while the question was shown.
+TEST_F(StationWindowTest, QuitAnsweredYesClosesOnceTheBoardsAreDone) {
+    ASSERT_TRUE(station_->Slot(0).StartBoard());
+    window_->close();
+    auto* question = window_->findChild<QMessageBox*>(QStringLiteral("QuitQuestion"));
+    ASSERT_TRUE(question);
+    ASSERT_TRUE(test::PumpUntil([&] { return station_->Idle(); }));
+    EXPECT_TRUE(window_->isVisible());
+    question->button(QMessageBox::Yes)->click();
+    EXPECT_TRUE(test::PumpUntil([&] { return !window_->isVisible(); }));
+    EXPECT_EQ(station_->Totals().Passed, 1);
 }
 
 } // namespace

@@ -397,23 +397,34 @@ void StationWindow::closeEvent(QCloseEvent* event) {
         return;
     }
     event->ignore();
-    if (quitting_) {
+    if (quitting_ || quitQuestion_) {
         return;
     }
-    const auto answer = QMessageBox::question(
-        this, tr("Quit"),
-        tr("Boards are being loaded. Take no new boards and quit once they are done?"));
-    if (answer != QMessageBox::Yes) {
-        return;
-    }
+    quitQuestion_ = new QMessageBox(
+        QMessageBox::Question, tr("Quit"),
+        tr("Boards are being loaded. Take no new boards and quit once they are done?"),
+        QMessageBox::Yes | QMessageBox::No, this);
+    quitQuestion_->setObjectName(QStringLiteral("QuitQuestion"));
+    quitQuestion_->setAttribute(Qt::WA_DeleteOnClose);
+    connect(quitQuestion_, &QMessageBox::finished, this, [this](int answer) {
+        if (answer == QMessageBox::Yes) {
+            QuitWhenDone();
+        }
+    });
+    quitQuestion_->open();
+}
+
+void StationWindow::QuitWhenDone() {
     quitting_ = true;
     station_.StopNewBoards();
     RefreshTotals();
-    connect(&station_, &Station::TotalsChanged, this, [this] {
+    const auto closeWhenIdle = [this] {
         if (station_.Idle()) {
             close();
         }
-    });
+    };
+    connect(&station_, &Station::TotalsChanged, this, closeWhenIdle);
+    closeWhenIdle();
 }
 
 } // namespace pellwick

@@ -8,6 +8,8 @@
 #include "station/Station.h"
 
 #include <QMainWindow>
+#include <QMessageBox>
+#include <QPointer>
 #include <QTimer>
 #include <vector>
 
@@ -62,6 +64,9 @@ private:
     void ToggleInService();
     void CycleStartMode();
     void Quit();
+    // After "Yes" to the quit question: no new boards, and the window closes once the running
+    // ones are done (at once if they ended while the question was shown).
+    void QuitWhenDone();
 
     Station& station_;
     std::vector<Row> rows_;
@@ -73,6 +78,9 @@ private:
     QAction* modeAction_ = nullptr;
     QTimer clock_; // the elapsed times, once a second while a board loads
     bool quitting_ = false;
+    // The quit question while it is shown: a dialog of its own, so that the boards' events go
+    // on meanwhile and none of them is missed.
+    QPointer<QMessageBox> quitQuestion_;
 };
 
 } // namespace pellwick
