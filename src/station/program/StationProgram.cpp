@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace pellwick {
@@ -43,9 +44,21 @@ std::string StationHelp() {
 
 void DeclareStationOptions(CommandLine& line, StationOptions& options) {
     line.Switch("headless", options.headless);
-    line.Value("junit", [&options](const std::string& folder) {
+    // Checked here, before anything starts: a folder that cannot take the files is a mistake
+    // of the command line, not a failure of a board.
+    line.Value("junit", [&options](const std::string& folder) -> std::string {
+        if (folder.empty()) {
+            return "needs a folder";
+        }
+        struct stat st {};
+        if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+            return folder + " is not a folder: make it first";
+        }
+        if (access(folder.c_str(), W_OK | X_OK) != 0) {
+            return folder + " cannot be written: " + std::strerror(errno);
+        }
         options.junitFolder = folder;
-        return folder.empty() ? std::string("needs a folder") : std::string();
+        return {};
     });
     line.Operands([&options](const std::string& folder) -> std::string {
         if (!options.folder.empty()) {
@@ -122,17 +135,19 @@ int RunHeadlessStation(const StationOptions& options, std::FILE* out) {
             endWhenIdle();
         });
         if (const std::string error = station.Start(options.junitFolder); !error.empty()) {
-            std::fprintf(out, "pellwick-station: %s\n", error.c_str());
+            // No table was drawn: nothing comes after this line.
+            std::fprintf(stderr, "pellwick-station: %s\n", error.c_str());
             status = StationRecordFailed;
+            station.Shutdown();
         } else {
             QCoreApplication::exec();
             const StationTotals totals = station.Totals();
             status = station.RecordFailed() ? StationRecordFailed
                      : totals.Failed > 0    ? StationBoardFailed
                                             : StationClean;
+            station.Shutdown();
+            table.Finish();
         }
-        station.Shutdown();
-        table.Finish();
     }
     return status;
 }
