@@ -169,7 +169,9 @@ TEST_F(StationCycles, EveryBoardOnceWithItsVerdictAndCause) {
         const int plugs = Count(transcript, "* device ready");
         EXPECT_EQ(perSlot[i], Rounds) << "slot " << i + 1;
         EXPECT_EQ(plugs, Rounds) << "slot " << i + 1;
-        EXPECT_EQ(Count(transcript, "* header:"), Boards[i].headers * plugs) << "slot " << i + 1;
+        EXPECT_EQ(Count(transcript, "* header:"), Boards[i].headers * plugs)
+            << "slot " << i + 1 << ", what its device saw:\n"
+            << transcript;
     }
 }
 
