@@ -70,6 +70,8 @@ public:
     // the same settings, when the device is back (see PortRecovery). Start, Reopen and Shutdown
     // end that wait.
     bool WaitingForDevice() const { return recovery_.Waiting(); }
+    // Off: a lost device is not waited for (see PortRecovery::SetWatching).
+    void SetRecovery(bool on) { recovery_.SetWatching(on); }
 
     bool IsOpen() const { return port_.Open(); }
     // Drive DTR or RTS from outside the settings dialog (the terminal's line menu). The

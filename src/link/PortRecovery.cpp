@@ -46,7 +46,9 @@ void PortRecovery::StopWaiting() {
 
 void PortRecovery::PortLost() {
     link_.LineLost();
-    Watch();
+    if (watching_) {
+        Watch();
+    }
 }
 
 void PortRecovery::Watch() {

@@ -30,6 +30,9 @@ public:
     bool Waiting() const { return watch_.Active(); }
     // Stops waiting and forgets the loss: the owner opens or closes the port itself now.
     void Cancel();
+    // Off: a loss is told to the link, but the device is not waited for; the owner's user
+    // brings the port back itself (a station slot, which watches for its next board anyway).
+    void SetWatching(bool on) { watching_ = on; }
 
     // Opening attempts after the device's path is back but the open failed (udev may not have
     // set the node's group yet, another program may have taken it): this many, doubling the
@@ -52,6 +55,7 @@ private:
     QTimer retry_;
     int retriesLeft_ = 0;
     int nextRetryMs_ = FirstRetryMs;
+    bool watching_ = true;
 };
 
 } // namespace pellwick

@@ -3,6 +3,7 @@
 #include "link/PortOwner.h"
 #include "serial/TVaxoCustomComPort.h"
 #include "serial/portmap/AdapterInfo.h"
+#include "serial/portmap/NetworkAddress.h"
 #include "station/BoardRun.h"
 
 #include <exception>
@@ -23,14 +24,18 @@ std::string OneLine(const std::string& text) {
     return line;
 }
 
+// A port on the network has no file: whether its server takes the connection is what its
+// open finds out.
 bool Present(const std::string& path) {
     struct stat st {};
-    return stat(path.c_str(), &st) == 0;
+    return LooksLikeNetworkAddress(path) || stat(path.c_str(), &st) == 0;
 }
 
 // Probes that get no byte back, one after the other, before a board counts as removed.
 constexpr int RemovedAfterProbes = 3;
 constexpr int ProbeIntervalMs = 500;
+// Between the tries to open a port on the network whose server did not give it.
+constexpr int ReopenIntervalMs = 1000;
 constexpr std::size_t ProbeReplyLimit = 256;
 
 } // namespace
@@ -75,12 +80,17 @@ StationSlot::StationSlot(const StationConfig& station, const SlotConfig& config,
     Rs232Settings line = station.Line;
     line.PortNumber = static_cast<std::uint16_t>(config.ComNumber);
     owner_->SetSettings(line, station.Link);
+    // The slot brings a lost port back itself, with its next board (Evaluate).
+    owner_->SetRecovery(false);
     owner_->Port().AddNotifyProc(&StationSlot::PortAnnounced, this);
 
     connect(board_.get(), &BoardRun::Changed, this, &StationSlot::UpdateFromRun);
     connect(board_.get(), &BoardRun::Finished, this, &StationSlot::FinishBoard);
     probeTimer_.setInterval(ProbeIntervalMs);
     connect(&probeTimer_, &QTimer::timeout, this, &StationSlot::SendProbe);
+    reopenTimer_.setSingleShot(true);
+    reopenTimer_.setInterval(ReopenIntervalMs);
+    connect(&reopenTimer_, &QTimer::timeout, this, &StationSlot::QueueOpen);
 }
 
 StationSlot::~StationSlot() {
@@ -92,6 +102,7 @@ void StationSlot::Shutdown() {
         return;
     }
     shutDown_ = true;
+    reopenTimer_.stop();
     StopProbing();
     StopWatching();
     board_->Close();
@@ -122,8 +133,14 @@ void StationSlot::QueueOpen() {
             return;
         }
         if (!Present(config_.DevicePath) || !OpenPort()) {
-            // Tried again at the device's next change (udev setting its group, say).
-            WatchForDevice();
+            if (LooksLikeNetworkAddress(config_.DevicePath)) {
+                // A server that refuses the port, or takes the connection only to drop it, is
+                // asked again after a pause: one connection per try, not one after another.
+                reopenTimer_.start();
+            } else {
+                // Tried again at the device's next change (udev setting its group, say).
+                WatchForDevice();
+            }
         }
         ScheduleEvaluate();
     });
@@ -142,9 +159,11 @@ void StationSlot::QueueStart() {
     });
 }
 
-void StationSlot::TakeOverFromRecovery() {
-    if (!shutDown_ && !owner_->IsOpen() && owner_->WaitingForDevice()) {
-        owner_->Shutdown();
+void StationSlot::AfterLoss() {
+    // A server that drops the connection may take the next one at once: the next try waits,
+    // so that such a server sees one connection a pause, not one after another.
+    if (!shutDown_ && LooksLikeNetworkAddress(config_.DevicePath) && !owner_->IsOpen()) {
+        reopenTimer_.start();
     }
     ScheduleEvaluate();
 }
@@ -203,7 +222,7 @@ void StationSlot::PortAnnounced(void* context, TVaxoCustomComPort* port, bool op
             self->board_->LineLost();
         }
         // Not from inside the port's close.
-        QTimer::singleShot(0, self, [self] { self->TakeOverFromRecovery(); });
+        QTimer::singleShot(0, self, [self] { self->AfterLoss(); });
     }
     self->board_->PortChanged();
     self->ScheduleEvaluate();
@@ -233,7 +252,8 @@ void StationSlot::Evaluate() {
         }
         return;
     }
-    if (!owner_->IsOpen() && !owner_->WaitingForDevice() && !watch_.Active() && !openQueued_) {
+    if (!owner_->IsOpen() && !owner_->WaitingForDevice() && !watch_.Active() && !openQueued_ &&
+        !reopenTimer_.isActive()) {
         if (Present(config_.DevicePath)) {
             QueueOpen();
         } else {

@@ -97,9 +97,9 @@ private:
     // Opens the port in a turn of its own, or watches for the device when it is not there.
     void QueueOpen();
     void QueueStart();
-    // After the device went away the slot waits for it itself, so that its reopening takes a
-    // turn like every other opening.
-    void TakeOverFromRecovery();
+    // After the device went away the slot waits for it itself (the port owner does not), so
+    // that its reopening takes a turn like every other opening.
+    void AfterLoss();
     void WatchForDevice();
     void DeviceChanged();
     void StopWatching();
@@ -135,6 +135,7 @@ private:
     DevicePathWatch watch_;
     std::unique_ptr<QSocketNotifier> notifier_;
     QTimer probeTimer_;
+    QTimer reopenTimer_; // the next try to open a port on the network
     bool probing_ = false;
     std::string probeReply_;
     int probesUnanswered_ = 0;

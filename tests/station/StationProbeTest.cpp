@@ -12,7 +12,9 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <pty.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace pellwick {
@@ -95,6 +97,97 @@ TEST_F(StationProbeTest, ABoardStartsOncePerPlugAndItsRemovalIsSeen) {
     ASSERT_TRUE(Serve(test::kWaitMs, [&] { return slot.View().State == SlotState::Waiting; }));
     plugged_ = true;
     ASSERT_TRUE(Serve(test::kWaitMs, [&] { return passed_ == 2; }));
+}
+
+// A probe slot on a port on the network (tcp://). The test is the server: it counts the
+// connections the station makes, and either plays a board that answers the probe or takes each
+// connection only to drop it.
+class NetworkProbeTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        listener_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        ASSERT_EQ(bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        ASSERT_EQ(listen(listener_, 8), 0);
+        ASSERT_EQ(getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length), 0);
+        start_ = std::filesystem::current_path();
+        std::filesystem::current_path(folder_.Path());
+        std::ofstream("flash.sld") << "_DY 1\n";
+        std::ofstream("station.ini")
+            << "[Station]\nScript=flash.sld\nStart=probe\nAnswer=#\n[Slots]\nSlot1=tcp://127.0.0.1:"
+            << ntohs(address.sin_port)
+            << "\n[Ports]\nScan=0\n[RS232Settings]\nUse RTS=0\nRequire CTS=0\n";
+    }
+    void TearDown() override {
+        station_.reset();
+        std::filesystem::current_path(start_);
+        for (int fd : clients_) {
+            close(fd);
+        }
+        close(listener_);
+    }
+
+    void StartStation() {
+        std::vector<std::string> errors;
+        StationConfig config = ReadStationConfig(errors);
+        ASSERT_TRUE(errors.empty()) << errors.front();
+        station_ = std::make_unique<Station>(std::move(config));
+        QObject::connect(station_.get(), &Station::BoardDone,
+                         [this](int, const BoardResult& b) { passed_ += b.Passed ? 1 : 0; });
+        ASSERT_EQ(station_->Start(), "");
+    }
+
+    // Runs the event loop for the time (or until cond holds), taking connections: kept and
+    // answering every probe with the prompt, or closed at once when drop_ is set.
+    bool Serve(
+        int ms, const std::function<bool()>& cond = [] { return false; }) {
+        return test::WaitUntil(cond, ms, [this] {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            for (int fd; (fd = accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK)) >= 0;) {
+                ++connections_;
+                drop_ ? (void)close(fd) : clients_.push_back(fd);
+            }
+            char buffer[64];
+            for (int fd : clients_) {
+                for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) {
+                    for (auto i = std::count(buffer, buffer + n, '\r'); i > 0; --i) {
+                        ASSERT_EQ(write(fd, "#", 1), 1);
+                    }
+                }
+            }
+            QTest::qWait(2);
+        });
+    }
+
+    int listener_ = -1;
+    std::vector<int> clients_;
+    std::filesystem::path start_;
+    TempFolder folder_;
+    std::unique_ptr<Station> station_;
+    bool drop_ = false;
+    int connections_ = 0;
+    int passed_ = 0;
+};
+
+TEST_F(NetworkProbeTest, ABoardBehindAServerStartsOnOneConnection) {
+    StartStation();
+    ASSERT_TRUE(Serve(test::kWaitMs, [&] { return passed_ == 1; }));
+    Serve(1500);
+    EXPECT_EQ(connections_, 1);
+    EXPECT_EQ(passed_, 1);
+}
+
+// A server that takes each connection only to drop it is asked again about once a second.
+TEST_F(NetworkProbeTest, AServerThatDropsTheConnectionIsAskedAgainAfterAPause) {
+    drop_ = true;
+    StartStation();
+    Serve(3000);
+    EXPECT_GE(connections_, 1);
+    EXPECT_LE(connections_, 4);
+    EXPECT_EQ(passed_, 0);
 }
 
 } // namespace
