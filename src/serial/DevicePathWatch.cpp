@@ -9,16 +9,12 @@
 #include <filesystem>
 #include <optional>
 #include <poll.h>
-#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace pellwick {
 
 namespace {
-
-constexpr std::uint32_t kFolderEvents =
-    IN_CREATE | IN_MOVED_TO | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
 
 bool IsFolder(const std::string& path) {
     struct stat st {};
@@ -31,7 +27,7 @@ DevicePathWatch::~DevicePathWatch() {
     Stop();
 }
 
-bool DevicePathWatch::Start(const std::string& path) {
+bool DevicePathWatch::Start(const std::string& path, FolderWatches* shared) {
     Stop();
     if (LooksLikeNetworkAddress(path)) {
         path_ = path;
@@ -51,11 +47,15 @@ bool DevicePathWatch::Start(const std::string& path) {
     if (ec) {
         path_ = path;
     }
-    fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (fd_ < 0) {
-        error_ = std::string("cannot watch for ") + path_ + ": " + std::strerror(errno);
-        return false;
+    if (shared == nullptr) {
+        own_ = std::make_unique<FolderWatches>();
+        if (!own_->Open()) {
+            error_ = std::string("cannot watch for ") + path_ + ": " + std::strerror(errno);
+            own_.reset();
+            return false;
+        }
     }
+    watches_ = shared ? shared : own_.get();
     if (!Rearm()) {
         Stop();
         return false;
@@ -65,11 +65,11 @@ bool DevicePathWatch::Start(const std::string& path) {
 
 void DevicePathWatch::Stop() {
     server_.reset();
-    if (fd_ >= 0) {
-        close(fd_);
+    if (watches_ && !watched_.empty()) {
+        watches_->Remove(watched_);
     }
-    fd_ = -1;
-    wd_ = -1;
+    watches_ = nullptr;
+    own_.reset();
     watched_.clear();
 }
 
@@ -93,13 +93,12 @@ bool DevicePathWatch::Rearm() {
         if (target == watched_) {
             return true;
         }
-        if (wd_ >= 0) {
-            inotify_rm_watch(fd_, wd_);
-        }
-        wd_ = inotify_add_watch(fd_, target.c_str(), kFolderEvents);
-        if (wd_ < 0) {
-            error_ = "cannot watch " + target + ": " + std::strerror(errno);
+        if (!watched_.empty()) {
+            watches_->Remove(watched_);
             watched_.clear();
+        }
+        if (watches_->Add(target) < 0) {
+            error_ = watches_->Error();
             return false;
         }
         watched_ = target;
@@ -112,26 +111,14 @@ bool DevicePathWatch::Update() {
         [[maybe_unused]] const auto n = read(server_->Fd(), &count, sizeof count);
         return server_->Reached();
     }
-    if (fd_ < 0) {
+    if (!watches_) {
         return Present();
     }
-    alignas(inotify_event) char buffer[4096];
-    bool folderGone = false;
-    for (;;) {
-        const ssize_t n = read(fd_, buffer, sizeof buffer);
-        if (n <= 0) {
-            break;
-        }
-        for (ssize_t at = 0; at < n;) {
-            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
-            folderGone |= event->wd == wd_ &&
-                          (event->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) != 0;
-            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-        }
+    if (own_) {
+        own_->Take();
     }
-    if (folderGone) {
+    if (!watched_.empty() && !watches_->Watches(watched_)) {
         // The watched folder itself went away: its watch is gone, start from above again.
-        wd_ = -1;
         watched_.clear();
     }
     Rearm();

@@ -7,6 +7,7 @@
 // POSIX; the caller waits on Fd() in its own loop.
 #pragma once
 
+#include "serial/FolderWatches.h"
 #include "serial/ServerReachProbe.h"
 
 #include <chrono>
@@ -22,15 +23,17 @@ public:
     DevicePathWatch(const DevicePathWatch&) = delete;
     DevicePathWatch& operator=(const DevicePathWatch&) = delete;
 
-    // Starts watching for path (a relative one counts from the current folder). False, with
-    // the reason in Error(), when the system's file watching cannot be used.
-    bool Start(const std::string& path);
+    // Starts watching for path (a relative one counts from the current folder), on an inotify
+    // instance of its own or on shared ones (which must outlive the watch; their owner takes
+    // their events before calling Update). False, with the reason in Error(), when the
+    // system's file watching cannot be used.
+    bool Start(const std::string& path, FolderWatches* shared = nullptr);
     void Stop();
-    bool Active() const { return fd_ >= 0 || server_; }
+    bool Active() const { return watches_ != nullptr || server_; }
     // The path is a network port: the watch waits for its server.
     bool WatchesServer() const { return server_ != nullptr; }
     // Readable when something changed on the way to the path.
-    int Fd() const { return server_ ? server_->Fd() : fd_; }
+    int Fd() const { return server_ ? server_->Fd() : watches_ ? watches_->Fd() : -1; }
     // Takes the pending changes and follows the path's folders as they appear; true when the
     // path leads to an existing file now.
     bool Update();
@@ -60,8 +63,8 @@ private:
 
     std::string path_;
     std::string watched_; // the folder watched now
-    int fd_ = -1;
-    int wd_ = -1;
+    std::unique_ptr<FolderWatches> own_;
+    FolderWatches* watches_ = nullptr; // own_ or the shared ones
     std::string error_;
     std::unique_ptr<ServerReachProbe> server_;
 };

@@ -13,7 +13,7 @@ Station::Station(StationConfig config, QObject* parent)
         emit Message(QString::fromLocal8Bit(e.what()).replace('\r', ' '));
     });
     for (const SlotConfig& slot : config_.Slots) {
-        slots_.push_back(std::make_unique<StationSlot>(config_, slot, turns_));
+        slots_.push_back(std::make_unique<StationSlot>(config_, slot, turns_, folders_));
         const int index = static_cast<int>(slots_.size()) - 1;
         StationSlot* s = slots_.back().get();
         connect(s, &StationSlot::Changed, this, [this, index] { emit SlotChanged(index); });
@@ -35,6 +35,16 @@ std::string Station::Start(const std::string& junitFolder) {
     if (!record_.Repaired().empty()) {
         emit Message(QString::fromLocal8Bit(record_.Repaired()));
     }
+    if (!folders_.Open()) {
+        return folders_.Error() + ".";
+    }
+    foldersNotifier_ = std::make_unique<QSocketNotifier>(folders_.Fd(), QSocketNotifier::Read);
+    connect(foldersNotifier_.get(), &QSocketNotifier::activated, this, [this] {
+        folders_.Take();
+        for (auto& slot : slots_) {
+            slot->FoldersChanged();
+        }
+    });
     for (auto& slot : slots_) {
         slot->Begin();
     }

@@ -3,12 +3,14 @@
 // table render it; neither holds logic of a slot.
 #pragma once
 
+#include "serial/FolderWatches.h"
 #include "station/StationConfig.h"
 #include "station/StationRecord.h"
 #include "station/StationSlot.h"
 #include "station/TurnQueue.h"
 
 #include <QObject>
+#include <QSocketNotifier>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -62,6 +64,9 @@ private:
     StationConfig config_;
     StationRecord record_;
     TurnQueue turns_;
+    // One inotify instance for all the slots' device watches, whatever their number.
+    FolderWatches folders_;
+    std::unique_ptr<QSocketNotifier> foldersNotifier_;
     std::vector<std::unique_ptr<StationSlot>> slots_;
     int passed_ = 0;
     int failed_ = 0;

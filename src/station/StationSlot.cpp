@@ -73,9 +73,9 @@ double SlotView::ElapsedSeconds() const {
 }
 
 StationSlot::StationSlot(const StationConfig& station, const SlotConfig& config, TurnQueue& turns,
-                         QObject* parent)
-    : QObject(parent), station_(station), turns_(turns), config_(config), mode_(config.Start),
-      owner_(std::make_unique<PortOwner>(boxes_)),
+                         FolderWatches& folders, QObject* parent)
+    : QObject(parent), station_(station), turns_(turns), folders_(folders), config_(config),
+      mode_(config.Start), owner_(std::make_unique<PortOwner>(boxes_)),
       board_(std::make_unique<BoardRun>(station, config_, owner_->Operations(), boxes_)) {
     Rs232Settings line = station.Line;
     line.PortNumber = static_cast<std::uint16_t>(config.ComNumber);
@@ -187,22 +187,19 @@ bool StationSlot::OpenPort() {
 
 void StationSlot::WatchForDevice() {
     StopWatching();
-    if (!watch_.Start(config_.DevicePath)) {
+    if (!watch_.Start(config_.DevicePath, &folders_)) {
         SetState(SlotState::PortError, watch_.Error());
         return;
     }
-    notifier_ = std::make_unique<QSocketNotifier>(watch_.Fd(), QSocketNotifier::Read);
-    connect(notifier_.get(), &QSocketNotifier::activated, this, &StationSlot::DeviceChanged);
     // A device that came before the watch was set.
-    QTimer::singleShot(0, this, &StationSlot::DeviceChanged);
+    QTimer::singleShot(0, this, &StationSlot::FoldersChanged);
 }
 
 void StationSlot::StopWatching() {
-    notifier_.reset();
     watch_.Stop();
 }
 
-void StationSlot::DeviceChanged() {
+void StationSlot::FoldersChanged() {
     if (shutDown_ || !watch_.Active() || !watch_.Update()) {
         return;
     }

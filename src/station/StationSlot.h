@@ -15,7 +15,6 @@
 #include "station/TurnQueue.h"
 
 #include <QObject>
-#include <QSocketNotifier>
 #include <QTimer>
 #include <chrono>
 #include <memory>
@@ -60,10 +59,14 @@ class StationSlot : public QObject {
 public:
     // The station's settings and its turns (for opening the port and starting a board) must
     // outlive the slot.
+    // folders: the station's one inotify instance, shared by the slots' device watches.
     StationSlot(const StationConfig& station, const SlotConfig& config, TurnQueue& turns,
-                QObject* parent = nullptr);
+                FolderWatches& folders, QObject* parent = nullptr);
     // Closes the run and the port.
     ~StationSlot() override;
+    // Something changed in the watched folders (their events already taken): a device this
+    // slot waits for may be there now.
+    void FoldersChanged();
 
     // Opens the port or waits for its device, as the slot's start asks.
     void Begin();
@@ -101,7 +104,7 @@ private:
     // that its reopening takes a turn like every other opening.
     void AfterLoss();
     void WatchForDevice();
-    void DeviceChanged();
+
     void StopWatching();
     void Evaluate();
     void ScheduleEvaluate();
@@ -117,6 +120,7 @@ private:
 
     const StationConfig& station_;
     TurnQueue& turns_;
+    FolderWatches& folders_;
     SlotConfig config_;
     StartMode mode_;
     SlotBoxes boxes_;
@@ -133,7 +137,6 @@ private:
     bool openQueued_ = false;
     bool startQueued_ = false;
     DevicePathWatch watch_;
-    std::unique_ptr<QSocketNotifier> notifier_;
     QTimer probeTimer_;
     QTimer reopenTimer_; // the next try to open a port on the network
     bool probing_ = false;

@@ -1,6 +1,7 @@
 // A slot that starts by probe, on a fixed adapter: the test plays the board on the master side
 // of a pseudo-terminal, answering the probes while it is "plugged in" and staying silent
 // otherwise.
+#include "link/PortOwner.h"
 #include "station/Station.h"
 #include "support/PumpUntil.h"
 #include "support/TempFolder.h"
@@ -188,6 +189,53 @@ TEST_F(NetworkProbeTest, AServerThatDropsTheConnectionIsAskedAgainAfterAPause) {
     EXPECT_GE(connections_, 1);
     EXPECT_LE(connections_, 4);
     EXPECT_EQ(passed_, 0);
+}
+
+// The inotify instances this process holds now.
+int InotifyInstances() {
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code ec;
+        count += std::filesystem::read_symlink(entry.path(), ec).string() == "anon_inode:inotify";
+    }
+    return count;
+}
+
+// Many slots that wait for their devices to appear share one inotify instance (a user has 128
+// for all of its programs), and a device that appears still reaches its own slot.
+TEST(StationWatchTest, ManyAppearSlotsShareOneInotifyInstance) {
+    constexpr int Slots = 150;
+    TempFolder folder;
+    const auto start = std::filesystem::current_path();
+    std::filesystem::current_path(folder.Path());
+    std::ofstream("flash.sld") << "_DY 1\n";
+    std::ofstream ini("station.ini");
+    ini << "[Station]\nScript=flash.sld\nStart=appear\n[Slots]\n";
+    for (int i = 1; i <= Slots; ++i) {
+        ini << "Slot" << i << "=" << folder.File("tty" + std::to_string(i)) << "\n";
+    }
+    ini << "[Ports]\nScan=0\n[RS232Settings]\nUse RTS=0\nRequire CTS=0\n";
+    ini.close();
+    std::vector<std::string> errors;
+    StationConfig config = ReadStationConfig(errors);
+    ASSERT_TRUE(errors.empty()) << errors.front();
+    const int before = InotifyInstances();
+    {
+        Station station(std::move(config));
+        ASSERT_EQ(station.Start(), "");
+        int master = -1, slave = -1;
+        char name[256] = {};
+        ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+        QTest::qWait(100);
+        EXPECT_EQ(InotifyInstances(), before + 1);
+        std::filesystem::create_symlink(name, folder.File("tty" + std::to_string(Slots - 3)));
+        EXPECT_TRUE(test::PumpUntil([&] { return station.Slot(Slots - 4).Owner().IsOpen(); }));
+        EXPECT_FALSE(station.Slot(0).Owner().IsOpen());
+        station.Shutdown();
+        close(master);
+        close(slave);
+    }
+    std::filesystem::current_path(start);
 }
 
 } // namespace
