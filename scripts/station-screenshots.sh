@@ -69,8 +69,15 @@ INI
     DISPLAY=":$display" xdotool windowactivate --sync "$window" 2>/dev/null ||
         DISPLAY=":$display" xdotool windowfocus --sync "$window"
     # Slot 7 out of service; in the openbox shot the settings are locked too.
-    DISPLAY=":$display" xdotool key 7 o
+    DISPLAY=":$display" xdotool key 7
+    sleep 0.2 # a key alone waits a moment to be sure it is no scanner's
+    DISPLAY=":$display" xdotool key ctrl+o
     if [ "$wm" = yes ]; then DISPLAY=":$display" xdotool key ctrl+l; fi
+    # A scanner's label for slot 6's next board, typed as fast as a scanner types.
+    DISPLAY=":$display" xdotool key 6
+    sleep 0.2
+    DISPLAY=":$display" xdotool type --delay 4 "SN2024-0413M"
+    DISPLAY=":$display" xdotool key --delay 4 Return
     DISPLAY=":$display" xdotool key 3
     # Slot 3's board comes last and is shot while its first file goes out.
     : > "$work/t3"

@@ -14,6 +14,7 @@ struct BoardResult {
     int ComNumber = 0;         // its number in the station's port map
     std::string Device;        // the device path behind it
     std::string AdapterSerial; // the USB serial number where sysfs has one
+    std::string Label;         // the board's scanned label, empty when none was scanned
     std::string Script;
     std::string StartTime; // ISO 8601 local time with offset
     std::string EndTime;

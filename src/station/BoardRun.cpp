@@ -46,7 +46,7 @@ BoardRun::BoardRun(const StationConfig& station, const SlotConfig& slot, ILinkOp
 
 BoardRun::~BoardRun() = default;
 
-void BoardRun::Start(const std::string& adapterSerial) {
+void BoardRun::Start(const std::string& adapterSerial, const std::string& label) {
     if (running_ || run_->Running()) {
         return;
     }
@@ -55,6 +55,7 @@ void BoardRun::Start(const std::string& adapterSerial) {
     file_.clear();
     percent_ = 0;
     adapterSerial_ = adapterSerial;
+    label_ = label;
     started_ = Now();
     startTime_ = IsoTimeNow();
     run_->Start(false);
@@ -97,6 +98,7 @@ void BoardRun::Finish() {
     result.ComNumber = slot_.ComNumber;
     result.Device = slot_.DevicePath;
     result.AdapterSerial = adapterSerial_;
+    result.Label = label_;
     result.Script = run_->Engine().Run().ScriptFileName;
     result.StartTime = startTime_;
     result.EndTime = IsoTimeNow();

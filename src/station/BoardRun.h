@@ -33,7 +33,7 @@ public:
 
     // Starts a board's run. A start the run refuses ends the board at once: Finished comes
     // before this returns.
-    void Start(const std::string& adapterSerial);
+    void Start(const std::string& adapterSerial, const std::string& label = {});
     // A confirmed "Cancel Upload".
     void Cancel();
     // The board's line went away under its run: the run ends now as hung up, so that whatever
@@ -71,6 +71,7 @@ private:
     std::string file_;
     int percent_ = 0;
     std::string adapterSerial_;
+    std::string label_;
     std::string startTime_;
     std::chrono::steady_clock::time_point started_{};
 };

@@ -59,6 +59,7 @@ std::string BoardLine(const BoardResult& b) {
     j += Field("port", JsonString(b.Port)) + ",";
     j += Field("device", JsonString(b.Device)) + ",";
     j += Field("adapter_serial", JsonString(b.AdapterSerial)) + ",";
+    j += Field("label", JsonString(b.Label)) + ",";
     j += Field("script", JsonString(b.Script)) + ",";
     j += Field("verdict", JsonString(b.Passed ? "passed" : "failed")) + ",";
     j += Field("run", JsonString(RunEndName(b.End))) + ",";

@@ -240,6 +240,8 @@ void StationSlot::Evaluate() {
     }
     const bool verdictShown = view_.State == SlotState::Passed || view_.State == SlotState::Failed;
     if (!boardPresent_ && verdictShown) {
+        // The label went with its board.
+        view_.Label.clear();
         SetState(SlotState::Waiting);
     }
     if (!inService_ || stopping_) {
@@ -295,8 +297,13 @@ bool StationSlot::StartBoard() {
     view_.Running = true;
     SetState(SlotState::Loading);
     // A start the run refuses finishes the board before this returns.
-    board_->Start(view_.AdapterSerial);
+    board_->Start(view_.AdapterSerial, view_.Label);
     return true;
+}
+
+void StationSlot::SetLabel(const std::string& label) {
+    view_.Label = label;
+    emit Changed();
 }
 
 void StationSlot::Cancel() {

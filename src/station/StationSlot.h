@@ -46,6 +46,7 @@ struct SlotView {
     int Percent = 0;   // its gauge
     std::string Cause; // why it failed, or what the port said
     std::string AdapterSerial;
+    std::string Label; // scanned for the board in the slot (or the next one to come)
     bool Running = false;
     // When the current or last board started and ended; ended is unset while it runs.
     std::chrono::steady_clock::time_point Started{};
@@ -73,6 +74,9 @@ public:
     // The operator's start (any mode): starts a board when the port can carry one and none
     // goes. False when nothing started.
     bool StartBoard();
+    // A scanned label for the board in the slot, or for the next one: it goes into the
+    // board's record.
+    void SetLabel(const std::string& label);
     // Cancels the running board as a confirmed "Cancel Upload" does.
     void Cancel();
     // No more boards are started by themselves; a running one finishes.

@@ -64,7 +64,12 @@ protected:
 
 TEST_F(StationWindowTest, KeysSelectAndStartABoardWhoseVerdictStays) {
     QTest::keyClick(window_.get(), Qt::Key_2);
+    // A key alone waits to be sure it is no scanner's.
+    ASSERT_TRUE(test::PumpUntil([&] { return window_->SelectedSlot() == 1; }));
     QTest::keyClick(window_.get(), Qt::Key_Return);
+    QTest::qWait(100);
+    EXPECT_TRUE(devices_[1].Server()->Uploads().empty()) << "Enter alone started the board";
+    QTest::keyClick(window_.get(), Qt::Key_Return, Qt::ControlModifier);
     auto* verdict = InRow<QLabel>(2, "Verdict");
     ASSERT_TRUE(verdict);
     ASSERT_TRUE(test::PumpUntil([&] { return verdict->text() == "PASS"; }));
@@ -80,17 +85,43 @@ TEST_F(StationWindowTest, LockStopsEveryEditOfTheSettings) {
     auto* inService = InRow<QCheckBox>(1, "InService");
     auto* mode = InRow<QComboBox>(1, "StartMode");
     ASSERT_TRUE(inService && mode);
-    QTest::keyClick(window_.get(), Qt::Key_O);
+    QTest::keyClick(window_.get(), Qt::Key_O, Qt::ControlModifier);
     EXPECT_FALSE(station_->Slot(0).InService());
-    QTest::keyClick(window_.get(), Qt::Key_O);
+    QTest::keyClick(window_.get(), Qt::Key_O, Qt::ControlModifier);
     QTest::keyClick(window_.get(), Qt::Key_L, Qt::ControlModifier);
     ASSERT_TRUE(window_->Locked());
     EXPECT_FALSE(inService->isEnabled());
     EXPECT_FALSE(mode->isEnabled());
-    QTest::keyClick(window_.get(), Qt::Key_O);
-    QTest::keyClick(window_.get(), Qt::Key_M);
+    QTest::keyClick(window_.get(), Qt::Key_O, Qt::ControlModifier);
+    QTest::keyClick(window_.get(), Qt::Key_M, Qt::ControlModifier);
     EXPECT_TRUE(station_->Slot(0).InService());
     EXPECT_EQ(station_->Slot(0).Mode(), StartMode::Button);
+}
+
+// A barcode scanner types like a keyboard, fast and ending in Enter: its lines (digits, o and m
+// among them) start, stop and change no slot, and the last label lands on the selected slot,
+// in its row and in the record of its next board.
+TEST_F(StationWindowTest, AScannersLinesAreLabelsNeverKeys) {
+    for (const char* scan : {"SN2024-0413M", "LOT7om"}) {
+        QTest::keyClicks(window_.get(), QString::fromLatin1(scan));
+        QTest::keyClick(window_.get(), Qt::Key_Return);
+    }
+    QTest::qWait(200);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_TRUE(devices_[i].Server()->Uploads().empty()) << "slot " << i + 1;
+        EXPECT_TRUE(station_->Slot(i).InService()) << "slot " << i + 1;
+        EXPECT_EQ(station_->Slot(i).Mode(), StartMode::Button) << "slot " << i + 1;
+    }
+    EXPECT_EQ(window_->SelectedSlot(), 0);
+    EXPECT_EQ(station_->Slot(0).View().Label, "LOT7om");
+    EXPECT_TRUE(station_->Slot(1).View().Label.empty());
+    EXPECT_NE(InRow<QLabel>(1, "Port")->text().indexOf("LOT7om"), -1);
+
+    QTest::keyClick(window_.get(), Qt::Key_Return, Qt::ControlModifier);
+    ASSERT_TRUE(test::PumpUntil([&] { return station_->Totals().Passed == 1; }));
+    std::ifstream log("station.log");
+    const std::string line((std::istreambuf_iterator<char>(log)), {});
+    EXPECT_NE(line.find("\"label\":\"LOT7om\""), std::string::npos) << line;
 }
 
 // Quit while a board loads: the question waits for the operator while the board goes on; once

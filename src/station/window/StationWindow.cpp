@@ -8,6 +8,7 @@
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -95,6 +96,10 @@ StationWindow::StationWindow(Station& station, QWidget* parent)
     statusBar()->addWidget(message_, 1);
 
     MakeActions();
+    typed_.setSingleShot(true);
+    typed_.setInterval(ScanDetector::MaxGap * 2);
+    connect(&typed_, &QTimer::timeout, this,
+            [this] { ActOnTyped(scan_.TakeTyped(ScanDetector::Clock::now())); });
     connect(lock_, &QCheckBox::toggled, this, [this] { RefreshEdits(); });
     connect(&station_, &Station::SlotChanged, this, &StationWindow::RefreshRow);
     connect(&station_, &Station::TotalsChanged, this, &StationWindow::RefreshTotals);
@@ -131,6 +136,7 @@ QWidget* StationWindow::MakeRow(int index) {
     grid->addWidget(number, 0, 0, 2, 1);
 
     row.Port = new QLabel(row.Frame);
+    row.Port->setObjectName(QStringLiteral("Port"));
     row.Port->setMinimumWidth(220);
     grid->addWidget(row.Port, 0, 1, 2, 1);
 
@@ -161,15 +167,15 @@ QWidget* StationWindow::MakeRow(int index) {
     grid->addWidget(row.Elapsed, 0, 5);
 
     row.Start = RowControl(new QComboBox(row.Frame), "StartMode",
-                           tr("How a board starts on this slot (M)"), grid, 1, 4);
+                           tr("How a board starts on this slot (Ctrl+M)"), grid, 1, 4);
     row.Start->addItems({tr("by button"), tr("when it appears"), tr("when it answers")});
     row.InService = RowControl(new QCheckBox(tr("in service"), row.Frame), "InService",
-                               tr("Take the slot out of the line or back in (O)"), grid, 1, 5);
+                               tr("Take the slot out of the line or back in (Ctrl+O)"), grid, 1, 5);
     row.InService->setChecked(true);
     row.StartButton = RowControl(new QPushButton(tr("Start"), row.Frame), "StartButton",
-                                 tr("Start a board on this slot (Enter)"), grid, 0, 6);
+                                 tr("Start a board on this slot (Ctrl+Enter)"), grid, 0, 6);
     row.CancelButton = RowControl(new QPushButton(tr("Cancel"), row.Frame), "CancelButton",
-                                  tr("Cancel this slot's board (Delete)"), grid, 1, 6);
+                                  tr("Cancel this slot's board (Ctrl+Delete)"), grid, 1, 6);
 
     row.Verdict = new QLabel(row.Frame);
     row.Verdict->setObjectName(QStringLiteral("Verdict"));
@@ -215,25 +221,25 @@ void StationWindow::MakeActions() {
         addAction(action);
         return action;
     };
-    add(tr("&Start board on selected slot"), {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space},
+    // Every key that starts, cancels or changes a slot has a modifier: a barcode scanner types
+    // like a keyboard, and what it types must never act on a slot.
+    add(tr("&Start board on selected slot"),
+        {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)},
         &StationWindow::StartSelected);
-    add(tr("Start &every waiting slot"), {QKeySequence(Qt::CTRL | Qt::Key_Return)},
+    add(tr("Start &every waiting slot"),
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Return),
+         QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Enter)},
         &StationWindow::StartAllWaiting);
-    add(tr("&Cancel board on selected slot"), {Qt::Key_Delete}, &StationWindow::CancelSelected);
+    add(tr("&Cancel board on selected slot"), {QKeySequence(Qt::CTRL | Qt::Key_Delete)},
+        &StationWindow::CancelSelected);
     menu->addSeparator();
     add(tr("Select &previous slot"), {Qt::Key_Up}, [this] { SelectSlot(selected_ - 1); });
     add(tr("Select &next slot"), {Qt::Key_Down}, [this] { SelectSlot(selected_ + 1); });
-    for (int n = 1; n <= std::min(9, station_.SlotCount()); ++n) {
-        auto* action = new QAction(this);
-        action->setShortcut(QKeySequence(Qt::Key_0 + n));
-        connect(action, &QAction::triggered, this, [this, n] { SelectSlot(n - 1); });
-        addAction(action);
-    }
     menu->addSeparator();
-    inServiceAction_ =
-        add(tr("Selected slot &in service or out"), {Qt::Key_O}, &StationWindow::ToggleInService);
-    modeAction_ =
-        add(tr("Selected slot's start &mode"), {Qt::Key_M}, &StationWindow::CycleStartMode);
+    inServiceAction_ = add(tr("Selected slot &in service or out"),
+                           {QKeySequence(Qt::CTRL | Qt::Key_O)}, &StationWindow::ToggleInService);
+    modeAction_ = add(tr("Selected slot's start &mode"), {QKeySequence(Qt::CTRL | Qt::Key_M)},
+                      &StationWindow::CycleStartMode);
     auto* lockAction = add(tr("&Lock settings"), {QKeySequence(Qt::CTRL | Qt::Key_L)},
                            [this] { SetLocked(!Locked()); });
     lockAction->setCheckable(true);
@@ -283,6 +289,10 @@ void StationWindow::RefreshRow(int index) {
     if (slot.Config().Port != slot.Config().DevicePath) {
         port += QStringLiteral("<br><small>%1</small>")
                     .arg(Q(slot.Config().DevicePath).toHtmlEscaped());
+    }
+    if (!view.Label.empty()) {
+        port +=
+            QStringLiteral("<br><small>label <b>%1</b></small>").arg(Q(view.Label).toHtmlEscaped());
     }
     if (!view.AdapterSerial.empty()) {
         port += QStringLiteral("<br><small>serial %1</small>")
@@ -385,6 +395,55 @@ void StationWindow::CycleStartMode() {
         slot.SetStartMode(static_cast<StartMode>(next));
         RefreshRow(selected_);
     }
+}
+
+void StationWindow::keyPressEvent(QKeyEvent* event) {
+    const auto now = ScanDetector::Clock::now();
+    const Qt::KeyboardModifiers mods =
+        event->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier);
+    if (mods != Qt::NoModifier) {
+        QMainWindow::keyPressEvent(event);
+        return;
+    }
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        typed_.stop();
+        if (const auto label = scan_.Enter(now)) {
+            BindLabel(*label);
+        } else {
+            ActOnTyped(scan_.TakeTyped(now));
+        }
+        return;
+    }
+    const QString text = event->text();
+    if (text.size() == 1 && text[0].unicode() > 0x20 && text[0].unicode() < 0x7F) {
+        scan_.Character(static_cast<char>(text[0].unicode()), now);
+        typed_.start();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
+}
+
+void StationWindow::ActOnTyped(const std::string& keys) {
+    for (const char key : keys) {
+        if (key >= '1' && key <= '9' && key - '1' < station_.SlotCount()) {
+            SelectSlot(key - '1');
+        }
+    }
+}
+
+void StationWindow::BindLabel(const std::string& label) {
+    const int count = station_.SlotCount();
+    for (int step = 0; step < count; ++step) {
+        const int index = (selected_ + step) % count;
+        StationSlot& slot = station_.Slot(index);
+        if (!slot.Running() && slot.InService()) {
+            slot.SetLabel(label);
+            SelectSlot(index);
+            message_->setText(tr("Label %1 for slot %2").arg(Q(label)).arg(slot.Config().Number));
+            return;
+        }
+    }
+    message_->setText(tr("Label %1 scanned, but no slot can take a board now").arg(Q(label)));
 }
 
 void StationWindow::Quit() {

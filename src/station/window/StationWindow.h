@@ -5,6 +5,7 @@
 // Station menu lists them). It renders the station; the slots hold the logic.
 #pragma once
 
+#include "station/ScanDetector.h"
 #include "station/Station.h"
 
 #include <QMainWindow>
@@ -35,6 +36,8 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    // Keys without a modifier only select a slot; a scanner's line gives a label.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     struct Row {
@@ -64,6 +67,11 @@ private:
     void ToggleInService();
     void CycleStartMode();
     void Quit();
+    // The keys that turned out to be typing, not a scan: digits select a slot.
+    void ActOnTyped(const std::string& keys);
+    // A scanned label goes to the selected slot when it can take a board, else to the next
+    // one that can.
+    void BindLabel(const std::string& label);
     // After "Yes" to the quit question: no new boards, and the window closes once the running
     // ones are done (at once if they ended while the question was shown).
     void QuitWhenDone();
@@ -77,6 +85,8 @@ private:
     QAction* inServiceAction_ = nullptr;
     QAction* modeAction_ = nullptr;
     QTimer clock_; // the elapsed times, once a second while a board loads
+    ScanDetector scan_;
+    QTimer typed_; // gives held keys back as typing once no scan follows
     bool quitting_ = false;
     // The quit question while it is shown: a dialog of its own, so that the boards' events go
     // on meanwhile and none of them is missed.
