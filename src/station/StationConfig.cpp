@@ -220,6 +220,7 @@ void ReadStation(Reader& r, StationConfig& config) {
     }
     config.Answer = r.Text(StationSection, "Answer", "");
     config.Locked = r.Flag(StationSection, "Lock", false);
+    config.RequireLabel = r.Flag(StationSection, "Require Label", false);
     r.CheckKeys(StationSection);
 }
 

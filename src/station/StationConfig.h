@@ -4,7 +4,8 @@
 //   [Station]   Script (default loader.sld), Start (button, appear or probe; default appear),
 //               Probe (sent while a probe slot waits, caret escapes as in scripts; default ^M),
 //               Answer (text in the reply that means a board is there; empty: any byte),
-//               Lock (1: the window starts locked)
+//               Lock (1: the window starts locked), Require Label (1: a board starts only
+//               once a label was scanned for it)
 //   [Slots]     SlotN=<port>: COMn of the port map, or a device path such as a
 //               /dev/serial/by-id/... link; StartN=<mode> gives slot N a start of its own
 //   [Ports]     the port map, as in loader.ini (COMn=<path>, Scan=0)
@@ -51,6 +52,8 @@ struct StationConfig {
     std::string Probe = "\r"; // decoded bytes
     std::string Answer;
     bool Locked = false;
+    // A board starts only once a label was scanned for it.
+    bool RequireLabel = false;
     std::int32_t Delay = 1000; // ms between an upload's header and its data
     Rs232Settings Line;        // PortNumber unused: each slot has its own
     LinkSettings Link;

@@ -283,10 +283,15 @@ bool StationSlot::StartBoard() {
     if (boardRunning_ || shutDown_ || board_->Running()) {
         return false;
     }
+    if (station_.RequireLabel && !newLabel_) {
+        SetState(SlotState::Waiting, "Scan the board's label to start it.");
+        return false;
+    }
     if (!owner_->IsOpen() && !OpenPort()) {
         return false;
     }
     StopProbing();
+    newLabel_ = false;
     boardPresent_ = true;
     boardRunning_ = true;
     view_.AdapterSerial = ReadAdapterInfo(config_.DevicePath).serial;
@@ -303,7 +308,13 @@ bool StationSlot::StartBoard() {
 
 void StationSlot::SetLabel(const std::string& label) {
     view_.Label = label;
+    newLabel_ = true;
+    if (!boardRunning_ && view_.State == SlotState::Waiting) {
+        view_.Cause.clear();
+    }
     emit Changed();
+    // A board that waited for its label may start now.
+    ScheduleEvaluate();
 }
 
 void StationSlot::Cancel() {

@@ -77,6 +77,8 @@ public:
     // A scanned label for the board in the slot, or for the next one: it goes into the
     // board's record.
     void SetLabel(const std::string& label);
+    // A label was scanned since the last board started: the slot's next board is a new one.
+    bool NewLabel() const { return newLabel_; }
     // Cancels the running board as a confirmed "Cancel Upload" does.
     void Cancel();
     // No more boards are started by themselves; a running one finishes.
@@ -136,6 +138,7 @@ private:
     bool shutDown_ = false;
     // A board started here has not been seen to go yet.
     bool boardPresent_ = false;
+    bool newLabel_ = false;
     bool boardRunning_ = false;
     bool evaluatePending_ = false;
     bool openQueued_ = false;

@@ -31,8 +31,16 @@ protected:
         std::filesystem::current_path(folder_.Path());
         std::ofstream("a.bin") << "board";
         std::ofstream("flash.sld") << "_TC \"UL^M\"\n_LA 00020000\n_LF a.bin\n_LD\n";
+        slotLines_ = slotLines;
+        Build("");
+    }
+    // The station and its window anew, with these keys added to [Station].
+    void Build(const std::string& stationKeys) {
+        window_.reset();
+        station_.reset();
         std::ofstream("station.ini")
-            << "[Station]\nScript=flash.sld\nStart=button\n[Slots]\n" + slotLines +
+            << "[Station]\nScript=flash.sld\nStart=button\n" + stationKeys + "[Slots]\n" +
+                   slotLines_ +
                    "[Ports]\nScan=0\n[RS232Settings]\nUse RTS=0\nRequire CTS=0\n"
                    "[Upload Settings]\nDelay=0\n";
         std::vector<std::string> errors;
@@ -56,6 +64,7 @@ protected:
     }
 
     std::filesystem::path start_;
+    std::string slotLines_;
     DevsimHarness devices_[2];
     TempFolder folder_;
     std::unique_ptr<Station> station_;
@@ -76,9 +85,37 @@ TEST_F(StationWindowTest, KeysSelectAndStartABoardWhoseVerdictStays) {
     EXPECT_EQ(devices_[1].Server()->Uploads().size(), 1u);
     EXPECT_TRUE(devices_[0].Server()->Uploads().empty());
     EXPECT_EQ(station_->Totals().Passed, 1);
-    // A button slot has no way to see its board go: the verdict stays.
+    // A button slot has no way to see its board go: the verdict stays, and the same board is
+    // loaded again only when the operator says so.
     QTest::qWait(200);
     EXPECT_EQ(verdict->text(), "PASS");
+    QTest::keyClick(window_.get(), Qt::Key_Return, Qt::ControlModifier);
+    auto* again = window_->findChild<QMessageBox*>(QStringLiteral("AgainQuestion"));
+    ASSERT_TRUE(again);
+    again->button(QMessageBox::No)->click();
+    window_->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+    QTest::qWait(100);
+    EXPECT_EQ(devices_[1].Server()->Uploads().size(), 1u);
+    // A new label means a new board.
+    QTest::keyClicks(window_.get(), QStringLiteral("SN-2"));
+    QTest::keyClick(window_.get(), Qt::Key_Return);
+    QTest::keyClick(window_.get(), Qt::Key_Return, Qt::ControlModifier);
+    EXPECT_TRUE(station_->Slot(1).Running() ||
+                station_->Totals().Passed + station_->Totals().Failed == 2);
+}
+
+// With Require Label a board starts only once its label is scanned.
+TEST_F(StationWindowTest, ARequiredLabelComesBeforeTheBoard) {
+    Build("Require Label=1\n");
+    QTest::keyClick(window_.get(), Qt::Key_Return, Qt::ControlModifier);
+    QTest::qWait(100);
+    EXPECT_TRUE(devices_[0].Server()->Uploads().empty());
+    EXPECT_NE(InRow<QLabel>(1, "Cause")->text().indexOf("label"), -1);
+    QTest::keyClicks(window_.get(), QStringLiteral("SN-1"));
+    QTest::keyClick(window_.get(), Qt::Key_Return);
+    QTest::keyClick(window_.get(), Qt::Key_Return, Qt::ControlModifier);
+    EXPECT_TRUE(test::PumpUntil([&] { return station_->Totals().Passed == 1; }));
 }
 
 TEST_F(StationWindowTest, LockStopsEveryEditOfTheSettings) {

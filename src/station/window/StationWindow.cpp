@@ -306,7 +306,8 @@ void StationWindow::RefreshRow(int index) {
     row.Gauge->setEnabled(loading);
     const bool failed = view.State == SlotState::Failed || view.State == SlotState::BoardGone ||
                         view.State == SlotState::PortError;
-    row.Cause->setText(failed ? Q(view.Cause) : QString());
+    const bool told = failed || (view.State == SlotState::Waiting && !view.Cause.empty());
+    row.Cause->setText(told ? Q(view.Cause) : QString());
     const bool timed = loading || view.State == SlotState::Passed ||
                        view.State == SlotState::Failed || view.State == SlotState::BoardGone;
     row.Elapsed->setText(timed ? ElapsedText(view.ElapsedSeconds()) : QString());
@@ -362,9 +363,35 @@ void StationWindow::Tick() {
 }
 
 void StationWindow::StartSelected() {
-    if (!station_.Stopping() && station_.Slot(selected_).InService()) {
-        station_.Slot(selected_).StartBoard();
+    StationSlot& slot = station_.Slot(selected_);
+    if (station_.Stopping() || !slot.InService() || slot.Running()) {
+        return;
     }
+    const SlotState state = slot.View().State;
+    // The board that has had its run may still be in the fixture: it is loaded again only when
+    // the operator says so, or once a new label says that a new board is there.
+    if ((state == SlotState::Passed || state == SlotState::Failed) && !slot.NewLabel()) {
+        if (againQuestion_) {
+            return;
+        }
+        againQuestion_ =
+            new QMessageBox(QMessageBox::Question, tr("Start again"),
+                            tr("The board of slot %1 has had its run (%2). Load it again?")
+                                .arg(slot.Config().Number)
+                                .arg(state == SlotState::Passed ? tr("passed") : tr("failed")),
+                            QMessageBox::Yes | QMessageBox::No, this);
+        againQuestion_->setObjectName(QStringLiteral("AgainQuestion"));
+        againQuestion_->setAttribute(Qt::WA_DeleteOnClose);
+        const int index = selected_;
+        connect(againQuestion_, &QMessageBox::finished, this, [this, index](int answer) {
+            if (answer == QMessageBox::Yes && !station_.Stopping()) {
+                station_.Slot(index).StartBoard();
+            }
+        });
+        againQuestion_->open();
+        return;
+    }
+    slot.StartBoard();
 }
 
 void StationWindow::CancelSelected() {

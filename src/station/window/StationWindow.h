@@ -91,6 +91,8 @@ private:
     // The quit question while it is shown: a dialog of its own, so that the boards' events go
     // on meanwhile and none of them is missed.
     QPointer<QMessageBox> quitQuestion_;
+    // The question before a board that has had its run is loaded again.
+    QPointer<QMessageBox> againQuestion_;
 };
 
 } // namespace pellwick
