@@ -2,6 +2,7 @@
 // pseudo-terminal, the runner reaches it with --port rfc2217://... or tcp://....
 #include "e2e/RunnerFixture.h"
 #include "outcome/RunnerExit.h"
+#include "support/LoopbackListener.h"
 #include "support/Ser2netServer.h"
 
 #include <arpa/inet.h>
@@ -167,21 +168,20 @@ TEST_F(NetworkRunnerTest, BadAddressesAndServersAreReportedWithTheirCause) {
         ASSERT_EQ(n, 0) << "the server did not turn away a second client within 5 s";
     }
     // A listener whose queue is full: new connections are neither accepted nor refused.
-    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int port = 0;
+    const int listener = test::ListenOnLoopback(0, port);
+    ASSERT_GE(listener, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(listen(listener, 0), 0);
-    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
     std::vector<int> fillers;
     for (int i = 0; i < 3; ++i) {
         fillers.push_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
         connect(fillers.back(), reinterpret_cast<sockaddr*>(&address), sizeof address);
     }
     std::this_thread::sleep_for(100ms);
-    const std::string silent = "rfc2217://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+    const std::string silent = "rfc2217://127.0.0.1:" + std::to_string(port);
 
     struct Case {
         std::string port;

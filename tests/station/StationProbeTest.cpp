@@ -3,6 +3,7 @@
 // otherwise.
 #include "link/PortOwner.h"
 #include "station/Station.h"
+#include "support/LoopbackListener.h"
 #include "support/PumpUntil.h"
 #include "support/TempFolder.h"
 
@@ -21,20 +22,28 @@
 namespace pellwick {
 namespace {
 
-class StationProbeTest : public ::testing::Test {
+// Runs the event loop for the time (or until cond holds), playing the board's side in between.
+bool ServeFor(int ms, const std::function<bool()>& cond, const std::function<void()>& play) {
+    return test::WaitUntil(cond, ms, [&] {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        play();
+        QTest::qWait(2);
+    });
+}
+
+// A station in a folder of its own with one probe slot on `port`; passed_ counts its boards
+// that passed.
+class ProbeStationTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char name[256] = {};
-        ASSERT_EQ(openpty(&master_, &slave_, name, nullptr, nullptr), 0);
-        fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+    void WriteStation(const std::string& port) {
         start_ = std::filesystem::current_path();
         std::filesystem::current_path(folder_.Path());
         std::ofstream("flash.sld") << "_DY 1\n";
-        std::ofstream("station.ini") << "[Station]\nScript=flash.sld\nStart=probe\nAnswer=#\n"
-                                        "[Slots]\nSlot1="
-                                     << name
-                                     << "\n[Ports]\nScan=0\n[RS232Settings]\nUse RTS=0\n"
-                                        "Require CTS=0\n";
+        std::ofstream("station.ini")
+            << "[Station]\nScript=flash.sld\nStart=probe\nAnswer=#\n[Slots]\nSlot1=" << port
+            << "\n[Ports]\nScan=0\n[RS232Settings]\nUse RTS=0\nRequire CTS=0\n";
+    }
+    void StartStation() {
         std::vector<std::string> errors;
         StationConfig config = ReadStationConfig(errors);
         ASSERT_TRUE(errors.empty()) << errors.front();
@@ -45,7 +54,28 @@ protected:
     }
     void TearDown() override {
         station_.reset();
-        std::filesystem::current_path(start_);
+        if (!start_.empty()) {
+            std::filesystem::current_path(start_);
+        }
+    }
+
+    std::filesystem::path start_;
+    TempFolder folder_;
+    std::unique_ptr<Station> station_;
+    int passed_ = 0;
+};
+
+class StationProbeTest : public ProbeStationTest {
+protected:
+    void SetUp() override {
+        char name[256] = {};
+        ASSERT_EQ(openpty(&master_, &slave_, name, nullptr, nullptr), 0);
+        fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+        WriteStation(name);
+        StartStation();
+    }
+    void TearDown() override {
+        ProbeStationTest::TearDown();
         close(master_);
         close(slave_);
     }
@@ -54,8 +84,7 @@ protected:
     // probe with the prompt when plugged_ is set.
     bool Serve(
         int ms, const std::function<bool()>& cond = [] { return false; }) {
-        return test::WaitUntil(cond, ms, [this] {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        return ServeFor(ms, cond, [this] {
             char buffer[64];
             for (ssize_t n; (n = read(master_, buffer, sizeof buffer)) > 0;) {
                 const int probes = static_cast<int>(std::count(buffer, buffer + n, '\r'));
@@ -64,17 +93,12 @@ protected:
                     ASSERT_EQ(write(master_, "#", 1), 1);
                 }
             }
-            QTest::qWait(2);
         });
     }
 
     int master_ = -1, slave_ = -1;
-    std::filesystem::path start_;
-    TempFolder folder_;
-    std::unique_ptr<Station> station_;
     bool plugged_ = false;
     int probes_ = 0;
-    int passed_ = 0;
 };
 
 TEST_F(StationProbeTest, ABoardStartsOncePerPlugAndItsRemovalIsSeen) {
@@ -103,50 +127,27 @@ TEST_F(StationProbeTest, ABoardStartsOncePerPlugAndItsRemovalIsSeen) {
 // A probe slot on a port on the network (tcp://). The test is the server: it counts the
 // connections the station makes, and either plays a board that answers the probe or takes each
 // connection only to drop it.
-class NetworkProbeTest : public ::testing::Test {
+class NetworkProbeTest : public ProbeStationTest {
 protected:
     void SetUp() override {
-        listener_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        ASSERT_EQ(bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        ASSERT_EQ(listen(listener_, 8), 0);
-        ASSERT_EQ(getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length), 0);
-        start_ = std::filesystem::current_path();
-        std::filesystem::current_path(folder_.Path());
-        std::ofstream("flash.sld") << "_DY 1\n";
-        std::ofstream("station.ini")
-            << "[Station]\nScript=flash.sld\nStart=probe\nAnswer=#\n[Slots]\nSlot1=tcp://127.0.0.1:"
-            << ntohs(address.sin_port)
-            << "\n[Ports]\nScan=0\n[RS232Settings]\nUse RTS=0\nRequire CTS=0\n";
+        int port = 0;
+        listener_ = test::ListenOnLoopback(8, port, SOCK_NONBLOCK);
+        ASSERT_GE(listener_, 0);
+        WriteStation("tcp://127.0.0.1:" + std::to_string(port));
     }
     void TearDown() override {
-        station_.reset();
-        std::filesystem::current_path(start_);
+        ProbeStationTest::TearDown();
         for (int fd : clients_) {
             close(fd);
         }
         close(listener_);
     }
 
-    void StartStation() {
-        std::vector<std::string> errors;
-        StationConfig config = ReadStationConfig(errors);
-        ASSERT_TRUE(errors.empty()) << errors.front();
-        station_ = std::make_unique<Station>(std::move(config));
-        QObject::connect(station_.get(), &Station::BoardDone,
-                         [this](int, const BoardResult& b) { passed_ += b.Passed ? 1 : 0; });
-        ASSERT_EQ(station_->Start(), "");
-    }
-
     // Runs the event loop for the time (or until cond holds), taking connections: kept and
     // answering every probe with the prompt, or closed at once when drop_ is set.
     bool Serve(
         int ms, const std::function<bool()>& cond = [] { return false; }) {
-        return test::WaitUntil(cond, ms, [this] {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        return ServeFor(ms, cond, [this] {
             for (int fd; (fd = accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK)) >= 0;) {
                 ++connections_;
                 drop_ ? (void)close(fd) : clients_.push_back(fd);
@@ -159,18 +160,13 @@ protected:
                     }
                 }
             }
-            QTest::qWait(2);
         });
     }
 
     int listener_ = -1;
     std::vector<int> clients_;
-    std::filesystem::path start_;
-    TempFolder folder_;
-    std::unique_ptr<Station> station_;
     bool drop_ = false;
     int connections_ = 0;
-    int passed_ = 0;
 };
 
 TEST_F(NetworkProbeTest, ABoardBehindAServerStartsOnOneConnection) {
