@@ -374,21 +374,16 @@ void StationWindow::StartSelected() {
         if (againQuestion_) {
             return;
         }
-        againQuestion_ =
-            new QMessageBox(QMessageBox::Question, tr("Start again"),
-                            tr("The board of slot %1 has had its run (%2). Load it again?")
-                                .arg(slot.Config().Number)
-                                .arg(state == SlotState::Passed ? tr("passed") : tr("failed")),
-                            QMessageBox::Yes | QMessageBox::No, this);
-        againQuestion_->setObjectName(QStringLiteral("AgainQuestion"));
-        againQuestion_->setAttribute(Qt::WA_DeleteOnClose);
         const int index = selected_;
-        connect(againQuestion_, &QMessageBox::finished, this, [this, index](int answer) {
-            if (answer == QMessageBox::Yes && !station_.Stopping()) {
-                station_.Slot(index).StartBoard();
-            }
-        });
-        againQuestion_->open();
+        againQuestion_ = Ask("AgainQuestion", tr("Start again"),
+                             tr("The board of slot %1 has had its run (%2). Load it again?")
+                                 .arg(slot.Config().Number)
+                                 .arg(state == SlotState::Passed ? tr("passed") : tr("failed")),
+                             [this, index] {
+                                 if (!station_.Stopping()) {
+                                     station_.Slot(index).StartBoard();
+                                 }
+                             });
         return;
     }
     slot.StartBoard();
@@ -486,18 +481,25 @@ void StationWindow::closeEvent(QCloseEvent* event) {
     if (quitting_ || quitQuestion_) {
         return;
     }
-    quitQuestion_ = new QMessageBox(
-        QMessageBox::Question, tr("Quit"),
-        tr("Boards are being loaded. Take no new boards and quit once they are done?"),
-        QMessageBox::Yes | QMessageBox::No, this);
-    quitQuestion_->setObjectName(QStringLiteral("QuitQuestion"));
-    quitQuestion_->setAttribute(Qt::WA_DeleteOnClose);
-    connect(quitQuestion_, &QMessageBox::finished, this, [this](int answer) {
+    quitQuestion_ =
+        Ask("QuitQuestion", tr("Quit"),
+            tr("Boards are being loaded. Take no new boards and quit once they are done?"),
+            [this] { QuitWhenDone(); });
+}
+
+QMessageBox* StationWindow::Ask(const char* name, const QString& title, const QString& text,
+                                std::function<void()> onYes) {
+    auto* box = new QMessageBox(QMessageBox::Question, title, text,
+                                QMessageBox::Yes | QMessageBox::No, this);
+    box->setObjectName(QLatin1String(name));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    connect(box, &QMessageBox::finished, this, [onYes = std::move(onYes)](int answer) {
         if (answer == QMessageBox::Yes) {
-            QuitWhenDone();
+            onYes();
         }
     });
-    quitQuestion_->open();
+    box->open();
+    return box;
 }
 
 void StationWindow::QuitWhenDone() {

@@ -12,6 +12,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QTimer>
+#include <functional>
 #include <vector>
 
 class QAction;
@@ -75,6 +76,10 @@ private:
     // After "Yes" to the quit question: no new boards, and the window closes once the running
     // ones are done (at once if they ended while the question was shown).
     void QuitWhenDone();
+    // A Yes/No question in a dialog of its own (no nested event loop: the boards go on while it
+    // is shown); onYes runs on Yes. It deletes itself once answered.
+    QMessageBox* Ask(const char* name, const QString& title, const QString& text,
+                     std::function<void()> onYes);
 
     Station& station_;
     std::vector<Row> rows_;
