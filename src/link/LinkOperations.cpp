@@ -185,10 +185,12 @@ void LinkOperations::BeginCommand(const std::string& text) {
     commandFailed_ = false;
     ShowBusy(true);
     try {
-        port_.WriteText(text);
+        // The wait begins before the command goes out: an answer that comes at once is the
+        // wait's, never the prompt trigger's, which would throw it away.
         if (!answer_->Found()) {
             port_.BeginInputWait();
         }
+        port_.WriteText(text);
     } catch (const std::exception&) {
         commandFailed_ = true;
         ShowBusy(false);

@@ -77,7 +77,7 @@ public:
         Queue(text.size());
         Log.push_back("WriteText");
         if (Answer)
-            Input += Answer(text);
+            Arrive(Answer(text));
     }
     void WriteBlock(const void* buffer, std::uint16_t length) override {
         RequireOpen();
@@ -138,6 +138,7 @@ public:
     void BeginInputWait() override {
         RequireOpen();
         Waits.push_back("begin");
+        Waiting = true;
     }
     InputLook TakeWaitingInput(const std::function<bool(char)>& done) override {
         if (!IsOpen)
@@ -152,9 +153,23 @@ public:
         }
         return InputLook::Gone;
     }
-    void EndInputWait() override { Waits.push_back("end"); }
+    void EndInputWait() override {
+        Waits.push_back("end");
+        Waiting = false;
+    }
     bool CtsSignal() override { return IsOpen && Cts; }
     std::uint8_t HWFlowOptions() const override { return FlowOptions; }
+
+    // Bytes from the device. As on the real port, a data trigger they complete fires at once
+    // unless an input wait runs, which takes them itself.
+    void Arrive(const std::string& bytes) {
+        Input += bytes;
+        if (Waiting || !H.TriggerData)
+            return;
+        for (const auto& [handle, trigger] : std::map(TextTriggers))
+            if (!trigger.Text.empty() && Input.find(trigger.Text) != std::string::npos)
+                H.TriggerData(handle);
+    }
 
     // The driver takes n of the bytes waiting in the buffer.
     void HandOver(std::size_t n) {
@@ -193,6 +208,7 @@ public:
     std::map<std::uint16_t, TextTrigger> TextTriggers;
     std::map<std::uint16_t, std::uint16_t> StatusTriggers;
     std::vector<std::string> Waits; // "begin" and "end" of each input wait
+    bool Waiting = false;
     std::uint8_t FlowOptions = 0;
     bool Cts = false;
 
