@@ -31,6 +31,7 @@ struct FileRecord {
     std::string Version; // what the header carried: the date text for DATE
     std::uint64_t Size = 0;
     std::uint16_t Checksum = 0;
+    std::string Sha256;   // of the bytes sent, in hex; empty when the file was not read
     bool Readable = true; // size and checksum are the file's own
     FileOutcome Outcome = FileOutcome::NotSent;
     std::int64_t BytesSent = 0; // bytes that can have reached the line
@@ -67,6 +68,7 @@ struct RunRecord {
     std::string Message;           // the box that ended the run, or the last one it went past
     int IgnoredErrors = 0;         // Abort/Ignore boxes answered Ignore
     std::vector<FileRecord> Files; // every file the run started, in order
+    std::string ScriptSha256;      // of the script the run read, in hex
 };
 
 // One entry for every _LD of the script in order: the record's entry where the run reached it,

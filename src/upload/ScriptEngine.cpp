@@ -14,6 +14,7 @@
 #include "serial/NameTable.h"
 #include "upload/EngineTexts.h"
 #include "upload/ScriptText.h"
+#include "upload/Sha256.h"
 
 namespace pellwick {
 
@@ -158,6 +159,7 @@ void ScriptEngine::ProcessScript(const std::string& fileName) {
     }
     run_.Lines = ScriptText::SplitLines(*content);
     record_ = RunRecord{};
+    record_.ScriptSha256 = Sha256::HexOf(content->data(), content->size());
     record_.End = RunEnd::Running;
     fileOpen_ = false;
     failure_ = FileOutcome::Verified;

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "upload/EngineTexts.h"
+#include "upload/Sha256.h"
 #include "upload/UploadHeader.h"
 
 namespace pellwick {
@@ -87,6 +88,7 @@ void ScriptEngine::UploadFile(const std::string& fileName, const std::string& ad
     file.Version = headerVersion;
     file.Size = size;
     file.Checksum = checksum;
+    file.Sha256 = Sha256::HexOf(run_.UploadBuffer.data(), run_.UploadBuffer.size());
     record_.Files.push_back(std::move(file));
     fileOpen_ = true;
     logEntry_ = {fileName, size, UploadHeader::ChecksumHex(checksum), version, dateText, address};

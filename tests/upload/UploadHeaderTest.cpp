@@ -11,6 +11,7 @@
 
 #include "support/LocalTime.h"
 #include "upload/DateText.h"
+#include "upload/Sha256.h"
 #include "upload/UploadHeader.h"
 #include "upload/UploadLog.h"
 
@@ -107,6 +108,31 @@ TEST(UploadLogTest, UncreatableLogStaysClosedAndRefusesEntries) {
                            LocalTime(2001, 3, 7, 14, 5, 9), DateFormats{}));
     EXPECT_FALSE(log.IsOpen());
     EXPECT_FALSE(log.WriteUpload({}));
+}
+
+// The published test vectors, including the lengths around a block's last padding byte and a
+// message fed in pieces that straddle blocks.
+TEST(Sha256Test, KnownDigests) {
+    const struct {
+        std::string message;
+        const char* hex;
+    } cases[] = {
+        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+        {std::string(1000000, 'a'),
+         "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Sha256::HexOf(c.message.data(), c.message.size()), c.hex)
+            << c.message.size() << " bytes";
+        Sha256 pieces;
+        for (std::size_t at = 0; at < c.message.size(); at += 37) {
+            pieces.Add(c.message.data() + at, std::min<std::size_t>(37, c.message.size() - at));
+        }
+        EXPECT_EQ(pieces.Hex(), c.hex) << c.message.size() << " bytes in pieces";
+    }
 }
 
 } // namespace
