@@ -8,11 +8,14 @@
 #include "upload/ScriptText.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <pwd.h>
 #include <set>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace pellwick {
 
@@ -24,6 +27,8 @@ const char* const PortsSection = "Ports";
 const char* const LineSection = Rs232SettingsFile::Rs232Section;
 const char* const TriggerSection = Rs232SettingsFile::TriggerSection;
 const char* const UploadSection = Rs232SettingsFile::UploadSection;
+const char* const BoardSection = "Board";
+const char* const RecordSection = "Record";
 // The longest string a data trigger takes.
 constexpr std::size_t MaxTriggerText = 21;
 
@@ -34,6 +39,20 @@ constexpr NameTable<StartMode> StartModeNames[] = {
 // Any case.
 std::optional<StartMode> ParseStartMode(const std::string& text) {
     return ValueNamed(StartModeNames, text);
+}
+
+std::string HostName() {
+    char name[256] = {};
+    return gethostname(name, sizeof name - 1) == 0 ? std::string(name) : std::string();
+}
+
+// The login of the user the station runs as: the one who runs the station.
+std::string LoginName() {
+    if (const passwd* user = getpwuid(geteuid()); user != nullptr && user->pw_name != nullptr) {
+        return user->pw_name;
+    }
+    const char* name = std::getenv("USER");
+    return name != nullptr ? name : "";
 }
 
 // The number N of a key "<prefix>N" (any case), 1..999; nothing for other keys.
@@ -221,7 +240,19 @@ void ReadStation(Reader& r, StationConfig& config) {
     config.Answer = r.Text(StationSection, "Answer", "");
     config.Locked = r.Flag(StationSection, "Lock", false);
     config.RequireLabel = r.Flag(StationSection, "Require Label", false);
+    config.Name = r.Text(StationSection, "Name", HostName());
+    config.Operator = r.Text(StationSection, "Operator", LoginName());
     r.CheckKeys(StationSection);
+    config.IdLine = r.Integer(BoardSection, "Id Line", 0, 0, 1000000);
+    r.CheckKeys(BoardSection);
+    config.Database = r.Text(RecordSection, "Database", "");
+    if (!config.Database.empty() && config.Database.rfind("postgresql://", 0) != 0 &&
+        config.Database.rfind("postgres://", 0) != 0) {
+        r.Error(RecordSection, "Database",
+                "\"" + config.Database +
+                    "\" is not a postgresql:// address (leave it empty for station.db)");
+    }
+    r.CheckKeys(RecordSection);
 }
 
 std::string Canonical(const std::string& path) {
@@ -237,6 +268,7 @@ void ReadSlots(Reader& r, StationConfig& config, const PortMap& map,
                const DevicePresence& present) {
     std::map<int, std::string> ports;
     std::map<int, std::string> starts;
+    std::map<int, std::string> places;
     std::set<std::string> seenKeys;
     for (const auto& [key, value] : r.Ini().ReadSectionLines(SlotsSection)) {
         const std::string upper = ScriptText::UpperCase(key);
@@ -248,14 +280,19 @@ void ReadSlots(Reader& r, StationConfig& config, const PortMap& map,
             ports[*n] = value;
         } else if (const auto m = KeyNumber(key, "Start")) {
             starts[*m] = value;
+        } else if (const auto p = KeyNumber(key, "Place")) {
+            places[*p] = value;
         } else {
-            r.Error(SlotsSection, key, "unknown key (SlotN=<port>, StartN=<mode>, N from 1)");
+            r.Error(SlotsSection, key,
+                    "unknown key (SlotN=<port>, StartN=<mode>, PlaceN=<place>, N from 1)");
         }
     }
-    for (const auto& [n, mode] : starts) {
-        if (!ports.contains(n)) {
-            r.Error(SlotsSection, "Start" + std::to_string(n),
-                    "there is no Slot" + std::to_string(n));
+    for (const auto* keys : {&starts, &places}) {
+        for (const auto& [n, value] : *keys) {
+            if (!ports.contains(n)) {
+                r.Error(SlotsSection, (keys == &starts ? "Start" : "Place") + std::to_string(n),
+                        "there is no Slot" + std::to_string(n));
+            }
         }
     }
     if (ports.empty()) {
@@ -272,6 +309,13 @@ void ReadSlots(Reader& r, StationConfig& config, const PortMap& map,
         slot.Number = n;
         slot.Port = port;
         slot.Start = config.Start;
+        if (places.contains(n)) {
+            slot.Place = places[n];
+            if (LooksLikeNetworkAddress(port)) {
+                r.Error(SlotsSection, "Place" + std::to_string(n),
+                        "a port on the network has no physical place to bind to");
+            }
+        }
         if (starts.contains(n)) {
             if (const auto mode = ParseStartMode(starts[n])) {
                 slot.Start = *mode;
@@ -393,8 +437,8 @@ StationConfig ReadStationConfig(std::vector<std::string>& errors, const DevicePr
         return config;
     }
     Reader reader(path, errors);
-    reader.CheckSections(
-        {StationSection, SlotsSection, PortsSection, LineSection, TriggerSection, UploadSection});
+    reader.CheckSections({StationSection, SlotsSection, PortsSection, LineSection, TriggerSection,
+                          UploadSection, BoardSection, RecordSection});
     ReadStation(reader, config);
     ReadLine(reader, config);
     CheckPortKeys(reader);

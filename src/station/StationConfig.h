@@ -5,9 +5,15 @@
 //               Probe (sent while a probe slot waits, caret escapes as in scripts; default ^M),
 //               Answer (text in the reply that means a board is there; empty: any byte),
 //               Lock (1: the window starts locked), Require Label (1: a board starts only
-//               once a label was scanned for it)
+//               once a label was scanned for it), Name (the station's name in the record;
+//               default the host name), Operator (default the login)
 //   [Slots]     SlotN=<port>: COMn of the port map, or a device path such as a
-//               /dev/serial/by-id/... link; StartN=<mode> gives slot N a start of its own
+//               /dev/serial/by-id/... link; StartN=<mode> gives slot N a start of its own;
+//               PlaceN=<place> binds slot N to one physical place (a USB topology path such
+//               as 1-1.4, or a /dev/serial/by-path/... link): a board elsewhere is not loaded
+//   [Board]     Id Line (the script line whose _TC answer is the board's own id; 0: none)
+//   [Record]    Database (empty: station.db in the station folder; postgresql://... for a
+//               database a line of stations shares)
 //   [Ports]     the port map, as in loader.ini (COMn=<path>, Scan=0)
 //   [RS232Settings], [Trigger], [Upload Settings]: the line, the device's strings, Delay,
 //               Buffer Size and Block Size, with the keys and defaults of loader.ini
@@ -41,6 +47,8 @@ struct SlotConfig {
     int ComNumber = 0;      // its number in the station's port map
     std::string DevicePath; // what that number stands for
     StartMode Start = StartMode::Appear;
+    // The physical place the slot is bound to (USB topology path or by-path link); empty: any.
+    std::string Place;
 };
 
 struct StationConfig {
@@ -54,6 +62,11 @@ struct StationConfig {
     bool Locked = false;
     // A board starts only once a label was scanned for it.
     bool RequireLabel = false;
+    std::string Name;     // the station's name in the record
+    std::string Operator; // who runs it
+    // The 1-based script line whose _TC answer is the board's id; 0 when the board is not asked.
+    int IdLine = 0;
+    std::string Database; // empty: station.db in Folder
     std::int32_t Delay = 1000; // ms between an upload's header and its data
     Rs232Settings Line;        // PortNumber unused: each slot has its own
     LinkSettings Link;

@@ -25,7 +25,7 @@ TEST(BoardRunTest, AStartOnALineThatHungUpFailsThatBoardNotWithTheBoardBefore) {
     StationConfig station;
     station.Script = "flash.sld";
     station.Delay = 0;
-    const SlotConfig slot{1, "tty1", 1, "/dev/tty1", StartMode::Button};
+    const SlotConfig slot{1, "tty1", 1, "/dev/tty1", StartMode::Button, {}};
     test::FakeLink link;
     link.LinkStateValue.ActiveError = "ERR";
     SlotBoxes boxes;
