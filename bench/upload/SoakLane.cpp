@@ -1116,7 +1116,9 @@ protected:
                 hungStart_ = false; // the port went before the start: not this case
             }
         }
-        board_run_->Start("soak-board-" + std::to_string(slot_.Number));
+        AdapterInfo adapter;
+        adapter.serial = "soak-board-" + std::to_string(slot_.Number);
+        board_run_->Start(adapter);
         if (hungStart_ && !result_) {
             Violate(ResultCheck, "a start on a line that had just hung up did not end the board");
         }

@@ -9,8 +9,8 @@
 namespace pellwick {
 
 struct BoardResult {
-    std::string Station;     // the station's name
-    std::string Host;        // the computer it runs on
+    std::string Station; // the station's name
+    std::string Host;    // the computer it runs on
     std::string Operator;
     std::string ToolVersion; // of the station program
     int Slot = 0;
@@ -22,9 +22,10 @@ struct BoardResult {
     std::string AdapterSerial; // the USB serial number where sysfs has one
     std::string Label;         // the board's scanned label, empty when none was scanned
     std::string BoardId;       // the board's own answer to the id line, empty when not asked
+    int Attempt = 0;           // of this label or id, from the database; 0 when not known
     std::string Script;
     std::string ScriptSha256; // of the script as the run read it, in hex
-    std::string StartTime; // ISO 8601 local time with offset
+    std::string StartTime;    // ISO 8601 local time with offset
     std::string EndTime;
     double Seconds = 0;
     bool Passed = false; // the script ran to its end and every file was verified

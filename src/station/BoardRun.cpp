@@ -2,6 +2,7 @@
 
 #include "outcome/RunReport.h"
 #include "outcome/RunVerdict.h"
+#include "serial/portmap/AdapterInfo.h"
 #include "upload/DateText.h"
 #include "upload/GeneralSettings.h"
 #include "upload/run/UploadRun.h"
@@ -23,7 +24,7 @@ std::string OneLine(const std::string& text) {
 
 BoardRun::BoardRun(const StationConfig& station, const SlotConfig& slot, ILinkOperations& link,
                    SlotBoxes& boxes, RunClock* clock, QObject* parent)
-    : QObject(parent), clock_(clock), slot_(slot), boxes_(boxes),
+    : QObject(parent), clock_(clock), station_(station), slot_(slot), boxes_(boxes),
       run_(clock != nullptr ? std::make_unique<UploadRun>(link, boxes, *clock)
                             : std::make_unique<UploadRun>(link, boxes)) {
     GeneralSettings general;
@@ -32,6 +33,7 @@ BoardRun::BoardRun(const StationConfig& station, const SlotConfig& slot, ILinkOp
     run_->ApplySettings(general);
     // The runs share the station folder; station.log is the record of every board.
     run_->Engine().SetLogWritten(false);
+    run_->Engine().SetFileGate([this] { return AdapterChanged(); });
     connect(run_.get(), &UploadRun::Changed, this, &BoardRun::Follow);
     // The end of a run is told from inside its last step; the board is finished after it.
     connect(
@@ -46,7 +48,7 @@ BoardRun::BoardRun(const StationConfig& station, const SlotConfig& slot, ILinkOp
 
 BoardRun::~BoardRun() = default;
 
-void BoardRun::Start(const std::string& adapterSerial, const std::string& label) {
+void BoardRun::Start(const AdapterInfo& adapter, const std::string& label) {
     if (running_ || run_->Running()) {
         return;
     }
@@ -54,7 +56,7 @@ void BoardRun::Start(const std::string& adapterSerial, const std::string& label)
     verifying_ = false;
     file_.clear();
     percent_ = 0;
-    adapterSerial_ = adapterSerial;
+    adapter_ = adapter;
     label_ = label;
     started_ = Now();
     startTime_ = IsoTimeNow();
@@ -97,9 +99,16 @@ void BoardRun::Finish() {
     result.Port = slot_.Port;
     result.ComNumber = slot_.ComNumber;
     result.Device = slot_.DevicePath;
-    result.AdapterSerial = adapterSerial_;
+    result.AdapterSerial = adapter_.serial;
+    result.Place = adapter_.Place();
+    result.ByPath = adapter_.byPathPath;
     result.Label = label_;
+    if (const auto answer = record.Answers.find(station_.IdLine);
+        answer != record.Answers.end() && answer->second != "OK" && answer->second != "ERROR") {
+        result.BoardId = answer->second;
+    }
     result.Script = run_->Engine().Run().ScriptFileName;
+    result.ScriptSha256 = record.ScriptSha256;
     result.StartTime = startTime_;
     result.EndTime = IsoTimeNow();
     result.Seconds = std::chrono::duration<double>(Now() - started_).count();
@@ -115,6 +124,20 @@ void BoardRun::Finish() {
     file_.clear();
     percent_ = 0;
     emit Finished(result);
+}
+
+std::string BoardRun::AdapterChanged() const {
+    // A board on the network has no adapter of its own to change; nor has a slot whose
+    // adapter was not known when the board started.
+    if (adapter_.Identity().empty()) {
+        return {};
+    }
+    const std::string now = ReadAdapterInfo(slot_.DevicePath).Identity();
+    if (now == adapter_.Identity()) {
+        return {};
+    }
+    return "The adapter behind " + slot_.Port + " is not the one the board started on (then " +
+           adapter_.Identity() + ", now " + (now.empty() ? "none" : now) + ").";
 }
 
 std::chrono::steady_clock::time_point BoardRun::Now() const {

@@ -7,6 +7,7 @@
 // GUI thread only (the clock's thread).
 #pragma once
 
+#include "serial/portmap/AdapterInfo.h"
 #include "station/BoardResult.h"
 #include "station/SlotBoxes.h"
 #include "station/StationConfig.h"
@@ -31,9 +32,10 @@ public:
              SlotBoxes& boxes, RunClock* clock = nullptr, QObject* parent = nullptr);
     ~BoardRun() override;
 
-    // Starts a board's run. A start the run refuses ends the board at once: Finished comes
-    // before this returns.
-    void Start(const std::string& adapterSerial, const std::string& label = {});
+    // Starts a board's run on the adapter that is behind the slot now. Before each file the
+    // adapter is read again: another one there (or none) stops the board with that cause. A
+    // start the run refuses ends the board at once: Finished comes before this returns.
+    void Start(const AdapterInfo& adapter, const std::string& label = {});
     // A confirmed "Cancel Upload".
     void Cancel();
     // The board's line went away under its run: the run ends now as hung up, so that whatever
@@ -60,9 +62,12 @@ signals:
 private:
     void Finish();
     void Follow();
+    // Empty while the adapter the board started on is still behind the slot, else why not.
+    std::string AdapterChanged() const;
     std::chrono::steady_clock::time_point Now() const;
 
     RunClock* clock_;
+    const StationConfig& station_;
     const SlotConfig& slot_;
     SlotBoxes& boxes_;
     std::unique_ptr<UploadRun> run_;
@@ -70,7 +75,7 @@ private:
     bool verifying_ = false;
     std::string file_;
     int percent_ = 0;
-    std::string adapterSerial_;
+    AdapterInfo adapter_;
     std::string label_;
     std::string startTime_;
     std::chrono::steady_clock::time_point started_{};

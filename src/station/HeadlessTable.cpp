@@ -46,6 +46,7 @@ std::string StateText(const SlotView& view) {
     case SlotState::BoardGone:
         return std::string("FAIL ") + SlotStateName(view.State) + ": " + view.Cause;
     case SlotState::PortError:
+    case SlotState::NotThisSlot:
         return std::string(SlotStateName(view.State)) + ": " + view.Cause;
     case SlotState::Waiting:
     case SlotState::OutOfService:

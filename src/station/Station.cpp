@@ -3,7 +3,15 @@
 #include "serial/TVaxoCustomComPort.h"
 #include "upload/run/UploadRun.h"
 
+#include <QCoreApplication>
+
 namespace pellwick {
+
+namespace {
+
+constexpr std::chrono::minutes RateWindow{15};
+
+} // namespace
 
 Station::Station(StationConfig config, QObject* parent)
     : QObject(parent), config_(std::move(config)) {
@@ -88,22 +96,33 @@ StationTotals Station::Totals() const {
     StationTotals totals;
     totals.Passed = passed_;
     totals.Failed = failed_;
-    const int done = passed_ + failed_;
-    if (done > 0) {
-        const double hours =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - firstStart_).count() /
-            3600.0;
-        totals.BoardsPerHour = hours > 0 ? done / hours : 0;
+    // A rolling window: a rate since the start would keep the pace of the first boards for
+    // hours, and one of the last few boards would jump with every board.
+    const auto now = std::chrono::steady_clock::now();
+    while (!recentEnds_.empty() && now - recentEnds_.front() > RateWindow) {
+        recentEnds_.pop_front();
+    }
+    if (!recentEnds_.empty()) {
+        const auto window =
+            std::min<std::chrono::steady_clock::duration>(RateWindow, now - firstStart_);
+        const double hours = std::chrono::duration<double>(window).count() / 3600.0;
+        totals.BoardsPerHour = hours > 0 ? static_cast<double>(recentEnds_.size()) / hours : 0;
     }
     return totals;
 }
 
-void Station::Finished(int index, const BoardResult& result) {
+void Station::Finished(int index, const BoardResult& done) {
+    BoardResult result = done;
+    result.Station = config_.Name;
+    result.Host = config_.Host;
+    result.Operator = config_.Operator;
+    result.ToolVersion = QCoreApplication::applicationVersion().toStdString();
     const auto started = slots_[static_cast<std::size_t>(index)]->View().Started;
     if (firstStart_ == std::chrono::steady_clock::time_point{} || started < firstStart_) {
         firstStart_ = started;
     }
     (result.Passed ? passed_ : failed_) += 1;
+    recentEnds_.push_back(std::chrono::steady_clock::now());
     if (const std::string error = record_.Append(result); !error.empty()) {
         // A station that cannot keep its record must not go on loading boards unrecorded.
         recordFailed_ = true;

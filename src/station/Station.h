@@ -12,6 +12,7 @@
 #include <QObject>
 #include <QSocketNotifier>
 #include <chrono>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,7 +22,8 @@ namespace pellwick {
 struct StationTotals {
     int Passed = 0;
     int Failed = 0;
-    // Boards done per hour since the first board started; 0 before one is done.
+    // Boards done per hour over the last 15 minutes (or since the first board started, when
+    // that is less); 0 before one is done.
     double BoardsPerHour = 0;
 };
 
@@ -71,6 +73,8 @@ private:
     int passed_ = 0;
     int failed_ = 0;
     std::chrono::steady_clock::time_point firstStart_{};
+    // When each board of the rolling window ended, oldest first.
+    mutable std::deque<std::chrono::steady_clock::time_point> recentEnds_;
     bool stopping_ = false;
     bool recordFailed_ = false;
     bool shutDown_ = false;

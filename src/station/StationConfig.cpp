@@ -240,7 +240,8 @@ void ReadStation(Reader& r, StationConfig& config) {
     config.Answer = r.Text(StationSection, "Answer", "");
     config.Locked = r.Flag(StationSection, "Lock", false);
     config.RequireLabel = r.Flag(StationSection, "Require Label", false);
-    config.Name = r.Text(StationSection, "Name", HostName());
+    config.Host = HostName();
+    config.Name = r.Text(StationSection, "Name", config.Host);
     config.Operator = r.Text(StationSection, "Operator", LoginName());
     r.CheckKeys(StationSection);
     config.IdLine = r.Integer(BoardSection, "Id Line", 0, 0, 1000000);
@@ -408,8 +409,15 @@ void CheckScript(Reader& r, const StationConfig& config) {
                     (tooLarge ? "is larger than a script can be" : "cannot be read"));
         return;
     }
-    const auto files =
-        ListScriptFiles(ScriptText::SplitLines(*text), RunRecord{}, DateFormats::FromLocale());
+    const std::vector<std::string> lines = ScriptText::SplitLines(*text);
+    if (config.IdLine > 0 &&
+        (static_cast<std::size_t>(config.IdLine) > lines.size() ||
+         ScriptText::CommandOf(lines[static_cast<std::size_t>(config.IdLine) - 1]) != "TC")) {
+        r.Error(BoardSection, "Id Line",
+                "line " + std::to_string(config.IdLine) + " of " + config.Script +
+                    " is not a _TC command, whose answer would be the board's id");
+    }
+    const auto files = ListScriptFiles(lines, RunRecord{}, DateFormats::FromLocale());
     for (const FileRecord& file : files) {
         if (!file.Readable) {
             r.Error(StationSection, "Script",

@@ -63,10 +63,11 @@ struct StationConfig {
     // A board starts only once a label was scanned for it.
     bool RequireLabel = false;
     std::string Name;     // the station's name in the record
+    std::string Host;     // the computer's name
     std::string Operator; // who runs it
     // The 1-based script line whose _TC answer is the board's id; 0 when the board is not asked.
     int IdLine = 0;
-    std::string Database; // empty: station.db in Folder
+    std::string Database;      // empty: station.db in Folder
     std::int32_t Delay = 1000; // ms between an upload's header and its data
     Rs232Settings Line;        // PortNumber unused: each slot has its own
     LinkSettings Link;

@@ -35,7 +35,8 @@ std::string FileJson(const FileRecord& f) {
     j += Field("outcome", JsonString(FileOutcomeName(f.Outcome))) + ",";
     j += Field("bytes", std::to_string(std::max<std::int64_t>(f.BytesSent, 0))) + ",";
     j += Field("seconds", Seconds(f.TransferSeconds + f.VerifySeconds)) + ",";
-    j += Field("cause", JsonString(f.Cause));
+    j += Field("cause", JsonString(f.Cause)) + ",";
+    j += Field("sha256", JsonString(f.Sha256));
     return j + "}";
 }
 
@@ -59,8 +60,17 @@ std::string BoardLine(const BoardResult& b) {
     j += Field("port", JsonString(b.Port)) + ",";
     j += Field("device", JsonString(b.Device)) + ",";
     j += Field("adapter_serial", JsonString(b.AdapterSerial)) + ",";
+    j += Field("place", JsonString(b.Place)) + ",";
+    j += Field("by_path", JsonString(b.ByPath)) + ",";
     j += Field("label", JsonString(b.Label)) + ",";
+    j += Field("board_id", JsonString(b.BoardId)) + ",";
+    j += Field("attempt", std::to_string(b.Attempt)) + ",";
+    j += Field("station", JsonString(b.Station)) + ",";
+    j += Field("host", JsonString(b.Host)) + ",";
+    j += Field("operator", JsonString(b.Operator)) + ",";
+    j += Field("version", JsonString(b.ToolVersion)) + ",";
     j += Field("script", JsonString(b.Script)) + ",";
+    j += Field("script_sha256", JsonString(b.ScriptSha256)) + ",";
     j += Field("verdict", JsonString(b.Passed ? "passed" : "failed")) + ",";
     j += Field("run", JsonString(RunEndName(b.End))) + ",";
     j += Field("seconds", Seconds(b.Seconds)) + ",";

@@ -7,6 +7,7 @@
 #include "station/BoardRun.h"
 
 #include <exception>
+#include <filesystem>
 #include <sys/stat.h>
 
 namespace pellwick {
@@ -29,6 +30,16 @@ std::string OneLine(const std::string& text) {
 bool Present(const std::string& path) {
     struct stat st {};
     return LooksLikeNetworkAddress(path) || stat(path.c_str(), &st) == 0;
+}
+
+// A place of station.ini names the adapter's USB topology path or a by-path link to it.
+bool AtPlace(const AdapterInfo& adapter, const std::string& place) {
+    if (place == adapter.usbPath || place == adapter.byPathPath) {
+        return true;
+    }
+    std::error_code ec;
+    const auto device = std::filesystem::canonical(place, ec);
+    return !ec && !adapter.device.empty() && device.string() == adapter.device;
 }
 
 // Probes that get no byte back, one after the other, before a board counts as removed.
@@ -60,6 +71,8 @@ const char* SlotStateName(SlotState state) {
         return "port error";
     case SlotState::OutOfService:
         return "out of service";
+    case SlotState::NotThisSlot:
+        return "not a slot of this station";
     }
     return "";
 }
@@ -171,11 +184,7 @@ void StationSlot::AfterLoss() {
 bool StationSlot::OpenPort() {
     if (owner_->Start()) {
         // Shown from the moment the adapter is there, not only once a board has started.
-        if (std::string serial = ReadAdapterInfo(config_.DevicePath).serial;
-            serial != view_.AdapterSerial) {
-            view_.AdapterSerial = std::move(serial);
-            emit Changed();
-        }
+        ReadAdapter();
         if (view_.State == SlotState::PortError) {
             SetState(inService_ ? SlotState::Waiting : SlotState::OutOfService);
         }
@@ -183,6 +192,18 @@ bool StationSlot::OpenPort() {
     }
     SetState(SlotState::PortError, OneLine(owner_->StartFailure()));
     return false;
+}
+
+AdapterInfo StationSlot::ReadAdapter() {
+    AdapterInfo adapter = LooksLikeNetworkAddress(config_.DevicePath)
+                              ? AdapterInfo()
+                              : ReadAdapterInfo(config_.DevicePath);
+    if (adapter.serial != view_.AdapterSerial || adapter.Place() != view_.Place) {
+        view_.AdapterSerial = adapter.serial;
+        view_.Place = adapter.Place();
+        emit Changed();
+    }
+    return adapter;
 }
 
 void StationSlot::WatchForDevice() {
@@ -238,7 +259,9 @@ void StationSlot::Evaluate() {
     if (shutDown_ || boardRunning_) {
         return;
     }
-    const bool verdictShown = view_.State == SlotState::Passed || view_.State == SlotState::Failed;
+    const bool verdictShown = view_.State == SlotState::Passed ||
+                              view_.State == SlotState::Failed ||
+                              view_.State == SlotState::NotThisSlot;
     if (!boardPresent_ && verdictShown) {
         // The label went with its board.
         view_.Label.clear();
@@ -290,11 +313,21 @@ bool StationSlot::StartBoard() {
     if (!owner_->IsOpen() && !OpenPort()) {
         return false;
     }
+    const AdapterInfo adapter = ReadAdapter();
+    if (!config_.Place.empty() && !AtPlace(adapter, config_.Place)) {
+        // Counted as there, so that it is not tried again until it has gone.
+        boardPresent_ = true;
+        SetState(SlotState::NotThisSlot,
+                 "Its adapter is at " +
+                     (adapter.Place().empty() ? "no known place" : adapter.Place()) +
+                     ", the slot's place is " + config_.Place + "; it is not loaded.");
+        return false;
+    }
     StopProbing();
     newLabel_ = false;
     boardPresent_ = true;
     boardRunning_ = true;
-    view_.AdapterSerial = ReadAdapterInfo(config_.DevicePath).serial;
+    view_.BoardId.clear();
     view_.Started = Clock::now();
     view_.Ended = {};
     view_.File.clear();
@@ -302,7 +335,7 @@ bool StationSlot::StartBoard() {
     view_.Running = true;
     SetState(SlotState::Loading);
     // A start the run refuses finishes the board before this returns.
-    board_->Start(view_.AdapterSerial, view_.Label);
+    board_->Start(adapter, view_.Label);
     return true;
 }
 
@@ -353,6 +386,8 @@ void StationSlot::FinishBoard(const BoardResult& result) {
     view_.Ended = Clock::now();
     view_.Running = false;
     view_.Percent = 0;
+    view_.BoardId = result.BoardId;
+    (result.Passed ? view_.Passed : view_.Failed) += 1;
     SetState(result.Passed                  ? SlotState::Passed
              : result.End == RunEnd::HungUp ? SlotState::BoardGone
                                             : SlotState::Failed,

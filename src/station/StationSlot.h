@@ -9,6 +9,7 @@
 #pragma once
 
 #include "serial/DevicePathWatch.h"
+#include "serial/portmap/AdapterInfo.h"
 #include "station/BoardResult.h"
 #include "station/SlotBoxes.h"
 #include "station/StationConfig.h"
@@ -35,9 +36,10 @@ enum class SlotState {
     BoardGone,    // the board went away while it was loaded
     PortError,    // the port cannot be opened, Cause says why
     OutOfService, // the operator took the slot out of the line
+    NotThisSlot,  // the board's adapter is not at the place the slot is bound to
 };
 // "waiting for a board", "loading", "verifying", "passed", "failed", "board gone",
-// "port error", "out of service".
+// "port error", "out of service", "not a slot of this station".
 const char* SlotStateName(SlotState state);
 
 struct SlotView {
@@ -46,7 +48,11 @@ struct SlotView {
     int Percent = 0;   // its gauge
     std::string Cause; // why it failed, or what the port said
     std::string AdapterSerial;
-    std::string Label; // scanned for the board in the slot (or the next one to come)
+    std::string Place;   // where its adapter is plugged in (USB topology path or by-path link)
+    std::string Label;   // scanned for the board in the slot (or the next one to come)
+    std::string BoardId; // the last board's own id
+    int Passed = 0;      // boards of this slot since the station started
+    int Failed = 0;
     bool Running = false;
     // When the current or last board started and ended; ended is unset while it runs.
     std::chrono::steady_clock::time_point Started{};
@@ -110,6 +116,8 @@ private:
     // that its reopening takes a turn like every other opening.
     void AfterLoss();
     void WatchForDevice();
+    // The adapter behind the slot now, with its serial and place shown in the row.
+    AdapterInfo ReadAdapter();
 
     void StopWatching();
     void Evaluate();

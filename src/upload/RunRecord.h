@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,9 @@ struct RunRecord {
     int IgnoredErrors = 0;         // Abort/Ignore boxes answered Ignore
     std::vector<FileRecord> Files; // every file the run started, in order
     std::string ScriptSha256;      // of the script the run read, in hex
+    // What the device answered to each _TC, by its 1-based line: the value after the result
+    // marker, "OK" for a prompt alone, "ERROR" for anything else.
+    std::map<int, std::string> Answers;
 };
 
 // One entry for every _LD of the script in order: the record's entry where the run reached it,

@@ -654,6 +654,7 @@ void ScriptEngine::Continue(Then next) {
         break;
     case Then::Answered: {
         const std::string answer = link_.EndCommand();
+        record_.Answers[run_.LineIndex + 1] = answer;
         if (answer == "ERROR") {
             const std::string& reply = link_.State().ReplyText;
             failureCause_ = reply.empty() ? "No answer to \"" + ReadableBytes(pending_) +

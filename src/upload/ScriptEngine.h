@@ -72,6 +72,9 @@ public:
     // that share one folder keep a record of their own instead: each start would empty the
     // others' log.
     void SetLogWritten(bool written) { logWritten_ = written; }
+    // Asked before each file goes out: a sentence ends the run there as failed, with that
+    // cause (the adapter behind the port is not the one the board started on, say).
+    void SetFileGate(std::function<std::string()> gate) { fileGate_ = std::move(gate); }
 
     // The start button: creates the log, switches the link to upload mode, then runs the
     // default script (automatic) or the one the operator picks (manual; cancelled -> no run).
@@ -255,6 +258,7 @@ private:
     ScriptRun run_;
     UploadLog log_;
     bool logWritten_ = true;
+    std::function<std::string()> fileGate_;
     DateFormats formats_;
     bool running_ = false;
     bool stopped_ = false;

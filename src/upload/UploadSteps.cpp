@@ -52,6 +52,12 @@ bool ScriptEngine::ReadUploadFile(const std::string& fileName, std::vector<std::
 void ScriptEngine::UploadFile(const std::string& fileName, const std::string& address,
                               const std::string& version) {
     transferStarted_ = false;
+    if (fileGate_) {
+        if (const std::string cause = fileGate_(); !cause.empty()) {
+            AbandonRun(RunEnd::Failed, cause, cause);
+            return;
+        }
+    }
     // Only a regular file is uploaded: opening a FIFO would block the run for ever, and a
     // device has no size to announce.
     std::error_code statError;

@@ -62,6 +62,9 @@ TEST_F(StationConfigTest, SlotsTakeTheirPortsStartsAndLine) {
     EXPECT_EQ(config.Ports->PathOf(config.Slots[2].ComNumber), "rfc2217://[::1]:3001");
     EXPECT_EQ(config.Line.BaudRate, 921600);
     EXPECT_FALSE(config.Line.UseRts);
+    // Without a name the station is known by its computer's.
+    EXPECT_EQ(config.Name, config.Host);
+    EXPECT_FALSE(config.Host.empty());
 }
 
 TEST_F(StationConfigTest, EveryMistakeIsNamedBeforeAnythingStarts) {
@@ -95,6 +98,12 @@ TEST_F(StationConfigTest, EveryMistakeIsNamedBeforeAnythingStarts) {
          "[Station] Scrpit: unknown key"},
 
         {"start without slot", "[Slots]\nSlot1=COM3\nStart2=probe\n" + ok, "there is no Slot2"},
+        {"place without slot", "[Slots]\nSlot1=COM3\nPlace2=1-1.4\n" + ok, "there is no Slot2"},
+        {"id line that asks nothing", "[Slots]\nSlot1=COM3\n[Board]\nId Line=2\n" + ok,
+         "[Board] Id Line: line 2 of flash.sld is not a _TC command"},
+        {"database that is not postgresql",
+         "[Slots]\nSlot1=COM3\n[Record]\nDatabase=mysql://x\n" + ok,
+         "[Record] Database: \"mysql://x\" is not a postgresql:// address"},
         {"block above buffer", "[Slots]\nSlot1=COM3\n[Upload Settings]\nBlock Size=5000\n" + ok,
          "Block Size: \"5000\""},
         {"trigger too long",

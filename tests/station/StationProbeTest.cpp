@@ -35,13 +35,13 @@ bool ServeFor(int ms, const std::function<bool()>& cond, const std::function<voi
 // that passed.
 class ProbeStationTest : public ::testing::Test {
 protected:
-    void WriteStation(const std::string& port) {
+    void WriteStation(const std::string& port, const std::string& slotKeys = "") {
         start_ = std::filesystem::current_path();
         std::filesystem::current_path(folder_.Path());
         std::ofstream("flash.sld") << "_DY 1\n";
         std::ofstream("station.ini")
-            << "[Station]\nScript=flash.sld\nStart=probe\nAnswer=#\n[Slots]\nSlot1=" << port
-            << "\n[Ports]\nScan=0\n[RS232Settings]\nUse RTS=0\nRequire CTS=0\n";
+            << "[Station]\nScript=flash.sld\nStart=probe\nAnswer=#\n[Slots]\nSlot1=" << port << "\n"
+            << slotKeys << "[Ports]\nScan=0\n[RS232Settings]\nUse RTS=0\nRequire CTS=0\n";
     }
     void StartStation() {
         std::vector<std::string> errors;
@@ -67,11 +67,14 @@ protected:
 
 class StationProbeTest : public ProbeStationTest {
 protected:
-    void SetUp() override {
+    void SetUp() override { OpenBoard(""); }
+    // The board's pseudo-terminal and a station with one probe slot on it.
+    void OpenBoard(const std::string& slotKeys) {
         char name[256] = {};
         ASSERT_EQ(openpty(&master_, &slave_, name, nullptr, nullptr), 0);
         fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
-        WriteStation(name);
+        pts_ = name;
+        WriteStation(name, slotKeys);
         StartStation();
     }
     void TearDown() override {
@@ -97,6 +100,7 @@ protected:
     }
 
     int master_ = -1, slave_ = -1;
+    std::string pts_;
     bool plugged_ = false;
     int probes_ = 0;
 };
@@ -122,6 +126,38 @@ TEST_F(StationProbeTest, ABoardStartsOncePerPlugAndItsRemovalIsSeen) {
     ASSERT_TRUE(Serve(test::kWaitMs, [&] { return slot.View().State == SlotState::Waiting; }));
     plugged_ = true;
     ASSERT_TRUE(Serve(test::kWaitMs, [&] { return passed_ == 2; }));
+}
+
+// A slot bound to a place loads only a board whose adapter is there: one elsewhere is shown as
+// not this station's and left alone until it goes; a by-path link to the adapter is its place.
+class StationPlaceTest : public StationProbeTest {
+protected:
+    void SetUp() override {}
+};
+
+TEST_F(StationPlaceTest, ABoardElsewhereIsNotLoaded) {
+    const struct {
+        bool linkToDevice; // the place is a link to the slot's device, else a USB place
+        SlotState state;
+    } cases[] = {{false, SlotState::NotThisSlot}, {true, SlotState::Passed}};
+    for (const auto& c : cases) {
+        TearDown();
+        passed_ = 0;
+        const std::string link = folder_.File("by-path-port0");
+        std::filesystem::remove(link);
+        // The pseudo-terminal is opened first, so its name is known: the link is made after.
+        OpenBoard("Place1=" + (c.linkToDevice ? link : std::string("1-1.4")) + "\n");
+        if (c.linkToDevice) {
+            std::filesystem::create_symlink(pts_, link);
+        }
+        plugged_ = true;
+        const StationSlot& slot = station_->Slot(0);
+        ASSERT_TRUE(Serve(test::kWaitMs, [&] { return slot.View().State == c.state; }))
+            << SlotStateName(slot.View().State);
+        Serve(700);
+        EXPECT_EQ(slot.View().State, c.state);
+        EXPECT_EQ(passed_, c.state == SlotState::Passed ? 1 : 0);
+    }
 }
 
 // A probe slot on a port on the network (tcp://). The test is the server: it counts the

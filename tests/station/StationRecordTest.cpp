@@ -23,6 +23,9 @@ BoardResult Board(int slot, bool passed) {
     b.Device = "/dev/serial/by-id/usb-\"odd\"\\name";
     b.AdapterSerial = "A1\xe9";
     b.Script = "flash.sld";
+    b.Place = "1-1.4";
+    b.BoardId = "MAC 00:11";
+    b.Attempt = 2;
     b.StartTime = "2026-12-09T10:00:00.000+00:00";
     b.Passed = passed;
     b.End = passed ? RunEnd::Completed : RunEnd::Refused;
@@ -34,6 +37,7 @@ BoardResult Board(int slot, bool passed) {
     f.Checksum = 0x0ABC;
     f.Outcome = passed ? FileOutcome::Verified : FileOutcome::Refused;
     f.BytesSent = 4;
+    f.Sha256 = "e3b0";
     b.Files = {f};
     return b;
 }
@@ -58,10 +62,14 @@ TEST(StationRecordTest, ABoardIsOneLineOfJsonWithEveryField) {
     EXPECT_EQ(o["adapter_serial"].toString(), QString("A1") + QChar(0xFFFD));
     EXPECT_EQ(o["verdict"].toString(), "failed");
     EXPECT_EQ(o["run"].toString(), "refused");
+    EXPECT_EQ(o["place"].toString(), "1-1.4");
+    EXPECT_EQ(o["board_id"].toString(), "MAC 00:11");
+    EXPECT_EQ(o["attempt"].toInt(), 2);
     EXPECT_EQ(o["cause"].toString(), "The device answered \"ERR\"\r\nafter 10 bytes.");
     const QJsonObject file = o["files"].toArray()[0].toObject();
     EXPECT_EQ(file["checksum"].toString(), "0ABC");
     EXPECT_EQ(file["outcome"].toString(), "refused");
+    EXPECT_EQ(file["sha256"].toString(), "e3b0");
 }
 
 TEST(StationRecordTest, BoardsAreAppendedToWhatTheRecordHeld) {

@@ -58,6 +58,14 @@ std::string AdapterInfo::Describe() const {
     return text;
 }
 
+std::string AdapterInfo::Identity() const {
+    if (device.empty()) {
+        return {};
+    }
+    return device + (usbPath.empty() ? "" : " at USB " + usbPath + " (" + usbNumber + ")") +
+           (serial.empty() ? "" : ", serial " + serial);
+}
+
 AdapterInfo ReadAdapterInfo(const std::string& devicePath, const std::string& sysClassTty,
                             const std::string& byIdFolder) {
     AdapterInfo info;
@@ -65,13 +73,19 @@ AdapterInfo ReadAdapterInfo(const std::string& devicePath, const std::string& sy
     if (device.empty()) {
         return info;
     }
+    info.device = device.string();
     std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(byIdFolder, ec)) {
-        if (Canonical(entry.path()) == device) {
-            info.byIdPath = entry.path().string();
-            break;
+    const auto linkTo = [&device](const fs::path& folder) {
+        std::error_code error;
+        for (const auto& entry : fs::directory_iterator(folder, error)) {
+            if (Canonical(entry.path()) == device) {
+                return entry.path().string();
+            }
         }
-    }
+        return std::string();
+    };
+    info.byIdPath = linkTo(byIdFolder);
+    info.byPathPath = linkTo(fs::path(byIdFolder).parent_path() / "by-path");
     // The tty's device folder sits below its USB interface, which sits below the USB device
     // that carries idVendor and the strings; a few levels up covers every USB serial driver.
     fs::path dir = Canonical(fs::path(sysClassTty) / device.filename() / "device");
@@ -82,6 +96,8 @@ AdapterInfo ReadAdapterInfo(const std::string& devicePath, const std::string& sy
             info.manufacturer = ReadAttribute(dir / "manufacturer");
             info.product = ReadAttribute(dir / "product");
             info.serial = ReadAttribute(dir / "serial");
+            info.usbPath = dir.filename().string();
+            info.usbNumber = ReadAttribute(dir / "busnum") + ":" + ReadAttribute(dir / "devnum");
             break;
         }
         dir = dir.parent_path();

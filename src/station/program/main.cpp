@@ -46,6 +46,8 @@ int RunStation(int& argc, char** argv, StationOptions& options) {
     }
     if (options.headless) {
         GuardedApplication<QCoreApplication> app(argc, argv, "pellwick-station", GoesOn);
+        // The record names the version that loaded each board.
+        QCoreApplication::setApplicationVersion(QStringLiteral(PELLWICK_VERSION));
         std::setlocale(LC_NUMERIC, "C");
         return RunHeadlessStation(options, stdout);
     }
@@ -53,6 +55,7 @@ int RunStation(int& argc, char** argv, StationOptions& options) {
     // QApplication sets the numeric locale again; the engine's texts need the C rules there.
     std::setlocale(LC_NUMERIC, "C");
     QApplication::setApplicationName(QStringLiteral("pellwick-station"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(PELLWICK_VERSION));
     std::vector<std::string> errors;
     StationConfig config = ReadStationConfig(errors);
     if (!errors.empty()) {

@@ -294,9 +294,22 @@ void StationWindow::RefreshRow(int index) {
         port +=
             QStringLiteral("<br><small>label <b>%1</b></small>").arg(Q(view.Label).toHtmlEscaped());
     }
+    if (!view.BoardId.empty()) {
+        port +=
+            QStringLiteral("<br><small>id <b>%1</b></small>").arg(Q(view.BoardId).toHtmlEscaped());
+    }
     if (!view.AdapterSerial.empty()) {
         port += QStringLiteral("<br><small>serial %1</small>")
                     .arg(Q(view.AdapterSerial).toHtmlEscaped());
+    }
+    if (!view.Place.empty()) {
+        port += QStringLiteral("<br><small>at %1</small>").arg(Q(view.Place).toHtmlEscaped());
+    }
+    if (const int boards = view.Passed + view.Failed; boards > 0) {
+        port += tr("<br><small>yield %1/%2 (%3 %)</small>")
+                    .arg(view.Passed)
+                    .arg(boards)
+                    .arg(100.0 * view.Passed / boards, 0, 'f', 0);
     }
     row.Port->setText(port);
     row.State->setText(Q(SlotStateName(view.State)));
@@ -305,7 +318,7 @@ void StationWindow::RefreshRow(int index) {
     row.Gauge->setValue(loading ? view.Percent : 0);
     row.Gauge->setEnabled(loading);
     const bool failed = view.State == SlotState::Failed || view.State == SlotState::BoardGone ||
-                        view.State == SlotState::PortError;
+                        view.State == SlotState::PortError || view.State == SlotState::NotThisSlot;
     const bool told = failed || (view.State == SlotState::Waiting && !view.Cause.empty());
     row.Cause->setText(told ? Q(view.Cause) : QString());
     const bool timed = loading || view.State == SlotState::Passed ||
@@ -339,7 +352,7 @@ void StationWindow::RefreshRow(int index) {
 
 void StationWindow::RefreshTotals() {
     const StationTotals totals = station_.Totals();
-    totals_->setText(tr("Passed %1    Failed %2    Boards per hour %3%4")
+    totals_->setText(tr("Passed %1    Failed %2    Boards per hour %3 (last 15 min)%4")
                          .arg(totals.Passed)
                          .arg(totals.Failed)
                          .arg(totals.BoardsPerHour, 0, 'f', 0)

@@ -55,8 +55,12 @@ TEST_F(AdapterInfoTest, UsbSerialAdapterIsDescribedByItsUsbDeviceAndByIdLink) {
     Write(root_ / "sys" / usb / "manufacturer", "FTDI\n");
     Write(root_ / "sys" / usb / "product", "FT232R USB UART\n");
     Write(root_ / "sys" / usb / "serial", "A50285BI\n");
+    Write(root_ / "sys" / usb / "busnum", "1\n");
+    Write(root_ / "sys" / usb / "devnum", "7\n");
     const std::string dev = Node("ttyUSB0", usb + "/1-2:1.0/ttyUSB0");
     fs::create_symlink("../../ttyUSB0", root_ / "dev/serial/by-id/usb-FTDI_FT232R-if00-port0");
+    fs::create_directories(root_ / "dev/serial/by-path");
+    fs::create_symlink("../../ttyUSB0", root_ / "dev/serial/by-path/pci-0-usb-0:2:1.0-port0");
 
     const AdapterInfo info = Read(dev);
     EXPECT_EQ((root_ / "dev/serial/by-id/usb-FTDI_FT232R-if00-port0").string(), info.byIdPath);
@@ -65,8 +69,15 @@ TEST_F(AdapterInfoTest, UsbSerialAdapterIsDescribedByItsUsbDeviceAndByIdLink) {
     EXPECT_EQ("A50285BI", info.serial);
     EXPECT_EQ("by-id usb-FTDI_FT232R-if00-port0, FTDI FT232R USB UART (0403:6001), serial A50285BI",
               info.Describe());
+    // Its place: the USB device's topology path, and the by-path link.
+    EXPECT_EQ("1-2", info.Place());
+    EXPECT_EQ((root_ / "dev/serial/by-path/pci-0-usb-0:2:1.0-port0").string(), info.byPathPath);
+    EXPECT_EQ(dev + " at USB 1-2 (1:7), serial A50285BI", info.Identity());
     // The by-id link itself leads to the same adapter.
-    EXPECT_EQ("0403", Read(info.byIdPath).vendorId);
+    EXPECT_EQ(info.Identity(), Read(info.byIdPath).Identity());
+    // Plugged again, the same adapter in the same socket has a new device number.
+    Write(root_ / "sys" / usb / "devnum", "8\n");
+    EXPECT_NE(info.Identity(), Read(dev).Identity());
 }
 
 TEST_F(AdapterInfoTest, DevicesWithoutUsbParentsTellOnlyWhatIsKnown) {
