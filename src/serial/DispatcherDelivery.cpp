@@ -167,8 +167,8 @@ bool TVaxoBaseDispatcher::DeliverTriggerEvent(std::uint32_t msg, std::uint32_t p
         // During a wait-for-text the GUI thread handles nothing: a notification posted now
         // would only time out.
         if (!stopWorkers_ && !waitingForText_) {
-            delivery_.Deliver(*window, msg, param, lParam,
-                              readsInput ? stageWhileHandled : nullptr);
+            delivery_.Deliver(*window, msg, param, lParam, readsInput ? stageWhileHandled : nullptr,
+                              &waitingForText_);
         }
         inRing_.EndHandler();
         if (closePending_ || stopWorkers_) {

@@ -7,6 +7,7 @@
 #include "serial/NotificationWindow.h"
 #include "serial/TVaxoEvent.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -25,9 +26,12 @@ public:
     using WaitStep = std::function<bool(const TVaxoEvent& handled, int leftMs)>;
 
     // Posts the notification to window and waits until its handler has ended or the limit has
-    // run out. True when the handler ran to its end.
+    // run out. True when the handler ran to its end. While *held is set nothing is posted: it
+    // is read after the notification is in flight, so that a holder who sets it and then
+    // abandons the one in flight leaves none to run.
     bool Deliver(INotificationWindow& window, std::uint32_t msg, std::uint32_t wParam,
-                 std::uint32_t lParam, const WaitStep& step = nullptr);
+                 std::uint32_t lParam, const WaitStep& step = nullptr,
+                 const std::atomic<bool>* held = nullptr);
     // Gives up the notification in flight if the GUI thread has not begun it. False while its
     // handler runs; true when none is in flight or it will never run.
     bool AbandonCurrent();
