@@ -1,12 +1,15 @@
 // The production lead's questions against a small SQLite record whose answers are counted by
-// hand: yields by slot, cause and hour, --since, one board's history and the CSV export.
+// hand: yields by slot, cause and hour, --since, one board's history, the CSV export, and the
+// program's options around them.
 #include "station/RecordQueries.h"
 #include "RecordTestSupport.h"
 #include "station/BoardDatabase.h"
 #include "support/ScopedEnv.h"
 
 #include <ctime>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <sstream>
 
 namespace pellwick {
 
@@ -164,6 +167,42 @@ TEST_F(RecordQueriesTest, CsvQuotesCommasQuotesAndHasOneLinePerAttempt) {
     EXPECT_NE(lines[3].find(",\"boot.bin (verified); app, \"\"main\"\".bin (refused)\""),
               std::string::npos)
         << lines[3];
+}
+
+// The program's side: the options, their statuses, and no slot started.
+TEST_F(RecordQueriesTest, TheProgramAnswersFromStationIniAndSaysWhatFails) {
+    TempFolder empty;
+    TempFolder noDatabase;
+    test::WriteStationIni(noDatabase.Path(), "");
+    const std::string csv = folder_->File("out.csv");
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string says;
+    };
+    const Case cases[] = {
+        {{"--summary", folder_->Path()}, 0, "First-pass yield: 33.3 % (2 of 6)\n"},
+        {{"--summary", "--by", "hour", "--since", "2026-12-11T09:00Z", folder_->Path()},
+         0,
+         "2026-12-11T09:00       5  40.0 % (2 of 5)"},
+        {{"--history", "C", folder_->Path()}, 0, "Board C: 2 attempts"},
+        {{"--export", "csv", "--output", csv, folder_->Path()}, 0, ""},
+        {{"--summary", "--since", "noon", folder_->Path()}, 1, "\"noon\" is no date"},
+        {{"--summary", "--by", "operator"}, 1, "none of slot, cause and hour"},
+        {{"--summary", "--history", "C"}, 1, "one at a time"},
+        {{"--summary", "--headless"}, 1, "the queries do not"},
+        {{"--summary", empty.Path()}, 2, "station.ini does not exist"},
+        {{"--summary", noDatabase.Path()}, 4, "no board has been recorded in this folder yet"},
+    };
+    for (const Case& c : cases) {
+        std::string output;
+        EXPECT_EQ(test::RunStation(c.args, output), c.status) << c.args[0] << "\n" << output;
+        EXPECT_NE(output.find(c.says), std::string::npos) << output;
+    }
+    std::ifstream in(csv, std::ios::binary);
+    std::stringstream written;
+    written << in.rdbuf();
+    EXPECT_EQ(written.str(), CsvText(Read()));
 }
 
 } // namespace
