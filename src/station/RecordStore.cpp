@@ -21,6 +21,8 @@ const char* const FileName = "station.db";
 // is reported instead of freezing the station.
 const char* const SqliteBusyMs = "5000";
 const char* const ConnectSeconds = "5";
+// A server or network gone quiet fails a write after this long instead of freezing the station.
+const char* const SilenceMs = "5000";
 
 // The tables, written once for both databases: %ID% is the key column, %REAL% a double.
 // attempts is append-only; attempt_files holds each attempt's files in the script's order;
@@ -161,6 +163,7 @@ std::string ParseRecordAddress(const std::string& address, const std::string& fo
     }
     QStringList options;
     bool timeout = false;
+    bool silence = false;
     for (const auto& [key, value] : QUrlQuery(url).queryItems(QUrl::FullyDecoded)) {
         if (!PlainOptionValue(key) || !PlainOptionValue(value)) {
             return "the option \"" + key.toStdString() + "=" + value.toStdString() + "\" of " +
@@ -168,10 +171,14 @@ std::string ParseRecordAddress(const std::string& address, const std::string& fo
         }
         options << key + "=" + value;
         timeout = timeout || key == "connect_timeout";
+        silence = silence || key == "tcp_user_timeout";
     }
     // A server that does not answer must not hold the station for minutes.
     if (!timeout) {
         options << QString("connect_timeout=") + ConnectSeconds;
+    }
+    if (!silence) {
+        options << QString("tcp_user_timeout=") + SilenceMs;
     }
     out.Options = options.join(';').toStdString();
     return {};
@@ -211,7 +218,11 @@ std::string OpenRecordConnection(const RecordAddress& address, const std::string
             } else if (!writable) {
                 error = Exec(db, "SET SESSION CHARACTERISTICS AS TRANSACTION READ ONLY");
             } else {
-                error = MakeSchema(db, true);
+                // A write held up on the server (a lock another client keeps) fails in time.
+                error = Exec(db, QString("SET statement_timeout TO ") + SilenceMs);
+                if (error.empty()) {
+                    error = MakeSchema(db, true);
+                }
             }
         } else {
             std::error_code ec;

@@ -3,8 +3,8 @@
 // program's options around them.
 #include "station/RecordQueries.h"
 #include "RecordTestSupport.h"
-#include "station/BoardDatabase.h"
 #include "support/ScopedEnv.h"
+#include "support/TempFolder.h"
 
 #include <ctime>
 #include <fstream>
@@ -56,10 +56,7 @@ protected:
             BoardResult b = TwoFileBoard(r.slot, r.label, r.passed, end, end);
             b.BoardId = r.id;
             b.Cause = r.cause;
-            std::int64_t id = 0;
-            int attempt = 0;
-            ASSERT_EQ(db.Begin(b, id), "");
-            ASSERT_EQ(db.Finish(id, b, attempt), "");
+            test::Record(db, b);
         }
     }
     static void TearDownTestSuite() { delete folder_; }

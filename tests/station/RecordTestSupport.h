@@ -1,49 +1,51 @@
-// Shared pieces of the database tests: boards with two files, a fresh database on SQLite or
-// on the private PostgreSQL server, and counts read straight from it.
+// Shared pieces of the database tests: boards with two files, a fresh database on the private
+// PostgreSQL server, checks read straight from a database, and the station program's answers.
 #pragma once
 
-#include "station/BoardResult.h"
+#include "station/BoardDatabase.h"
 #include "support/ChildProcess.h"
 #include "support/PostgresServer.h"
-#include "support/TempFolder.h"
 
 #include <QSqlDatabase>
-#include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
+#include <gtest/gtest.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
 namespace pellwick::test {
 
+// Every field its own value, so that two columns mixed up show.
 inline BoardResult TwoFileBoard(int slot, const std::string& label, bool passed,
                                 const std::string& start = "2026-12-11T08:00:00.000+01:00",
                                 const std::string& end = "2026-12-11T08:00:05.250+01:00") {
-    BoardResult b;
-    b.Station = "line-1";
-    b.Host = "bench";
-    b.Operator = "ada";
-    b.ToolVersion = "1.2.3";
-    b.Slot = slot;
-    b.Port = "COM" + std::to_string(slot + 2);
-    b.Device = "/dev/ttyUSB" + std::to_string(slot);
-    b.Place = "1-1." + std::to_string(slot);
-    b.ByPath = "/dev/serial/by-path/pci-0000:00:14.0-usb-0:1." + std::to_string(slot) + ":1.0";
-    b.AdapterSerial = "A10K" + std::to_string(slot);
-    b.Label = label;
-    b.Script = "flash.sld";
-    b.ScriptSha256 = std::string(64, 'c');
-    b.StartTime = start;
-    b.EndTime = end;
-    b.Seconds = 5.25;
-    b.Passed = passed;
-    b.End = passed ? RunEnd::Completed : RunEnd::Refused;
-    b.Cause = passed ? "" : "The device answered \"ERR\", then hung up.";
+    const std::string n = std::to_string(slot);
+    BoardResult b{.Station = "line-1",
+                  .Host = "bench",
+                  .Operator = "ada",
+                  .ToolVersion = "1.2.3",
+                  .Slot = slot,
+                  .Port = "COM" + n,
+                  .Device = "/dev/ttyUSB" + n,
+                  .Place = "1-1." + n,
+                  .ByPath = "/dev/serial/by-path/usb-0:1." + n,
+                  .AdapterSerial = "A10K" + n,
+                  .Label = label,
+                  .BoardId = {},
+                  .Script = "flash.sld",
+                  .ScriptSha256 = std::string(64, 'c'),
+                  .StartTime = start,
+                  .EndTime = end,
+                  .Seconds = 5.25,
+                  .Passed = passed,
+                  .End = passed ? RunEnd::Completed : RunEnd::Refused,
+                  .Cause = passed ? "" : "The device answered \"ERR\", then hung up.",
+                  .Message = {},
+                  .Files = {}};
     for (int i = 0; i < 2; ++i) {
         FileRecord f;
         f.Name = i == 0 ? "boot.bin" : "app, \"main\".bin";
@@ -51,7 +53,7 @@ inline BoardResult TwoFileBoard(int slot, const std::string& label, bool passed,
         f.Size = 1024u * (i + 1);
         f.Sha256 = std::string(64, i == 0 ? 'a' : 'b');
         f.Outcome = passed || i == 0 ? FileOutcome::Verified : FileOutcome::Refused;
-        f.BytesSent = static_cast<std::int64_t>(f.Size);
+        f.BytesSent = 1000 * (i + 1);
         f.TransferSeconds = 1.5 + i;
         f.VerifySeconds = 0.25;
         f.Cause = f.Outcome == FileOutcome::Verified ? "" : b.Cause;
@@ -60,27 +62,34 @@ inline BoardResult TwoFileBoard(int slot, const std::string& label, bool passed,
     return b;
 }
 
+// Begin and Finish of one board: its attempt number, 0 (and a test failure) when not written.
+inline int Record(BoardDatabase& db, const BoardResult& board) {
+    std::int64_t id = 0;
+    int attempt = 0;
+    std::string error = db.Begin(board, id);
+    error += db.Finish(id, board, attempt);
+    EXPECT_EQ(error, "");
+    return attempt;
+}
+
 // The private server of this test process, started at the first use.
 inline PostgresServer& SharedPostgres() {
     static PostgresServer server;
     return server;
 }
 
-// A plain connection for the checks of a test, closed with it.
+// A plain connection for a test's checks: station.db in folder, or a database on the server.
 class CheckConnection {
 public:
     explicit CheckConnection(const std::string& address, const std::string& folder = {}) {
         static std::atomic<int> next{0};
         name_ = QString("check-%1").arg(++next);
-        QSqlDatabase db;
+        QSqlDatabase db = QSqlDatabase::addDatabase(address.empty() ? "QSQLITE" : "QPSQL", name_);
         if (address.empty()) {
-            db = QSqlDatabase::addDatabase("QSQLITE", name_);
             db.setDatabaseName(QString::fromStdString(folder + "/station.db"));
         } else {
-            db = QSqlDatabase::addDatabase("QPSQL", name_);
-            const PostgresServer& server = SharedPostgres();
             db.setHostName("127.0.0.1");
-            db.setPort(server.Port());
+            db.setPort(SharedPostgres().Port());
             db.setUserName("pellwick");
             db.setDatabaseName(QString::fromStdString(address.substr(address.rfind('/') + 1)));
         }
@@ -93,11 +102,11 @@ public:
     CheckConnection(const CheckConnection&) = delete;
     CheckConnection& operator=(const CheckConnection&) = delete;
 
-    // The first column of the first row, as text; the error where the query fails.
+    // The first column of the first row as text, "no row", or "error".
     std::string Value(const std::string& sql) const {
         QSqlQuery q(QSqlDatabase::database(name_, false));
         if (!q.exec(QString::fromStdString(sql))) {
-            return "error: " + q.lastError().text().toStdString();
+            return "error";
         }
         return q.next() ? q.value(0).toString().toStdString() : "no row";
     }
@@ -122,14 +131,22 @@ inline std::string FreshPostgresDatabase() {
                                                               : std::string();
 }
 
+// A station folder whose station.ini names the database (empty: station.db there) and a slot
+// whose adapter is absent: the queries must not need it.
+inline void WriteStationIni(const std::string& folder, const std::string& database) {
+    if (std::FILE* ini = std::fopen((folder + "/station.ini").c_str(), "w")) {
+        std::fprintf(ini, "[Slots]\nSlot1=/dev/serial/by-id/absent\n[Record]\nDatabase=%s\n",
+                     database.c_str());
+        std::fclose(ini);
+    }
+}
+
 #ifdef PELLWICK_STATION_EXE
 // Runs pellwick-station with args (TZ=UTC); its standard output and error go into output.
 // Returns its exit status, -1 when it could not be started.
 inline int RunStation(const std::vector<std::string>& args, std::string& output) {
-    std::vector<std::string> env = {"TZ=UTC", "QT_QPA_PLATFORM=offscreen"};
-    if (const char* path = std::getenv("PATH")) {
-        env.push_back(std::string("PATH=") + path);
-    }
+    const char* path = std::getenv("PATH");
+    std::vector<std::string> env = {"TZ=UTC", std::string("PATH=") + (path ? path : "/usr/bin")};
     std::vector<char*> envp = CStringArray(env);
     SpawnOptions options;
     options.envp = envp.data();
@@ -151,18 +168,5 @@ inline int RunStation(const std::vector<std::string>& args, std::string& output)
     return ExitStatusOf(status);
 }
 #endif
-
-// A station folder whose station.ini names the database (empty: station.db there) and a slot
-// whose adapter is absent: the queries must not need it.
-inline void WriteStationIni(const std::string& folder, const std::string& database) {
-    std::FILE* ini = std::fopen((folder + "/station.ini").c_str(), "w");
-    if (ini != nullptr) {
-        std::fprintf(ini,
-                     "[Slots]\nSlot1=/dev/serial/by-id/absent-adapter\nStart1=button\n"
-                     "[Record]\nDatabase=%s\n",
-                     database.c_str());
-        std::fclose(ini);
-    }
-}
 
 } // namespace pellwick::test
