@@ -20,6 +20,8 @@ packages=(
     libgensio-dev                       # serial ports on the network: RFC 2217 and raw TCP
     ser2net                             # the device server the network port tests run against
     strace                              # a break reaching that server's line, seen as its call
+    libqt6sql6-sqlite libqt6sql6-psql   # the station's database: SQLite and PostgreSQL drivers
+    postgresql-15                       # the database tests start a private server
 )
 
 missing=()
@@ -38,5 +40,15 @@ echo "install-deps: installing ${missing[*]}"
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 export DEBIAN_FRONTEND=noninteractive
+# The tests run a PostgreSQL server of their own: the package is not to make and start a
+# system cluster on port 5432. The setting must be there before postgresql-common installs.
+if printf '%s\n' "${missing[@]}" | grep -qx postgresql-15 &&
+    [ ! -e /etc/postgresql-common/createcluster.conf ]; then
+    "${sudo_cmd[@]}" mkdir -p /etc/postgresql-common
+    echo "create_main_cluster = false" |
+        "${sudo_cmd[@]}" tee /etc/postgresql-common/createcluster.conf >/dev/null
+fi
 "${sudo_cmd[@]}" apt-get update -qq
-"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# A configuration file already there (the one above) is kept without a question.
+"${sudo_cmd[@]}" env UCF_FORCE_CONFFOLD=1 apt-get install -y -qq --no-install-recommends \
+    -o Dpkg::Options::=--force-confdef -o Dpkg::Options::=--force-confold "${missing[@]}"

@@ -44,6 +44,12 @@ int RunStation(int& argc, char** argv, StationOptions& options) {
     if (!EnterStationFolder(options, stderr)) {
         return StationBadInput;
     }
+    if (options.query != StationOptions::Query::None) {
+        // The database driver is a plugin, and Qt loads plugins through the application.
+        GuardedApplication<QCoreApplication> app(argc, argv, "pellwick-station", GoesOn);
+        std::setlocale(LC_NUMERIC, "C");
+        return RunRecordQuery(options, stdout, stderr);
+    }
     if (options.headless) {
         GuardedApplication<QCoreApplication> app(argc, argv, "pellwick-station", GoesOn);
         // The record names the version that loaded each board.
