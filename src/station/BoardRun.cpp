@@ -60,6 +60,7 @@ void BoardRun::Start(const AdapterInfo& adapter, const std::string& label) {
     label_ = label;
     started_ = Now();
     startTime_ = IsoTimeNow();
+    emit Started(Board());
     run_->Start(false);
     if (!run_->Running()) {
         // It never got going: the record says why, and it counts as a board that failed.
@@ -94,22 +95,15 @@ void BoardRun::Close() {
 void BoardRun::Finish() {
     running_ = false;
     const RunRecord& record = run_->Record();
-    BoardResult result;
-    result.Slot = slot_.Number;
-    result.Port = slot_.Port;
-    result.ComNumber = slot_.ComNumber;
-    result.Device = slot_.DevicePath;
-    result.AdapterSerial = adapter_.serial;
-    result.Place = adapter_.Place();
-    result.ByPath = adapter_.byPathPath;
-    result.Label = label_;
+    BoardResult result = Board();
     if (const auto answer = record.Answers.find(station_.IdLine);
         answer != record.Answers.end() && answer->second != "OK" && answer->second != "ERROR") {
         result.BoardId = answer->second;
     }
-    result.Script = run_->Engine().Run().ScriptFileName;
+    if (!run_->Engine().Run().ScriptFileName.empty()) {
+        result.Script = run_->Engine().Run().ScriptFileName;
+    }
     result.ScriptSha256 = record.ScriptSha256;
-    result.StartTime = startTime_;
     result.EndTime = IsoTimeNow();
     result.Seconds = std::chrono::duration<double>(Now() - started_).count();
     result.End = record.End;
@@ -124,6 +118,21 @@ void BoardRun::Finish() {
     file_.clear();
     percent_ = 0;
     emit Finished(result);
+}
+
+BoardResult BoardRun::Board() const {
+    BoardResult board;
+    board.Slot = slot_.Number;
+    board.Port = slot_.Port;
+    board.ComNumber = slot_.ComNumber;
+    board.Device = slot_.DevicePath;
+    board.AdapterSerial = adapter_.serial;
+    board.Place = adapter_.Place();
+    board.ByPath = adapter_.byPathPath;
+    board.Label = label_;
+    board.Script = station_.Script;
+    board.StartTime = startTime_;
+    return board;
 }
 
 std::string BoardRun::AdapterChanged() const {

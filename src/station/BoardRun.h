@@ -57,11 +57,15 @@ public:
 signals:
     // What a row shows of the run changed.
     void Changed();
+    // A board's run begins: what is known of the board then (where, which label, when).
+    void Started(const pellwick::BoardResult& board);
     void Finished(const pellwick::BoardResult& result);
 
 private:
     void Finish();
     void Follow();
+    // The board's place, label and start, as far as they are known.
+    BoardResult Board() const;
     // Empty while the adapter the board started on is still behind the slot, else why not.
     std::string AdapterChanged() const;
     std::chrono::steady_clock::time_point Now() const;

@@ -4,6 +4,7 @@
 #include "upload/run/UploadRun.h"
 
 #include <QCoreApplication>
+#include <utility>
 
 namespace pellwick {
 
@@ -25,9 +26,12 @@ Station::Station(StationConfig config, QObject* parent)
         const int index = static_cast<int>(slots_.size()) - 1;
         StationSlot* s = slots_.back().get();
         connect(s, &StationSlot::Changed, this, [this, index] { emit SlotChanged(index); });
+        connect(s, &StationSlot::BoardStarted, this,
+                [this, index](const BoardResult& board) { Started(index, board); });
         connect(s, &StationSlot::BoardDone, this,
                 [this, index](const BoardResult& result) { Finished(index, result); });
     }
+    started_.assign(slots_.size(), 0);
 }
 
 Station::~Station() {
@@ -42,6 +46,17 @@ std::string Station::Start(const std::string& junitFolder) {
     }
     if (!record_.Repaired().empty()) {
         emit Message(QString::fromLocal8Bit(record_.Repaired()));
+    }
+    if (std::string error =
+            database_.Open(config_.Database, config_.Folder, config_.Name, config_.Host);
+        !error.empty()) {
+        return error;
+    }
+    if (const int interrupted = database_.Interrupted(); interrupted > 0) {
+        emit Message(QString::fromLocal8Bit(
+            std::to_string(interrupted) + (interrupted == 1 ? " board was" : " boards were") +
+            " being loaded when the station last stopped; the record keeps " +
+            (interrupted == 1 ? "it" : "them") + " as interrupted."));
     }
     if (!folders_.Open()) {
         return folders_.Error() + ".";
@@ -111,12 +126,42 @@ StationTotals Station::Totals() const {
     return totals;
 }
 
+namespace {
+
+// Who and what loaded the board.
+void Stamp(BoardResult& board, const StationConfig& config) {
+    board.Station = config.Name;
+    board.Host = config.Host;
+    board.Operator = config.Operator;
+    board.ToolVersion = QCoreApplication::applicationVersion().toStdString();
+}
+
+} // namespace
+
+void Station::Started(int index, const BoardResult& started) {
+    BoardResult board = started;
+    Stamp(board, config_);
+    std::int64_t id = 0;
+    if (const std::string error = database_.Begin(board, id); !error.empty()) {
+        RecordFailure(error);
+    }
+    started_[static_cast<std::size_t>(index)] = id;
+}
+
+void Station::RecordFailure(const std::string& error) {
+    // A station that cannot keep its record must not go on loading boards unrecorded.
+    recordFailed_ = true;
+    emit Message(QString::fromLocal8Bit(error + " No more boards are started."));
+    StopNewBoards();
+}
+
 void Station::Finished(int index, const BoardResult& done) {
     BoardResult result = done;
-    result.Station = config_.Name;
-    result.Host = config_.Host;
-    result.Operator = config_.Operator;
-    result.ToolVersion = QCoreApplication::applicationVersion().toStdString();
+    Stamp(result, config_);
+    const std::int64_t id = std::exchange(started_[static_cast<std::size_t>(index)], 0);
+    if (const std::string error = database_.Finish(id, result, result.Attempt); !error.empty()) {
+        RecordFailure(error);
+    }
     const auto started = slots_[static_cast<std::size_t>(index)]->View().Started;
     if (firstStart_ == std::chrono::steady_clock::time_point{} || started < firstStart_) {
         firstStart_ = started;
@@ -124,10 +169,7 @@ void Station::Finished(int index, const BoardResult& done) {
     (result.Passed ? passed_ : failed_) += 1;
     recentEnds_.push_back(std::chrono::steady_clock::now());
     if (const std::string error = record_.Append(result); !error.empty()) {
-        // A station that cannot keep its record must not go on loading boards unrecorded.
-        recordFailed_ = true;
-        emit Message(QString::fromLocal8Bit(error + " No more boards are started."));
-        StopNewBoards();
+        RecordFailure(error);
     }
     emit BoardDone(index, result);
     emit TotalsChanged();

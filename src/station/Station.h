@@ -4,6 +4,7 @@
 #pragma once
 
 #include "serial/FolderWatches.h"
+#include "station/BoardDatabase.h"
 #include "station/StationConfig.h"
 #include "station/StationRecord.h"
 #include "station/StationSlot.h"
@@ -34,8 +35,8 @@ public:
     explicit Station(StationConfig config, QObject* parent = nullptr);
     ~Station() override;
 
-    // Opens the record (empty on success, otherwise why not), then begins the slots one
-    // after the other on the event loop.
+    // Opens the record and the database (empty on success, otherwise why not), then begins
+    // the slots one after the other on the event loop.
     std::string Start(const std::string& junitFolder = {});
     // No slot starts another board; running ones finish.
     void StopNewBoards();
@@ -61,10 +62,16 @@ signals:
     void Message(const QString& text);
 
 private:
+    void Started(int index, const BoardResult& board);
     void Finished(int index, const BoardResult& result);
+    // A record that cannot be written: no more boards, and the operator is told why.
+    void RecordFailure(const std::string& error);
 
     StationConfig config_;
     StationRecord record_;
+    BoardDatabase database_;
+    // Each slot's board being loaded, by its id in the database (0: none there).
+    std::vector<std::int64_t> started_;
     TurnQueue turns_;
     // One inotify instance for all the slots' device watches, whatever their number.
     FolderWatches folders_;

@@ -98,6 +98,7 @@ StationSlot::StationSlot(const StationConfig& station, const SlotConfig& config,
     owner_->Port().AddNotifyProc(&StationSlot::PortAnnounced, this);
 
     connect(board_.get(), &BoardRun::Changed, this, &StationSlot::UpdateFromRun);
+    connect(board_.get(), &BoardRun::Started, this, &StationSlot::BoardStarted);
     connect(board_.get(), &BoardRun::Finished, this, &StationSlot::FinishBoard);
     probeTimer_.setInterval(ProbeIntervalMs);
     connect(&probeTimer_, &QTimer::timeout, this, &StationSlot::SendProbe);

@@ -104,6 +104,8 @@ public:
 
 signals:
     void Changed();
+    // A board's run begins: where, with which label, when.
+    void BoardStarted(const pellwick::BoardResult& board);
     // A board's run has ended; its result is final.
     void BoardDone(const pellwick::BoardResult& result);
 

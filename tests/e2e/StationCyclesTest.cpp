@@ -8,6 +8,7 @@
 #include "support/DevsimHarness.h"
 #include "support/TempFolder.h"
 #include "support/WaitUntil.h"
+#include "upload/Sha256.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -265,6 +266,79 @@ TEST(StationInterrupt, TheCancelEndsALongPauseOrAHeldLineAtOnce) {
         const std::string log = ReadText(folder.File("station.log"));
         EXPECT_NE(log.find("\"run\":\"cancelled\""), std::string::npos) << log;
     }
+}
+
+// The station killed (kill -9) while its second board is being loaded, then started again: the
+// database opens, the board that passed is there once with its id, station, operator and the
+// hash of what it was sent; the one under way is recorded as interrupted; and the queries read
+// both back.
+TEST(StationDatabase, AKilledStationLeavesItsRecordWholeAndTheBoardUnderWayInterrupted) {
+    TempFolder folder;
+    DevsimHarness device;
+    const std::string link = folder.File("tty1");
+    ASSERT_TRUE(device.StartProcess({"--verify-delay", "1500", "--command", "SN=B0413", "--link",
+                                     link, "--transcript", device.File("transcript")}))
+        << device.Error();
+    const Bytes image = AllByteValues(2000);
+    ASSERT_TRUE(WriteFile(folder.File("a.bin"), image));
+    ASSERT_TRUE(WriteText(folder.File("flash.sld"),
+                          "_TC \"UL^M\"\n_TC \"SN^M\"\n_LV 1.0\n_LA 00020000\n_LF a.bin\n_LD\n"));
+    ASSERT_TRUE(WriteText(folder.File("station.ini"),
+                          "[Station]\nScript=flash.sld\nName=line-3\nOperator=ana\n[Board]\n"
+                          "Id Line=2\n[Slots]\nSlot1=" +
+                              link +
+                              "\n[Ports]\nScan=0\n[RS232Settings]\nUse RTS=0\nRequire CTS=0\n"
+                              "[Upload Settings]\nDelay=0\n"));
+    const auto headers = [&] { return Count(ReadText(device.File("transcript")), "* header:"); };
+    {
+        RunnerProcess station;
+        ASSERT_TRUE(station.Start(folder.Path(), {"--headless"}, PELLWICK_STATION_EXE))
+            << station.Error();
+        const auto pump = [&] { station.WaitForOutput("\x01", std::chrono::milliseconds(20)); };
+        ASSERT_TRUE(
+            test::WaitUntil([&] { return Count(ReadText(folder.File("station.log")), "\n") == 1; },
+                            test::kWaitMs, pump))
+            << station.Output();
+        kill(device.Pid(), SIGUSR1);
+        ASSERT_TRUE(test::WaitUntil([&] { return !Exists(link); }));
+        kill(device.Pid(), SIGUSR2);
+        // The second board is in its file's verification when the station dies.
+        ASSERT_TRUE(test::WaitUntil([&] { return headers() == 2; }, test::kWaitMs, pump))
+            << station.Output();
+        ASSERT_TRUE(station.Signal(SIGKILL));
+        station.Wait(std::chrono::seconds(10));
+    }
+    {
+        RunnerProcess station;
+        ASSERT_TRUE(station.Start(folder.Path(), {"--headless"}, PELLWICK_STATION_EXE))
+            << station.Error();
+        EXPECT_TRUE(station.WaitForOutput("as interrupted", std::chrono::seconds(10)))
+            << station.Output();
+        ASSERT_TRUE(station.Signal(SIGINT));
+        station.Wait(std::chrono::seconds(30));
+    }
+    const auto query = [&](const std::vector<std::string>& args, std::string& output) {
+        RunnerProcess program;
+        if (!program.Start(folder.Path(), args, PELLWICK_STATION_EXE)) {
+            return -1;
+        }
+        const int status = program.Wait(std::chrono::seconds(30));
+        output = program.Output();
+        return status;
+    };
+    std::string csv;
+    ASSERT_EQ(query({"--export", "csv"}, csv), 0) << csv;
+    // The header and one line per attempt: the passed board and the interrupted one.
+    ASSERT_EQ(Count(csv, "\r\n"), 3) << csv;
+    EXPECT_EQ(Count(csv, ",passed,"), 1) << csv;
+    EXPECT_EQ(Count(csv, ",interrupted,"), 1) << csv;
+    EXPECT_EQ(Count(csv, "B0413"), 1) << csv; // the id came with the board that finished
+    EXPECT_NE(csv.find("line-3"), std::string::npos) << csv;
+    EXPECT_NE(csv.find("ana"), std::string::npos) << csv;
+    std::string history;
+    ASSERT_EQ(query({"--history", "B0413"}, history), 0) << history;
+    EXPECT_NE(history.find(Sha256::HexOf(image.data(), image.size())), std::string::npos)
+        << history;
 }
 
 } // namespace
