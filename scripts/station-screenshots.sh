@@ -18,12 +18,12 @@ trap cleanup EXIT
 
 head -c 16384 /dev/urandom > "$work/app.bin"
 head -c 4096 /dev/urandom > "$work/cfg.bin"
-printf '_TC "UL^M"\n_LV 1.0\n_LA 00020000\n_LF app.bin\n_LD\n_LA 00080000\n_LF cfg.bin\n_LD\n' \
+printf '_TC "UL^M"\n_TC "SN^M"\n_LV 1.0\n_LA 00020000\n_LF app.bin\n_LD\n_LA 00080000\n_LF cfg.bin\n_LD\n' \
     > "$work/flash.sld"
 : > "$work/not-a-tty"
 
 # One simulator per slot, each with what puts its row in another state by the time of the shot.
-sim() { "$devsim" --link "$work/$1" "${@:2}" > /dev/null & pids+=($!); }
+sim() { "$devsim" --link "$work/$1" --command "SN=B-$1" "${@:2}" > /dev/null & pids+=($!); }
 shoot() { # name, display, with window manager
     local name=$1 display=$2 wm=$3
     rm -f "$work"/tty* "$work/station.log" "$work/t3"
@@ -37,6 +37,8 @@ shoot() { # name, display, with window manager
 [Station]
 Script=flash.sld
 Start=appear
+[Board]
+Id Line=2
 [Slots]
 Slot1=$work/tty1
 Slot2=$work/tty2

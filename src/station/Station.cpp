@@ -4,6 +4,7 @@
 #include "upload/run/UploadRun.h"
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <utility>
 
 namespace pellwick {
@@ -11,6 +12,7 @@ namespace pellwick {
 namespace {
 
 constexpr std::chrono::minutes RateWindow{15};
+constexpr std::chrono::minutes ShortestRateWindow{1};
 
 } // namespace
 
@@ -118,8 +120,10 @@ StationTotals Station::Totals() const {
         recentEnds_.pop_front();
     }
     if (!recentEnds_.empty()) {
-        const auto window =
-            std::min<std::chrono::steady_clock::duration>(RateWindow, now - firstStart_);
+        // Never less than a minute: the first boards of a shift, done within seconds of each
+        // other, would read as thousands an hour.
+        const auto window = std::clamp<std::chrono::steady_clock::duration>(
+            now - firstStart_, ShortestRateWindow, RateWindow);
         const double hours = std::chrono::duration<double>(window).count() / 3600.0;
         totals.BoardsPerHour = hours > 0 ? static_cast<double>(recentEnds_.size()) / hours : 0;
     }

@@ -24,7 +24,7 @@ struct StationTotals {
     int Passed = 0;
     int Failed = 0;
     // Boards done per hour over the last 15 minutes (or since the first board started, when
-    // that is less); 0 before one is done.
+    // that is less, but at least a minute); 0 before one is done.
     double BoardsPerHour = 0;
 };
 
