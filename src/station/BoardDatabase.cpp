@@ -386,6 +386,29 @@ std::string BoardDatabase::Finish(std::int64_t id, const BoardResult& board, int
            "file, the disk or the server) and start the station again.";
 }
 
+std::string BoardDatabase::LastOfSlot(int slot, std::string& verdict, std::string& cause) {
+    verdict.clear();
+    cause.clear();
+    if (!impl_->open) {
+        return "The station's database is not open.";
+    }
+    QSqlQuery query(impl_->Db());
+    query.prepare("SELECT verdict, cause FROM attempts WHERE station = ? AND host = ? AND slot = ?"
+                  " ORDER BY id DESC LIMIT 1");
+    query.addBindValue(Text(impl_->station));
+    query.addBindValue(Text(impl_->host));
+    query.addBindValue(slot);
+    if (!query.exec()) {
+        return "The station's database " + impl_->address.Shown +
+               " cannot be read: " + ErrorText(query.lastError()) + ".";
+    }
+    if (query.next()) {
+        verdict = query.value(0).toString().toStdString();
+        cause = query.value(1).toString().toStdString();
+    }
+    return {};
+}
+
 void BoardDatabase::Close() {
     impl_->nextAttempt.reset();
     impl_->insertAttempt.reset();

@@ -40,6 +40,10 @@ public:
     // the attempt number for its label, or for its board id where it has no label (1 for the
     // first). Empty on success, otherwise why not: nothing of it was written then.
     std::string Finish(std::int64_t id, const BoardResult& board, int& attempt);
+    // How this station's last board on the slot ended ("passed", "failed", "interrupted"),
+    // with its cause; verdict empty when the slot has none recorded. Empty, or why it could
+    // not be read.
+    std::string LastOfSlot(int slot, std::string& verdict, std::string& cause);
     void Close();
     bool IsOpen() const;
 

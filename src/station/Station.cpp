@@ -71,7 +71,12 @@ std::string Station::Start(const std::string& junitFolder) {
         }
     });
     for (auto& slot : slots_) {
-        slot->Begin();
+        std::string verdict, cause;
+        if (std::string error = database_.LastOfSlot(slot->Config().Number, verdict, cause);
+            !error.empty()) {
+            return error;
+        }
+        slot->Begin(verdict, cause);
     }
     return {};
 }

@@ -128,7 +128,12 @@ bool StationSlot::Running() const {
     return boardRunning_;
 }
 
-void StationSlot::Begin() {
+void StationSlot::Begin(const std::string& lastVerdict, const std::string& lastCause) {
+    if ((lastVerdict == "passed" || lastVerdict == "failed") && Present(config_.DevicePath)) {
+        boardPresent_ = true;
+        SetState(lastVerdict == "passed" ? SlotState::Passed : SlotState::Failed,
+                 lastVerdict == "passed" ? std::string() : lastCause);
+    }
     if (mode_ == StartMode::Appear && !Present(config_.DevicePath)) {
         WatchForDevice();
     } else {

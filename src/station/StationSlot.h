@@ -75,8 +75,12 @@ public:
     // slot waits for may be there now.
     void FoldersChanged();
 
-    // Opens the port or waits for its device, as the slot's start asks.
-    void Begin();
+    // Opens the port or waits for its device, as the slot's start asks. lastVerdict is how
+    // the station's last board on this slot ended before it stopped: a board that passed or
+    // failed and is still there (its device present, or answering the probe) is taken for that
+    // board, and is not loaded again until it has gone, a label is scanned or the operator
+    // starts it.
+    void Begin(const std::string& lastVerdict = {}, const std::string& lastCause = {});
     // The operator's start (any mode): starts a board when the port can carry one and none
     // goes. False when nothing started.
     bool StartBoard();

@@ -117,13 +117,20 @@ TEST_F(StationProbeTest, ABoardStartsOncePerPlugAndItsRemovalIsSeen) {
 
     plugged_ = true;
     ASSERT_TRUE(Serve(test::kWaitMs, [&] { return passed_ == 1; }));
-    // Still answering: the same board, not loaded again, its verdict kept.
+    // Still answering: the same board, not loaded again, its verdict kept; nor by the
+    // station started again while it stays in its fixture.
     Serve(1500);
     EXPECT_EQ(passed_, 1);
     EXPECT_EQ(slot.View().State, SlotState::Passed);
+    station_.reset();
+    StartStation();
+    const StationSlot& again = station_->Slot(0);
+    Serve(1500);
+    EXPECT_EQ(passed_, 1);
+    EXPECT_EQ(again.View().State, SlotState::Passed);
 
     plugged_ = false;
-    ASSERT_TRUE(Serve(test::kWaitMs, [&] { return slot.View().State == SlotState::Waiting; }));
+    ASSERT_TRUE(Serve(test::kWaitMs, [&] { return again.View().State == SlotState::Waiting; }));
     plugged_ = true;
     ASSERT_TRUE(Serve(test::kWaitMs, [&] { return passed_ == 2; }));
 }
