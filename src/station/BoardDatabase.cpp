@@ -8,6 +8,7 @@
 #include <QSqlQuery>
 #include <QVariant>
 #include <sys/stat.h>
+#include <vector>
 
 namespace pellwick {
 
@@ -27,6 +28,22 @@ QVariant Epoch(const std::string& isoTime) {
     const std::int64_t epoch = EpochSeconds(isoTime);
     return epoch >= 0 ? QVariant(static_cast<qlonglong>(epoch))
                       : QVariant(QMetaType::fromType<qlonglong>());
+}
+
+// The columns an attempt and an unfinished board share, in their order: where, on what and
+// which board.
+std::vector<QVariant> BoardColumns(const std::string& station, const std::string& host,
+                                   const BoardResult& b) {
+    return {Text(station),         Text(host),    Text(b.Operator),
+            Text(b.ToolVersion),   b.Slot,        Text(b.Port),
+            Text(b.Device),        Text(b.Place), Text(b.ByPath),
+            Text(b.AdapterSerial), Text(b.Label), Text(b.BoardId)};
+}
+
+void Bind(QSqlQuery& query, const std::vector<QVariant>& values) {
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        query.bindValue(static_cast<int>(i), values[i]);
+    }
 }
 
 const char* const InsertAttempt =
@@ -157,54 +174,24 @@ struct BoardDatabase::Impl {
         // An interrupted board's end is not known: its epoch stays empty.
         const QVariant ends =
             unknownEnd ? QVariant(QMetaType::fromType<qlonglong>()) : Epoch(b.EndTime);
-        const QVariant values[] = {Text(station),
-                                   Text(host),
-                                   Text(b.Operator),
-                                   Text(b.ToolVersion),
-                                   b.Slot,
-                                   Text(b.Port),
-                                   Text(b.Device),
-                                   Text(b.Place),
-                                   Text(b.ByPath),
-                                   Text(b.AdapterSerial),
-                                   Text(b.Label),
-                                   Text(b.BoardId),
-                                   Text(key),
-                                   number,
-                                   Text(b.Script),
-                                   Text(b.ScriptSha256),
-                                   Text(b.StartTime),
-                                   Text(unknownEnd ? "" : b.EndTime),
-                                   Epoch(b.StartTime),
-                                   ends,
-                                   b.Seconds,
-                                   QString(verdict),
-                                   Text(unknownEnd ? "" : RunEndName(b.End)),
-                                   Text(cause),
-                                   Text(b.Message)};
-        for (int i = 0; i < static_cast<int>(std::size(values)); ++i) {
-            insertAttempt->bindValue(i, values[i]);
-        }
+        std::vector<QVariant> values = BoardColumns(station, host, b);
+        values.insert(values.end(),
+                      {Text(key), number, Text(b.Script), Text(b.ScriptSha256), Text(b.StartTime),
+                       Text(unknownEnd ? "" : b.EndTime), Epoch(b.StartTime), ends, b.Seconds,
+                       QString(verdict), Text(unknownEnd ? "" : RunEndName(b.End)), Text(cause),
+                       Text(b.Message)});
+        Bind(*insertAttempt, values);
         qlonglong id = 0;
         if (!Run(*insertAttempt, error, &id, &state)) {
             return false;
         }
         for (std::size_t i = 0; i < b.Files.size(); ++i) {
             const FileRecord& f = b.Files[i];
-            const QVariant file[] = {id,
-                                     static_cast<int>(i + 1),
-                                     Text(f.Name),
-                                     Text(f.Address),
-                                     static_cast<qlonglong>(f.Size),
-                                     Text(f.Sha256),
-                                     QString(FileOutcomeName(f.Outcome)),
-                                     static_cast<qlonglong>(f.BytesSent),
-                                     f.TransferSeconds,
-                                     f.VerifySeconds,
-                                     Text(f.Cause)};
-            for (int k = 0; k < static_cast<int>(std::size(file)); ++k) {
-                insertFile->bindValue(k, file[k]);
-            }
+            Bind(*insertFile,
+                 {id, static_cast<int>(i + 1), Text(f.Name), Text(f.Address),
+                  static_cast<qlonglong>(f.Size), Text(f.Sha256),
+                  QString(FileOutcomeName(f.Outcome)), static_cast<qlonglong>(f.BytesSent),
+                  f.TransferSeconds, f.VerifySeconds, Text(f.Cause)});
             if (!Run(*insertFile, error)) {
                 return false;
             }
@@ -325,25 +312,10 @@ std::string BoardDatabase::Begin(const BoardResult& b, std::int64_t& id) {
         return "The station's database is not open.";
     }
     QSqlQuery& q = *impl_->insertUnfinished;
-    const QVariant values[] = {Text(impl_->station),
-                               Text(impl_->host),
-                               Text(b.Operator),
-                               Text(b.ToolVersion),
-                               b.Slot,
-                               Text(b.Port),
-                               Text(b.Device),
-                               Text(b.Place),
-                               Text(b.ByPath),
-                               Text(b.AdapterSerial),
-                               Text(b.Label),
-                               Text(b.BoardId),
-                               Text(b.Script),
-                               Text(b.ScriptSha256),
-                               Text(b.StartTime),
-                               Epoch(b.StartTime)};
-    for (int i = 0; i < static_cast<int>(std::size(values)); ++i) {
-        q.bindValue(i, values[i]);
-    }
+    std::vector<QVariant> values = BoardColumns(impl_->station, impl_->host, b);
+    values.insert(values.end(),
+                  {Text(b.Script), Text(b.ScriptSha256), Text(b.StartTime), Epoch(b.StartTime)});
+    Bind(q, values);
     std::string error = impl_->FileGone();
     qlonglong row = 0;
     if (!error.empty() || !impl_->Run(q, error, &row)) {
